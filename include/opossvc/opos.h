@@ -1,0 +1,63 @@
+// OPOS result codes, event types and the library's own extended codes.
+#ifndef OPOSSVC_OPOS_H_
+#define OPOSSVC_OPOS_H_
+
+// Result codes.
+#define OPOS_SUCCESS 0
+#define OPOS_E_CLOSED 101
+#define OPOS_E_CLAIMED 102
+#define OPOS_E_NOTCLAIMED 103
+#define OPOS_E_NOSERVICE 104
+#define OPOS_E_DISABLED 105
+#define OPOS_E_ILLEGAL 106
+#define OPOS_E_NOHARDWARE 107
+#define OPOS_E_OFFLINE 108
+#define OPOS_E_NOEXIST 109
+#define OPOS_E_EXISTS 110
+#define OPOS_E_FAILURE 111
+#define OPOS_E_TIMEOUT 112
+#define OPOS_E_BUSY 113
+#define OPOS_E_EXTENDED 114
+
+// Error loci and responses of error events.
+#define OPOS_EL_OUTPUT 1
+#define OPOS_EL_INPUT 2
+#define OPOS_EL_INPUT_DATA 3
+#define OPOS_ER_RETRY 11
+#define OPOS_ER_CLEAR 12
+#define OPOS_ER_CONTINUEINPUT 13
+
+// Power states and reporting.
+#define OPOS_PS_UNKNOWN 2000
+#define OPOS_PS_ONLINE 2001
+#define OPOS_PS_OFF 2002
+#define OPOS_PS_OFFLINE 2003
+#define OPOS_PS_OFF_OFFLINE 2004
+#define OPOS_PR_NONE 0
+#define OPOS_PR_STANDARD 1
+#define OPOS_PR_ADVANCED 2
+
+// Event record types queued with QueueEvent.
+#define OPOS_EVENT_DATA 1
+#define OPOS_EVENT_DIRECTIO 2
+#define OPOS_EVENT_ERROR 3
+#define OPOS_EVENT_OUTPUTCOMPLETE 4
+#define OPOS_EVENT_STATUSUPDATE 5
+
+// The private window message that carries an event to the window's thread.
+#define WM_OPOS_EVENT 0x7FF2
+
+// Extended codes of OpenInit (with OPOS_E_ILLEGAL) and of the serial driver.
+#define OPOSSVC_E_NO_EVENT_METHOD 10001
+#define OPOSSVC_E_BAD_PORT 10002
+#define OPOSSVC_E_ALREADY_OPEN 10011
+#define OPOSSVC_E_PEEK_RANGE 10012
+#define OPOSSVC_E_PORT_IN_USE 10016
+#define OPOSSVC_E_OUTPUT_PENDING 10017
+#define OPOSSVC_E_NOT_READY 10019
+#define OPOSSVC_E_PORT_CALL 200000
+#define OPOSSVC_E_NOT_CLIENT 200001
+#define OPOSSVC_E_NO_SERVICE 200002
+#define OPOSSVC_E_CONVERSION 300001
+
+#endif  // OPOSSVC_OPOS_H_

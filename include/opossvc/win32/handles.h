@@ -1,0 +1,10 @@
+// Kernel-object handles: every HANDLE the subset hands out (events, mutexes,
+// threads, files, serial ports) is closed with CloseHandle.
+#ifndef OPOSSVC_WIN32_HANDLES_H_
+#define OPOSSVC_WIN32_HANDLES_H_
+
+#include <opossvc/win32/types.h>
+
+BOOL WINAPI CloseHandle(HANDLE hObject);
+
+#endif  // OPOSSVC_WIN32_HANDLES_H_
