@@ -60,4 +60,40 @@
 #define OPOSSVC_E_NO_SERVICE 200002
 #define OPOSSVC_E_CONVERSION 300001
 
+// Registry key codes: each names one key of the OPOS registry database below
+// HKEY_LOCAL_MACHINE\SOFTWARE\OLEforRetail (CRegistryInfo, registry.h).
+// Bits 0-4 hold a device-class index, bits 5-9 that index shifted left by 5
+// (the key of the device an object currently holds); the single bits above
+// name the fixed levels. Bits 16-31 carry no meaning.
+#define KC_CLASS_MASK 0x001Fu
+#define KC_DEVICE_MASK 0x03E0u
+#define KC_CURRENT_DEVICE 0x0400u
+#define KC_ALL_DEVICES 0x0800u
+#define KC_OLEFORRETAIL 0x1000u
+#define KC_SERVICEOPOS 0x2000u
+#define KC_ALL_CLASSES KC_SERVICEOPOS
+#define KC_SERVICEINFO 0x4000u
+#define KC_SERVICEINFO_SUBKEY 0x8000u
+
+// Device-class indexes, the sub-keys of ServiceOPOS.
+#define KC_CASHDRAWER 1u
+#define KC_CASHCHANGER 2u
+#define KC_COINDISPENSER 3u
+#define KC_HARDTOTALS 4u
+#define KC_KEYLOCK 5u
+#define KC_LINEDISPLAY 6u
+#define KC_MICR 7u
+#define KC_MSR 8u
+#define KC_POSKEYBOARD 9u
+#define KC_POSPRINTER 10u
+#define KC_SCALE 11u
+#define KC_SCANNER 12u
+#define KC_SIGNATURECAPTURE 13u
+#define KC_TONEINDICATOR 14u
+#define KC_BUMPBAR 15u
+#define KC_FISCALPRINTER 16u
+#define KC_PINPAD 17u
+#define KC_REMOTEORDERDISPLAY 18u
+#define KC_CLASS_COUNT 18u
+
 #endif  // OPOSSVC_OPOS_H_

@@ -9,6 +9,7 @@
 
 #define WINAPI
 #define CALLBACK
+#define PASCAL
 #define STDMETHODCALLTYPE
 #define APIENTRY
 #define FAR

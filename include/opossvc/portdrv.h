@@ -1,0 +1,279 @@
+// CPortdrv: the serial-port driver that service objects own or share.
+//
+// One CPortdrv serves one serial port for any number of service objects of
+// the process, its clients. The first PortOpen reads the port's settings
+// from the registry, opens the device, sets its line parameters and starts
+// two worker threads: the input thread, which polls the port and hands what
+// it receives to every client, and the output thread, which writes the
+// records queued with PortOutputData. Each further PortOpen of a device on
+// the same port adds a client; each PortClose removes one and the last one
+// stops the threads and closes the device.
+//
+//   CPortdrv port;                                   // usually a member
+//   long r = port.PortOpen("POSPrinter\\Printer1", this, 256, 0, 0);
+//   if (r == 0) {
+//     port.PortOutputData(bytes, n, OPOS_E_TIMEOUT, this, 0, 1, id);
+//     ...                                            // OutputDataComplete(id)
+//     port.PortClose(this);
+//   }
+//
+// Settings. The device name is the device ID "<class>\<device>" (a logical
+// name is followed). The device entry gives the port ("Port", COM1 to COM10)
+// and the line settings "Baudrate" (0-13: 150, 300, 600, 1200, 2400, 4800,
+// 9600, 19200, 38400, 56000, 57600, 115200, 128000, 256000), "BitLength"
+// (0: 7 data bits, 1: 8), "Parity" (0 none, 1 even, 2 odd, 3 mark, 4 space),
+// "Stop" (0 and 1: one stop bit, 2: two), "HandShake" (line mode 0-4),
+// "XonXoff" (0-1), "InputBuf" (>= 32) and "OutputBuf" (>= 2), all REG_DWORD
+// and all required at the first open. A later device on the open port must
+// name the same port and may leave settings out, but those it gives must
+// equal the open port's. Optional: "Hydra"/"SHydra" and "Timeout" (device),
+// "SimultaneousCom1234" (the maker's configuration key), "IdleSleep" and
+// "InputSleep" (configuration key, else device).
+//
+// Line modes ("HandShake"; `variant` of PortOpen turns 1 into 3, 2 into 4):
+//   mode   output flow   lines at open   PortEnabled   input flow     power lines
+//   Hydra  CTS and DSR   DTR, RTS on     DTR and RTS   as HandShake   as HandShake;
+//                                                                     0/4: DSR, CTS
+//   0      none          DTR, RTS on     -             none           none
+//   1      CTS           RTS on          RTS           RTS            CTS
+//   2      DSR           DTR on          DTR           DTR            DSR
+//   3      none          RTS on          -             RTS follows    CTS
+//                                                      CTS
+//   4      none          DTR on          -             none           none
+// Input flow control drops its line when more than 3/4 of "InputBuf" is
+// waiting in the receive queue and raises it again below 1/4 (while the
+// port is enabled).
+//
+// Results (opos.h): 0; OPOSSVC_E_BAD_PORT (10002) settings refused or no
+// such device; OPOSSVC_E_PORT_IN_USE (10016) the port or its partner port
+// (COM1/COM3, COM2/COM4, unless "SimultaneousCom1234") is in use;
+// OPOSSVC_E_OUTPUT_PENDING (10017) PortClose while the client still has
+// queued output; OPOSSVC_E_NOT_READY (10019) a flow-controlled record while
+// the device is not ready; OPOSSVC_E_PORT_CALL (200000) a serial-port or
+// registry call failed; OPOSSVC_E_NOT_CLIENT (200001) the port is not open or
+// the caller is not its client; OPOSSVC_E_NO_SERVICE (200002) no service
+// object given.
+//
+// Notifications. The driver calls the clients' CSvcBase notifications on
+// its own threads, never with a driver lock held, so a notification may call
+// any operation of the driver, PortClose of its own service object included:
+//   input thread:  DataUpdate(bytes, n) and PortError(0) (a line error, before
+//                  the bytes read after it) to every client, once each, in the
+//                  order of their first open; PowerReport(2, new, old) for
+//                  each change of a watched line;
+//   output thread: OutputDataComplete(outputId) when a record is written,
+//                  PortError(errorCode) once when a flow-controlled record with
+//                  a non-zero error code times out (its completion then
+//                  carries the identifier 0).
+// The bytes of DataUpdate are valid only during the call. When PortClose
+// returns, no notification of that service object is running or will be made,
+// except one that the calling thread is itself inside. A notification must not
+// wait for a thread that is closing the port (for example by a SendMessage to
+// it), and must not destroy the driver.
+//
+// Threads. Any thread may call PortOutputData, ClearOutputBuffer,
+// ClearCommInputBuffer, GetPowerState and PortEnabled at any time. PortOpen
+// and PortClose may be called from any thread, including the driver's own
+// (from a notification); they are serialised inside.
+#ifndef OPOSSVC_PORTDRV_H_
+#define OPOSSVC_PORTDRV_H_
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opossvc/opos.h>
+#include <opossvc/thread_annotations.h>
+#include <opossvc/win32/comm.h>
+#include <opossvc/win32/oleauto.h>
+#include <opossvc/win32/sync.h>
+#include <opossvc/win32/types.h>
+
+class CSvcBase;
+class CWinThread;
+
+namespace opossvc::detail {
+struct PortSettings;
+class OutputQueue;
+class ClientList;
+}  // namespace opossvc::detail
+
+// The highest COM port number listed in the registry ("Enum\Root" device
+// entries, else HKLM\Hardware\DeviceMap\SerialComm), at least 2.
+int GetComMax();
+
+class CPortdrv {
+ public:
+  CPortdrv();
+  // Closes the port if its owner left it open, and waits for the driver's
+  // threads to end. Never destroy the driver from one of its notifications.
+  ~CPortdrv();
+  CPortdrv(const CPortdrv&) = delete;
+  CPortdrv& operator=(const CPortdrv&) = delete;
+
+  // Opens the port of `deviceName` ("<class>\<device>") for `svc`, or adds
+  // `svc` as a further client of the open port. `readSize` (> 0) is the most
+  // the input thread reads and delivers at once (first open only); `variant`
+  // non-zero turns mode 1 into 3 and 2 into 4; `reserved` is not used. A
+  // failed open changes nothing.
+  long PortOpen(const char* deviceName, CSvcBase* svc, long readSize, int variant,
+                int reserved);
+  // Removes one open of `svc`; the last one drops the queued output of every
+  // client, stops the threads, drops DTR and RTS and closes the device.
+  long PortClose(CSvcBase* svc);
+  // Raises (non-zero) or drops the device's control lines of the mode.
+  long PortEnabled(int enable);
+
+  // Queues the bytes of a byte-holding automation string (its byte length)
+  // or `length` bytes at `data` (a null `*data` is an empty record). With
+  // `immediate` the record goes behind the immediate records already queued,
+  // ahead of the others (never ahead of a record being written). With
+  // `handshake` the record is written under the mode's output flow control
+  // and may time out with PortError(errorCode); without, flow control is off
+  // for it and the records queued before it lose theirs. `svc` receives the
+  // record's notifications (none when null). Does not wait for the port.
+  long PortOutputData(BSTR* data, long errorCode, CSvcBase* svc, int immediate, int handshake,
+                      long outputId);
+  long PortOutputData(const char* data, unsigned long length, long errorCode, CSvcBase* svc,
+                      int immediate, int handshake, long outputId);
+  // Drops every queued record of `svc` and, when `svc` owned the record
+  // written last, what the port still holds of it. Waits for a record being
+  // written to finish or time out.
+  long ClearOutputBuffer(CSvcBase* svc);
+  // Discards what the port has received and not yet delivered.
+  long ClearCommInputBuffer();
+  // The state of CTS (line 1) or DSR (line 2), 1 on or 0 off, as read now;
+  // the input thread reports only later changes of it. 0 for another line,
+  // a closed port or a modem status that cannot be read.
+  int GetPowerState(long line);
+
+  // Bodies of the driver's threads, run by their entry routines only.
+  void PortInputProc();
+  void PortOutputProc();
+
+ private:
+  // --- Configuration, open and close (port_open.cpp, port_settings.cpp) ---
+  long GetComInfo(const char* deviceName, opossvc::detail::PortSettings* settings);
+  void CommitSettings(const opossvc::detail::PortSettings& settings, bool firstOpen);
+  opossvc::detail::PortSettings OpenSettings() const;
+  long TestCoPort(long portNumber);
+  long PartnerTest(const opossvc::detail::PortSettings& settings);
+  long OpenDevice(const opossvc::detail::PortSettings& settings, HANDLE* handle);
+  long ConfigurePort(HANDLE handle, const opossvc::detail::PortSettings& settings);
+  long StartThreads();
+  // Ends the open session: stops the threads, empties the queue, closes the
+  // device. Returns the threads to wait for (not the calling one).
+  std::vector<CWinThread*> Shutdown() OPOSSVC_REQUIRES(OpenLock);
+  void JoinThreads(std::vector<CWinThread*>* threads);
+  void ReapRetiredThreads(bool wait) OPOSSVC_REQUIRES(OpenLock);
+  static UINT InputThreadEntry(LPVOID param);
+  static UINT OutputThreadEntry(LPVOID param);
+
+  // --- Output (output_thread.cpp) ---
+  long QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, int immediate,
+                   int handshake, long outputId);
+  long ClearNoImmOutputBuffer(CSvcBase* svc) OPOSSVC_REQUIRES(QueueLock);
+  void RemoveArrayAt(int index) OPOSSVC_REQUIRES(QueueLock);
+  void EnableHandshake() OPOSSVC_REQUIRES(PortLock);
+  void DisableHandshake() OPOSSVC_REQUIRES(PortLock);
+  long Minimum(long a, long b);
+  bool OutputPass(DWORD session);
+  bool DeviceReadyNow();
+  bool OutputStopped(DWORD session) const;
+
+  // --- Input and power (input_thread.cpp, power_state.cpp) ---
+  bool InputPass(DWORD session);
+  bool ErrorLoop(DWORD session);
+  DWORD ReadInput() OPOSSVC_EXCLUDES(PortLock);
+  bool DeliverInput(DWORD session, DWORD count, bool lineError);
+  bool InputStopped(DWORD session) const;
+  bool Pause(HANDLE event, DWORD ms);
+  struct PowerChange {
+    int newState;
+    int oldState;
+  };
+  int WatchLines(PowerChange changes[2]) OPOSSVC_REQUIRES(PortLock);
+  bool ReportPower(DWORD session, const PowerChange* changes, int count);
+  DWORD ModemStatus() OPOSSVC_REQUIRES(PortLock);
+
+  // Flags polled by the other threads (relaxed atomics: they order nothing).
+  std::atomic<LONG> OutputThreadCount;
+  std::atomic<LONG> InputThreadCount;
+  std::atomic<LONG> OutputThreadStarted;
+  std::atomic<LONG> InputThreadStarted;
+  std::atomic<LONG> PortOpened;
+  std::string DeviceName OPOSSVC_GUARDED_BY(OpenLock);  // " " while closed
+  // Clients in the order of their opens, one entry per open; the list has
+  // its own lock and also tracks the notifications in progress.
+  std::unique_ptr<opossvc::detail::ClientList> ClientArray;
+  // The output queue (the six record arrays of the system, one record each).
+  std::unique_ptr<opossvc::detail::OutputQueue> Queue OPOSSVC_PT_GUARDED_BY(QueueLock);
+  std::atomic<LONG> InputStop;
+  std::atomic<LONG> OutputStop;
+  LONG WriteStalled;  // the output thread's own
+  // Pauses: re-read by every open of a further client, so atomic.
+  std::atomic<DWORD> IdleSleep;
+  std::atomic<DWORD> InputSleep;
+  std::atomic<DWORD> Timeout;
+  // Settings of the open port, written only while no driver thread runs.
+  LONG PortIndex;
+  char PortName[12];
+  LONG Baudrate;
+  LONG BitLength;
+  LONG Parity;
+  LONG Stop;
+  LONG XonXoff;
+  LONG HandShake;
+  LONG InputBuf;
+  LONG OutputBuf;
+  LONG OpenCount OPOSSVC_GUARDED_BY(OpenLock);
+  LONG ReadSize;
+  LONG SimultaneousCom1234;
+  std::atomic<LONG> Hydra;  // a further client's "SHydra" may switch it off
+  LONG RtsRaised OPOSSVC_GUARDED_BY(PortLock);
+  LONG Enabled OPOSSVC_GUARDED_BY(PortLock);
+  LONG InputFull OPOSSVC_GUARDED_BY(PortLock);
+  DWORD LowWater;
+  DWORD HighWater;
+  LONG DsrState;  // the input thread's own
+  LONG CtsState;
+  LONG DsrReported OPOSSVC_GUARDED_BY(PortLock);  // -1: nothing reported yet
+  LONG CtsReported OPOSSVC_GUARDED_BY(PortLock);
+  DCB Dcb OPOSSVC_GUARDED_BY(PortLock);
+  HANDLE PortHandle OPOSSVC_GUARDED_BY(PortLock);  // INVALID_HANDLE_VALUE while closed
+  LONG OutputBusy OPOSSVC_GUARDED_BY(QueueLock);
+  LONG OutputPending OPOSSVC_GUARDED_BY(QueueLock);
+  LONG HandshakeDisabled OPOSSVC_GUARDED_BY(PortLock);
+  LONG DemotionDone OPOSSVC_GUARDED_BY(QueueLock);
+  CSvcBase* CurrentSvc OPOSSVC_GUARDED_BY(QueueLock);
+  // Lock order: OpenLock, QueueLock, PortLock (the client list's own lock
+  // last). No lock is held while a notification runs.
+  CRITICAL_SECTION QueueLock OPOSSVC_ACQUIRED_BEFORE(PortLock);
+  CRITICAL_SECTION PortLock;
+
+  // --- Beyond the system's fields ---
+  // Serialises PortOpen, PortClose and the session's thread list; never held
+  // while waiting for a driver thread or while a notification runs.
+  CRITICAL_SECTION OpenLock OPOSSVC_ACQUIRED_BEFORE(QueueLock);
+  // Records can be queued only while this is set (cleared with the queue).
+  LONG QueueOpen OPOSSVC_GUARDED_BY(QueueLock);
+  // Number of the open session; a thread of an earlier one ends at once.
+  std::atomic<DWORD> Session;
+  std::vector<unsigned char> ReadBuffer;      // the input thread's own
+  std::vector<unsigned char> DeliveryBuffer;  // copy handed to each client
+  HANDLE StopEvent;    // manual reset: set when the session ends
+  HANDLE OutputWake;   // auto reset: set when a record is queued
+  CWinThread* InputThread OPOSSVC_GUARDED_BY(OpenLock);
+  CWinThread* OutputThread OPOSSVC_GUARDED_BY(OpenLock);
+  // Threads that closed their own session from a notification, still
+  // winding down.
+  std::vector<CWinThread*> RetiredThreads OPOSSVC_GUARDED_BY(OpenLock);
+
+  // One flag per port COM1 to COM10, shared by every driver of the process:
+  // 1 while some driver has that port open. Guarded by a process-wide lock
+  // (port_open.cpp).
+  static LONG ComOpenFlag[10];
+};
+
+#endif  // OPOSSVC_PORTDRV_H_

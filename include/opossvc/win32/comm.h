@@ -1,0 +1,208 @@
+// The Win32 serial-communications subset.
+//
+// A serial port is opened with CreateFileA("COMn", GENERIC_READ | GENERIC_WRITE, 0, ...,
+// OPEN_EXISTING, ...) (files.h); "COMn" and "\\.\COMn" are accepted in any letter case. The
+// handle is read and written with ReadFile/WriteFile under the port's COMMTIMEOUTS and closed with
+// CloseHandle. On POSIX a COM name maps to a device through the registry key
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (value name = device path, data = "COMn"); an unmapped "COMn"
+// is /dev/ttyS<n-1>. Inside a process a test may take over a COM name with
+// opossvc::testing::VirtualPort (testing/virtual_port.h).
+//
+// Contract of the calls below, as on Win32:
+//   - every function returns FALSE and sets the last error on failure: ERROR_INVALID_HANDLE for a
+//     handle that is no open serial port, ERROR_INVALID_PARAMETER for a null record or a value
+//     the port cannot take (SetCommState leaves the port unchanged then), and
+//     ERROR_DEVICE_NOT_CONNECTED once the device has gone away (unplugged); CloseHandle works on
+//     such a handle as on any other;
+//   - GetCommState returns the DCB as it was last set, with the device's current settings for
+//     fields that were never set;
+//   - ReadFile waits by COMMTIMEOUTS: interval MAXDWORD with both read totals 0 returns at once
+//     with what has arrived; otherwise the read total (multiplier * bytes asked + constant) bounds
+//     the whole read, and a non-zero interval bounds the gap between two bytes once the first has
+//     arrived; all read fields 0 waits until every byte asked for has arrived. A time-out is not an
+//     error: ReadFile returns TRUE with the count read. WriteFile likewise stops at its total
+//     (multiplier * bytes + constant, no limit when both are 0) and returns TRUE with the count
+//     written;
+//   - with DCB.fAbortOnError set, a line error (CE_*) makes ReadFile and WriteFile fail with
+//     ERROR_OPERATION_ABORTED until ClearCommError has collected it;
+//   - ClearCommError reports the line errors seen since its previous call and clears them;
+//     COMSTAT.cbInQue/cbOutQue are the bytes waiting in the receive and transmit queues;
+//   - GetCommModemStatus reports MS_CTS_ON/MS_DSR_ON/MS_RING_ON/MS_RLSD_ON; a device that has no
+//     modem-control lines (a pseudo-terminal) reports CTS, DSR and RLSD on;
+//   - SetupComm records the queue sizes asked for (the device's own buffers are used as they are).
+// Overlapped I/O and WaitCommEvent are not supported.
+#ifndef OPOSSVC_WIN32_COMM_H_
+#define OPOSSVC_WIN32_COMM_H_
+
+#include <opossvc/win32/errors.h>
+#include <opossvc/win32/files.h>
+#include <opossvc/win32/types.h>
+
+#ifndef MAXDWORD
+#define MAXDWORD 0xFFFFFFFFu
+#endif
+
+// Baud rates (DCB.BaudRate takes any positive rate the device supports).
+#define CBR_110 110
+#define CBR_300 300
+#define CBR_600 600
+#define CBR_1200 1200
+#define CBR_2400 2400
+#define CBR_4800 4800
+#define CBR_9600 9600
+#define CBR_14400 14400
+#define CBR_19200 19200
+#define CBR_38400 38400
+#define CBR_56000 56000
+#define CBR_57600 57600
+#define CBR_115200 115200
+#define CBR_128000 128000
+#define CBR_256000 256000
+
+// DCB.Parity
+#define NOPARITY 0
+#define ODDPARITY 1
+#define EVENPARITY 2
+#define MARKPARITY 3
+#define SPACEPARITY 4
+
+// DCB.StopBits
+#define ONESTOPBIT 0
+#define ONE5STOPBITS 1
+#define TWOSTOPBITS 2
+
+// DCB.fDtrControl
+#define DTR_CONTROL_DISABLE 0x00
+#define DTR_CONTROL_ENABLE 0x01
+#define DTR_CONTROL_HANDSHAKE 0x02
+
+// DCB.fRtsControl
+#define RTS_CONTROL_DISABLE 0x00
+#define RTS_CONTROL_ENABLE 0x01
+#define RTS_CONTROL_HANDSHAKE 0x02
+#define RTS_CONTROL_TOGGLE 0x03
+
+// EscapeCommFunction
+#define SETXOFF 1
+#define SETXON 2
+#define SETRTS 3
+#define CLRRTS 4
+#define SETDTR 5
+#define CLRDTR 6
+#define RESETDEV 7
+#define SETBREAK 8
+#define CLRBREAK 9
+
+// PurgeComm
+#define PURGE_TXABORT 0x0001
+#define PURGE_RXABORT 0x0002
+#define PURGE_TXCLEAR 0x0004
+#define PURGE_RXCLEAR 0x0008
+
+// ClearCommError line errors
+#define CE_RXOVER 0x0001
+#define CE_OVERRUN 0x0002
+#define CE_RXPARITY 0x0004
+#define CE_FRAME 0x0008
+#define CE_BREAK 0x0010
+#define CE_TXFULL 0x0100
+#define CE_PTO 0x0200
+#define CE_IOE 0x0400
+#define CE_DNS 0x0800
+#define CE_OOP 0x1000
+#define CE_MODE 0x8000
+
+// GetCommModemStatus
+#define MS_CTS_ON 0x0010
+#define MS_DSR_ON 0x0020
+#define MS_RING_ON 0x0040
+#define MS_RLSD_ON 0x0080
+
+// SetCommMask / GetCommMask
+#define EV_RXCHAR 0x0001
+#define EV_RXFLAG 0x0002
+#define EV_TXEMPTY 0x0004
+#define EV_CTS 0x0008
+#define EV_DSR 0x0010
+#define EV_RLSD 0x0020
+#define EV_BREAK 0x0040
+#define EV_ERR 0x0080
+#define EV_RING 0x0100
+#define EV_PERR 0x0200
+#define EV_RX80FULL 0x0400
+#define EV_EVENT1 0x0800
+#define EV_EVENT2 0x1000
+
+typedef struct _DCB {
+  DWORD DCBlength;
+  DWORD BaudRate;
+  DWORD fBinary : 1;
+  DWORD fParity : 1;
+  DWORD fOutxCtsFlow : 1;
+  DWORD fOutxDsrFlow : 1;
+  DWORD fDtrControl : 2;
+  DWORD fDsrSensitivity : 1;
+  DWORD fTXContinueOnXoff : 1;
+  DWORD fOutX : 1;
+  DWORD fInX : 1;
+  DWORD fErrorChar : 1;
+  DWORD fNull : 1;
+  DWORD fRtsControl : 2;
+  DWORD fAbortOnError : 1;
+  DWORD fDummy2 : 17;
+  WORD wReserved;
+  WORD XonLim;
+  WORD XoffLim;
+  BYTE ByteSize;
+  BYTE Parity;
+  BYTE StopBits;
+  char XonChar;
+  char XoffChar;
+  char ErrorChar;
+  char EofChar;
+  char EvtChar;
+  WORD wReserved1;
+} DCB, *LPDCB;
+
+typedef struct _COMMTIMEOUTS {
+  DWORD ReadIntervalTimeout;
+  DWORD ReadTotalTimeoutMultiplier;
+  DWORD ReadTotalTimeoutConstant;
+  DWORD WriteTotalTimeoutMultiplier;
+  DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+typedef struct _COMSTAT {
+  DWORD fCtsHold : 1;
+  DWORD fDsrHold : 1;
+  DWORD fRlsdHold : 1;
+  DWORD fXoffHold : 1;
+  DWORD fXoffSent : 1;
+  DWORD fEof : 1;
+  DWORD fTxim : 1;
+  DWORD fReserved : 25;
+  DWORD cbInQue;
+  DWORD cbOutQue;
+} COMSTAT, *LPCOMSTAT;
+
+BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
+BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
+BOOL WINAPI SetCommBreak(HANDLE hFile);
+BOOL WINAPI ClearCommBreak(HANDLE hFile);
+BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
+BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
+BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
+// The event mask is kept and reported back; no call waits for the events.
+BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask);
+BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
+// Fills the DCB's rate, parity, data bits and stop bits from a mode string, either
+// "baud=9600 parity=N data=8 stop=1 [xon=on|off] [dtr=on|off|hs] [rts=on|off|hs|tg]
+// [octs=on|off] [odsr=on|off] [idsr=on|off]" or "9600,n,8,1[,x|p]", optionally after "COMn:";
+// other fields are left as they are. FALSE (ERROR_INVALID_PARAMETER) for a string it cannot read.
+BOOL WINAPI BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB);
+
+#endif  // OPOSSVC_WIN32_COMM_H_

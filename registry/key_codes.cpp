@@ -1,0 +1,178 @@
+// Key codes and key texts: the translations between them and the handle a
+// key code stands for. Nothing here changes the object.
+#include <cstring>
+
+#include <opossvc/registry.h>
+
+#include "registry/key_table.h"
+
+namespace opossvc::detail {
+namespace {
+
+constexpr const char* kClassNames[KC_CLASS_COUNT + 1] = {
+    nullptr,         "CashDrawer",    "CashChanger",      "CoinDispenser", "HardTotals",
+    "Keylock",       "LineDisplay",   "MICR",             "MSR",           "POSKeyboard",
+    "POSPrinter",    "Scale",         "Scanner",          "SignatureCapture",
+    "ToneIndicator", "BumpBar",       "FiscalPrinter",    "PINPad",        "RemoteOrderDisplay",
+};
+
+// The order in which texts are matched against the class names.
+constexpr DWORD kMatchOrder[KC_CLASS_COUNT] = {2, 1, 3, 4, 5, 6, 7, 8, 9,
+                                               10, 11, 12, 13, 14, 15, 16, 17, 18};
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+const char* ClassName(DWORD index) {
+  return (index >= 1 && index <= KC_CLASS_COUNT) ? kClassNames[index] : nullptr;
+}
+
+DWORD ClassIndex(const char* name) {
+  if (name == nullptr) return 0;
+  for (DWORD i = 1; i <= KC_CLASS_COUNT; ++i) {
+    if (StartsWithName(name, kClassNames[i]) && name[std::strlen(kClassNames[i])] == '\0') {
+      return i;
+    }
+  }
+  return 0;
+}
+
+bool StartsWithName(const char* text, const char* prefix) {
+  if (text == nullptr || prefix == nullptr) return false;
+  for (; *prefix != '\0'; ++text, ++prefix) {
+    if (*text == '\0' || AsciiLower(*text) != AsciiLower(*prefix)) return false;
+  }
+  return true;
+}
+
+bool SameName(const char* a, const char* b) {
+  return CString(a != nullptr ? a : "").CompareNoCase(b != nullptr ? b : "") == 0;
+}
+
+}  // namespace opossvc::detail
+
+using opossvc::detail::ClassName;
+using opossvc::detail::IsClassCode;
+using opossvc::detail::IsDeviceCode;
+using opossvc::detail::SameName;
+using opossvc::detail::StartsWithName;
+
+CString CRegistryInfo::ConvKey(unsigned long code) const {
+  DWORD c = static_cast<DWORD>(code);
+  if (c == KC_CURRENT_DEVICE) c = m_dwDevKey;
+  if (IsClassCode(c)) {
+    const char* name = ClassName(c);
+    return name != nullptr ? CString(name) : CString();
+  }
+  switch (c) {
+    case KC_ALL_DEVICES:
+      return CString(opossvc::detail::kAllDevicesName);
+    case KC_OLEFORRETAIL:
+      return CString(opossvc::detail::kRootPath);
+    case KC_SERVICEOPOS:
+      return CString(opossvc::detail::kServiceOposName);
+    case KC_SERVICEINFO:
+      return CString(opossvc::detail::kServiceInfoName);
+    case KC_SERVICEINFO_SUBKEY:
+      if (m_strServiceInfo.IsEmpty()) return CString();
+      return CString(opossvc::detail::kServiceInfoName) + "\\" + m_strServiceInfo;
+    case KC_CURRENT_DEVICE:
+      // Reached only while m_dwDevKey holds KC_CURRENT_DEVICE, as DeleteKey
+      // does to name each device path it lists.
+      return m_strDeviceID;
+    default:
+      break;
+  }
+  if (IsDeviceCode(c) && c == m_dwDevKey) {
+    if (!m_strDeviceID.IsEmpty()) return m_strDeviceID;
+    const char* name = ClassName(c >> 5);
+    // "<class>\" alone would name the class key itself.
+    if (name == nullptr || m_strDevice.IsEmpty()) return CString();
+    return CString(name) + "\\" + m_strDevice;
+  }
+  return CString();
+}
+
+unsigned long CRegistryInfo::ConvKey(const char* text) const {
+  if (text == nullptr) return 0;
+  // The object's own device is recognised without a lookup.
+  if (m_dwDevKey != 0 && *text != '\0' && SameName(text, m_strDeviceID)) return m_dwDevKey;
+  for (DWORD index : opossvc::detail::kMatchOrder) {
+    unsigned long code = ConvDevKey(text, ClassName(index), index, index << 5);
+    if (code != 0) return code;
+  }
+  unsigned long code = ConvDevKey(text, opossvc::detail::kServiceInfoName, KC_SERVICEINFO,
+                                  KC_SERVICEINFO_SUBKEY);
+  if (code != 0) return code;
+  if (SameName(text, opossvc::detail::kRootPath)) return KC_OLEFORRETAIL;
+  if (SameName(text, opossvc::detail::kServiceOposName)) return KC_SERVICEOPOS;
+  if (SameName(text, opossvc::detail::kAllClassesName)) return KC_SERVICEOPOS;
+  if (SameName(text, opossvc::detail::kAllDevicesName)) return KC_ALL_DEVICES;
+  return 0;
+}
+
+unsigned long CRegistryInfo::ConvDevCls(unsigned long code) const {
+  DWORD c = static_cast<DWORD>(code);
+  if (IsClassCode(c)) return c << 5;
+  if (IsDeviceCode(c)) return c >> 5;
+  return 0;
+}
+
+unsigned long CRegistryInfo::ConvDevKey(const char* text, const char* name, unsigned long code,
+                                        unsigned long devCode) const {
+  if (text == nullptr) return 0;
+  if (name == nullptr) name = "";
+  if (!StartsWithName(text, name)) return 0;
+  size_t n = std::strlen(name);
+  if (text[n] == '\0') return code;
+  // Only "<name>\<rest>" continues; "POSPrinterX" is no path below POSPrinter.
+  if (text[n] != '\\' || text[n + 1] == '\0') return 0;
+  if (static_cast<DWORD>(code) == KC_SERVICEINFO) {
+    if (m_strServiceInfo.IsEmpty() || !SameName(text + n + 1, m_strServiceInfo)) return 0;
+    return devCode;
+  }
+  return FindDevice(text, code).IsEmpty() ? 0 : devCode;
+}
+
+HKEY CRegistryInfo::GetHKEY(unsigned long code) const {
+  DWORD c = static_cast<DWORD>(code);
+  if (c == KC_CURRENT_DEVICE) c = m_dwDevKey;
+  switch (c) {
+    case KC_OLEFORRETAIL:
+      return (m_dwOpenKeys & KC_OLEFORRETAIL) ? m_hOLEforRetail : nullptr;
+    case KC_SERVICEOPOS:
+      return (m_dwOpenKeys & KC_SERVICEOPOS) ? m_hServiceOPOS : nullptr;
+    case KC_SERVICEINFO:
+      return (m_dwOpenKeys & KC_SERVICEINFO) ? m_hServiceInfo : nullptr;
+    case KC_SERVICEINFO_SUBKEY:
+      return (m_dwOpenKeys & KC_SERVICEINFO_SUBKEY) ? m_hInfoSubKey : nullptr;
+    default:
+      break;
+  }
+  if (IsClassCode(c)) return (m_dwOpenKeys & KC_CLASS_MASK) == c ? m_hClass : nullptr;
+  // A device code names the device this object holds, and nothing else.
+  if (IsDeviceCode(c) && c == m_dwDevKey) {
+    return (m_dwOpenKeys & KC_DEVICE_MASK) == c ? m_hDevice : nullptr;
+  }
+  return nullptr;
+}
+
+int CRegistryInfo::ValidateKey(const char*& text, unsigned long& code) const {
+  if (static_cast<DWORD>(code) & KC_DEVICE_MASK) code = ConvDevCls(code);
+  if (text == nullptr) return TRUE;
+  // The separator is found character-wise: a trail byte of a double-byte
+  // character may equal the backslash.
+  const int position = CString(text).Find('\\');
+  if (position <= 0) return TRUE;
+  unsigned long k = ConvKey(CString(text, position));
+  if (k == KC_SERVICEINFO) {
+    k = KC_SERVICEINFO_SUBKEY;
+    if (code == KC_SERVICEINFO) code = KC_SERVICEINFO_SUBKEY;
+  }
+  if (k == 0) return TRUE;
+  if (code != 0 && code != k) return FALSE;
+  code = k;
+  text += position + 1;
+  return TRUE;
+}

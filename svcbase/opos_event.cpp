@@ -1,0 +1,109 @@
+#include <algorithm>
+
+#include <opossvc/svcbase.h>
+
+namespace {
+
+// Holds a critical section for one scope.
+class OPOSSVC_SCOPED_CAPABILITY ScopedCriticalSection {
+ public:
+  explicit ScopedCriticalSection(CRITICAL_SECTION& cs) OPOSSVC_ACQUIRE(cs) : cs_(cs) {
+    EnterCriticalSection(&cs_);
+  }
+  ~ScopedCriticalSection() OPOSSVC_RELEASE() { LeaveCriticalSection(&cs_); }
+  ScopedCriticalSection(const ScopedCriticalSection&) = delete;
+  ScopedCriticalSection& operator=(const ScopedCriticalSection&) = delete;
+
+ private:
+  CRITICAL_SECTION& cs_;
+};
+
+// Types and loci are 32-bit values; a wider long is taken modulo 2^32.
+DWORD Low32(long value) { return static_cast<DWORD>(value); }
+
+}  // namespace
+
+COposEvent::COposEvent() {
+  InitializeCriticalSection(&m_cs);
+  RemoveAll(0);
+}
+
+COposEvent::~COposEvent() { DeleteCriticalSection(&m_cs); }
+
+void COposEvent::QueueEvent(long lEventType, long lData1, long lData2, long lData3) {
+  Record record{Low32(lEventType), static_cast<ULONG_PTR>(lData1), static_cast<ULONG_PTR>(lData2),
+                static_cast<ULONG_PTR>(lData3)};
+  ScopedCriticalSection lock(m_cs);
+  if (record.type == OPOS_EVENT_ERROR && Low32(lData3) == OPOS_EL_INPUT_DATA) {
+    m_records.push_front(record);
+  } else {
+    m_records.push_back(record);
+  }
+}
+
+void COposEvent::RemoveAll(long lEventType) {
+  ScopedCriticalSection lock(m_cs);
+  if (lEventType == 0) {
+    m_records.clear();
+    return;
+  }
+  DWORD type = Low32(lEventType);
+  m_records.erase(std::remove_if(m_records.begin(), m_records.end(),
+                                 [type](const Record& r) { return r.type == type; }),
+                  m_records.end());
+}
+
+void COposEvent::RemoveFirstID(long lEventType) {
+  ScopedCriticalSection lock(m_cs);
+  DWORD type = Low32(lEventType);
+  auto it = std::find_if(m_records.begin(), m_records.end(),
+                         [type](const Record& r) { return r.type == type; });
+  if (it != m_records.end()) m_records.erase(it);
+}
+
+void COposEvent::RemoveAtZero() {
+  ScopedCriticalSection lock(m_cs);
+  RemoveFirstData();
+}
+
+long COposEvent::GetSize() {
+  ScopedCriticalSection lock(m_cs);
+  return static_cast<long>(m_records.size());
+}
+
+long COposEvent::GetDirectIOIndex() {
+  ScopedCriticalSection lock(m_cs);
+  auto it = std::find_if(m_records.begin(), m_records.end(),
+                         [](const Record& r) { return r.type == OPOS_EVENT_DIRECTIO; });
+  return it == m_records.end() ? -1 : static_cast<long>(it - m_records.begin());
+}
+
+int COposEvent::GetDirectIOData(ULONG_PTR* pEventType, ULONG_PTR* pData1, ULONG_PTR* pData2,
+                                ULONG_PTR* pData3) {
+  ScopedCriticalSection lock(m_cs);
+  auto it = std::find_if(m_records.begin(), m_records.end(),
+                         [](const Record& r) { return r.type == OPOS_EVENT_DIRECTIO; });
+  if (it == m_records.end()) return 0;
+  if (pEventType) *pEventType = OPOS_EVENT_DIRECTIO;
+  if (pData1) *pData1 = it->data1;
+  if (pData2) *pData2 = it->data2;
+  if (pData3) *pData3 = it->data3;
+  return 1;
+}
+
+int COposEvent::GetFirstData(ULONG_PTR* pEventType, ULONG_PTR* pData1, ULONG_PTR* pData2,
+                             ULONG_PTR* pData3, int bRemove) {
+  ScopedCriticalSection lock(m_cs);
+  if (m_records.empty()) return 0;
+  const Record& head = m_records.front();
+  if (pEventType) *pEventType = head.type;
+  if (pData1) *pData1 = head.data1;
+  if (pData2) *pData2 = head.data2;
+  if (pData3) *pData3 = head.data3;
+  if (bRemove) RemoveFirstData();
+  return 1;
+}
+
+void COposEvent::RemoveFirstData() {
+  if (!m_records.empty()) m_records.pop_front();
+}

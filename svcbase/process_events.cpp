@@ -1,0 +1,115 @@
+// The event thread's delivery loop and the queueing entry point.
+#include <opossvc/svcbase.h>
+
+#include "svcbase/delivery_flags.h"
+
+using opossvc::detail::LoadFlag;
+
+namespace {
+
+// The handler result that asks for the same event to be sent again.
+constexpr LRESULT kDeliverAgain = 1;
+// The last handler result before any send.
+constexpr LRESULT kNotSent = -2;
+
+// A direct-I/O record's third value is the address of the BSTR variable
+// that was handed to the control object. Once the record is done with, the
+// string that variable now holds (the control object may have replaced it)
+// is freed, and the variable is cleared so that a later free or reallocation
+// through it cannot free the string a second time.
+void FreeDirectIOString(ULONG_PTR variable_address) {
+  if (variable_address == 0) return;
+  BSTR* variable = reinterpret_cast<BSTR*>(variable_address);
+  if (*variable != nullptr) {
+    SysFreeString(*variable);
+    *variable = nullptr;
+  }
+}
+
+}  // namespace
+
+UINT CSvcBase::QueueEvent(long lEventType, long lData1, long lData2, long lData3) {
+  if (static_cast<DWORD>(lEventType) == OPOS_EVENT_STATUSUPDATE && !LoadFlag(m_bDeviceEnabled)) {
+    return 0;
+  }
+  m_Event.QueueEvent(lEventType, lData1, lData2, lData3);
+  return 0;
+}
+
+// One record at a time: take the head, wait until the delivery rules let it
+// through (or the object closes), send it to the window, repeat the send
+// while the handler answers 1. The record has left the queue before the wait,
+// so producers are never blocked by a held event.
+UINT CSvcBase::ProcessEvents() {
+  // Each predicate reads the flags afresh; they change under our feet.
+  auto is_open = [this] { return LoadFlag(m_bOpened) != 0; };
+  auto is_held = [this] { return LoadFlag(m_bFreezeEvents) != 0 || LoadFlag(m_bHoldEvents) != 0; };
+  auto may_deliver = [this] { return LoadFlag(m_bDeliverEvents) != 0; };
+  auto idle = [this] { Sleep(LoadFlag(m_dwIdleSleep)); };
+  auto sleep_while = [&](auto&& blocked) {
+    while (blocked()) idle();
+  };
+  // Data and error records: wait until the object is open, not held, and
+  // delivery, data events and (unless auto-disable lets data through) the
+  // device are enabled. "Open" is m_bOpened nonzero throughout, so a data
+  // event is never sent while frozen, whatever nonzero value means open.
+  auto wait_for_input_event = [&](bool device_enable_needed) {
+    sleep_while([&] {
+      return is_open() && (is_held() || !may_deliver() || !LoadFlag(m_bDataEventEnabled) ||
+                           (device_enable_needed && !LoadFlag(m_bDeviceEnabled)));
+    });
+  };
+  auto send = [this](DWORD type) -> LRESULT {
+    return ::SendMessageA(m_hWnd, WM_OPOS_EVENT, static_cast<WPARAM>(type), 0);
+  };
+
+  // One delivery attempt; returns the handler result, or `last` when the
+  // record was not sent.
+  auto attempt = [&](DWORD type, LRESULT last) -> LRESULT {
+    switch (type) {
+      case OPOS_EVENT_DATA:
+        wait_for_input_event(!(LoadFlag(m_bAutoDisableSpecial) && LoadFlag(m_bAutoDisable)));
+        return is_open() && may_deliver() ? send(type) : last;
+      case OPOS_EVENT_ERROR:
+        wait_for_input_event(true);
+        return is_open() && may_deliver() ? send(type) : last;
+      case OPOS_EVENT_DIRECTIO:
+        if (LoadFlag(m_bDirectIOAlways)) {
+          sleep_while([&] { return is_open() && is_held(); });
+          return is_open() ? send(type) : last;
+        }
+        sleep_while([&] { return is_open() && may_deliver() && is_held(); });
+        return is_open() && may_deliver() ? send(type) : last;
+      case OPOS_EVENT_OUTPUTCOMPLETE:
+      case OPOS_EVENT_STATUSUPDATE:
+        sleep_while([&] { return is_open() && is_held(); });
+        return is_open() && may_deliver() ? send(type) : last;
+      default:
+        return last;  // unknown types are taken and dropped
+    }
+  };
+
+  UINT count = 0;
+  if (!is_open()) return 0;
+  for (;;) {
+    sleep_while([&] { return is_open() && is_held(); });
+    if (!is_open()) return count;
+
+    ULONG_PTR type = 0;
+    if (!m_Event.GetFirstData(&type, &m_dwEventData1, &m_dwEventData2, &m_dwEventData3, TRUE)) {
+      idle();
+    } else {
+      ++count;
+      DWORD event_type = static_cast<DWORD>(type);
+      LRESULT last = attempt(event_type, kNotSent);
+      while (last == kDeliverAgain && is_open()) {
+        // Pause between repeats so that a handler that keeps answering 1
+        // does not keep the window's thread busy without a break.
+        idle();
+        last = attempt(event_type, last);
+      }
+      if (event_type == OPOS_EVENT_DIRECTIO) FreeDirectIOString(m_dwEventData3);
+    }
+    if (!is_open()) return count;
+  }
+}

@@ -1,0 +1,132 @@
+#include <opossvc/testing/temp_registry.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace opossvc::testing {
+namespace {
+
+constexpr char kRootVariable[] = "OPOS_ROOT";
+
+std::string TemporaryBase() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string base = (tmpdir != nullptr && *tmpdir != '\0') ? tmpdir : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base;
+}
+
+// A key opened or created for the lifetime of one helper call.
+class ScopedKey {
+ public:
+  ScopedKey() = default;
+  ~ScopedKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+
+  LONG Create(HKEY root, std::string_view path) {
+    std::string name(path);
+    return RegCreateKeyExA(root, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+  }
+  LONG Open(HKEY root, std::string_view path) {
+    std::string name(path);
+    return RegOpenKeyExA(root, name.c_str(), 0, KEY_READ, &key_);
+  }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+TempRegistry::TempRegistry() : owner_(getpid()) {
+  std::string pattern = TemporaryBase() + "/opossvc-registry-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+  }
+  root_ = pattern;
+  if (const char* previous = std::getenv(kRootVariable)) previous_root_ = previous;
+  setenv(kRootVariable, root_.c_str(), 1);
+}
+
+TempRegistry::~TempRegistry() {
+  if (getpid() != owner_) return;
+  if (previous_root_) {
+    setenv(kRootVariable, previous_root_->c_str(), 1);
+  } else {
+    unsetenv(kRootVariable);
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(root_, ignored);
+}
+
+LONG TempRegistry::CreateKey(HKEY root, std::string_view key) {
+  ScopedKey created;
+  return created.Create(root, key);
+}
+
+LONG TempRegistry::SetValue(HKEY root, std::string_view key, std::string_view name, DWORD type,
+                            std::string_view bytes) {
+  ScopedKey created;
+  if (LONG status = created.Create(root, key); status != ERROR_SUCCESS) return status;
+  std::string value_name(name);
+  return RegSetValueExA(created.get(), value_name.c_str(), 0, type,
+                        reinterpret_cast<const BYTE*>(bytes.data()),
+                        static_cast<DWORD>(bytes.size()));
+}
+
+LONG TempRegistry::SetString(HKEY root, std::string_view key, std::string_view name,
+                             std::string_view value) {
+  std::string with_nul(value);
+  with_nul.push_back('\0');
+  return SetValue(root, key, name, REG_SZ, with_nul);
+}
+
+LONG TempRegistry::SetDword(HKEY root, std::string_view key, std::string_view name, DWORD value) {
+  unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                            static_cast<unsigned char>(value >> 16),
+                            static_cast<unsigned char>(value >> 24)};
+  return SetValue(root, key, name, REG_DWORD,
+                  std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes));
+}
+
+LONG TempRegistry::SetBinary(HKEY root, std::string_view key, std::string_view name,
+                             const std::vector<BYTE>& value) {
+  return SetValue(root, key, name, REG_BINARY,
+                  std::string_view(reinterpret_cast<const char*>(value.data()), value.size()));
+}
+
+std::optional<std::string> TempRegistry::GetValue(HKEY root, std::string_view key,
+                                                  std::string_view name, DWORD* type) const {
+  ScopedKey opened;
+  if (opened.Open(root, key) != ERROR_SUCCESS) return std::nullopt;
+  std::string value_name(name);
+  DWORD size = 0;
+  DWORD value_type = REG_NONE;
+  if (RegQueryValueExA(opened.get(), value_name.c_str(), nullptr, &value_type, nullptr, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::string data(size, '\0');
+  if (RegQueryValueExA(opened.get(), value_name.c_str(), nullptr, &value_type,
+                       reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  data.resize(size);
+  if (type != nullptr) *type = value_type;
+  return data;
+}
+
+bool TempRegistry::KeyExists(HKEY root, std::string_view key) const {
+  ScopedKey opened;
+  return opened.Open(root, key) == ERROR_SUCCESS;
+}
+
+}  // namespace opossvc::testing

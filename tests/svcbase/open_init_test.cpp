@@ -1,0 +1,228 @@
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/svcbase.h>
+#include <opossvc/testing/temp_registry.h>
+
+#include "tests/svcbase/svcbase_test_support.h"
+
+namespace {
+
+using opossvc::testing::TempRegistry;
+using svcbase_test::TestServiceObject;
+
+const std::string kServiceOpos = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\";
+const std::string kMaker = "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON";
+const std::string kDefaultConfig = kMaker + "\\VANTA1.6";
+
+void SeedDevice(TempRegistry& reg, const std::string& cls, const std::string& dev,
+                std::optional<std::string> port, const std::string& desc = "A printer") {
+  std::string key = kServiceOpos + cls + "\\" + dev;
+  ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, key, "DeviceName", dev + " name"), ERROR_SUCCESS);
+  ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, key, "DeviceDesc", desc), ERROR_SUCCESS);
+  if (port) ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, key, "Port", *port), ERROR_SUCCESS);
+}
+
+struct PortCase {
+  std::optional<std::string> port;  // nothing: no "Port" value
+  LONG extended;                    // 0: accepted
+  LONG port_number;
+};
+
+TEST(OpenInitTest, PortForms) {
+  const PortCase cases[] = {
+      {"COM1", 0, 1},
+      {"COM10", 0, 10},
+      {"COM11", OPOSSVC_E_BAD_PORT, 11},
+      {"COM0", OPOSSVC_E_BAD_PORT, 0},
+      {"com2", 0, 2},
+      {"\\\\.\\COM3", 0, 3},
+      {"LPT1", 0, 1},
+      {"LPT3", 0, 3},
+      {"LPT4", OPOSSVC_E_BAD_PORT, 4},
+      {"USB1", 0, 1},
+      {"USB1000", 0, 1000},
+      {"USB1001", OPOSSVC_E_BAD_PORT, 1001},
+      {"USB", OPOSSVC_E_BAD_PORT, 0},
+      {"KBD", 0, 0},
+      {"KBD7", 0, 7},
+      {"HT", 0, 0},
+      {"ht3", 0, 3},
+      {"NETPRN", 0, 1},
+      {"NET1", 0, 1},
+      {"net1", OPOSSVC_E_BAD_PORT, 0},  // compared as it stands
+      {"KEYBOARD", OPOSSVC_E_BAD_PORT, 0},
+      {"COMX", OPOSSVC_E_BAD_PORT, 0},
+      {"PRN1", OPOSSVC_E_BAD_PORT, 1},
+      {"", OPOSSVC_E_BAD_PORT, 0},
+      {std::nullopt, OPOSSVC_E_BAD_PORT, 0},
+  };
+  for (const PortCase& c : cases) {
+    SCOPED_TRACE(c.port ? "port \"" + *c.port + "\"" : "no port value");
+    TempRegistry reg;
+    SeedDevice(reg, "POSPrinter", "Dev1", c.port);
+    TestServiceObject so;
+    long rc = so.OpenInit("POSPrinter", "Dev1", nullptr, 0, FALSE);
+    EXPECT_EQ(rc, c.extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
+    EXPECT_EQ(so.m_lResultCode, rc);
+    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
+    EXPECT_EQ(so.m_lPortNumber, c.port_number);
+    EXPECT_EQ(so.m_bOpened, 0);
+  }
+}
+
+TEST(OpenInitTest, DeviceLookup) {
+  TempRegistry reg;
+  SeedDevice(reg, "POSPrinter", "Dev1", "COM1");
+  SeedDevice(reg, "Scanner", "NoDesc", "COM2", "");
+  ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, kServiceOpos + "POSPrinter", "Front", "Dev1"),
+            ERROR_SUCCESS);
+  struct Case {
+    const char* cls;
+    const char* dev;
+    LONG extended;
+    const char* id;
+    const char* name;
+    const char* desc;
+  };
+  const Case cases[] = {
+      {"POSPrinter", "Dev1", 0, "POSPrinter\\Dev1", "Dev1 name", "A printer"},
+      {"posprinter", "dev1", 0, "POSPrinter\\Dev1", "Dev1 name", "A printer"},
+      {"POSPrinter", "Front", 0, "POSPrinter\\Dev1", "Dev1 name", "A printer"},
+      {"Scanner", "NoDesc", 0, "Scanner\\NoDesc", "NoDesc name", "NoDesc name"},
+      {"POSPrinter", "Missing", OPOSSVC_E_BAD_PORT, "", "", ""},
+      {"Scanner", "Dev1", OPOSSVC_E_BAD_PORT, "", "", ""},
+      {"NoSuchClass", "Dev1", OPOSSVC_E_BAD_PORT, "", "", ""},
+      {nullptr, nullptr, OPOSSVC_E_BAD_PORT, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.cls ? c.cls : "(null)") + "/" + (c.dev ? c.dev : "(null)"));
+    TestServiceObject so;
+    so.m_strDeviceName = "stale";
+    EXPECT_EQ(so.OpenInit(c.cls, c.dev, nullptr, 0, FALSE), c.extended ? OPOS_E_ILLEGAL : 0);
+    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
+    EXPECT_STREQ(so.m_strDeviceID, c.id);
+    EXPECT_STREQ(so.m_strDeviceName, c.name);
+    EXPECT_STREQ(so.m_strDeviceDescription, c.desc);
+  }
+  // A failed lookup creates nothing.
+  EXPECT_FALSE(reg.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "POSPrinter\\Missing"));
+  EXPECT_FALSE(reg.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "NoSuchClass"));
+  EXPECT_FALSE(reg.KeyExists(HKEY_LOCAL_MACHINE, kDefaultConfig));
+}
+
+struct SettingsCase {
+  const char* name;
+  std::optional<std::string> primary;  // "PrimaryConfig"
+  std::string config;                  // key the settings are written to
+  std::optional<DWORD> idle, device_idle, peek, remove_keys, auto_special;
+  LONG extended;
+  DWORD want_idle, want_first, want_last;
+  LONG want_remove, want_special;
+};
+
+TEST(OpenInitTest, MakerSettings) {
+  const SettingsCase cases[] = {
+      {"nothing configured", std::nullopt, kDefaultConfig, {}, {}, {}, {}, {}, 0, 0, 0, 0, 0, 0},
+      {"default configuration", std::nullopt, kDefaultConfig, 25, {}, 0x01000010, 1, 1, 0, 25,
+       0x10, 0x100, 1, 1},
+      {"empty PrimaryConfig", "", kDefaultConfig, 30, {}, {}, {}, {}, 0, 30, 0, 0, 0, 0},
+      {"PrimaryConfig names the sub-key", "Alt", kMaker + "\\Alt", 40, {}, 0x02000200, {}, {}, 0,
+       40, 0x200, 0x200, 0, 0},
+      {"PrimaryConfig elsewhere ignores the default key", "Alt", kDefaultConfig, 40, {}, {}, {},
+       {}, 0, 0, 0, 0, 0, 0},
+      {"IdleSleep from the device key", std::nullopt, kDefaultConfig, {}, 15, {}, {}, {}, 0, 15,
+       0, 0, 0, 0},
+      {"configuration IdleSleep wins", std::nullopt, kDefaultConfig, 5, 15, {}, {}, {}, 0, 5, 0,
+       0, 0, 0},
+      {"inverted peek range", std::nullopt, kDefaultConfig, {}, {}, 0x00100100, 1, 1,
+       OPOSSVC_E_PEEK_RANGE, 0, 0, 0, 0, 1},
+      {"RemoveKeyMessage without a peek range", std::nullopt, kDefaultConfig, {}, {}, {}, 1, {},
+       0, 0, 0, 0, 0, 0},
+  };
+  for (const SettingsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempRegistry reg;
+    SeedDevice(reg, "POSPrinter", "Dev1", "COM1");
+    HKEY hklm = HKEY_LOCAL_MACHINE;
+    ASSERT_EQ(reg.CreateKey(hklm, kDefaultConfig), ERROR_SUCCESS);
+    if (c.primary) reg.SetString(hklm, kMaker, "PrimaryConfig", *c.primary);
+    if (c.idle) reg.SetDword(hklm, c.config, "IdleSleep", *c.idle);
+    if (c.device_idle) reg.SetDword(hklm, kServiceOpos + "POSPrinter\\Dev1", "IdleSleep", *c.device_idle);
+    if (c.peek) reg.SetDword(hklm, c.config, "PeekRange", *c.peek);
+    if (c.remove_keys) reg.SetDword(hklm, c.config, "RemoveKeyMessage", *c.remove_keys);
+    if (c.auto_special) reg.SetDword(hklm, c.config, "AutoDisableSpecial", *c.auto_special);
+
+    TestServiceObject so;
+    so.m_nPeekFirst = so.m_nPeekLast = 7;  // must not survive
+    EXPECT_EQ(so.OpenInit("POSPrinter", "Dev1", nullptr, 0, TRUE),
+              c.extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
+    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
+    EXPECT_EQ(so.m_dwIdleSleep, c.want_idle);
+    EXPECT_EQ(so.m_nPeekFirst, c.want_first);
+    EXPECT_EQ(so.m_nPeekLast, c.want_last);
+    EXPECT_EQ(so.m_bRemoveKeyMessage, c.want_remove);
+    EXPECT_EQ(so.m_bAutoDisableSpecial, c.want_special);
+    EXPECT_EQ(so.m_bDirectIOAlways, TRUE);
+  }
+}
+
+TEST(OpenInitTest, RefusesWhileOpenAndChangesNothing) {
+  TempRegistry reg;
+  SeedDevice(reg, "POSPrinter", "Dev1", "COM1");
+  TestServiceObject so;
+  so.m_bOpened = 1;
+  so.m_strDeviceName = "kept";
+  so.m_lPortNumber = 42;
+  EXPECT_EQ(so.OpenInit("POSPrinter", "Dev1", nullptr, 0, TRUE), OPOS_E_ILLEGAL);
+  EXPECT_EQ(so.m_lResultCodeExtended, OPOSSVC_E_ALREADY_OPEN);
+  EXPECT_STREQ(so.m_strDeviceName, "kept");
+  EXPECT_EQ(so.m_lPortNumber, 42);
+  EXPECT_EQ(so.m_bOpened, 1);
+}
+
+TEST(OpenInitTest, FailedPortCheckSkipsTheLaterSettings) {
+  TempRegistry reg;
+  SeedDevice(reg, "POSPrinter", "Dev1", "COM99");
+  reg.SetDword(HKEY_LOCAL_MACHINE, kDefaultConfig, "PeekRange", 0x04000400);
+  reg.SetDword(HKEY_LOCAL_MACHINE, kDefaultConfig, "AutoDisableSpecial", 1);
+  TestServiceObject so;
+  so.m_nPeekFirst = 5;
+  so.m_bAutoDisableSpecial = 0;
+  EXPECT_EQ(so.OpenInit("POSPrinter", "Dev1", nullptr, 0, FALSE), OPOS_E_ILLEGAL);
+  EXPECT_EQ(so.m_lResultCodeExtended, OPOSSVC_E_BAD_PORT);
+  EXPECT_EQ(so.m_nPeekFirst, 0u);
+  EXPECT_EQ(so.m_nPeekLast, 0u);
+  EXPECT_EQ(so.m_bAutoDisableSpecial, 0);
+}
+
+TEST(OpenInitTest, NetworkPortsAreNumberedByFirstUse) {
+  TestServiceObject so;
+  EXPECT_EQ(so.GetPortNumber("PRN"), 1);
+  EXPECT_EQ(so.GetPortNumber("DSP"), 2);
+  EXPECT_EQ(so.GetPortNumber("PRN"), 1);
+  EXPECT_EQ(so.GetPortNumber("prn"), 3) << "names compare case-sensitively";
+  EXPECT_EQ(so.GetPortNumber("1"), 4);
+  EXPECT_EQ(so.GetPortNumber("DSP"), 2);
+}
+
+TEST(OpenInitTest, NetworkNumbersPersistAcrossOpensUpTo255) {
+  TempRegistry reg;
+  TestServiceObject so;
+  auto open_on = [&](const std::string& port) {
+    SeedDevice(reg, "POSPrinter", "Dev1", port);
+    so.OpenInit("POSPrinter", "Dev1", nullptr, 0, FALSE);
+    return std::make_pair(so.m_lResultCodeExtended, so.m_lPortNumber);
+  };
+  EXPECT_EQ(open_on("NETPRN"), std::make_pair(LONG{0}, LONG{1}));
+  EXPECT_EQ(open_on("NETDSP"), std::make_pair(LONG{0}, LONG{2}));
+  EXPECT_EQ(open_on("NETPRN"), std::make_pair(LONG{0}, LONG{1}));
+  EXPECT_EQ(open_on("NET1"), std::make_pair(LONG{0}, LONG{3}));
+  for (int i = 4; i <= 255; ++i) so.GetPortNumber(CString("X") + CString(std::to_string(i).c_str()));
+  EXPECT_EQ(open_on("NETDSP"), std::make_pair(LONG{0}, LONG{2}));
+  EXPECT_EQ(open_on("NETNEW"), std::make_pair(LONG{OPOSSVC_E_BAD_PORT}, LONG{256}));
+}
+
+}  // namespace

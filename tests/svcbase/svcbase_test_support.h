@@ -1,0 +1,84 @@
+// Test service object, event thread and message pumping for the svcbase
+// suites. Each test runs on the window's thread: the thread that constructs
+// a TestServiceObject owns its window and must pump for events to arrive.
+#ifndef OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
+#define OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <opossvc/svcbase.h>
+#include <opossvc/testing/flags.h>
+
+namespace svcbase_test {
+
+// A service object whose event handler records each event it is sent and
+// then answers with `answer` (default: fire it at the control object with
+// the matching SO* operation and return that result).
+class TestServiceObject : public CSvcBase {
+ public:
+  struct Event {
+    ULONG_PTR type, d1, d2, d3;
+    bool operator==(const Event& o) const {
+      return type == o.type && d1 == o.d1 && d2 == o.d2 && d3 == o.d3;
+    }
+  };
+
+  TestServiceObject() = default;
+  ~TestServiceObject() override = default;
+
+  using CSvcBase::ConvertToASCII;
+  using CSvcBase::ConvertToBinary;
+  using CSvcBase::DIO_FireEventCtrl;
+  using CSvcBase::GetCODescription;
+  using CSvcBase::GetCOVersion;
+  using CSvcBase::GetIDsOfEvents;
+  using CSvcBase::GetPortNumber;
+  using CSvcBase::OpenInit;
+  using CSvcBase::ProcessMessage;
+  using CSvcBase::WaitForSingleObjectWPM;
+
+  // Window thread only.
+  std::vector<Event> events;
+  std::function<LRESULT(const Event&)> answer;
+
+  LRESULT OnOposEvent(WPARAM type, LPARAM);
+  // Fires the event of the current delivery at the control object.
+  LRESULT FireCurrentEvent(WPARAM type);
+
+  DECLARE_MESSAGE_MAP()
+};
+
+// Runs ProcessEvents on a thread of its own.
+class EventThread {
+ public:
+  explicit EventThread(CSvcBase& so);
+  // Clears m_bOpened, pumps until ProcessEvents has returned, joins.
+  ~EventThread();
+  EventThread(const EventThread&) = delete;
+  EventThread& operator=(const EventThread&) = delete;
+
+  // Clears m_bOpened and returns ProcessEvents' result once it has returned
+  // (pumping meanwhile, since the thread may be inside a send).
+  UINT Stop();
+
+ private:
+  CSvcBase& so_;
+  std::atomic<bool> done_{false};
+  UINT count_ = 0;
+  std::thread thread_;
+};
+
+// Dispatches this thread's messages until `done` holds or timeout_ms pass;
+// returns whether it holds. Waits for messages, rechecking `done` at least
+// every few milliseconds (it may depend on other threads without a message).
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000);
+// Dispatches this thread's messages for about ms milliseconds.
+void PumpFor(DWORD ms);
+
+}  // namespace svcbase_test
+
+#endif  // OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
