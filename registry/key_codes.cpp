@@ -10,14 +10,15 @@ namespace opossvc::detail {
 namespace {
 
 constexpr const char* kClassNames[KC_CLASS_COUNT + 1] = {
-    nullptr,         "CashDrawer",    "CashChanger",      "CoinDispenser", "HardTotals",
-    "Keylock",       "LineDisplay",   "MICR",             "MSR",           "POSKeyboard",
-    "POSPrinter",    "Scale",         "Scanner",          "SignatureCapture",
-    "ToneIndicator", "BumpBar",       "FiscalPrinter",    "PINPad",        "RemoteOrderDisplay",
+    nullptr,         "CashDrawer",       "CashChanger",        "CoinDispenser",
+    "HardTotals",    "Keylock",          "LineDisplay",        "MICR",
+    "MSR",           "POSKeyboard",      "POSPrinter",         "Scale",
+    "Scanner",       "SignatureCapture", "ToneIndicator",      "BumpBar",
+    "FiscalPrinter", "PINPad",           "RemoteOrderDisplay",
 };
 
 // The order in which texts are matched against the class names.
-constexpr DWORD kMatchOrder[KC_CLASS_COUNT] = {2, 1, 3, 4, 5, 6, 7, 8, 9,
+constexpr DWORD kMatchOrder[KC_CLASS_COUNT] = {2,  1,  3,  4,  5,  6,  7,  8,  9,
                                                10, 11, 12, 13, 14, 15, 16, 17, 18};
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -102,8 +103,8 @@ unsigned long CRegistryInfo::ConvKey(const char* text) const {
     unsigned long code = ConvDevKey(text, ClassName(index), index, index << 5);
     if (code != 0) return code;
   }
-  unsigned long code = ConvDevKey(text, opossvc::detail::kServiceInfoName, KC_SERVICEINFO,
-                                  KC_SERVICEINFO_SUBKEY);
+  unsigned long code =
+      ConvDevKey(text, opossvc::detail::kServiceInfoName, KC_SERVICEINFO, KC_SERVICEINFO_SUBKEY);
   if (code != 0) return code;
   if (SameName(text, opossvc::detail::kRootPath)) return KC_OLEFORRETAIL;
   if (SameName(text, opossvc::detail::kServiceOposName)) return KC_SERVICEOPOS;

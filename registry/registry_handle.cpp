@@ -32,8 +32,7 @@ CRegistryInfo::CRegistryInfo(unsigned long code, int create) : CRegistryInfo() {
   Open(code, create);
 }
 
-CRegistryInfo::CRegistryInfo(const char* text, unsigned long code, int create)
-    : CRegistryInfo() {
+CRegistryInfo::CRegistryInfo(const char* text, unsigned long code, int create) : CRegistryInfo() {
   Open(text, code, create);
   if ((static_cast<DWORD>(code) & (KC_SERVICEINFO | KC_SERVICEINFO_SUBKEY)) == 0) {
     GetDeviceInfo(text, code);
@@ -145,8 +144,7 @@ int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int crea
 
   const bool device_change = (c & KC_DEVICE_MASK) && !SameName(name, m_strOpenDevKey);
   const bool class_change = (c & KC_CLASS_MASK) && m_dwOpenClass != (c & KC_CLASS_MASK);
-  const bool subkey_change =
-      (c & KC_SERVICEINFO_SUBKEY) && !SameName(name, m_strOpenInfoKey);
+  const bool subkey_change = (c & KC_SERVICEINFO_SUBKEY) && !SameName(name, m_strOpenInfoKey);
   const bool shares = (c & m_dwOpenKeys) != 0;
 
   if (shares && !device_change && !class_change && !subkey_change && !create) {

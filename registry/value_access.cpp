@@ -1,5 +1,6 @@
 // Values of the open keys: reads through the last-value fields, writes
 // under the create flag, enumeration and deletion; and ReadRegValue.
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -73,14 +74,17 @@ unsigned long CRegistryInfo::ReadValue(unsigned long code, const char* valueName
   unsigned long size = 0;
   unsigned char* data = nullptr;
   if (!ReadRegValue(key, valueName, &type, data, &size)) return kReadFailed;
+  if (size > static_cast<unsigned long>(CString::kMaxLength)) {
+    // More than a string or byte array of the framework can hold.
+    ::operator delete(data);
+    return kReadFailed;
+  }
   m_dwReadType = static_cast<DWORD>(type);
   switch (m_dwReadType) {
     case REG_SZ:
       // Up to the first NUL, or all of it when it was stored without one.
-      m_strReadValue =
-          CString(reinterpret_cast<const char*>(data), static_cast<int>(strnlen(
-                                                           reinterpret_cast<const char*>(data),
-                                                           size)));
+      m_strReadValue = CString(reinterpret_cast<const char*>(data),
+                               static_cast<int>(std::find(data, data + size, 0) - data));
       break;
     case REG_BINARY:
       m_binReadValue.SetSize(static_cast<INT_PTR>(size));
@@ -155,9 +159,9 @@ int CRegistryInfo::SetString(const char* key, const char* valueName, const char*
 
 int CRegistryInfo::SetDWORD(unsigned long code, const char* valueName, unsigned long value) {
   const DWORD number = static_cast<DWORD>(value);
-  unsigned char bytes[4] = {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
-                            static_cast<unsigned char>(number >> 16),
-                            static_cast<unsigned char>(number >> 24)};
+  unsigned char bytes[4] = {
+      static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
+      static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)};
   return SetValue(code, valueName, REG_DWORD, bytes, sizeof bytes);
 }
 
@@ -194,8 +198,8 @@ int CRegistryInfo::SetValue(unsigned long code, const char* valueName, unsigned 
   HKEY key = GetHKEY(code);
   if (key == nullptr) return FALSE;
   if (size > 0xFFFFFFFFul || (data == nullptr && size != 0)) return FALSE;
-  if (RegSetValueExA(key, valueName, 0, static_cast<DWORD>(type), data,
-                     static_cast<DWORD>(size)) != ERROR_SUCCESS) {
+  if (RegSetValueExA(key, valueName, 0, static_cast<DWORD>(type), data, static_cast<DWORD>(size)) !=
+      ERROR_SUCCESS) {
     return FALSE;
   }
   m_bModified = TRUE;

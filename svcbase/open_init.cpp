@@ -41,6 +41,21 @@ bool PortAccepted(const CString& type, LONG number) {
 long CSvcBase::OpenInit(const char* pszDeviceClass, const char* pszDeviceName,
                         IDispatch* pDispatch, unsigned long dwRequiredEvents,
                         int bDirectIOAlways) {
+  // A failing call on the control object raises; it passes through, but the
+  // result codes must not go on saying success.
+  try {
+    return RunOpenInit(pszDeviceClass, pszDeviceName, pDispatch, dwRequiredEvents,
+                       bDirectIOAlways);
+  } catch (...) {
+    m_lResultCode = OPOS_E_FAILURE;
+    m_lResultCodeExtended = 0;
+    throw;
+  }
+}
+
+long CSvcBase::RunOpenInit(const char* pszDeviceClass, const char* pszDeviceName,
+                           IDispatch* pDispatch, unsigned long dwRequiredEvents,
+                           int bDirectIOAlways) {
   auto fail = [this](LONG extended) {
     m_lResultCode = OPOS_E_ILLEGAL;
     m_lResultCodeExtended = extended;

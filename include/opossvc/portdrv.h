@@ -153,46 +153,72 @@ class CPortdrv {
   void PortOutputProc();
 
  private:
-  // --- Configuration, open and close (port_open.cpp, port_settings.cpp) ---
-  long GetComInfo(const char* deviceName, opossvc::detail::PortSettings* settings);
-  void CommitSettings(const opossvc::detail::PortSettings& settings, bool firstOpen);
+  enum class PassResult { kDone, kHeld, kStop };
+  // The notification that a pass of the output thread makes, if any.
+  struct OutputNotice {
+    CSvcBase* svc = nullptr;
+    bool complete = false;  // OutputDataComplete, else PortError
+    LONG value = 0;
+  };
+  struct PowerChange {
+    LONG newState;
+    LONG oldState;
+  };
+  struct InputBuffers {
+    std::vector<unsigned char> block;  // as read
+    std::vector<unsigned char> copy;   // handed to each client in turn
+  };
+
+  // --- Settings, open and close (port_open.cpp) ---
+  long OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, int variant)
+      OPOSSVC_REQUIRES(OpenLock);
+  long GetComInfo(const char* deviceName, const opossvc::detail::PortSettings* open,
+                  opossvc::detail::PortSettings* settings);
   opossvc::detail::PortSettings OpenSettings() const;
-  long TestCoPort(long portNumber);
+  void CommitSettings(const opossvc::detail::PortSettings& settings, bool firstOpen);
   long PartnerTest(const opossvc::detail::PortSettings& settings);
+  long TestCoPort(long portNumber);
   long OpenDevice(const opossvc::detail::PortSettings& settings, HANDLE* handle);
-  long ConfigurePort(HANDLE handle, const opossvc::detail::PortSettings& settings);
-  long StartThreads();
-  // Ends the open session: stops the threads, empties the queue, closes the
-  // device. Returns the threads to wait for (not the calling one).
-  std::vector<CWinThread*> Shutdown() OPOSSVC_REQUIRES(OpenLock);
+  long ConfigurePort(HANDLE handle, const opossvc::detail::PortSettings& settings)
+      OPOSSVC_REQUIRES(OpenLock);
+  long StartSession(CSvcBase* svc, long readSize) OPOSSVC_REQUIRES(OpenLock);
+  bool StartThreads() OPOSSVC_REQUIRES(OpenLock);
+  // Tells the session's threads to stop and marks it closing; returns the
+  // threads to wait for (the calling one is retired instead).
+  std::vector<CWinThread*> BeginShutdown() OPOSSVC_REQUIRES(OpenLock);
+  // Empties the queue, drops DTR and RTS, closes the device.
+  void FinishShutdown() OPOSSVC_EXCLUDES(QueueLock, PortLock);
   void JoinThreads(std::vector<CWinThread*>* threads);
-  void ReapRetiredThreads(bool wait) OPOSSVC_REQUIRES(OpenLock);
+  void ReapRetiredThreads() OPOSSVC_REQUIRES(OpenLock);
+  // False when the calling thread is one that a closing PortClose waits for.
+  bool WaitWhileClosing() OPOSSVC_REQUIRES(OpenLock);
   static UINT InputThreadEntry(LPVOID param);
   static UINT OutputThreadEntry(LPVOID param);
 
   // --- Output (output_thread.cpp) ---
+  bool PrepareHandshake() OPOSSVC_EXCLUDES(PortLock);
   long QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, int immediate,
-                   int handshake, long outputId);
+                   int handshake, long outputId) OPOSSVC_EXCLUDES(QueueLock);
   long ClearNoImmOutputBuffer(CSvcBase* svc) OPOSSVC_REQUIRES(QueueLock);
   void RemoveArrayAt(int index) OPOSSVC_REQUIRES(QueueLock);
   void EnableHandshake() OPOSSVC_REQUIRES(PortLock);
   void DisableHandshake() OPOSSVC_REQUIRES(PortLock);
   long Minimum(long a, long b);
-  bool OutputPass(DWORD session);
-  bool DeviceReadyNow();
+  PassResult OutputPass(DWORD session) OPOSSVC_EXCLUDES(QueueLock);
+  PassResult WriteFront(DWORD session, OutputNotice* notice) OPOSSVC_REQUIRES(QueueLock);
+  DWORD WriteChunk(const char* data, DWORD size) OPOSSVC_EXCLUDES(PortLock);
+  bool DeviceReadyNow() OPOSSVC_EXCLUDES(PortLock);
   bool OutputStopped(DWORD session) const;
+  // Waits up to ms (at least 1) for the event; true when it was set.
+  bool Pause(HANDLE event, DWORD ms);
 
   // --- Input and power (input_thread.cpp, power_state.cpp) ---
-  bool InputPass(DWORD session);
-  bool ErrorLoop(DWORD session);
-  DWORD ReadInput() OPOSSVC_EXCLUDES(PortLock);
-  bool DeliverInput(DWORD session, DWORD count, bool lineError);
+  // Each returns false when the thread is to end.
+  bool InputPass(DWORD session, InputBuffers* buffers) OPOSSVC_EXCLUDES(PortLock);
+  bool ErrorLoop(DWORD session, InputBuffers* buffers) OPOSSVC_EXCLUDES(PortLock);
+  bool ReadInput(InputBuffers* buffers, DWORD* count) OPOSSVC_EXCLUDES(PortLock);
+  bool Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool lineError);
   bool InputStopped(DWORD session) const;
-  bool Pause(HANDLE event, DWORD ms);
-  struct PowerChange {
-    int newState;
-    int oldState;
-  };
   int WatchLines(PowerChange changes[2]) OPOSSVC_REQUIRES(PortLock);
   bool ReportPower(DWORD session, const PowerChange* changes, int count);
   DWORD ModemStatus() OPOSSVC_REQUIRES(PortLock);
@@ -253,20 +279,29 @@ class CPortdrv {
   CRITICAL_SECTION PortLock;
 
   // --- Beyond the system's fields ---
-  // Serialises PortOpen, PortClose and the session's thread list; never held
-  // while waiting for a driver thread or while a notification runs.
+  // Serialises PortOpen and PortClose; never held while waiting for a driver
+  // thread or while a notification runs.
   CRITICAL_SECTION OpenLock OPOSSVC_ACQUIRED_BEFORE(QueueLock);
   // Records can be queued only while this is set (cleared with the queue).
   LONG QueueOpen OPOSSVC_GUARDED_BY(QueueLock);
+  // Set from the start to the end of a last PortClose, with the ids of the
+  // threads it waits for.
+  LONG Closing OPOSSVC_GUARDED_BY(OpenLock);
+  std::vector<DWORD> ClosingThreads OPOSSVC_GUARDED_BY(OpenLock);
+  // PortHandle as the session opened it, for the purge that ends a write
+  // in progress (made without PortLock, which that write holds).
+  HANDLE SessionHandle OPOSSVC_GUARDED_BY(OpenLock);
   // Number of the open session; a thread of an earlier one ends at once.
   std::atomic<DWORD> Session;
-  std::vector<unsigned char> ReadBuffer;      // the input thread's own
-  std::vector<unsigned char> DeliveryBuffer;  // copy handed to each client
+  // Made by PortOpen, taken over by the input thread as it starts.
+  std::vector<unsigned char> ReadBuffer;
+  std::vector<unsigned char> DeliveryBuffer;
   HANDLE StopEvent;    // manual reset: set when the session ends
-  HANDLE OutputWake;   // auto reset: set when a record is queued
+  HANDLE OutputWake;   // auto reset: a record was queued, or the session ends
+  HANDLE ClosedEvent;  // manual reset: clear while a last PortClose runs
   CWinThread* InputThread OPOSSVC_GUARDED_BY(OpenLock);
   CWinThread* OutputThread OPOSSVC_GUARDED_BY(OpenLock);
-  // Threads that closed their own session from a notification, still
+  // Threads that ended their own session from a notification, still
   // winding down.
   std::vector<CWinThread*> RetiredThreads OPOSSVC_GUARDED_BY(OpenLock);
 

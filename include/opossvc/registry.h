@@ -1,8 +1,8 @@
 // CRegistryInfo: typed access to the OPOS registry database.
 //
-// Every key it reads or writes lies below HKEY_LOCAL_MACHINE\SOFTWARE\
-// OLEforRetail. Callers name keys by key code (KC_*, opos.h) or by a short
-// key text that is first turned into a key code:
+// Every key it reads or writes lies below the database root,
+// HKEY_LOCAL_MACHINE\SOFTWARE\OLEforRetail. Callers name keys by key code
+// (KC_*, opos.h) or by a short key text that is first turned into a key code:
 //
 //   text                        code                 key
 //   "SOFTWARE\OLEforRetail"     KC_OLEFORRETAIL      the database root
@@ -170,13 +170,11 @@ class CRegistryInfo {
   int SetBinary(unsigned long code, const char* valueName, CByteArray& value);
   int SetBinary(const char* key, const char* valueName, CByteArray& value);
   // `size` bytes; size 0 writes an empty value.
-  int SetBinary(unsigned long code, const char* valueName, unsigned char* data,
-                unsigned long size);
-  int SetBinary(const char* key, const char* valueName, unsigned char* data,
-                unsigned long size);
+  int SetBinary(unsigned long code, const char* valueName, unsigned char* data, unsigned long size);
+  int SetBinary(const char* key, const char* valueName, unsigned char* data, unsigned long size);
   // Any registry type.
-  int SetValue(unsigned long code, const char* valueName, unsigned long type,
-               unsigned char* data, unsigned long size);
+  int SetValue(unsigned long code, const char* valueName, unsigned long type, unsigned char* data,
+               unsigned long size);
   // The value at an index, read as ReadValue; its name in `name`. -1 past
   // the last value; 0 with an empty name for a value of another type.
   unsigned long EnumValue(unsigned long code, unsigned int index, CString& name);
@@ -187,13 +185,13 @@ class CRegistryInfo {
 
   // --- Fields read by the service object base, the port driver and import --
   // Filled by the device lookup; read-only for everyone else.
-  DWORD m_dwDevKey;          // device code of the current device; 0 when none
-  CString m_strDeviceID;     // "<class>\<device>", relative to ServiceOPOS
-  CString m_strDeviceName;   // value "DeviceName"
-  CString m_strDeviceDesc;   // value "DeviceDesc"
-  CString m_strPortName;     // value "Port", without a leading "\\.\"
-  DWORD m_dwPortNo;          // the number in m_strPortName (COM3 -> 3)
-  DWORD m_dwReadValue;       // last REG_DWORD read
+  DWORD m_dwDevKey;         // device code of the current device; 0 when none
+  CString m_strDeviceID;    // "<class>\<device>", relative to ServiceOPOS
+  CString m_strDeviceName;  // value "DeviceName"
+  CString m_strDeviceDesc;  // value "DeviceDesc"
+  CString m_strPortName;    // value "Port", without a leading "\\.\"
+  DWORD m_dwPortNo;         // the number in m_strPortName (COM3 -> 3)
+  DWORD m_dwReadValue;      // last REG_DWORD read
 
  protected:
   // Matches a text against one name ("POSPrinter", "ServiceInfo"): the text
@@ -235,22 +233,22 @@ class CRegistryInfo {
   void CorrectCase(DWORD code);
   int OpenServiceInfoSubKey(const char* path, int create);
 
-  DWORD m_dwOpenKeys;        // open levels in key-code bits; class/device bits hold the codes
-  int m_bCreate;             // create flag of the last Open
-  DWORD m_dwOpenClass;       // class index held in m_hClass; 0 when none
-  DWORD m_dwDevClass;        // class code of the last device lookup
-  CString m_strDevice;       // current device, in the registry's letter case
-  CString m_strSOName;       // service object name
-  CString m_strSOFile;       // value "Service"
-  CString m_strSODesc;       // value "Description"
-  CString m_strSOVersion;    // value "Version"
-  DWORD m_dwReadType;        // type of the last read: 1, 3, 4, 0 or 0xFFFFFFFF
-  CString m_strReadValue;    // last REG_SZ read
+  DWORD m_dwOpenKeys;         // open levels in key-code bits; class/device bits hold the codes
+  int m_bCreate;              // create flag of the last Open
+  DWORD m_dwOpenClass;        // class index held in m_hClass; 0 when none
+  DWORD m_dwDevClass;         // class code of the last device lookup
+  CString m_strDevice;        // current device, in the registry's letter case
+  CString m_strSOName;        // service object name
+  CString m_strSOFile;        // value "Service"
+  CString m_strSODesc;        // value "Description"
+  CString m_strSOVersion;     // value "Version"
+  DWORD m_dwReadType;         // type of the last read: 1, 3, 4, 0 or 0xFFFFFFFF
+  CString m_strReadValue;     // last REG_SZ read
   CByteArray m_binReadValue;  // last REG_BINARY read
-  CString m_strServiceInfo;  // held ServiceInfo sub-key path, relative to ServiceInfo
-  int m_bModified;           // a write or deletion went through this object
-  CString m_strOpenDevKey;   // path of the key in m_hDevice, relative to ServiceOPOS
-  CString m_strOpenInfoKey;  // path of the key in m_hInfoSubKey, relative to the root
+  CString m_strServiceInfo;   // held ServiceInfo sub-key path, relative to ServiceInfo
+  int m_bModified;            // a write or deletion went through this object
+  CString m_strOpenDevKey;    // path of the key in m_hDevice, relative to ServiceOPOS
+  CString m_strOpenInfoKey;   // path of the key in m_hInfoSubKey, relative to the root
   HKEY m_hOLEforRetail;
   HKEY m_hServiceOPOS;
   HKEY m_hServiceInfo;
@@ -258,12 +256,12 @@ class CRegistryInfo {
   HKEY m_hClass;
   HKEY m_hDevice;
   // EnumKey's cursor.
-  DWORD m_dwEnumKey;         // code of the enumeration in progress
-  DWORD m_nEnumLast;         // index of the previous call
-  DWORD m_dwEnumCur;         // code being listed (for AllDevices: the class index)
-  int m_bEnumPrefix;         // results carry the listed key's text
-  DWORD m_nEnumBase;         // AllDevices: list index of the current class's first device
-  LONG m_nEnumClass;         // AllDevices: position of the class in ServiceOPOS; -1 none
+  DWORD m_dwEnumKey;  // code of the enumeration in progress
+  DWORD m_nEnumLast;  // index of the previous call
+  DWORD m_dwEnumCur;  // code being listed (for AllDevices: the class index)
+  int m_bEnumPrefix;  // results carry the listed key's text
+  DWORD m_nEnumBase;  // AllDevices: list index of the current class's first device
+  LONG m_nEnumClass;  // AllDevices: position of the class in ServiceOPOS; -1 none
   // SaveReadValue's nesting and copy (the binary value is not saved).
   LONG m_nSaveCount;
   DWORD m_dwSavedType;

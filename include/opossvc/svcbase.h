@@ -251,6 +251,8 @@ class CSvcBase : public CWnd {
   DECLARE_MESSAGE_MAP()
 
  private:
+  long RunOpenInit(const char* pszDeviceClass, const char* pszDeviceName, IDispatch* pDispatch,
+                   unsigned long dwRequiredEvents, int bDirectIOAlways);
   // 0, or for the maker's control objects the data value that the
   // completion call leaves.
   long CompleteEventFiring();

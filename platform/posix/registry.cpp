@@ -54,13 +54,27 @@ bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
+// NULs that end a string value properly: one for REG_SZ and REG_EXPAND_SZ,
+// two (the last string's and the list's) for REG_MULTI_SZ.
+size_t MissingTerminators(const std::string& data, DWORD type) {
+  size_t wanted = type == REG_MULTI_SZ ? 2 : IsStringType(type) ? 1 : 0;
+  size_t present = 0;
+  while (present < wanted && present < data.size() && data[data.size() - 1 - present] == '\0') {
+    ++present;
+  }
+  return wanted - present;
+}
+
 // Copies value data as RegQueryValueExA does. A string stored without its
-// terminator gets one only when the buffer has room; the size reported is
-// always the stored size.
+// terminator gets one only where the buffer has room beyond the data; the
+// size reported is always the stored size.
 void CopyData(const std::string& data, DWORD type, BYTE* buffer, DWORD buffer_size) {
   if (!data.empty()) std::memcpy(buffer, data.data(), data.size());
-  bool unterminated = data.empty() || data.back() != '\0';
-  if (IsStringType(type) && unterminated && data.size() < buffer_size) buffer[data.size()] = 0;
+  size_t end = data.size();
+  for (size_t missing = MissingTerminators(data, type); missing > 0 && end < buffer_size;
+       --missing) {
+    buffer[end++] = 0;
+  }
 }
 
 void CopyName(const std::string& name, char* buffer) {

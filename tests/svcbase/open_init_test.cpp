@@ -22,7 +22,9 @@ void SeedDevice(TempRegistry& reg, const std::string& cls, const std::string& de
   std::string key = kServiceOpos + cls + "\\" + dev;
   ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, key, "DeviceName", dev + " name"), ERROR_SUCCESS);
   ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, key, "DeviceDesc", desc), ERROR_SUCCESS);
-  if (port) ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, key, "Port", *port), ERROR_SUCCESS);
+  if (port) {
+    ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, key, "Port", *port), ERROR_SUCCESS);
+  }
 }
 
 struct PortCase {

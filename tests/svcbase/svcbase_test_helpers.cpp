@@ -1,7 +1,5 @@
 #include "tests/svcbase/svcbase_test_support.h"
 
-#include <algorithm>
-
 #include <opossvc/win32/messages.h>
 #include <opossvc/win32/time.h>
 
@@ -55,34 +53,6 @@ UINT EventThread::Stop() {
     thread_.join();
   }
   return count_;
-}
-
-namespace {
-
-void DispatchWaiting() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
-
-}  // namespace
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    DispatchWaiting();
-    if (done()) return true;
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= timeout_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(timeout_ms - elapsed, 2),
-                              QS_ALLINPUT);
-  }
-}
-
-void PumpFor(DWORD ms) {
-  PumpUntil([] { return false; }, ms);
 }
 
 }  // namespace svcbase_test

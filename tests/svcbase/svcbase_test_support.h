@@ -12,6 +12,7 @@
 
 #include <opossvc/svcbase.h>
 #include <opossvc/testing/flags.h>
+#include <opossvc/testing/message_pump.h>
 
 namespace svcbase_test {
 
@@ -28,7 +29,8 @@ class TestServiceObject : public CSvcBase {
   };
 
   TestServiceObject() = default;
-  ~TestServiceObject() override = default;
+  // No `override` here: the framework macros declare without it.
+  ~TestServiceObject() = default;
 
   using CSvcBase::ConvertToASCII;
   using CSvcBase::ConvertToBinary;
@@ -72,12 +74,16 @@ class EventThread {
   std::thread thread_;
 };
 
-// Dispatches this thread's messages until `done` holds or timeout_ms pass;
-// returns whether it holds. Waits for messages, rechecking `done` at least
-// every few milliseconds (it may depend on other threads without a message).
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000);
-// Dispatches this thread's messages for about ms milliseconds.
-void PumpFor(DWORD ms);
+// Dispatches this thread's messages until `done` holds (true) or
+// timeout_ms have passed (false).
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000) {
+  return opossvc::testing::MessagePump::PumpUntil(done, timeout_ms);
+}
+// Dispatches this thread's messages for about ms milliseconds: the window
+// in which something that must not happen would show.
+inline void PumpFor(DWORD ms) {
+  opossvc::testing::MessagePump::PumpUntil([] { return false; }, ms);
+}
 
 }  // namespace svcbase_test
 

@@ -7,8 +7,9 @@
 //   LPCTSTR is an empty string.
 // - Positions and lengths are ints. Out-of-range counts and positions are
 //   clamped where the framework clamps them (Mid, Left, Right, Insert,
-//   Delete, Find's start); GetAt/SetAt/operator[] outside the contents,
-//   negative buffer lengths and a null format throw CInvalidArgException*.
+//   Delete, Find's start); GetAt/operator[] past the terminating NUL, SetAt
+//   outside the contents, negative lengths and a null format throw
+//   CInvalidArgException*.
 // - A string may grow to kMaxLength bytes; asking for more, or memory running
 //   out, throws CMemoryException* (exceptions.h: thrown as pointers, caught
 //   as CException*, freed with Delete()).
@@ -165,6 +166,8 @@ class CString {
   void SetLength(int nLength);
   void AssignBytes(const char* pch, int nLength);
   void InsertBytes(int iIndex, const char* pch, int nLength);
+  bool Contains(const char* pch) const;  // pch points into the contents or at their NUL
+  static CString Formatted(LPCTSTR pszFormat, va_list args) OPOSSVC_PRINTF_FORMAT(1, 0);
 
   char* m_pszData;     // heap block of m_nAllocLength + 1 bytes, or a shared ""
   int m_nDataLength;   // bytes of contents

@@ -48,6 +48,10 @@
 #include <opossvc/afx/object.h>
 #include <opossvc/win32/types.h>
 
+namespace opossvc::detail {
+struct StdioStreamAccess;
+}
+
 class CFileException : public CException {
   DECLARE_DYNAMIC(CFileException)
  public:
@@ -164,6 +168,8 @@ class CStdioFile : public CFile {
 
   UINT Read(void* lpBuf, UINT nCount) override;
   void Write(const void* lpBuf, UINT nCount) override;
+  // Everything written has been handed to the system already: nothing to do.
+  void Flush() override;
   ULONGLONG Seek(LONGLONG lOff, UINT nFrom) override;
   ULONGLONG GetPosition() const override;
   void SetLength(ULONGLONG dwNewLen) override;
@@ -180,9 +186,7 @@ class CStdioFile : public CFile {
   FILE* m_pStream;
 
  private:
-  static ssize_t StreamRead(void* self, char* buffer, size_t size);
-  static ssize_t StreamWrite(void* self, const char* data, size_t size);
-  static int StreamSeek(void* self, int64_t* offset, int whence);
+  friend struct opossvc::detail::StdioStreamAccess;
 
   bool IsText() const { return (m_nOpenFlags & typeBinary) == 0; }
   // Takes bytes from the read-ahead buffer, refilling it from the file;
@@ -194,6 +198,8 @@ class CStdioFile : public CFile {
   void DropReadAhead();
   // Reads up to nCount translated bytes; stops after a line feed when asked.
   UINT ReadText(char* out, UINT count, bool stop_at_newline);
+  // Reads up to `count` bytes of one line, its line feed included.
+  UINT ReadLine(char* out, UINT count);
   // The whole text translated and written at once.
   void WriteTranslated(const char* data, size_t size);
   void CloseStream();

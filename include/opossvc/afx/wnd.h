@@ -28,6 +28,8 @@
 #ifndef OPOSSVC_AFX_WND_H_
 #define OPOSSVC_AFX_WND_H_
 
+#include <cstring>
+
 #include <opossvc/afx/msgmap.h>
 #include <opossvc/afx/object.h>
 #include <opossvc/win32/messages.h>
@@ -41,11 +43,27 @@ struct WndAccess;
 // Handler type of ON_MESSAGE entries.
 typedef LRESULT (CWnd::*AFX_PMSGW)(WPARAM, LPARAM);
 
+namespace opossvc::detail {
+// An entry keeps its handler in the common AFX_PMSG type; these move the
+// bits in and out unchanged, so the round trip gives back the very handler.
+inline AFX_PMSG ToEntryHandler(AFX_PMSGW handler) {
+  static_assert(sizeof(AFX_PMSG) == sizeof(AFX_PMSGW));
+  AFX_PMSG stored;
+  std::memcpy(&stored, &handler, sizeof(stored));
+  return stored;
+}
+inline AFX_PMSGW FromEntryHandler(AFX_PMSG stored) {
+  AFX_PMSGW handler;
+  std::memcpy(&handler, &stored, sizeof(handler));
+  return handler;
+}
+}  // namespace opossvc::detail
+
 // Binds `message` to a member `LRESULT memberFxn(WPARAM, LPARAM)` of the
 // map's class or of one of its CWnd-derived bases.
-#define ON_MESSAGE(message, memberFxn)                                                \
-  {static_cast<UINT>(message), 0, 0, 0, AfxSig_lwl,                                   \
-   reinterpret_cast<AFX_PMSG>(static_cast<AFX_PMSGW>(memberFxn))},
+#define ON_MESSAGE(message, memberFxn)                   \
+  {static_cast<UINT>(message), 0, 0, 0, AfxSig_lwl,      \
+   ::opossvc::detail::ToEntryHandler(static_cast<AFX_PMSGW>(memberFxn))},
 
 class CWnd : public CCmdTarget {
   DECLARE_DYNCREATE(CWnd)

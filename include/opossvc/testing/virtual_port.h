@@ -16,8 +16,9 @@
 //   - the DCB persists across opens (initially 9600 baud, 8 data bits, no parity, one stop bit,
 //     DTR and RTS control enabled); each handle starts with all-zero COMMTIMEOUTS. An open raises
 //     DTR and RTS as the DCB's control fields say, and the close of the handle drops both;
-//   - bytes sent by the device wait in the receive queue, which has no limit and loses nothing
-//     (inject CE_RXOVER to play an overflow); ReadFile waits by COMMTIMEOUTS on a condition
+//   - bytes sent by the device while a handle is open wait in the receive queue, which has no
+//     limit and loses nothing (inject CE_RXOVER to play an overflow); bytes sent while no handle
+//     is open are lost, as on a real port. ReadFile waits by COMMTIMEOUTS on a condition
 //     variable and wakes at once on Send, PurgeComm(PURGE_RXABORT), unplug or CloseHandle;
 //   - WriteFile hands bytes straight to the device while it accepts them: output stops while the
 //     write capacity is used up, while the DCB's CTS (DSR) output flow is on and the device holds
@@ -77,6 +78,9 @@ class VirtualPort {
     bool plugged = true;
     int open_handles = 0;
     int open_count = 0;
+    // Library calls waiting in ReadFile for bytes, and in WriteFile for the device to take them.
+    int readers_waiting = 0;
+    int writers_waiting = 0;
   };
 
   // Takes over `com_name` ("COMn" or "\\.\COMn", n from 1 to 255, any letter case). Throws

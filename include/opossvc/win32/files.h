@@ -4,11 +4,14 @@
 // ordinary file. File names are Windows paths mapped onto the POSIX tree ("C:\x" below
 // $OPOS_ROOT/drive_c, "/x" as it stands, '\' and '/' both separate). For files:
 //   - dwDesiredAccess: GENERIC_READ and/or GENERIC_WRITE (0 opens for attribute queries only);
-//   - dwShareMode: FILE_SHARE_READ/WRITE/DELETE; a conflicting open of the same file, in this or
-//     another process, fails with ERROR_SHARING_VIOLATION as on Windows;
+//   - dwShareMode: FILE_SHARE_READ/WRITE; a conflicting open of the same file, in this or
+//     another process, fails with ERROR_SHARING_VIOLATION as on Windows (and as CFile opens do).
+//     FILE_SHARE_DELETE is accepted but not needed: DeleteFileA removes the name of an open file,
+//     as POSIX does, and the open handles keep working;
 //   - dwCreationDisposition: CREATE_NEW (ERROR_FILE_EXISTS if present), CREATE_ALWAYS and
 //     OPEN_ALWAYS (ERROR_ALREADY_EXISTS set on success when the file was there), OPEN_EXISTING and
 //     TRUNCATE_EXISTING (ERROR_FILE_NOT_FOUND, or ERROR_PATH_NOT_FOUND for a missing folder);
+//   - a folder cannot be opened (ERROR_ACCESS_DENIED);
 //   - attributes are ignored except FILE_ATTRIBUTE_READONLY on a new file; FILE_FLAG_WRITE_THROUGH
 //     makes every write synchronous; FILE_FLAG_DELETE_ON_CLOSE removes the file at its close.
 //     FILE_FLAG_OVERLAPPED is refused with ERROR_INVALID_PARAMETER: overlapped I/O is not
@@ -29,6 +32,12 @@
 #endif
 #ifndef GENERIC_WRITE
 #define GENERIC_WRITE 0x40000000L
+#endif
+#ifndef GENERIC_EXECUTE
+#define GENERIC_EXECUTE 0x20000000L
+#endif
+#ifndef GENERIC_ALL
+#define GENERIC_ALL 0x10000000L
 #endif
 
 #define FILE_SHARE_READ 0x00000001

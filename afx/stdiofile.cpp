@@ -1,0 +1,566 @@
+#include <opossvc/afx/stdiofile.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include <opossvc/win32/errors.h>
+
+#include "platform/posix/file_io.h"
+
+IMPLEMENT_DYNAMIC(CFileException, CException)
+IMPLEMENT_DYNAMIC(CFile, CObject)
+IMPLEMENT_DYNAMIC(CStdioFile, CFile)
+
+namespace {
+
+constexpr UINT kReadBufferSize = 64 * 1024;
+constexpr char kCtrlZ = 0x1A;
+
+HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(fd)); }
+
+struct CauseText {
+  int cause;
+  const char* text;
+};
+
+constexpr CauseText kCauseTexts[] = {
+    {CFileException::genericException, "An unexpected error occurred while accessing"},
+    {CFileException::fileNotFound, "The file was not found:"},
+    {CFileException::badPath, "The path is invalid:"},
+    {CFileException::tooManyOpenFiles, "Too many files are open to open"},
+    {CFileException::accessDenied, "Access was denied to"},
+    {CFileException::invalidFile, "The file handle is invalid for"},
+    {CFileException::removeCurrentDir, "The current directory cannot be removed:"},
+    {CFileException::directoryFull, "The directory is full for"},
+    {CFileException::badSeek, "The file pointer cannot be set in"},
+    {CFileException::hardIO, "A hardware I/O error was reported on"},
+    {CFileException::sharingViolation, "A sharing violation occurred while accessing"},
+    {CFileException::lockViolation, "A locking violation occurred while accessing"},
+    {CFileException::diskFull, "The disk is full while accessing"},
+    {CFileException::endOfFile, "An attempt was made to access past the end of"},
+};
+
+struct ErrorCause {
+  LONG error;
+  int cause;
+};
+
+constexpr ErrorCause kErrorCauses[] = {
+    {ERROR_FILE_NOT_FOUND, CFileException::fileNotFound},
+    {ERROR_PATH_NOT_FOUND, CFileException::badPath},
+    {ERROR_TOO_MANY_OPEN_FILES, CFileException::tooManyOpenFiles},
+    {ERROR_ACCESS_DENIED, CFileException::accessDenied},
+    {ERROR_INVALID_HANDLE, CFileException::invalidFile},
+    {ERROR_BAD_FORMAT, CFileException::invalidFile},
+    {ERROR_INVALID_ACCESS, CFileException::accessDenied},
+    {ERROR_INVALID_DRIVE, CFileException::badPath},
+    {ERROR_WRITE_PROTECT, CFileException::accessDenied},
+    {ERROR_NOT_READY, CFileException::hardIO},
+    {ERROR_BAD_COMMAND, CFileException::hardIO},
+    {ERROR_CRC, CFileException::hardIO},
+    {ERROR_BAD_LENGTH, CFileException::badSeek},
+    {ERROR_WRITE_FAULT, CFileException::accessDenied},
+    {ERROR_READ_FAULT, CFileException::badSeek},
+    {ERROR_GEN_FAILURE, CFileException::hardIO},
+    {ERROR_SHARING_VIOLATION, CFileException::sharingViolation},
+    {ERROR_LOCK_VIOLATION, CFileException::lockViolation},
+    {ERROR_HANDLE_EOF, CFileException::endOfFile},
+    {ERROR_HANDLE_DISK_FULL, CFileException::diskFull},
+    {ERROR_DEV_NOT_EXIST, CFileException::badPath},
+    {ERROR_FILE_EXISTS, CFileException::accessDenied},
+    {ERROR_CANNOT_MAKE, CFileException::accessDenied},
+    {ERROR_BUFFER_OVERFLOW, CFileException::badPath},
+    {ERROR_DISK_FULL, CFileException::diskFull},
+    {ERROR_INVALID_NAME, CFileException::badPath},
+    {ERROR_NEGATIVE_SEEK, CFileException::badSeek},
+    {ERROR_SEEK_ON_DEVICE, CFileException::badSeek},
+    {ERROR_DIR_NOT_EMPTY, CFileException::removeCurrentDir},
+    {ERROR_BAD_PATHNAME, CFileException::badPath},
+    {ERROR_BUSY, CFileException::accessDenied},
+    {ERROR_ALREADY_EXISTS, CFileException::accessDenied},
+    {ERROR_FILENAME_EXCED_RANGE, CFileException::badPath},
+    {ERROR_DIRECTORY, CFileException::badPath},
+    {ERROR_OPERATION_ABORTED, CFileException::hardIO},
+    {ERROR_IO_INCOMPLETE, CFileException::hardIO},
+    {ERROR_IO_PENDING, CFileException::hardIO},
+};
+
+opossvc::detail::FileOpenRequest RequestOf(UINT flags, DWORD* error) {
+  opossvc::detail::FileOpenRequest request;
+  *error = ERROR_SUCCESS;
+  switch (flags & 0x3) {
+    case CFile::modeRead:
+      request.read = true;
+      break;
+    case CFile::modeWrite:
+      request.write = true;
+      break;
+    case CFile::modeReadWrite:
+      request.read = request.write = true;
+      break;
+    default:
+      *error = ERROR_INVALID_PARAMETER;
+  }
+  switch (flags & 0x70) {
+    case CFile::shareCompat:
+    case CFile::shareExclusive:
+      break;
+    case CFile::shareDenyWrite:
+      request.share_read = true;
+      break;
+    case CFile::shareDenyRead:
+      request.share_write = true;
+      break;
+    case CFile::shareDenyNone:
+      request.share_read = request.share_write = true;
+      break;
+    default:
+      *error = ERROR_INVALID_PARAMETER;
+  }
+  if (flags & CFile::modeCreate) {
+    request.creation = (flags & CFile::modeNoTruncate) ? opossvc::detail::FileCreation::kOpenAlways
+                                                       : opossvc::detail::FileCreation::kCreateAlways;
+  }
+  if ((flags & CFile::typeText) && (flags & CFile::typeBinary)) *error = ERROR_INVALID_PARAMETER;
+  return request;
+}
+
+void Fill(CFileException* pError, DWORD error, LPCTSTR name) {
+  if (pError == nullptr) return;
+  pError->m_lOsError = static_cast<LONG>(error);
+  pError->m_cause = CFileException::OsErrorToException(static_cast<LONG>(error));
+  pError->m_strFileName = name;
+}
+
+}  // namespace
+
+// --- CFileException ----------------------------------------------------------
+
+CFileException::CFileException(int cause, LONG lOsError, LPCTSTR lpszArchiveName)
+    : m_cause(cause), m_lOsError(lOsError), m_strFileName(lpszArchiveName) {}
+
+int CFileException::OsErrorToException(LONG lOsError) {
+  for (const ErrorCause& entry : kErrorCauses) {
+    if (entry.error == lOsError) return entry.cause;
+  }
+  return genericException;
+}
+
+void CFileException::ThrowOsError(LONG lOsError, LPCTSTR lpszFileName) {
+  AfxThrowFileException(OsErrorToException(lOsError), lOsError, lpszFileName);
+}
+
+BOOL CFileException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
+                                     UINT* pnHelpContext) const {
+  if (pnHelpContext != nullptr) *pnHelpContext = 0;
+  if (lpszError == nullptr || nMaxError == 0) return FALSE;
+  const char* text = nullptr;
+  for (const CauseText& entry : kCauseTexts) {
+    if (entry.cause == m_cause) text = entry.text;
+  }
+  if (text == nullptr) {
+    lpszError[0] = '\0';
+    return FALSE;
+  }
+  CString message;
+  message.Format("%s %s.", text, m_strFileName.IsEmpty() ? "an unnamed file" : m_strFileName.GetString());
+  size_t length = std::min<size_t>(static_cast<size_t>(message.GetLength()), nMaxError - 1);
+  std::memcpy(lpszError, message.GetString(), length);
+  lpszError[length] = '\0';
+  return TRUE;
+}
+
+void AfxThrowFileException(int cause, LONG lOsError, LPCTSTR lpszFileName) {
+  auto* exception = new (std::nothrow) CFileException(cause, lOsError, lpszFileName);
+  if (exception == nullptr) AfxThrowMemoryException();
+  throw exception;
+}
+
+// --- CFile -------------------------------------------------------------------
+
+const HANDLE CFile::hFileNull = INVALID_HANDLE_VALUE;
+
+CFile::CFile() : m_hFile(hFileNull), m_nOpenFlags(0) {}
+
+CFile::CFile(LPCTSTR lpszFileName, UINT nOpenFlags) : CFile() {
+  CFileException error;
+  if (!CFile::Open(lpszFileName, nOpenFlags, &error)) {
+    AfxThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName);
+  }
+}
+
+CFile::~CFile() { CFile::Abort(); }
+
+int CFile::Descriptor() const {
+  return m_hFile == hFileNull ? -1 : static_cast<int>(reinterpret_cast<INT_PTR>(m_hFile));
+}
+
+void CFile::CheckOpen() const {
+  if (m_hFile == hFileNull) {
+    AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
+  }
+}
+
+BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
+  DWORD error = ERROR_SUCCESS;
+  opossvc::detail::FileOpenRequest request = RequestOf(nOpenFlags, &error);
+  if (m_hFile != hFileNull) error = ERROR_INVALID_PARAMETER;  // already open
+  if (error == ERROR_SUCCESS && (lpszFileName == nullptr || *lpszFileName == '\0')) {
+    error = ERROR_PATH_NOT_FOUND;
+  }
+  int fd = -1;
+  if (error == ERROR_SUCCESS) error = opossvc::detail::OpenFile(lpszFileName, request, &fd);
+  if (error != ERROR_SUCCESS) {
+    Fill(pError, error, lpszFileName);
+    SetLastError(error);
+    return FALSE;
+  }
+  m_hFile = HandleOf(fd);
+  m_nOpenFlags = nOpenFlags;
+  m_strFileName = lpszFileName;
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+void CFile::Close() {
+  if (m_hFile == hFileNull) return;
+  int fd = Descriptor();
+  m_hFile = hFileNull;
+  DWORD error = opossvc::detail::CloseFile(fd);
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+}
+
+void CFile::Abort() {
+  if (m_hFile == hFileNull) return;
+  opossvc::detail::CloseFile(Descriptor());
+  m_hFile = hFileNull;
+}
+
+UINT CFile::Read(void* lpBuf, UINT nCount) {
+  CheckOpen();
+  if ((m_nOpenFlags & 0x3) == modeWrite) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
+  if (nCount == 0) return 0;
+  size_t done = 0;
+  DWORD error = opossvc::detail::ReadFileSome(Descriptor(), lpBuf, nCount, &done);
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  return static_cast<UINT>(done);
+}
+
+void CFile::Write(const void* lpBuf, UINT nCount) {
+  CheckOpen();
+  if ((m_nOpenFlags & 0x3) == modeRead) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
+  if (nCount == 0) return;
+  size_t done = 0;
+  DWORD error = opossvc::detail::WriteFileAll(Descriptor(), lpBuf, nCount, &done);
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+}
+
+void CFile::Flush() {
+  CheckOpen();
+  DWORD error = opossvc::detail::SyncFile(Descriptor());
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+}
+
+ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
+  CheckOpen();
+  int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : nFrom == end ? SEEK_END : -1;
+  if (whence < 0) CFileException::ThrowOsError(ERROR_INVALID_PARAMETER, m_strFileName);
+  // A write-enabled file positioned at its end appends from then on.
+  bool appending = (m_nOpenFlags & 0x3) != modeRead && lOff == 0 && nFrom == end;
+  DWORD error = opossvc::detail::SetAppending(Descriptor(), appending);
+  uint64_t position = 0;
+  if (error == ERROR_SUCCESS) error = opossvc::detail::SeekFile(Descriptor(), lOff, whence, &position);
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  return position;
+}
+
+ULONGLONG CFile::GetPosition() const {
+  CheckOpen();
+  uint64_t position = 0;
+  DWORD error = opossvc::detail::SeekFile(Descriptor(), 0, SEEK_CUR, &position);
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  return position;
+}
+
+ULONGLONG CFile::GetLength() const {
+  CheckOpen();
+  uint64_t length = 0;
+  DWORD error = opossvc::detail::FileLength(Descriptor(), &length);
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  return length;
+}
+
+void CFile::SetLength(ULONGLONG dwNewLen) {
+  CheckOpen();
+  if ((m_nOpenFlags & 0x3) == modeRead) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
+  DWORD error = opossvc::detail::TruncateFile(Descriptor(), dwNewLen);
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+}
+
+CString CFile::GetFileName() const {
+  int cut = -1;
+  for (int i = 0; i < m_strFileName.GetLength(); ++i) {
+    char c = m_strFileName[i];
+    if (c == '\\' || c == '/' || c == ':') cut = i;
+  }
+  return m_strFileName.Mid(cut + 1);
+}
+
+// --- CStdioFile ----------------------------------------------------------------
+
+namespace opossvc::detail {
+
+// The C stream's functions: each runs one operation of the file and turns
+// its exception into the stream's error result.
+struct StdioStreamAccess {
+  static ssize_t Read(void* cookie, char* buffer, size_t size) {
+    auto* file = static_cast<CStdioFile*>(cookie);
+    try {
+      UINT count = static_cast<UINT>(std::min<size_t>(size, 0x7FFFFFFF));
+      return file->IsText() ? file->ReadText(buffer, count, false) : file->ReadRaw(buffer, count);
+    } catch (CException* e) {
+      e->Delete();
+      return -1;
+    }
+  }
+  static ssize_t Write(void* cookie, const char* data, size_t size) {
+    auto* file = static_cast<CStdioFile*>(cookie);
+    try {
+      file->CheckOpen();
+      file->WriteTranslated(data, size);
+      return static_cast<ssize_t>(size);
+    } catch (CException* e) {
+      e->Delete();
+      return -1;
+    }
+  }
+  static int Seek(void* cookie, int64_t* offset, int whence) {
+    auto* file = static_cast<CStdioFile*>(cookie);
+    try {
+      UINT from = whence == SEEK_SET ? CFile::begin : whence == SEEK_CUR ? CFile::current : CFile::end;
+      *offset = static_cast<int64_t>(file->Seek(*offset, from));
+      return 0;
+    } catch (CException* e) {
+      e->Delete();
+      return -1;
+    }
+  }
+};
+
+}  // namespace opossvc::detail
+
+CStdioFile::CStdioFile()
+    : m_pStream(nullptr), m_pReadBuffer(nullptr), m_nReadPos(0), m_nReadEnd(0), m_bEndOfText(false) {}
+
+CStdioFile::CStdioFile(LPCTSTR lpszFileName, UINT nOpenFlags) : CStdioFile() {
+  CFileException error;
+  if (!CStdioFile::Open(lpszFileName, nOpenFlags, &error)) {
+    AfxThrowFileException(error.m_cause, error.m_lOsError, error.m_strFileName);
+  }
+}
+
+CStdioFile::~CStdioFile() {
+  CStdioFile::Abort();
+  delete[] m_pReadBuffer;
+}
+
+BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
+  if (!CFile::Open(lpszFileName, nOpenFlags, pError)) return FALSE;
+  m_nReadPos = m_nReadEnd = 0;
+  m_bEndOfText = false;
+  const char* mode = (nOpenFlags & 0x3) == modeRead ? "r" : (nOpenFlags & 0x3) == modeWrite ? "w" : "r+";
+  opossvc::detail::StreamFunctions functions{&opossvc::detail::StdioStreamAccess::Read,
+                                             &opossvc::detail::StdioStreamAccess::Write,
+                                             &opossvc::detail::StdioStreamAccess::Seek};
+  m_pStream = opossvc::detail::OpenCookieStream(this, functions, mode);
+  if (m_pStream == nullptr) {
+    CFile::Abort();
+    Fill(pError, ERROR_NOT_ENOUGH_MEMORY, lpszFileName);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void CStdioFile::CloseStream() {
+  if (m_pStream == nullptr) return;
+  FILE* stream = m_pStream;
+  m_pStream = nullptr;
+  fclose(stream);  // unbuffered: calls none of the file's functions
+}
+
+void CStdioFile::Close() {
+  CloseStream();
+  m_nReadPos = m_nReadEnd = 0;
+  CFile::Close();
+}
+
+void CStdioFile::Abort() {
+  CloseStream();
+  m_nReadPos = m_nReadEnd = 0;
+  CFile::Abort();
+}
+
+void CStdioFile::Flush() { CheckOpen(); }
+
+UINT CStdioFile::ReadRaw(char* out, UINT count) {
+  UINT done = 0;
+  while (done < count) {
+    if (m_nReadPos == m_nReadEnd) {
+      if (done > 0) break;  // hand out what we have before blocking again
+      if (m_pReadBuffer == nullptr) m_pReadBuffer = new char[kReadBufferSize];
+      m_nReadPos = m_nReadEnd = 0;
+      UINT got = CFile::Read(m_pReadBuffer, kReadBufferSize);
+      if (got == 0) break;
+      m_nReadEnd = got;
+    }
+    UINT take = std::min(count - done, m_nReadEnd - m_nReadPos);
+    std::memcpy(out + done, m_pReadBuffer + m_nReadPos, take);
+    m_nReadPos += take;
+    done += take;
+  }
+  return done;
+}
+
+int CStdioFile::PeekRaw() {
+  if (m_nReadPos == m_nReadEnd) {
+    if (m_pReadBuffer == nullptr) m_pReadBuffer = new char[kReadBufferSize];
+    m_nReadPos = m_nReadEnd = 0;
+    m_nReadEnd = CFile::Read(m_pReadBuffer, kReadBufferSize);
+    if (m_nReadEnd == 0) return -1;
+  }
+  return static_cast<unsigned char>(m_pReadBuffer[m_nReadPos]);
+}
+
+void CStdioFile::DropReadAhead() {
+  // Writers that never read leave the fields alone: several may write at once.
+  if (m_nReadEnd == 0) return;
+  if (m_nReadEnd > m_nReadPos) {
+    uint64_t ignored = 0;
+    opossvc::detail::SeekFile(Descriptor(), -static_cast<int64_t>(m_nReadEnd - m_nReadPos), SEEK_CUR,
+                              &ignored);
+  }
+  m_nReadPos = m_nReadEnd = 0;
+}
+
+UINT CStdioFile::ReadText(char* out, UINT count, bool stop_at_newline) {
+  UINT done = 0;
+  while (done < count && !m_bEndOfText) {
+    int c = PeekRaw();
+    if (c < 0) break;
+    if (c == kCtrlZ) {
+      m_bEndOfText = true;  // stays in the file; a Seek reads past it again
+      break;
+    }
+    ++m_nReadPos;
+    if (c == '\r' && PeekRaw() == '\n') {
+      ++m_nReadPos;
+      c = '\n';
+    }
+    out[done++] = static_cast<char>(c);
+    if (stop_at_newline && c == '\n') break;
+  }
+  return done;
+}
+
+UINT CStdioFile::Read(void* lpBuf, UINT nCount) {
+  CheckOpen();
+  if ((m_nOpenFlags & 0x3) == modeWrite) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
+  char* out = static_cast<char*>(lpBuf);
+  return IsText() ? ReadText(out, nCount, false) : ReadRaw(out, nCount);
+}
+
+UINT CStdioFile::ReadLine(char* out, UINT count) {
+  CheckOpen();
+  if ((m_nOpenFlags & 0x3) == modeWrite) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
+  if (IsText()) return ReadText(out, count, true);
+  UINT done = 0;
+  while (done < count) {
+    int c = PeekRaw();
+    if (c < 0) break;
+    ++m_nReadPos;
+    out[done++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  return done;
+}
+
+LPTSTR CStdioFile::ReadString(LPTSTR lpsz, UINT nMax) {
+  if (lpsz == nullptr || nMax == 0) {
+    CheckOpen();
+    return nullptr;
+  }
+  UINT done = ReadLine(lpsz, nMax - 1);
+  lpsz[done] = '\0';
+  return done == 0 ? nullptr : lpsz;
+}
+
+BOOL CStdioFile::ReadString(CString& rString) {
+  rString.Empty();
+  char chunk[512];
+  bool any = false;
+  for (;;) {
+    UINT done = ReadLine(chunk, sizeof(chunk));
+    if (done == 0) break;
+    any = true;
+    rString.Append(chunk, static_cast<int>(done));
+    if (chunk[done - 1] == '\n') break;
+  }
+  int length = rString.GetLength();
+  if (length > 0 && rString[length - 1] == '\n') rString.Truncate(length - 1);
+  return any;
+}
+
+void CStdioFile::WriteTranslated(const char* data, size_t size) {
+  DropReadAhead();
+  size_t done = 0;
+  DWORD error;
+  if (!IsText() || std::memchr(data, '\n', size) == nullptr) {
+    error = opossvc::detail::WriteFileAll(Descriptor(), data, size, &done);
+  } else {
+    std::string text;
+    text.reserve(size + size / 8 + 2);
+    for (size_t i = 0; i < size; ++i) {
+      if (data[i] == '\n') text += '\r';
+      text += data[i];
+    }
+    error = opossvc::detail::WriteFileAll(Descriptor(), text.data(), text.size(), &done);
+  }
+  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+}
+
+void CStdioFile::Write(const void* lpBuf, UINT nCount) {
+  CheckOpen();
+  if ((m_nOpenFlags & 0x3) == modeRead) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
+  if (nCount == 0) return;
+  WriteTranslated(static_cast<const char*>(lpBuf), nCount);
+}
+
+void CStdioFile::WriteString(LPCTSTR lpsz) {
+  CheckOpen();
+  if ((m_nOpenFlags & 0x3) == modeRead) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
+  if (lpsz == nullptr || *lpsz == '\0') return;
+  WriteTranslated(lpsz, std::strlen(lpsz));
+}
+
+ULONGLONG CStdioFile::Seek(LONGLONG lOff, UINT nFrom) {
+  CheckOpen();
+  // A position relative to here counts from the logical position, before
+  // the read-ahead.
+  if (nFrom == current) lOff -= static_cast<LONGLONG>(m_nReadEnd - m_nReadPos);
+  m_nReadPos = m_nReadEnd = 0;
+  m_bEndOfText = false;
+  return CFile::Seek(lOff, nFrom);
+}
+
+ULONGLONG CStdioFile::GetPosition() const {
+  return CFile::GetPosition() - (m_nReadEnd - m_nReadPos);
+}
+
+void CStdioFile::SetLength(ULONGLONG dwNewLen) {
+  CheckOpen();
+  DropReadAhead();
+  CFile::SetLength(dwNewLen);
+}

@@ -1,0 +1,25 @@
+// Holds a critical section for the lifetime of a scope.
+#ifndef OPOSSVC_PORTDRV_CRITICAL_SECTION_LOCK_H_
+#define OPOSSVC_PORTDRV_CRITICAL_SECTION_LOCK_H_
+
+#include <opossvc/thread_annotations.h>
+#include <opossvc/win32/sync.h>
+
+namespace opossvc::detail {
+
+class OPOSSVC_SCOPED_CAPABILITY CriticalSectionLock {
+ public:
+  explicit CriticalSectionLock(CRITICAL_SECTION* cs) OPOSSVC_ACQUIRE(*cs) : cs_(cs) {
+    EnterCriticalSection(cs_);
+  }
+  ~CriticalSectionLock() OPOSSVC_RELEASE() { LeaveCriticalSection(cs_); }
+  CriticalSectionLock(const CriticalSectionLock&) = delete;
+  CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* cs_;
+};
+
+}  // namespace opossvc::detail
+
+#endif  // OPOSSVC_PORTDRV_CRITICAL_SECTION_LOCK_H_

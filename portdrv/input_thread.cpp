@@ -1,0 +1,128 @@
+// The input thread: one pass every "InputSleep" ms reads and clears the
+// port's error state, reads the modem lines, runs input flow control and the
+// power-line watch (all in one PortLock section, so that GetPowerState and
+// the watch see the lines in one order), then delivers what has arrived.
+//
+// The thread polls: besides the bytes it watches the modem lines, which
+// raise no event here. Its pause waits on the stop event, so PortClose does
+// not wait for it.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include <opossvc/portdrv.h>
+#include <opossvc/svcbase.h>
+
+#include "portdrv/client_list.h"
+#include "portdrv/critical_section_lock.h"
+#include "portdrv/line_mode.h"
+
+using opossvc::detail::CriticalSectionLock;
+
+void CPortdrv::PortInputProc() {
+  const DWORD session = Session.load();
+  // The buffers were made by PortOpen; from here they are this thread's own.
+  InputBuffers buffers;
+  buffers.block.swap(ReadBuffer);
+  buffers.copy.swap(DeliveryBuffer);
+  InputThreadStarted.store(1);
+  if (InputStopped(session) || buffers.block.empty()) return;
+  while (InputPass(session, &buffers)) {
+  }
+}
+
+bool CPortdrv::InputStopped(DWORD session) const {
+  return InputStop.load(std::memory_order_relaxed) != 0 ||
+         Session.load(std::memory_order_relaxed) != session;
+}
+
+bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
+  DWORD errors = 0;
+  bool errorsRead = false;
+  PowerChange changes[2];
+  int changeCount = 0;
+  {
+    CriticalSectionLock port(&PortLock);
+    if (PortHandle != INVALID_HANDLE_VALUE) {
+      COMSTAT stat = {};
+      errorsRead = ClearCommError(PortHandle, &errors, &stat) != FALSE;
+      const DWORD status = ModemStatus();
+      DsrState = (status & MS_DSR_ON) != 0 ? 1 : 0;
+      CtsState = (status & MS_CTS_ON) != 0 ? 1 : 0;
+      opossvc::detail::InputFlowState flow{InputFull, RtsRaised};
+      const DWORD change =
+          opossvc::detail::InputFlowStep(HandShake, errorsRead ? stat.cbInQue : 0, LowWater,
+                                         HighWater, Enabled != 0, CtsState != 0, &flow);
+      InputFull = flow.inputFull;
+      RtsRaised = flow.rtsRaised;
+      if (change != 0) EscapeCommFunction(PortHandle, change);
+      changeCount = WatchLines(changes);
+    }
+  }
+  if (!ReportPower(session, changes, changeCount)) return false;
+
+  if (errorsRead && errors != 0 && !ErrorLoop(session, buffers)) return false;
+
+  DWORD count = 0;
+  if (ReadInput(buffers, &count) && count != 0 && !Deliver(session, buffers, count, false)) {
+    return false;
+  }
+  if (InputStopped(session)) return false;
+  Pause(StopEvent, InputSleep.load(std::memory_order_relaxed));
+  return !InputStopped(session);
+}
+
+bool CPortdrv::ErrorLoop(DWORD session, InputBuffers* buffers) {
+  for (;;) {
+    DWORD count = 0;
+    ReadInput(buffers, &count);
+    if (!Deliver(session, buffers, count, true)) return false;
+    if (InputStopped(session)) return false;
+    DWORD errors = 0;
+    bool errorsRead = false;
+    {
+      CriticalSectionLock port(&PortLock);
+      COMSTAT stat = {};
+      errorsRead = PortHandle != INVALID_HANDLE_VALUE &&
+                   ClearCommError(PortHandle, &errors, &stat) != FALSE;
+    }
+    if (!errorsRead || errors == 0) return true;
+    // A line that keeps failing is read at the pace of the normal passes.
+    if (Pause(StopEvent, InputSleep.load(std::memory_order_relaxed))) return false;
+  }
+}
+
+bool CPortdrv::ReadInput(InputBuffers* buffers, DWORD* count) {
+  *count = 0;
+  CriticalSectionLock port(&PortLock);
+  if (PortHandle == INVALID_HANDLE_VALUE) return false;
+  const DWORD size = static_cast<DWORD>(buffers->block.size());
+  const bool ok = ReadFile(PortHandle, buffers->block.data(), size, count, nullptr) != FALSE;
+  *count = std::min(*count, size);
+  return ok;
+}
+
+bool CPortdrv::Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool lineError) {
+  for (CSvcBase* svc : ClientArray->Distinct()) {
+    if (InputStopped(session)) return false;
+    if (!ClientArray->Enter(svc, true)) continue;  // closed meanwhile
+    if (lineError) svc->PortError(0);
+    // Each client gets the block as read, whatever an earlier one did to it;
+    // and none after its PortClose, even one made from its PortError.
+    if (!lineError || (ClientArray->Contains(svc) && !InputStopped(session))) {
+      std::memcpy(buffers->copy.data(), buffers->block.data(), count);
+      svc->DataUpdate(buffers->copy.data(), static_cast<long>(count));
+    }
+    ClientArray->Leave();
+  }
+  std::fill(buffers->block.begin(), buffers->block.end(), 0);
+  std::fill(buffers->copy.begin(), buffers->copy.end(), 0);
+  return true;
+}
+
+long CPortdrv::ClearCommInputBuffer() {
+  if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
+  CriticalSectionLock port(&PortLock);
+  if (PortHandle == INVALID_HANDLE_VALUE) return OPOSSVC_E_NOT_CLIENT;
+  return PurgeComm(PortHandle, PURGE_RXCLEAR) ? 0 : OPOSSVC_E_PORT_CALL;
+}

@@ -1,0 +1,279 @@
+// The output queue and the output thread.
+//
+// PortOutputData copies a record into the queue and wakes the thread. The
+// thread writes the front record in chunks of half the transmit queue while
+// it holds QueueLock (so queueing and clearing wait for the record being
+// written), taking PortLock around each port call. A write that makes no
+// progress is tried once more after "Timeout" ms; a second one times the
+// record out: it stays at the front with the bytes not yet written. The
+// thread waits on an event rather than polling: for work while the queue is
+// empty (at most "IdleSleep" ms), and for the line while a flow-controlled
+// record is held back.
+#include <algorithm>
+#include <new>
+#include <string>
+#include <utility>
+
+#include <opossvc/portdrv.h>
+#include <opossvc/svcbase.h>
+
+#include "portdrv/client_list.h"
+#include "portdrv/critical_section_lock.h"
+#include "portdrv/line_mode.h"
+#include "portdrv/output_queue.h"
+
+using opossvc::detail::CriticalSectionLock;
+using opossvc::detail::OutputRecord;
+
+long CPortdrv::PortOutputData(BSTR* data, long errorCode, CSvcBase* svc, int immediate,
+                              int handshake, long outputId) {
+  if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
+  if (data == nullptr) return OPOSSVC_E_PORT_CALL;
+  return PortOutputData(reinterpret_cast<const char*>(*data), SysStringByteLen(*data), errorCode,
+                        svc, immediate, handshake, outputId);
+}
+
+long CPortdrv::PortOutputData(const char* data, unsigned long length, long errorCode,
+                              CSvcBase* svc, int immediate, int handshake, long outputId) {
+  if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
+  const DWORD size = static_cast<DWORD>(length);
+  if (data == nullptr && size != 0) return OPOSSVC_E_PORT_CALL;
+  if (handshake != 0 && !PrepareHandshake()) return OPOSSVC_E_NOT_READY;
+  std::string bytes;
+  try {
+    if (size != 0) bytes.assign(data, size);
+  } catch (const std::bad_alloc&) {
+    return OPOSSVC_E_PORT_CALL;
+  }
+  return QueueRecord(std::move(bytes), errorCode, svc, immediate, handshake, outputId);
+}
+
+bool CPortdrv::PrepareHandshake() {
+  CriticalSectionLock port(&PortLock);
+  if (PortHandle == INVALID_HANDLE_VALUE) return true;  // closing: queueing refuses
+  if (HandshakeDisabled != 0) {
+    EnableHandshake();
+    HandshakeDisabled = 0;
+  }
+  if (HandShake == 0) return true;
+  DWORD status = 0;
+  if (!GetCommModemStatus(PortHandle, &status)) return true;
+  return opossvc::detail::DeviceReady(HandShake, Hydra.load(std::memory_order_relaxed), status);
+}
+
+long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, int immediate,
+                           int handshake, long outputId) {
+  {
+    CriticalSectionLock queue(&QueueLock);
+    if (QueueOpen == 0) return OPOSSVC_E_NOT_CLIENT;
+    OutputRecord record;
+    record.svc = svc;
+    record.errorCode = static_cast<LONG>(errorCode);
+    record.handshake = handshake;
+    record.outputId = static_cast<LONG>(outputId);
+    record.bytes = std::move(bytes);
+    try {
+      if (immediate != 0) {
+        Queue->InsertImmediate(std::move(record), OutputBusy != 0);
+      } else {
+        Queue->Append(std::move(record));
+      }
+    } catch (const std::bad_alloc&) {
+      return OPOSSVC_E_PORT_CALL;
+    }
+    if (handshake == 0) DemotionDone = 0;
+    OutputPending = 1;
+  }
+  SetEvent(OutputWake);
+  return 0;
+}
+
+long CPortdrv::ClearOutputBuffer(CSvcBase* svc) {
+  if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
+  if (svc == nullptr) return OPOSSVC_E_NO_SERVICE;
+  CriticalSectionLock queue(&QueueLock);
+  const long result = ClearNoImmOutputBuffer(svc);
+  if (svc == CurrentSvc) {
+    CriticalSectionLock port(&PortLock);
+    if (PortHandle != INVALID_HANDLE_VALUE) PurgeComm(PortHandle, PURGE_TXCLEAR);
+  }
+  return result;
+}
+
+long CPortdrv::ClearNoImmOutputBuffer(CSvcBase* svc) {
+  // A record held at the front after a time-out may go too; the next front
+  // record is not being written.
+  if (Queue->RemoveAllOf(svc)) OutputBusy = 0;
+  return 0;
+}
+
+void CPortdrv::RemoveArrayAt(int index) {
+  Queue->RemoveAt(static_cast<size_t>(index));
+  if (index == 0) OutputBusy = 0;
+}
+
+void CPortdrv::EnableHandshake() {
+  opossvc::detail::SetOutputFlow(HandShake, Hydra.load(std::memory_order_relaxed), &Dcb);
+  if (PortHandle != INVALID_HANDLE_VALUE) SetCommState(PortHandle, &Dcb);
+}
+
+void CPortdrv::DisableHandshake() {
+  opossvc::detail::ClearOutputFlow(&Dcb);
+  if (PortHandle != INVALID_HANDLE_VALUE) SetCommState(PortHandle, &Dcb);
+}
+
+long CPortdrv::Minimum(long a, long b) { return a < b ? a : b; }
+
+bool CPortdrv::OutputStopped(DWORD session) const {
+  return OutputStop.load(std::memory_order_relaxed) != 0 ||
+         Session.load(std::memory_order_relaxed) != session;
+}
+
+bool CPortdrv::Pause(HANDLE event, DWORD ms) {
+  return WaitForSingleObject(event, std::max<DWORD>(ms, 1)) == WAIT_OBJECT_0;
+}
+
+void CPortdrv::PortOutputProc() {
+  const DWORD session = Session.load();
+  OutputThreadStarted.store(1);
+  WriteStalled = 0;
+  while (!OutputStopped(session)) {
+    bool work = false;
+    {
+      CriticalSectionLock queue(&QueueLock);
+      if (OutputPending != 0) {
+        work = !Queue->empty();
+        if (!work) OutputPending = 0;
+      }
+    }
+    if (!work) {
+      Pause(OutputWake, IdleSleep.load(std::memory_order_relaxed));
+      continue;
+    }
+    for (;;) {
+      const PassResult result = OutputPass(session);
+      if (result == PassResult::kStop) return;
+      if (result == PassResult::kHeld) {
+        // Waiting for the line: a new record (which may need the demotion)
+        // or the stop wakes the thread early.
+        Pause(OutputWake, IdleSleep.load(std::memory_order_relaxed));
+      }
+      if (OutputStopped(session)) return;
+      CriticalSectionLock queue(&QueueLock);
+      if (Queue->empty()) {
+        OutputPending = 0;
+        break;
+      }
+    }
+  }
+}
+
+CPortdrv::PassResult CPortdrv::OutputPass(DWORD session) {
+  if (OutputStopped(session)) return PassResult::kStop;
+  OutputNotice notice;
+  PassResult result;
+  {
+    CriticalSectionLock queue(&QueueLock);
+    result = WriteFront(session, &notice);
+    // Marked before the queue lock goes, so that a PortClose of the record's
+    // service object either sees the record or waits for this notification.
+    if (notice.svc != nullptr) ClientArray->Enter(notice.svc, false);
+  }
+  if (notice.svc == nullptr) return result;
+  if (notice.complete) {
+    notice.svc->OutputDataComplete(notice.value);
+  } else {
+    notice.svc->PortError(notice.value);
+  }
+  ClientArray->Leave();
+  return result;
+}
+
+CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
+  if (Queue->empty()) return PassResult::kDone;
+  OutputRecord& record = Queue->front();
+
+  {
+    CriticalSectionLock port(&PortLock);
+    if (record.handshake == 0 && HandshakeDisabled == 0) {
+      DisableHandshake();
+      HandshakeDisabled = 1;
+    } else if (record.handshake != 0 && HandshakeDisabled != 0) {
+      EnableHandshake();
+      HandshakeDisabled = 0;
+    }
+  }
+
+  if (record.handshake != 0 && WriteStalled != 0 && HandShake != 0) {
+    if (DemotionDone == 0) {
+      Queue->Demote();
+      DemotionDone = 1;
+      return PassResult::kDone;
+    }
+    if (!DeviceReadyNow()) return PassResult::kHeld;
+  }
+
+  OutputBusy = 1;
+  CSvcBase* const svc = record.svc;
+  const LONG errorCode = record.errorCode;
+  const LONG outputId = record.outputId;
+  const LONG handshake = record.handshake;
+  CurrentSvc = svc;
+
+  const size_t size = record.bytes.size();
+  const long half = OutputBuf / 2;
+  size_t offset = 0;
+  bool timedOut = false;
+  WriteStalled = 0;
+  while (offset < size) {
+    if (OutputStopped(session)) {
+      record.bytes.erase(0, offset);
+      return PassResult::kStop;
+    }
+    const long chunk = Minimum(half, static_cast<long>(size - offset));
+    const DWORD written = WriteChunk(record.bytes.data() + offset, static_cast<DWORD>(chunk));
+    offset += written;
+    if (written != 0) {
+      WriteStalled = 0;
+    } else if (WriteStalled != 0) {
+      timedOut = true;
+      break;
+    } else {
+      WriteStalled = 1;
+      Pause(StopEvent, Timeout.load(std::memory_order_relaxed));
+    }
+  }
+
+  if (!timedOut) {
+    RemoveArrayAt(0);
+    if (svc != nullptr) *notice = {svc, true, outputId};
+    return PassResult::kDone;
+  }
+  if (offset > 0) record.bytes.erase(0, offset);
+  if (DemotionDone == 0) {
+    Queue->Demote();
+    DemotionDone = 1;
+  } else if (svc != nullptr && handshake != 0 && errorCode != 0) {
+    // Reported once: the record completes later with the identifier 0.
+    record.outputId = 0;
+    record.errorCode = 0;
+    *notice = {svc, false, errorCode};
+  }
+  return PassResult::kDone;
+}
+
+DWORD CPortdrv::WriteChunk(const char* data, DWORD size) {
+  CriticalSectionLock port(&PortLock);
+  if (PortHandle == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  WriteFile(PortHandle, data, size, &written, nullptr);
+  return std::min(written, size);
+}
+
+bool CPortdrv::DeviceReadyNow() {
+  CriticalSectionLock port(&PortLock);
+  if (PortHandle == INVALID_HANDLE_VALUE) return true;
+  DWORD status = 0;
+  if (!GetCommModemStatus(PortHandle, &status)) return true;
+  return opossvc::detail::DeviceReady(HandShake, Hydra.load(std::memory_order_relaxed), status);
+}

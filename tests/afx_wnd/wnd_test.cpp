@@ -1,0 +1,294 @@
+// CObject run-time classes, CWnd binding and message maps, CWinThread and
+// the test kit's MessagePump.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <vector>
+
+#include <opossvc/afx/object.h>
+#include <opossvc/afx/winthread.h>
+#include <opossvc/afx/wnd.h>
+#include <opossvc/testing/message_pump.h>
+#include <opossvc/win32/errors.h>
+#include <opossvc/win32/handles.h>
+#include <opossvc/win32/sync.h>
+#include <opossvc/win32/threads.h>
+
+namespace {
+
+constexpr UINT kBaseOnly = WM_APP;
+constexpr UINT kOverridden = WM_APP + 1;
+constexpr UINT kDerivedOnly = WM_APP + 2;
+constexpr UINT kUnmapped = WM_APP + 3;
+
+// A window class with a two-level message map; answers name which handler ran.
+class CBaseWnd : public CWnd {
+  DECLARE_DYNCREATE(CBaseWnd)
+
+ public:
+  std::vector<UINT> seen;  // messages reaching WindowProc, in order
+  HWND hwnd_at_create = nullptr;
+  int post_nc_destroy = 0;
+  bool delete_on_destroy = false;
+
+  BOOL Create() {
+    return CreateEx(WS_EX_TRANSPARENT, AfxRegisterWndClass(0), nullptr, 0, 0, 0, 0, 0, nullptr,
+                    nullptr, nullptr);
+  }
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    seen.push_back(message);
+    return CWnd::WindowProc(message, wParam, lParam);
+  }
+
+ protected:
+  LRESULT OnBaseOnly(WPARAM w, LPARAM) { return 100 + static_cast<LRESULT>(w); }
+  LRESULT OnOverriddenInBase(WPARAM, LPARAM) { return 200; }
+  LRESULT OnCreate(WPARAM, LPARAM) {
+    hwnd_at_create = m_hWnd;
+    return 0;
+  }
+  void PostNcDestroy() override {
+    ++post_nc_destroy;
+    if (delete_on_destroy) delete this;
+  }
+  DECLARE_MESSAGE_MAP()
+};
+
+IMPLEMENT_DYNCREATE(CBaseWnd, CWnd)
+
+BEGIN_MESSAGE_MAP(CBaseWnd, CWnd)
+  ON_MESSAGE(WM_CREATE, &CBaseWnd::OnCreate)
+  ON_MESSAGE(kBaseOnly, &CBaseWnd::OnBaseOnly)
+  ON_MESSAGE(kOverridden, &CBaseWnd::OnOverriddenInBase)
+END_MESSAGE_MAP()
+
+class CDerivedWnd : public CBaseWnd {
+  DECLARE_DYNAMIC(CDerivedWnd)
+
+ protected:
+  LRESULT OnOverridden(WPARAM, LPARAM) { return 300; }
+  LRESULT OnDerivedOnly(WPARAM, LPARAM l) { return 400 + l; }
+  DECLARE_MESSAGE_MAP()
+};
+
+IMPLEMENT_DYNAMIC(CDerivedWnd, CBaseWnd)
+
+BEGIN_MESSAGE_MAP(CDerivedWnd, CBaseWnd)
+  ON_MESSAGE(kOverridden, &CDerivedWnd::OnOverridden)
+  ON_MESSAGE(kDerivedOnly, &CDerivedWnd::OnDerivedOnly)
+END_MESSAGE_MAP()
+
+TEST(RuntimeClassTest, RecordsChainsAndFactories) {
+  CRuntimeClass* wnd = RUNTIME_CLASS(CWnd);
+  EXPECT_STREQ(wnd->m_lpszClassName, "CWnd");
+  EXPECT_EQ(wnd->m_wSchema, 0xFFFFu);
+  EXPECT_EQ(wnd->m_pBaseClass, RUNTIME_CLASS(CCmdTarget));
+  EXPECT_EQ(RUNTIME_CLASS(CCmdTarget)->m_pBaseClass, RUNTIME_CLASS(CObject));
+  EXPECT_EQ(RUNTIME_CLASS(CObject)->m_pBaseClass, nullptr);
+  EXPECT_EQ(RUNTIME_CLASS(CDerivedWnd)->m_nObjectSize, static_cast<int>(sizeof(CDerivedWnd)));
+
+  struct Case {
+    CRuntimeClass* cls;
+    CRuntimeClass* base;
+    BOOL derived;
+  } cases[] = {
+      {RUNTIME_CLASS(CDerivedWnd), RUNTIME_CLASS(CObject), TRUE},
+      {RUNTIME_CLASS(CDerivedWnd), RUNTIME_CLASS(CBaseWnd), TRUE},
+      {RUNTIME_CLASS(CDerivedWnd), RUNTIME_CLASS(CDerivedWnd), TRUE},
+      {RUNTIME_CLASS(CBaseWnd), RUNTIME_CLASS(CDerivedWnd), FALSE},
+      {RUNTIME_CLASS(CWinThread), RUNTIME_CLASS(CWnd), FALSE},
+      {RUNTIME_CLASS(CWnd), nullptr, FALSE},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.cls->IsDerivedFrom(c.base), c.derived) << c.cls->m_lpszClassName;
+  }
+
+  // Dynamically creatable classes are found by name; others have no factory.
+  EXPECT_EQ(CRuntimeClass::FromName("CBaseWnd"), RUNTIME_CLASS(CBaseWnd));
+  EXPECT_EQ(CRuntimeClass::FromName(u"CBaseWnd"), RUNTIME_CLASS(CBaseWnd));
+  EXPECT_EQ(CRuntimeClass::FromName("cbasewnd"), nullptr);
+  EXPECT_EQ(CRuntimeClass::FromName(u"CBaseWnd\u00e9"), nullptr);
+  EXPECT_EQ(CRuntimeClass::FromName(static_cast<LPCSTR>(nullptr)), nullptr);
+  EXPECT_EQ(RUNTIME_CLASS(CDerivedWnd)->CreateObject(), nullptr);
+  EXPECT_EQ(CRuntimeClass::CreateObject("NoSuchClass"), nullptr);
+  CObject* made = CRuntimeClass::CreateObject("CBaseWnd");
+  ASSERT_NE(made, nullptr);
+  EXPECT_TRUE(made->IsKindOf(RUNTIME_CLASS(CWnd)));
+  EXPECT_FALSE(made->IsKindOf(RUNTIME_CLASS(CDerivedWnd)));
+  EXPECT_FALSE(made->IsSerializable());
+  delete made;
+}
+
+TEST(MessageMapTest, MostDerivedEntryWinsAndTheChainReachesTheBase) {
+  CDerivedWnd wnd;
+  ASSERT_TRUE(wnd.Create());
+  struct Case {
+    UINT message;
+    WPARAM w;
+    LPARAM l;
+    LRESULT expected;
+  } cases[] = {
+      {kBaseOnly, 5, 0, 105},  {kOverridden, 0, 0, 300}, {kDerivedOnly, 0, 6, 406},
+      {kUnmapped, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(wnd.SendMessage(c.message, c.w, c.l), c.expected) << c.message;
+  }
+  CBaseWnd base;
+  ASSERT_TRUE(base.Create());
+  EXPECT_EQ(base.SendMessage(kOverridden), 200);
+  EXPECT_EQ(base.SendMessage(kDerivedOnly), 0);
+}
+
+TEST(WndTest, BoundBeforeTheFirstMessageAndUnboundAfterTheLast) {
+  CBaseWnd wnd;
+  ASSERT_TRUE(wnd.Create());
+  const HWND hwnd = wnd.GetSafeHwnd();
+  ASSERT_NE(hwnd, nullptr);
+  ASSERT_FALSE(wnd.seen.empty());
+  EXPECT_EQ(wnd.seen.front(), static_cast<UINT>(WM_NCCREATE));
+  EXPECT_EQ(wnd.hwnd_at_create, hwnd);
+  EXPECT_EQ(CWnd::FromHandle(hwnd), &wnd);
+  EXPECT_EQ(GetWindowLongA(hwnd, GWL_EXSTYLE), WS_EX_TRANSPARENT);
+  EXPECT_FALSE(wnd.CreateEx(0, AfxRegisterWndClass(0), nullptr, 0, 0, 0, 0, 0, nullptr, nullptr));
+
+  ASSERT_TRUE(wnd.DestroyWindow());
+  EXPECT_EQ(wnd.m_hWnd, nullptr);
+  EXPECT_EQ(wnd.post_nc_destroy, 1);
+  EXPECT_EQ(wnd.seen.back(), static_cast<UINT>(WM_NCDESTROY));
+  EXPECT_FALSE(IsWindow(hwnd));
+  EXPECT_EQ(CWnd::FromHandle(hwnd), nullptr);
+  EXPECT_FALSE(wnd.DestroyWindow());
+}
+
+TEST(WndTest, SelfDeletingWindowAndDestructorCleanup) {
+  auto* self_deleting = new CBaseWnd;
+  self_deleting->delete_on_destroy = true;
+  ASSERT_TRUE(self_deleting->Create());
+  const HWND first = self_deleting->m_hWnd;
+  EXPECT_TRUE(self_deleting->DestroyWindow());  // deletes the object (ASan checks the rest)
+  EXPECT_FALSE(IsWindow(first));
+
+  HWND second = nullptr;
+  {
+    CBaseWnd scoped;
+    ASSERT_TRUE(scoped.Create());
+    second = scoped.m_hWnd;
+  }
+  EXPECT_FALSE(IsWindow(second));
+}
+
+TEST(WndTest, AfxRegisterWndClassIsStableAndRegistered) {
+  LPCTSTR a = AfxRegisterWndClass(0);
+  LPCTSTR b = AfxRegisterWndClass(0);
+  LPCTSTR c = AfxRegisterWndClass(CS_DBLCLKS);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a, b);
+  EXPECT_STRNE(a, c);
+  WNDCLASSA info{};
+  ASSERT_TRUE(GetClassInfoA(nullptr, c, &info));
+  EXPECT_EQ(info.style, static_cast<UINT>(CS_DBLCLKS));
+}
+
+LRESULT CALLBACK OriginalProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  return m == kUnmapped ? 77 : DefWindowProcA(h, m, w, l);
+}
+
+TEST(WndTest, SubclassedClassKeepsItsProcedureForUnmappedMessages) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = &OriginalProc;
+  wc.lpszClassName = "opossvc.test.Original";
+  ASSERT_NE(RegisterClassA(&wc), 0);
+  CDerivedWnd wnd;
+  ASSERT_TRUE(wnd.CreateEx(0, "opossvc.test.Original", "", 0, 0, 0, 0, 0, nullptr, nullptr));
+  EXPECT_EQ(wnd.SendMessage(kUnmapped), 77);  // through m_pfnSuper
+  EXPECT_EQ(wnd.SendMessage(kDerivedOnly, 0, 1), 401);
+  ASSERT_TRUE(wnd.DestroyWindow());
+}
+
+TEST(WndTest, UnknownClassFailsCleanly) {
+  CBaseWnd wnd;
+  EXPECT_FALSE(wnd.CreateEx(0, "opossvc.test.NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
+  EXPECT_EQ(wnd.m_hWnd, nullptr);
+}
+
+TEST(WndTest, CrossThreadSendIsHandledOnTheWindowThread) {
+  opossvc::testing::MessagePump pump;
+  auto wnd = pump.Create<CDerivedWnd>();
+  ASSERT_TRUE(pump.Run([&] { return wnd->Create(); }));
+  EXPECT_EQ(wnd->SendMessage(kDerivedOnly, 0, 2), 402);
+  EXPECT_EQ(GetWindowThreadProcessId(wnd->m_hWnd, nullptr), pump.thread_id());
+  // Destroying the object on its thread destroys the window there too.
+  const HWND hwnd = wnd->m_hWnd;
+  wnd.reset();
+  EXPECT_FALSE(IsWindow(hwnd));
+}
+
+UINT CountAndSignal(LPVOID param) {
+  auto* event = static_cast<HANDLE*>(param);
+  SetEvent(*event);
+  return 5;
+}
+
+TEST(WinThreadTest, AutoDeleteAndKeptThreads) {
+  HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(AfxBeginThread(&CountAndSignal, &ran), nullptr);
+  EXPECT_EQ(WaitForSingleObject(ran, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+
+  ResetEvent(ran);
+  CWinThread* kept = AfxBeginThread(&CountAndSignal, &ran, THREAD_PRIORITY_NORMAL, 0,
+                                    CREATE_SUSPENDED);
+  ASSERT_NE(kept, nullptr);
+  kept->m_bAutoDelete = FALSE;
+  EXPECT_NE(kept->m_nThreadID, 0u);
+  EXPECT_EQ(WaitForSingleObject(ran, 20), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(kept->ResumeThread(), 1u);
+  ASSERT_EQ(WaitForSingleObject(kept->m_hThread, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(kept->m_hThread, &code));
+  EXPECT_EQ(code, 5u);
+  delete kept;
+  EXPECT_EQ(AfxBeginThread(nullptr, nullptr), nullptr);
+  CloseHandle(ran);
+}
+
+TEST(MessagePumpTest, RunsCodeOnItsThreadAndCarriesResultsAndErrors) {
+  opossvc::testing::MessagePump pump;
+  EXPECT_EQ(pump.Run([] { return GetCurrentThreadId(); }), pump.thread_id());
+  EXPECT_THROW(pump.Run([]() -> int { throw std::logic_error("boom"); }), std::logic_error);
+
+  // Run reaches the pump even inside a nested loop that dispatches only a
+  // range of its own, as message-pumping waits do.
+  std::atomic<bool> release{false};
+  HANDLE nested_done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(pump.Post([&] {
+    while (!release.load()) {
+      MSG msg;
+      PeekMessageA(&msg, nullptr, WM_APP + 50, WM_APP + 50, PM_REMOVE);
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
+    }
+    SetEvent(nested_done);
+  }));
+  EXPECT_EQ(pump.Run([] { return 9; }), 9);
+  release = true;
+  EXPECT_EQ(WaitForSingleObject(nested_done, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(nested_done);
+
+  pump.Stop();
+  EXPECT_THROW(pump.Run([] {}), std::runtime_error);
+  EXPECT_FALSE(pump.Post([] {}));
+}
+
+TEST(MessagePumpTest, PumpUntilServesTheCallingThread) {
+  CBaseWnd wnd;
+  ASSERT_TRUE(wnd.Create());
+  wnd.PostMessage(kBaseOnly);
+  EXPECT_TRUE(opossvc::testing::MessagePump::PumpUntil(
+      [&] { return !wnd.seen.empty() && wnd.seen.back() == kBaseOnly; }));
+  EXPECT_FALSE(opossvc::testing::MessagePump::PumpUntil([] { return false; }, 20));
+}
+
+}  // namespace

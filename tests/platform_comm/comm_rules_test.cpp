@@ -1,0 +1,192 @@
+// The rules of the comm layer that need no device: COM names, time-out arithmetic, DCB checks
+// and mode strings.
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/win32/comm.h>
+
+#include "platform/posix/comm_port.h"
+#include "platform/posix/comm_timeouts.h"
+
+namespace opossvc::detail {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(ComName, ParsesPlainAndDeviceForms) {
+  struct Case {
+    const char* name;
+    int number;
+  } cases[] = {
+      {"COM1", 1},        {"com2", 2},      {"CoM10", 10},     {"\\\\.\\COM3", 3},
+      {"\\\\.\\com255", 255}, {"//./COM4", 4}, {"COM0", 0},    {"COM256", 0},
+      {"COM01", 0},       {"COM", 0},       {"COM1:", 0},      {"COMX", 0},
+      {"LPT1", 0},        {"C:\\COM1", 0},  {"COM1 ", 0},      {"", 0},
+      {"\\\\.\\", 0},     {"COM-1", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseComName(c.name), c.number) << c.name;
+}
+
+COMMTIMEOUTS Timeouts(DWORD interval, DWORD multiplier, DWORD constant) {
+  return {interval, multiplier, constant, 0, 0};
+}
+
+TEST(ReadTimeouts, FollowWin32Rules) {
+  const CommClock::time_point start{};
+  struct Case {
+    const char* what;
+    COMMTIMEOUTS timeouts;
+    DWORD size;
+    DWORD got;
+    milliseconds last_arrival;  // after start
+    milliseconds now;           // after start
+    bool done;
+  } cases[] = {
+      {"at once, nothing there", Timeouts(MAXDWORD, 0, 0), 10, 0, {}, milliseconds(0), true},
+      {"all bytes there", Timeouts(0, 0, 0), 4, 4, {}, milliseconds(0), true},
+      {"all zero waits for every byte", Timeouts(0, 0, 0), 4, 3, {}, milliseconds(100000), false},
+      {"total not reached", Timeouts(0, 10, 100), 5, 0, {}, milliseconds(149), false},
+      {"total reached", Timeouts(0, 10, 100), 5, 2, {}, milliseconds(150), true},
+      {"interval waits for a first byte", Timeouts(20, 0, 0), 5, 0, {}, milliseconds(5000), false},
+      {"interval gap short", Timeouts(20, 0, 0), 5, 1, milliseconds(100), milliseconds(119), false},
+      {"interval gap passed", Timeouts(20, 0, 0), 5, 1, milliseconds(100), milliseconds(120), true},
+      {"total ends before the gap", Timeouts(50, 0, 30), 5, 1, milliseconds(20), milliseconds(30),
+       true},
+      {"first byte mode, nothing yet", Timeouts(MAXDWORD, MAXDWORD, 200), 5, 0, {},
+       milliseconds(199), false},
+      {"first byte mode, one byte", Timeouts(MAXDWORD, MAXDWORD, 200), 5, 1, {}, milliseconds(1),
+       true},
+      {"first byte mode, time up", Timeouts(MAXDWORD, MAXDWORD, 200), 5, 0, {},
+       milliseconds(200), true},
+      {"huge multiplier does not overflow", Timeouts(0, MAXDWORD, MAXDWORD), MAXDWORD, 0, {},
+       milliseconds(1000000), false},
+  };
+  for (const Case& c : cases) {
+    ReadTimeouts rules(c.timeouts, c.size, start);
+    EXPECT_EQ(rules.Done(c.got, start + c.last_arrival, start + c.now), c.done) << c.what;
+  }
+}
+
+TEST(ReadTimeouts, DeadlineIsEmptyOnlyWithoutAnyLimit) {
+  const CommClock::time_point start{};
+  EXPECT_FALSE(ReadTimeouts(Timeouts(0, 0, 0), 8, start).Deadline(3, start));
+  EXPECT_FALSE(ReadTimeouts(Timeouts(10, 0, 0), 8, start).Deadline(0, start));
+  EXPECT_EQ(ReadTimeouts(Timeouts(10, 0, 0), 8, start).Deadline(1, start + milliseconds(5)),
+            start + milliseconds(15));
+  EXPECT_EQ(ReadTimeouts(Timeouts(0, 2, 7), 8, start).Deadline(0, start), start + milliseconds(23));
+}
+
+TEST(WriteTimeouts, TotalIsMultiplierTimesBytesPlusConstant) {
+  const CommClock::time_point start{};
+  COMMTIMEOUTS none = {0, 0, 0, 0, 0};
+  COMMTIMEOUTS per_byte = {0, 0, 0, 8, 0};
+  COMMTIMEOUTS both = {0, 0, 0, 2, 100};
+  EXPECT_FALSE(WriteDeadline(none, 100, start));
+  EXPECT_EQ(WriteDeadline(per_byte, 150, start), start + milliseconds(1200));
+  EXPECT_EQ(WriteDeadline(both, 0, start), start + milliseconds(100));
+}
+
+TEST(PollTimeout, RoundsUpAndNeverGoesNegative) {
+  const CommClock::time_point now{};
+  EXPECT_EQ(PollTimeoutMs(std::nullopt, now), -1);
+  EXPECT_EQ(PollTimeoutMs(now, now), 0);
+  EXPECT_EQ(PollTimeoutMs(now - milliseconds(5), now), 0);
+  EXPECT_EQ(PollTimeoutMs(now + std::chrono::microseconds(1), now), 1);
+  EXPECT_EQ(PollTimeoutMs(now + milliseconds(42), now), 42);
+}
+
+DCB GoodDcb() {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = CBR_9600;
+  dcb.ByteSize = 8;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+TEST(CheckDcb, RefusesWhatNoPortTakes) {
+  struct Case {
+    const char* what;
+    void (*change)(DCB*);
+    bool accepted;
+  } cases[] = {
+      {"plain 9600 8N1", [](DCB*) {}, true},
+      {"non-standard rate", [](DCB* d) { d->BaudRate = 250000; }, true},
+      {"rate 0", [](DCB* d) { d->BaudRate = 0; }, false},
+      {"4 data bits", [](DCB* d) { d->ByteSize = 4; }, false},
+      {"9 data bits", [](DCB* d) { d->ByteSize = 9; }, false},
+      {"5 data bits", [](DCB* d) { d->ByteSize = 5; }, true},
+      {"space parity", [](DCB* d) { d->Parity = SPACEPARITY; }, true},
+      {"parity 5", [](DCB* d) { d->Parity = 5; }, false},
+      {"stop bits 3", [](DCB* d) { d->StopBits = 3; }, false},
+      {"1.5 stop bits with 5 data bits", [](DCB* d) { d->ByteSize = 5, d->StopBits = ONE5STOPBITS; },
+       true},
+      {"1.5 stop bits with 8 data bits", [](DCB* d) { d->StopBits = ONE5STOPBITS; }, false},
+      {"2 stop bits with 5 data bits", [](DCB* d) { d->ByteSize = 5, d->StopBits = TWOSTOPBITS; },
+       false},
+      {"XON equal to XOFF", [](DCB* d) { d->XoffChar = d->XonChar; }, false},
+  };
+  for (const Case& c : cases) {
+    DCB dcb = GoodDcb();
+    c.change(&dcb);
+    EXPECT_EQ(CheckDcb(dcb) == 0, c.accepted) << c.what;
+  }
+}
+
+TEST(ReportedLineErrors, ParityOnlyWhileChecked) {
+  DCB dcb = GoodDcb();
+  EXPECT_EQ(ReportedLineErrors(CE_RXPARITY | CE_FRAME, dcb), static_cast<DWORD>(CE_FRAME));
+  dcb.fParity = 1;
+  EXPECT_EQ(ReportedLineErrors(CE_RXPARITY | CE_FRAME, dcb),
+            static_cast<DWORD>(CE_RXPARITY | CE_FRAME));
+}
+
+TEST(BuildCommDcb, ReadsBothModeStringForms) {
+  struct Case {
+    const char* text;
+    bool ok;
+    DWORD rate;
+    BYTE parity;
+    BYTE size;
+    BYTE stop;
+    bool xon;
+    bool cts_flow;
+  } cases[] = {
+      {"9600,n,8,1", true, 9600, NOPARITY, 8, ONESTOPBIT, false, false},
+      {"COM1: 96,e,7,2", true, 9600, EVENPARITY, 7, TWOSTOPBITS, false, false},
+      {"1200,o,5,1.5,x", true, 1200, ODDPARITY, 5, ONE5STOPBITS, true, false},
+      {"19200,m,8,1,p", true, 19200, MARKPARITY, 8, ONESTOPBIT, false, true},
+      {"baud=115200 parity=s data=6 stop=1 xon=on", true, 115200, SPACEPARITY, 6, ONESTOPBIT,
+       true, false},
+      {"com3 baud=57600 octs=on", true, 57600, NOPARITY, 8, ONESTOPBIT, false, true},
+      {"9600,q,8,1", false, 0, 0, 0, 0, false, false},
+      {"9600,n,9,1", false, 0, 0, 0, 0, false, false},
+      {"baud=fast", false, 0, 0, 0, 0, false, false},
+      {"baud=9600 colour=blue", false, 0, 0, 0, 0, false, false},
+      {"", false, 0, 0, 0, 0, false, false},
+      {"9600,n,8,1,x,extra", false, 0, 0, 0, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    DCB dcb = GoodDcb();
+    DCB before = dcb;
+    BOOL ok = BuildCommDCBA(c.text, &dcb);
+    ASSERT_EQ(ok != FALSE, c.ok) << c.text;
+    if (!ok) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << c.text;
+      EXPECT_EQ(dcb.BaudRate, before.BaudRate) << "left unchanged: " << c.text;
+      continue;
+    }
+    EXPECT_EQ(dcb.BaudRate, c.rate) << c.text;
+    EXPECT_EQ(dcb.Parity, c.parity) << c.text;
+    EXPECT_EQ(dcb.ByteSize, c.size) << c.text;
+    EXPECT_EQ(dcb.StopBits, c.stop) << c.text;
+    EXPECT_EQ(dcb.fOutX != 0, c.xon) << c.text;
+    EXPECT_EQ(dcb.fOutxCtsFlow != 0, c.cts_flow) << c.text;
+  }
+}
+
+}  // namespace
+}  // namespace opossvc::detail

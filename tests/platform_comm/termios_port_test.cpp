@@ -1,0 +1,465 @@
+// The comm calls on a real tty: a pseudo-terminal whose master side the test plays, mapped to a
+// COM name through the SERIALCOMM key; and device faults injected under it.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <mutex>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/testing/temp_registry.h>
+#include <opossvc/win32/comm.h>
+#include <opossvc/win32/files.h>
+
+#include "platform/posix/comm_syscalls.h"
+#include "tests/platform_comm/comm_helpers.h"
+
+namespace opossvc::testing {
+namespace {
+
+using detail::CommSyscalls;
+using detail::SystemCommSyscalls;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+// ---- Injected device behaviour ------------------------------------------------------------------
+
+// What the injected system calls do; set by a test, read by the calls on the port's threads.
+struct FaultPlan {
+  std::atomic<int> eintr{0};        // calls left to fail with EINTR (read, write, poll, ioctl)
+  std::atomic<int> eio_reads{0};    // reads left to fail with EIO, the device still there
+  std::atomic<size_t> write_limit{0};  // most bytes a write takes; 0 for no limit
+  std::atomic<bool> vanished{false};   // the device is gone: hang-up and EIO
+  std::atomic<int> calls{0};        // every call made
+  std::mutex mutex;
+  termios2 last_settings = {};      // guarded by mutex
+  int settings_calls = 0;           // guarded by mutex
+};
+FaultPlan plan;
+
+bool TakeEintr() {
+  int left = plan.eintr.load();
+  while (left > 0) {
+    if (plan.eintr.compare_exchange_weak(left, left - 1)) return true;
+  }
+  return false;
+}
+
+int FaultOpen(const char* path, int flags) {
+  ++plan.calls;
+  if (plan.vanished) return errno = ENOENT, -1;
+  return SystemCommSyscalls().open(path, flags);
+}
+int FaultClose(int fd) { return SystemCommSyscalls().close(fd); }
+ssize_t FaultRead(int fd, void* buffer, size_t size) {
+  ++plan.calls;
+  if (TakeEintr()) return errno = EINTR, -1;
+  if (plan.vanished) return errno = EIO, -1;
+  int left = plan.eio_reads.load();
+  if (left > 0 && plan.eio_reads.compare_exchange_strong(left, left - 1)) return errno = EIO, -1;
+  return SystemCommSyscalls().read(fd, buffer, size);
+}
+ssize_t FaultWrite(int fd, const void* data, size_t size) {
+  ++plan.calls;
+  if (TakeEintr()) return errno = EINTR, -1;
+  if (plan.vanished) return errno = EIO, -1;
+  size_t limit = plan.write_limit;
+  return SystemCommSyscalls().write(fd, data, limit ? std::min(size, limit) : size);
+}
+int FaultPoll(pollfd* fds, nfds_t count, int timeout_ms) {
+  ++plan.calls;
+  if (TakeEintr()) return errno = EINTR, -1;
+  if (plan.vanished) {
+    for (nfds_t i = 0; i < count; ++i) fds[i].revents = 0;
+    fds[0].revents = POLLHUP;  // the device is always the first descriptor
+    return 1;
+  }
+  return SystemCommSyscalls().poll(fds, count, timeout_ms);
+}
+int FaultIoctl(int fd, unsigned long request, void* argument) {
+  ++plan.calls;
+  if (TakeEintr()) return errno = EINTR, -1;
+  if (plan.vanished) return errno = EIO, -1;
+  int result = SystemCommSyscalls().ioctl(fd, request, argument);
+  if (result == 0 && request == TCSETS2) {
+    std::lock_guard<std::mutex> lock(plan.mutex);
+    plan.last_settings = *static_cast<termios2*>(argument);
+    ++plan.settings_calls;
+  }
+  return result;
+}
+int FaultFlock(int fd, int operation) { return SystemCommSyscalls().flock(fd, operation); }
+
+constexpr CommSyscalls kFaultCalls = {FaultOpen, FaultClose, FaultRead, FaultWrite,
+                                      FaultPoll, FaultIoctl, FaultFlock};
+
+termios2 LastSettings() {
+  std::lock_guard<std::mutex> lock(plan.mutex);
+  return plan.last_settings;
+}
+
+// ---- Fixture ------------------------------------------------------------------------------------
+
+class TermiosPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plan.eintr = 0;
+    plan.eio_reads = 0;
+    plan.write_limit = 0;
+    plan.vanished = false;
+    detail::SetCommSyscalls(&kFaultCalls);
+    ASSERT_GE(pty_.master(), 0);
+    Map(pty_.slave_path(), "COM201");
+  }
+  void TearDown() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    detail::SetCommSyscalls(nullptr);
+  }
+
+  void Map(const std::string& device, const std::string& com) {
+    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kSerialComm, device, com), ERROR_SUCCESS);
+  }
+  void Open() {
+    handle_ = OpenPort("COM201");
+    ASSERT_NE(handle_, INVALID_HANDLE_VALUE) << GetLastError();
+  }
+  DCB State() {
+    DCB dcb = {};
+    EXPECT_TRUE(GetCommState(handle_, &dcb));
+    return dcb;
+  }
+
+  TempRegistry registry_;
+  Pty pty_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(TermiosPortTest, BytesPassUnchangedUnderEverySetting) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 5000, 0, 5000));
+  struct Case {
+    DWORD rate;
+    BYTE size, parity, stop;
+    bool cts_flow, xon;
+    unsigned int cflag_set, cflag_clear;  // termios bits the setting must and must not have
+    unsigned int speed_code;              // CBAUD bits: a Bxxx constant or BOTHER
+  } cases[] = {
+      {9600, 8, NOPARITY, ONESTOPBIT, false, false, CS8, PARENB | CSTOPB | CRTSCTS, B9600},
+      {115200, 8, EVENPARITY, TWOSTOPBITS, true, false, CS8 | PARENB | CSTOPB | CRTSCTS, PARODD,
+       B115200},
+      {56000, 7, ODDPARITY, ONESTOPBIT, false, true, CS7 | PARENB | PARODD, CMSPAR, BOTHER},
+      {250000, 8, MARKPARITY, ONESTOPBIT, false, false, CS8 | PARENB | PARODD | CMSPAR, 0, BOTHER},
+      {300, 5, SPACEPARITY, ONE5STOPBITS, false, false, CS5 | PARENB | CMSPAR | CSTOPB, PARODD,
+       B300},
+      {1200, 6, NOPARITY, ONESTOPBIT, false, false, CS6, PARENB, B1200},
+  };
+  const std::string bytes = AllByteValues();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rate);
+    DCB dcb = State();
+    dcb.BaudRate = c.rate;
+    dcb.ByteSize = c.size;
+    dcb.Parity = c.parity;
+    dcb.StopBits = c.stop;
+    dcb.fOutxCtsFlow = c.cts_flow;
+    dcb.fOutX = dcb.fInX = c.xon;
+    dcb.XonChar = 0x01;
+    dcb.XoffChar = 0x02;
+    dcb.XonLim = 100;
+    dcb.XoffLim = 300;
+    ASSERT_TRUE(SetCommState(handle_, &dcb)) << GetLastError();
+
+    DCB back = State();
+    EXPECT_EQ(back.BaudRate, c.rate);
+    EXPECT_EQ(back.ByteSize, c.size);
+    EXPECT_EQ(back.Parity, c.parity);
+    EXPECT_EQ(back.StopBits, c.stop);
+    EXPECT_EQ(back.XonLim, 100);
+    EXPECT_EQ(back.XoffLim, 300);
+
+    termios2 settings = LastSettings();
+    EXPECT_EQ(settings.c_cflag & c.cflag_set, c.cflag_set);
+    EXPECT_EQ(settings.c_cflag & c.cflag_clear, 0u);
+    EXPECT_EQ(settings.c_cflag & CBAUD, c.speed_code);
+    EXPECT_EQ(settings.c_ospeed, c.rate);
+    EXPECT_EQ((settings.c_iflag & (IXON | IXOFF)) != 0, c.xon);
+    EXPECT_EQ(settings.c_cc[VSTART], 0x01);
+    EXPECT_EQ(settings.c_cc[VSTOP], 0x02);
+    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u) << "raw mode";
+    EXPECT_EQ(settings.c_oflag & OPOST, 0u) << "raw mode";
+
+    // Flow control off for the data itself: the pty master plays no XON/XOFF.
+    dcb.fOutX = dcb.fInX = 0;
+    dcb.fOutxCtsFlow = 0;
+    ASSERT_TRUE(SetCommState(handle_, &dcb));
+    WriteResult written = WritePort(handle_, bytes);
+    ASSERT_TRUE(written.ok);
+    EXPECT_EQ(written.written, bytes.size());
+    EXPECT_EQ(pty_.Read(bytes.size()), bytes);
+    pty_.Write(bytes);
+    EXPECT_EQ(ReadPort(handle_, static_cast<DWORD>(bytes.size())).bytes, bytes);
+  }
+}
+
+TEST_F(TermiosPortTest, RefusedSettingsLeaveThePortAsItWas) {
+  Open();
+  DCB dcb = State();
+  dcb.BaudRate = 4800;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  DCB toggle = dcb;
+  toggle.BaudRate = 9600;
+  toggle.fRtsControl = RTS_CONTROL_TOGGLE;
+  EXPECT_FALSE(SetCommState(handle_, &toggle));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  DCB same_chars = dcb;
+  same_chars.XoffChar = same_chars.XonChar;
+  EXPECT_FALSE(SetCommState(handle_, &same_chars));
+  EXPECT_EQ(State().BaudRate, 4800u);
+  EXPECT_EQ(LastSettings().c_ospeed, 4800u);
+}
+
+TEST_F(TermiosPortTest, OpenIsExclusive) {
+  Open();
+  EXPECT_EQ(OpenPort("COM201"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ASSERT_TRUE(CloseHandle(handle_));
+  handle_ = INVALID_HANDLE_VALUE;
+  Open();
+}
+
+TEST_F(TermiosPortTest, NamesReachTheMappedDevice) {
+  std::string relative = pty_.slave_path().substr(5);  // "pts/N", below /dev
+  struct Case {
+    const char* what;
+    std::string device;
+    std::string data;
+    const char* open_as;
+  } cases[] = {
+      {"full path, device form", pty_.slave_path(), "COM202", "\\\\.\\COM202"},
+      {"lower-case data and name", pty_.slave_path(), "com203", "Com203"},
+      {"path below /dev", relative, "COM204", "COM204"},
+  };
+  for (const Case& c : cases) {
+    Map(c.device, c.data);
+    HANDLE handle = OpenPort(c.open_as);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << c.what << ": " << GetLastError();
+    ASSERT_TRUE(WritePort(handle, "ping").ok);
+    EXPECT_EQ(pty_.Read(4), "ping") << c.what;
+    CloseHandle(handle);
+  }
+  // A value of another type maps nothing.
+  ASSERT_EQ(registry_.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/null", REG_BINARY, "COM205"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(OpenPort("COM205"), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(TermiosPortTest, MissingOrNonTerminalDevicesAreNotFound) {
+  char file[] = "/tmp/opossvc-not-a-tty-XXXXXX";
+  int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  Map("/dev/opossvc-no-such-device", "COM206");
+  Map(file, "COM207");
+  for (const char* name : {"COM206", "COM207", "COM255"}) {  // COM255: /dev/ttyS254
+    EXPECT_EQ(OpenPort(name), INVALID_HANDLE_VALUE) << name;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << name;
+  }
+  unlink(file);
+}
+
+TEST_F(TermiosPortTest, PseudoTerminalHasNoModemLines) {
+  Open();
+  DWORD status = 0;
+  ASSERT_TRUE(GetCommModemStatus(handle_, &status));
+  EXPECT_EQ(status, static_cast<DWORD>(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON));
+  for (DWORD function : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK, SETXOFF, SETXON}) {
+    EXPECT_TRUE(EscapeCommFunction(handle_, function)) << function;
+  }
+  DWORD errors = 1;
+  COMSTAT stat = {};
+  pty_.Write("12345");
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  EXPECT_EQ(ReadPort(handle_, 1).bytes, "1");
+  ASSERT_TRUE(ClearCommError(handle_, &errors, &stat));
+  EXPECT_EQ(errors, 0u);
+  EXPECT_EQ(stat.cbInQue, 4u);
+  ASSERT_TRUE(PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR));
+  ASSERT_TRUE(ClearCommError(handle_, &errors, &stat));
+  EXPECT_EQ(stat.cbInQue, 0u);
+}
+
+TEST_F(TermiosPortTest, ReadTimeoutRules) {
+  Open();
+  // At once: nothing there gives 0 bytes without waiting.
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
+  auto start = Clock::now();
+  ReadResult read = ReadPort(handle_, 10);
+  EXPECT_TRUE(read.ok);
+  EXPECT_EQ(read.bytes, "");
+  EXPECT_LT(Clock::now() - start, milliseconds(1000));
+
+  // Total: 4 bytes at 10 ms each plus 60 ms.
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 10, 60));
+  start = Clock::now();
+  read = ReadPort(handle_, 4);
+  EXPECT_TRUE(read.ok);
+  EXPECT_EQ(read.bytes, "");
+  EXPECT_GE(Clock::now() - start, milliseconds(95));
+
+  // Interval: the gap after the last byte ends the read.
+  ASSERT_TRUE(SetTimeouts(handle_, 40, 0, 0));
+  pty_.Write("abc");
+  start = Clock::now();
+  read = ReadPort(handle_, 100);
+  EXPECT_EQ(read.bytes, "abc");
+  EXPECT_GE(Clock::now() - start, milliseconds(35));
+
+  // First-byte mode: returns with the first bytes.
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, MAXDWORD, 60000));
+  auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 100); });
+  pty_.Write("q");
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(reader.get().bytes, "q");
+
+  // All zero: every byte asked for, however they arrive.
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 6); });
+  pty_.Write("abc");
+  pty_.Write("def");
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(reader.get().bytes, "abcdef");
+}
+
+TEST_F(TermiosPortTest, WriteStopsAtItsTimeoutWhenTheDeviceTakesNothing) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, 150));
+  const std::string flood(4 << 20, 'f');  // far more than the tty buffers hold
+  auto start = Clock::now();
+  WriteResult written = WritePort(handle_, flood);
+  EXPECT_TRUE(written.ok) << "a write time-out is no error";
+  EXPECT_GT(written.written, 0u);
+  EXPECT_LT(written.written, flood.size());
+  EXPECT_GE(Clock::now() - start, milliseconds(140));
+}
+
+TEST_F(TermiosPortTest, CloseEndsAWaitingRead) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 1); });
+  HANDLE handle = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  ASSERT_TRUE(CloseHandle(handle));
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
+  EXPECT_FALSE(reader.get().ok);
+}
+
+TEST_F(TermiosPortTest, InterruptedCallsAreRetried) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 5000, 0, 5000));
+  plan.eintr = 40;
+  DCB dcb = State();
+  dcb.BaudRate = 38400;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  const std::string bytes = AllByteValues();
+  WriteResult written = WritePort(handle_, bytes);
+  ASSERT_TRUE(written.ok);
+  EXPECT_EQ(written.written, bytes.size());
+  EXPECT_EQ(pty_.Read(bytes.size()), bytes);
+  pty_.Write(bytes);
+  EXPECT_EQ(ReadPort(handle_, static_cast<DWORD>(bytes.size())).bytes, bytes);
+  DWORD status = 0;
+  EXPECT_TRUE(GetCommModemStatus(handle_, &status));
+}
+
+TEST_F(TermiosPortTest, ShortWritesAreCompleted) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, 5000));
+  plan.write_limit = 7;
+  const std::string bytes = AllByteValues();
+  WriteResult written = WritePort(handle_, bytes);
+  ASSERT_TRUE(written.ok);
+  EXPECT_EQ(written.written, bytes.size());
+  EXPECT_EQ(pty_.Read(bytes.size()), bytes);
+}
+
+TEST_F(TermiosPortTest, InputOutputErrorFailsOnlyThatCall) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 5000));
+  pty_.Write("ab");
+  plan.eio_reads = 1;
+  ReadResult read = ReadPort(handle_, 2);
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.error, static_cast<DWORD>(ERROR_GEN_FAILURE));
+  EXPECT_EQ(ReadPort(handle_, 2).bytes, "ab");
+}
+
+TEST_F(TermiosPortTest, VanishedDeviceFailsAtOnceAndComesBack) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
+  plan.vanished = true;
+  ReadResult read = ReadPort(handle_, 10);
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+
+  // Every later call fails without going to the device again, so no caller can spin on it.
+  const int calls_before = plan.calls;
+  DWORD value = 0;
+  COMSTAT stat;
+  struct Call {
+    const char* what;
+    BOOL result;
+  } calls[] = {
+      {"read", ReadPort(handle_, 1).ok},
+      {"write", WritePort(handle_, "x").ok},
+      {"errors", ClearCommError(handle_, &value, &stat)},
+      {"modem status", GetCommModemStatus(handle_, &value)},
+      {"escape", EscapeCommFunction(handle_, CLRDTR)},
+      {"purge", PurgeComm(handle_, PURGE_RXCLEAR)},
+  };
+  for (const Call& call : calls) {
+    EXPECT_FALSE(call.result) << call.what;
+  }
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(plan.calls, calls_before);
+  EXPECT_EQ(OpenPort("COM201"), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(CloseHandle(handle_));
+  handle_ = INVALID_HANDLE_VALUE;
+
+  plan.vanished = false;
+  Open();
+  ASSERT_TRUE(WritePort(handle_, "back").ok);
+  EXPECT_EQ(pty_.Read(4), "back");
+}
+
+TEST_F(TermiosPortTest, HungUpTerminalEndsReadsAndWrites) {
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0, 0, 0));
+  auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 10); });
+  pty_.CloseMaster();
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready) << "a hang-up ends the wait";
+  EXPECT_EQ(reader.get().error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  WriteResult written = WritePort(handle_, "x");
+  EXPECT_FALSE(written.ok);
+  EXPECT_EQ(written.error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_TRUE(CloseHandle(handle_));
+  handle_ = INVALID_HANDLE_VALUE;
+
+  Pty replacement;
+  Map(replacement.slave_path(), "COM201");
+  Open();
+  ASSERT_TRUE(WritePort(handle_, "new").ok);
+  EXPECT_EQ(replacement.Read(3), "new");
+}
+
+}  // namespace
+}  // namespace opossvc::testing

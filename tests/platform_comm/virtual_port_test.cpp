@@ -1,0 +1,499 @@
+// The comm calls on a device played by the test.
+#include <opossvc/testing/virtual_port.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/win32/comm.h>
+#include <opossvc/win32/files.h>
+
+#include "tests/platform_comm/comm_helpers.h"
+
+namespace opossvc::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+bool ReaderWaits(const VirtualPort::State& state) { return state.readers_waiting == 1; }
+
+class VirtualPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    handle_ = OpenPort("COM7");
+    ASSERT_NE(handle_, INVALID_HANDLE_VALUE) << GetLastError();
+  }
+  void TearDown() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  DWORD Errors() {
+    DWORD errors = 0;
+    COMSTAT stat;
+    EXPECT_TRUE(ClearCommError(handle_, &errors, &stat));
+    return errors;
+  }
+  DCB State() {
+    DCB dcb = {};
+    EXPECT_TRUE(GetCommState(handle_, &dcb));
+    return dcb;
+  }
+
+  VirtualPort port_{"com7"};
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+TEST(VirtualPortName, AcceptsOnlyComNamesAndOneOwner) {
+  EXPECT_THROW(VirtualPort("LPT1"), std::invalid_argument);
+  EXPECT_THROW(VirtualPort("COM0"), std::invalid_argument);
+  VirtualPort port("\\\\.\\com12");
+  EXPECT_EQ(port.name(), "COM12");
+  EXPECT_THROW(VirtualPort("COM12"), std::logic_error);
+}
+
+TEST(VirtualPortName, NameGoesBackWhenThePortIsDestroyed) {
+  HANDLE handle;
+  {
+    VirtualPort port("COM13");
+    handle = OpenPort("\\\\.\\COM13");
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  }
+  // The device is gone under the open handle; it still closes.
+  DWORD status = 0;
+  EXPECT_FALSE(GetCommModemStatus(handle, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_TRUE(CloseHandle(handle));
+  VirtualPort again("COM13");  // the name can be taken over again
+}
+
+TEST_F(VirtualPortTest, OpensExclusivelyAndCountsOpens) {
+  EXPECT_EQ(port_.open_count(), 1);
+  EXPECT_EQ(port_.open_handles(), 1);
+  EXPECT_EQ(OpenPort("COM7"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(handle_);
+  handle_ = OpenPort("COM7");
+  EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(port_.open_count(), 2);
+  EXPECT_EQ(port_.open_handles(), 1);
+}
+
+TEST_F(VirtualPortTest, HeldElsewhereRefusesTheOpen) {
+  CloseHandle(handle_);
+  port_.SetHeldElsewhere(true);
+  handle_ = OpenPort("COM7");
+  EXPECT_EQ(handle_, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  port_.SetHeldElsewhere(false);
+  handle_ = OpenPort("COM7");
+  EXPECT_NE(handle_, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(VirtualPortTest, BytesPassBothWaysUnchanged) {
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
+  const std::string bytes = AllByteValues();
+  port_.Send(bytes);
+  EXPECT_EQ(ReadPort(handle_, 2000).bytes, bytes);
+  WriteResult written = WritePort(handle_, bytes);
+  EXPECT_TRUE(written.ok);
+  EXPECT_EQ(written.written, bytes.size());
+  EXPECT_EQ(port_.TakeWritten(), bytes);
+}
+
+TEST_F(VirtualPortTest, ModemLinesBothWays) {
+  struct Case {
+    DWORD lines;
+  } cases[] = {{0}, {MS_CTS_ON}, {MS_DSR_ON | MS_RLSD_ON}, {MS_RING_ON},
+               {MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON}};
+  for (const Case& c : cases) {
+    port_.SetModemStatus(c.lines);
+    DWORD status = 0;
+    ASSERT_TRUE(GetCommModemStatus(handle_, &status));
+    EXPECT_EQ(status, c.lines);
+  }
+  port_.SetModemStatus(0);
+  port_.SetCts(true);
+  port_.SetRlsd(true);
+  DWORD status = 0;
+  ASSERT_TRUE(GetCommModemStatus(handle_, &status));
+  EXPECT_EQ(status, static_cast<DWORD>(MS_CTS_ON | MS_RLSD_ON));
+
+  // The open raised DTR and RTS as the DCB's control fields say.
+  EXPECT_TRUE(port_.dtr());
+  EXPECT_TRUE(port_.rts());
+  struct Escape {
+    DWORD function;
+    bool rts, dtr, brk, held;
+  } escapes[] = {
+      {CLRRTS, false, true, false, false}, {CLRDTR, false, false, false, false},
+      {SETBREAK, false, false, true, false}, {SETRTS, true, false, true, false},
+      {CLRBREAK, true, false, false, false}, {SETXOFF, true, false, false, true},
+      {SETDTR, true, true, false, true},     {SETXON, true, true, false, false},
+  };
+  for (const Escape& e : escapes) {
+    ASSERT_TRUE(EscapeCommFunction(handle_, e.function)) << e.function;
+    VirtualPort::State state = port_.state();
+    EXPECT_EQ(state.rts, e.rts) << e.function;
+    EXPECT_EQ(state.dtr, e.dtr) << e.function;
+    EXPECT_EQ(state.break_on, e.brk) << e.function;
+    EXPECT_EQ(state.output_held, e.held) << e.function;
+  }
+  EXPECT_FALSE(EscapeCommFunction(handle_, 42));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  EXPECT_FALSE(port_.dtr());
+  EXPECT_FALSE(port_.rts());
+}
+
+TEST_F(VirtualPortTest, SetCommStateMovesLinesOnlyWhenTheirControlChanges) {
+  DCB dcb = State();
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  ASSERT_TRUE(EscapeCommFunction(handle_, CLRRTS));  // input held back by the caller
+  dcb.fOutxCtsFlow = 1;                              // output flow switched on and off again
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  dcb.fOutxCtsFlow = 0;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  EXPECT_FALSE(port_.rts()) << "an unchanged control field must leave RTS where it was put";
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  EXPECT_FALSE(port_.dtr());
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  EXPECT_TRUE(port_.rts());
+  // A line under the port's own handshake is not the caller's to move.
+  EXPECT_FALSE(EscapeCommFunction(handle_, CLRRTS));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(EscapeCommFunction(handle_, SETDTR));
+}
+
+TEST_F(VirtualPortTest, DeviceSeesWhatTheLibrarySet) {
+  DCB dcb = State();
+  EXPECT_EQ(dcb.DCBlength, sizeof(DCB));
+  dcb.BaudRate = 19200;
+  dcb.ByteSize = 7;
+  dcb.Parity = EVENPARITY;
+  dcb.fParity = 1;
+  dcb.StopBits = TWOSTOPBITS;
+  dcb.fOutX = dcb.fInX = 1;
+  dcb.XonLim = 256;
+  dcb.XoffLim = 768;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  DCB seen = port_.dcb();
+  EXPECT_EQ(seen.BaudRate, 19200u);
+  EXPECT_EQ(seen.ByteSize, 7);
+  EXPECT_EQ(seen.Parity, EVENPARITY);
+  EXPECT_EQ(seen.StopBits, TWOSTOPBITS);
+  EXPECT_EQ(seen.XonLim, 256);
+  EXPECT_EQ(seen.XoffLim, 768);
+  EXPECT_EQ(State().BaudRate, 19200u);
+  EXPECT_EQ(port_.set_state_count(), 1);
+
+  dcb.ByteSize = 9;
+  EXPECT_FALSE(SetCommState(handle_, &dcb));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(port_.dcb().ByteSize, 7) << "a refused DCB leaves the port as it was";
+
+  ASSERT_TRUE(SetupComm(handle_, 1024, 512));
+  EXPECT_EQ(port_.input_queue_size(), 1024u);
+  EXPECT_EQ(port_.output_queue_size(), 512u);
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 4, 0));
+  EXPECT_EQ(port_.timeouts().WriteTotalTimeoutMultiplier, 4u);
+  COMMTIMEOUTS back = {};
+  ASSERT_TRUE(GetCommTimeouts(handle_, &back));
+  EXPECT_EQ(back.ReadIntervalTimeout, MAXDWORD);
+
+  // The DCB outlives the handle; time-outs do not.
+  CloseHandle(handle_);
+  handle_ = OpenPort("COM7");
+  EXPECT_EQ(State().BaudRate, 19200u);
+  ASSERT_TRUE(GetCommTimeouts(handle_, &back));
+  EXPECT_EQ(back.ReadIntervalTimeout, 0u);
+}
+
+TEST_F(VirtualPortTest, InjectedErrorsSurfaceOnceInClearCommError) {
+  DCB dcb = State();
+  dcb.fParity = 1;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  port_.InjectError(CE_FRAME);
+  port_.InjectError(CE_RXPARITY | CE_BREAK);
+  EXPECT_EQ(Errors(), static_cast<DWORD>(CE_FRAME | CE_RXPARITY | CE_BREAK));
+  EXPECT_EQ(Errors(), 0u);
+  port_.InjectError(CE_OVERRUN | CE_RXOVER);
+  EXPECT_EQ(Errors(), static_cast<DWORD>(CE_OVERRUN | CE_RXOVER));
+
+  dcb.fParity = 0;  // parity errors are not reported while parity checking is off
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  port_.InjectError(CE_RXPARITY);
+  EXPECT_EQ(Errors(), 0u);
+}
+
+TEST_F(VirtualPortTest, AbortOnErrorStopsIoUntilTheErrorIsCollected) {
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
+  DCB dcb = State();
+  dcb.fAbortOnError = 1;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  port_.Send("abc");
+  port_.InjectError(CE_FRAME);
+  ReadResult read = ReadPort(handle_, 10);
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+  EXPECT_FALSE(WritePort(handle_, "x").ok);
+  EXPECT_EQ(Errors(), static_cast<DWORD>(CE_FRAME));
+  EXPECT_EQ(ReadPort(handle_, 10).bytes, "abc") << "no byte is lost by the abort";
+  EXPECT_TRUE(WritePort(handle_, "x").ok);
+}
+
+TEST_F(VirtualPortTest, ComStatCountsQueues) {
+  port_.Send("12345");
+  COMSTAT stat = {};
+  DWORD errors = 0;
+  ASSERT_TRUE(ClearCommError(handle_, &errors, &stat));
+  EXPECT_EQ(stat.cbInQue, 5u);
+  EXPECT_EQ(stat.cbOutQue, 0u);
+  ASSERT_TRUE(PurgeComm(handle_, PURGE_RXCLEAR));
+  ASSERT_TRUE(ClearCommError(handle_, nullptr, &stat));
+  EXPECT_EQ(stat.cbInQue, 0u);
+  EXPECT_FALSE(PurgeComm(handle_, 0x10));
+}
+
+TEST_F(VirtualPortTest, BytesSentWhileClosedAreLost) {
+  CloseHandle(handle_);
+  port_.Send("lost");
+  handle_ = OpenPort("COM7");
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
+  EXPECT_EQ(ReadPort(handle_, 10).bytes, "");
+}
+
+TEST_F(VirtualPortTest, ReadReturnsAtOnceWithWhatIsThere) {
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
+  EXPECT_EQ(ReadPort(handle_, 10).bytes, "");
+  port_.Send("ab");
+  ReadResult read = ReadPort(handle_, 10);
+  EXPECT_TRUE(read.ok);
+  EXPECT_EQ(read.bytes, "ab");
+  port_.Send("abcdef");
+  EXPECT_EQ(ReadPort(handle_, 4).bytes, "abcd");
+  EXPECT_EQ(ReadPort(handle_, 4).bytes, "ef");
+}
+
+TEST_F(VirtualPortTest, ReadTotalTimeoutEndsTheWait) {
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 10, 50));  // 4 bytes: 90 ms
+  port_.Send("x");
+  auto start = Clock::now();
+  ReadResult read = ReadPort(handle_, 4);
+  auto elapsed = Clock::now() - start;
+  EXPECT_TRUE(read.ok) << "a time-out is no error";
+  EXPECT_EQ(read.bytes, "x");
+  EXPECT_GE(elapsed, milliseconds(85));
+  EXPECT_LT(elapsed, kPatience);
+}
+
+TEST_F(VirtualPortTest, ReadIntervalEndsTheReadAfterAGap) {
+  ASSERT_TRUE(SetTimeouts(handle_, 30, 0, 0));
+  port_.Send("ab");
+  auto start = Clock::now();
+  ReadResult read = ReadPort(handle_, 10);
+  EXPECT_EQ(read.bytes, "ab");
+  EXPECT_GE(Clock::now() - start, milliseconds(25));
+}
+
+TEST_F(VirtualPortTest, FirstByteModeReturnsOnTheFirstByte) {
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, MAXDWORD, 60000));
+  auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 10); });
+  port_.Send("z");
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(reader.get().bytes, "z");
+}
+
+TEST_F(VirtualPortTest, AllZeroTimeoutsWaitForEveryByte) {
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  std::atomic<bool> done{false};
+  auto reader = std::async(std::launch::async, [&] {
+    ReadResult read = ReadPort(handle_, 6);
+    done = true;
+    return read;
+  });
+  port_.Send("abc");
+  // The reader has taken the first bytes and goes on waiting for the rest.
+  ASSERT_TRUE(port_.WaitUntil(
+      [](const VirtualPort::State& s) { return s.receive_queue == 0 && s.readers_waiting == 1; },
+      kPatience));
+  EXPECT_FALSE(done.load());
+  port_.Send("defg");
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(reader.get().bytes, "abcdef");
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
+  EXPECT_EQ(ReadPort(handle_, 10).bytes, "g");
+}
+
+TEST_F(VirtualPortTest, CloseAndPurgeEndAWaitingRead) {
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  auto purged = std::async(std::launch::async, [&] { return ReadPort(handle_, 1); });
+  ASSERT_TRUE(port_.WaitUntil(ReaderWaits, kPatience));
+  ASSERT_TRUE(PurgeComm(handle_, PURGE_RXABORT));
+  ASSERT_EQ(purged.wait_for(kPatience), std::future_status::ready);
+  ReadResult read = purged.get();
+  EXPECT_FALSE(read.ok);
+  EXPECT_EQ(read.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+
+  auto closed = std::async(std::launch::async, [&] { return ReadPort(handle_, 1); });
+  ASSERT_TRUE(port_.WaitUntil(ReaderWaits, kPatience));
+  HANDLE handle = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  EXPECT_TRUE(CloseHandle(handle));
+  ASSERT_EQ(closed.wait_for(kPatience), std::future_status::ready);
+  EXPECT_FALSE(closed.get().ok);
+}
+
+TEST_F(VirtualPortTest, ZeroCapacityStallsWritesUntilTheirTimeout) {
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 1, 20));  // 300 bytes: 320 ms
+  port_.SetWriteCapacity(100);
+  const std::string record(300, 'r');
+  auto start = Clock::now();
+  WriteResult written = WritePort(handle_, record);
+  EXPECT_TRUE(written.ok) << "a write time-out is no error";
+  EXPECT_EQ(written.written, 100u);
+  EXPECT_GE(Clock::now() - start, milliseconds(300));
+  EXPECT_EQ(port_.write_capacity(), 0u);
+
+  // Capacity given while a write waits lets it go on at once.
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, 0));  // no write limit
+  auto writer = std::async(std::launch::async, [&] { return WritePort(handle_, "tail"); });
+  ASSERT_TRUE(port_.WaitUntil(
+      [](const VirtualPort::State& s) { return s.writers_waiting == 1; }, kPatience));
+  COMSTAT stat = {};
+  ASSERT_TRUE(ClearCommError(handle_, nullptr, &stat));
+  EXPECT_EQ(stat.cbOutQue, 4u) << "the waiting write's bytes are in the transmit queue";
+  port_.SetWriteCapacity(VirtualPort::kUnlimited);
+  ASSERT_EQ(writer.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(writer.get().written, 4u);
+  EXPECT_EQ(port_.TakeWritten(), std::string(100, 'r') + "tail");
+  ASSERT_TRUE(ClearCommError(handle_, nullptr, &stat));
+  EXPECT_EQ(stat.cbOutQue, 0u);
+}
+
+TEST_F(VirtualPortTest, OutputFlowControlHoldsWrites) {
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, 30));
+  struct Case {
+    const char* what;
+    void (*set)(DCB*);
+    void (*device)(VirtualPort&);
+    bool passes;
+  } cases[] = {
+      {"CTS flow, CTS off", [](DCB* d) { d->fOutxCtsFlow = 1; }, [](VirtualPort& p) { p.SetCts(false); },
+       false},
+      {"CTS flow, CTS on", [](DCB* d) { d->fOutxCtsFlow = 1; }, [](VirtualPort& p) { p.SetCts(true); },
+       true},
+      {"DSR flow, DSR off", [](DCB* d) { d->fOutxDsrFlow = 1; }, [](VirtualPort& p) { p.SetDsr(false); },
+       false},
+      {"no flow, lines off", [](DCB*) {}, [](VirtualPort& p) { p.SetModemStatus(0); }, true},
+      {"XOFF from the device", [](DCB* d) { d->fOutX = 1; }, [](VirtualPort& p) { p.Send("\x13"); },
+       false},
+      {"XON from the device", [](DCB* d) { d->fOutX = 1; },
+       [](VirtualPort& p) { p.Send("\x13\x11"); }, true},
+      {"XOFF without XON/XOFF flow is data", [](DCB*) {}, [](VirtualPort& p) { p.Send("\x13"); },
+       true},
+  };
+  for (const Case& c : cases) {
+    DCB dcb = State();
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = 0;
+    c.set(&dcb);
+    ASSERT_TRUE(SetCommState(handle_, &dcb)) << c.what;
+    ASSERT_TRUE(EscapeCommFunction(handle_, SETXON));
+    c.device(port_);
+    WriteResult written = WritePort(handle_, "data");
+    EXPECT_TRUE(written.ok) << c.what;
+    EXPECT_EQ(written.written, c.passes ? 4u : 0u) << c.what;
+    port_.TakeWritten();
+    PurgeComm(handle_, PURGE_RXCLEAR);
+  }
+}
+
+TEST_F(VirtualPortTest, UnplugFailsEveryCallUntilReopenedAfterReplug) {
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 1); });
+  ASSERT_TRUE(port_.WaitUntil(ReaderWaits, kPatience));
+  port_.Unplug();
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(reader.get().error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+
+  DWORD value = 0;
+  COMSTAT stat;
+  DCB dcb = {};
+  GetCommState(handle_, &dcb);
+  struct Call {
+    const char* what;
+    BOOL result;
+  } calls[] = {
+      {"write", WritePort(handle_, "x").ok},
+      {"read", ReadPort(handle_, 1).ok},
+      {"modem status", GetCommModemStatus(handle_, &value)},
+      {"errors", ClearCommError(handle_, &value, &stat)},
+      {"escape", EscapeCommFunction(handle_, SETDTR)},
+      {"purge", PurgeComm(handle_, PURGE_RXCLEAR)},
+      {"state", SetCommState(handle_, &dcb)},
+  };
+  for (const Call& call : calls) EXPECT_FALSE(call.result) << call.what;
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+
+  EXPECT_EQ(OpenPort("COM7"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  port_.Replug();
+  HANDLE fresh = OpenPort("COM7");
+  ASSERT_NE(fresh, INVALID_HANDLE_VALUE) << "the dead handle does not hold the port";
+  EXPECT_FALSE(WritePort(handle_, "x").ok) << "a handle from before the unplug stays dead";
+  EXPECT_TRUE(WritePort(fresh, "y").ok);
+  EXPECT_TRUE(CloseHandle(handle_));
+  handle_ = fresh;
+  EXPECT_EQ(port_.open_handles(), 1);
+}
+
+TEST_F(VirtualPortTest, ClosedHandleIsInvalid) {
+  HANDLE handle = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  ASSERT_TRUE(CloseHandle(handle));
+  DWORD status = 0;
+  EXPECT_FALSE(GetCommModemStatus(handle, &status));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(CloseHandle(handle));
+}
+
+TEST_F(VirtualPortTest, NullRecordsAreRefused) {
+  EXPECT_FALSE(GetCommState(handle_, nullptr));
+  EXPECT_FALSE(SetCommState(handle_, nullptr));
+  EXPECT_FALSE(SetCommTimeouts(handle_, nullptr));
+  EXPECT_FALSE(GetCommModemStatus(handle_, nullptr));
+  EXPECT_FALSE(ReadFile(handle_, nullptr, 4, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(ClearCommError(handle_, nullptr, nullptr));
+}
+
+TEST_F(VirtualPortTest, ManyBytesBetweenThreadsInOrder) {
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  constexpr size_t kTotal = 1 << 20;
+  std::string sent;
+  for (size_t i = 0; i < kTotal; ++i) sent.push_back(static_cast<char>((i * 7 + i / 251) & 0xFF));
+  auto reader = std::async(std::launch::async, [&] {
+    std::string got;
+    while (got.size() < kTotal) {
+      ReadResult read = ReadPort(handle_, 4096);
+      if (!read.ok) break;
+      got += read.bytes;
+    }
+    return got;
+  });
+  for (size_t offset = 0; offset < kTotal; offset += 1000) port_.Send(sent.substr(offset, 1000));
+  ASSERT_EQ(reader.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  EXPECT_TRUE(reader.get() == sent);
+}
+
+}  // namespace
+}  // namespace opossvc::testing

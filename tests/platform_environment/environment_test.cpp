@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/posix/environment.h"
+
+namespace opossvc::detail {
+namespace {
+
+// Sets environment variables for a scope and puts the old values back.
+class Environment {
+ public:
+  void Set(const char* name, std::optional<std::string> value) {
+    const char* old = std::getenv(name);
+    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~Environment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) {
+        setenv(it->first.c_str(), it->second->c_str(), 1);
+      } else {
+        unsetenv(it->first.c_str());
+      }
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST(Environment, OposRootIsReadAtEachCall) {
+  struct Case {
+    std::optional<std::string> value;
+    std::string root;
+  } cases[] = {
+      {std::nullopt, "/var/lib/opos"},
+      {"", "/var/lib/opos"},
+      {"/srv/opos", "/srv/opos"},
+      {"/srv/opos//", "/srv/opos"},
+      {"/", "/"},
+  };
+  for (const Case& c : cases) {
+    Environment env;
+    env.Set("OPOS_ROOT", c.value);
+    EXPECT_EQ(OposRoot(), c.root) << c.value.value_or("(unset)");
+  }
+}
+
+TEST(Environment, DriveRoots) {
+  Environment env;
+  env.Set("OPOS_ROOT", "/r");
+  env.Set("OPOS_DRIVE_D", "/mnt/d/");
+  env.Set("OPOS_DRIVE_E", "");
+  env.Set("OPOS_DRIVE_C", std::nullopt);
+  env.Set("OPOS_DRIVE_Z", std::nullopt);
+  env.Set("OPOS_DRIVE_Q", std::nullopt);
+  struct Case {
+    char letter;
+    std::string root;
+  } cases[] = {
+      {'C', "/r/drive_c"}, {'c', "/r/drive_c"}, {'D', "/mnt/d"}, {'d', "/mnt/d"},
+      {'E', ""},           {'Q', ""},           {'Z', "/"},      {'1', ""},
+      {':', ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DriveRoot(c.letter), c.root) << c.letter;
+
+  env.Set("OPOS_DRIVE_C", "/elsewhere");
+  EXPECT_EQ(DriveRoot('C'), "/elsewhere");
+  env.Set("OPOS_DRIVE_C", std::nullopt);
+  env.Set("OPOS_ROOT", "/");
+  EXPECT_EQ(DriveRoot('C'), "/drive_c");
+}
+
+TEST(Environment, MapPath) {
+  Environment env;
+  env.Set("OPOS_ROOT", "/r");
+  env.Set("OPOS_DRIVE_C", std::nullopt);
+  env.Set("OPOS_DRIVE_D", "/mnt/d");
+  env.Set("OPOS_DRIVE_E", "");
+  env.Set("OPOS_DRIVE_Q", std::nullopt);
+  env.Set("OPOS_DRIVE_Z", std::nullopt);
+  struct Case {
+    const char* windows;
+    const char* posix;
+  } cases[] = {
+      {"C:\\OPOS\\OPOSAPI.LOG", "/r/drive_c/OPOS/OPOSAPI.LOG"},
+      {"c:/OPOS/log.txt", "/r/drive_c/OPOS/log.txt"},
+      {"C:\\OPOS/mixed\\seps", "/r/drive_c/OPOS/mixed/seps"},
+      {"C:", "/r/drive_c"},
+      {"C:\\", "/r/drive_c"},
+      {"C:file.txt", "/r/drive_c/file.txt"},
+      {"C:\\dir\\", "/r/drive_c/dir/"},
+      {"C:\\a\\\\\\b", "/r/drive_c/a/b"},
+      {"C:\\a\\.\\b\\..\\c", "/r/drive_c/a/c"},
+      {"C:\\..\\..\\etc\\passwd", "/r/drive_c/etc/passwd"},  // never above the drive
+      {"D:\\data", "/mnt/d/data"},
+      {"E:\\unmapped", ""},
+      {"Q:\\unmapped", ""},
+      {"Z:\\etc\\hosts", "/etc/hosts"},
+      {"Z:\\", "/"},
+      {"Z:\\..", "/"},
+      {"\\OPOS\\log", "/r/drive_c/OPOS/log"},
+      {"/usr/lib/x", "/usr/lib/x"},
+      {"//server/share", "//server/share"},
+      {"relative\\dir\\f", "relative/dir/f"},
+      {"..\\up", "../up"},
+      {"a\\\\b", "a/b"},
+      {"\\\\.\\COM1", ""},
+      {"\\\\?\\C:\\x", ""},
+      {"\\\\server\\share\\f", ""},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MapPath(c.windows), c.posix) << c.windows;
+}
+
+}  // namespace
+}  // namespace opossvc::detail

@@ -1,0 +1,232 @@
+// Events, semaphores, unnamed mutexes, critical sections and the wait
+// functions over mixed sets of them.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <opossvc/win32/errors.h>
+#include <opossvc/win32/handles.h>
+#include <opossvc/win32/sync.h>
+#include <opossvc/win32/threads.h>
+
+namespace {
+
+// Generous bound for "should happen soon" waits; never reached when the
+// code works.
+constexpr DWORD kLong = 10000;
+
+// Closes a handle at scope end.
+struct Handle {
+  HANDLE h;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  ~Handle() {
+    if (h != nullptr) CloseHandle(h);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  operator HANDLE() const { return h; }
+};
+
+HANDLE ManualEvent(bool set) { return CreateEventA(nullptr, TRUE, set, nullptr); }
+HANDLE AutoEvent(bool set) { return CreateEventA(nullptr, FALSE, set, nullptr); }
+
+TEST(EventTest, ResetModes) {
+  struct Case {
+    BOOL manual;
+    DWORD second_wait;
+  } cases[] = {{TRUE, WAIT_OBJECT_0}, {FALSE, WAIT_TIMEOUT}};
+  for (const Case& c : cases) {
+    Handle event(CreateEventA(nullptr, c.manual, FALSE, nullptr));
+    ASSERT_NE(event.h, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_TRUE(SetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(event, 0), c.second_wait) << "manual=" << c.manual;
+    ASSERT_TRUE(ResetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  }
+}
+
+TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
+  Handle event(AutoEvent(false));
+  Handle released(CreateSemaphoreA(nullptr, 0, 2, nullptr));
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 2; ++i) {
+    waiters.emplace_back([&] {
+      if (WaitForSingleObject(event, kLong) == WAIT_OBJECT_0) ReleaseSemaphore(released, 1, nullptr);
+    });
+  }
+  SetEvent(event);
+  EXPECT_EQ(WaitForSingleObject(released, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  // The other waiter stays blocked: the set was used up by the first.
+  EXPECT_EQ(WaitForSingleObject(released, 50), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  SetEvent(event);
+  EXPECT_EQ(WaitForSingleObject(released, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  for (auto& t : waiters) t.join();
+}
+
+TEST(WaitTest, WaitAnyTakesLowestSignalledIndexOnly) {
+  Handle a(AutoEvent(false));
+  Handle b(AutoEvent(true));
+  Handle c(AutoEvent(true));
+  HANDLE set[] = {a, b, c};
+  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0 + 1));
+  // Only b was taken; c is still signalled.
+  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0 + 2));
+  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+TEST(WaitTest, WaitAllTakesEverythingOrNothing) {
+  Handle event(AutoEvent(true));
+  Handle semaphore(CreateSemaphoreA(nullptr, 1, 5, nullptr));
+  Handle mutex(CreateMutexA(nullptr, FALSE, nullptr));
+  Handle missing(ManualEvent(false));
+  HANDLE partial[] = {event, semaphore, mutex, missing};
+  EXPECT_EQ(WaitForMultipleObjects(4, partial, TRUE, 20), static_cast<DWORD>(WAIT_TIMEOUT));
+  // Nothing was taken by the failed attempt.
+  LONG previous = -1;
+  ASSERT_TRUE(ReleaseSemaphore(semaphore, 1, &previous));
+  EXPECT_EQ(previous, 1);
+  EXPECT_FALSE(ReleaseMutex(mutex));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+
+  HANDLE all[] = {event, semaphore, mutex};
+  EXPECT_EQ(WaitForMultipleObjects(3, all, TRUE, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_TRUE(ReleaseSemaphore(semaphore, 1, &previous));
+  EXPECT_EQ(previous, 1);  // 2 before the wait took one
+  EXPECT_TRUE(ReleaseMutex(mutex));
+}
+
+TEST(WaitTest, WaitAllCompletesWhenTheLastObjectIsSignalled) {
+  Handle first(ManualEvent(true));
+  Handle second(ManualEvent(false));
+  std::thread setter([&] { SetEvent(second); });
+  HANDLE set[] = {first, second};
+  EXPECT_EQ(WaitForMultipleObjects(2, set, TRUE, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  setter.join();
+}
+
+TEST(WaitTest, BadArgumentsFail) {
+  Handle event(ManualEvent(true));
+  Handle closed(ManualEvent(true));
+  HANDLE stale = closed.h;
+  CloseHandle(closed.h);
+  closed.h = nullptr;
+  HANDLE twice[] = {event, event};
+  HANDLE with_stale[] = {event, stale};
+  HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
+  for (HANDLE& h : many) h = event;
+  struct Case {
+    const char* what;
+    DWORD count;
+    const HANDLE* handles;
+    BOOL all;
+    DWORD error;
+  } cases[] = {
+      {"no handles", 0, twice, FALSE, ERROR_INVALID_PARAMETER},
+      {"null array", 1, nullptr, FALSE, ERROR_INVALID_PARAMETER},
+      {"too many", MAXIMUM_WAIT_OBJECTS + 1, many, FALSE, ERROR_INVALID_PARAMETER},
+      {"duplicate in wait-all", 2, twice, TRUE, ERROR_INVALID_PARAMETER},
+      {"closed handle", 2, with_stale, FALSE, ERROR_INVALID_HANDLE},
+      {"pseudo handle", 1, nullptr, FALSE, ERROR_INVALID_HANDLE},
+  };
+  HANDLE pseudo = GetCurrentThread();
+  cases[5].handles = &pseudo;
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(WaitForMultipleObjects(c.count, c.handles, c.all, 0), WAIT_FAILED) << c.what;
+    EXPECT_EQ(GetLastError(), c.error) << c.what;
+  }
+  // A duplicate is fine when any one object will do.
+  EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_FALSE(SetEvent(stale));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(WaitTest, HandleClosedDuringAWaitKeepsTheObjectUntilTheWaitEnds) {
+  HANDLE event = ManualEvent(false);
+  std::atomic<DWORD> result{0xDEAD};
+  std::thread waiter([&] { result = WaitForSingleObject(event, 200); });
+  CloseHandle(event);
+  waiter.join();
+  // Either the wait saw a closed handle at once, or it timed out normally.
+  EXPECT_TRUE(result == WAIT_TIMEOUT || result == WAIT_FAILED) << result;
+}
+
+TEST(MutexTest, RecursiveOwnershipAndForeignRelease) {
+  Handle mutex(CreateMutexA(nullptr, TRUE, nullptr));
+  ASSERT_NE(mutex.h, nullptr);
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  std::thread other([&] {
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  });
+  other.join();
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_TRUE(ReleaseMutex(mutex));  // owned twice
+  EXPECT_FALSE(ReleaseMutex(mutex));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  std::thread taker([&] {
+    EXPECT_EQ(WaitForSingleObject(mutex, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+  });
+  taker.join();
+}
+
+TEST(SemaphoreTest, CountsAndLimits) {
+  EXPECT_EQ(CreateSemaphoreA(nullptr, 3, 2, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  Handle semaphore(CreateSemaphoreA(nullptr, 2, 2, nullptr));
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_FALSE(ReleaseSemaphore(semaphore, 3, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TOO_MANY_POSTS));
+  LONG previous = -1;
+  EXPECT_TRUE(ReleaseSemaphore(semaphore, 2, &previous));
+  EXPECT_EQ(previous, 0);
+}
+
+TEST(NamedEventTest, SharedWithinTheProcessAndTypedByName) {
+  Handle first(CreateEventA(nullptr, TRUE, FALSE, "opossvc-test-event"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  Handle second(CreateEventA(nullptr, FALSE, TRUE, "opossvc-test-event"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  Handle opened(OpenEventA(EVENT_ALL_ACCESS, FALSE, "opossvc-test-event"));
+  ASSERT_NE(opened.h, nullptr);
+  SetEvent(opened);
+  EXPECT_EQ(WaitForSingleObject(first, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  // The first creation decided the kind: manual reset, so still set.
+  EXPECT_EQ(WaitForSingleObject(second, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+
+  EXPECT_EQ(CreateSemaphoreA(nullptr, 0, 1, "opossvc-test-event"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "opossvc-test-no-such-event"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(CriticalSectionTest, RecursiveAndExclusive) {
+  CRITICAL_SECTION cs;
+  InitializeCriticalSection(&cs);
+  EnterCriticalSection(&cs);
+  EXPECT_TRUE(TryEnterCriticalSection(&cs));
+  std::thread other([&] { EXPECT_FALSE(TryEnterCriticalSection(&cs)); });
+  other.join();
+  LeaveCriticalSection(&cs);
+  std::thread still_held([&] { EXPECT_FALSE(TryEnterCriticalSection(&cs)); });
+  still_held.join();
+  LeaveCriticalSection(&cs);
+  std::thread free_now([&] {
+    ASSERT_TRUE(TryEnterCriticalSection(&cs));
+    LeaveCriticalSection(&cs);
+  });
+  free_now.join();
+  DeleteCriticalSection(&cs);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+// GetComMax over the two registry lists it reads.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/portdrv.h>
+#include <opossvc/testing/temp_registry.h>
+
+namespace opossvc::testing {
+namespace {
+
+const char kSerialComm[] = "Hardware\\DeviceMap\\SerialComm";
+
+TEST(GetComMax, SerialCommValues) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> values;  // device path -> data
+    int expected;
+  } cases[] = {
+      {"nothing listed", {}, 2},
+      {"COM1 and COM2", {{"/dev/ttyS0", "COM1"}, {"/dev/ttyS1", "COM2"}}, 2},
+      {"lower case", {{"/dev/ttyUSB0", "com12"}}, 12},
+      {"letters after COM", {{"/dev/x", "COMX"}}, 2},
+      {"digits then letters", {{"/dev/x", "COM7a"}, {"/dev/y", "COM3"}}, 7},
+      {"not a COM port", {{"/dev/x", "LPT9"}}, 2},
+      {"absurd number", {{"/dev/x", "COM99999999999999999999"}, {"/dev/y", "COM4"}}, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempRegistry registry;
+    registry.CreateKey(HKEY_LOCAL_MACHINE, kSerialComm);
+    for (const auto& [path, data] : c.values) {
+      registry.SetString(HKEY_LOCAL_MACHINE, kSerialComm, path, data);
+    }
+    EXPECT_EQ(GetComMax(), c.expected);
+  }
+}
+
+TEST(GetComMax, NumberEndsWithTheValueData) {
+  TempRegistry registry;
+  // Stored without its NUL: the digits after it must not be read.
+  registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", REG_SZ, "COM5");
+  registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/y", REG_DWORD,
+                    std::string("COM9", 4));
+  EXPECT_EQ(GetComMax(), 5);
+}
+
+TEST(GetComMax, EnumRootTakesPrecedence) {
+  TempRegistry registry;
+  registry.SetString(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", "COM20");
+  registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports\\0000", "PortName", "COM6");
+  registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports\\0001", "PortName", "LPT1");
+  registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\Modem\\0000", "PortName", "com8");
+  registry.SetDword(HKEY_LOCAL_MACHINE, "Enum\\Root\\Modem\\0001", "PortName", 30);
+  EXPECT_EQ(GetComMax(), 8);
+}
+
+}  // namespace
+}  // namespace opossvc::testing

@@ -1,0 +1,258 @@
+// The line-mode rules as pure functions: DCB set-up, ready test, PortEnabled
+// lines, input flow control at the water marks, watched power lines.
+#include "portdrv/line_mode.h"
+
+#include <gtest/gtest.h>
+
+namespace opossvc::detail {
+namespace {
+
+PortSettings Settings(LONG handShake, LONG hydra) {
+  PortSettings s;
+  s.Baudrate = 6;
+  s.BitLength = 1;
+  s.Parity = 0;
+  s.Stop = 0;
+  s.HandShake = handShake;
+  s.XonXoff = 0;
+  s.InputBuf = 1024;
+  s.OutputBuf = 512;
+  s.Hydra = hydra;
+  return s;
+}
+
+// A DCB as a port might report it before the driver touches it: DTR and RTS
+// off, so that "left as the port had it" is visible.
+DCB PortDcb() {
+  DCB dcb = {};
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fNull = 1;
+  dcb.ErrorChar = 'E';
+  dcb.EofChar = 26;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  return dcb;
+}
+
+TEST(LineMode, DcbOfEachMode) {
+  struct Case {
+    LONG handShake, hydra;
+    unsigned cts, dsr, dtr, rts;
+    bool rtsRaised;
+  } cases[] = {
+      {0, 0, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {1, 0, 1, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, true},
+      {2, 0, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
+      {3, 0, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, true},
+      {4, 0, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
+      {0, 1, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {2, 1, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
+    DCB dcb = PortDcb();
+    EXPECT_EQ(ApplyLineSettings(Settings(c.handShake, c.hydra), &dcb), c.rtsRaised);
+    EXPECT_EQ(dcb.fOutxCtsFlow, c.cts);
+    EXPECT_EQ(dcb.fOutxDsrFlow, c.dsr);
+    EXPECT_EQ(dcb.fDtrControl, c.dtr);
+    EXPECT_EQ(dcb.fRtsControl, c.rts);
+    EXPECT_EQ(dcb.fBinary, 1u);
+    EXPECT_EQ(dcb.fAbortOnError, 1u);
+    EXPECT_EQ(dcb.fNull, 0u);
+    EXPECT_EQ(dcb.ErrorChar, 0);
+    EXPECT_EQ(dcb.EofChar, 0);
+  }
+}
+
+TEST(LineMode, LineParametersFromTheTables) {
+  struct Case {
+    LONG baud, bits, parity, stop;
+    DWORD rate;
+    BYTE byteSize, dcbParity, stopBits;
+    unsigned fParity;
+  } cases[] = {
+      {0, 0, 0, 0, 150, 7, NOPARITY, ONESTOPBIT, 0},
+      {6, 1, 1, 1, 9600, 8, EVENPARITY, ONESTOPBIT, 1},  // 1 is even, stop 1 is one bit
+      {11, 1, 2, 2, 115200, 8, ODDPARITY, TWOSTOPBITS, 1},
+      {13, 1, 3, 0, 256000, 8, MARKPARITY, ONESTOPBIT, 1},
+      {9, 0, 4, 0, 56000, 7, SPACEPARITY, ONESTOPBIT, 1},
+  };
+  for (const Case& c : cases) {
+    PortSettings s = Settings(0, 0);
+    s.Baudrate = c.baud;
+    s.BitLength = c.bits;
+    s.Parity = c.parity;
+    s.Stop = c.stop;
+    DCB dcb = PortDcb();
+    ApplyLineSettings(s, &dcb);
+    EXPECT_EQ(dcb.BaudRate, c.rate);
+    EXPECT_EQ(dcb.ByteSize, c.byteSize);
+    EXPECT_EQ(dcb.Parity, c.dcbParity);
+    EXPECT_EQ(dcb.StopBits, c.stopBits);
+    EXPECT_EQ(dcb.fParity, c.fParity);
+  }
+  EXPECT_EQ(BaudRateAt(0).msPerByte, 64u);
+  EXPECT_EQ(BaudRateAt(5).msPerByte, 2u);
+  EXPECT_EQ(BaudRateAt(6).msPerByte, 1u);
+}
+
+TEST(LineMode, XonXoffLimitsAndSaturation) {
+  PortSettings s = Settings(0, 0);
+  s.XonXoff = 1;
+  DCB dcb = PortDcb();
+  ApplyLineSettings(s, &dcb);
+  EXPECT_EQ(dcb.fOutX, 1u);
+  EXPECT_EQ(dcb.fInX, 1u);
+  EXPECT_EQ(dcb.XonLim, 256);
+  EXPECT_EQ(dcb.XoffLim, 768);
+
+  s.InputBuf = 0x7FFFFFFF;  // would wrap the 16-bit fields
+  ApplyLineSettings(s, &dcb);
+  EXPECT_EQ(dcb.XonLim, 0xFFFF);
+  EXPECT_EQ(dcb.XoffLim, 0xFFFF);
+
+  s.XonXoff = 0;
+  DCB untouched = PortDcb();
+  untouched.XonLim = 7;
+  ApplyLineSettings(s, &untouched);
+  EXPECT_EQ(untouched.XonLim, 7);
+  EXPECT_EQ(untouched.fOutX, 0u);
+}
+
+TEST(LineMode, ReadyTest) {
+  const DWORD none = 0, cts = MS_CTS_ON, dsr = MS_DSR_ON, both = MS_CTS_ON | MS_DSR_ON;
+  struct Case {
+    LONG handShake, hydra;
+    bool none, cts, dsr, both;
+  } cases[] = {
+      {0, 0, true, true, true, true},   {1, 0, false, true, false, true},
+      {2, 0, false, false, true, true}, {3, 0, true, true, true, true},
+      {4, 0, true, true, true, true},   {0, 1, true, true, true, true},
+      {1, 1, false, false, false, true}, {4, 1, false, false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
+    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, none), c.none);
+    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, cts), c.cts);
+    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, dsr), c.dsr);
+    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, both), c.both);
+  }
+}
+
+TEST(LineMode, OutputFlowForFlowControlledRecords) {
+  struct Case {
+    LONG handShake, hydra;
+    unsigned cts, dsr;
+  } cases[] = {{1, 0, 1, 0}, {2, 0, 0, 1}, {0, 1, 1, 1}, {3, 0, 0, 0}, {4, 0, 0, 0}, {0, 0, 0, 0}};
+  for (const Case& c : cases) {
+    DCB dcb = {};
+    ClearOutputFlow(&dcb);
+    SetOutputFlow(c.handShake, c.hydra, &dcb);
+    EXPECT_EQ(dcb.fOutxCtsFlow, c.cts) << c.handShake;
+    EXPECT_EQ(dcb.fOutxDsrFlow, c.dsr) << c.handShake;
+  }
+}
+
+TEST(LineMode, PortEnabledLines) {
+  struct Case {
+    LONG handShake, hydra;
+    bool enable;
+    DWORD first, second;
+    bool tracksRts;
+  } cases[] = {
+      {0, 1, true, SETDTR, SETRTS, false}, {0, 1, false, CLRDTR, CLRRTS, false},
+      {1, 0, true, SETRTS, 0, true},       {1, 0, false, CLRRTS, 0, true},
+      {2, 0, true, SETDTR, 0, false},      {2, 0, false, CLRDTR, 0, false},
+      {0, 0, true, 0, 0, false},           {3, 0, false, 0, 0, false},
+      {4, 0, true, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    const EnableLines lines = EnableLinesFor(c.handShake, c.hydra, c.enable);
+    EXPECT_EQ(lines.first, c.first) << c.handShake << c.enable;
+    EXPECT_EQ(lines.second, c.second) << c.handShake << c.enable;
+    EXPECT_EQ(lines.tracksRts, c.tracksRts) << c.handShake << c.enable;
+  }
+}
+
+// InputBuf 1024: LowWater 256, HighWater 768; the comparisons are strict.
+TEST(LineMode, InputFlowAtTheWaterMarks) {
+  struct Step {
+    DWORD queued;
+    bool enabled;
+    DWORD change;
+    LONG inputFull;
+  };
+  const struct {
+    LONG handShake;
+    DWORD drop, raise;
+  } modes[] = {{1, CLRRTS, SETRTS}, {2, CLRDTR, SETDTR}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.handShake);
+    const Step steps[] = {
+        {768, true, 0, 0},          {769, true, mode.drop, 1}, {769, true, 0, 1},
+        {768, true, 0, 1},          {256, true, 0, 1},         {255, false, 0, 1},
+        {0, false, 0, 1},           {255, true, mode.raise, 0}, {0, true, 0, 0},
+    };
+    InputFlowState state;
+    for (const Step& step : steps) {
+      EXPECT_EQ(InputFlowStep(mode.handShake, step.queued, 256, 768, step.enabled, true, &state),
+                step.change)
+          << step.queued;
+      EXPECT_EQ(state.inputFull, step.inputFull) << step.queued;
+    }
+  }
+}
+
+TEST(LineMode, RtsFollowsCtsInMode3) {
+  struct Step {
+    DWORD queued;
+    bool enabled, cts;
+    DWORD change;
+  } steps[] = {
+      {0, true, true, 0},         // raised at open
+      {0, true, false, CLRRTS},   // CTS dropped
+      {0, true, false, 0},
+      {0, true, true, SETRTS},    // CTS back
+      {0, false, true, CLRRTS},   // disabled
+      {0, true, true, SETRTS},
+      {800, true, true, CLRRTS},  // input held back
+      {300, true, true, 0},
+      {100, true, true, SETRTS},
+  };
+  InputFlowState state{0, 1};
+  for (const Step& step : steps) {
+    EXPECT_EQ(InputFlowStep(3, step.queued, 256, 768, step.enabled, step.cts, &state), step.change)
+        << step.queued << step.enabled << step.cts;
+  }
+}
+
+TEST(LineMode, NoInputFlowInModes0And4) {
+  InputFlowState state;
+  for (LONG mode : {0, 4}) {
+    EXPECT_EQ(InputFlowStep(mode, 5000, 256, 768, true, false, &state), 0u);
+    EXPECT_EQ(state.inputFull, 0);
+  }
+}
+
+TEST(LineMode, WatchedPowerLines) {
+  struct Case {
+    LONG handShake, hydra;
+    int count;
+    Line first, second;
+  } cases[] = {
+      {0, 0, 0, Line::kCts, Line::kCts}, {4, 0, 0, Line::kCts, Line::kCts},
+      {1, 0, 1, Line::kCts, Line::kCts}, {3, 0, 1, Line::kCts, Line::kCts},
+      {2, 0, 1, Line::kDsr, Line::kCts}, {0, 1, 2, Line::kDsr, Line::kCts},
+      {4, 1, 2, Line::kDsr, Line::kCts}, {1, 1, 1, Line::kCts, Line::kCts},
+  };
+  for (const Case& c : cases) {
+    const WatchedLines watched = WatchedLinesFor(c.handShake, c.hydra);
+    ASSERT_EQ(watched.count, c.count) << c.handShake << c.hydra;
+    if (c.count > 0) EXPECT_EQ(watched.lines[0], c.first);
+    if (c.count > 1) EXPECT_EQ(watched.lines[1], c.second);
+  }
+}
+
+}  // namespace
+}  // namespace opossvc::detail

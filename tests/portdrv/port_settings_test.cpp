@@ -1,0 +1,222 @@
+// Port settings read from the registry: required values and their ranges,
+// a further device on an open port, the configuration key and defaults.
+#include "portdrv/port_settings.h"
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/opos.h>
+
+#include "tests/portdrv/portdrv_helpers.h"
+
+namespace opossvc::testing {
+namespace {
+
+using detail::PortSettings;
+using detail::ReadPortSettings;
+
+const char kDeviceKey[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Printer1";
+
+long Read(const PortSettings* open, PortSettings* out) {
+  return ReadPortSettings("POSPrinter\\Printer1", open, out);
+}
+
+TEST(PortSettings, FirstOpenReadsEverySetting) {
+  TempRegistry registry;
+  DeviceSpec spec;
+  spec.port = "COM3";
+  spec.values["Baudrate"] = 11;
+  spec.values["Parity"] = 2;
+  spec.values["HandShake"] = 1;
+  WriteDevice(registry, spec);
+  PortSettings s;
+  ASSERT_EQ(Read(nullptr, &s), 0);
+  EXPECT_EQ(s.PortIndex, 2);
+  EXPECT_STREQ(s.PortName, "COM3");
+  EXPECT_EQ(s.Baudrate, 11);
+  EXPECT_EQ(s.Parity, 2);
+  EXPECT_EQ(s.HandShake, 1);
+  EXPECT_EQ(s.InputBuf, 1024);
+  EXPECT_EQ(s.OutputBuf, 512);
+  EXPECT_EQ(s.Timeout, 10u);
+  // Neither pause anywhere: both 10 ms.
+  EXPECT_EQ(s.IdleSleep, 10u);
+  EXPECT_EQ(s.InputSleep, 10u);
+  EXPECT_EQ(s.Hydra, 0);
+  EXPECT_EQ(s.SimultaneousCom1234, 0);
+}
+
+TEST(PortSettings, FirstOpenRefusals) {
+  struct Case {
+    const char* what;
+    std::function<void(TempRegistry&, DeviceSpec&)> change;
+    long expected;
+  } cases[] = {
+      {"InputBuf 31", [](TempRegistry&, DeviceSpec& d) { d.values["InputBuf"] = 31; },
+       OPOSSVC_E_BAD_PORT},
+      {"InputBuf 32", [](TempRegistry&, DeviceSpec& d) { d.values["InputBuf"] = 32; }, 0},
+      {"OutputBuf 1", [](TempRegistry&, DeviceSpec& d) { d.values["OutputBuf"] = 1; },
+       OPOSSVC_E_BAD_PORT},
+      {"OutputBuf 2", [](TempRegistry&, DeviceSpec& d) { d.values["OutputBuf"] = 2; }, 0},
+      {"InputBuf negative",
+       [](TempRegistry&, DeviceSpec& d) { d.values["InputBuf"] = 0xFFFFFFFFu; },
+       OPOSSVC_E_BAD_PORT},
+      {"Baudrate 14", [](TempRegistry&, DeviceSpec& d) { d.values["Baudrate"] = 14; },
+       OPOSSVC_E_BAD_PORT},
+      {"Baudrate 13", [](TempRegistry&, DeviceSpec& d) { d.values["Baudrate"] = 13; }, 0},
+      {"HandShake 5", [](TempRegistry&, DeviceSpec& d) { d.values["HandShake"] = 5; },
+       OPOSSVC_E_BAD_PORT},
+      {"Stop missing", [](TempRegistry&, DeviceSpec& d) { d.values.erase("Stop"); },
+       OPOSSVC_E_BAD_PORT},
+      {"Baudrate as a string",
+       [](TempRegistry&, DeviceSpec& d) { d.values.erase("Baudrate"); },
+       OPOSSVC_E_BAD_PORT},  // the REG_SZ is written below
+      {"port 10", [](TempRegistry&, DeviceSpec& d) { d.port = "COM10"; }, 0},
+      {"port 11", [](TempRegistry&, DeviceSpec& d) { d.port = "COM11"; }, OPOSSVC_E_BAD_PORT},
+      {"port without a number", [](TempRegistry&, DeviceSpec& d) { d.port = "LPT"; },
+       OPOSSVC_E_BAD_PORT},
+      {"port name of 12 characters",
+       [](TempRegistry&, DeviceSpec& d) { d.port = "SERIALPORT01"; }, OPOSSVC_E_BAD_PORT},
+      {"port name of 11 characters",
+       [](TempRegistry&, DeviceSpec& d) { d.port = "SERIALPORT1"; }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempRegistry registry;
+    DeviceSpec spec;
+    c.change(registry, spec);
+    WriteDevice(registry, spec);
+    if (std::strcmp(c.what, "Baudrate as a string") == 0) {
+      registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, "Baudrate", "6");
+    }
+    PortSettings s;
+    EXPECT_EQ(Read(nullptr, &s), c.expected);
+  }
+}
+
+TEST(PortSettings, UnknownDevice) {
+  TempRegistry registry;
+  WriteDevice(registry, DeviceSpec());
+  PortSettings s;
+  EXPECT_EQ(ReadPortSettings("POSPrinter\\Nobody", nullptr, &s), OPOSSVC_E_PORT_CALL);
+  // The class must come with the name.
+  EXPECT_EQ(ReadPortSettings("Printer1", nullptr, &s), OPOSSVC_E_PORT_CALL);
+  EXPECT_EQ(ReadPortSettings(nullptr, nullptr, &s), OPOSSVC_E_PORT_CALL);
+}
+
+TEST(PortSettings, FurtherDeviceOnTheOpenPort) {
+  struct Case {
+    const char* what;
+    std::function<void(DeviceSpec&)> change;
+    long expected;
+  } cases[] = {
+      {"same settings", [](DeviceSpec&) {}, 0},
+      {"no settings at all", [](DeviceSpec& d) { d.values.clear(); }, 0},
+      {"other Baudrate", [](DeviceSpec& d) { d.values["Baudrate"] = 7; }, OPOSSVC_E_BAD_PORT},
+      {"other port", [](DeviceSpec& d) { d.port = "COM2"; }, OPOSSVC_E_BAD_PORT},
+      {"same port in lower case", [](DeviceSpec& d) { d.port = "com1"; }, 0},
+      // The open port runs in mode 3 (variant): HandShake 1 no longer agrees.
+      {"HandShake 1 after the variant", [](DeviceSpec& d) { d.values["HandShake"] = 1; },
+       OPOSSVC_E_BAD_PORT},
+      {"Hydra differs", [](DeviceSpec& d) { d.values["Hydra"] = 1; }, OPOSSVC_E_BAD_PORT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempRegistry registry;
+    DeviceSpec first;
+    first.values["HandShake"] = 1;
+    WriteDevice(registry, first);
+    PortSettings open;
+    ASSERT_EQ(Read(nullptr, &open), 0);
+    open.HandShake = 3;
+
+    DeviceSpec second;
+    second.device_class = "CashDrawer";
+    second.name = "Drawer1";
+    second.values["HandShake"] = 3;
+    c.change(second);
+    WriteDevice(registry, second);
+    PortSettings s;
+    const long result = ReadPortSettings("CashDrawer\\Drawer1", &open, &s);
+    EXPECT_EQ(result, c.expected);
+    if (result == 0) {
+      EXPECT_EQ(s.PortIndex, 0);
+      EXPECT_STREQ(s.PortName, "COM1");
+      EXPECT_EQ(s.Baudrate, 6);
+      EXPECT_EQ(s.HandShake, 3);
+    }
+  }
+}
+
+TEST(PortSettings, SHydraSwitchesHydraOffOnTheOpenPort) {
+  TempRegistry registry;
+  DeviceSpec first;
+  first.values["Hydra"] = 5;  // any non-zero value is 1
+  WriteDevice(registry, first);
+  PortSettings open;
+  ASSERT_EQ(Read(nullptr, &open), 0);
+  EXPECT_EQ(open.Hydra, 1);
+
+  DeviceSpec second;
+  second.name = "Printer2";
+  second.values = {{"SHydra", 1}, {"Hydra", 1}};
+  WriteDevice(registry, second);
+  PortSettings s;
+  ASSERT_EQ(ReadPortSettings("POSPrinter\\Printer2", &open, &s), 0);
+  EXPECT_EQ(s.Hydra, 0);
+}
+
+TEST(PortSettings, ConfigurationKeyAndPauses) {
+  struct Case {
+    const char* what;
+    const char* primary;  // nullptr: no PrimaryConfig value
+    std::string configuration;
+    bool deviceIdle;
+    DWORD idle, input;
+    LONG simultaneous;
+  } cases[] = {
+      {"default configuration", nullptr, "VANTA1.6", false, 7, 3, 1},
+      {"empty PrimaryConfig", "", "VANTA1.6", false, 7, 3, 1},
+      {"named configuration", "Store2", "Store2", false, 7, 3, 1},
+      {"configuration key wins over the device", nullptr, "VANTA1.6", true, 7, 3, 1},
+      {"configuration not found: defaults", "Missing", "VANTA1.6", false, 10, 10, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempRegistry registry;
+    DeviceSpec spec;
+    if (c.deviceIdle) spec.values["IdleSleep"] = 99;
+    spec.values.erase("Timeout");
+    WriteDevice(registry, spec);
+    WriteConfig(registry, {{"IdleSleep", 7}, {"InputSleep", 3}, {"SimultaneousCom1234", 2}},
+                c.configuration);
+    if (c.primary != nullptr) {
+      registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON",
+                         "PrimaryConfig", c.primary);
+    }
+    PortSettings s;
+    ASSERT_EQ(Read(nullptr, &s), 0);
+    EXPECT_EQ(s.IdleSleep, c.idle);
+    EXPECT_EQ(s.InputSleep, c.input);
+    EXPECT_EQ(s.SimultaneousCom1234, c.simultaneous);
+    EXPECT_EQ(s.Timeout, 50u);
+  }
+}
+
+TEST(PortSettings, PausesFromTheDeviceWhenTheConfigurationLacksThem) {
+  TempRegistry registry;
+  DeviceSpec spec;
+  spec.values["IdleSleep"] = 4;
+  spec.values["InputSleep"] = 5;
+  WriteDevice(registry, spec);
+  PortSettings s;
+  ASSERT_EQ(Read(nullptr, &s), 0);
+  EXPECT_EQ(s.IdleSleep, 4u);
+  EXPECT_EQ(s.InputSleep, 5u);
+}
+
+}  // namespace
+}  // namespace opossvc::testing

@@ -1,0 +1,117 @@
+#include "tests/portdrv/portdrv_helpers.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace opossvc::testing {
+
+void NoticeLog::Add(Notice notice) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    notices_.push_back(std::move(notice));
+  }
+  changed_.notify_all();
+}
+
+std::vector<Notice> NoticeLog::All() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return notices_;
+}
+
+bool NoticeLog::WaitUntil(const std::function<bool(const std::vector<Notice>&)>& predicate,
+                          std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return predicate(notices_); });
+}
+
+RecordingSvc::RecordingSvc(NoticeLog* log) : log_(log != nullptr ? log : &own_log_) {}
+RecordingSvc::~RecordingSvc() = default;
+
+void RecordingSvc::DataUpdate(unsigned char* data, long length) {
+  Notice notice{Notice::kData, length};
+  notice.bytes.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+  notice.who = this;
+  log_->Add(std::move(notice));
+  if (on_data) on_data(this, data, length);
+}
+
+void RecordingSvc::OutputDataComplete(long outputId) {
+  Notice notice{Notice::kComplete, outputId};
+  notice.who = this;
+  log_->Add(std::move(notice));
+}
+
+void RecordingSvc::PortError(long code) {
+  Notice notice{Notice::kError, code};
+  notice.who = this;
+  log_->Add(std::move(notice));
+}
+
+void RecordingSvc::PowerReport(long kind, int newState, int oldState) {
+  Notice notice{Notice::kPower, kind, newState, oldState};
+  notice.who = this;
+  log_->Add(std::move(notice));
+}
+
+std::vector<Notice> RecordingSvc::Notices() const {
+  std::vector<Notice> mine;
+  for (Notice& n : log_->All()) {
+    if (n.who == this) mine.push_back(std::move(n));
+  }
+  return mine;
+}
+
+std::string RecordingSvc::Received() const {
+  std::string bytes;
+  for (const Notice& n : Notices()) {
+    if (n.kind == Notice::kData) bytes += n.bytes;
+  }
+  return bytes;
+}
+
+bool RecordingSvc::WaitForReceived(size_t count, std::chrono::milliseconds timeout) const {
+  return log_->WaitUntil(
+      [this, count](const std::vector<Notice>& all) {
+        size_t total = 0;
+        for (const Notice& n : all) {
+          if (n.who == this && n.kind == Notice::kData) total += n.bytes.size();
+        }
+        return total >= count;
+      },
+      timeout);
+}
+
+bool RecordingSvc::WaitForNotice(Notice::Kind kind, size_t count,
+                                 std::chrono::milliseconds timeout) const {
+  return log_->WaitUntil(
+      [this, kind, count](const std::vector<Notice>& all) {
+        return static_cast<size_t>(std::count_if(all.begin(), all.end(), [&](const Notice& n) {
+                 return n.who == this && n.kind == kind;
+               })) >= count;
+      },
+      timeout);
+}
+
+void WriteDevice(TempRegistry& registry, const DeviceSpec& spec) {
+  const std::string key =
+      "SOFTWARE\\OLEforRetail\\ServiceOPOS\\" + spec.device_class + "\\" + spec.name;
+  registry.SetString(HKEY_LOCAL_MACHINE, key, "Port", spec.port);
+  for (const auto& [name, value] : spec.values) {
+    registry.SetDword(HKEY_LOCAL_MACHINE, key, name, value);
+  }
+}
+
+void WriteConfig(TempRegistry& registry, const std::map<std::string, DWORD>& values,
+                 const std::string& configuration) {
+  const std::string key = "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\" + configuration;
+  registry.CreateKey(HKEY_LOCAL_MACHINE, key);
+  for (const auto& [name, value] : values) {
+    registry.SetDword(HKEY_LOCAL_MACHINE, key, name, value);
+  }
+}
+
+void WriteFastConfig(TempRegistry& registry) {
+  WriteConfig(registry, {{"IdleSleep", 1}, {"InputSleep", 1}});
+}
+
+}  // namespace opossvc::testing

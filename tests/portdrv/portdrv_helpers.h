@@ -1,0 +1,96 @@
+// Shared pieces of the driver tests: a service object that records its
+// notifications, and registry seeding for port settings.
+#ifndef OPOSSVC_TESTS_PORTDRV_PORTDRV_HELPERS_H_
+#define OPOSSVC_TESTS_PORTDRV_PORTDRV_HELPERS_H_
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <opossvc/svcbase.h>
+#include <opossvc/testing/temp_registry.h>
+
+namespace opossvc::testing {
+
+inline constexpr std::chrono::milliseconds kDeadline{10000};
+
+// One notification, in the order received.
+struct Notice {
+  enum Kind { kData, kComplete, kError, kPower } kind;
+  long a = 0;  // DataUpdate length, output id, error code, power kind
+  long b = 0;  // PowerReport new state
+  long c = 0;  // PowerReport old state
+  std::string bytes;
+  const void* who = nullptr;
+};
+
+// A shared, ordered log of the notifications of several service objects.
+class NoticeLog {
+ public:
+  void Add(Notice notice);
+  std::vector<Notice> All() const;
+  // Waits until `predicate` holds for the log; false at the deadline.
+  bool WaitUntil(const std::function<bool(const std::vector<Notice>&)>& predicate,
+                 std::chrono::milliseconds timeout = kDeadline) const;
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::vector<Notice> notices_;
+};
+
+class RecordingSvc : public CSvcBase {
+ public:
+  explicit RecordingSvc(NoticeLog* log = nullptr);
+  ~RecordingSvc() override;
+  using CSvcBase::PowerReport;
+
+  void DataUpdate(unsigned char* data, long length) override;
+  void OutputDataComplete(long outputId) override;
+  void PortError(long code) override;
+  void PowerReport(long kind, int newState, int oldState) override;
+
+  // Runs inside DataUpdate, after the notice is logged (set before opening).
+  std::function<void(RecordingSvc*, unsigned char*, long)> on_data;
+
+  NoticeLog& log() { return *log_; }
+  // Every byte received through DataUpdate, in order.
+  std::string Received() const;
+  std::vector<Notice> Notices() const;
+  bool WaitForReceived(size_t count, std::chrono::milliseconds timeout = kDeadline) const;
+  bool WaitForNotice(Notice::Kind kind, size_t count = 1,
+                     std::chrono::milliseconds timeout = kDeadline) const;
+
+ private:
+  NoticeLog own_log_;
+  NoticeLog* log_;
+};
+
+// The device's entry: class, name, port and the REG_DWORD settings.
+struct DeviceSpec {
+  std::string device_class = "POSPrinter";
+  std::string name = "Printer1";
+  std::string port = "COM1";
+  std::map<std::string, DWORD> values = {
+      {"Baudrate", 6}, {"BitLength", 1}, {"Parity", 0},     {"Stop", 0},
+      {"HandShake", 0}, {"XonXoff", 0},  {"InputBuf", 1024}, {"OutputBuf", 512},
+      {"Timeout", 10},
+  };
+  std::string id() const { return device_class + "\\" + name; }
+};
+
+// Writes the device key: its "Port" and every value of spec.values.
+void WriteDevice(TempRegistry& registry, const DeviceSpec& spec);
+// Writes REG_DWORD values into the default configuration key of the maker.
+void WriteConfig(TempRegistry& registry, const std::map<std::string, DWORD>& values,
+                 const std::string& configuration = "VANTA1.6");
+// Fast pauses for the driver's threads (1 ms) in the default configuration.
+void WriteFastConfig(TempRegistry& registry);
+
+}  // namespace opossvc::testing
+
+#endif  // OPOSSVC_TESTS_PORTDRV_PORTDRV_HELPERS_H_

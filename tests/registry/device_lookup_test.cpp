@@ -1,0 +1,204 @@
+// Device lookup: logical names, the entry's values, the cache and the
+// create flag.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/registry/registry_fixture.h"
+
+namespace opossvc::registry_info_test {
+namespace {
+
+using DeviceLookup = RegistryInfoTest;
+
+TEST_F(DeviceLookup, LogicalNameChainsEndAtADeviceOrNowhere) {
+  using Names = std::vector<std::pair<const char*, const char*>>;  // value name -> data
+  const struct {
+    const char* title;
+    Names names;
+    const char* asked;
+    const char* found;  // "" for none
+  } cases[] = {
+      {"device key", {}, "Dev1", "Dev1"},
+      {"letter case of the key", {}, "dev1", "Dev1"},
+      {"one logical name", {{"Front", "Dev1"}}, "Front", "Dev1"},
+      {"logical name in other case", {{"Front", "DEV1"}}, "FRONT", "Dev1"},
+      {"chain", {{"A", "B"}, {"B", "C"}, {"C", "Dev1"}}, "A", "Dev1"},
+      {"device key wins over a value", {{"Dev1", "Other"}}, "Dev1", "Dev1"},
+      {"names a missing device", {{"Front", "Gone"}}, "Front", ""},
+      {"two names in a loop", {{"A", "B"}, {"B", "A"}}, "A", ""},
+      {"loop past the start", {{"A", "B"}, {"B", "C"}, {"C", "B"}}, "A", ""},
+      {"names itself", {{"A", "a"}}, "A", ""},
+      {"empty data", {{"A", ""}}, "A", ""},
+      {"no such name", {}, "Nobody", ""},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.title);
+    ClearDatabase();
+    MakeKey(Device("POSPrinter", "Dev1"));
+    MakeKey(Device("POSPrinter", "Other"));
+    for (const auto& [name, data] : row.names) MakeString("ServiceOPOS\\POSPrinter", name, data);
+
+    CRegistryInfo info;
+    const bool expect_found = *row.found != '\0';
+    EXPECT_EQ(info.GetDeviceInfo(row.asked, KC_POSPRINTER), expect_found ? TRUE : FALSE);
+    EXPECT_STREQ(Access::Device(info), row.found);
+    EXPECT_EQ(info.m_dwDevKey, expect_found ? 0x140u : 0u);
+    EXPECT_STREQ(info.m_strDeviceID,
+                 expect_found ? (std::string("POSPrinter\\") + row.found).c_str() : "");
+    EXPECT_STREQ(info.FindDevice(row.asked, KC_POSPRINTER), row.found);
+  }
+}
+
+TEST_F(DeviceLookup, ALogicalNameOfAnotherTypeEndsTheSearch) {
+  MakeKey(Device("POSPrinter", "Dev1"));
+  MakeValue("ServiceOPOS\\POSPrinter", "Front", REG_EXPAND_SZ, std::string("Dev1\0", 5));
+  CRegistryInfo info;
+  EXPECT_EQ(info.GetDeviceInfo("Front", KC_POSPRINTER), FALSE);
+}
+
+TEST_F(DeviceLookup, ServiceObjectNameRules) {
+  const struct {
+    const char* title;
+    const char* default_value;  // null: absent
+    const char* so_name;        // null: absent
+    const char* expected;
+  } cases[] = {
+      {"neither", nullptr, nullptr, "Dev1"},
+      {"empty default", "", nullptr, "Dev1"},
+      {"default", "Svc.Default", nullptr, "Svc.Default"},
+      {"SOName wins", "Svc.Default", "Svc.Named", "Svc.Named"},
+      {"SOName wins even empty", "Svc.Default", "", ""},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.title);
+    ClearDatabase();
+    MakeKey(Device("POSPrinter", "Dev1"));
+    if (row.default_value) MakeString(Device("POSPrinter", "Dev1"), "", row.default_value);
+    if (row.so_name) MakeString(Device("POSPrinter", "Dev1"), "SOName", row.so_name);
+    CRegistryInfo info;
+    EXPECT_STREQ(info.GetSOName("Dev1", KC_POSPRINTER), row.expected);
+  }
+}
+
+TEST_F(DeviceLookup, PortNameAndNumber) {
+  const struct {
+    const char* port;
+    const char* name;
+    DWORD number;
+  } cases[] = {
+      {"\\\\.\\COM3", "COM3", 3},
+      {"COM1", "COM1", 1},
+      {"COM12", "COM12", 12},
+      {"LPT1", "LPT1", 1},
+      {"USB", "USB", 0},
+      {"COM010", "COM010", 8},
+      {"COM08", "COM08", 0},
+      {"COM0x1F", "COM0x1F", 31},
+      {"", "", 0},
+      {"COM99999999999", "COM99999999999", 0xFFFFFFFFu},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.port);
+    ClearDatabase();
+    MakeString(Device("Scanner", "S1"), "Port", row.port);
+    MakeString(Device("Scanner", "S1"), "DeviceName", "Scanner One");
+    CRegistryInfo info;
+    EXPECT_STREQ(info.GetPortName("Scanner\\S1", 0), row.name);
+    EXPECT_EQ(info.GetPortNo("S1", KC_SCANNER), row.number);
+  }
+}
+
+TEST_F(DeviceLookup, TheEntrysValuesAreRead) {
+  const std::string key = Device("POSPrinter", "Dev1");
+  MakeString(key, "Service", "svc.so");
+  MakeString(key, "Description", "A printer");
+  MakeString(key, "Version", "1.2.3");
+  MakeString(key, "DeviceName", "Front printer");
+  MakeString(key, "DeviceDesc", "The one at the front");
+  MakeValue(key, "Port", REG_DWORD, std::string("\1\0\0\0", 4));  // not a string: empty
+  CRegistryInfo info;
+  ASSERT_EQ(info.GetDeviceInfo("POSPrinter\\Dev1", 0), TRUE);
+  EXPECT_STREQ(info.GetSOFile(nullptr, 0), "svc.so");
+  EXPECT_STREQ(info.GetSODesc(nullptr, 0), "A printer");
+  EXPECT_STREQ(info.GetSOVersion(nullptr, 0), "1.2.3");
+  EXPECT_STREQ(info.GetDeviceName(nullptr, 0), "Front printer");
+  EXPECT_STREQ(info.GetDeviceDesc(nullptr, 0), "The one at the front");
+  EXPECT_STREQ(info.GetPortName(nullptr, 0), "");
+  EXPECT_EQ(info.GetDeviceKey(nullptr, 0), 0x140u);
+  EXPECT_STREQ(info.GetDeviceID(nullptr, 0), "POSPrinter\\Dev1");
+  EXPECT_EQ(info.GetDeviceInfo("POSPrinter\\Dev1", KC_SCANNER), FALSE);
+}
+
+TEST_F(DeviceLookup, AFoundDeviceIsAnsweredFromTheObject) {
+  const std::string key = Device("POSPrinter", "Dev1");
+  MakeString(key, "DeviceName", "Before");
+  CRegistryInfo info;
+  ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
+  MakeString(key, "DeviceName", "After");
+  EXPECT_STREQ(info.GetDeviceName("dev1", KC_POSPRINTER), "Before");
+  CRegistryInfo fresh;
+  EXPECT_STREQ(fresh.GetDeviceName("dev1", KC_POSPRINTER), "After");
+}
+
+TEST_F(DeviceLookup, EarlyFailuresKeepThePreviousDevice) {
+  MakeString(Device("POSPrinter", "Dev1"), "DeviceName", "Printer");
+  CRegistryInfo info;
+  ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
+  const struct {
+    const char* text;
+    unsigned long code;
+  } failures[] = {{"", KC_POSPRINTER},
+                  {"Dev1", 0},
+                  {"Dev1", 19},
+                  {"Dev1", KC_SERVICEOPOS},
+                  {"Scanner\\Dev1", KC_POSPRINTER},
+                  {"Dev1", KC_SCANNER},
+                  {"ServiceOPOS\\POSPrinter\\Dev1", 0}};
+  for (const auto& row : failures) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(info.GetDeviceInfo(row.text, row.code), FALSE);
+    EXPECT_EQ(info.m_dwDevKey, 0x140u);
+    EXPECT_STREQ(info.m_strDeviceName, "Printer");
+  }
+  // A lookup that reaches an existing class and finds nothing forgets it.
+  EXPECT_EQ(info.GetDeviceInfo("Nobody", KC_POSPRINTER), FALSE);
+  EXPECT_EQ(info.m_dwDevKey, 0u);
+  EXPECT_STREQ(info.m_strDeviceName, "");
+  EXPECT_EQ(info.GetDeviceInfo(nullptr, 0), FALSE);
+}
+
+TEST_F(DeviceLookup, FindDeviceLeavesTheObjectAlone) {
+  MakeString(Device("POSPrinter", "Dev1"), "DeviceName", "One");
+  MakeString(Device("POSPrinter", "Dev2"), "DeviceName", "Two");
+  CRegistryInfo info;
+  ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
+  EXPECT_STREQ(info.FindDevice("dev2", KC_POSPRINTER), "Dev2");
+  EXPECT_STREQ(Access::Device(info), "Dev1");
+  EXPECT_STREQ(info.m_strDeviceName, "One");
+}
+
+TEST_F(DeviceLookup, AWritableObjectCreatesAMissingDevice) {
+  CRegistryInfo info(KC_OLEFORRETAIL, TRUE);
+  EXPECT_EQ(info.GetDeviceInfo("New", KC_POSPRINTER), TRUE);
+  EXPECT_TRUE(Exists(Device("POSPrinter", "New")));
+  EXPECT_STREQ(info.GetSOName(nullptr, 0), "New");
+  EXPECT_STREQ(info.GetSOFile(nullptr, 0), "");
+  CRegistryInfo reader;
+  EXPECT_EQ(reader.GetDeviceInfo("Another", KC_POSPRINTER), FALSE);
+  EXPECT_FALSE(Exists(Device("POSPrinter", "Another")));
+}
+
+TEST_F(DeviceLookup, ALookupKeepsTheCallersLastValue) {
+  MakeString("ServiceInfo\\Cfg", "PrimaryConfig", "Config A");
+  MakeString(Device("POSPrinter", "Dev1"), "DeviceName", "Printer");
+  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
+  ASSERT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, "PrimaryConfig"), static_cast<DWORD>(REG_SZ));
+  ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
+  EXPECT_EQ(Access::ReadType(info), static_cast<DWORD>(REG_SZ));
+  EXPECT_STREQ(Access::ReadString(info), "Config A");
+  EXPECT_EQ(Access::SaveCount(info), 0);
+}
+
+}  // namespace
+}  // namespace opossvc::registry_info_test

@@ -1,0 +1,405 @@
+// Sub-key enumeration, the all-devices cursor, deletion, PurgeRegKey, and
+// the text forms acting on the keys they name.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/registry/registry_fixture.h"
+
+namespace opossvc::registry_info_test {
+namespace {
+
+using Names = std::vector<std::string>;
+
+// Every result of EnumKey from index 0 until it fails (bounded, so a cursor
+// that never ends fails the test instead of hanging it).
+template <class Key>
+Names ListAll(CRegistryInfo& info, Key key) {
+  Names names;
+  for (unsigned int index = 0; index < 100; ++index) {
+    CString name = "stale";
+    if (!info.EnumKey(key, index, name)) {
+      EXPECT_STREQ(name, "");
+      return names;
+    }
+    names.emplace_back(name);
+  }
+  ADD_FAILURE() << "the enumeration did not end";
+  return names;
+}
+
+class Enumeration : public RegistryInfoTest {
+ protected:
+  // Registry order of ServiceOPOS: Bogus (no class), CashDrawer, Keylock
+  // (empty), POSPrinter, POSPrinterr (no class), Scanner.
+  void SetUp() override {
+    MakeKey("ServiceOPOS\\Bogus\\X");
+    MakeKey(Device("CashDrawer", "D1"));
+    MakeKey("ServiceOPOS\\Keylock");
+    MakeKey(Device("POSPrinter", "A"));
+    MakeKey(Device("POSPrinter", "B"));
+    MakeKey("ServiceOPOS\\POSPrinterr\\Z");
+    MakeKey(Device("Scanner", "C"));
+  }
+};
+
+TEST_F(Enumeration, AllDevicesInAnyOrderOfIndexes) {
+  const char* const kAll[] = {"CashDrawer\\D1", "POSPrinter\\A", "POSPrinter\\B", "Scanner\\C"};
+  const std::vector<unsigned int> orders[] = {
+      {0, 1, 2, 3, 4}, {3, 2, 3}, {2, 3, 4}, {1, 2, 3, 4}, {4, 0, 1}, {2, 0, 2, 1}, {7, 3},
+  };
+  for (int create : {FALSE, TRUE}) {
+    for (const auto& order : orders) {
+      CRegistryInfo info(KC_OLEFORRETAIL, create);
+      std::string trace;
+      for (unsigned int index : order) {
+        trace += std::to_string(index) + " ";
+        SCOPED_TRACE(trace);
+        CString name;
+        const int found = info.EnumKey(KC_ALL_DEVICES, index, name);
+        EXPECT_EQ(found, int{index < 4});
+        EXPECT_STREQ(name, index < 4 ? kAll[index] : "");
+      }
+    }
+  }
+  CRegistryInfo info;
+  EXPECT_EQ(ListAll(info, "AllDevices"), (Names{kAll, kAll + 4}));
+}
+
+TEST_F(Enumeration, TheCursorSurvivesKeysAddedAndDeleted) {
+  CRegistryInfo info;
+  CString name;
+  ASSERT_EQ(info.EnumKey(KC_ALL_DEVICES, 0, name), TRUE);
+  EXPECT_STREQ(name, "CashDrawer\\D1");
+  MakeKey(Device("Scanner", "C0"));
+  ASSERT_EQ(info.EnumKey(KC_ALL_DEVICES, 1, name), TRUE);
+  EXPECT_STREQ(name, "POSPrinter\\A");
+  // Deleting an entry already passed shifts the rest of its class by one:
+  // B moves to A's place and is passed over, as with any listing by index.
+  ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, Opos(Device("POSPrinter", "A")).c_str()),
+            ERROR_SUCCESS);
+  Names rest;
+  for (unsigned int index = 2; index < 10; ++index) {
+    if (!info.EnumKey(KC_ALL_DEVICES, index, name)) break;
+    rest.emplace_back(name);
+  }
+  EXPECT_EQ(rest, (Names{"Scanner\\C", "Scanner\\C0"}));
+  // A fresh walk sees the registry as it is now.
+  EXPECT_EQ(ListAll(info, KC_ALL_DEVICES),
+            (Names{"CashDrawer\\D1", "POSPrinter\\B", "Scanner\\C", "Scanner\\C0"}));
+}
+
+TEST_F(Enumeration, ResultNamesByKey) {
+  MakeKey("ServiceInfo\\Cfg\\Sub");
+  MakeKey(Device("POSPrinter", "A") + "\\Settings");
+  CRegistryInfo info("POSPrinter\\A", 0, FALSE);
+  info.Open("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
+  ASSERT_EQ(info.m_dwDevKey, 0x140u);
+  const struct {
+    unsigned long code;
+    Names names;
+  } cases[] = {
+      {KC_OLEFORRETAIL, {"ServiceInfo", "ServiceOPOS"}},
+      {KC_SERVICEOPOS, {"Bogus", "CashDrawer", "Keylock", "POSPrinter", "POSPrinterr", "Scanner"}},
+      {KC_SERVICEINFO, {"ServiceInfo\\Cfg"}},
+      {KC_SERVICEINFO_SUBKEY, {"ServiceInfo\\Cfg\\Sub"}},
+      {KC_POSPRINTER, {"POSPrinter\\A", "POSPrinter\\B"}},
+      {KC_KEYLOCK, {}},
+      {KC_CURRENT_DEVICE, {"POSPrinter\\A\\Settings"}},
+      {0x140, {"POSPrinter\\A\\Settings"}},
+      {0x180, {}},  // not the held device
+      {0x3000, {}},
+      {0, {}},
+  };
+  for (const auto& row : cases) {
+    EXPECT_EQ(ListAll(info, row.code), row.names) << std::hex << row.code;
+  }
+  // Each name is a key text that finds its device again.
+  for (const std::string& device : ListAll(info, KC_POSPRINTER)) {
+    CRegistryInfo lookup;
+    EXPECT_EQ(lookup.GetDeviceInfo(device.c_str(), 0), TRUE) << device;
+    EXPECT_STREQ(lookup.m_strDeviceID, device.c_str());
+  }
+}
+
+TEST_F(Enumeration, LongKeyNamesAreListedAndDeleted) {
+  const std::string long_name(120, 'L');
+  MakeKey(Device("POSPrinter", long_name) + "\\" + long_name);
+  CRegistryInfo info(KC_OLEFORRETAIL, TRUE);
+  EXPECT_EQ(ListAll(info, KC_POSPRINTER),
+            (Names{"POSPrinter\\A", "POSPrinter\\B", "POSPrinter\\" + long_name}));
+  EXPECT_EQ(ListAll(info, KC_ALL_DEVICES).size(), 5u);
+  CRegistryInfo lookup;
+  ASSERT_EQ(lookup.GetDeviceInfo(std::string(120, 'l').c_str(), KC_POSPRINTER), TRUE);
+  EXPECT_STREQ(Access::Device(lookup), long_name.c_str());
+  EXPECT_EQ(info.DeleteKey(KC_POSPRINTER), TRUE);
+  EXPECT_FALSE(Exists("ServiceOPOS\\POSPrinter"));
+}
+
+TEST_F(Enumeration, DeleteKeyByCode) {
+  auto seed = [this] {
+    MakeKey("ServiceInfo\\Cfg\\VANTA1.6");
+    MakeKey("ServiceInfo\\Other");
+    MakeKey(Device("POSPrinter", "A") + "\\Settings");
+  };
+  const struct {
+    const char* title;
+    std::function<int(CRegistryInfo&, int create)> act;
+    int result;
+    Names gone;
+    Names kept;
+  } cases[] = {
+      {"all devices",
+       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_ALL_DEVICES); },
+       TRUE,
+       {Device("CashDrawer", "D1"), Device("POSPrinter", "A"), Device("POSPrinter", "B"),
+        Device("Scanner", "C")},
+       {"ServiceOPOS\\CashDrawer", "ServiceOPOS\\Keylock", "ServiceOPOS\\POSPrinter",
+        "ServiceOPOS\\Scanner", "ServiceOPOS\\Bogus\\X", "ServiceOPOS\\POSPrinterr\\Z"}},
+      {"a class",
+       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_POSPRINTER); },
+       TRUE,
+       {"ServiceOPOS\\POSPrinter"},
+       {Device("Scanner", "C")}},
+      {"the current device",
+       [](CRegistryInfo& r, int) {
+         r.GetDeviceInfo("POSPrinter\\A", 0);
+         return r.DeleteKey(KC_CURRENT_DEVICE);
+       },
+       TRUE,
+       {Device("POSPrinter", "A")},
+       {Device("POSPrinter", "B")}},
+      {"no current device",
+       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_CURRENT_DEVICE); },
+       FALSE,
+       {},
+       {Device("POSPrinter", "A")}},
+      {"ServiceOPOS",
+       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_SERVICEOPOS); },
+       TRUE,
+       {"ServiceOPOS"},
+       {"ServiceInfo\\Other"}},
+      {"ServiceInfo",
+       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_SERVICEINFO); },
+       TRUE,
+       {"ServiceInfo"},
+       {"ServiceOPOS\\POSPrinter"}},
+      {"the held sub-key",
+       [](CRegistryInfo& r, int create) {
+         r.Open("Cfg", KC_SERVICEINFO_SUBKEY, create);
+         return r.DeleteKey(KC_SERVICEINFO_SUBKEY);
+       },
+       TRUE,
+       {"ServiceInfo\\Cfg"},
+       {"ServiceInfo\\Other"}},
+      // With no sub-key held, nothing is named: ServiceInfo itself must stay.
+      {"no held sub-key",
+       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_SERVICEINFO_SUBKEY); },
+       FALSE,
+       {},
+       {"ServiceInfo\\Cfg\\VANTA1.6", "ServiceInfo\\Other"}},
+      {"the root",
+       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_OLEFORRETAIL); },
+       TRUE,
+       {""},
+       {}},
+      {"codes naming no key",
+       [](CRegistryInfo& r, int) {
+         return r.DeleteKey(0ul) | r.DeleteKey(19ul) | r.DeleteKey(0x140ul) | r.DeleteKey(0x3000ul);
+       },
+       FALSE,
+       {},
+       {Device("POSPrinter", "A"), "ServiceInfo\\Cfg"}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.title);
+    ClearDatabase();
+    SetUp();
+    seed();
+    {
+      CRegistryInfo reader(KC_OLEFORRETAIL, FALSE);
+      EXPECT_EQ(row.act(reader, FALSE), FALSE);
+      EXPECT_EQ(Access::Modified(reader), FALSE);
+    }
+    for (const std::string& key : row.gone) EXPECT_TRUE(Exists(key)) << key;
+    CRegistryInfo writer(KC_OLEFORRETAIL, TRUE);
+    EXPECT_EQ(row.act(writer, TRUE), row.result);
+    for (const std::string& key : row.gone) EXPECT_FALSE(Exists(key)) << key;
+    for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << key;
+  }
+}
+
+TEST_F(Enumeration, TheRootStaysWhileItHoldsOtherKeys) {
+  MakeKey("Foreign");
+  CRegistryInfo info(KC_OLEFORRETAIL, TRUE);
+  EXPECT_EQ(info.DeleteKey(KC_OLEFORRETAIL), FALSE);
+  EXPECT_FALSE(Exists("ServiceOPOS"));
+  EXPECT_TRUE(Exists("Foreign"));
+}
+
+TEST_F(Enumeration, DeletingAClassClosesTheKeysBelowIt) {
+  CRegistryInfo info("POSPrinter\\A", 0, TRUE);
+  ASSERT_EQ(Access::OpenKeys(info) & KC_DEVICE_MASK, 0x140u);
+  ASSERT_EQ(info.DeleteKey(KC_POSPRINTER), TRUE);
+  EXPECT_EQ(Access::OpenKeys(info) & (KC_DEVICE_MASK | KC_CLASS_MASK), 0u);
+  // Reading the device again finds nothing, rather than a stale handle.
+  CRegistryInfo reader(KC_OLEFORRETAIL, FALSE);
+  EXPECT_EQ(reader.GetDeviceInfo("POSPrinter\\A", 0), FALSE);
+}
+
+// An object that holds device A is given the text of device B: every text
+// form acts on B and leaves A alone.
+TEST_F(Enumeration, TextFormsActOnTheDeviceTheyName) {
+  const std::string a = Device("POSPrinter", "A");
+  const std::string b = Device("POSPrinter", "B");
+  const struct {
+    const char* title;
+    std::function<void(CRegistryInfo&)> act;
+    std::function<void()> check;
+  } cases[] = {
+      {"GetString",
+       [](CRegistryInfo& r) {
+         CString who;
+         EXPECT_EQ(r.GetString("POSPrinter\\B", "Who", who), TRUE);
+         EXPECT_STREQ(who, "B");
+       },
+       [] {}},
+      {"ReadValue",
+       [](CRegistryInfo& r) {
+         EXPECT_EQ(r.ReadValue("POSPrinter\\b", "Who"), static_cast<DWORD>(REG_SZ));
+         EXPECT_STREQ(Access::ReadString(r), "B");
+       },
+       [] {}},
+      {"SetString",
+       [](CRegistryInfo& r) { EXPECT_EQ(r.SetString("POSPrinter\\B", "New", "x"), TRUE); },
+       [&] {
+         EXPECT_EQ(ValueOf(b, "New"), "x");
+         EXPECT_EQ(ValueOf(a, "New"), "<none>");
+       }},
+      {"SetDWORD", [](CRegistryInfo& r) { EXPECT_EQ(r.SetDWORD("POSPrinter\\B", "N", 5), TRUE); },
+       [&] { EXPECT_EQ(ValueOf(a, "N"), "<none>"); }},
+      {"EnumKey",
+       [](CRegistryInfo& r) {
+         CString name;
+         EXPECT_EQ(r.EnumKey("POSPrinter\\B", 0, name), TRUE);
+         EXPECT_STREQ(name, "POSPrinter\\B\\SubB");
+       },
+       [] {}},
+      {"EnumValue",
+       [](CRegistryInfo& r) {
+         CString name;
+         EXPECT_EQ(r.EnumValue("POSPrinter\\B", 0, name), static_cast<DWORD>(REG_SZ));
+         EXPECT_STREQ(Access::ReadString(r), "B");
+       },
+       [] {}},
+      {"DeleteValue",
+       [](CRegistryInfo& r) { EXPECT_EQ(r.DeleteValue("POSPrinter\\B", "Who"), TRUE); },
+       [&] {
+         EXPECT_EQ(ValueOf(b, "Who"), "<none>");
+         EXPECT_EQ(ValueOf(a, "Who"), "A");
+       }},
+      {"DeleteKey", [](CRegistryInfo& r) { EXPECT_EQ(r.DeleteKey("POSPrinter\\B"), TRUE); },
+       [&] {
+         EXPECT_FALSE(Exists(b));
+         EXPECT_TRUE(Exists(a + "\\SubA"));
+       }},
+      {"DeleteKey through a logical name",
+       [](CRegistryInfo& r) { EXPECT_EQ(r.DeleteKey("POSPrinter\\Back"), TRUE); },
+       [&] {
+         EXPECT_FALSE(Exists(b));
+         EXPECT_TRUE(Exists(a));
+         EXPECT_FALSE(Exists(Device("POSPrinter", "Back")));
+       }},
+      {"a device that does not exist",
+       [](CRegistryInfo& r) {
+         EXPECT_EQ(r.DeleteKey("POSPrinter\\Nobody"), FALSE);
+         EXPECT_EQ(r.SetString("POSPrinter\\Nobody", "x", "y"), FALSE);
+         EXPECT_STREQ(Access::Device(r), "A");
+       },
+       [&] { EXPECT_TRUE(Exists(a)); }},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.title);
+    ClearDatabase();
+    MakeString(a, "Who", "A");
+    MakeString(b, "Who", "B");
+    MakeKey(a + "\\SubA");
+    MakeKey(b + "\\SubB");
+    MakeString("ServiceOPOS\\POSPrinter", "Back", "B");
+    CRegistryInfo info("POSPrinter\\A", 0, TRUE);
+    ASSERT_STREQ(info.m_strDeviceID, "POSPrinter\\A");
+    row.act(info);
+    row.check();
+    EXPECT_TRUE(Exists(a));
+  }
+}
+
+// Names listed by EnumKey, fed back to DeleteKey, delete exactly those keys.
+TEST_F(Enumeration, ListedNamesDeleteExactlyWhatTheyName) {
+  MakeKey(Device("POSPrinter", "A") + "\\S1\\Deeper");
+  MakeKey(Device("POSPrinter", "A") + "\\S2");
+  MakeKey("ServiceInfo\\Cfg\\VANTA1.6");
+  MakeKey("ServiceInfo\\Cfg\\VANTA1.7");
+  MakeKey("ServiceInfo\\Other");
+  const struct {
+    unsigned long code;
+    Names kept;
+  } cases[] = {
+      {KC_CURRENT_DEVICE, {Device("POSPrinter", "A")}},
+      {KC_SERVICEINFO_SUBKEY, {"ServiceInfo\\Cfg", "ServiceInfo\\Other"}},
+      {KC_SERVICEINFO, {"ServiceInfo"}},
+      {KC_POSPRINTER, {"ServiceOPOS\\POSPrinter", Device("Scanner", "C")}},
+      {KC_ALL_DEVICES, {"ServiceOPOS\\POSPrinter", "ServiceOPOS\\Scanner"}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.code);
+    CRegistryInfo info("POSPrinter\\A", 0, TRUE);
+    info.Open("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
+    const Names listed = ListAll(info, row.code);
+    EXPECT_FALSE(listed.empty());
+    for (const std::string& name : listed) {
+      EXPECT_EQ(info.DeleteKey(name.c_str()), TRUE) << name;
+      for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << name << " took " << key;
+    }
+    for (const std::string& name : listed) {
+      const bool info_key = name.rfind("ServiceInfo\\", 0) == 0;
+      EXPECT_FALSE(Exists(info_key ? name : "ServiceOPOS\\" + name)) << name;
+    }
+  }
+}
+
+TEST_F(Enumeration, PurgeRegKeyRemovesWholeTrees) {
+  MakeKey("Tree\\A\\B\\C");
+  MakeKey("Tree\\A\\B2");
+  MakeKey("Tree\\Z");
+  std::string deep = "Deep";
+  for (int level = 0; level < 200; ++level) deep += "\\" + std::to_string(level);
+  MakeKey(deep);
+  HKEY root = nullptr;
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", 0, KEY_READ | KEY_WRITE, &root),
+      ERROR_SUCCESS);
+  const struct {
+    const char* name;
+    long result;
+    Names gone;
+    Names kept;
+  } cases[] = {
+      {"Tree\\A", ERROR_SUCCESS, {"Tree\\A"}, {"Tree\\Z"}},
+      {"Missing", ERROR_FILE_NOT_FOUND, {}, {"Tree"}},
+      {"", ERROR_INVALID_PARAMETER, {}, {"Tree", "Deep"}},
+      {nullptr, ERROR_INVALID_PARAMETER, {}, {"Tree", "Deep"}},
+      {"Deep", ERROR_SUCCESS, {"Deep"}, {"Tree"}},
+      {"tree", ERROR_SUCCESS, {"Tree"}, {"ServiceOPOS"}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name ? row.name : "(null)");
+    EXPECT_EQ(PurgeRegKey(root, row.name), row.result);
+    for (const std::string& key : row.gone) EXPECT_FALSE(Exists(key)) << key;
+    for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << key;
+  }
+  RegCloseKey(root);
+}
+
+}  // namespace
+}  // namespace opossvc::registry_info_test

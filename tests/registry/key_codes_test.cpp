@@ -1,0 +1,199 @@
+// Key codes <-> key texts, ConvDevCls, ValidateKey and GetHKEY.
+#include <string>
+
+#include "tests/registry/registry_fixture.h"
+
+namespace opossvc::registry_info_test {
+namespace {
+
+struct ClassRow {
+  DWORD index;
+  const char* name;
+};
+
+constexpr ClassRow kClasses[] = {
+    {1, "CashDrawer"},
+    {2, "CashChanger"},
+    {3, "CoinDispenser"},
+    {4, "HardTotals"},
+    {5, "Keylock"},
+    {6, "LineDisplay"},
+    {7, "MICR"},
+    {8, "MSR"},
+    {9, "POSKeyboard"},
+    {10, "POSPrinter"},
+    {11, "Scale"},
+    {12, "Scanner"},
+    {13, "SignatureCapture"},
+    {14, "ToneIndicator"},
+    {15, "BumpBar"},
+    {16, "FiscalPrinter"},
+    {17, "PINPad"},
+    {18, "RemoteOrderDisplay"},
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+  return s;
+}
+
+using KeyCodes = RegistryInfoTest;
+
+TEST_F(KeyCodes, EveryClassConvertsBothWays) {
+  CRegistryInfo info;
+  for (const ClassRow& row : kClasses) {
+    SCOPED_TRACE(row.name);
+    EXPECT_STREQ(info.ConvKey(static_cast<unsigned long>(row.index)), row.name);
+    EXPECT_EQ(info.ConvKey(row.name), row.index);
+    EXPECT_EQ(info.ConvKey(Lower(row.name).c_str()), row.index);
+    EXPECT_EQ(info.ConvDevCls(row.index), row.index << 5);
+    EXPECT_EQ(info.ConvDevCls(row.index << 5), row.index);
+    // A device code names a key only while the object holds that device.
+    EXPECT_STREQ(info.ConvKey(static_cast<unsigned long>(row.index << 5)), "");
+    EXPECT_EQ(info.ConvKey((std::string(row.name) + "\\Nobody").c_str()), 0u);
+  }
+}
+
+TEST_F(KeyCodes, FixedCodesAndTexts) {
+  CRegistryInfo info;
+  const struct {
+    unsigned long code;
+    const char* text;
+  } fixed[] = {{KC_ALL_DEVICES, "AllDevices"},
+               {KC_OLEFORRETAIL, "SOFTWARE\\OLEforRetail"},
+               {KC_SERVICEOPOS, "ServiceOPOS"},
+               {KC_SERVICEINFO, "ServiceInfo"}};
+  for (const auto& row : fixed) {
+    EXPECT_STREQ(info.ConvKey(row.code), row.text);
+    EXPECT_EQ(info.ConvKey(row.text), row.code);
+  }
+
+  const struct {
+    const char* text;
+    unsigned long code;
+  } texts[] = {{"allclasses", KC_SERVICEOPOS},
+               {"ALLDEVICES", KC_ALL_DEVICES},
+               {"software\\oleforretail", KC_OLEFORRETAIL},
+               {"ServiceOPOS\\POSPrinter", 0},
+               {"ServiceInfo\\VANTA QUILLON", 0},  // no sub-key held
+               {"POSPrinterX", 0},                 // a class name is no prefix of its own
+               {"POSPrinter\\", 0},
+               {"\\POSPrinter", 0},
+               {"Unknown", 0},
+               {"", 0}};
+  for (const auto& row : texts) EXPECT_EQ(info.ConvKey(row.text), row.code) << row.text;
+  EXPECT_EQ(info.ConvKey(static_cast<const char*>(nullptr)), 0u);
+}
+
+TEST_F(KeyCodes, CodesThatNameNoKeyGiveEmptyText) {
+  CRegistryInfo info;
+  for (unsigned long code :
+       {0ul, 19ul, 31ul, 0x3000ul, 0x1001ul, 0x400ul, 0x8000ul, 0x140ul, 0x10000ul, 0xFFFFFFFFul}) {
+    EXPECT_STREQ(info.ConvKey(code), "") << std::hex << code;
+  }
+}
+
+TEST_F(KeyCodes, TextsDependOnTheHeldDeviceAndSubKey) {
+  const struct {
+    DWORD dev_key;
+    const char* device;
+    const char* id;
+    unsigned long code;
+    const char* text;
+  } cases[] = {
+      {0x0C0, "Dev1", "", 0x140, ""},
+      {0x140, "Dev1", "", 0x140, "POSPrinter\\Dev1"},
+      {0x140, "Dev1", "", KC_CURRENT_DEVICE, "POSPrinter\\Dev1"},
+      {0x140, "Dev1", "POSPrinter\\Other", 0x140, "POSPrinter\\Other"},
+      // "POSPrinter\" alone would name the class key.
+      {0x140, "", "", 0x140, ""},
+      {KC_CURRENT_DEVICE, "", "Scanner\\S1", KC_CURRENT_DEVICE, "Scanner\\S1"},
+      {KC_CURRENT_DEVICE, "", "", KC_CURRENT_DEVICE, ""},
+  };
+  for (const auto& row : cases) {
+    CRegistryInfo info;
+    Access::HoldDevice(info, row.dev_key, row.device, row.id);
+    EXPECT_STREQ(info.ConvKey(row.code), row.text) << std::hex << row.dev_key << " " << row.code;
+  }
+
+  CRegistryInfo info;
+  Access::HoldServiceInfo(info, "VANTA QUILLON");
+  EXPECT_STREQ(info.ConvKey(KC_SERVICEINFO_SUBKEY), "ServiceInfo\\VANTA QUILLON");
+  EXPECT_EQ(info.ConvKey("ServiceInfo\\vanta quillon"), KC_SERVICEINFO_SUBKEY);
+  EXPECT_EQ(info.ConvKey("ServiceInfo\\Other"), 0u);
+  // The held device is recognised without the registry (no keys exist).
+  Access::HoldDevice(info, 0x140, "Dev1", "POSPrinter\\Dev1");
+  EXPECT_EQ(info.ConvKey("posprinter\\DEV1"), 0x140u);
+}
+
+TEST_F(KeyCodes, DevicePathsAreLookedUpWithoutChangingTheObject) {
+  MakeKey(Device("POSPrinter", "Dev1"));
+  MakeString("ServiceOPOS\\POSPrinter", "Front", "Dev1");
+  MakeKey(Device("POSPrinter", "POSPrinterX"));
+  CRegistryInfo info(KC_SERVICEOPOS, FALSE);
+  const DWORD open_before = Access::OpenKeys(info);
+  EXPECT_EQ(info.ConvKey("POSPrinter\\Dev1"), 0x140u);
+  EXPECT_EQ(info.ConvKey("POSPrinter\\front"), 0x140u);
+  EXPECT_EQ(info.ConvKey("Scanner\\Dev1"), 0u);
+  EXPECT_EQ(info.ConvKey("POSPrinter\\Dev9"), 0u);
+  EXPECT_EQ(info.ConvKey("POSPrinterX"), 0u);
+  EXPECT_EQ(info.m_dwDevKey, 0u);
+  EXPECT_STREQ(Access::Device(info), "");
+  EXPECT_EQ(Access::OpenKeys(info), open_before);
+}
+
+TEST_F(KeyCodes, ConvDevClsRejectsMixedCodes) {
+  CRegistryInfo info;
+  const struct {
+    unsigned long in, out;
+  } cases[] = {{10, 0x140}, {0x140, 10}, {19, 0x260}, {0x14A, 0},
+               {0x400, 0},  {0, 0},      {0x1000, 0}, {0x100000140ul, 10}};
+  for (const auto& row : cases) EXPECT_EQ(info.ConvDevCls(row.in), row.out) << std::hex << row.in;
+}
+
+TEST_F(KeyCodes, ValidateKeySplitsALeadingKeyName) {
+  const struct {
+    const char* text;
+    unsigned long code;
+    int result;
+    const char* rest;
+    unsigned long code_after;
+  } cases[] = {
+      {"POSPrinter\\Dev1", 0x140, TRUE, "Dev1", 10},
+      {"POSPrinter\\Dev1", 0, TRUE, "Dev1", 10},
+      {"posprinter\\A\\B", 10, TRUE, "A\\B", 10},
+      {"Scanner\\Dev1", 10, FALSE, nullptr, 0},
+      {"ServiceInfo\\VANTA QUILLON", KC_SERVICEINFO, TRUE, "VANTA QUILLON", KC_SERVICEINFO_SUBKEY},
+      {"ServiceInfo\\VANTA QUILLON", 0, TRUE, "VANTA QUILLON", KC_SERVICEINFO_SUBKEY},
+      {"VANTA QUILLON\\VANTA1.6", KC_SERVICEINFO_SUBKEY, TRUE, "VANTA QUILLON\\VANTA1.6",
+       KC_SERVICEINFO_SUBKEY},
+      {"\\POSPrinter\\Dev1", 10, TRUE, "\\POSPrinter\\Dev1", 10},
+      {"Dev1", 0x140, TRUE, "Dev1", 10},
+      {"Dev1", 0x14A, TRUE, "Dev1", 0},
+  };
+  CRegistryInfo info;
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.text);
+    const char* text = row.text;
+    unsigned long code = row.code;
+    ASSERT_EQ(Access::ValidateKey(info, text, code), row.result);
+    if (row.result) {
+      EXPECT_STREQ(text, row.rest);
+      EXPECT_EQ(code, row.code_after);
+    }
+  }
+}
+
+TEST_F(KeyCodes, HandlesOnlyForTheOpenLevels) {
+  MakeKey("ServiceOPOS\\Scanner");
+  CRegistryInfo info(KC_SCANNER, FALSE);
+  EXPECT_NE(Access::Handle(info, KC_SCANNER), nullptr);
+  EXPECT_NE(Access::Handle(info, KC_OLEFORRETAIL), nullptr);
+  EXPECT_NE(Access::Handle(info, KC_SERVICEOPOS), nullptr);
+  for (unsigned long code : {0ul, 10ul, 0x3000ul, 0x400ul, 0x180ul, 0x4000ul, 0x8000ul}) {
+    EXPECT_EQ(Access::Handle(info, code), nullptr) << std::hex << code;
+  }
+}
+
+}  // namespace
+}  // namespace opossvc::registry_info_test

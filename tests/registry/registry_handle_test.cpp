@@ -1,0 +1,124 @@
+// Opening, reusing, retargeting and closing the object's keys.
+#include "tests/registry/registry_fixture.h"
+
+namespace opossvc::registry_info_test {
+namespace {
+
+using RegistryHandle = RegistryInfoTest;
+
+TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMade) {
+  CRegistryInfo reader;
+  EXPECT_EQ(reader.Open(KC_OLEFORRETAIL, FALSE), FALSE);
+  EXPECT_FALSE(registry_.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"));
+  EXPECT_EQ(reader.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, FALSE), FALSE);
+
+  CRegistryInfo writer;
+  EXPECT_EQ(writer.Open(KC_OLEFORRETAIL | KC_SERVICEOPOS | KC_POSPRINTER, TRUE), TRUE);
+  EXPECT_TRUE(Exists("ServiceOPOS\\POSPrinter"));
+  EXPECT_EQ(writer.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, TRUE), TRUE);
+  EXPECT_TRUE(Exists(Device("POSPrinter", "Sub\\Deeper\\Dev")));
+}
+
+TEST_F(RegistryHandle, OpeningWithoutCreateLeavesTheRegistryAsItWas) {
+  MakeKey(Device("POSPrinter", "Sub"));
+  CRegistryInfo reader;
+  EXPECT_EQ(reader.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, FALSE), FALSE);
+  EXPECT_TRUE(Exists(Device("POSPrinter", "Sub")));
+  EXPECT_FALSE(Exists(Device("POSPrinter", "Sub\\Deeper")));
+  EXPECT_EQ(reader.Open("ServiceInfo\\Missing\\Config", 0, FALSE), FALSE);
+  EXPECT_FALSE(Exists("ServiceInfo\\Missing"));
+}
+
+TEST_F(RegistryHandle, KeysAreReusedForReadingAndReopenedForWriting) {
+  MakeKey("ServiceOPOS");
+  CRegistryInfo info(KC_SERVICEOPOS, FALSE);
+  const HKEY first = Access::Handle(info, KC_SERVICEOPOS);
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(info.Open(KC_SERVICEOPOS, FALSE), TRUE);
+  EXPECT_EQ(Access::Handle(info, KC_SERVICEOPOS), first);
+  const BYTE byte = 1;
+  EXPECT_EQ(RegSetValueExA(first, "x", 0, REG_BINARY, &byte, 1), ERROR_ACCESS_DENIED);
+
+  ASSERT_EQ(info.Open(KC_SERVICEOPOS, TRUE), TRUE);
+  EXPECT_EQ(RegSetValueExA(Access::Handle(info, KC_SERVICEOPOS), "x", 0, REG_BINARY, &byte, 1),
+            ERROR_SUCCESS);
+}
+
+TEST_F(RegistryHandle, AnotherClassReplacesTheOpenOne) {
+  MakeKey("ServiceOPOS\\POSPrinter");
+  MakeKey("ServiceOPOS\\Scanner");
+  CRegistryInfo info(KC_POSPRINTER, FALSE);
+  EXPECT_EQ(Access::OpenKeys(info) & KC_CLASS_MASK, KC_POSPRINTER);
+  ASSERT_EQ(info.Open(KC_SCANNER, FALSE), TRUE);
+  EXPECT_EQ(Access::OpenKeys(info) & KC_CLASS_MASK, KC_SCANNER);
+  EXPECT_EQ(Access::Handle(info, KC_POSPRINTER), nullptr);
+  EXPECT_NE(Access::Handle(info, KC_SCANNER), nullptr);
+}
+
+TEST_F(RegistryHandle, NamesTakeTheRegistrysLetterCase) {
+  MakeKey(Device("POSPrinter", "Sub\\Dev1"));
+  MakeKey("ServiceInfo\\VANTA QUILLON\\VANTA1.6");
+  const struct {
+    const char* text;
+    unsigned long code;
+    const char* device;
+    const char* id;
+  } devices[] = {
+      {"SUB\\dev1", KC_POSPRINTER, "Sub\\Dev1", "POSPrinter\\Sub\\Dev1"},
+      {"posprinter\\sub\\DEV1", 0, "Sub\\Dev1", "POSPrinter\\Sub\\Dev1"},
+  };
+  for (const auto& row : devices) {
+    for (int create : {FALSE, TRUE}) {
+      CRegistryInfo info;
+      ASSERT_EQ(info.Open(row.text, row.code, create), TRUE) << row.text;
+      EXPECT_STREQ(Access::Device(info), row.device);
+      EXPECT_STREQ(info.m_strDeviceID, row.id);
+    }
+  }
+  CRegistryInfo info("vanta quillon\\vanta1.6", KC_SERVICEINFO_SUBKEY, FALSE);
+  EXPECT_STREQ(Access::ServiceInfo(info), "VANTA QUILLON\\VANTA1.6");
+  EXPECT_NE(Access::Handle(info, KC_SERVICEINFO_SUBKEY), nullptr);
+}
+
+TEST_F(RegistryHandle, CombinedCodesOpenEveryLevel) {
+  CRegistryInfo info;
+  // No sub-key name is held, so that level fails; the others stay open.
+  EXPECT_EQ(info.Open(0xFFFFF000ul, TRUE), FALSE);
+  EXPECT_EQ(Access::OpenKeys(info), KC_OLEFORRETAIL | KC_SERVICEOPOS | KC_SERVICEINFO);
+  EXPECT_TRUE(Exists("ServiceOPOS"));
+  EXPECT_TRUE(Exists("ServiceInfo"));
+}
+
+TEST_F(RegistryHandle, CloseForgetsTheCreateFlag) {
+  CRegistryInfo info(KC_SERVICEINFO, TRUE);
+  ASSERT_EQ(info.SetDWORD(KC_SERVICEINFO, "n", 1), TRUE);
+  EXPECT_EQ(Access::Modified(info), TRUE);
+  info.Close(TRUE);
+  EXPECT_EQ(Access::OpenKeys(info), 0u);
+  EXPECT_EQ(Access::Modified(info), FALSE);
+  EXPECT_EQ(info.SetDWORD(KC_SERVICEINFO, "n", 2), FALSE);
+  ASSERT_EQ(info.Open(KC_SERVICEINFO, FALSE), TRUE);
+  EXPECT_EQ(info.SetDWORD(KC_SERVICEINFO, "n", 2), FALSE);
+  unsigned long n = 0;
+  EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO, "n", n), TRUE);
+  EXPECT_EQ(n, 1u);
+}
+
+// A failed open must not report success by reopening the previous device,
+// nor reach a device of another class through the held name.
+TEST_F(RegistryHandle, FailedOpensDoNotFallBackToTheHeldDevice) {
+  MakeKey(Device("POSPrinter", "A"));
+  CRegistryInfo info("POSPrinter\\A", 0, TRUE);
+  ASSERT_EQ(info.m_dwDevKey, 0x140u);
+  EXPECT_EQ(info.Open("A", 19, TRUE), FALSE);
+  EXPECT_EQ(info.Open("", KC_POSPRINTER, TRUE), FALSE);
+  EXPECT_EQ(info.Open("A", KC_SERVICEOPOS, TRUE), FALSE);
+  EXPECT_EQ(info.Open(0x0C0, TRUE), FALSE);
+  EXPECT_FALSE(Exists(Device("LineDisplay", "A")));
+  // The held device is still there to reopen by its own code.
+  EXPECT_EQ(info.Open(0x140, TRUE), TRUE);
+  EXPECT_EQ(info.m_dwDevKey, 0x140u);
+}
+
+}  // namespace
+}  // namespace opossvc::registry_info_test

@@ -1,0 +1,261 @@
+// Reading, writing, enumerating and deleting values; ReadRegValue; the
+// saved last value.
+#include <string>
+#include <vector>
+
+#include "tests/registry/registry_fixture.h"
+
+namespace opossvc::registry_info_test {
+namespace {
+
+using std::string_literals::operator""s;
+
+class ValueAccess : public RegistryInfoTest {
+ protected:
+  static constexpr const char* kKey = "ServiceInfo\\Cfg";
+  void SetUp() override { MakeKey(kKey); }
+  HKEY OpenRaw(REGSAM access = KEY_READ) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos(kKey).c_str(), 0, access, &key),
+              ERROR_SUCCESS);
+    return key;
+  }
+};
+
+TEST_F(ValueAccess, ReadsByType) {
+  const struct {
+    const char* name;
+    DWORD type;
+    std::string bytes;
+    DWORD read_type;
+    const char* text;  // expected m_strReadValue for REG_SZ
+    DWORD number;      // expected m_dwReadValue for REG_DWORD
+  } cases[] = {
+      {"sz", REG_SZ, "text\0"s, REG_SZ, "text", 0},
+      {"sz without NUL", REG_SZ, "abc"s, REG_SZ, "abc", 0},
+      {"sz with inner NUL", REG_SZ, "ab\0cd\0"s, REG_SZ, "ab", 0},
+      {"empty sz", REG_SZ, ""s, REG_SZ, "", 0},
+      {"dword", REG_DWORD, "\x78\x56\x34\x12"s, REG_DWORD, nullptr, 0x12345678},
+      {"short dword", REG_DWORD, "\x34\x12"s, REG_DWORD, nullptr, 0x1234},
+      {"long dword", REG_DWORD, "\x01\x00\x00\x00\xFF"s, REG_DWORD, nullptr, 1},
+      {"binary", REG_BINARY, "\x01\x00\xFF"s, REG_BINARY, nullptr, 0},
+      {"expand", REG_EXPAND_SZ, "%PATH%\0"s, 0, nullptr, 0},
+      {"multi", REG_MULTI_SZ, "a\0b\0\0"s, 0, nullptr, 0},
+  };
+  for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
+
+  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, row.name), row.read_type);
+    EXPECT_EQ(Access::ReadType(info), row.read_type);
+    if (row.read_type == REG_SZ) {
+      EXPECT_STREQ(Access::ReadString(info), row.text);
+    }
+    if (row.read_type == REG_DWORD) {
+      EXPECT_EQ(info.m_dwReadValue, row.number);
+    }
+    if (row.read_type == REG_BINARY) {
+      const CByteArray& bytes = Access::ReadBinary(info);
+      ASSERT_EQ(bytes.GetSize(), static_cast<INT_PTR>(row.bytes.size()));
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.GetData()), row.bytes.size()),
+                row.bytes);
+    }
+    // Each getter succeeds for its own type only, and empties its output.
+    CString text = "stale";
+    unsigned long number = 7;
+    CByteArray bytes;
+    bytes.SetSize(3);
+    EXPECT_EQ(info.GetString(KC_SERVICEINFO_SUBKEY, row.name, text), int{row.read_type == REG_SZ});
+    EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO_SUBKEY, row.name, number),
+              int{row.read_type == REG_DWORD});
+    EXPECT_EQ(info.GetBinary(KC_SERVICEINFO_SUBKEY, row.name, bytes),
+              int{row.read_type == REG_BINARY});
+    if (row.read_type != REG_SZ) {
+      EXPECT_STREQ(text, "");
+    }
+    if (row.read_type != REG_DWORD) {
+      EXPECT_EQ(number, 0u);
+    }
+    if (row.read_type != REG_BINARY) {
+      EXPECT_EQ(bytes.GetSize(), 0);
+    }
+  }
+}
+
+TEST_F(ValueAccess, FailedReadsKeepOlderFields) {
+  MakeString(kKey, "name", "kept");
+  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
+  ASSERT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, "name"), static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, "missing"), kReadFailed);
+  EXPECT_EQ(info.ReadValue(KC_POSPRINTER, "name"), kReadFailed);  // key not open
+  EXPECT_EQ(Access::ReadType(info), kReadFailed);
+  EXPECT_STREQ(Access::ReadString(info), "kept");
+}
+
+TEST_F(ValueAccess, WritesNeedTheCreateFlag) {
+  CRegistryInfo reader("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
+  unsigned char byte = 1;
+  CByteArray array;
+  array.SetSize(1);
+  EXPECT_EQ(reader.SetString(KC_SERVICEINFO_SUBKEY, "s", "x"), FALSE);
+  EXPECT_EQ(reader.SetString("ServiceInfo\\Cfg", "s", "x"), FALSE);
+  EXPECT_EQ(reader.SetDWORD(KC_SERVICEINFO_SUBKEY, "d", 1), FALSE);
+  EXPECT_EQ(reader.SetBinary(KC_SERVICEINFO_SUBKEY, "b", &byte, 1), FALSE);
+  EXPECT_EQ(reader.SetBinary(KC_SERVICEINFO_SUBKEY, "b", array), FALSE);
+  EXPECT_EQ(reader.SetValue(KC_SERVICEINFO_SUBKEY, "v", REG_SZ, &byte, 1), FALSE);
+  EXPECT_EQ(reader.DeleteValue(KC_SERVICEINFO_SUBKEY, OPOSSVC_ALL_VALUES), FALSE);
+  EXPECT_EQ(Access::Modified(reader), FALSE);
+  for (const char* name : {"s", "d", "b", "v"}) EXPECT_EQ(ValueOf(kKey, name), "<none>");
+}
+
+TEST_F(ValueAccess, WrittenBytes) {
+  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
+  unsigned char raw[] = {9, 8, 7};
+  CByteArray empty;
+  CByteArray three;
+  three.SetSize(3);
+  three.GetData()[0] = 1;
+  const struct {
+    const char* name;
+    int result;
+    std::string stored;  // "<none>" when nothing may be written
+    DWORD type;
+  } cases[] = {
+      {"text", info.SetString(KC_SERVICEINFO_SUBKEY, "text", "abc"), "abc\0"s, REG_SZ},
+      {"empty", info.SetString(KC_SERVICEINFO_SUBKEY, "empty", ""), "\0"s, REG_SZ},
+      {"null", info.SetString(KC_SERVICEINFO_SUBKEY, "null", nullptr), "\0"s, REG_SZ},
+      {"dword", info.SetDWORD(KC_SERVICEINFO_SUBKEY, "dword", 0x01020304), "\4\3\2\1"s, REG_DWORD},
+      {"wide dword", info.SetDWORD(KC_SERVICEINFO_SUBKEY, "wide dword", 0x100000005ul), "\5\0\0\0"s,
+       REG_DWORD},
+      {"raw", info.SetBinary(KC_SERVICEINFO_SUBKEY, "raw", raw, 3), "\t\b\a"s, REG_BINARY},
+      {"raw empty", info.SetBinary(KC_SERVICEINFO_SUBKEY, "raw empty", nullptr, 0), ""s,
+       REG_BINARY},
+      {"array", info.SetBinary(KC_SERVICEINFO_SUBKEY, "array", three), "\1\0\0"s, REG_BINARY},
+      {"array empty", info.SetBinary(KC_SERVICEINFO_SUBKEY, "array empty", empty), "<none>",
+       REG_NONE},
+      {"null data", info.SetValue(KC_SERVICEINFO_SUBKEY, "null data", REG_BINARY, nullptr, 4),
+       "<none>", REG_NONE},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.result, int{row.stored != "<none>"});
+    DWORD type = REG_NONE;
+    auto stored = registry_.GetValue(HKEY_LOCAL_MACHINE, Opos(kKey), row.name, &type);
+    EXPECT_EQ(stored.value_or("<none>"), row.stored);
+    if (stored) {
+      EXPECT_EQ(type, row.type);
+    }
+  }
+  EXPECT_EQ(Access::Modified(info), TRUE);
+}
+
+TEST_F(ValueAccess, EnumValueWalksEveryValue) {
+  const std::string long_name(300, 'n');
+  MakeString(kKey, "first", "1");
+  MakeValue(kKey, "multi", REG_MULTI_SZ, "a\0\0"s);
+  MakeString(kKey, long_name, "long");
+  MakeValue(kKey, "last", REG_DWORD, "\2\0\0\0"s);
+  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
+  const struct {
+    unsigned long type;
+    std::string name;
+  } expected[] = {{REG_SZ, "first"}, {0, ""}, {REG_SZ, long_name}, {REG_DWORD, "last"}};
+  unsigned int index = 0;
+  for (const auto& row : expected) {
+    CString name = "stale";
+    EXPECT_EQ(info.EnumValue(KC_SERVICEINFO_SUBKEY, index, name), row.type) << index;
+    EXPECT_EQ(std::string(name), row.name) << index;
+    ++index;
+  }
+  CString name = "untouched";
+  EXPECT_EQ(info.EnumValue(KC_SERVICEINFO_SUBKEY, index, name), kReadFailed);
+  EXPECT_EQ(info.EnumValue(KC_POSPRINTER, 0, name), kReadFailed);
+  EXPECT_STREQ(name, "");
+}
+
+TEST_F(ValueAccess, DeleteValueOneOrAll) {
+  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
+  // No values at all: nothing failed.
+  EXPECT_EQ(info.DeleteValue(KC_SERVICEINFO_SUBKEY, OPOSSVC_ALL_VALUES), TRUE);
+  EXPECT_EQ(Access::Modified(info), TRUE);
+
+  MakeString(kKey, "a", "1");
+  MakeString(kKey, std::string(200, 'x'), "long name");
+  MakeString(kKey, "z", "2");
+  EXPECT_EQ(info.DeleteValue(KC_SERVICEINFO_SUBKEY, "a"), TRUE);
+  EXPECT_EQ(info.DeleteValue(KC_SERVICEINFO_SUBKEY, "a"), FALSE);
+  EXPECT_EQ(ValueOf(kKey, "z"), "2");
+  // A name longer than a short listing buffer must not end the deletion
+  // early while reporting success.
+  EXPECT_EQ(info.DeleteValue(KC_SERVICEINFO_SUBKEY, OPOSSVC_ALL_VALUES), TRUE);
+  DWORD values = 99;
+  HKEY raw = OpenRaw();
+  ASSERT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                             nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(raw);
+  EXPECT_EQ(values, 0u);
+}
+
+TEST_F(ValueAccess, ReadRegValueSizes) {
+  const struct {
+    const char* name;
+    DWORD type;
+    std::string bytes;
+  } cases[] = {{"sz", REG_SZ, "abc\0"s},
+               {"empty", REG_BINARY, ""s},
+               {"big", REG_BINARY, std::string(100000, '\x5A')},
+               {"multi", REG_MULTI_SZ, "a\0b\0\0"s}};
+  for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
+  HKEY key = OpenRaw();
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    unsigned long type = 0;
+    unsigned long size = 12345;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(ReadRegValue(key, row.name, &type, data, &size), TRUE);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(type, row.type);
+    ASSERT_EQ(size, row.bytes.size());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), row.bytes);
+    ::operator delete(data);
+    // No size wanted.
+    ASSERT_EQ(ReadRegValue(key, row.name, &type, data, nullptr), TRUE);
+    ::operator delete(data);
+  }
+  unsigned long type = 0;
+  unsigned char* data = reinterpret_cast<unsigned char*>(&type);
+  EXPECT_EQ(ReadRegValue(key, "missing", &type, data, nullptr), FALSE);
+  EXPECT_EQ(data, nullptr);
+  RegCloseKey(key);
+  data = reinterpret_cast<unsigned char*>(&type);
+  EXPECT_EQ(ReadRegValue(key, "sz", &type, data, nullptr), FALSE);  // closed handle
+  EXPECT_EQ(data, nullptr);
+}
+
+TEST_F(ValueAccess, SavedValueNestsAndRestoresAtTheOutermost) {
+  MakeString(kKey, "one", "1");
+  MakeString(kKey, "two", "2");
+  MakeValue(kKey, "three", REG_DWORD, "\3\0\0\0"s);
+  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
+  info.ReadValue(KC_SERVICEINFO_SUBKEY, "one");
+  Access::SaveReadValue(info);
+  info.ReadValue(KC_SERVICEINFO_SUBKEY, "two");
+  Access::SaveReadValue(info);  // inner: copies nothing
+  info.ReadValue(KC_SERVICEINFO_SUBKEY, "three");
+  Access::RestoreReadValue(info);
+  EXPECT_EQ(Access::ReadType(info), static_cast<DWORD>(REG_DWORD));
+  Access::RestoreReadValue(info);
+  EXPECT_EQ(Access::ReadType(info), static_cast<DWORD>(REG_SZ));
+  EXPECT_STREQ(Access::ReadString(info), "1");
+  EXPECT_EQ(info.m_dwReadValue, 0u);
+  // One restore too many changes nothing.
+  info.ReadValue(KC_SERVICEINFO_SUBKEY, "two");
+  Access::RestoreReadValue(info);
+  EXPECT_EQ(Access::SaveCount(info), 0);
+  EXPECT_STREQ(Access::ReadString(info), "2");
+}
+
+}  // namespace
+}  // namespace opossvc::registry_info_test

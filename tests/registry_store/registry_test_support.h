@@ -1,0 +1,124 @@
+// Small tools shared by the registry store tests.
+#ifndef OPOSSVC_TESTS_REGISTRY_STORE_REGISTRY_TEST_SUPPORT_H_
+#define OPOSSVC_TESTS_REGISTRY_STORE_REGISTRY_TEST_SUPPORT_H_
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <opossvc/win32/registry.h>
+
+namespace opossvc::registry_test {
+
+// An HKEY closed at the end of its scope.
+class ScopedKey {
+ public:
+  ScopedKey() = default;
+  ~ScopedKey() { Reset(); }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+
+  HKEY get() const { return key_; }
+  PHKEY out() {
+    Reset();
+    return &key_;
+  }
+  HKEY Release() {
+    HKEY key = key_;
+    key_ = nullptr;
+    return key;
+  }
+  void Reset() {
+    if (key_ != nullptr) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+LONG Create(HKEY parent, const char* path, ScopedKey* key, DWORD* disposition = nullptr,
+            REGSAM access = KEY_ALL_ACCESS);
+LONG Open(HKEY parent, const char* path, ScopedKey* key, REGSAM access = KEY_ALL_ACCESS);
+LONG SetBytes(HKEY key, const char* name, DWORD type, std::string_view bytes);
+LONG SetText(HKEY key, const char* name, std::string_view text);  // REG_SZ with its NUL
+// The data of a value, or nothing when it cannot be read.
+std::optional<std::string> ReadBytes(HKEY key, const char* name, DWORD* type = nullptr);
+// All subkey or value names, in the order the registry lists them.
+std::vector<std::string> SubkeyNames(HKEY key);
+std::vector<std::string> ValueNames(HKEY key);
+
+// Sets an environment variable (or unsets it, for nullopt) for a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+// Checks made inside a forked child; what fails is reported to the parent.
+class ChildChecks {
+ public:
+  explicit ChildChecks(int fd) : fd_(fd) {}
+  // Records `what` as a failure unless `ok`. Returns `ok`.
+  bool Expect(bool ok, const std::string& what);
+  bool ExpectCode(LONG actual, LONG expected, const std::string& what);
+
+ private:
+  int fd_;
+};
+
+// A forked child that runs checks. Wait() returns its failures, one a line;
+// empty when every check held. A child that dies or exits non-zero is a
+// failure too.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::function<void(ChildChecks&)>& body);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  std::string Wait();
+
+ private:
+  pid_t pid_ = -1;
+  int report_fd_ = -1;
+  bool waited_ = false;
+};
+
+// Runs `body` in a forked child and waits for it.
+std::string RunInChild(const std::function<void(ChildChecks&)>& body);
+
+// A pipe for handshakes between a parent and its forked child.
+class Pipe {
+ public:
+  Pipe();
+  ~Pipe();
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  // Each side keeps the end it uses after fork.
+  void KeepReadEnd();
+  void KeepWriteEnd();
+  bool WriteByte(char c = 'x');
+  // Blocks until a byte comes (true) or the writer is gone (false).
+  bool ReadByte(char* c = nullptr);
+
+ private:
+  int read_fd_ = -1;
+  int write_fd_ = -1;
+};
+
+}  // namespace opossvc::registry_test
+
+#endif  // OPOSSVC_TESTS_REGISTRY_STORE_REGISTRY_TEST_SUPPORT_H_

@@ -1,0 +1,200 @@
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/svcbase.h>
+
+#include "svcbase/binary_conversion.h"
+#include "tests/svcbase/svcbase_test_support.h"
+
+namespace {
+
+using svcbase_test::TestServiceObject;
+
+std::string Bytes(const CString& s) {
+  return std::string(static_cast<const char*>(s), static_cast<size_t>(s.GetLength()));
+}
+
+// The text as an automation string of 8-bit characters widened one by one.
+BSTR Wide(const std::string& text) {
+  BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+  for (size_t i = 0; i < text.size(); ++i) s[i] = static_cast<unsigned char>(text[i]);
+  return s;
+}
+
+struct DecodeCase {
+  LONG mode;
+  std::string text;
+  std::string bytes;
+  long error;
+};
+
+const DecodeCase kDecodeCases[] = {
+    {1, "1;?0", "\x1B\xF0", 0},
+    {1, "", "", 0},
+    {1, "3A", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
+    {1, "12zz34", std::string("\x12\0\0", 3), OPOSSVC_E_CONVERSION},
+    {1, "123", "", OPOSSVC_E_CONVERSION},
+    {1, "/0", std::string(1, '\0'), OPOSSVC_E_CONVERSION},  // just below '0'
+    {1, "0@", std::string(1, '\0'), OPOSSVC_E_CONVERSION},  // just above '?'
+    {2, "007200", "\x07\xC8", 0},
+    {2, "  7 42255", "\x07\x2A\xFF", 0},
+    {2, "000", std::string(1, '\0'), 0},
+    {2, "256", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
+    {2, "999", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
+    {2, "1 5", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
+    {2, " 5 ", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
+    {2, "   ", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
+    {2, "001x02003", std::string("\x01\0\0", 3), OPOSSVC_E_CONVERSION},
+    {2, "12345", "", OPOSSVC_E_CONVERSION},
+    {0, std::string("a\0b", 3), std::string("a\0b", 3), 0},
+    {3, "1;?0", "", 0},
+    {-1, "007", "", 0},
+};
+
+TEST(ConversionTest, ToBinaryInBothFormsAndAllModes) {
+  TestServiceObject so;
+  for (const DecodeCase& c : kDecodeCases) {
+    SCOPED_TRACE("mode " + std::to_string(c.mode) + " \"" + c.text + "\"");
+    so.m_lBinaryConversion = c.mode;
+    long error = -7;
+    EXPECT_EQ(Bytes(so.ConvertToBinary(c.text.data(), static_cast<long>(c.text.size()), &error)),
+              c.bytes);
+    EXPECT_EQ(error, c.error);
+
+    BSTR wide = Wide(c.text);
+    error = -7;
+    if (c.mode != 0) {  // mode 0 converts code pages, checked separately
+      EXPECT_EQ(Bytes(so.ConvertToBinary(&wide, &error)), c.bytes);
+      EXPECT_EQ(error, c.error);
+    }
+    SysFreeString(wide);
+  }
+}
+
+TEST(ConversionTest, WideFormRejectsUnitsThatOnlyLookLikeDigits) {
+  // U+0131 and U+FF10 have low bytes in the accepted ranges.
+  TestServiceObject so;
+  const OLECHAR nibbles[] = {0x0131, u'0'};
+  const OLECHAR decimal[] = {u'0', u'0', 0xFF10};
+  struct Case {
+    LONG mode;
+    const OLECHAR* text;
+    UINT length;
+  } cases[] = {{1, nibbles, 2}, {2, decimal, 3}};
+  for (const Case& c : cases) {
+    BSTR s = SysAllocStringLen(c.text, c.length);
+    long error = 0;
+    so.m_lBinaryConversion = c.mode;
+    so.ConvertToBinary(&s, &error);
+    EXPECT_EQ(error, OPOSSVC_E_CONVERSION) << "mode " << c.mode;
+    SysFreeString(s);
+  }
+}
+
+TEST(ConversionTest, EveryByteRoundTripsInEveryMode) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  TestServiceObject so;
+  for (LONG mode : {0, 1, 2}) {
+    SCOPED_TRACE(mode);
+    so.m_lBinaryConversion = mode;
+    CString text = so.ConvertToASCII(all.data(), static_cast<long>(all.size()));
+    EXPECT_EQ(text.GetLength(), static_cast<int>(all.size()) * (mode == 0 ? 1 : mode + 1));
+    long error = -1;
+    EXPECT_EQ(Bytes(so.ConvertToBinary(text, text.GetLength(), &error)), all);
+    EXPECT_EQ(error, 0);
+    if (mode != 0) {
+      BSTR wide = Wide(Bytes(text));
+      EXPECT_EQ(Bytes(so.ConvertToBinary(&wide, &error)), all);
+      EXPECT_EQ(error, 0);
+      SysFreeString(wide);
+    }
+  }
+}
+
+TEST(ConversionTest, ToASCIIEdges) {
+  TestServiceObject so;
+  const unsigned char bytes[] = {7, 200};
+  const char* data = reinterpret_cast<const char*>(bytes);
+  struct Case {
+    LONG mode;
+    const char* data;
+    long length;
+    std::string text;
+  } cases[] = {
+      {1, "\x1B\xF0", 2, "1;?0"},
+      {2, data, 2, "007200"},
+      {0, "a\0b", 3, std::string("a\0b", 3)},
+      {1, data, 0, ""},
+      {2, data, -5, ""},
+      {1, nullptr, 4, ""},
+      {3, data, 2, ""},
+  };
+  for (const Case& c : cases) {
+    so.m_lBinaryConversion = c.mode;
+    EXPECT_EQ(Bytes(so.ConvertToASCII(c.data, c.length)), c.text) << "mode " << c.mode;
+  }
+}
+
+TEST(ConversionTest, MissingArgumentsAreEmptyInput) {
+  TestServiceObject so;
+  so.m_lBinaryConversion = 1;
+  EXPECT_EQ(so.ConvertToBinary(nullptr, 0, nullptr).GetLength(), 0);
+  long error = -1;
+  EXPECT_EQ(so.ConvertToBinary(static_cast<BSTR*>(nullptr), &error).GetLength(), 0);
+  EXPECT_EQ(error, 0);
+  BSTR null_string = nullptr;
+  EXPECT_EQ(so.ConvertToBinary(&null_string, &error).GetLength(), 0);
+}
+
+// OPOS_CODEPAGE selects the ANSI code page while it is set.
+class ScopedCodePage {
+ public:
+  explicit ScopedCodePage(std::optional<std::string> page) {
+    if (const char* old = std::getenv("OPOS_CODEPAGE")) old_ = old;
+    if (page) {
+      setenv("OPOS_CODEPAGE", page->c_str(), 1);
+    } else {
+      unsetenv("OPOS_CODEPAGE");
+    }
+  }
+  ~ScopedCodePage() {
+    if (old_) {
+      setenv("OPOS_CODEPAGE", old_->c_str(), 1);
+    } else {
+      unsetenv("OPOS_CODEPAGE");
+    }
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+TEST(ConversionTest, NoConversionModeKeepsEveryCharacterOfTheText) {
+  // "Prüfung ✓ 価格": characters of one, two and three UTF-8 bytes.
+  const OLECHAR text[] = u"Pr\u00FCfung \u2713 \u4FA1\u683C";
+  BSTR s = SysAllocString(text);
+  TestServiceObject so;
+  so.m_lBinaryConversion = 0;
+  struct Case {
+    std::optional<std::string> page;
+    std::string bytes;
+  } cases[] = {
+      {std::nullopt, "Pr\xC3\xBC" "fung \xE2\x9C\x93 \xE4\xBE\xA1\xE6\xA0\xBC"},
+      {"65001", "Pr\xC3\xBC" "fung \xE2\x9C\x93 \xE4\xBE\xA1\xE6\xA0\xBC"},
+      {"1252", "Pr\xFC" "fung ? ??"},  // 1252 lacks the last three
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page.value_or("default"));
+    ScopedCodePage page(c.page);
+    long error = -1;
+    EXPECT_EQ(Bytes(so.ConvertToBinary(&s, &error)), c.bytes);
+    EXPECT_EQ(error, 0);
+  }
+  SysFreeString(s);
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+// The record functions: each builds its lines and writes them at once.
+#include <opossvc/trace.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "trace/trace_text.h"
+#include "trace/trace_writer.h"
+
+namespace {
+
+using opossvc::detail::WriteTraceRecord;
+
+std::string_view ValueBytes(const char* value, int length) {
+  if (value == nullptr) return {};
+  return length > 0 ? std::string_view(value, static_cast<size_t>(length)) : std::string_view(value);
+}
+
+void StringRecord(CStdioFile* file, const char* object, const char* property, char separator,
+                  const char* value, int length) {
+  if (file == nullptr) return;
+  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
+  opossvc::detail::AppendQuoted(record, ValueBytes(value, length));
+  record += '\n';
+  WriteTraceRecord(file, record);
+}
+
+void BooleanRecord(CStdioFile* file, const char* object, const char* property, char separator,
+                   int value) {
+  if (file == nullptr) return;
+  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
+  opossvc::detail::AppendBoolean(record, value);
+  record += '\n';
+  WriteTraceRecord(file, record);
+}
+
+void NumberRecord(CStdioFile* file, const char* object, const char* property, char separator,
+                  long value) {
+  if (file == nullptr) return;
+  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
+  opossvc::detail::AppendNumber(record, static_cast<LONG>(value));
+  record += '\n';
+  WriteTraceRecord(file, record);
+}
+
+void CurrencyRecord(CStdioFile* file, const char* object, const char* property, char separator,
+                    const CY& value) {
+  if (file == nullptr) return;
+  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
+  opossvc::detail::AppendCurrency(record, value);
+  record += '\n';
+  WriteTraceRecord(file, record);
+}
+
+}  // namespace
+
+void OnGetProp(CStdioFile* file, const char* object, const char* property, const char* value,
+               int length) {
+  StringRecord(file, object, property, ':', value, length);
+}
+
+void OnGetProp(CStdioFile* file, const char* object, const char* property, int value) {
+  BooleanRecord(file, object, property, ':', value);
+}
+
+void OnGetProp(CStdioFile* file, const char* object, const char* property, long value) {
+  NumberRecord(file, object, property, ':', value);
+}
+
+void OnGetProp(CStdioFile* file, const char* object, const char* property, CY value) {
+  CurrencyRecord(file, object, property, ':', value);
+}
+
+void OnSetProp(CStdioFile* file, const char* object, const char* property, const char* value,
+               int length) {
+  StringRecord(file, object, property, '=', value, length);
+}
+
+void OnSetProp(CStdioFile* file, const char* object, const char* property, int value) {
+  BooleanRecord(file, object, property, '=', value);
+}
+
+void OnSetProp(CStdioFile* file, const char* object, const char* property, long value) {
+  NumberRecord(file, object, property, '=', value);
+}
+
+void OnSetProp(CStdioFile* file, const char* object, const char* property, CY value) {
+  CurrencyRecord(file, object, property, '=', value);
+}
+
+void OnMethod(CStdioFile* file, const char* object, const char* method, int direction,
+              const char* types, ...) {
+  if (file == nullptr) return;
+  va_list args;
+  va_start(args, types);
+  std::string record = opossvc::detail::MethodRecord(object, method, direction, types, args);
+  va_end(args);
+  WriteTraceRecord(file, record);
+}
+
+void PutResultCode(CStdioFile* file, const char* object, long result, long extended) {
+  if (file == nullptr) return;
+  WriteTraceRecord(file, opossvc::detail::ResultRecord(object, static_cast<LONG>(result),
+                                                       static_cast<LONG>(extended)));
+}
