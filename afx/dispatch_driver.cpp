@@ -395,7 +395,7 @@ void COleDispatchDriver::GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvPr
                                                       pvProp, nullptr);
 }
 
-void COleDispatchDriver::SetProperty(DISPID dwDispID, VARTYPE vtProp, ...) {
+void COleDispatchDriver::SetPropertyArgs(DISPID dwDispID, int vtProp, ...) {
   va_list argList;
   va_start(argList, vtProp);
   // VT_BSTR is the 8-bit string here; a VT_BYREF type becomes its by-ref byte.

@@ -62,7 +62,7 @@ class ClassList {
   }
 
   std::mutex mutex_;
-  AFX_CLASSINIT* head_ OPOSSVC_GUARDED_BY(mutex_) = nullptr;
+  AFX_CLASSINIT* head_ = nullptr;  // guarded by mutex_
 };
 
 }  // namespace

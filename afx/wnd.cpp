@@ -41,7 +41,7 @@ class WndMap {
 
  private:
   std::mutex mutex_;
-  std::unordered_map<HWND, CWnd*> map_ OPOSSVC_GUARDED_BY(mutex_);
+  std::unordered_map<HWND, CWnd*> map_;  // guarded by mutex_
 };
 
 // The object whose CreateEx is running on this thread, until the creation
@@ -64,7 +64,7 @@ class ClassNames {
 
  private:
   std::mutex mutex_;
-  std::set<std::string> names_ OPOSSVC_GUARDED_BY(mutex_);
+  std::set<std::string> names_;  // guarded by mutex_
 };
 
 }  // namespace

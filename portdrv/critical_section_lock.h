@@ -1,6 +1,8 @@
-// Holds a critical section for the lifetime of a scope.
+// Hold a critical section for the lifetime of a scope.
 #ifndef OPOSSVC_PORTDRV_CRITICAL_SECTION_LOCK_H_
 #define OPOSSVC_PORTDRV_CRITICAL_SECTION_LOCK_H_
+
+#include <atomic>
 
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/sync.h>
@@ -15,6 +17,25 @@ class OPOSSVC_SCOPED_CAPABILITY CriticalSectionLock {
   ~CriticalSectionLock() OPOSSVC_RELEASE() { LeaveCriticalSection(cs_); }
   CriticalSectionLock(const CriticalSectionLock&) = delete;
   CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+ private:
+  CRITICAL_SECTION* cs_;
+};
+
+// As CriticalSectionLock, counting the caller in `waiters` while it waits,
+// so that a thread that takes the lock over and over can let it in.
+class OPOSSVC_SCOPED_CAPABILITY CountedCriticalSectionLock {
+ public:
+  CountedCriticalSectionLock(CRITICAL_SECTION* cs, std::atomic<LONG>* waiters)
+      OPOSSVC_ACQUIRE(*cs)
+      : cs_(cs) {
+    waiters->fetch_add(1);
+    EnterCriticalSection(cs_);
+    waiters->fetch_sub(1);
+  }
+  ~CountedCriticalSectionLock() OPOSSVC_RELEASE() { LeaveCriticalSection(cs_); }
+  CountedCriticalSectionLock(const CountedCriticalSectionLock&) = delete;
+  CountedCriticalSectionLock& operator=(const CountedCriticalSectionLock&) = delete;
 
  private:
   CRITICAL_SECTION* cs_;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include <opossvc/portdrv.h>
@@ -22,6 +23,7 @@
 #include "portdrv/line_mode.h"
 #include "portdrv/output_queue.h"
 
+using opossvc::detail::CountedCriticalSectionLock;
 using opossvc::detail::CriticalSectionLock;
 using opossvc::detail::OutputRecord;
 
@@ -64,7 +66,7 @@ bool CPortdrv::PrepareHandshake() {
 long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, int immediate,
                            int handshake, long outputId) {
   {
-    CriticalSectionLock queue(&QueueLock);
+    CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters);
     if (QueueOpen == 0) return OPOSSVC_E_NOT_CLIENT;
     OutputRecord record;
     record.svc = svc;
@@ -91,7 +93,7 @@ long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, i
 long CPortdrv::ClearOutputBuffer(CSvcBase* svc) {
   if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
   if (svc == nullptr) return OPOSSVC_E_NO_SERVICE;
-  CriticalSectionLock queue(&QueueLock);
+  CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters);
   const long result = ClearNoImmOutputBuffer(svc);
   if (svc == CurrentSvc) {
     CriticalSectionLock port(&PortLock);
@@ -129,6 +131,10 @@ bool CPortdrv::OutputStopped(DWORD session) const {
          Session.load(std::memory_order_relaxed) != session;
 }
 
+void CPortdrv::YieldToQueueWaiters(DWORD session) const {
+  while (QueueWaiters.load() != 0 && !OutputStopped(session)) std::this_thread::yield();
+}
+
 bool CPortdrv::Pause(HANDLE event, DWORD ms) {
   return WaitForSingleObject(event, std::max<DWORD>(ms, 1)) == WAIT_OBJECT_0;
 }
@@ -139,6 +145,7 @@ void CPortdrv::PortOutputProc() {
   WriteStalled = 0;
   while (!OutputStopped(session)) {
     bool work = false;
+    YieldToQueueWaiters(session);
     {
       CriticalSectionLock queue(&QueueLock);
       if (OutputPending != 0) {
@@ -159,6 +166,7 @@ void CPortdrv::PortOutputProc() {
         Pause(OutputWake, IdleSleep.load(std::memory_order_relaxed));
       }
       if (OutputStopped(session)) return;
+      YieldToQueueWaiters(session);
       CriticalSectionLock queue(&QueueLock);
       if (Queue->empty()) {
         OutputPending = 0;
@@ -172,6 +180,7 @@ CPortdrv::PassResult CPortdrv::OutputPass(DWORD session) {
   if (OutputStopped(session)) return PassResult::kStop;
   OutputNotice notice;
   PassResult result;
+  YieldToQueueWaiters(session);
   {
     CriticalSectionLock queue(&QueueLock);
     result = WriteFront(session, &notice);
@@ -262,11 +271,21 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
   return PassResult::kDone;
 }
 
+// The write itself runs without PortLock: held back by flow control it may
+// take its whole time-out, and the input thread must go on reading, holding
+// input back and watching the lines meanwhile. The handle stays valid: it is
+// closed only after this thread has ended, and the only other calls that
+// act on the transmit side (ClearOutputBuffer's purge) need QueueLock, which
+// this thread holds.
 DWORD CPortdrv::WriteChunk(const char* data, DWORD size) {
-  CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return 0;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  {
+    CriticalSectionLock port(&PortLock);
+    handle = PortHandle;
+  }
+  if (handle == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
-  WriteFile(PortHandle, data, size, &written, nullptr);
+  WriteFile(handle, data, size, &written, nullptr);
   return std::min(written, size);
 }
 

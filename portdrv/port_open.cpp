@@ -96,6 +96,7 @@ CPortdrv::CPortdrv()
       DemotionDone(1),
       CurrentSvc(nullptr),
       QueueOpen(0),
+      QueueWaiters(0),
       Closing(0),
       SessionHandle(INVALID_HANDLE_VALUE),
       Session(0),
@@ -391,7 +392,7 @@ long CPortdrv::PortClose(CSvcBase* svc) {
     CriticalSectionLock open(&OpenLock);
     if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
     {
-      CriticalSectionLock queue(&QueueLock);
+      opossvc::detail::CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters);
       if (Queue->HasRecordOf(svc)) return OPOSSVC_E_OUTPUT_PENDING;
       if (!ClientArray->RemoveFirst(svc)) return OPOSSVC_E_NOT_CLIENT;
       if (CurrentSvc == svc && !ClientArray->Contains(svc)) CurrentSvc = nullptr;

@@ -18,22 +18,6 @@ constexpr BYTE kOneLong[] = VTS_I4;
 constexpr BYTE kDirectIOParams[] = VTS_I4 VTS_PI4 VTS_PBSTR;
 constexpr BYTE kErrorParams[] = VTS_I4 VTS_I4 VTS_I4 VTS_PI4;
 
-// A long handed to the control object by reference is a 32-bit VT_I4: it
-// travels in a 32-bit copy that is written back after the call, also when
-// the call raises.
-class ByRefLong {
- public:
-  explicit ByRefLong(long* target) : target_(target), value_(static_cast<LONG>(*target)) {}
-  ~ByRefLong() { *target_ = value_; }
-  ByRefLong(const ByRefLong&) = delete;
-  ByRefLong& operator=(const ByRefLong&) = delete;
-  LONG* get() { return &value_; }
-
- private:
-  long* target_;
-  LONG value_;
-};
-
 }  // namespace
 
 unsigned long CSvcBase::GetIDsOfEvents(IDispatch* pDispatch) {
@@ -51,12 +35,12 @@ unsigned long CSvcBase::GetIDsOfEvents(IDispatch* pDispatch) {
 
 long CSvcBase::DIO_FireEventCtrl(long* pData) {
   long unused = -1;
-  ByRefLong data(pData != nullptr ? pData : &unused);
+  long* data = pData != nullptr ? pData : &unused;
   BSTR string = SysAllocStringLen(nullptr, 0);
   long result = 0;
   try {
     m_dispCO.InvokeHelper(m_dispidEvents[kDirectIO], DISPATCH_METHOD, VT_I4, &result,
-                          kDirectIOParams, kCompletionCommand, data.get(), &string);
+                          kDirectIOParams, kCompletionCommand, data, &string);
   } catch (...) {
     SysFreeString(string);
     throw;
@@ -85,9 +69,8 @@ long CSvcBase::SODirectIO(long lEventNumber, long* pData, BSTR* pString) {
   if (m_dwEventMask & MaskBit(kSODirectIO)) {
     long unused_data = 0;
     BSTR unused_string = nullptr;
-    ByRefLong data(pData != nullptr ? pData : &unused_data);
     m_dispCO.InvokeHelper(m_dispidEvents[kSODirectIO], DISPATCH_METHOD, VT_EMPTY, nullptr,
-                          kDirectIOParams, lEventNumber, data.get(),
+                          kDirectIOParams, lEventNumber, pData != nullptr ? pData : &unused_data,
                           pString != nullptr ? pString : &unused_string);
     if (pString == nullptr) SysFreeString(unused_string);
   }
@@ -98,10 +81,9 @@ long CSvcBase::SOError(long lResultCode, long lResultCodeExtended, long lErrorLo
                        long* pErrorResponse) {
   if (m_dwEventMask & MaskBit(kSOError)) {
     long unused_response = 0;
-    ByRefLong response(pErrorResponse != nullptr ? pErrorResponse : &unused_response);
     m_dispCO.InvokeHelper(m_dispidEvents[kSOError], DISPATCH_METHOD, VT_EMPTY, nullptr,
                           kErrorParams, lResultCode, lResultCodeExtended, lErrorLocus,
-                          response.get());
+                          pErrorResponse != nullptr ? pErrorResponse : &unused_response);
   }
   return CompleteEventFiring();
 }

@@ -16,6 +16,7 @@
 #include <opossvc/win32/comm.h>
 #include <opossvc/win32/drives.h>
 #include <opossvc/win32/files.h>
+#include <opossvc/win32/gdi.h>
 #include <opossvc/win32/messages.h>
 #include <opossvc/win32/oleauto.h>
 #include <opossvc/win32/registry.h>
@@ -30,6 +31,7 @@
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/collections.h>
 #include <opossvc/afx/exceptions.h>
+#include <opossvc/afx/gdi.h>
 #include <opossvc/afx/dispatch_driver.h>
 #include <opossvc/afx/stdiofile.h>
 #include <opossvc/afx/winthread.h>
@@ -40,5 +42,8 @@
 #include <opossvc/svcbase.h>
 #include <opossvc/registry.h>
 #include <opossvc/portdrv.h>
+#include <opossvc/trace.h>
+#include <opossvc/util.h>
+#include <opossvc/drawing.h>
 
 #endif  // OPOSSVC_OPOSSVC_H_

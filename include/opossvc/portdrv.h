@@ -209,6 +209,7 @@ class CPortdrv {
   DWORD WriteChunk(const char* data, DWORD size) OPOSSVC_EXCLUDES(PortLock);
   bool DeviceReadyNow() OPOSSVC_EXCLUDES(PortLock);
   bool OutputStopped(DWORD session) const;
+  void YieldToQueueWaiters(DWORD session) const;
   // Waits up to ms (at least 1) for the event; true when it was set.
   bool Pause(HANDLE event, DWORD ms);
 
@@ -284,6 +285,10 @@ class CPortdrv {
   CRITICAL_SECTION OpenLock OPOSSVC_ACQUIRED_BEFORE(QueueLock);
   // Records can be queued only while this is set (cleared with the queue).
   LONG QueueOpen OPOSSVC_GUARDED_BY(QueueLock);
+  // Callers waiting for QueueLock. The output thread lets them in before it
+  // takes the lock for its next pass, so that a record that keeps timing out
+  // cannot starve PortOutputData and ClearOutputBuffer.
+  std::atomic<LONG> QueueWaiters;
   // Set from the start to the end of a last PortClose, with the ids of the
   // threads it waits for.
   LONG Closing OPOSSVC_GUARDED_BY(OpenLock);

@@ -4,7 +4,8 @@
 // a name without a leading '/' is below /dev; data = "COMn"; the first match wins); an unmapped
 // "COMn" is /dev/ttyS<n-1>. The device is opened O_NOCTTY | O_NONBLOCK and held exclusively
 // (TIOCEXCL against other programs, flock against other opens by root or by this process), and
-// put in raw mode at once, so nothing of the tty's line discipline touches the bytes.
+// put in raw mode at once, so nothing of the tty's line discipline touches the bytes. A tty that
+// another program holds exclusively (TIOCGEXCL) counts as busy even for root.
 //
 // DCB to termios: any rate (termios2 with BOTHER for rates that have no Bxxx constant), 5 to 8
 // data bits, parity none/odd/even/mark/space (CMSPAR), one, one and a half (5 data bits) or two
@@ -763,6 +764,10 @@ DWORD OpenTermiosCommPort(int number, std::unique_ptr<CommPort>* port) {
     // Not a terminal: nothing a COM name can mean.
     return fail(IsNoSuchIoctl(errno) ? ERROR_FILE_NOT_FOUND : OpenError(errno));
   }
+  // A tty that another program holds exclusively is busy, also for root, whom TIOCEXCL does
+  // not stop; its settings are not touched.
+  int exclusive = 0;
+  if (calls.ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return fail(ERROR_ACCESS_DENIED);
   if (calls.ioctl(fd, TIOCEXCL, nullptr) != 0 && errno == EBUSY) {
     return fail(ERROR_ACCESS_DENIED);
   }

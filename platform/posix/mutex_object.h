@@ -29,11 +29,12 @@ class MutexObject : public Waitable, public ThreadExitObserver {
 std::shared_ptr<MutexObject> MakeLocalMutex(bool initially_owned);
 
 // The system-wide mutex of `name`: opens it, or with `create` makes it when
-// no process has it (*created tells which). Null with the last error set
+// no process has it (*created tells which; a mutex made here is owned by the
+// calling thread when initially_owned). Null with the last error set
 // (ERROR_FILE_NOT_FOUND when opening a name nobody created,
 // ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY, ...).
 std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create,
-                                             bool* created);
+                                             bool initially_owned, bool* created);
 
 // The POSIX shared-memory object that holds the lock of a named mutex.
 std::string SystemMutexShmName(const ObjectName& name);

@@ -23,9 +23,7 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <new>
 
 #include <opossvc/win32/errors.h>
@@ -119,10 +117,11 @@ class SystemMutex final : public MutexObject,
                           public std::enable_shared_from_this<SystemMutex> {
  public:
   SystemMutex(std::string shm_name, int fd, SharedBlock* block)
-      : shm_name_(std::move(shm_name)), fd_(fd), block_(block) {}
+      : shm_name_(std::move(shm_name)), fd_(fd), block_(block), process_(getpid()) {}
 
   ~SystemMutex() override {
-    {
+    // A forked child's copy of the object does not hold a count of its own.
+    if (getpid() == process_) {
       ScopedFlock lock(fd_);
       if (block_->users.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         block_->magic.store(kDead, std::memory_order_release);
@@ -133,10 +132,14 @@ class SystemMutex final : public MutexObject,
     close(fd_);
   }
 
-  bool Ready() override { return true; }
+  // Records the ownership of a lock that OpenSystemMutex took for the
+  // calling thread.
+  void AdoptLock() { Acquired(false); }
+
+  bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return true; }
   bool IsPolled() const override { return true; }
 
-  Grant Take() override {
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) {
     switch (pthread_mutex_trylock(&block_->mutex)) {
       case 0:
         return Acquired(false);
@@ -148,29 +151,25 @@ class SystemMutex final : public MutexObject,
     }
   }
 
-  void Untake(Grant grant) override {
+  void Untake(Grant grant) override OPOSSVC_REQUIRES(g_wait_lock) {
     if (grant == Grant::kAbandoned) block_->abandoned = 1;
     if (ReleaseOneLevel()) WakeWaiters();
   }
 
+  // An unbounded wait blocks in the system's lock, which hands the mutex
+  // over the moment it is released (or its owner dies). Bounded waits use
+  // the polling loop instead, which keeps time by the monotonic clock (the
+  // system's timed lock would measure it on the adjustable real-time clock).
   std::optional<DWORD> WaitAlone(DWORD milliseconds) override {
-    int rc;
-    if (milliseconds == INFINITE) {
-      rc = pthread_mutex_lock(&block_->mutex);
-    } else {
-      rc = TimedLock(milliseconds);
-    }
-    switch (rc) {
+    if (milliseconds != INFINITE) return std::nullopt;
+    switch (pthread_mutex_lock(&block_->mutex)) {
       case 0:
         return Acquired(false) == Grant::kAbandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0;
       case EOWNERDEAD:
         pthread_mutex_consistent(&block_->mutex);
         Acquired(true);
         return WAIT_ABANDONED_0;
-      case ETIMEDOUT:
-      case EBUSY:
-        return WAIT_TIMEOUT;
-      default:
+      default:  // ENOTRECOVERABLE; EAGAIN (recursion limit)
         SetLastError(ERROR_GEN_FAILURE);
         return WAIT_FAILED;
     }
@@ -228,27 +227,10 @@ class SystemMutex final : public MutexObject,
     return last;
   }
 
-  int TimedLock(DWORD milliseconds) {
-    // The lock's deadline is on the real-time clock; a change of that clock
-    // that ends the wait early is caught by re-checking the monotonic one.
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return pthread_mutex_trylock(&block_->mutex);
-      timespec ts;
-      clock_gettime(CLOCK_REALTIME, &ts);
-      int64_t ns = static_cast<int64_t>(ts.tv_nsec) + left.count();
-      ts.tv_sec += static_cast<time_t>(ns / 1000000000);
-      ts.tv_nsec = static_cast<long>(ns % 1000000000);
-      int rc = pthread_mutex_timedlock(&block_->mutex, &ts);
-      if (rc != ETIMEDOUT) return rc;
-    }
-  }
-
   const std::string shm_name_;
   const int fd_;
   SharedBlock* const block_;
+  const pid_t process_;  // the process that counted itself in block_->users
   // This process's view of the owner: the owning thread's serial (0: none
   // here) and its recursion depth. Written only by the owning thread while
   // it holds block_->mutex; other threads read owner_ only to learn that
@@ -281,7 +263,7 @@ std::string SystemMutexShmName(const ObjectName& name) {
 }
 
 std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create,
-                                             bool* created) {
+                                             bool initially_owned, bool* created) {
   *created = false;
   const std::string shm_name = SystemMutexShmName(name);
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
@@ -326,11 +308,16 @@ std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create
           block->users.fetch_add(1, std::memory_order_acq_rel);
           initialised = true;
           *created = true;
+          // Taken before any other process can see the block, so the
+          // creator's initial ownership is never lost to a quicker opener.
+          if (initially_owned) pthread_mutex_lock(&block->mutex);
         }
       }
     }
     if (initialised) {
-      return std::make_shared<SystemMutex>(shm_name, fd, static_cast<SharedBlock*>(map));
+      auto mutex = std::make_shared<SystemMutex>(shm_name, fd, static_cast<SharedBlock*>(map));
+      if (*created && initially_owned) mutex->AdoptLock();
+      return mutex;
     }
     if (map != MAP_FAILED) munmap(map, sizeof(SharedBlock));
     close(fd);

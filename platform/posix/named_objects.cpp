@@ -53,14 +53,15 @@ class NamedObjectTable {
   }
 
  private:
-  void SweepExpired() OPOSSVC_REQUIRES(mutex_) {
+  // Needs mutex_ held.
+  void SweepExpired() {
     for (auto it = objects_.begin(); it != objects_.end();) {
       it = it->second.expired() ? objects_.erase(it) : std::next(it);
     }
   }
 
   std::mutex mutex_;
-  std::map<std::string, std::weak_ptr<Waitable>> objects_ OPOSSVC_GUARDED_BY(mutex_);
+  std::map<std::string, std::weak_ptr<Waitable>> objects_;  // guarded by mutex_
 };
 
 }  // namespace

@@ -35,8 +35,8 @@ class Event final : public Waitable {
  public:
   Event(bool manual_reset, bool signaled) : manual_reset_(manual_reset), signaled_(signaled) {}
 
-  bool Ready() override { return signaled_; }
-  Grant Take() override {
+  bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return signaled_; }
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) {
     if (!manual_reset_) signaled_ = false;
     return Grant::kSignaled;
   }
@@ -62,8 +62,8 @@ class Semaphore final : public Waitable {
  public:
   Semaphore(LONG count, LONG maximum) : count_(count), maximum_(maximum) {}
 
-  bool Ready() override { return count_ > 0; }
-  Grant Take() override {
+  bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return count_ > 0; }
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) {
     --count_;
     return Grant::kSignaled;
   }
@@ -89,11 +89,11 @@ class Semaphore final : public Waitable {
 
 class LocalMutex final : public MutexObject, public std::enable_shared_from_this<LocalMutex> {
  public:
-  bool Ready() override {
+  bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) {
     return owner_ == 0 || owner_ == CurrentThreadSerial();
   }
 
-  Grant Take() override {
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) {
     const uint64_t self = CurrentThreadSerial();
     if (owner_ == self) {
       ++depth_;
@@ -259,16 +259,14 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
   if (name.key.empty()) return Insert(MakeLocalMutex(bInitialOwner != FALSE), false);
   bool created = false;
   bool existed = false;
+  // Only the creator of the mutex takes it at creation, as on Win32.
   std::shared_ptr<Waitable> object = FindOrMakeNamed(
       name, &IsKind<MutexObject>,
-      [&]() -> std::shared_ptr<Waitable> { return OpenSystemMutex(name, true, &created); },
+      [&]() -> std::shared_ptr<Waitable> {
+        return OpenSystemMutex(name, true, bInitialOwner != FALSE, &created);
+      },
       &existed);
   if (!object) return nullptr;
-  // Only the creator of the mutex may take it at creation, as on Win32.
-  if (created && bInitialOwner) {
-    WaitLockHolder lock;
-    object->Take();
-  }
   return Insert(std::move(object), !created);
 }
 
@@ -284,7 +282,7 @@ HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpNa
   bool existed = false;
   std::shared_ptr<Waitable> object = FindOrMakeNamed(
       name, &IsKind<MutexObject>,
-      [&]() -> std::shared_ptr<Waitable> { return OpenSystemMutex(name, false, &created); },
+      [&]() -> std::shared_ptr<Waitable> { return OpenSystemMutex(name, false, false, &created); },
       &existed);
   if (!object) return nullptr;
   return Insert(std::move(object), false);

@@ -27,8 +27,8 @@ class ThreadObject final : public Waitable {
  public:
   ThreadObject(bool suspended) : suspend_count_(suspended ? 1 : 0) {}
 
-  bool Ready() override { return ended_; }
-  Grant Take() override { return Grant::kSignaled; }
+  bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return ended_; }
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) { return Grant::kSignaled; }
 
   // Runs on the new thread: reports its id, then waits for ResumeThread if
   // it was created suspended.

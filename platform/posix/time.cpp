@@ -14,9 +14,10 @@ namespace {
 std::atomic<uint64_t> tick_bias{0};
 std::atomic<LocalTimeSource> local_time_source{nullptr};
 
+// Time since boot, suspended time included, as the tick count counts it.
 uint64_t MonotonicMilliseconds() {
   timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
+  clock_gettime(CLOCK_BOOTTIME, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 

@@ -70,7 +70,7 @@ class SentMessage final : public Waitable {
       : hwnd(hwnd), message(message), wparam(wparam), lparam(lparam) {}
 
   bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return state == State::kDone; }
-  Grant Take() override { return Grant::kSignaled; }
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) { return Grant::kSignaled; }
 
   // Completes the message and wakes its sender.
   void Complete(LRESULT value, bool did_fail) OPOSSVC_REQUIRES(g_wait_lock);
@@ -108,7 +108,7 @@ class MessageQueue final : public Waitable,
   explicit MessageQueue(DWORD thread_id) : thread_id(thread_id) {}
 
   bool Ready() override OPOSSVC_REQUIRES(g_wait_lock);
-  Grant Take() override { return Grant::kSignaled; }
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) { return Grant::kSignaled; }
   void OnThreadExit() override OPOSSVC_EXCLUDES(g_wait_lock);
 
   // The first posted message that the filter takes, or posted_.end().

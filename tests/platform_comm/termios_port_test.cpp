@@ -3,6 +3,7 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -36,7 +37,11 @@ constexpr char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 // What the injected system calls do; set by a test, read by the calls on the port's threads.
 struct FaultPlan {
-  std::atomic<int> eintr{0};        // calls left to fail with EINTR (read, write, poll, ioctl)
+  // Calls of each kind left to fail with EINTR.
+  std::atomic<int> eintr_reads{0};
+  std::atomic<int> eintr_writes{0};
+  std::atomic<int> eintr_polls{0};
+  std::atomic<int> eintr_ioctls{0};
   std::atomic<int> eio_reads{0};    // reads left to fail with EIO, the device still there
   std::atomic<size_t> write_limit{0};  // most bytes a write takes; 0 for no limit
   std::atomic<bool> vanished{false};   // the device is gone: hang-up and EIO
@@ -47,10 +52,10 @@ struct FaultPlan {
 };
 FaultPlan plan;
 
-bool TakeEintr() {
-  int left = plan.eintr.load();
+bool TakeOne(std::atomic<int>& budget) {
+  int left = budget.load();
   while (left > 0) {
-    if (plan.eintr.compare_exchange_weak(left, left - 1)) return true;
+    if (budget.compare_exchange_weak(left, left - 1)) return true;
   }
   return false;
 }
@@ -63,22 +68,21 @@ int FaultOpen(const char* path, int flags) {
 int FaultClose(int fd) { return SystemCommSyscalls().close(fd); }
 ssize_t FaultRead(int fd, void* buffer, size_t size) {
   ++plan.calls;
-  if (TakeEintr()) return errno = EINTR, -1;
+  if (TakeOne(plan.eintr_reads)) return errno = EINTR, -1;
   if (plan.vanished) return errno = EIO, -1;
-  int left = plan.eio_reads.load();
-  if (left > 0 && plan.eio_reads.compare_exchange_strong(left, left - 1)) return errno = EIO, -1;
+  if (TakeOne(plan.eio_reads)) return errno = EIO, -1;
   return SystemCommSyscalls().read(fd, buffer, size);
 }
 ssize_t FaultWrite(int fd, const void* data, size_t size) {
   ++plan.calls;
-  if (TakeEintr()) return errno = EINTR, -1;
+  if (TakeOne(plan.eintr_writes)) return errno = EINTR, -1;
   if (plan.vanished) return errno = EIO, -1;
   size_t limit = plan.write_limit;
   return SystemCommSyscalls().write(fd, data, limit ? std::min(size, limit) : size);
 }
 int FaultPoll(pollfd* fds, nfds_t count, int timeout_ms) {
   ++plan.calls;
-  if (TakeEintr()) return errno = EINTR, -1;
+  if (TakeOne(plan.eintr_polls)) return errno = EINTR, -1;
   if (plan.vanished) {
     for (nfds_t i = 0; i < count; ++i) fds[i].revents = 0;
     fds[0].revents = POLLHUP;  // the device is always the first descriptor
@@ -88,7 +92,7 @@ int FaultPoll(pollfd* fds, nfds_t count, int timeout_ms) {
 }
 int FaultIoctl(int fd, unsigned long request, void* argument) {
   ++plan.calls;
-  if (TakeEintr()) return errno = EINTR, -1;
+  if (TakeOne(plan.eintr_ioctls)) return errno = EINTR, -1;
   if (plan.vanished) return errno = EIO, -1;
   int result = SystemCommSyscalls().ioctl(fd, request, argument);
   if (result == 0 && request == TCSETS2) {
@@ -113,7 +117,7 @@ termios2 LastSettings() {
 class TermiosPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    plan.eintr = 0;
+    plan.eintr_reads = plan.eintr_writes = plan.eintr_polls = plan.eintr_ioctls = 0;
     plan.eio_reads = 0;
     plan.write_limit = 0;
     plan.vanished = false;
@@ -128,6 +132,13 @@ class TermiosPortTest : public ::testing::Test {
 
   void Map(const std::string& device, const std::string& com) {
     ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kSerialComm, device, com), ERROR_SUCCESS);
+  }
+  void Unmap(const std::string& device) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialComm, 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, device.c_str()), ERROR_SUCCESS);
+    RegCloseKey(key);
   }
   void Open() {
     handle_ = OpenPort("COM201");
@@ -235,6 +246,17 @@ TEST_F(TermiosPortTest, OpenIsExclusive) {
   ASSERT_TRUE(CloseHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
   Open();
+}
+
+TEST_F(TermiosPortTest, TerminalHeldExclusivelyByAnotherProgramIsBusy) {
+  int other = open(pty_.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+  EXPECT_EQ(OpenPort("COM201"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  ASSERT_EQ(ioctl(other, TIOCNXCL), 0);
+  Open();
+  close(other);
 }
 
 TEST_F(TermiosPortTest, NamesReachTheMappedDevice) {
@@ -366,19 +388,22 @@ TEST_F(TermiosPortTest, CloseEndsAWaitingRead) {
 TEST_F(TermiosPortTest, InterruptedCallsAreRetried) {
   Open();
   ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 5000, 0, 5000));
-  plan.eintr = 40;
+  plan.eintr_ioctls = 3;
   DCB dcb = State();
   dcb.BaudRate = 38400;
   ASSERT_TRUE(SetCommState(handle_, &dcb));
+  plan.eintr_writes = 3;
   const std::string bytes = AllByteValues();
   WriteResult written = WritePort(handle_, bytes);
   ASSERT_TRUE(written.ok);
   EXPECT_EQ(written.written, bytes.size());
   EXPECT_EQ(pty_.Read(bytes.size()), bytes);
+  plan.eintr_polls = 3;
+  plan.eintr_reads = 3;
   pty_.Write(bytes);
   EXPECT_EQ(ReadPort(handle_, static_cast<DWORD>(bytes.size())).bytes, bytes);
-  DWORD status = 0;
-  EXPECT_TRUE(GetCommModemStatus(handle_, &status));
+  EXPECT_EQ(plan.eintr_ioctls + plan.eintr_writes + plan.eintr_polls + plan.eintr_reads, 0)
+      << "every injected interruption was met";
 }
 
 TEST_F(TermiosPortTest, ShortWritesAreCompleted) {
@@ -454,6 +479,7 @@ TEST_F(TermiosPortTest, HungUpTerminalEndsReadsAndWrites) {
   EXPECT_TRUE(CloseHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
 
+  Unmap(pty_.slave_path());
   Pty replacement;
   Map(replacement.slave_path(), "COM201");
   Open();

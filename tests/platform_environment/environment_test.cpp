@@ -15,20 +15,12 @@ class Environment {
  public:
   void Set(const char* name, std::optional<std::string> value) {
     const char* old = std::getenv(name);
-    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    if (value) {
-      setenv(name, value->c_str(), 1);
-    } else {
-      unsetenv(name);
-    }
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
   }
   ~Environment() {
     for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) {
-        setenv(it->first.c_str(), it->second->c_str(), 1);
-      } else {
-        unsetenv(it->first.c_str());
-      }
+      it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
     }
   }
 

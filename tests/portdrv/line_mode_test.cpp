@@ -50,7 +50,7 @@ TEST(LineMode, DcbOfEachMode) {
       {2, 1, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
+    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
     DCB dcb = PortDcb();
     EXPECT_EQ(ApplyLineSettings(Settings(c.handShake, c.hydra), &dcb), c.rtsRaised);
     EXPECT_EQ(dcb.fOutxCtsFlow, c.cts);
@@ -132,7 +132,7 @@ TEST(LineMode, ReadyTest) {
       {1, 1, false, false, false, true}, {4, 1, false, false, false, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
+    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
     EXPECT_EQ(DeviceReady(c.handShake, c.hydra, none), c.none);
     EXPECT_EQ(DeviceReady(c.handShake, c.hydra, cts), c.cts);
     EXPECT_EQ(DeviceReady(c.handShake, c.hydra, dsr), c.dsr);
@@ -249,8 +249,12 @@ TEST(LineMode, WatchedPowerLines) {
   for (const Case& c : cases) {
     const WatchedLines watched = WatchedLinesFor(c.handShake, c.hydra);
     ASSERT_EQ(watched.count, c.count) << c.handShake << c.hydra;
-    if (c.count > 0) EXPECT_EQ(watched.lines[0], c.first);
-    if (c.count > 1) EXPECT_EQ(watched.lines[1], c.second);
+    if (c.count > 0) {
+      EXPECT_EQ(watched.lines[0], c.first);
+    }
+    if (c.count > 1) {
+      EXPECT_EQ(watched.lines[1], c.second);
+    }
   }
 }
 

@@ -4,6 +4,18 @@
 #include <utility>
 
 namespace opossvc::testing {
+namespace {
+
+Notice Make(Notice::Kind kind, long a, long b = 0, long c = 0) {
+  Notice notice;
+  notice.kind = kind;
+  notice.a = a;
+  notice.b = b;
+  notice.c = c;
+  return notice;
+}
+
+}  // namespace
 
 void NoticeLog::Add(Notice notice) {
   {
@@ -28,27 +40,29 @@ RecordingSvc::RecordingSvc(NoticeLog* log) : log_(log != nullptr ? log : &own_lo
 RecordingSvc::~RecordingSvc() = default;
 
 void RecordingSvc::DataUpdate(unsigned char* data, long length) {
-  Notice notice{Notice::kData, length};
+  Notice notice = Make(Notice::kData, length);
   notice.bytes.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
   notice.who = this;
+  received_ += static_cast<size_t>(length);
   log_->Add(std::move(notice));
   if (on_data) on_data(this, data, length);
 }
 
 void RecordingSvc::OutputDataComplete(long outputId) {
-  Notice notice{Notice::kComplete, outputId};
+  Notice notice = Make(Notice::kComplete, outputId);
   notice.who = this;
   log_->Add(std::move(notice));
+  if (on_complete) on_complete(this, outputId);
 }
 
 void RecordingSvc::PortError(long code) {
-  Notice notice{Notice::kError, code};
+  Notice notice = Make(Notice::kError, code);
   notice.who = this;
   log_->Add(std::move(notice));
 }
 
 void RecordingSvc::PowerReport(long kind, int newState, int oldState) {
-  Notice notice{Notice::kPower, kind, newState, oldState};
+  Notice notice = Make(Notice::kPower, kind, newState, oldState);
   notice.who = this;
   log_->Add(std::move(notice));
 }
@@ -70,15 +84,8 @@ std::string RecordingSvc::Received() const {
 }
 
 bool RecordingSvc::WaitForReceived(size_t count, std::chrono::milliseconds timeout) const {
-  return log_->WaitUntil(
-      [this, count](const std::vector<Notice>& all) {
-        size_t total = 0;
-        for (const Notice& n : all) {
-          if (n.who == this && n.kind == Notice::kData) total += n.bytes.size();
-        }
-        return total >= count;
-      },
-      timeout);
+  return log_->WaitUntil([this, count](const std::vector<Notice>&) { return received_ >= count; },
+                         timeout);
 }
 
 bool RecordingSvc::WaitForNotice(Notice::Kind kind, size_t count,

@@ -3,6 +3,7 @@
 #ifndef OPOSSVC_TESTS_PORTDRV_PORTDRV_HELPERS_H_
 #define OPOSSVC_TESTS_PORTDRV_PORTDRV_HELPERS_H_
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -20,7 +21,7 @@ inline constexpr std::chrono::milliseconds kDeadline{10000};
 
 // One notification, in the order received.
 struct Notice {
-  enum Kind { kData, kComplete, kError, kPower } kind;
+  enum Kind { kData, kComplete, kError, kPower } kind = kData;
   long a = 0;  // DataUpdate length, output id, error code, power kind
   long b = 0;  // PowerReport new state
   long c = 0;  // PowerReport old state
@@ -54,12 +55,15 @@ class RecordingSvc : public CSvcBase {
   void PortError(long code) override;
   void PowerReport(long kind, int newState, int oldState) override;
 
-  // Runs inside DataUpdate, after the notice is logged (set before opening).
+  // Run inside DataUpdate and OutputDataComplete, after the notice is
+  // logged. Set them before the port opens.
   std::function<void(RecordingSvc*, unsigned char*, long)> on_data;
+  std::function<void(RecordingSvc*, long)> on_complete;
 
   NoticeLog& log() { return *log_; }
-  // Every byte received through DataUpdate, in order.
+  // Every byte received through DataUpdate, in order, and their count.
   std::string Received() const;
+  size_t ReceivedCount() const { return received_.load(); }
   std::vector<Notice> Notices() const;
   bool WaitForReceived(size_t count, std::chrono::milliseconds timeout = kDeadline) const;
   bool WaitForNotice(Notice::Kind kind, size_t count = 1,
@@ -68,6 +72,7 @@ class RecordingSvc : public CSvcBase {
  private:
   NoticeLog own_log_;
   NoticeLog* log_;
+  std::atomic<size_t> received_{0};
 };
 
 // The device's entry: class, name, port and the REG_DWORD settings.

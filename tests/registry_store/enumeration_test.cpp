@@ -82,34 +82,6 @@ TEST_F(RegistryEnumeration, IndexesFollowChangesMadeThroughAnyHandle) {
   }
 }
 
-TEST_F(RegistryEnumeration, ValuesKeepCreationOrderAcrossDeletes) {
-  ScopedKey other;
-  ASSERT_EQ(Open(base(), "", &other), ERROR_SUCCESS);
-  for (const char* name : {"c", "a", "b"}) ASSERT_EQ(SetText(base(), name, name), ERROR_SUCCESS);
-  ASSERT_EQ(RegDeleteValueA(other.get(), "a"), ERROR_SUCCESS);
-  ASSERT_EQ(SetText(other.get(), "d", "d"), ERROR_SUCCESS);
-  ASSERT_EQ(SetText(other.get(), "C", "again"), ERROR_SUCCESS);
-  EXPECT_EQ(ValueNames(base()), (std::vector<std::string>{"c", "b", "d"}));
-}
-
-TEST_F(RegistryEnumeration, ChangesFromAnotherProcessShowAtOnce) {
-  ScopedKey seed;
-  ASSERT_EQ(Create(base(), "Before", &seed), ERROR_SUCCESS);
-  EXPECT_EQ(SubkeyNames(base()), std::vector<std::string>{"Before"});
-  std::string report = RunInChild([](ChildChecks& checks) {
-    ScopedKey key;
-    checks.ExpectCode(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Listing", &key), ERROR_SUCCESS,
-                      "child opens the key");
-    checks.ExpectCode(RegDeleteKeyA(key.get(), "Before"), ERROR_SUCCESS, "child deletes");
-    ScopedKey made;
-    checks.ExpectCode(Create(key.get(), "After", &made), ERROR_SUCCESS, "child creates");
-    checks.ExpectCode(SetText(key.get(), "From", "child"), ERROR_SUCCESS, "child sets");
-  });
-  EXPECT_EQ(report, "");
-  EXPECT_EQ(SubkeyNames(base()), std::vector<std::string>{"After"});
-  EXPECT_EQ(ValueNames(base()), std::vector<std::string>{"From"});
-}
-
 // One thread keeps adding and removing keys while others list them. Every
 // listing answer must be a whole, existing name or the end of the list.
 TEST_F(RegistryEnumeration, ListingWhileAnotherThreadChangesTheKey) {

@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "tests/registry_store/registry_test_support.h"
 
@@ -24,33 +23,25 @@ LONG SetBytes(HKEY key, const char* name, DWORD type, std::string_view bytes) {
 }
 
 LONG SetText(HKEY key, const char* name, std::string_view text) {
-  std::string with_nul(text);
-  with_nul.push_back('\0');
-  return SetBytes(key, name, REG_SZ, with_nul);
+  return SetBytes(key, name, REG_SZ, std::string(text) + '\0');
 }
 
 std::optional<std::string> ReadBytes(HKEY key, const char* name, DWORD* type) {
   DWORD size = 0;
-  if (RegQueryValueExA(key, name, nullptr, type, nullptr, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
+  if (RegQueryValueExA(key, name, nullptr, type, nullptr, &size) != ERROR_SUCCESS) return {};
   std::string data(size, '\0');
-  if (RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
+  auto* buffer = reinterpret_cast<BYTE*>(data.data());
+  if (RegQueryValueExA(key, name, nullptr, type, buffer, &size) != ERROR_SUCCESS) return {};
   data.resize(size);
   return data;
 }
 
 std::vector<std::string> SubkeyNames(HKEY key) {
   std::vector<std::string> names;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-      break;
-    }
+  char name[256];
+  for (DWORD i = 0, size = sizeof name;
+       RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       ++i, size = sizeof name) {
     names.emplace_back(name, size);
   }
   return names;
@@ -58,53 +49,33 @@ std::vector<std::string> SubkeyNames(HKEY key) {
 
 std::vector<std::string> ValueNames(HKEY key) {
   std::vector<std::string> names;
-  for (DWORD i = 0;; ++i) {
-    char name[16384];
-    DWORD size = sizeof name;
-    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    names.emplace_back(name, size);
+  std::string name(16384, '\0');
+  for (DWORD i = 0, size = 16384;
+       RegEnumValueA(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) ==
+       ERROR_SUCCESS;
+       ++i, size = 16384) {
+    names.emplace_back(name.data(), size);
   }
   return names;
 }
 
 ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
   if (const char* previous = std::getenv(name)) previous_ = previous;
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
+  value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
 ScopedEnv::~ScopedEnv() {
-  if (previous_) {
-    setenv(name_.c_str(), previous_->c_str(), 1);
-  } else {
-    unsetenv(name_.c_str());
-  }
+  previous_ ? setenv(name_.c_str(), previous_->c_str(), 1) : unsetenv(name_.c_str());
 }
 
 bool ChildChecks::Expect(bool ok, const std::string& what) {
-  if (!ok) {
-    std::string line = what + "\n";
-    const char* p = line.data();
-    size_t left = line.size();
-    while (left > 0) {
-      ssize_t n = write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      p += n;
-      left -= static_cast<size_t>(n);
-    }
+  std::string line = what + "\n";
+  for (size_t done = 0; !ok && done < line.size();) {
+    ssize_t n = write(fd_, line.data() + done, line.size() - done);
+    if (n <= 0 && errno != EINTR) break;
+    if (n > 0) done += static_cast<size_t>(n);
   }
   return ok;
-}
-
-bool ChildChecks::ExpectCode(LONG actual, LONG expected, const std::string& what) {
-  return Expect(actual == expected, what + ": got " + std::to_string(actual) + ", expected " +
-                                        std::to_string(expected));
 }
 
 ChildProcess::ChildProcess(const std::function<void(ChildChecks&)>& body) {
@@ -118,87 +89,63 @@ ChildProcess::ChildProcess(const std::function<void(ChildChecks&)>& body) {
     _exit(0);
   }
   close(fds[1]);
-  if (pid_ < 0) {
-    close(fds[0]);
-    return;
-  }
   report_fd_ = fds[0];
 }
 
-ChildProcess::~ChildProcess() {
-  if (!waited_) Wait();
-}
-
 std::string ChildProcess::Wait() {
-  waited_ = true;
-  if (pid_ < 0) return "fork failed\n";
+  if (report_fd_ < 0) return pid_ < 0 ? "fork failed\n" : "";
   std::string report;
   char buffer[512];
-  for (;;) {
-    ssize_t n = read(report_fd_, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    report.append(buffer, static_cast<size_t>(n));
+  for (ssize_t n; (n = read(report_fd_, buffer, sizeof buffer)) != 0;) {
+    if (n > 0) report.append(buffer, static_cast<size_t>(n));
+    if (n < 0 && errno != EINTR) break;
   }
   close(report_fd_);
+  report_fd_ = -1;
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
-  if (WIFSIGNALED(status)) {
-    report += "child died of signal " + std::to_string(WTERMSIG(status)) + "\n";
-  } else if (WEXITSTATUS(status) != 0) {
-    report += "child exited with " + std::to_string(WEXITSTATUS(status)) + "\n";
-  }
+  if (WIFSIGNALED(status)) report += "child died of signal " + std::to_string(WTERMSIG(status));
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0) report += "child exited non-zero";
   return report;
 }
 
-std::string RunInChild(const std::function<void(ChildChecks&)>& body) {
-  return ChildProcess(body).Wait();
-}
-
 Pipe::Pipe() {
-  int fds[2];
-  if (pipe(fds) == 0) {
-    read_fd_ = fds[0];
-    write_fd_ = fds[1];
-  }
+  if (pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
 }
 
 Pipe::~Pipe() {
-  if (read_fd_ >= 0) close(read_fd_);
-  if (write_fd_ >= 0) close(write_fd_);
-}
-
-void Pipe::KeepReadEnd() {
-  if (write_fd_ >= 0) close(write_fd_);
-  write_fd_ = -1;
-}
-
-void Pipe::KeepWriteEnd() {
-  if (read_fd_ >= 0) close(read_fd_);
-  read_fd_ = -1;
-}
-
-bool Pipe::WriteByte(char c) {
-  for (;;) {
-    ssize_t n = write(write_fd_, &c, 1);
-    if (n == 1) return true;
-    if (n < 0 && errno == EINTR) continue;
-    return false;
+  for (int fd : fds_) {
+    if (fd >= 0) close(fd);
   }
 }
 
-bool Pipe::ReadByte(char* c) {
-  char byte = 0;
-  for (;;) {
-    ssize_t n = read(read_fd_, &byte, 1);
-    if (n == 1) {
-      if (c != nullptr) *c = byte;
-      return true;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    return false;
+Pipe& Pipe::Reader() {
+  if (fds_[1] >= 0) close(fds_[1]);
+  fds_[1] = -1;
+  return *this;
+}
+
+Pipe& Pipe::Writer() {
+  if (fds_[0] >= 0) close(fds_[0]);
+  fds_[0] = -1;
+  return *this;
+}
+
+bool Pipe::Send() {
+  char c = 'x';
+  ssize_t n;
+  while ((n = write(fds_[1], &c, 1)) < 0 && errno == EINTR) {
   }
+  return n == 1;
+}
+
+bool Pipe::Receive() {
+  char c;
+  ssize_t n;
+  while ((n = read(fds_[0], &c, 1)) < 0 && errno == EINTR) {
+  }
+  return n == 1;
 }
 
 }  // namespace opossvc::registry_test

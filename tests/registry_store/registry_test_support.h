@@ -69,37 +69,38 @@ class ScopedEnv {
 class ChildChecks {
  public:
   explicit ChildChecks(int fd) : fd_(fd) {}
-  // Records `what` as a failure unless `ok`. Returns `ok`.
+  // Records `what` as a failure unless `ok`; returns `ok`.
   bool Expect(bool ok, const std::string& what);
-  bool ExpectCode(LONG actual, LONG expected, const std::string& what);
+  bool ExpectCode(LONG actual, LONG expected, const std::string& what) {
+    return Expect(actual == expected, what + ": got " + std::to_string(actual));
+  }
 
  private:
   int fd_;
 };
 
-// A forked child that runs checks. Wait() returns its failures, one a line;
-// empty when every check held. A child that dies or exits non-zero is a
-// failure too.
+// A forked child running checks. Wait() returns its failures, one a line,
+// or "" when all held; a child that dies or exits non-zero fails too.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::function<void(ChildChecks&)>& body);
-  ~ChildProcess();
+  ~ChildProcess() { Wait(); }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   std::string Wait();
 
  private:
   pid_t pid_ = -1;
   int report_fd_ = -1;
-  bool waited_ = false;
 };
 
-// Runs `body` in a forked child and waits for it.
-std::string RunInChild(const std::function<void(ChildChecks&)>& body);
+inline std::string RunInChild(const std::function<void(ChildChecks&)>& body) {
+  return ChildProcess(body).Wait();
+}
 
-// A pipe for handshakes between a parent and its forked child.
+// A one-way byte channel between a parent and a forked child. Each side
+// calls Reader() or Writer() after fork, which closes the other end.
 class Pipe {
  public:
   Pipe();
@@ -107,16 +108,14 @@ class Pipe {
   Pipe(const Pipe&) = delete;
   Pipe& operator=(const Pipe&) = delete;
 
-  // Each side keeps the end it uses after fork.
-  void KeepReadEnd();
-  void KeepWriteEnd();
-  bool WriteByte(char c = 'x');
-  // Blocks until a byte comes (true) or the writer is gone (false).
-  bool ReadByte(char* c = nullptr);
+  Pipe& Reader();
+  Pipe& Writer();
+  bool Send();
+  // True for a byte, false once every writer is gone.
+  bool Receive();
 
  private:
-  int read_fd_ = -1;
-  int write_fd_ = -1;
+  int fds_[2] = {-1, -1};
 };
 
 }  // namespace opossvc::registry_test

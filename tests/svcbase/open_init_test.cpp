@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <opossvc/svcbase.h>
+#include <opossvc/testing/recording_control_object.h>
 #include <opossvc/testing/temp_registry.h>
 
 #include "tests/svcbase/svcbase_test_support.h"
 
 namespace {
 
+using opossvc::testing::RecordingControlObject;
 using opossvc::testing::TempRegistry;
+using opossvc::testing::Variant;
 using svcbase_test::TestServiceObject;
 
 const std::string kServiceOpos = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\";
@@ -225,6 +228,90 @@ TEST(OpenInitTest, NetworkNumbersPersistAcrossOpensUpTo255) {
   for (int i = 4; i <= 255; ++i) so.GetPortNumber(CString("X") + CString(std::to_string(i).c_str()));
   EXPECT_EQ(open_on("NETDSP"), std::make_pair(LONG{0}, LONG{2}));
   EXPECT_EQ(open_on("NETNEW"), std::make_pair(LONG{OPOSSVC_E_BAD_PORT}, LONG{256}));
+}
+
+TEST(OpenInitTest, ControlObjectChecks) {
+  struct Case {
+    const char* name;
+    void (*setup)(RecordingControlObject&);
+    unsigned long required;
+    LONG extended;
+    LONG vendor;
+  };
+  const Case cases[] = {
+      {"all methods", [](RecordingControlObject&) {}, 0x3F, 0, 0},
+      {"lacks a required method",
+       [](RecordingControlObject& co) {
+         co.RemoveMember("SODirectIO");
+         co.RemoveMember("SOOutputComplete");
+         co.RemoveMember("SOStatusUpdate");
+       },
+       0x1F, OPOSSVC_E_NO_EVENT_METHOD, 0},
+      {"lacks only methods not required",
+       [](RecordingControlObject& co) { co.RemoveMember("SODirectIO"); }, 0x01, 0, 0},
+      {"maker's control object",
+       [](RecordingControlObject& co) {
+         co.SetResult("ControlObjectDescription", Variant::Text("VANTA scanner control"));
+       },
+       0x1F, 0, 1},
+      {"mark in other letter case",
+       [](RecordingControlObject& co) {
+         co.SetResult("ControlObjectDescription", Variant::Text("Vanta scanner control"));
+       },
+       0x1F, 0, 0},
+      {"no description",
+       [](RecordingControlObject& co) { co.RemoveMember("ControlObjectDescription"); }, 0x1F, 0,
+       0},
+  };
+  TempRegistry reg;
+  SeedDevice(reg, "Scanner", "S1", "COM2");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingControlObject co;
+    c.setup(co);
+    TestServiceObject so;
+    so.m_strDeviceName = "before";
+    EXPECT_EQ(so.OpenInit("Scanner", "S1", &co, c.required, FALSE),
+              c.extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
+    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
+    EXPECT_EQ(so.m_bVendorCO, c.vendor);
+    // A control-object failure stops before the device is read.
+    EXPECT_STREQ(so.m_strDeviceName, c.extended ? "before" : "S1 name");
+    EXPECT_EQ(so.m_bOpened, 0);
+    EXPECT_EQ(co.RefCount(), 1u) << "no reference kept or dropped";
+  }
+}
+
+TEST(OpenInitTest, FailingDescriptionReadRaisesWithoutReportingSuccess) {
+  TempRegistry reg;
+  SeedDevice(reg, "Scanner", "S1", "COM2");
+  RecordingControlObject co;
+  co.FailMember("ControlObjectDescription", E_FAIL);
+  TestServiceObject so;
+  bool raised = false;
+  try {
+    so.OpenInit("Scanner", "S1", &co, 0x1F, FALSE);
+  } catch (CException* e) {
+    raised = true;
+    e->Delete();
+  }
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(so.m_lResultCode, OPOS_E_FAILURE);
+  EXPECT_EQ(so.m_bOpened, 0);
+  EXPECT_EQ(so.m_dwEventMask, 0u) << "stopped before the methods were looked up";
+  EXPECT_EQ(co.RefCount(), 1u);
+}
+
+TEST(OpenInitTest, VendorMarkIsNeverCleared) {
+  TempRegistry reg;
+  SeedDevice(reg, "Scanner", "S1", "COM2");
+  RecordingControlObject vendor;
+  vendor.SetResult("ControlObjectDescription", Variant::Text("VANTA"));
+  RecordingControlObject other;
+  TestServiceObject so;
+  so.OpenInit("Scanner", "S1", &vendor, 0, FALSE);
+  so.OpenInit("Scanner", "S1", &other, 0, FALSE);
+  EXPECT_EQ(so.m_bVendorCO, 1);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include <opossvc/svcbase.h>
+#include <opossvc/opossvc.h>  // all a service object needs, as in the README
 #include <opossvc/testing/flags.h>
 #include <opossvc/testing/message_pump.h>
 

@@ -98,7 +98,7 @@ class CArray : public CObject {
   INT_PTR GetUpperBound() const { return GetSize() - 1; }
 
   // nGrowBy is accepted for source compatibility; growth is amortised.
-  void SetSize(INT_PTR nNewSize, INT_PTR nGrowBy = -1) {
+  void SetSize(INT_PTR nNewSize, INT_PTR /*nGrowBy*/ = -1) {
     if (nNewSize < 0) AfxThrowInvalidArgException();
     Guarded([&] { m_data.resize(static_cast<size_t>(nNewSize)); });
   }

@@ -133,10 +133,18 @@ class COleDispatchDriver {
   // A property put (a put-by-reference for VT_DISPATCH) of one argument of
   // type vtProp, taken as InvokeHelper takes it; VT_BSTR takes a const
   // char*, as in the ANSI build.
-  void SetProperty(DISPID dwDispID, VARTYPE vtProp, ...);
+  template <class... Args>
+  void SetProperty(DISPID dwDispID, VARTYPE vtProp, Args... args) {
+    SetPropertyArgs(dwDispID, vtProp, args...);
+  }
 
   LPDISPATCH m_lpDispatch;
   BOOL m_bAutoRelease;
+
+ private:
+  // SetProperty's body. vtProp is an int here: "..." may not follow a
+  // parameter that is subject to promotion.
+  void SetPropertyArgs(DISPID dwDispID, int vtProp, ...);
 };
 
 #endif  // OPOSSVC_AFX_DISPATCH_DRIVER_H_

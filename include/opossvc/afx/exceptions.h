@@ -24,12 +24,14 @@
 #include <opossvc/win32/oleauto.h>
 #include <opossvc/win32/types.h>
 
+// (Overrides are marked `virtual`, not `override`: the run-time class
+// macros declare theirs that way, and the two must not be mixed.)
 class CException : public CObject {
   DECLARE_DYNAMIC(CException)
  public:
   // bAutoDelete FALSE marks an object that Delete() must not free.
   explicit CException(BOOL bAutoDelete = TRUE);
-  ~CException() override;
+  virtual ~CException();
 
   // Frees the exception unless it is preallocated.
   void Delete();
@@ -54,8 +56,8 @@ class CMemoryException : public CSimpleException {
   DECLARE_DYNAMIC(CMemoryException)
  public:
   explicit CMemoryException(BOOL bAutoDelete = TRUE) : CSimpleException(bAutoDelete) {}
-  BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
-                       UINT* pnHelpContext = nullptr) const override;
+  virtual BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
+                               UINT* pnHelpContext = nullptr) const;
 };
 
 // A function was given an argument outside its domain (a negative length,
@@ -64,8 +66,8 @@ class CInvalidArgException : public CSimpleException {
   DECLARE_DYNAMIC(CInvalidArgException)
  public:
   explicit CInvalidArgException(BOOL bAutoDelete = TRUE) : CSimpleException(bAutoDelete) {}
-  BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
-                       UINT* pnHelpContext = nullptr) const override;
+  virtual BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
+                               UINT* pnHelpContext = nullptr) const;
 };
 
 // An OLE operation failed with m_sc.
@@ -73,8 +75,8 @@ class COleException : public CException {
   DECLARE_DYNAMIC(COleException)
  public:
   COleException();
-  BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
-                       UINT* pnHelpContext = nullptr) const override;
+  virtual BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
+                               UINT* pnHelpContext = nullptr) const;
 
   // The status code that stands for any exception: m_sc of a COleException,
   // m_scError (or DISP_E_EXCEPTION) of a COleDispatchException,
@@ -91,8 +93,8 @@ class COleDispatchException : public CException {
   DECLARE_DYNAMIC(COleDispatchException)
  public:
   COleDispatchException(LPCTSTR lpszDescription, UINT nHelpID, WORD wCode);
-  BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
-                       UINT* pnHelpContext = nullptr) const override;
+  virtual BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
+                               UINT* pnHelpContext = nullptr) const;
 
   WORD m_wCode;  // the object's own error code, 0 when it gave m_scError
   CString m_strDescription;

@@ -19,10 +19,10 @@
 // WAIT_ABANDONED_0 + i) and owns it. A closed handle does not release a
 // mutex that its thread owns.
 //
-// Waits block; nothing spins. A wait set that holds a named mutex together
-// with other objects checks that mutex at least every 10 ms, since its
-// release in another process raises no signal here; a wait on a named mutex
-// alone blocks in the system's lock.
+// Waits block; nothing spins. A named mutex released in another process
+// raises no signal here, so a bounded wait on one, or a wait set that holds
+// one among other objects, re-tries it at least every 10 ms; an unbounded
+// wait on a named mutex alone blocks in the system's lock.
 #ifndef OPOSSVC_WIN32_SYNC_H_
 #define OPOSSVC_WIN32_SYNC_H_
 

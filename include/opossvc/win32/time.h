@@ -1,6 +1,7 @@
 // Tick counts and calendar time.
 //
-// GetTickCount is milliseconds of a monotonic clock (time since boot); it
+// GetTickCount is milliseconds of a monotonic clock (time since boot,
+// suspended time included); it
 // never goes back and wraps to 0 after 2^32 ms, about 49.7 days.
 // GetTickCount64 is the same count without the wrap: GetTickCount() is always
 // its low 32 bits. GetLocalTime uses the TZ setting of the process.

@@ -1,0 +1,236 @@
+// CreateFileA and the calls on disk files.
+#include <opossvc/win32/files.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/testing/temp_registry.h>
+
+namespace opossvc::testing {
+namespace {
+
+class FilesTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return registry_.root() + "/" + name; }
+
+  void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  HANDLE Open(const std::string& path, DWORD access, DWORD share, DWORD disposition,
+              DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    return CreateFileA(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+  }
+
+  TempRegistry registry_;
+};
+
+TEST_F(FilesTest, CreationDispositions) {
+  struct Case {
+    DWORD disposition;
+    bool exists;
+    bool opens;
+    DWORD error;       // last error after the call
+    const char* left;  // the file's content afterwards; null when there is no file
+  } cases[] = {
+      {CREATE_NEW, false, true, ERROR_SUCCESS, ""},
+      {CREATE_NEW, true, false, ERROR_FILE_EXISTS, "old"},
+      {CREATE_ALWAYS, false, true, ERROR_SUCCESS, ""},
+      {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS, ""},
+      {OPEN_EXISTING, false, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {OPEN_EXISTING, true, true, ERROR_SUCCESS, "old"},
+      {OPEN_ALWAYS, false, true, ERROR_SUCCESS, ""},
+      {OPEN_ALWAYS, true, true, ERROR_ALREADY_EXISTS, "old"},
+      {TRUNCATE_EXISTING, false, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {TRUNCATE_EXISTING, true, true, ERROR_SUCCESS, ""},
+      {0, true, false, ERROR_INVALID_PARAMETER, "old"},
+      {6, true, false, ERROR_INVALID_PARAMETER, "old"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string path = Path("file" + std::to_string(n++));
+    SCOPED_TRACE(path + " disposition " + std::to_string(c.disposition));
+    if (c.exists) WriteText(path, "old");
+    SetLastError(12345);
+    HANDLE handle = Open(path, GENERIC_READ | GENERIC_WRITE, 0, c.disposition);
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(handle != INVALID_HANDLE_VALUE, c.opens);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    if (c.left) {
+      EXPECT_EQ(ReadText(path), c.left);
+    } else {
+      EXPECT_NE(access(path.c_str(), F_OK), 0);
+    }
+  }
+  // Truncating needs write access.
+  EXPECT_EQ(Open(Path("file1"), GENERIC_READ, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST_F(FilesTest, ShareModesBetweenOpens) {
+  const DWORD R = GENERIC_READ, W = GENERIC_WRITE;
+  const DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE;
+  struct Case {
+    DWORD first_access, first_share, second_access, second_share;
+    bool second_opens;
+  } cases[] = {
+      {R, 0, R, SR | SW, false},
+      {R, SR, R, SR, true},
+      {R, SR, W, SR | SW, false},
+      {W, SR | SW, R, SR, false},  // the second denies the writer already there
+      {W, SR | SW, R, SR | SW, true},
+      {R | W, SR | SW, R | W, SR | SW, true},
+      {R, SR | SW, W, SW, false},  // the second denies the reader already there
+  };
+  std::string path = Path("shared");
+  WriteText(path, "data");
+  for (const Case& c : cases) {
+    HANDLE first = Open(path, c.first_access, c.first_share, OPEN_EXISTING);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    HANDLE second = Open(path, c.second_access, c.second_share, OPEN_EXISTING);
+    EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.second_opens)
+        << c.first_access << "/" << c.first_share << " then " << c.second_access << "/"
+        << c.second_share;
+    if (second != INVALID_HANDLE_VALUE) {
+      CloseHandle(second);
+    } else {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    CloseHandle(first);
+  }
+  // A refused CREATE_ALWAYS leaves the file as it was.
+  HANDLE holder = Open(path, R, SR, OPEN_EXISTING);
+  EXPECT_EQ(Open(path, W, SR, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  CloseHandle(holder);
+  EXPECT_EQ(ReadText(path), "data");
+}
+
+TEST_F(FilesTest, ReadWriteSeekAndSize) {
+  std::string path = Path("rw");
+  HANDLE handle = Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(handle, "hello world", 11, &done, nullptr));
+  EXPECT_EQ(done, 11u);
+  DWORD high = 7;
+  EXPECT_EQ(GetFileSize(handle, &high), 11u);
+  EXPECT_EQ(high, 0u);
+  EXPECT_EQ(SetFilePointer(handle, 6, nullptr, FILE_BEGIN), 6u);
+  char buffer[16] = {};
+  ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &done, nullptr));
+  EXPECT_EQ(std::string(buffer, done), "world");
+  ASSERT_TRUE(ReadFile(handle, buffer, sizeof buffer, &done, nullptr));
+  EXPECT_EQ(done, 0u) << "end of file is no error";
+  EXPECT_EQ(SetFilePointer(handle, -5, nullptr, FILE_END), 6u);
+  EXPECT_EQ(SetFilePointer(handle, -1, nullptr, FILE_CURRENT), 5u);
+  ASSERT_TRUE(SetEndOfFile(handle));
+  EXPECT_EQ(GetFileSize(handle, nullptr), 5u);
+  EXPECT_EQ(SetFilePointer(handle, -10, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  LONG position_high = 1;  // 4 GiB: needs the high half
+  EXPECT_EQ(SetFilePointer(handle, 0, &position_high, FILE_BEGIN), 0u);
+  EXPECT_EQ(position_high, 1);
+  EXPECT_EQ(SetFilePointer(handle, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER)
+      << "a position past 32 bits cannot be told without the high half";
+  EXPECT_TRUE(FlushFileBuffers(handle));
+  CloseHandle(handle);
+  EXPECT_EQ(ReadText(path), "hello");
+}
+
+TEST_F(FilesTest, AccessIsKeptToWhatWasAsked) {
+  std::string path = Path("ro");
+  WriteText(path, "abc");
+  HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  DWORD done = 0;
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &done, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(SetEndOfFile(reader));
+  CloseHandle(reader);
+  HANDLE writer = Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+  char byte;
+  EXPECT_FALSE(ReadFile(writer, &byte, 1, &done, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(writer);
+  EXPECT_EQ(ReadText(path), "abc");
+}
+
+TEST_F(FilesTest, FoldersAndAttributes) {
+  std::string folder = Path("folder");
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA(folder.c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CreateDirectoryA(Path("no/such/folder").c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(Open(folder, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileA(folder.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  std::string file = folder + "/inside.txt";
+  WriteText(file, "x");
+  EXPECT_EQ(GetFileAttributesA(file.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_FALSE(RemoveDirectoryA(folder.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_TRUE(DeleteFileA(file.c_str()));
+  EXPECT_FALSE(DeleteFileA(file.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
+
+  EXPECT_EQ(Open(Path("missing/file"), GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(FilesTest, WindowsPathsMapBelowTheDrive) {
+  ASSERT_EQ(mkdir((registry_.root() + "/drive_c").c_str(), 0777), 0);
+  ASSERT_TRUE(CreateDirectoryA("C:\\Data", nullptr));
+  HANDLE handle = Open("c:\\Data\\log.txt", GENERIC_WRITE, 0, CREATE_ALWAYS);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(handle, "mapped", 6, &done, nullptr));
+  CloseHandle(handle);
+  EXPECT_EQ(ReadText(registry_.root() + "/drive_c/Data/log.txt"), "mapped");
+}
+
+TEST_F(FilesTest, FlagsAndBadArguments) {
+  std::string path = Path("temp");
+  HANDLE handle = Open(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(access(path.c_str(), F_OK), 0);
+  CloseHandle(handle);
+  EXPECT_NE(access(path.c_str(), F_OK), 0) << "removed at its close";
+
+  EXPECT_EQ(Open(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_OVERLAPPED), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+
+  handle = Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
+  OVERLAPPED overlapped = {};
+  DWORD done = 0;
+  EXPECT_FALSE(WriteFile(handle, "x", 1, &done, &overlapped));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(WriteFile(handle, "x", 1, nullptr, nullptr));
+  EXPECT_FALSE(ReadFile(handle, nullptr, 1, &done, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOACCESS));
+  CloseHandle(handle);
+  EXPECT_FALSE(ReadFile(handle, &done, 1, &done, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
+}
+
+}  // namespace
+}  // namespace opossvc::testing

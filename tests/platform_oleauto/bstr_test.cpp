@@ -1,0 +1,90 @@
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/win32/oleauto.h>
+
+namespace {
+
+uint32_t LengthPrefix(BSTR b) {
+  uint32_t prefix;
+  std::memcpy(&prefix, reinterpret_cast<const char*>(b) - 4, 4);
+  return prefix;
+}
+
+std::string BytesOf(BSTR b, size_t count) {
+  return std::string(reinterpret_cast<const char*>(b), count);
+}
+
+TEST(Bstr, LayoutHasByteLengthBeforeAndTwoNulsAfter) {
+  struct Case {
+    const char* name;
+    BSTR (*make)();
+    UINT byte_length;
+    std::string bytes;  // contents followed by the expected terminator bytes
+  };
+  const Case cases[] = {
+      {"chars", [] { return SysAllocStringLen(u"ab\0c", 4); }, 8,
+       std::string("a\0b\0\0\0c\0\0\0", 10)},
+      {"NUL-terminated", [] { return SysAllocString(u"hi"); }, 4, std::string("h\0i\0\0\0", 6)},
+      {"odd bytes", [] { return SysAllocStringByteLen("abc", 3); }, 3, std::string("abc\0\0", 5)},
+      {"one byte", [] { return SysAllocStringByteLen("x", 1); }, 1, std::string("x\0\0", 3)},
+      {"zeros for null text", [] { return SysAllocStringByteLen(nullptr, 3); }, 3,
+       std::string(5, '\0')},
+      {"empty", [] { return SysAllocStringLen(nullptr, 0); }, 0, std::string(2, '\0')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BSTR b = c.make();
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(LengthPrefix(b), c.byte_length);
+    EXPECT_EQ(SysStringByteLen(b), c.byte_length);
+    EXPECT_EQ(SysStringLen(b), c.byte_length / 2);
+    EXPECT_EQ(BytesOf(b, c.bytes.size()), c.bytes);
+    // Terminated as a wide string too, whatever the byte count.
+    EXPECT_EQ(b[(c.byte_length + 1) / 2], u'\0');
+    SysFreeString(b);
+  }
+}
+
+TEST(Bstr, NullIsAnEmptyString) {
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+  SysFreeString(nullptr);
+}
+
+TEST(Bstr, AbsurdLengthsFailWithoutAllocating) {
+  EXPECT_EQ(SysAllocStringLen(u"x", 0x7FFFFFFF), nullptr);
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0xFFFFFFFF), nullptr);
+  EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFF), nullptr);
+}
+
+TEST(Bstr, ReAllocFromInsideTheOldString) {
+  BSTR b = SysAllocString(u"hello");
+  ASSERT_TRUE(SysReAllocString(&b, b + 2));
+  EXPECT_EQ(std::u16string(b, SysStringLen(b)), u"llo");
+  ASSERT_TRUE(SysReAllocStringLen(&b, b + 1, 1));
+  EXPECT_EQ(std::u16string(b, SysStringLen(b)), u"l");
+  SysFreeString(b);
+}
+
+TEST(Bstr, ReAllocLenWithoutTextKeepsWhatFits) {
+  BSTR b = SysAllocString(u"abc");
+  ASSERT_TRUE(SysReAllocStringLen(&b, nullptr, 5));
+  EXPECT_EQ(std::u16string(b, SysStringLen(b)), std::u16string(u"abc\0\0", 5));
+  ASSERT_TRUE(SysReAllocStringLen(&b, nullptr, 1));
+  EXPECT_EQ(std::u16string(b, SysStringLen(b)), u"a");
+  SysFreeString(b);
+}
+
+TEST(Bstr, ReAllocFailureKeepsTheOldString) {
+  BSTR b = SysAllocString(u"keep");
+  EXPECT_FALSE(SysReAllocStringLen(&b, nullptr, 0x7FFFFFFF));
+  EXPECT_EQ(std::u16string(b, SysStringLen(b)), u"keep");
+  EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
+  SysFreeString(b);
+}
+
+}  // namespace

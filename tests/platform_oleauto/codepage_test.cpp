@@ -1,0 +1,216 @@
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/testing/scoped_code_page.h>
+#include <opossvc/win32/codepage.h>
+#include <opossvc/win32/errors.h>
+
+namespace {
+
+using opossvc::testing::ScopedCodePage;
+
+// Converts with the length query first, as callers do.
+std::u16string ToWide(UINT cp, const std::string& bytes, DWORD flags = 0) {
+  const int n = MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                    nullptr, 0);
+  if (n == 0) return u"(failed)";
+  std::u16string out(static_cast<size_t>(n), u'\0');
+  EXPECT_EQ(MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                out.data(), n),
+            n);
+  return out;
+}
+
+std::string ToBytes(UINT cp, const std::u16string& text, LPCSTR default_char = nullptr,
+                    BOOL* used_default = nullptr, DWORD flags = 0) {
+  const int n = WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0, default_char, used_default);
+  if (n == 0) return "error " + std::to_string(GetLastError());
+  std::string out(static_cast<size_t>(n), '\0');
+  EXPECT_EQ(WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()),
+                                out.data(), n, default_char, used_default),
+            n);
+  return out;
+}
+
+TEST(CodePage, RoundTripsThroughLegacyAndUtf8Pages) {
+  struct Case {
+    UINT cp;
+    std::string bytes;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {1252, "\x80\xE9\x81 A", u"\u20AC\u00E9\u0081 A"},
+      {932, "\x82\xA0\x5C\x83\x41\x81\x40", u"\u3042\\\u30A2\u3000"},
+      {932, "\xB1", u"\uFF71"},  // a half-width katakana is one byte
+      {65001, "\xE2\x82\xAC\xF0\x9F\x98\x80", u"\u20AC\U0001F600"},
+      {1251, "\xC0\xFF", u"\u0410\u044F"},
+      {65001, std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cp);
+    EXPECT_EQ(ToWide(c.cp, c.bytes), c.text);
+    EXPECT_EQ(ToBytes(c.cp, c.text), c.bytes);
+  }
+}
+
+TEST(CodePage, InvalidInputIsReplacedOrRefused) {
+  struct Case {
+    UINT cp;
+    std::string bytes;
+    std::u16string replaced;
+  };
+  const Case cases[] = {
+      {65001, "a\xC3(", u"a\uFFFD("},
+      {65001, "\xE2\x82", u"\uFFFD"},          // cut short
+      {65001, "\xC0\xAF", u"\uFFFD\uFFFD"},    // overlong '/'
+      {65001, "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
+      {65001, "\xFF", u"\uFFFD"},
+      {932, "a\x82", u"a\uFFFD"},  // a lead byte at the end
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(ToWide(c.cp, c.bytes), c.replaced);
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(c.cp, MB_ERR_INVALID_CHARS, c.bytes.data(),
+                                  static_cast<int>(c.bytes.size()), nullptr, 0),
+              0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+  }
+}
+
+TEST(CodePage, LengthsAndBuffersFollowTheWin32Contract) {
+  WCHAR wide[8];
+  // -1: the terminator is converted and counted.
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", -1, nullptr, 0), 3);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", -1, wide, 8), 3);
+  EXPECT_EQ(wide[2], u'\0');
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "", -1, wide, 8), 1);
+  // An explicit length adds no terminator.
+  wide[2] = u'x';
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", 2, wide, 8), 2);
+  EXPECT_EQ(wide[2], u'x');
+
+  SetLastError(0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abcd", 4, wide, 3), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+
+  char narrow[8];
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr), 4);
+  SetLastError(0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", 1, narrow, 2, nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+TEST(CodePage, EachBadArgumentSetsItsError) {
+  WCHAR wide[4];
+  char narrow[4];
+  BOOL used = FALSE;
+  struct Case {
+    const char* name;
+    std::function<int()> call;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"no source", [&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, wide, 4); },
+       ERROR_INVALID_PARAMETER},
+      {"zero length", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 4); },
+       ERROR_INVALID_PARAMETER},
+      {"length -2", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -2, wide, 4); },
+       ERROR_INVALID_PARAMETER},
+      {"negative size", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 1, wide, -1); },
+       ERROR_INVALID_PARAMETER},
+      {"unknown page", [&] { return MultiByteToWideChar(12345, 0, "a", 1, wide, 4); },
+       ERROR_INVALID_PARAMETER},
+      {"UTF-7", [&] { return MultiByteToWideChar(CP_UTF7, 0, "a", 1, wide, 4); },
+       ERROR_INVALID_PARAMETER},
+      {"flags for UTF-8", [&] { return MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, "a", 1, wide, 4); },
+       ERROR_INVALID_FLAGS},
+      {"default char for UTF-8",
+       [&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", 1, narrow, 4, nullptr, &used); },
+       ERROR_INVALID_PARAMETER},
+      {"strict flag for 1252",
+       [&] {
+         return WideCharToMultiByte(1252, WC_ERR_INVALID_CHARS, u"a", 1, narrow, 4, nullptr,
+                                    nullptr);
+       },
+       ERROR_INVALID_FLAGS},
+      {"lone surrogate, strict",
+       [&] {
+         return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"\xD800", 1, narrow, 4,
+                                    nullptr, nullptr);
+       },
+       ERROR_NO_UNICODE_TRANSLATION},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetLastError(0);
+    EXPECT_EQ(c.call(), 0);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+}
+
+TEST(CodePage, UnmappableCharactersUseTheDefaultChar) {
+  BOOL used = FALSE;
+  EXPECT_EQ(ToBytes(1252, u"a\u3042", nullptr, &used), "a?");
+  EXPECT_TRUE(used);
+  used = FALSE;
+  EXPECT_EQ(ToBytes(1252, u"\u3042", "*", &used), "*");
+  EXPECT_TRUE(used);
+  EXPECT_EQ(ToBytes(1252, u"plain", nullptr, &used), "plain");
+  EXPECT_FALSE(used);
+  // A character outside the BMP is two UTF-16 units and two defaults.
+  EXPECT_EQ(ToBytes(1252, u"\U0001F600"), "??");
+  // No best fit: a letter with a macron is not turned into a plain one.
+  EXPECT_EQ(ToBytes(1252, u"\u0100"), "?");
+  // UTF-8 lacks only lone surrogates.
+  EXPECT_EQ(ToBytes(CP_UTF8, u"\xDC00x"), "\xEF\xBF\xBDx");
+}
+
+TEST(CodePage, AnsiCodePageFollowsTheEnvironment) {
+  struct Case {
+    const char* setting;
+    UINT acp;
+    UINT oemcp;
+  };
+  const Case cases[] = {
+      {nullptr, 65001, 65001}, {"1252", 1252, 850}, {"932", 932, 932},
+      {"65001", 65001, 65001}, {"", 65001, 65001},  {"12345", 65001, 65001},
+      {"1252x", 65001, 65001}, {"-1252", 65001, 65001}, {"1", 65001, 65001},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting == nullptr ? "unset" : c.setting);
+    ScopedCodePage page(c.setting);
+    EXPECT_EQ(GetACP(), c.acp);
+    EXPECT_EQ(GetOEMCP(), c.oemcp);
+  }
+  // CP_ACP conversions switch with it.
+  {
+    ScopedCodePage page(1252);
+    EXPECT_EQ(ToWide(CP_ACP, "\xE9"), u"\u00E9");
+  }
+  {
+    ScopedCodePage page(932);
+    EXPECT_EQ(ToWide(CP_ACP, "\x82\xA0"), u"\u3042");
+  }
+  ScopedCodePage page(0u);
+  EXPECT_EQ(ToWide(CP_ACP, "\xC3\xA9"), u"\u00E9");
+}
+
+TEST(CodePage, LeadBytes) {
+  EXPECT_TRUE(IsDBCSLeadByteEx(932, 0x82));
+  EXPECT_TRUE(IsDBCSLeadByteEx(932, 0xE0));
+  EXPECT_FALSE(IsDBCSLeadByteEx(932, 0x41));
+  EXPECT_FALSE(IsDBCSLeadByteEx(932, 0xB1));  // half-width katakana
+  EXPECT_FALSE(IsDBCSLeadByteEx(1252, 0x82));
+  EXPECT_FALSE(IsDBCSLeadByteEx(CP_UTF8, 0xE3));
+  EXPECT_TRUE(IsValidCodePage(932));
+  EXPECT_FALSE(IsValidCodePage(12345));
+  EXPECT_FALSE(IsValidCodePage(CP_ACP));
+  ScopedCodePage page(932);
+  EXPECT_TRUE(IsDBCSLeadByte(0x82));
+}
+
+}  // namespace

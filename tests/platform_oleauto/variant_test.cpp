@@ -1,0 +1,272 @@
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/testing/recording_control_object.h>
+#include <opossvc/win32/oleauto.h>
+
+namespace {
+
+using opossvc::testing::RecordingControlObject;
+using opossvc::testing::Variant;
+
+Variant Of(VARTYPE vt, const std::function<void(VARIANT*)>& fill) {
+  Variant v;
+  v.ptr()->vt = vt;
+  fill(v.ptr());
+  return v;
+}
+
+Variant Cy(LONGLONG units) {
+  return Of(VT_CY, [=](VARIANT* v) { v->cyVal.int64 = units; });
+}
+
+Variant Ui4(ULONG value) {
+  return Of(VT_UI4, [=](VARIANT* v) { v->ulVal = value; });
+}
+
+Variant I8(LONGLONG value) {
+  return Of(VT_I8, [=](VARIANT* v) { v->llVal = value; });
+}
+
+Variant Null() {
+  return Of(VT_NULL, [](VARIANT*) {});
+}
+
+// The converted value as text, so that one table covers every target type.
+std::string Show(const VARIANT& v) {
+  char buffer[64];
+  switch (v.vt) {
+    case VT_I2: return std::to_string(v.iVal);
+    case VT_I4: return std::to_string(v.lVal);
+    case VT_I8: return std::to_string(v.llVal);
+    case VT_UI1: return std::to_string(v.bVal);
+    case VT_UI4: return std::to_string(v.ulVal);
+    case VT_BOOL: return v.boolVal == VARIANT_TRUE ? "TRUE" : v.boolVal == 0 ? "FALSE" : "?";
+    case VT_CY: return "cy:" + std::to_string(v.cyVal.int64);
+    case VT_R4: std::snprintf(buffer, sizeof buffer, "%g", v.fltVal); return buffer;
+    case VT_R8: std::snprintf(buffer, sizeof buffer, "%g", v.dblVal); return buffer;
+    case VT_DATE: std::snprintf(buffer, sizeof buffer, "date:%g", v.date); return buffer;
+    case VT_BSTR: {
+      std::string text;
+      for (UINT i = 0; i < SysStringLen(v.bstrVal); ++i) text.push_back(static_cast<char>(v.bstrVal[i]));
+      return "'" + text + "'";
+    }
+    default: return "vt" + std::to_string(v.vt);
+  }
+}
+
+TEST(VariantChangeType, Conversions) {
+  struct Case {
+    Variant from;
+    VARTYPE to;
+    USHORT flags;
+    HRESULT hr;
+    std::string value;
+  };
+  const Case cases[] = {
+      {Variant::I4(-7), VT_BSTR, 0, S_OK, "'-7'"},
+      {Variant::Text(u" 42 "), VT_I4, 0, S_OK, "42"},
+      {Variant::Text(u"+5"), VT_I2, 0, S_OK, "5"},
+      {Variant::Text(u"1e3"), VT_I4, 0, S_OK, "1000"},
+      // Rounding half to even, from text, reals and currency alike.
+      {Variant::Text(u"2.5"), VT_I4, 0, S_OK, "2"},
+      {Variant::Text(u"3.5"), VT_I4, 0, S_OK, "4"},
+      {Variant::Text(u"-2.5"), VT_I4, 0, S_OK, "-2"},
+      {Variant::Text(u"2.5000001"), VT_I4, 0, S_OK, "3"},
+      {Variant::R8(1.5), VT_I2, 0, S_OK, "2"},
+      {Variant::R8(0.5), VT_I2, 0, S_OK, "0"},
+      {Cy(15000), VT_I4, 0, S_OK, "2"},
+      {Cy(25000), VT_I4, 0, S_OK, "2"},
+      {Cy(-35000), VT_I4, 0, S_OK, "-4"},
+      // Text to currency is exact to the last of its four decimals.
+      {Variant::Text(u"123.45678"), VT_CY, 0, S_OK, "cy:1234568"},
+      {Variant::Text(u"922337203685477.5807"), VT_CY, 0, S_OK, "cy:9223372036854775807"},
+      {Variant::Text(u"922337203685477.5808"), VT_CY, 0, DISP_E_OVERFLOW, ""},
+      {Cy(15000), VT_BSTR, 0, S_OK, "'1.5'"},
+      {Cy(-10001), VT_BSTR, 0, S_OK, "'-1.0001'"},
+      {Cy(20000), VT_BSTR, 0, S_OK, "'2'"},
+      {Variant::I4(3), VT_CY, 0, S_OK, "cy:30000"},
+      // Ranges.
+      {Variant::Text(u"4294967296"), VT_I4, 0, DISP_E_OVERFLOW, ""},
+      {Variant::Text(u"99999999999999999999999999999999999999999"), VT_I8, 0, DISP_E_OVERFLOW, ""},
+      {Variant::I4(-1), VT_UI4, 0, DISP_E_OVERFLOW, ""},
+      {Ui4(0xFFFFFFFF), VT_I4, 0, DISP_E_OVERFLOW, ""},
+      {I8(std::numeric_limits<LONGLONG>::min()), VT_I4, 0, DISP_E_OVERFLOW, ""},
+      {Variant::I4(256), VT_UI1, 0, DISP_E_OVERFLOW, ""},
+      {Variant::R8(1e300), VT_R4, 0, DISP_E_OVERFLOW, ""},
+      {Variant::R8(1e300), VT_I8, 0, DISP_E_OVERFLOW, ""},
+      {Variant::R8(1e7), VT_DATE, 0, DISP_E_OVERFLOW, ""},
+      {Variant::Text(u"1e400"), VT_R8, 0, DISP_E_OVERFLOW, ""},
+      // Booleans are -1 and 0; a true one is all ones in unsigned types.
+      {Variant::Bool(true), VT_I4, 0, S_OK, "-1"},
+      {Variant::Bool(true), VT_UI1, 0, S_OK, "255"},
+      {Variant::I4(2), VT_BOOL, 0, S_OK, "TRUE"},
+      {Variant::R8(0.0), VT_BOOL, 0, S_OK, "FALSE"},
+      {Variant::Text(u"True"), VT_BOOL, 0, S_OK, "TRUE"},
+      {Variant::Text(u" false "), VT_BOOL, 0, S_OK, "FALSE"},
+      {Variant::Text(u"0.1"), VT_BOOL, 0, S_OK, "TRUE"},
+      {Variant::Bool(true), VT_BSTR, 0, S_OK, "'-1'"},
+      {Variant::Bool(false), VT_BSTR, VARIANT_ALPHABOOL, S_OK, "'False'"},
+      // Reals as text, in the invariant locale.
+      {Variant::R8(0.1), VT_BSTR, 0, S_OK, "'0.1'"},
+      {Variant::R8(-1.25), VT_BSTR, 0, S_OK, "'-1.25'"},
+      {Variant::Text(u"-1.25"), VT_R8, 0, S_OK, "-1.25"},
+      {Variant::I4(45000), VT_DATE, 0, S_OK, "date:45000"},
+      // Empty is zero or nothing; null and text that is no number are refused.
+      {Variant(), VT_I4, 0, S_OK, "0"},
+      {Variant(), VT_BSTR, 0, S_OK, "''"},
+      {Null(), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},
+      {Variant::Text(u"abc"), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},
+      {Variant::Text(u""), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},
+      {Variant::Text(u"1 2"), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},
+      {Variant::Text(u"\uFF11"), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},  // a full-width digit
+      {Variant::Text(u"1e"), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},
+      {Variant::I4(1), VT_NULL, 0, DISP_E_TYPEMISMATCH, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Show(c.from.get()) + " -> vt" + std::to_string(c.to));
+    VARIANT out;
+    VariantInit(&out);
+    ASSERT_EQ(VariantChangeType(&out, &c.from.get(), c.flags, c.to), c.hr);
+    if (c.hr == S_OK) {
+      EXPECT_EQ(out.vt, c.to);
+      EXPECT_EQ(Show(out), c.value);
+    } else {
+      EXPECT_EQ(out.vt, VT_EMPTY);  // untouched on failure
+    }
+    VariantClear(&out);
+  }
+}
+
+TEST(VariantChangeType, FollowsReferences) {
+  LONG value = 12;
+  BSTR text = SysAllocString(u"34");
+  VARIANT by_ref_long, by_ref_text, inner, by_ref_variant;
+  VariantInit(&by_ref_long);
+  by_ref_long.vt = VT_I4 | VT_BYREF;
+  by_ref_long.plVal = &value;
+  VariantInit(&by_ref_text);
+  by_ref_text.vt = VT_BSTR | VT_BYREF;
+  by_ref_text.pbstrVal = &text;
+  inner = by_ref_text;
+  VariantInit(&by_ref_variant);
+  by_ref_variant.vt = VT_VARIANT | VT_BYREF;
+  by_ref_variant.pvarVal = &inner;
+
+  VARIANT out;
+  VariantInit(&out);
+  EXPECT_EQ(VariantChangeType(&out, &by_ref_long, 0, VT_BSTR), S_OK);
+  EXPECT_EQ(Show(out), "'12'");
+  EXPECT_EQ(VariantChangeType(&out, &by_ref_text, 0, VT_I4), S_OK);
+  EXPECT_EQ(out.lVal, 34);
+  // Two levels of reference are not allowed.
+  EXPECT_EQ(VariantChangeType(&out, &by_ref_variant, 0, VT_I4), E_INVALIDARG);
+  inner.vt = VT_I4;
+  inner.lVal = 56;
+  EXPECT_EQ(VariantChangeType(&out, &by_ref_variant, 0, VT_I2), S_OK);
+  EXPECT_EQ(out.iVal, 56);
+  by_ref_long.plVal = nullptr;
+  EXPECT_EQ(VariantChangeType(&out, &by_ref_long, 0, VT_I4), E_INVALIDARG);
+  VariantClear(&out);
+  SysFreeString(text);
+}
+
+TEST(VariantChangeType, InPlaceFreesTheOldStringOnlyOnSuccess) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(u"77");
+  ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);  // the leak checker sees the BSTR go
+  EXPECT_EQ(v.lVal, 77);
+
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(u"seven");
+  EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
+  ASSERT_EQ(v.vt, VT_BSTR);
+  EXPECT_EQ(std::u16string(v.bstrVal), u"seven");
+  VariantClear(&v);
+}
+
+TEST(Variant, CopyIsDeepAndClearReleases) {
+  RecordingControlObject object;
+  VARIANT source, copy;
+  VariantInit(&source);
+  VariantInit(&copy);
+
+  source.vt = VT_DISPATCH;
+  source.pdispVal = &object;
+  ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
+  EXPECT_EQ(object.RefCount(), 2u);
+  // Copying a string over it drops that reference and copies every byte.
+  VariantInit(&source);
+  source.vt = VT_BSTR;
+  source.bstrVal = SysAllocStringByteLen("odd", 3);
+  ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
+  EXPECT_EQ(object.RefCount(), 1u);
+  ASSERT_EQ(copy.vt, VT_BSTR);
+  EXPECT_NE(copy.bstrVal, source.bstrVal);
+  EXPECT_EQ(SysStringByteLen(copy.bstrVal), 3u);
+  EXPECT_EQ(std::memcmp(copy.bstrVal, "odd", 3), 0);
+  EXPECT_EQ(VariantCopy(&copy, &copy), S_OK);
+  VariantClear(&source);
+  VariantClear(&copy);
+  EXPECT_EQ(copy.vt, VT_EMPTY);
+}
+
+TEST(Variant, CopyIndFollowsTheReference) {
+  BSTR text = SysAllocString(u"ref");
+  VARIANT by_ref, out;
+  VariantInit(&by_ref);
+  VariantInit(&out);
+  by_ref.vt = VT_BSTR | VT_BYREF;
+  by_ref.pbstrVal = &text;
+  ASSERT_EQ(VariantCopyInd(&out, &by_ref), S_OK);
+  ASSERT_EQ(out.vt, VT_BSTR);
+  EXPECT_NE(out.bstrVal, text);
+  EXPECT_EQ(std::u16string(out.bstrVal), u"ref");
+  // In place: the variant becomes its own value.
+  ASSERT_EQ(VariantCopyInd(&by_ref, &by_ref), S_OK);
+  EXPECT_EQ(by_ref.vt, VT_BSTR);
+  VariantClear(&by_ref);
+  VariantClear(&out);
+  SysFreeString(text);
+}
+
+TEST(Variant, UnmanagedTypesAreRefusedAndLeftAlone) {
+  const VARTYPE types[] = {VT_ARRAY | VT_I4, VT_RECORD, VT_VARIANT, 0x0FFF, VT_I4 | VT_VECTOR};
+  for (VARTYPE type : types) {
+    SCOPED_TRACE(type);
+    VARIANT v, out;
+    VariantInit(&v);
+    VariantInit(&out);
+    v.vt = type;
+    EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
+    EXPECT_EQ(v.vt, type);
+    EXPECT_EQ(VariantCopy(&out, &v), DISP_E_BADVARTYPE);
+    EXPECT_EQ(VariantChangeType(&out, &v, 0, VT_I4), DISP_E_BADVARTYPE);
+    EXPECT_EQ(out.vt, VT_EMPTY);
+  }
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_I4 | VT_BYREF), DISP_E_BADVARTYPE);
+  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+}
+
+TEST(Variant, LayoutMatchesWin64) {
+  VARIANT v;
+  EXPECT_EQ(sizeof(VARIANT), 8 + 2 * sizeof(void*));
+  EXPECT_EQ(reinterpret_cast<char*>(&v.lVal) - reinterpret_cast<char*>(&v), 8);
+  EXPECT_EQ(reinterpret_cast<char*>(&v.decVal) - reinterpret_cast<char*>(&v), 0);
+  EXPECT_EQ(sizeof(CY), 8u);
+  CY cy;
+  cy.int64 = -2;
+  EXPECT_EQ(cy.Lo, 0xFFFFFFFEu);
+  EXPECT_EQ(cy.Hi, -1);
+  EXPECT_EQ(sizeof(DECIMAL), 16u);
+}
+
+}  // namespace

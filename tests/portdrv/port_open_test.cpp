@@ -1,0 +1,256 @@
+// Opening, sharing, enabling and closing ports on virtual devices.
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/portdrv.h>
+#include <opossvc/testing/virtual_port.h>
+
+#include "tests/portdrv/portdrv_helpers.h"
+
+namespace opossvc::testing {
+namespace {
+
+class PortOpenTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteFastConfig(registry_); }
+
+  DeviceSpec Device(const std::string& name, const std::string& port, DWORD handShake = 0) {
+    DeviceSpec spec;
+    spec.name = name;
+    spec.port = port;
+    spec.values["HandShake"] = handShake;
+    WriteDevice(registry_, spec);
+    return spec;
+  }
+
+  TempRegistry registry_;
+};
+
+TEST_F(PortOpenTest, SharedPortLivesUntilTheLastClose) {
+  VirtualPort device("COM1");
+  const DeviceSpec printer = Device("Printer1", "COM1");
+  DeviceSpec drawer = printer;
+  drawer.device_class = "CashDrawer";
+  drawer.name = "Drawer1";
+  drawer.values.clear();  // a further device may leave the settings out
+  WriteDevice(registry_, drawer);
+
+  RecordingSvc a, b, stranger;
+  CPortdrv port;
+  ASSERT_EQ(port.PortOpen(printer.id().c_str(), &a, 64, 0, 0), 0);
+  ASSERT_EQ(port.PortOpen(drawer.id().c_str(), &b, 64, 0, 0), 0);
+  EXPECT_EQ(device.open_count(), 1);  // one handle for both
+  EXPECT_TRUE(device.dtr());
+  EXPECT_EQ(device.dcb().BaudRate, 9600u);
+  EXPECT_EQ(device.timeouts().ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(device.timeouts().WriteTotalTimeoutMultiplier, 1u);
+  EXPECT_EQ(device.input_queue_size(), 1024u);
+  EXPECT_EQ(device.output_queue_size(), 512u);
+
+  EXPECT_EQ(port.PortClose(&stranger), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.PortClose(nullptr), OPOSSVC_E_NO_SERVICE);
+  EXPECT_EQ(port.PortClose(&a), 0);
+  EXPECT_EQ(device.open_handles(), 1);
+  EXPECT_EQ(port.PortClose(&a), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.PortClose(&b), 0);
+  EXPECT_EQ(device.open_handles(), 0);
+  EXPECT_FALSE(device.dtr());
+  EXPECT_FALSE(device.rts());
+  EXPECT_EQ(port.PortClose(&b), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.PortEnabled(TRUE), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.PortOutputData("x", 1, 0, &a, 0, 0, 1), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.ClearOutputBuffer(&a), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.ClearCommInputBuffer(), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.GetPowerState(1), 0);
+
+  // Open again after the last close.
+  ASSERT_EQ(port.PortOpen(printer.id().c_str(), &a, 64, 0, 0), 0);
+  EXPECT_EQ(device.open_count(), 2);
+  EXPECT_EQ(port.PortClose(&a), 0);
+}
+
+TEST_F(PortOpenTest, OpenFailures) {
+  VirtualPort device("COM2");
+  const DeviceSpec spec = Device("Printer1", "COM2");
+  RecordingSvc svc;
+  CPortdrv port;
+  EXPECT_EQ(port.PortOpen(spec.id().c_str(), nullptr, 64, 0, 0), OPOSSVC_E_NO_SERVICE);
+  EXPECT_EQ(port.PortOpen("POSPrinter\\Nobody", &svc, 64, 0, 0), OPOSSVC_E_PORT_CALL);
+  EXPECT_EQ(port.PortOpen(spec.id().c_str(), &svc, 0, 0, 0), OPOSSVC_E_PORT_CALL);
+  device.SetHeldElsewhere(true);
+  EXPECT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), OPOSSVC_E_PORT_IN_USE);
+  device.SetHeldElsewhere(false);
+  device.Unplug();
+  EXPECT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), OPOSSVC_E_BAD_PORT);
+  device.Replug();
+  // Nothing of the failed opens stayed behind.
+  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), 0);
+  EXPECT_EQ(port.PortClose(&svc), 0);
+  EXPECT_EQ(port.PortClose(&svc), OPOSSVC_E_NOT_CLIENT);
+}
+
+TEST(PortOpen, PartnerPorts) {
+  struct Case {
+    const char* first;
+    const char* second;
+    DWORD simultaneous;
+    long expected;
+  } cases[] = {
+      {"COM1", "COM3", 0, OPOSSVC_E_PORT_IN_USE},
+      {"COM3", "COM1", 0, OPOSSVC_E_PORT_IN_USE},
+      {"COM2", "COM4", 0, OPOSSVC_E_PORT_IN_USE},
+      {"COM1", "COM2", 0, 0},
+      {"COM1", "COM3", 1, 0},
+      {"COM1", "COM1", 0, OPOSSVC_E_PORT_IN_USE},  // another driver holds it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.first << " then " << c.second << " sim "
+                                    << c.simultaneous);
+    TempRegistry registry;
+    WriteConfig(registry, {{"IdleSleep", 1}, {"InputSleep", 1},
+                           {"SimultaneousCom1234", c.simultaneous}});
+    VirtualPort first(c.first);
+    std::unique_ptr<VirtualPort> second;
+    if (std::string(c.first) != c.second) second = std::make_unique<VirtualPort>(c.second);
+    DeviceSpec a;
+    a.port = c.first;
+    WriteDevice(registry, a);
+    DeviceSpec b;
+    b.name = "Printer2";
+    b.port = c.second;
+    WriteDevice(registry, b);
+
+    RecordingSvc x, y;
+    CPortdrv one, two;
+    ASSERT_EQ(one.PortOpen(a.id().c_str(), &x, 64, 0, 0), 0);
+    EXPECT_EQ(two.PortOpen(b.id().c_str(), &y, 64, 0, 0), c.expected);
+    if (c.expected == 0) {
+      EXPECT_EQ(two.PortClose(&y), 0);
+    }
+    EXPECT_EQ(one.PortClose(&x), 0);
+    // Once the first is closed the second opens.
+    ASSERT_EQ(two.PortOpen(b.id().c_str(), &y, 64, 0, 0), 0);
+    EXPECT_EQ(two.PortClose(&y), 0);
+  }
+}
+
+TEST_F(PortOpenTest, PartnerHeldByAnotherProgram) {
+  VirtualPort com1("COM1"), com3("COM3"), com5("COM5"), com7("COM7");
+  com3.SetHeldElsewhere(true);
+  com7.SetHeldElsewhere(true);
+  const DeviceSpec a = Device("Printer1", "COM1");
+  const DeviceSpec c = Device("Printer5", "COM5");
+  RecordingSvc x;
+  CPortdrv one, five;
+  EXPECT_EQ(one.PortOpen(a.id().c_str(), &x, 64, 0, 0), OPOSSVC_E_PORT_IN_USE);
+  EXPECT_EQ(com1.open_handles(), 0);
+  // COM5 has no partner to test.
+  ASSERT_EQ(five.PortOpen(c.id().c_str(), &x, 64, 0, 0), 0);
+  EXPECT_EQ(five.PortClose(&x), 0);
+}
+
+TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
+  VirtualPort device("COM1");
+  DeviceSpec first = Device("Printer1", "COM1", 1);
+  DeviceSpec other = first;
+  other.name = "Printer2";
+  other.values["Baudrate"] = 8;
+  WriteDevice(registry_, other);
+  RecordingSvc a, b;
+  CPortdrv port;
+  ASSERT_EQ(port.PortOpen(first.id().c_str(), &a, 64, 1, 0), 0);  // mode 1 becomes 3
+  EXPECT_EQ(port.PortOpen(other.id().c_str(), &b, 64, 0, 0), OPOSSVC_E_BAD_PORT);
+  EXPECT_EQ(port.PortOpen(first.id().c_str(), &b, 64, 0, 0), OPOSSVC_E_BAD_PORT);
+  EXPECT_EQ(port.PortClose(&b), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(port.PortClose(&a), 0);
+}
+
+// Lines at open, after PortEnabled(FALSE) and after PortEnabled(TRUE). The
+// virtual device starts with DTR and RTS control enabled, so a line "left as
+// the port had it" is on; in mode 3 the input thread drops RTS once the
+// port is disabled.
+TEST_F(PortOpenTest, LineModes) {
+  struct Lines {
+    bool dtr, rts;
+  };
+  struct Case {
+    DWORD handShake, hydra;
+    int variant;
+    unsigned ctsFlow, dsrFlow;
+    Lines open, disabled, enabled;
+  } cases[] = {
+      {0, 0, 0, 0, 0, {true, true}, {true, true}, {true, true}},
+      {1, 0, 0, 1, 0, {true, true}, {true, false}, {true, true}},
+      {2, 0, 0, 0, 1, {true, true}, {false, true}, {true, true}},
+      {1, 0, 1, 0, 0, {true, true}, {true, false}, {true, true}},  // mode 3
+      {2, 0, 1, 0, 0, {true, true}, {true, true}, {true, true}},   // mode 4
+      {0, 1, 0, 1, 1, {true, true}, {false, false}, {true, true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra
+                                    << " variant " << c.variant);
+    VirtualPort device("COM1");
+    device.SetCts(true);
+    device.SetDsr(true);
+    DeviceSpec spec = Device("Printer1", "COM1", c.handShake);
+    spec.values["Hydra"] = c.hydra;
+    WriteDevice(registry_, spec);
+    RecordingSvc svc;
+    CPortdrv port;
+    const auto lines_are = [&device](Lines want) {
+      return device.WaitUntil(
+          [want](const VirtualPort::State& s) { return s.dtr == want.dtr && s.rts == want.rts; },
+          kDeadline);
+    };
+    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, c.variant, 0), 0);
+    EXPECT_EQ(device.dcb().fOutxCtsFlow, c.ctsFlow);
+    EXPECT_EQ(device.dcb().fOutxDsrFlow, c.dsrFlow);
+    EXPECT_TRUE(lines_are(c.open));
+    ASSERT_EQ(port.PortEnabled(FALSE), 0);
+    EXPECT_TRUE(lines_are(c.disabled));
+    ASSERT_EQ(port.PortEnabled(TRUE), 0);
+    EXPECT_TRUE(lines_are(c.enabled));
+    EXPECT_EQ(port.PortClose(&svc), 0);
+  }
+}
+
+TEST_F(PortOpenTest, CloseRefusedWhileOutputIsQueued) {
+  VirtualPort device("COM1");
+  device.SetWriteCapacity(0);
+  const DeviceSpec spec = Device("Printer1", "COM1");
+  RecordingSvc a, b;
+  CPortdrv port;
+  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &a, 64, 0, 0), 0);
+  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &b, 64, 0, 0), 0);
+  ASSERT_EQ(port.PortOutputData("abc", 3, 0, &a, 0, 0, 1), 0);
+  EXPECT_EQ(port.PortClose(&a), OPOSSVC_E_OUTPUT_PENDING);
+  EXPECT_EQ(port.PortClose(&b), 0);
+  EXPECT_EQ(port.PortClose(&a), OPOSSVC_E_OUTPUT_PENDING);
+  EXPECT_EQ(device.open_handles(), 1);
+  device.SetWriteCapacity(VirtualPort::kUnlimited);
+  ASSERT_TRUE(a.WaitForNotice(Notice::kComplete));
+  EXPECT_EQ(port.PortClose(&a), 0);
+  EXPECT_EQ(device.TakeWritten(), "abc");
+}
+
+TEST_F(PortOpenTest, DestructorClosesAPortLeftOpen) {
+  VirtualPort device("COM1");
+  const DeviceSpec spec = Device("Printer1", "COM1");
+  RecordingSvc svc;
+  {
+    CPortdrv port;
+    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), 0);
+    device.SetWriteCapacity(0);
+    ASSERT_EQ(port.PortOutputData("abc", 3, 0, &svc, 0, 0, 1), 0);
+  }
+  EXPECT_EQ(device.open_handles(), 0);
+  // The port's flag went with it: another driver opens the port.
+  CPortdrv again;
+  ASSERT_EQ(again.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), 0);
+  EXPECT_EQ(again.PortClose(&svc), 0);
+}
+
+}  // namespace
+}  // namespace opossvc::testing

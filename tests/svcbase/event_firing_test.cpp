@@ -1,0 +1,274 @@
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/testing/recording_control_object.h>
+#include <opossvc/testing/scoped_code_page.h>
+
+#include "tests/svcbase/svcbase_test_support.h"
+
+namespace {
+
+using opossvc::testing::RecordedCall;
+using opossvc::testing::RecordingControlObject;
+using opossvc::testing::ScopedCodePage;
+using opossvc::testing::Variant;
+using svcbase_test::EventThread;
+using svcbase_test::PumpUntil;
+using svcbase_test::TestServiceObject;
+
+constexpr LONG kCompletion = -960726;
+
+std::vector<std::string> Members(const RecordingControlObject& co) {
+  std::vector<std::string> names;
+  for (const RecordedCall& call : co.Calls()) names.push_back(call.member);
+  return names;
+}
+
+TEST(EventFiringTest, GetIDsOfEventsMasksWhatTheControlObjectHas) {
+  TestServiceObject so;
+  RecordingControlObject full;
+  EXPECT_EQ(so.GetIDsOfEvents(&full), 0x3Fu);
+  EXPECT_EQ(so.m_dispidEvents[2], RecordingControlObject::kSOError);
+  EXPECT_EQ(so.m_dispCO.m_lpDispatch, &full);
+
+  RecordingControlObject no_error;
+  no_error.RemoveMember("SOError");
+  EXPECT_EQ(so.GetIDsOfEvents(&no_error), 0x3Bu);
+  EXPECT_EQ(so.m_dwEventMask, 0x3Bu);
+
+  // A null interface clears the mask and keeps the attachment.
+  EXPECT_EQ(so.GetIDsOfEvents(nullptr), 0u);
+  EXPECT_EQ(so.m_dwEventMask, 0u);
+  EXPECT_EQ(so.m_dispCO.m_lpDispatch, &no_error);
+  EXPECT_EQ(full.RefCount(), 1u);
+  EXPECT_EQ(no_error.RefCount(), 1u);
+}
+
+struct FiringCase {
+  const char* member;
+  std::function<long(TestServiceObject&)> fire;
+  std::vector<LONG> args;  // the 32-bit arguments as the control object saw them
+};
+
+const FiringCase kFiringCases[] = {
+    {"SOData", [](TestServiceObject& so) { return so.SOData(5); }, {5}},
+    {"SOOutputComplete", [](TestServiceObject& so) { return so.SOOutputComplete(17); }, {17}},
+    {"SOStatusUpdate", [](TestServiceObject& so) { return so.SOStatusUpdate(2001); }, {2001}},
+    {"SOError",
+     [](TestServiceObject& so) {
+       long response = OPOS_ER_CLEAR;
+       return so.SOError(111, 0, OPOS_EL_INPUT, &response);
+     },
+     {111, 0, OPOS_EL_INPUT, OPOS_ER_CLEAR}},
+    {"SODirectIO",
+     [](TestServiceObject& so) {
+       long data = 9;
+       BSTR text = AllocSysString("abc");
+       long r = so.SODirectIO(3, &data, &text);
+       SysFreeString(text);
+       return r;
+     },
+     {3, 9}},
+};
+
+TEST(EventFiringTest, EachOperationInvokesItsMethodAndTheVendorCompletion) {
+  for (const FiringCase& c : kFiringCases) {
+    for (LONG vendor : {0, 1}) {
+      for (bool has_member : {true, false}) {
+        SCOPED_TRACE(std::string(c.member) + (vendor ? " vendor" : "") +
+                     (has_member ? "" : " missing"));
+        RecordingControlObject co;
+        if (!has_member) co.RemoveMember(c.member);
+        TestServiceObject so;
+        so.GetIDsOfEvents(&co);
+        so.m_bVendorCO = vendor;
+        EXPECT_EQ(c.fire(so), vendor ? -1 : 0) << "DirectIO left the data value alone";
+
+        std::vector<std::string> want;
+        if (has_member) want.push_back(c.member);
+        if (vendor) want.push_back("DirectIO");
+        ASSERT_EQ(Members(co), want);
+        std::vector<RecordedCall> calls = co.Calls();
+        if (has_member) {
+          for (size_t i = 0; i < c.args.size(); ++i) EXPECT_EQ(calls[0].I4(i), c.args[i]) << i;
+          EXPECT_EQ(calls[0].flags, DISPATCH_METHOD);
+        }
+        if (vendor) {
+          const RecordedCall& completion = calls.back();
+          EXPECT_EQ(completion.I4(0), kCompletion);
+          EXPECT_EQ(completion.I4(1), -1);
+          EXPECT_EQ(completion.Text(2), u"");
+        }
+        EXPECT_EQ(co.RefCount(), 1u);
+      }
+    }
+  }
+}
+
+TEST(EventFiringTest, CompletionReturnsTheValueDirectIOLeaves) {
+  RecordingControlObject co;
+  co.SetOutput("DirectIO", 1, Variant::I4(77));
+  co.SetOutput("DirectIO", 2, Variant::Text("replaced"));  // freed by the library
+  TestServiceObject so;
+  so.GetIDsOfEvents(&co);
+  so.m_bVendorCO = 1;
+  EXPECT_EQ(so.SOData(1), 77);
+  long data = 3;
+  co.SetResult("DirectIO", Variant::I4(55));
+  EXPECT_EQ(so.DIO_FireEventCtrl(&data), 55);
+  EXPECT_EQ(data, 77);
+}
+
+TEST(EventFiringTest, ByReferenceArgumentsComeBackToTheCaller) {
+  RecordingControlObject co;
+  co.SetOutput("SOError", 3, Variant::I4(OPOS_ER_RETRY));
+  co.SetOutput("SODirectIO", 1, Variant::I4(-5));
+  co.SetOutput("SODirectIO", 2, Variant::Text("answer"));
+  TestServiceObject so;
+  so.GetIDsOfEvents(&co);
+
+  long response = OPOS_ER_CLEAR;
+  so.SOError(111, 0, OPOS_EL_INPUT, &response);
+  EXPECT_EQ(response, OPOS_ER_RETRY);
+
+  long data = 0;
+  BSTR text = AllocSysString("question");
+  so.SODirectIO(1, &data, &text);
+  EXPECT_EQ(data, -5);
+  EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"answer");
+  SysFreeString(text);
+}
+
+TEST(EventFiringTest, FailingInvocationRaisesToTheCaller) {
+  RecordingControlObject co;
+  co.FailMember("SOData", E_FAIL);
+  TestServiceObject so;
+  so.GetIDsOfEvents(&co);
+  bool raised = false;
+  try {
+    so.SOData(1);
+  } catch (CException* e) {
+    raised = true;
+    e->Delete();
+  }
+  EXPECT_TRUE(raised);
+}
+
+TEST(EventFiringTest, DeliveredEventsAreEachFollowedByTheCompletion) {
+  RecordingControlObject co;
+  TestServiceObject so;  // fires at the control object by default
+  so.GetIDsOfEvents(&co);
+  so.m_bVendorCO = 1;
+  so.m_dwIdleSleep = 1;
+  so.m_bOpened = 1;
+  so.m_bDeviceEnabled = 1;
+  so.m_bDeliverEvents = 1;
+  so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
+  so.QueueEvent(OPOS_EVENT_STATUSUPDATE, 2001, 0, 0);
+  so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 4, 0, 0);
+  EventThread thread(so);
+  ASSERT_TRUE(PumpUntil([&] { return co.CallCount() == 6; }));
+  EXPECT_EQ(thread.Stop(), 3u);
+  EXPECT_EQ(Members(co), (std::vector<std::string>{"SOData", "DirectIO", "SOStatusUpdate",
+                                                   "DirectIO", "SOOutputComplete", "DirectIO"}));
+  for (const RecordedCall& call : co.Calls()) {
+    EXPECT_EQ(call.thread, std::this_thread::get_id()) << "called on the window's thread";
+  }
+}
+
+TEST(EventFiringTest, ManyProducersReachTheControlObjectInQueueOrder) {
+  constexpr int kProducers = 4;
+  constexpr int kPerProducer = 2500;
+  constexpr int kTotal = kProducers * kPerProducer;
+  RecordingControlObject co;
+  TestServiceObject so;
+  so.GetIDsOfEvents(&co);
+  so.m_dwIdleSleep = 1;
+  so.m_bOpened = 1;
+  so.m_bDeviceEnabled = 1;
+  so.m_bDeliverEvents = 1;
+  EventThread thread(so);
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([&so, p] {
+      for (int i = 0; i < kPerProducer; ++i) so.QueueEvent(OPOS_EVENT_DATA, p * 100000 + i, 0, 0);
+    });
+  }
+  bool all = PumpUntil([&] { return co.CallCount() >= kTotal; }, 120000);
+  for (std::thread& t : producers) t.join();
+  ASSERT_TRUE(all) << co.CallCount();
+  EXPECT_EQ(thread.Stop(), static_cast<UINT>(kTotal));
+
+  // The handler recorded the queue's order; the control object saw exactly it.
+  std::vector<RecordedCall> calls = co.Calls();
+  ASSERT_EQ(calls.size(), so.events.size());
+  std::vector<int> next(kProducers, 0);
+  for (size_t k = 0; k < calls.size(); ++k) {
+    LONG value = calls[k].I4(0);
+    ASSERT_EQ(value, static_cast<LONG>(so.events[k].d1));
+    int p = value / 100000;
+    ASSERT_TRUE(p >= 0 && p < kProducers);
+    ASSERT_EQ(value % 100000, next[p]) << "lost, duplicated or reordered";
+    ++next[p];
+  }
+}
+
+TEST(EventFiringTest, ControlObjectVersionAndDescription) {
+  TestServiceObject so;
+  EXPECT_EQ(so.GetCOVersion(nullptr), -1);
+  EXPECT_STREQ(so.GetCODescription(nullptr), "");
+
+  RecordingControlObject co;
+  EXPECT_EQ(so.GetCOVersion(&co), 1014000);
+  EXPECT_STREQ(so.GetCODescription(&co), "Recording control object");
+
+  // Text that needs more bytes in UTF-8 than in UTF-16 comes through whole.
+  co.SetResult("ControlObjectDescription", Variant::Text(u"VANTA \u4FA1\u683C"));
+  EXPECT_STREQ(so.GetCODescription(&co), "VANTA \xE4\xBE\xA1\xE6\xA0\xBC");
+  // Another type is converted, not misread as a string.
+  co.SetResult("ControlObjectDescription", Variant::I4(12));
+  EXPECT_STREQ(so.GetCODescription(&co), "12");
+
+  co.RemoveMember("ControlObjectVersion");
+  co.RemoveMember("ControlObjectDescription");
+  EXPECT_EQ(so.GetCOVersion(&co), -1);
+  EXPECT_STREQ(so.GetCODescription(&co), "");
+  EXPECT_EQ(co.RefCount(), 1u);
+}
+
+TEST(EventFiringTest, AutomationStrings) {
+  BSTR empty = AllocSysString("");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(SysStringLen(empty), 0u);
+  SysFreeString(empty);
+
+  const char* text = "Pr\xC3\xBC" "fung";  // UTF-8: 8 bytes, 7 characters
+  BSTR converted = AllocSysString(text);
+  EXPECT_EQ(std::u16string(converted, SysStringLen(converted)), u"Pr\u00FCfung");
+  SysFreeString(converted);
+  {
+    ScopedCodePage cp1252(1252);
+    BSTR latin = AllocSysString("Pr\xFC" "fung");
+    EXPECT_EQ(std::u16string(latin, SysStringLen(latin)), u"Pr\u00FCfung");
+    SysFreeString(latin);
+  }
+
+  BSTR bytes = AllocSysStringByte("abc");
+  EXPECT_EQ(SysStringByteLen(bytes), 3u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), 3), "abc");
+
+  // Reallocation frees the old string, also when the new bytes come from it.
+  ASSERT_EQ(ReAllocSysStringByteLen(&bytes, reinterpret_cast<const char*>(bytes) + 1, 2), 1);
+  EXPECT_EQ(SysStringByteLen(bytes), 2u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), 2), "bc");
+  ASSERT_EQ(ReAllocSysStringByteLen(&bytes, "\0x", 2), 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), 2), std::string("\0x", 2));
+  EXPECT_EQ(ReAllocSysStringByteLen(&bytes, "x", 0x7FFFFFFFu), 0) << "absurd size";
+  EXPECT_EQ(bytes, nullptr);
+  EXPECT_EQ(ReAllocSysStringByteLen(nullptr, "x", 1), 0);
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <opossvc/svcbase.h>
+#include <opossvc/testing/flags.h>
+
+#include "tests/svcbase/svcbase_test_support.h"
+
+namespace {
+
+using opossvc::testing::SetFlag;
+using svcbase_test::EventThread;
+using svcbase_test::TestServiceObject;
+
+constexpr UINT kAppMessage = 0x0400;
+
+// A service object whose window also records the messages it is dispatched.
+class RecordingServiceObject : public TestServiceObject {
+ public:
+  std::vector<UINT> dispatched;
+  std::function<void(UINT)> on_message;
+
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kAppMessage || message == kAppMessage + 1 ||
+        (message >= 0x00A0 && message <= 0x0108) || (message >= 0x0200 && message <= 0x0209)) {
+      dispatched.push_back(message);
+      if (on_message) on_message(message);
+      return 0;
+    }
+    return TestServiceObject::WindowProc(message, wParam, lParam);
+  }
+
+  void Configure(DWORD first, DWORD last, LONG remove_keys, DWORD idle) {
+    m_nPeekFirst = first;
+    m_nPeekLast = last;
+    m_bRemoveKeyMessage = remove_keys;
+    m_dwIdleSleep = idle;
+  }
+  void Post(UINT message) { ASSERT_TRUE(PostMessageA(m_hWnd, message, 0, 0)); }
+  // Messages still waiting in this thread's queue.
+  std::vector<UINT> Waiting() {
+    std::vector<UINT> left;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) left.push_back(msg.message);
+    return left;
+  }
+};
+
+constexpr UINT kKeyDown = 0x0100;
+constexpr UINT kMouseMove = 0x0200;
+constexpr UINT kNcMouseMove = 0x00A0;
+
+TEST(WaitsTest, ProcessMessagePassesByConfiguration) {
+  struct Case {
+    const char* name;
+    DWORD first, last;
+    LONG remove_keys;
+    int all, discard;
+    std::vector<UINT> posted, dispatched, left;
+  };
+  const Case cases[] = {
+      {"one per pass", kAppMessage, kAppMessage, 0, 0, 0,
+       {kAppMessage, kAppMessage, kAppMessage}, {kAppMessage}, {kAppMessage, kAppMessage}},
+      {"all per pass", kAppMessage, kAppMessage, 0, 1, 0,
+       {kAppMessage, kAppMessage + 1, kAppMessage}, {kAppMessage, kAppMessage},
+       {kAppMessage + 1}},
+      {"input in range dispatched without discarding", kKeyDown, kAppMessage, 0, 1, 0,
+       {kKeyDown, kAppMessage}, {kKeyDown, kAppMessage}, {}},
+      {"input in range dropped when discarding", kKeyDown, kAppMessage, 0, 1, 1,
+       {kKeyDown, kAppMessage, kMouseMove}, {kAppMessage}, {}},
+      {"input outside the range removed one per pass", kAppMessage, kAppMessage, 1, 0, 0,
+       {kKeyDown, kMouseMove, kAppMessage}, {kAppMessage}, {kMouseMove}},
+      {"input outside the range all removed", kAppMessage, kAppMessage, 1, 1, 0,
+       {kNcMouseMove, kKeyDown, kMouseMove, kAppMessage + 1}, {}, {kAppMessage + 1}},
+      {"discard flag alone removes input only", 0, 0, 0, 1, 1,
+       {kKeyDown, kAppMessage, kMouseMove}, {}, {kAppMessage}},
+      {"nothing configured touches nothing", 0, 0, 0, 1, 0,
+       {kKeyDown, kAppMessage}, {}, {kKeyDown, kAppMessage}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingServiceObject so;
+    so.Configure(c.first, c.last, c.remove_keys, 1);
+    for (UINT m : c.posted) so.Post(m);
+    so.ProcessMessage(c.all, c.discard);
+    EXPECT_THAT(so.dispatched, ::testing::ElementsAreArray(c.dispatched));
+    EXPECT_THAT(so.Waiting(), ::testing::ElementsAreArray(c.left));
+  }
+}
+
+TEST(WaitsTest, UnconfiguredSleepIsPlain) {
+  RecordingServiceObject so;
+  so.Configure(0, 0, 0, 5);
+  so.Post(kAppMessage);
+  DWORD start = GetTickCount();
+  so.SleepWPM(60, 1, 0);
+  EXPECT_GE(GetTickCount() - start, 60u);
+  EXPECT_TRUE(so.dispatched.empty());
+  EXPECT_THAT(so.Waiting(), ::testing::ElementsAre(kAppMessage));
+}
+
+TEST(WaitsTest, ConfiguredSleepDispatchesAndOutlastsItsTime) {
+  RecordingServiceObject so;
+  so.Configure(kAppMessage, kAppMessage, 0, 10);
+  for (int i = 0; i < 3; ++i) so.Post(kAppMessage);
+  DWORD start = GetTickCount();
+  so.SleepWPM(50, 1, 0);
+  EXPECT_GT(GetTickCount() - start, 50u);
+  EXPECT_EQ(so.dispatched.size(), 3u);
+}
+
+TEST(WaitsTest, WaitDispatchesMessagesPostedByAnotherThreadMeanwhile) {
+  // The first message's handler lets another thread post a second one; the
+  // second's handler signals the event the wait is waiting for.
+  RecordingServiceObject so;
+  so.Configure(kAppMessage, kAppMessage + 1, 0, 5);
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  so.on_message = [&](UINT m) {
+    if (m == kAppMessage) SetEvent(go);
+    if (m == kAppMessage + 1) SetEvent(done);
+  };
+  HWND hwnd = so.m_hWnd;
+  std::thread poster([&] {
+    WaitForSingleObject(go, INFINITE);
+    PostMessageA(hwnd, kAppMessage + 1, 0, 0);
+  });
+  so.Post(kAppMessage);
+  EXPECT_EQ(so.WaitForSingleObjectWPM(done, 10000, 0, 0), WAIT_OBJECT_0);
+  poster.join();
+  EXPECT_THAT(so.dispatched, ::testing::ElementsAre(kAppMessage, kAppMessage + 1));
+  CloseHandle(go);
+  CloseHandle(done);
+}
+
+TEST(WaitsTest, WaitResults) {
+  RecordingServiceObject so;
+  HANDLE signalled = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  struct Case {
+    const char* name;
+    DWORD first, last;
+    int discard;
+  } configurations[] = {{"plain", 0, 0, 0},
+                        {"peek range", kAppMessage, kAppMessage, 0},
+                        {"discard flag", 0, 0, 1}};
+  for (const Case& c : configurations) {
+    SCOPED_TRACE(c.name);
+    so.Configure(c.first, c.last, 0, 20);
+    EXPECT_EQ(so.WaitForSingleObjectWPM(signalled, 250, 0, c.discard), WAIT_OBJECT_0);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(so.WaitForSingleObjectWPM(never, 250, 0, c.discard), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_GE(GetTickCount() - start, 250u);
+    EXPECT_EQ(so.WaitForSingleObjectWPM(nullptr, 250, 0, c.discard), WAIT_FAILED)
+        << "a failed wait ends at once";
+  }
+  CloseHandle(signalled);
+  CloseHandle(never);
+}
+
+TEST(WaitsTest, EventsReachTheWindowDuringAPumpingWait) {
+  // The event thread's sends are handled inside the wait; the handler sets
+  // the event the window's thread is waiting for.
+  RecordingServiceObject so;
+  so.Configure(kAppMessage, kAppMessage, 0, 5);
+  HANDLE delivered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  so.answer = [&](const TestServiceObject::Event&) {
+    SetEvent(delivered);
+    return LRESULT{0};
+  };
+  so.m_bOpened = 1;
+  so.m_bDeliverEvents = 1;
+  EventThread thread(so);
+  so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 1, 0, 0);
+  EXPECT_EQ(so.WaitForSingleObjectWPM(delivered, 10000, 0, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(so.events.size(), 1u);
+  thread.Stop();
+  CloseHandle(delivered);
+}
+
+}  // namespace

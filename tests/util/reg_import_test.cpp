@@ -1,0 +1,230 @@
+// ImportRegistry on real-looking and on malformed export files.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/testing/temp_registry.h>
+#include <opossvc/util.h>
+
+namespace {
+
+using opossvc::testing::TempRegistry;
+
+const std::string kRoot = "SOFTWARE\\OLEforRetail";
+const std::string kServiceOpos = kRoot + "\\ServiceOPOS";
+const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail";
+
+constexpr int kWritten = OPOSSVC_IMPORT_WRITTEN;
+constexpr int kFailed = static_cast<int>(OPOSSVC_IMPORT_FAILED);
+
+std::string WriteFile(const TempRegistry& registry, const std::string& contents) {
+  std::string path = registry.root() + "/import.reg";
+  std::ofstream(path, std::ios::binary) << contents;
+  return path;
+}
+
+std::string Value(const TempRegistry& registry, const std::string& key, const std::string& name,
+                  DWORD expected_type) {
+  DWORD type = REG_NONE;
+  std::optional<std::string> value = registry.GetValue(HKEY_LOCAL_MACHINE, key, name, &type);
+  if (!value) return "<missing>";
+  if (type != expected_type) return "<type " + std::to_string(type) + ">";
+  return *value;
+}
+
+std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
+
+std::string Dword(DWORD value) {
+  std::string bytes;
+  for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+  return bytes;
+}
+
+TEST(RegImportTest, ImportsADeviceSetUp) {
+  TempRegistry registry;
+  std::string file =
+      "REGEDIT4\r\n"
+      "\r\n"
+      "; Scanner and printer set-up\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail]\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner]\r\n"
+      "\"FrontScanner\"=\"VQScanner1\"\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\VQScanner1]\r\n"
+      "@=\"VQ.Scanner.SO\"\r\n"
+      "\"Service\"=\"C:\\\\OPOS\\\\VQScan.so\"\r\n"
+      "\"Description\"=\"Scanner \\\"Model 1\\\"\"\r\n"
+      "\"Port\" = \"COM1\"\r\n"
+      "\"BaudRate\"=dword:00002580\r\n"
+      "\"Prefix\"=hex:02,1b,\\\r\n"
+      "  41,42\r\n"
+      "\"Flags\"=hex(2):41,00\r\n"
+      "\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\POSPrinter\\Printer1]\r\n"
+      "\"Port\"=\"COM2\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\VANTA1.6]\r\n"
+      "\"IdleSleep\"=dword:a\r\n"
+      "\"DebugTrace\"=\"C:\\\\Temp\\\\trace.log\"\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail]\r\n"
+      "\"RootValue\"=\"r\"\r\n";
+  EXPECT_EQ(ImportRegistry(WriteFile(registry, file).c_str()), kWritten);
+  const std::string scanner = kServiceOpos + "\\Scanner\\VQScanner1";
+  EXPECT_EQ(Value(registry, kServiceOpos + "\\Scanner", "FrontScanner", REG_SZ), Sz("VQScanner1"));
+  EXPECT_EQ(Value(registry, scanner, "", REG_SZ), Sz("VQ.Scanner.SO"));
+  EXPECT_EQ(Value(registry, scanner, "Service", REG_SZ), Sz("C:\\OPOS\\VQScan.so"));
+  EXPECT_EQ(Value(registry, scanner, "Description", REG_SZ), Sz("Scanner \"Model 1\""));
+  EXPECT_EQ(Value(registry, scanner, "Port", REG_SZ), Sz("COM1"));
+  EXPECT_EQ(Value(registry, scanner, "BaudRate", REG_DWORD), Dword(9600));
+  EXPECT_EQ(Value(registry, scanner, "Prefix", REG_BINARY), std::string("\x02\x1b" "AB"));
+  EXPECT_EQ(Value(registry, scanner, "Flags", REG_BINARY), std::string("A\0", 2));
+  EXPECT_EQ(Value(registry, kServiceOpos + "\\POSPrinter\\Printer1", "Port", REG_SZ), Sz("COM2"));
+  const std::string config = kRoot + "\\ServiceInfo\\VANTA QUILLON\\VANTA1.6";
+  EXPECT_EQ(Value(registry, config, "IdleSleep", REG_DWORD), Dword(10));
+  EXPECT_EQ(Value(registry, config, "DebugTrace", REG_SZ), Sz("C:\\Temp\\trace.log"));
+  EXPECT_EQ(Value(registry, kRoot, "RootValue", REG_SZ), Sz("r"));
+}
+
+struct MalformedCase {
+  const char* name;
+  std::string contents;
+  int result;
+  std::function<void(const TempRegistry&)> check;
+};
+
+TEST(RegImportTest, MalformedFilesEndInResultBits) {
+  const std::string device = kSection + "\\ServiceOPOS\\Scanner\\S1]\n";
+  const std::string s1 = kServiceOpos + "\\Scanner\\S1";
+  auto has = [&](const std::string& key, const std::string& name, DWORD type, const std::string& data) {
+    return [=](const TempRegistry& r) { EXPECT_EQ(Value(r, key, name, type), data) << key << " " << name; };
+  };
+  auto lacks_key = [](const std::string& key) {
+    return [=](const TempRegistry& r) { EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, key)) << key; };
+  };
+  MalformedCase cases[] = {
+      {"header only", "REGEDIT4\n", 0,
+       [](const TempRegistry& r) {
+         EXPECT_TRUE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos));
+         EXPECT_TRUE(r.KeyExists(HKEY_LOCAL_MACHINE, kRoot + "\\ServiceInfo"));
+       }},
+      {"empty file", "", 0, lacks_key(kRoot + "\\ServiceOPOS\\Scanner")},
+      {"no header", device + "\"A\"=\"1\"\n", kWritten, has(s1, "A", REG_SZ, Sz("1"))},
+      {"version 5 header", "Windows Registry Editor Version 5.00\n" + device + "\"A\"=\"1\"\n",
+       kWritten | kFailed, has(s1, "A", REG_SZ, Sz("1"))},
+      {"second header", "REGEDIT4\nregedit4\n", kFailed, nullptr},
+      {"header with trailing blank", "REGEDIT4 \n", kFailed, nullptr},
+      {"value before any section", "\"A\"=\"1\"\n", kFailed, nullptr},
+      {"root in other letter case",
+       "[HKEY_LOCAL_MACHINE\\Software\\OLEforRetail\\ServiceOPOS\\Scanner\\S1]\n\"A\"=\"1\"\n", kFailed,
+       lacks_key(s1)},
+      {"root followed by more letters",
+       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail2\\ServiceOPOS]\n\"A\"=\"1\"\n", kFailed,
+       has(kRoot, "A", REG_SZ, "<missing>")},
+      {"outside the database", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"A\"=\"1\"\n", kFailed,
+       lacks_key("SOFTWARE\\Other")},
+      {"empty component", kSection + "\\ServiceOPOS\\\\Scanner]\n\"A\"=\"1\"\n", kFailed,
+       lacks_key(kServiceOpos + "\\Scanner")},
+      {"section without bracket keeps the key",
+       device + kSection + "\\ServiceOPOS\\Scanner\\S2\n\"B\"=\"2\"\n", kWritten,
+       [=](const TempRegistry& r) {
+         EXPECT_EQ(Value(r, s1, "B", REG_SZ), Sz("2"));
+         EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\S2"));
+       }},
+      {"root after a device", device + kSection + "]\n\"R\"=dword:1\n", kWritten,
+       has(kRoot, "R", REG_DWORD, Dword(1))},
+      {"unknown class", kSection + "\\Unknown\\X]\n\"A\"=\"1\"\n", kFailed, lacks_key(kRoot + "\\Unknown")},
+      {"deletion syntax opens the key", "[-" + device.substr(1) + "\"A\"=\"1\"\n", kWritten,
+       has(s1, "A", REG_SZ, Sz("1"))},
+      {"unterminated name", device + "\"A=\"1\"\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
+      {"unterminated data", device + "\"A\"=\"abc\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
+      {"unknown type", device + "\"A\"=qword:1\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
+      {"missing colon", device + "\"A\"=12\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
+      {"deletion of a value", device + "\"A\"=-\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
+      {"equals first", device + "=\"x\"\n", kFailed, nullptr},
+      {"escapes in strings", device + "\"A\"=\"x\\\\y\\\"z\\n\"\n", kWritten, has(s1, "A", REG_SZ, Sz("x\\y\"zn"))},
+      {"default value", device + "@=\"Default\"\n", kWritten, has(s1, "", REG_SZ, Sz("Default"))},
+      {"dword past 32 bits", device + "\"A\"=dword:100000000\n", kWritten,
+       has(s1, "A", REG_DWORD, Dword(0xFFFFFFFF))},
+      {"bad hex digits", device + "\"A\"=hex:zz,1g\n", kWritten, has(s1, "A", REG_BINARY, "\x01")},
+      {"empty binary", device + "\"A\"=hex:\n", kWritten, has(s1, "A", REG_BINARY, "")},
+      {"continuation across a comment", device + "\"A\"=hex:01,\\\n; note\n   02\n", kWritten,
+       has(s1, "A", REG_BINARY, "\x01\x02")},
+      {"NUL in a value name", device + std::string("\"A\0B\"=\"1\"\n", 10), kFailed,
+       has(s1, "A", REG_SZ, "<missing>")},
+      {"NUL in a section", std::string("[SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S\0X]\n", 48) + "\"A\"=\"1\"\n",
+       kFailed, lacks_key(kServiceOpos + "\\Scanner\\S")},
+      {"NUL in string data", device + std::string("\"A\"=\"a\0b\"\n", 10), kWritten,
+       has(s1, "A", REG_SZ, std::string("a\0b\0", 4))},
+      {"bytes that are not UTF-8 in data", device + "\"A\"=\"\xff\xfe\"\n", kWritten,
+       has(s1, "A", REG_SZ, Sz("\xff\xfe"))},
+      {"over-long line", device + "\"A\"=\"" + std::string(5 << 20, 'x') + "\"\n\"B\"=\"ok\"\n",
+       kWritten | kFailed,
+       [=](const TempRegistry& r) {
+         EXPECT_EQ(Value(r, s1, "A", REG_SZ), "<missing>");
+         EXPECT_EQ(Value(r, s1, "B", REG_SZ), Sz("ok"));
+       }},
+      {"over-long continuation",
+       device + "\"A\"=hex:" + std::string(3 << 20, '1') + "\\\n" + std::string(3 << 20, '2') + "\n\"B\"=\"ok\"\n",
+       kWritten | kFailed,
+       [=](const TempRegistry& r) {
+         EXPECT_EQ(Value(r, s1, "A", REG_BINARY), "<missing>");
+         EXPECT_EQ(Value(r, s1, "B", REG_SZ), Sz("ok"));
+       }},
+      {"last line without line feed", device + "\"A\"=\"1\"", kWritten, has(s1, "A", REG_SZ, Sz("1"))},
+      {"Ctrl-Z ends the text", device + "\"A\"=\"1\"\n\x1a\"B\"=\"2\"\n", kWritten,
+       has(s1, "B", REG_SZ, "<missing>")},
+  };
+  for (const MalformedCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempRegistry registry;
+    EXPECT_EQ(ImportRegistry(WriteFile(registry, c.contents).c_str()), c.result);
+    if (c.check) c.check(registry);
+  }
+}
+
+TEST(RegImportTest, MissingFileImportsNothing) {
+  TempRegistry registry;
+  EXPECT_EQ(ImportRegistry((registry.root() + "/none.reg").c_str()), 0);
+  EXPECT_EQ(ImportRegistry(nullptr), 0);
+  EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, kRoot));
+}
+
+TEST(RegImportTest, RandomBytesNeverWriteOutsideTheDatabase) {
+  TempRegistry registry;
+  std::mt19937 random(1234);
+  for (int round = 0; round < 20; ++round) {
+    std::string contents = "REGEDIT4\n" + kSection + "\\ServiceOPOS\\Scanner\\R" + std::to_string(round) + "]\n";
+    for (int i = 0; i < 4000; ++i) contents += static_cast<char>(random() & 0xFF);
+    int result = ImportRegistry(WriteFile(registry, contents).c_str());
+    EXPECT_EQ(result & ~(kWritten | kFailed), 0);
+  }
+  HKEY software = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &software), ERROR_SUCCESS);
+  char name[256];
+  DWORD length = sizeof(name);
+  ASSERT_EQ(RegEnumKeyExA(software, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "OLEforRetail");
+  length = sizeof(name);
+  EXPECT_EQ(RegEnumKeyExA(software, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  RegCloseKey(software);
+}
+
+TEST(RegImportTest, SetRegistryValueConsumesTheLine) {
+  TempRegistry registry;
+  CRegistryInfo info(KC_OLEFORRETAIL, TRUE);
+  CString line = "\"Name\"=\"Text\" trailing";
+  EXPECT_EQ(SetRegistryValue(line, info, KC_OLEFORRETAIL), 1);
+  EXPECT_STREQ(line, " trailing");
+  CString unkeyed = "\"Name\"=\"Text\"";
+  EXPECT_EQ(SetRegistryValue(unkeyed, info, 0), 0);
+  CRegistryInfo read_only(KC_OLEFORRETAIL, FALSE);
+  CString refused = "\"Other\"=dword:1";
+  EXPECT_EQ(SetRegistryValue(refused, read_only, KC_OLEFORRETAIL), 0);
+  EXPECT_EQ(Value(registry, kRoot, "Name", REG_SZ), Sz("Text"));
+  EXPECT_EQ(Value(registry, kRoot, "Other", REG_DWORD), "<missing>");
+}
+
+}  // namespace
