@@ -110,9 +110,8 @@ CObject* CRuntimeClass::CreateObject(LPCWSTR lpszClassName) {
   return c == nullptr ? nullptr : c->CreateObject();
 }
 
-const CRuntimeClass CObject::classCObject = {"CObject", static_cast<int>(sizeof(CObject)),
-                                             0xFFFF,    nullptr,
-                                             nullptr,   nullptr};
+const CRuntimeClass CObject::classCObject = {
+    "CObject", static_cast<int>(sizeof(CObject)), 0xFFFF, nullptr, nullptr, nullptr};
 static const AFX_CLASSINIT opossvc_classinit_CObject(RUNTIME_CLASS(CObject));
 
 CObject::~CObject() = default;

@@ -144,9 +144,9 @@ CWnd::~CWnd() {
   WndAccess::Unbind(this);
 }
 
-BOOL CWnd::CreateEx(DWORD dwExStyle, LPCTSTR lpszClassName, LPCTSTR lpszWindowName,
-                    DWORD dwStyle, int x, int y, int nWidth, int nHeight, HWND hWndParent,
-                    HMENU nIDorHMenu, LPVOID lpParam) {
+BOOL CWnd::CreateEx(DWORD dwExStyle, LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle,
+                    int x, int y, int nWidth, int nHeight, HWND hWndParent, HMENU nIDorHMenu,
+                    LPVOID lpParam) {
   if (m_hWnd != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -248,8 +248,7 @@ LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CWnd::PostNcDestroy() {}
 
-LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackground,
-                            HICON hIcon) {
+LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackground, HICON hIcon) {
   char buffer[128];
   std::snprintf(buffer, sizeof(buffer), "Afx:%llx:%x:%llx:%llx:%llx", 0ull, nClassStyle,
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hCursor)),

@@ -26,8 +26,7 @@ LRESULT CALLBACK PumpWindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
       (*reinterpret_cast<const std::function<void()>*>(lparam))();
       return 0;
     case kRunPosted: {
-      std::unique_ptr<std::function<void()>> task(
-          reinterpret_cast<std::function<void()>*>(lparam));
+      std::unique_ptr<std::function<void()>> task(reinterpret_cast<std::function<void()>*>(lparam));
       (*task)();
       return 0;
     }
@@ -57,8 +56,7 @@ MessagePump::MessagePump() {
   thread_ = std::thread([this, ready = std::move(ready)]() mutable {
     HWND hwnd = nullptr;
     if (RegisterPumpClass()) {
-      hwnd = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                             nullptr);
+      hwnd = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     }
     ready.set_value({GetCurrentThreadId(), hwnd});
     if (hwnd != nullptr) Loop();

@@ -67,6 +67,13 @@ Variant Variant::R8(double value) {
   return v;
 }
 
+Variant Variant::I8(LONGLONG value) {
+  Variant v;
+  v.value_.vt = VT_I8;
+  v.value_.llVal = value;
+  return v;
+}
+
 Variant Variant::Text(const std::u16string& text) {
   Variant v;
   v.value_.vt = VT_BSTR;
@@ -174,6 +181,16 @@ std::string NarrowName(const OLECHAR* name) {
     narrow.push_back(*name < 0x80 ? static_cast<char>(*name) : '?');
   }
   return narrow;
+}
+
+// An argument's value for the record: interfaces by address, without a
+// reference.
+Variant RecordedValue(const VARIANT& arg) {
+  Variant value(arg);
+  if (value.vt() == VT_DISPATCH || value.vt() == VT_UNKNOWN) {
+    return Variant::I8(reinterpret_cast<LONGLONG>(value.get().punkVal));
+  }
+  return value;
 }
 
 BSTR CopyText(const std::u16string& text) {
@@ -341,7 +358,7 @@ HRESULT RecordingControlObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, W
   for (UINT i = 0; i < count; ++i) {
     const VARIANT& arg = pDispParams->rgvarg[count - 1 - i];
     call.types.push_back(arg.vt);
-    call.args.emplace_back(arg);
+    call.args.push_back(RecordedValue(arg));
   }
 
   // A snapshot of the member, so that nothing runs under the lock.
@@ -408,9 +425,13 @@ HRESULT RecordingControlObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, W
     return finish(failure.hr);
   }
   if (member->kind == Kind::kProperty && put) {
-    Lock lock(state_->mutex);
-    if (Member* live = state_->Find(dispIdMember)) live->value = call.args[0];
-    return finish(S_OK);
+    // The value itself, references included: the property holds it.
+    Variant value(pDispParams->rgvarg[0]);
+    {
+      Lock lock(state_->mutex);
+      if (Member* live = state_->Find(dispIdMember)) std::swap(live->value, value);
+    }
+    return finish(S_OK);  // the old value goes here, outside the lock
   }
   for (const auto& [index, value] : member->outputs) {
     if (index >= count) continue;

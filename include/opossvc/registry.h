@@ -8,7 +8,7 @@
 //   "SOFTWARE\OLEforRetail"     KC_OLEFORRETAIL      the database root
 //   "ServiceOPOS", "AllClasses" KC_SERVICEOPOS       one sub-key per class
 //   "POSPrinter" (a class)      1..18                ServiceOPOS\<class>
-//   "POSPrinter\Dev1"           class index << 5     the device the object holds
+//   "POSPrinter\Dev1"           class index << 5     that device, held by the object
 //   "ServiceInfo"               KC_SERVICEINFO       configuration sub-keys
 //   "ServiceInfo\<name>"        KC_SERVICEINFO_SUBKEY  the sub-key the object holds
 //   "AllDevices"                KC_ALL_DEVICES       every device of every class
@@ -26,8 +26,9 @@
 // the registry type read (REG_SZ, REG_BINARY, REG_DWORD), 0 for a value of
 // another type, or (unsigned long)-1 when the key is not open or the value
 // cannot be read. Writes and deletions need the create flag of the last
-// Open(); without it they fail and change nothing. No exceptions are thrown
-// and nothing is logged.
+// Open(); without it they fail and change nothing. No exceptions of its own
+// are thrown (the framework's string may throw when memory runs out), and
+// nothing is logged.
 //
 // Every operation by key code also exists with a key text in its place. A
 // text that names a device other than the one the object holds, or a
@@ -116,7 +117,8 @@ class CRegistryInfo {
   // device asked for again is answered from the object. 1 when found.
   int GetDeviceInfo(const char* text, unsigned long code);
   // Each runs GetDeviceInfo(text, code) first and returns one field of the
-  // device found (empty or 0 when none was found).
+  // device found: empty or 0 when the lookup found none, the previous
+  // device's when it failed before reaching an existing class key.
   unsigned long GetDeviceKey(const char* text, unsigned long code);
   CString GetDeviceID(const char* text, unsigned long code);
   CString GetSOName(const char* text, unsigned long code);

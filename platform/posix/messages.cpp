@@ -95,8 +95,7 @@ void AbortCreation(HWND hwnd, bool send_ncdestroy) {
 
 // Removes the sends still queued for a window that is gone.
 void FailPendingSends(HWND hwnd) OPOSSVC_REQUIRES(g_wait_lock) {
-  std::shared_ptr<MessageQueue> queue =
-      WindowSystem::Get().FindQueue(GetCurrentThreadId());
+  std::shared_ptr<MessageQueue> queue = WindowSystem::Get().FindQueue(GetCurrentThreadId());
   if (!queue) return;
   auto& incoming = queue->incoming;
   for (auto it = incoming.begin(); it != incoming.end();) {
@@ -187,9 +186,9 @@ char TranslateKey(WPARAM vk) {
 
 using opossvc::detail::CurrentQueue;
 using opossvc::detail::MessageQueue;
+using opossvc::detail::WaitLockHolder;
 using opossvc::detail::Window;
 using opossvc::detail::WindowSystem;
-using opossvc::detail::WaitLockHolder;
 
 // ---- Window classes ---------------------------------------------------------
 
@@ -252,9 +251,9 @@ BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA l
 
 // ---- Windows ----------------------------------------------------------------
 
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
-                            DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
-                            HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam) {
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID lpParam) {
   using namespace opossvc::detail;
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
   if (hWndParent == HWND_MESSAGE) hWndParent = nullptr;
@@ -308,8 +307,9 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
   cs.dwExStyle = dwExStyle;
 
   CBT_CREATEWNDA cbt{&cs, nullptr};
-  if (CallCbtHook(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd),
-                  reinterpret_cast<LPARAM>(&cbt)) != 0) {
+  const LRESULT veto =
+      CallCbtHook(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cbt));
+  if (veto != 0) {
     AbortCreation(hwnd, false);
     return nullptr;
   }
@@ -519,8 +519,8 @@ BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
   WaitLockHolder lock;
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   if (!window || lpRect == nullptr) return FALSE;
-  *lpRect = RECT{0, 0, window->rect.right - window->rect.left,
-                 window->rect.bottom - window->rect.top};
+  *lpRect =
+      RECT{0, 0, window->rect.right - window->rect.left, window->rect.bottom - window->rect.top};
   return TRUE;
 }
 
@@ -618,8 +618,8 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return static_cast<LRESULT>(result);
 }
 
-LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
-                                   UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult) {
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                                   UINT uTimeout, PDWORD_PTR lpdwResult) {
   using namespace opossvc::detail;
   if (lpdwResult != nullptr) *lpdwResult = 0;
   std::shared_ptr<Window> window;
@@ -645,9 +645,9 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     return FALSE;
   }
   if (!opossvc::detail::ValidFilter(hWnd)) return FALSE;
-  return opossvc::detail::PeekInto(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg)
-             ? TRUE
-             : FALSE;
+  const bool found =
+      opossvc::detail::PeekInto(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg);
+  return found ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
@@ -712,9 +712,8 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOO
                                      fWaitAll ? MWMO_WAITALL : 0);
 }
 
-DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles,
-                                         DWORD dwMilliseconds, DWORD dwWakeMask,
-                                         DWORD dwFlags) {
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds,
+                                         DWORD dwWakeMask, DWORD dwFlags) {
   using namespace opossvc::detail;
   if (nCount >= MAXIMUM_WAIT_OBJECTS || (nCount > 0 && pHandles == nullptr)) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -113,8 +113,7 @@ uint64_t Fnv1a(const std::string& s) {
   return hash;
 }
 
-class SystemMutex final : public MutexObject,
-                          public std::enable_shared_from_this<SystemMutex> {
+class SystemMutex final : public MutexObject, public std::enable_shared_from_this<SystemMutex> {
  public:
   SystemMutex(std::string shm_name, int fd, SharedBlock* block)
       : shm_name_(std::move(shm_name)), fd_(fd), block_(block), process_(getpid()) {}
@@ -244,8 +243,8 @@ class SystemMutex final : public MutexObject,
 std::string SystemMutexShmName(const ObjectName& name) {
   std::string encoded;
   for (unsigned char c : name.base) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-        c == '.' || c == '_' || c == '-') {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+        c == '_' || c == '-') {
       encoded += static_cast<char>(c);
     } else {
       char hex[4];

@@ -33,18 +33,20 @@ REGSAM SpecificRights(REGSAM desired) {
   if (desired & GENERIC_READ) rights |= KEY_READ;
   if (desired & GENERIC_WRITE) rights |= KEY_WRITE;
   if (desired & GENERIC_EXECUTE) rights |= KEY_EXECUTE;
-  if (desired & (GENERIC_ALL | MAXIMUM_ALLOWED)) rights |= KEY_ALL_ACCESS;
+  if (desired & GENERIC_ALL) rights |= KEY_ALL_ACCESS;
   return rights;
 }
 
-// The rights a new handle gets, or ERROR_ACCESS_DENIED when it asks to
-// write a store that we may only read.
+// The rights a new handle gets: ERROR_ACCESS_DENIED when it asks to write a
+// store that we may only read; MAXIMUM_ALLOWED gets what may be had.
 LONG GrantRights(RegistryStore& store, REGSAM desired, REGSAM* granted) {
   REGSAM rights = SpecificRights(desired);
-  if ((rights & kWriteRights) != 0 && store.CanWrite() != ERROR_SUCCESS) {
-    // Only what may be had was asked for: take the readable part.
-    if ((desired & MAXIMUM_ALLOWED) == 0) return ERROR_ACCESS_DENIED;
-    rights &= ~kWriteRights;
+  bool wants_write = (rights & kWriteRights) != 0;
+  bool maximum = (desired & MAXIMUM_ALLOWED) != 0;
+  if (wants_write || maximum) {
+    bool writable = store.CanWrite() == ERROR_SUCCESS;
+    if (wants_write && !writable) return ERROR_ACCESS_DENIED;
+    if (maximum) rights |= writable ? KEY_ALL_ACCESS : KEY_READ;
   }
   *granted = rights;
   return ERROR_SUCCESS;

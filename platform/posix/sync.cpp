@@ -306,9 +306,8 @@ HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES lpSemaphoreAttributes, LONG
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return opossvc::detail::CreateOrOpenNamed<Semaphore>(lpName, [&] {
-    return std::make_shared<Semaphore>(lInitialCount, lMaximumCount);
-  });
+  return opossvc::detail::CreateOrOpenNamed<Semaphore>(
+      lpName, [&] { return std::make_shared<Semaphore>(lInitialCount, lMaximumCount); });
 }
 
 BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPreviousCount) {

@@ -72,8 +72,8 @@ void RunThreadExitCleanup() {
 
 void ForgetOwnedMutex(const ThreadExitObserver* mutex) {
   std::vector<std::shared_ptr<ThreadExitObserver>>& owned = CurrentThreadState().owned_mutexes;
-  auto it = std::find_if(owned.begin(), owned.end(),
-                         [mutex](const auto& m) { return m.get() == mutex; });
+  auto it =
+      std::find_if(owned.begin(), owned.end(), [mutex](const auto& m) { return m.get() == mutex; });
   if (it != owned.end()) owned.erase(it);
 }
 

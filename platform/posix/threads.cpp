@@ -211,9 +211,7 @@ int WINAPI GetThreadPriority(HANDLE hThread) {
   return thread ? thread->priority() : THREAD_PRIORITY_ERROR_RETURN;
 }
 
-DWORD WINAPI GetCurrentThreadId(void) {
-  return opossvc::detail::CurrentThreadState().thread_id;
-}
+DWORD WINAPI GetCurrentThreadId(void) { return opossvc::detail::CurrentThreadState().thread_id; }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 

@@ -165,8 +165,9 @@ void WindowSystem::RemoveWindow(HWND hwnd) {
   windows_.erase(it);
 }
 
-std::vector<std::shared_ptr<Window>> WindowSystem::WindowsWhere(
-    bool (*match)(const Window&, const void*), const void* arg) {
+std::vector<std::shared_ptr<Window>> WindowSystem::WindowsWhere(bool (*match)(const Window&,
+                                                                              const void*),
+                                                                const void* arg) {
   std::vector<std::shared_ptr<Window>> found;
   for (const auto& [key, window] : windows_) {
     if (match(*window, arg)) found.push_back(window);
@@ -263,8 +264,8 @@ void DeliverSentMessages(MessageQueue& queue) {
       proc = window->proc;
     }
     SentMessageGuard guard(message, queue);
-    LRESULT result = CallWindowProcA(proc, message->hwnd, message->message, message->wparam,
-                                     message->lparam);
+    LRESULT result =
+        CallWindowProcA(proc, message->hwnd, message->message, message->wparam, message->lparam);
     guard.Finish(result);
   }
 }

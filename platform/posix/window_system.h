@@ -58,7 +58,7 @@ struct Window {
   RECT rect{};
   std::string text;
   std::vector<unsigned char> extra;  // cbWndExtra bytes
-  bool destroying = false;          // DestroyWindow has begun
+  bool destroying = false;           // DestroyWindow has begun
 };
 
 // A message sent to a window of another thread, awaiting its reply.
@@ -100,9 +100,9 @@ class MessageQueue final : public Waitable,
   static constexpr size_t kMaxPosted = 10000;
 
   enum class WaitMode {
-    kSentOnly,    // a message is being sent to this thread
-    kFilter,      // GetMessageA: a sent message, or a posted one (or quit) the filter takes
-    kWakeMask,    // MsgWaitForMultipleObjects: the wake mask's conditions
+    kSentOnly,  // a message is being sent to this thread
+    kFilter,    // GetMessageA: a sent message, or a posted one (or quit) the filter takes
+    kWakeMask,  // MsgWaitForMultipleObjects: the wake mask's conditions
   };
 
   explicit MessageQueue(DWORD thread_id) : thread_id(thread_id) {}
@@ -151,8 +151,7 @@ class WindowSystem {
   HWND AddWindow(std::shared_ptr<Window> window) OPOSSVC_REQUIRES(g_wait_lock);
   void RemoveWindow(HWND hwnd) OPOSSVC_REQUIRES(g_wait_lock);
   std::vector<std::shared_ptr<Window>> WindowsWhere(bool (*match)(const Window&, const void*),
-                                                    const void* arg)
-      OPOSSVC_REQUIRES(g_wait_lock);
+                                                    const void* arg) OPOSSVC_REQUIRES(g_wait_lock);
 
   std::shared_ptr<WindowClass> FindClass(LPCSTR name_or_atom) OPOSSVC_REQUIRES(g_wait_lock);
   // False with ERROR_CLASS_ALREADY_EXISTS.
@@ -174,7 +173,8 @@ class WindowSystem {
   uintptr_t next_hook_ OPOSSVC_GUARDED_BY(g_wait_lock) = 0x20000;
   ATOM next_atom_ OPOSSVC_GUARDED_BY(g_wait_lock) = 0xC000;
   std::unordered_map<uintptr_t, std::shared_ptr<Window>> windows_ OPOSSVC_GUARDED_BY(g_wait_lock);
-  std::map<std::string, std::shared_ptr<WindowClass>> classes_ OPOSSVC_GUARDED_BY(g_wait_lock);  // by folded name
+  std::map<std::string, std::shared_ptr<WindowClass>> classes_
+      OPOSSVC_GUARDED_BY(g_wait_lock);  // by folded name
   std::unordered_map<DWORD, std::weak_ptr<MessageQueue>> queues_ OPOSSVC_GUARDED_BY(g_wait_lock);
 };
 

@@ -58,11 +58,13 @@ class CBaseWnd : public CWnd {
 
 IMPLEMENT_DYNCREATE(CBaseWnd, CWnd)
 
+// clang-format off
 BEGIN_MESSAGE_MAP(CBaseWnd, CWnd)
   ON_MESSAGE(WM_CREATE, &CBaseWnd::OnCreate)
   ON_MESSAGE(kBaseOnly, &CBaseWnd::OnBaseOnly)
   ON_MESSAGE(kOverridden, &CBaseWnd::OnOverriddenInBase)
 END_MESSAGE_MAP()
+// clang-format on
 
 class CDerivedWnd : public CBaseWnd {
   DECLARE_DYNAMIC(CDerivedWnd)
@@ -75,10 +77,12 @@ class CDerivedWnd : public CBaseWnd {
 
 IMPLEMENT_DYNAMIC(CDerivedWnd, CBaseWnd)
 
+// clang-format off
 BEGIN_MESSAGE_MAP(CDerivedWnd, CBaseWnd)
   ON_MESSAGE(kOverridden, &CDerivedWnd::OnOverridden)
   ON_MESSAGE(kDerivedOnly, &CDerivedWnd::OnDerivedOnly)
 END_MESSAGE_MAP()
+// clang-format on
 
 TEST(RuntimeClassTest, RecordsChainsAndFactories) {
   CRuntimeClass* wnd = RUNTIME_CLASS(CWnd);
@@ -130,7 +134,9 @@ TEST(MessageMapTest, MostDerivedEntryWinsAndTheChainReachesTheBase) {
     LPARAM l;
     LRESULT expected;
   } cases[] = {
-      {kBaseOnly, 5, 0, 105},  {kOverridden, 0, 0, 300}, {kDerivedOnly, 0, 6, 406},
+      {kBaseOnly, 5, 0, 105},
+      {kOverridden, 0, 0, 300},
+      {kDerivedOnly, 0, 6, 406},
       {kUnmapped, 0, 0, 0},
   };
   for (const Case& c : cases) {
@@ -239,8 +245,8 @@ TEST(WinThreadTest, AutoDeleteAndKeptThreads) {
   EXPECT_EQ(WaitForSingleObject(ran, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
 
   ResetEvent(ran);
-  CWinThread* kept = AfxBeginThread(&CountAndSignal, &ran, THREAD_PRIORITY_NORMAL, 0,
-                                    CREATE_SUSPENDED);
+  CWinThread* kept =
+      AfxBeginThread(&CountAndSignal, &ran, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
   ASSERT_NE(kept, nullptr);
   kept->m_bAutoDelete = FALSE;
   EXPECT_NE(kept->m_nThreadID, 0u);

@@ -377,9 +377,9 @@ TEST_F(TermiosPortTest, WriteStopsAtItsTimeoutWhenTheDeviceTakesNothing) {
 TEST_F(TermiosPortTest, CloseEndsAWaitingRead) {
   Open();
   ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
-  auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 1); });
   HANDLE handle = handle_;
   handle_ = INVALID_HANDLE_VALUE;
+  auto reader = std::async(std::launch::async, [handle] { return ReadPort(handle, 1); });
   ASSERT_TRUE(CloseHandle(handle));
   ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
   EXPECT_FALSE(reader.get().ok);
@@ -460,10 +460,14 @@ TEST_F(TermiosPortTest, VanishedDeviceFailsAtOnceAndComesBack) {
   EXPECT_TRUE(CloseHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
 
+  // The device comes back as a new tty under the same COM name.
   plan.vanished = false;
+  Unmap(pty_.slave_path());
+  Pty replacement;
+  Map(replacement.slave_path(), "COM201");
   Open();
   ASSERT_TRUE(WritePort(handle_, "back").ok);
-  EXPECT_EQ(pty_.Read(4), "back");
+  EXPECT_EQ(replacement.Read(4), "back");
 }
 
 TEST_F(TermiosPortTest, HungUpTerminalEndsReadsAndWrites) {

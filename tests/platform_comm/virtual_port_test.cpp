@@ -344,10 +344,10 @@ TEST_F(VirtualPortTest, CloseAndPurgeEndAWaitingRead) {
   EXPECT_FALSE(read.ok);
   EXPECT_EQ(read.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
 
-  auto closed = std::async(std::launch::async, [&] { return ReadPort(handle_, 1); });
-  ASSERT_TRUE(port_.WaitUntil(ReaderWaits, kPatience));
   HANDLE handle = handle_;
   handle_ = INVALID_HANDLE_VALUE;
+  auto closed = std::async(std::launch::async, [handle] { return ReadPort(handle, 1); });
+  ASSERT_TRUE(port_.WaitUntil(ReaderWaits, kPatience));
   EXPECT_TRUE(CloseHandle(handle));
   ASSERT_EQ(closed.wait_for(kPatience), std::future_status::ready);
   EXPECT_FALSE(closed.get().ok);

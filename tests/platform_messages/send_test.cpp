@@ -85,13 +85,17 @@ TEST(SendTest, ReentrantSendsBetweenTwoThreads) {
 }
 
 // What a window's owner thread does after a send to the window is queued.
-enum class OwnerFate { kDestroyedBefore, kThreadEndedBefore, kThreadEndsWhilePending,
-                       kWindowDestroyedWhilePending };
+enum class OwnerFate {
+  kDestroyedBefore,
+  kThreadEndedBefore,
+  kThreadEndsWhilePending,
+  kWindowDestroyedWhilePending
+};
 
 TEST(SendTest, SendToADeadWindowReturnsZeroWithoutHanging) {
-  for (OwnerFate fate : {OwnerFate::kDestroyedBefore, OwnerFate::kThreadEndedBefore,
-                         OwnerFate::kThreadEndsWhilePending,
-                         OwnerFate::kWindowDestroyedWhilePending}) {
+  for (OwnerFate fate :
+       {OwnerFate::kDestroyedBefore, OwnerFate::kThreadEndedBefore,
+        OwnerFate::kThreadEndsWhilePending, OwnerFate::kWindowDestroyedWhilePending}) {
     SCOPED_TRACE(static_cast<int>(fate));
     const bool pending = fate == OwnerFate::kThreadEndsWhilePending ||
                          fate == OwnerFate::kWindowDestroyedWhilePending;

@@ -44,8 +44,7 @@ TEST(WindowTest, CreationAndDestructionMessagesInOrder) {
   ASSERT_GE(parent_messages.size(), 4u);
   EXPECT_EQ(parent_messages[parent_messages.size() - 2], static_cast<UINT>(WM_DESTROY));
   EXPECT_EQ(parent_messages.back(), static_cast<UINT>(WM_NCDESTROY));
-  EXPECT_EQ(Messages(child), (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY,
-                                                WM_NCDESTROY}));
+  EXPECT_EQ(Messages(child), (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
   EXPECT_FALSE(DestroyWindow(parent_hwnd));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
 }
@@ -80,15 +79,14 @@ TEST(WindowTest, CreationArgumentErrors) {
   } cases[] = {
       {"unknown class", "opossvc.test.NoSuchClass", 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
       {"null class", nullptr, 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
-      {"child without parent", "opossvc.test.Recorder", WS_CHILD, nullptr,
-       ERROR_TLW_WITH_WSCHILD},
+      {"child without parent", "opossvc.test.Recorder", WS_CHILD, nullptr, ERROR_TLW_WITH_WSCHILD},
       {"dead parent", "opossvc.test.Recorder", WS_CHILD, gone, ERROR_INVALID_WINDOW_HANDLE},
   };
   for (const Case& c : cases) {
     SetLastError(0);
-    EXPECT_EQ(CreateWindowExA(0, c.cls, "", c.style, 0, 0, 1, 1, c.parent, nullptr, nullptr,
-                              nullptr),
-              nullptr)
+    EXPECT_EQ(
+        CreateWindowExA(0, c.cls, "", c.style, 0, 0, 1, 1, c.parent, nullptr, nullptr, nullptr),
+        nullptr)
         << c.what;
     EXPECT_EQ(GetLastError(), c.error) << c.what;
   }
@@ -138,8 +136,8 @@ TEST(WindowClassTest, RegistrationLookupAndRemoval) {
   // Extra bytes: in bounds they hold values, beyond they are refused.
   EXPECT_EQ(SetWindowLongPtrA(hwnd, sizeof(LONG_PTR), 1234), 0);
   EXPECT_EQ(GetWindowLongPtrA(hwnd, sizeof(LONG_PTR)), 1234);
-  for (int index : {static_cast<int>(sizeof(LONG_PTR)) + 1, 2 * static_cast<int>(sizeof(LONG_PTR)),
-                    -100}) {
+  for (int index :
+       {static_cast<int>(sizeof(LONG_PTR)) + 1, 2 * static_cast<int>(sizeof(LONG_PTR)), -100}) {
     SetLastError(0);
     EXPECT_EQ(GetWindowLongPtrA(hwnd, index), 0) << index;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX)) << index;

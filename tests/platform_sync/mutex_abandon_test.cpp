@@ -88,8 +88,7 @@ TEST(ThreadTest, WaitAnyOverThreadEventAndMutex) {
   HANDLE thread = CreateThread(nullptr, 0, &WaitForEvent, go, 0, nullptr);
   std::thread waiter([&] {
     HANDLE set[] = {never, mutex, thread};
-    EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, kLong),
-              static_cast<DWORD>(WAIT_OBJECT_0 + 2));
+    EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, kLong), static_cast<DWORD>(WAIT_OBJECT_0 + 2));
   });
   SetEvent(go);
   waiter.join();
@@ -126,8 +125,9 @@ TEST(AbandonTest, OwnerThreadEnds) {
 TEST(AbandonTest, OwnerStdThreadEndsInsideAWaitAll) {
   HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
   HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  std::thread([&] { ASSERT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0)); })
-      .join();
+  std::thread([&] {
+    ASSERT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  }).join();
   HANDLE set[] = {event, mutex};
   EXPECT_EQ(WaitForMultipleObjects(2, set, TRUE, kLong), static_cast<DWORD>(WAIT_ABANDONED_0 + 1));
   EXPECT_TRUE(ReleaseMutex(mutex));

@@ -73,9 +73,8 @@ TEST(LocalTimeTest, FieldsMatchTheCalendar) {
 }
 
 TEST(LocalTimeTest, TestSourceReplacesTheClock) {
-  opossvc::detail::SetLocalTimeSourceForTesting([](SYSTEMTIME* now) {
-    *now = SYSTEMTIME{2024, 2, 4, 29, 23, 59, 59, 500};
-  });
+  opossvc::detail::SetLocalTimeSourceForTesting(
+      [](SYSTEMTIME* now) { *now = SYSTEMTIME{2024, 2, 4, 29, 23, 59, 59, 500}; });
   SYSTEMTIME t{};
   GetLocalTime(&t);
   opossvc::detail::SetLocalTimeSourceForTesting(nullptr);

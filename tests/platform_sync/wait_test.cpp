@@ -55,7 +55,8 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
   std::vector<std::thread> waiters;
   for (int i = 0; i < 2; ++i) {
     waiters.emplace_back([&] {
-      if (WaitForSingleObject(event, kLong) == WAIT_OBJECT_0) ReleaseSemaphore(released, 1, nullptr);
+      if (WaitForSingleObject(event, kLong) == WAIT_OBJECT_0)
+        ReleaseSemaphore(released, 1, nullptr);
     });
   }
   SetEvent(event);

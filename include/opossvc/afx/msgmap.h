@@ -30,12 +30,12 @@ enum AfxSig : UINT_PTR {
 };
 
 struct AFX_MSGMAP_ENTRY {
-  UINT nMessage;   // window message
-  UINT nCode;      // control code or WM_NOTIFY code (unused: 0)
-  UINT nID;        // control ID (unused: 0)
-  UINT nLastID;    // last control ID of a range (unused: 0)
-  UINT_PTR nSig;   // AfxSig_* of pfn
-  AFX_PMSG pfn;    // handler, cast to AFX_PMSG
+  UINT nMessage;  // window message
+  UINT nCode;     // control code or WM_NOTIFY code (unused: 0)
+  UINT nID;       // control ID (unused: 0)
+  UINT nLastID;   // last control ID of a range (unused: 0)
+  UINT_PTR nSig;  // AfxSig_* of pfn
+  AFX_PMSG pfn;   // handler, cast to AFX_PMSG
 };
 
 struct AFX_MSGMAP {
@@ -43,24 +43,26 @@ struct AFX_MSGMAP {
   const AFX_MSGMAP_ENTRY* lpEntries;     // ends with an AfxSig_end entry
 };
 
-#define DECLARE_MESSAGE_MAP()                      \
- protected:                                        \
-  static const AFX_MSGMAP* GetThisMessageMap();    \
+// clang-format off
+#define DECLARE_MESSAGE_MAP()                   \
+ protected:                                     \
+  static const AFX_MSGMAP* GetThisMessageMap(); \
   virtual const AFX_MSGMAP* GetMessageMap() const;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                 \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
   const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
-  const AFX_MSGMAP* theClass::GetThisMessageMap() {                            \
-    typedef theClass ThisClass;                                                \
-    typedef baseClass TheBaseClass;                                            \
-    static_cast<void>(sizeof(ThisClass));                                      \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
+    typedef theClass ThisClass;                                                     \
+    typedef baseClass TheBaseClass;                                                 \
+    static_cast<void>(sizeof(ThisClass));                                           \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 
-#define END_MESSAGE_MAP()                                            \
-      {0, 0, 0, 0, AfxSig_end, static_cast<AFX_PMSG>(nullptr)}};     \
+#define END_MESSAGE_MAP()                                                   \
+      {0, 0, 0, 0, AfxSig_end, static_cast<AFX_PMSG>(nullptr)}};            \
     static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, \
-                                          &_messageEntries[0]};      \
-    return &messageMap;                                              \
+                                          &_messageEntries[0]};             \
+    return &messageMap;                                                     \
   }
+// clang-format on
 
 #endif  // OPOSSVC_AFX_MSGMAP_H_

@@ -31,7 +31,7 @@ class CObject;
 struct CRuntimeClass {
   LPCSTR m_lpszClassName;
   int m_nObjectSize;
-  UINT m_wSchema;  // 0xFFFF for classes without serialization support
+  UINT m_wSchema;                   // 0xFFFF for classes without serialization support
   CObject* (*m_pfnCreateObject)();  // null unless dynamically creatable
   CRuntimeClass* m_pBaseClass;      // null for CObject
   CRuntimeClass* m_pNextClass;      // unused; kept for source compatibility
@@ -62,12 +62,13 @@ struct AFX_CLASSINIT {
   AFX_CLASSINIT* m_pNext;  // list link, owned by the name list
 };
 
+// clang-format off
 #define RUNTIME_CLASS(class_name) \
   (const_cast<CRuntimeClass*>(&class_name::class##class_name))
 
-#define DECLARE_DYNAMIC(class_name)                  \
- public:                                             \
-  static const CRuntimeClass class##class_name;      \
+#define DECLARE_DYNAMIC(class_name)             \
+ public:                                        \
+  static const CRuntimeClass class##class_name; \
   virtual CRuntimeClass* GetRuntimeClass() const;
 
 #define DECLARE_DYNCREATE(class_name) \
@@ -77,7 +78,7 @@ struct AFX_CLASSINIT {
 #define OPOSSVC_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, pfnNew) \
   const CRuntimeClass class_name::class##class_name = {                              \
       #class_name, static_cast<int>(sizeof(class_name)), wSchema, pfnNew,            \
-      RUNTIME_CLASS(base_class_name), nullptr};                                       \
+      RUNTIME_CLASS(base_class_name), nullptr};                                      \
   CRuntimeClass* class_name::GetRuntimeClass() const {                               \
     return RUNTIME_CLASS(class_name);                                                \
   }                                                                                  \
@@ -86,10 +87,11 @@ struct AFX_CLASSINIT {
 #define IMPLEMENT_DYNAMIC(class_name, base_class_name) \
   OPOSSVC_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, nullptr)
 
-#define IMPLEMENT_DYNCREATE(class_name, base_class_name)                          \
-  CObject* class_name::CreateObject() { return new class_name; }                  \
-  OPOSSVC_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF,             \
+#define IMPLEMENT_DYNCREATE(class_name, base_class_name)              \
+  CObject* class_name::CreateObject() { return new class_name; }      \
+  OPOSSVC_IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, \
                                  &class_name::CreateObject)
+// clang-format on
 
 // The root of the framework's classes: a virtual destructor and run-time
 // type information. Not copyable.

@@ -61,9 +61,11 @@ inline AFX_PMSGW FromEntryHandler(AFX_PMSG stored) {
 
 // Binds `message` to a member `LRESULT memberFxn(WPARAM, LPARAM)` of the
 // map's class or of one of its CWnd-derived bases.
-#define ON_MESSAGE(message, memberFxn)                   \
-  {static_cast<UINT>(message), 0, 0, 0, AfxSig_lwl,      \
+// clang-format off
+#define ON_MESSAGE(message, memberFxn)              \
+  {static_cast<UINT>(message), 0, 0, 0, AfxSig_lwl, \
    ::opossvc::detail::ToEntryHandler(static_cast<AFX_PMSGW>(memberFxn))},
+// clang-format on
 
 class CWnd : public CCmdTarget {
   DECLARE_DYNCREATE(CWnd)
@@ -79,8 +81,8 @@ class CWnd : public CCmdTarget {
   // already has a window, the class is unknown, or WM_NCCREATE/WM_CREATE
   // refused creation (GetLastError tells which).
   virtual BOOL CreateEx(DWORD dwExStyle, LPCTSTR lpszClassName, LPCTSTR lpszWindowName,
-                        DWORD dwStyle, int x, int y, int nWidth, int nHeight,
-                        HWND hWndParent, HMENU nIDorHMenu, LPVOID lpParam = nullptr);
+                        DWORD dwStyle, int x, int y, int nWidth, int nHeight, HWND hWndParent,
+                        HMENU nIDorHMenu, LPVOID lpParam = nullptr);
   // Destroys the bound window; FALSE when there is none or it is not ours.
   virtual BOOL DestroyWindow();
 

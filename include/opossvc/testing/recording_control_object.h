@@ -70,6 +70,7 @@ class Variant {
   static Variant I4(LONG value);
   static Variant Bool(bool value);
   static Variant R8(double value);
+  static Variant I8(LONGLONG value);
   // A BSTR of UTF-16 text; Text(const char*) takes ASCII or UTF-8.
   static Variant Text(const std::u16string& text);
   static Variant Text(const char* utf8);
@@ -96,7 +97,9 @@ struct RecordedCall {
   DISPID dispid = DISPID_UNKNOWN;
   WORD flags = 0;
   std::vector<VARTYPE> types;  // as passed, first argument first
-  std::vector<Variant> args;   // values on entry, first argument first
+  // Values on entry, first argument first. An interface argument is kept
+  // as its address (VT_I8), so that a record holds no reference on it.
+  std::vector<Variant> args;
   std::thread::id thread;
   size_t sequence = 0;    // the call's number, from 0, counting every call
   HRESULT result = S_OK;  // set when the call returns

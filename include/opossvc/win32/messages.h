@@ -327,9 +327,9 @@ BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA l
 
 // Windows. Only the owner thread may destroy a window or change its
 // procedure (others fail with ERROR_ACCESS_DENIED).
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
-                            DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
-                            HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam);
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID lpParam);
 #define CreateWindowA(cls, name, style, x, y, w, h, parent, menu, inst, param) \
   CreateWindowExA(0, cls, name, style, x, y, w, h, parent, menu, inst, param)
 BOOL WINAPI DestroyWindow(HWND hWnd);
@@ -356,8 +356,8 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 // Fails (0, ERROR_TIMEOUT) when the owner has not handled the message within
 // uTimeout ms; a message not yet started is then withdrawn, one already in
 // its handler runs on and its result is dropped.
-LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
-                                   UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult);
+LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
+                                   UINT uTimeout, PDWORD_PTR lpdwResult);
 // Ranges: wMsgFilterMin..wMsgFilterMax inclusive; 0..0 takes every message;
 // min > max takes every message outside max+1..min-1.
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
@@ -373,9 +373,8 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 // sent to it.
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
                                        DWORD dwMilliseconds, DWORD dwWakeMask);
-DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles,
-                                         DWORD dwMilliseconds, DWORD dwWakeMask,
-                                         DWORD dwFlags);
+DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds,
+                                         DWORD dwWakeMask, DWORD dwFlags);
 BOOL WINAPI InSendMessage(void);
 
 HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId);
