@@ -3,7 +3,8 @@
 // PortOutputData copies a record into the queue and wakes the thread. The
 // thread writes the front record in chunks of half the transmit queue while
 // it holds QueueLock (so queueing and clearing wait for the record being
-// written), taking PortLock around each port call. A write that makes no
+// written), taking PortLock around each port call but the write itself
+// (see WriteChunk). A write that makes no
 // progress is tried once more after "Timeout" ms; a second one times the
 // record out: it stays at the front with the bytes not yet written. The
 // thread waits on an event rather than polling: for work while the queue is

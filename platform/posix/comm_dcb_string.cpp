@@ -37,16 +37,35 @@ bool ParseRate(std::string_view text, DWORD* rate) {
     value = value * 10 + static_cast<DWORD>(c - '0');
   }
   switch (value) {
-    case 11: value = 110; break;
-    case 15: value = 150; break;
-    case 30: value = 300; break;
-    case 60: value = 600; break;
-    case 12: value = 1200; break;
-    case 24: value = 2400; break;
-    case 48: value = 4800; break;
-    case 96: value = 9600; break;
-    case 19: value = 19200; break;
-    default: break;
+    case 11:
+      value = 110;
+      break;
+    case 15:
+      value = 150;
+      break;
+    case 30:
+      value = 300;
+      break;
+    case 60:
+      value = 600;
+      break;
+    case 12:
+      value = 1200;
+      break;
+    case 24:
+      value = 2400;
+      break;
+    case 48:
+      value = 4800;
+      break;
+    case 96:
+      value = 9600;
+      break;
+    case 19:
+      value = 19200;
+      break;
+    default:
+      break;
   }
   if (value == 0) return false;
   *rate = value;
@@ -56,12 +75,23 @@ bool ParseRate(std::string_view text, DWORD* rate) {
 bool ParseParity(std::string_view text, BYTE* parity) {
   if (text.size() != 1) return false;
   switch (std::tolower(static_cast<unsigned char>(text[0]))) {
-    case 'n': *parity = NOPARITY; break;
-    case 'o': *parity = ODDPARITY; break;
-    case 'e': *parity = EVENPARITY; break;
-    case 'm': *parity = MARKPARITY; break;
-    case 's': *parity = SPACEPARITY; break;
-    default: return false;
+    case 'n':
+      *parity = NOPARITY;
+      break;
+    case 'o':
+      *parity = ODDPARITY;
+      break;
+    case 'e':
+      *parity = EVENPARITY;
+      break;
+    case 'm':
+      *parity = MARKPARITY;
+      break;
+    case 's':
+      *parity = SPACEPARITY;
+      break;
+    default:
+      return false;
   }
   return true;
 }

@@ -25,9 +25,7 @@ std::atomic<const CommSyscalls*> current_calls{&kSystemCalls};
 
 const CommSyscalls& SystemCommSyscalls() { return kSystemCalls; }
 
-const CommSyscalls& CurrentCommSyscalls() {
-  return *current_calls.load(std::memory_order_acquire);
-}
+const CommSyscalls& CurrentCommSyscalls() { return *current_calls.load(std::memory_order_acquire); }
 
 const CommSyscalls* SetCommSyscalls(const CommSyscalls* table) {
   return current_calls.exchange(table ? table : &kSystemCalls, std::memory_order_acq_rel);

@@ -71,12 +71,12 @@ struct StandardRate {
   unsigned int code;
 };
 constexpr StandardRate kStandardRates[] = {
-    {50, B50},          {75, B75},          {110, B110},         {134, B134},
-    {150, B150},        {200, B200},        {300, B300},         {600, B600},
-    {1200, B1200},      {1800, B1800},      {2400, B2400},       {4800, B4800},
-    {9600, B9600},      {19200, B19200},    {38400, B38400},     {57600, B57600},
-    {115200, B115200},  {230400, B230400},  {460800, B460800},   {500000, B500000},
-    {576000, B576000},  {921600, B921600},  {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
@@ -127,11 +127,20 @@ void DcbToTermios(const DCB& dcb, termios2* t) {
   static constexpr unsigned int kSizes[] = {CS5, CS6, CS7, CS8};
   t->c_cflag |= kSizes[dcb.ByteSize - 5];
   switch (dcb.Parity) {
-    case ODDPARITY: t->c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: t->c_cflag |= PARENB; break;
-    case MARKPARITY: t->c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: t->c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case ODDPARITY:
+      t->c_cflag |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      t->c_cflag |= PARENB;
+      break;
+    case MARKPARITY:
+      t->c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case SPACEPARITY:
+      t->c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
   }
   // With 5 data bits the UART turns CSTOPB into one and a half stop bits.
   if (dcb.StopBits != ONESTOPBIT) t->c_cflag |= CSTOPB;
@@ -148,10 +157,18 @@ DCB TermiosToDcb(const termios2& t, DWORD lines, bool has_lines) {
   dcb.BaudRate = RateOf(t);
   dcb.fBinary = 1;
   switch (t.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+      dcb.ByteSize = 5;
+      break;
+    case CS6:
+      dcb.ByteSize = 6;
+      break;
+    case CS7:
+      dcb.ByteSize = 7;
+      break;
+    default:
+      dcb.ByteSize = 8;
+      break;
   }
   if (!(t.c_cflag & PARENB)) {
     dcb.Parity = NOPARITY;
@@ -168,11 +185,10 @@ DCB TermiosToDcb(const termios2& t, DWORD lines, bool has_lines) {
   }
   bool crtscts = (t.c_cflag & CRTSCTS) != 0;
   dcb.fOutxCtsFlow = crtscts ? 1 : 0;
-  dcb.fRtsControl = crtscts ? RTS_CONTROL_HANDSHAKE
+  dcb.fRtsControl = crtscts                               ? RTS_CONTROL_HANDSHAKE
                     : (!has_lines || (lines & TIOCM_RTS)) ? RTS_CONTROL_ENABLE
                                                           : RTS_CONTROL_DISABLE;
-  dcb.fDtrControl =
-      (!has_lines || (lines & TIOCM_DTR)) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  dcb.fDtrControl = (!has_lines || (lines & TIOCM_DTR)) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
   dcb.fTXContinueOnXoff = 1;
   dcb.fOutX = (t.c_iflag & IXON) ? 1 : 0;
   dcb.fInX = (t.c_iflag & IXOFF) ? 1 : 0;
@@ -288,7 +304,8 @@ class TermiosPort final : public CommPort {
       CommClock::time_point now = CommClock::now();
       bool done = rules.Done(got, last_arrival, now);
       pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-      int ready = Calls().poll(fds, 2, done ? 0 : PollTimeoutMs(rules.Deadline(got, last_arrival), now));
+      int ready =
+          Calls().poll(fds, 2, done ? 0 : PollTimeoutMs(rules.Deadline(got, last_arrival), now));
       if (ready < 0) {
         if (errno == EINTR) continue;
         *read = got;
@@ -304,7 +321,8 @@ class TermiosPort final : public CommPort {
       bool hung_up = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
       if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
         DWORD error = TakeArrived(bytes, size, strip_nulls, &got, &last_arrival);
-        if (error == ERROR_DEVICE_NOT_CONNECTED) hung_up = true;
+        if (error == ERROR_DEVICE_NOT_CONNECTED)
+          hung_up = true;
         else if (error != 0) {
           *read = got;
           return error;
@@ -571,7 +589,7 @@ class TermiosPort final : public CommPort {
 
   // Reads what has arrived into bytes[*got..size).
   DWORD TakeArrived(unsigned char* bytes, DWORD size, bool strip_nulls, DWORD* got,
-              CommClock::time_point* last_arrival) {
+                    CommClock::time_point* last_arrival) {
     while (*got < size) {
       ssize_t n = Calls().read(fd_, bytes + *got, size - *got);
       if (n > 0) {
@@ -598,10 +616,14 @@ class TermiosPort final : public CommPort {
       return ERROR_DEVICE_NOT_CONNECTED;
     }
     switch (error) {
-      case EINVAL: return ERROR_INVALID_PARAMETER;
-      case ENOTTY: return ERROR_INVALID_FUNCTION;
-      case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-      default: return ERROR_GEN_FAILURE;
+      case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+      case ENOTTY:
+        return ERROR_INVALID_FUNCTION;
+      case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+      default:
+        return ERROR_GEN_FAILURE;
     }
   }
 
@@ -666,19 +688,19 @@ class TermiosPort final : public CommPort {
   const int wake_fd_;  // eventfd (semaphore mode) that wakes calls waiting in poll()
 
   CommMutex mutex_;
-  std::condition_variable idle_;                                // signalled when active_ drops to 0
-  int active_ OPOSSVC_GUARDED_BY(mutex_) = 0;                   // Operations in progress
+  std::condition_variable idle_;               // signalled when active_ drops to 0
+  int active_ OPOSSVC_GUARDED_BY(mutex_) = 0;  // Operations in progress
   bool closing_ OPOSSVC_GUARDED_BY(mutex_) = false;
-  bool gone_ OPOSSVC_GUARDED_BY(mutex_) = false;                // the device went away
-  termios2 settings_ OPOSSVC_GUARDED_BY(mutex_);                // as applied to the device
-  DCB dcb_ OPOSSVC_GUARDED_BY(mutex_) = {};                     // as applied
+  bool gone_ OPOSSVC_GUARDED_BY(mutex_) = false;  // the device went away
+  termios2 settings_ OPOSSVC_GUARDED_BY(mutex_);  // as applied to the device
+  DCB dcb_ OPOSSVC_GUARDED_BY(mutex_) = {};       // as applied
   COMMTIMEOUTS timeouts_ OPOSSVC_GUARDED_BY(mutex_) = {};
-  bool has_lines_ OPOSSVC_GUARDED_BY(mutex_) = true;            // TIOCMGET works
-  bool has_counters_ OPOSSVC_GUARDED_BY(mutex_) = false;        // TIOCGICOUNT works
+  bool has_lines_ OPOSSVC_GUARDED_BY(mutex_) = true;                // TIOCMGET works
+  bool has_counters_ OPOSSVC_GUARDED_BY(mutex_) = false;            // TIOCGICOUNT works
   serial_icounter_struct counted_ OPOSSVC_GUARDED_BY(mutex_) = {};  // at the last ClearCommError
-  bool output_stopped_ OPOSSVC_GUARDED_BY(mutex_) = false;      // by SETXOFF
-  uint64_t read_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;         // PURGE_RXABORT count
-  uint64_t write_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;        // PURGE_TXABORT count
+  bool output_stopped_ OPOSSVC_GUARDED_BY(mutex_) = false;          // by SETXOFF
+  uint64_t read_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;             // PURGE_RXABORT count
+  uint64_t write_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;            // PURGE_TXABORT count
 };
 
 // ---- Name to device ---------------------------------------------------------------------------

@@ -64,8 +64,7 @@ std::optional<CommClock::time_point> WriteDeadline(const COMMTIMEOUTS& t, DWORD 
   return TotalDeadline(t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant, size, start);
 }
 
-int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline,
-                  CommClock::time_point now) {
+int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline, CommClock::time_point now) {
   if (!deadline) return -1;
   if (now >= *deadline) return 0;
   auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count();

@@ -314,8 +314,7 @@ DWORD VirtualDevice::SessionErrorLocked(const Session& session) {
 }
 
 DWORD VirtualDevice::PendingAbortLocked() {
-  return dcb_.fAbortOnError && ReportedLineErrors(line_errors_, dcb_) ? ERROR_OPERATION_ABORTED
-                                                                      : 0;
+  return dcb_.fAbortOnError && ReportedLineErrors(line_errors_, dcb_) ? ERROR_OPERATION_ABORTED : 0;
 }
 
 bool VirtualDevice::CanTransmitLocked() {
@@ -411,8 +410,7 @@ DWORD VirtualDevice::Read(const Session& session, void* buffer, DWORD size, DWOR
   return 0;
 }
 
-DWORD VirtualDevice::Write(const Session& session, const void* data, DWORD size,
-                           DWORD* written) {
+DWORD VirtualDevice::Write(const Session& session, const void* data, DWORD size, DWORD* written) {
   *written = 0;
   CommLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
@@ -498,15 +496,32 @@ DWORD VirtualDevice::Escape(const Session& session, DWORD function) {
   CommLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   switch (function) {
-    case SETRTS: rts_ = true; break;
-    case CLRRTS: rts_ = false; break;
-    case SETDTR: dtr_ = true; break;
-    case CLRDTR: dtr_ = false; break;
-    case SETBREAK: break_on_ = true; break;
-    case CLRBREAK: break_on_ = false; break;
-    case SETXOFF: xoff_hold_ = true; break;
-    case SETXON: xoff_hold_ = false; break;
-    default: return ERROR_INVALID_PARAMETER;
+    case SETRTS:
+      rts_ = true;
+      break;
+    case CLRRTS:
+      rts_ = false;
+      break;
+    case SETDTR:
+      dtr_ = true;
+      break;
+    case CLRDTR:
+      dtr_ = false;
+      break;
+    case SETBREAK:
+      break_on_ = true;
+      break;
+    case CLRBREAK:
+      break_on_ = false;
+      break;
+    case SETXOFF:
+      xoff_hold_ = true;
+      break;
+    case SETXON:
+      xoff_hold_ = false;
+      break;
+    default:
+      return ERROR_INVALID_PARAMETER;
   }
   changed_.notify_all();
   return 0;

@@ -115,7 +115,7 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   std::deque<unsigned char> received_ OPOSSVC_GUARDED_BY(mutex_);  // device -> library
   std::string written_ OPOSSVC_GUARDED_BY(mutex_);                 // library -> device
   size_t write_capacity_ OPOSSVC_GUARDED_BY(mutex_) = testing::VirtualPort::kUnlimited;
-  size_t writing_ OPOSSVC_GUARDED_BY(mutex_) = 0;  // bytes of writes in progress, not yet taken
+  size_t writing_ OPOSSVC_GUARDED_BY(mutex_) = 0;     // bytes of writes in progress, not yet taken
   DWORD line_errors_ OPOSSVC_GUARDED_BY(mutex_) = 0;  // CE_* since the last ClearCommError
   int readers_waiting_ OPOSSVC_GUARDED_BY(mutex_) = 0;
   int writers_waiting_ OPOSSVC_GUARDED_BY(mutex_) = 0;

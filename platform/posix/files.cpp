@@ -29,7 +29,9 @@ constexpr DWORD kWriteAccess = static_cast<DWORD>(GENERIC_WRITE) | GENERIC_ALL;
 class DiskFile final : public FileObject {
  public:
   DiskFile(int fd, bool readable, bool writable, std::string delete_at_close)
-      : fd_(fd), readable_(readable), writable_(writable),
+      : fd_(fd),
+        readable_(readable),
+        writable_(writable),
         delete_at_close_(std::move(delete_at_close)) {}
   ~DiskFile() override {
     CloseFile(fd_);
@@ -140,8 +142,8 @@ HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD
   // Share locks need a readable descriptor, so writers open for both when they may.
   bool readable = true;
   bool existed = false;
-  int fd = OpenByDisposition(path, (write ? O_RDWR : O_RDONLY) | options, disposition, mode,
-                             &existed);
+  int fd =
+      OpenByDisposition(path, (write ? O_RDWR : O_RDONLY) | options, disposition, mode, &existed);
   if (fd < 0 && errno == EACCES && write && !read) {
     readable = false;
     fd = OpenByDisposition(path, O_WRONLY | options, disposition, mode, &existed);
@@ -269,10 +271,9 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
   }
   int64_t distance = lDistanceToMove;
   if (lpDistanceToMoveHigh) {
-    distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(
-                                         *lpDistanceToMoveHigh))
-                                     << 32) |
-                                    static_cast<uint32_t>(lDistanceToMove));
+    distance = static_cast<int64_t>(
+        (static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+        static_cast<uint32_t>(lDistanceToMove));
   }
   // Without a high half the new position must fit in 32 bits; test before moving.
   uint64_t position = 0;
@@ -284,7 +285,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
       return INVALID_SET_FILE_POINTER;
     }
     opossvc::detail::FileLength(file->fd(), &length);
-    int64_t base = dwMoveMethod == FILE_BEGIN ? 0
+    int64_t base = dwMoveMethod == FILE_BEGIN     ? 0
                    : dwMoveMethod == FILE_CURRENT ? static_cast<int64_t>(current)
                                                   : static_cast<int64_t>(length);
     if (base + distance > static_cast<int64_t>(0xFFFFFFFEu)) {

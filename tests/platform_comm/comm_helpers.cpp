@@ -95,8 +95,8 @@ ReadResult ReadPort(HANDLE port, DWORD size) {
 WriteResult WritePort(HANDLE port, const std::string& bytes) {
   WriteResult result;
   SetLastError(0);
-  result.ok = WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &result.written,
-                        nullptr);
+  result.ok =
+      WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &result.written, nullptr);
   result.error = GetLastError();
   return result;
 }

@@ -42,13 +42,13 @@ struct FaultPlan {
   std::atomic<int> eintr_writes{0};
   std::atomic<int> eintr_polls{0};
   std::atomic<int> eintr_ioctls{0};
-  std::atomic<int> eio_reads{0};    // reads left to fail with EIO, the device still there
+  std::atomic<int> eio_reads{0};       // reads left to fail with EIO, the device still there
   std::atomic<size_t> write_limit{0};  // most bytes a write takes; 0 for no limit
   std::atomic<bool> vanished{false};   // the device is gone: hang-up and EIO
-  std::atomic<int> calls{0};        // every call made
+  std::atomic<int> calls{0};           // every call made
   std::mutex mutex;
-  termios2 last_settings = {};      // guarded by mutex
-  int settings_calls = 0;           // guarded by mutex
+  termios2 last_settings = {};  // guarded by mutex
+  int settings_calls = 0;       // guarded by mutex
 };
 FaultPlan plan;
 

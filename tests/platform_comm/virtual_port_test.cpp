@@ -108,7 +108,10 @@ TEST_F(VirtualPortTest, BytesPassBothWaysUnchanged) {
 TEST_F(VirtualPortTest, ModemLinesBothWays) {
   struct Case {
     DWORD lines;
-  } cases[] = {{0}, {MS_CTS_ON}, {MS_DSR_ON | MS_RLSD_ON}, {MS_RING_ON},
+  } cases[] = {{0},
+               {MS_CTS_ON},
+               {MS_DSR_ON | MS_RLSD_ON},
+               {MS_RING_ON},
                {MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON}};
   for (const Case& c : cases) {
     port_.SetModemStatus(c.lines);
@@ -130,7 +133,7 @@ TEST_F(VirtualPortTest, ModemLinesBothWays) {
     DWORD function;
     bool rts, dtr, brk, held;
   } escapes[] = {
-      {CLRRTS, false, true, false, false}, {CLRDTR, false, false, false, false},
+      {CLRRTS, false, true, false, false},   {CLRDTR, false, false, false, false},
       {SETBREAK, false, false, true, false}, {SETRTS, true, false, true, false},
       {CLRBREAK, true, false, false, false}, {SETXOFF, true, false, false, true},
       {SETDTR, true, true, false, true},     {SETXON, true, true, false, false},
@@ -367,8 +370,8 @@ TEST_F(VirtualPortTest, ZeroCapacityStallsWritesUntilTheirTimeout) {
   // Capacity given while a write waits lets it go on at once.
   ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, 0));  // no write limit
   auto writer = std::async(std::launch::async, [&] { return WritePort(handle_, "tail"); });
-  ASSERT_TRUE(port_.WaitUntil(
-      [](const VirtualPort::State& s) { return s.writers_waiting == 1; }, kPatience));
+  ASSERT_TRUE(port_.WaitUntil([](const VirtualPort::State& s) { return s.writers_waiting == 1; },
+                              kPatience));
   COMSTAT stat = {};
   ASSERT_TRUE(ClearCommError(handle_, nullptr, &stat));
   EXPECT_EQ(stat.cbOutQue, 4u) << "the waiting write's bytes are in the transmit queue";
@@ -388,12 +391,12 @@ TEST_F(VirtualPortTest, OutputFlowControlHoldsWrites) {
     void (*device)(VirtualPort&);
     bool passes;
   } cases[] = {
-      {"CTS flow, CTS off", [](DCB* d) { d->fOutxCtsFlow = 1; }, [](VirtualPort& p) { p.SetCts(false); },
-       false},
-      {"CTS flow, CTS on", [](DCB* d) { d->fOutxCtsFlow = 1; }, [](VirtualPort& p) { p.SetCts(true); },
-       true},
-      {"DSR flow, DSR off", [](DCB* d) { d->fOutxDsrFlow = 1; }, [](VirtualPort& p) { p.SetDsr(false); },
-       false},
+      {"CTS flow, CTS off", [](DCB* d) { d->fOutxCtsFlow = 1; },
+       [](VirtualPort& p) { p.SetCts(false); }, false},
+      {"CTS flow, CTS on", [](DCB* d) { d->fOutxCtsFlow = 1; },
+       [](VirtualPort& p) { p.SetCts(true); }, true},
+      {"DSR flow, DSR off", [](DCB* d) { d->fOutxDsrFlow = 1; },
+       [](VirtualPort& p) { p.SetDsr(false); }, false},
       {"no flow, lines off", [](DCB*) {}, [](VirtualPort& p) { p.SetModemStatus(0); }, true},
       {"XOFF from the device", [](DCB* d) { d->fOutX = 1; }, [](VirtualPort& p) { p.Send("\x13"); },
        false},

@@ -2,6 +2,8 @@
 // lines, input flow control at the water marks, watched power lines.
 #include "portdrv/line_mode.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace opossvc::detail {
@@ -97,27 +99,19 @@ TEST(LineMode, LineParametersFromTheTables) {
   EXPECT_EQ(BaudRateAt(6).msPerByte, 1u);
 }
 
-TEST(LineMode, XonXoffLimitsAndSaturation) {
+TEST(LineMode, XonXoffLimitsSaturateTheirSixteenBits) {
   PortSettings s = Settings(0, 0);
   s.XonXoff = 1;
-  DCB dcb = PortDcb();
-  ApplyLineSettings(s, &dcb);
-  EXPECT_EQ(dcb.fOutX, 1u);
-  EXPECT_EQ(dcb.fInX, 1u);
-  EXPECT_EQ(dcb.XonLim, 256);
-  EXPECT_EQ(dcb.XoffLim, 768);
-
-  s.InputBuf = 0x7FFFFFFF;  // would wrap the 16-bit fields
-  ApplyLineSettings(s, &dcb);
-  EXPECT_EQ(dcb.XonLim, 0xFFFF);
-  EXPECT_EQ(dcb.XoffLim, 0xFFFF);
-
-  s.XonXoff = 0;
-  DCB untouched = PortDcb();
-  untouched.XonLim = 7;
-  ApplyLineSettings(s, &untouched);
-  EXPECT_EQ(untouched.XonLim, 7);
-  EXPECT_EQ(untouched.fOutX, 0u);
+  for (const auto& [inputBuf, xon, xoff] :
+       {std::tuple<LONG, WORD, WORD>{1024, 256, 768}, {0x7FFFFFFF, 0xFFFF, 0xFFFF}}) {
+    s.InputBuf = inputBuf;
+    DCB dcb = PortDcb();
+    ApplyLineSettings(s, &dcb);
+    EXPECT_EQ(dcb.fOutX, 1u);
+    EXPECT_EQ(dcb.fInX, 1u);
+    EXPECT_EQ(dcb.XonLim, xon);
+    EXPECT_EQ(dcb.XoffLim, xoff);
+  }
 }
 
 TEST(LineMode, ReadyTest) {
@@ -137,20 +131,6 @@ TEST(LineMode, ReadyTest) {
     EXPECT_EQ(DeviceReady(c.handShake, c.hydra, cts), c.cts);
     EXPECT_EQ(DeviceReady(c.handShake, c.hydra, dsr), c.dsr);
     EXPECT_EQ(DeviceReady(c.handShake, c.hydra, both), c.both);
-  }
-}
-
-TEST(LineMode, OutputFlowForFlowControlledRecords) {
-  struct Case {
-    LONG handShake, hydra;
-    unsigned cts, dsr;
-  } cases[] = {{1, 0, 1, 0}, {2, 0, 0, 1}, {0, 1, 1, 1}, {3, 0, 0, 0}, {4, 0, 0, 0}, {0, 0, 0, 0}};
-  for (const Case& c : cases) {
-    DCB dcb = {};
-    ClearOutputFlow(&dcb);
-    SetOutputFlow(c.handShake, c.hydra, &dcb);
-    EXPECT_EQ(dcb.fOutxCtsFlow, c.cts) << c.handShake;
-    EXPECT_EQ(dcb.fOutxDsrFlow, c.dsr) << c.handShake;
   }
 }
 
@@ -224,14 +204,6 @@ TEST(LineMode, RtsFollowsCtsInMode3) {
   for (const Step& step : steps) {
     EXPECT_EQ(InputFlowStep(3, step.queued, 256, 768, step.enabled, step.cts, &state), step.change)
         << step.queued << step.enabled << step.cts;
-  }
-}
-
-TEST(LineMode, NoInputFlowInModes0And4) {
-  InputFlowState state;
-  for (LONG mode : {0, 4}) {
-    EXPECT_EQ(InputFlowStep(mode, 5000, 256, 768, true, false, &state), 0u);
-    EXPECT_EQ(state.inputFull, 0);
   }
 }
 

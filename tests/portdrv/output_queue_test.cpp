@@ -2,6 +2,7 @@
 #include "portdrv/output_queue.h"
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -46,17 +47,6 @@ TEST(OutputQueue, ImmediateRecordsOrder) {
     }
     EXPECT_EQ(Order(q), c.expected) << c.queued << "+" << c.immediates;
   }
-}
-
-TEST(OutputQueue, ImmediateFlagIsSetByThePosition) {
-  OutputQueue q;
-  OutputRecord r = Record("A");
-  r.immediate = 1;
-  q.Append(r);
-  q.InsertImmediate(Record("I"), false);
-  EXPECT_EQ(q.at(0).immediate, 1);
-  EXPECT_EQ(q.at(1).immediate, 0);
-  EXPECT_EQ(Order(q), "IA");
 }
 
 TEST(OutputQueue, DemotionStopsAtTheLastRecordWithoutHandshake) {

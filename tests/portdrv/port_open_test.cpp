@@ -136,21 +136,6 @@ TEST(PortOpen, PartnerPorts) {
   }
 }
 
-TEST_F(PortOpenTest, PartnerHeldByAnotherProgram) {
-  VirtualPort com1("COM1"), com3("COM3"), com5("COM5"), com7("COM7");
-  com3.SetHeldElsewhere(true);
-  com7.SetHeldElsewhere(true);
-  const DeviceSpec a = Device("Printer1", "COM1");
-  const DeviceSpec c = Device("Printer5", "COM5");
-  RecordingSvc x;
-  CPortdrv one, five;
-  EXPECT_EQ(one.PortOpen(a.id().c_str(), &x, 64, 0, 0), OPOSSVC_E_PORT_IN_USE);
-  EXPECT_EQ(com1.open_handles(), 0);
-  // COM5 has no partner to test.
-  ASSERT_EQ(five.PortOpen(c.id().c_str(), &x, 64, 0, 0), 0);
-  EXPECT_EQ(five.PortClose(&x), 0);
-}
-
 TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
   VirtualPort device("COM1");
   DeviceSpec first = Device("Printer1", "COM1", 1);

@@ -97,16 +97,6 @@ TEST(PortSettings, FirstOpenRefusals) {
   }
 }
 
-TEST(PortSettings, UnknownDevice) {
-  TempRegistry registry;
-  WriteDevice(registry, DeviceSpec());
-  PortSettings s;
-  EXPECT_EQ(ReadPortSettings("POSPrinter\\Nobody", nullptr, &s), OPOSSVC_E_PORT_CALL);
-  // The class must come with the name.
-  EXPECT_EQ(ReadPortSettings("Printer1", nullptr, &s), OPOSSVC_E_PORT_CALL);
-  EXPECT_EQ(ReadPortSettings(nullptr, nullptr, &s), OPOSSVC_E_PORT_CALL);
-}
-
 TEST(PortSettings, FurtherDeviceOnTheOpenPort) {
   struct Case {
     const char* what;
@@ -204,18 +194,6 @@ TEST(PortSettings, ConfigurationKeyAndPauses) {
     EXPECT_EQ(s.SimultaneousCom1234, c.simultaneous);
     EXPECT_EQ(s.Timeout, 50u);
   }
-}
-
-TEST(PortSettings, PausesFromTheDeviceWhenTheConfigurationLacksThem) {
-  TempRegistry registry;
-  DeviceSpec spec;
-  spec.values["IdleSleep"] = 4;
-  spec.values["InputSleep"] = 5;
-  WriteDevice(registry, spec);
-  PortSettings s;
-  ASSERT_EQ(Read(nullptr, &s), 0);
-  EXPECT_EQ(s.IdleSleep, 4u);
-  EXPECT_EQ(s.InputSleep, 5u);
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 //
 // A forked child may use the store and may run the destructor of its copy
 // (when it leaves the test body normally): only the process that made the
-// folder removes it. One TempRegistry at a time per process; OPOS_ROOT is
-// process-wide, so make and destroy it while no other thread uses the
-// registry. The seeding helpers create the key and the keys above it and
+// folder removes it. TempRegistry objects nest (each puts back the OPOS_ROOT
+// it found); OPOS_ROOT is process-wide, so make and destroy them while no
+// other thread uses the registry. Keys opened before keep their own store. The seeding helpers create the key and the keys above it and
 // return the Win32 error code of the write.
 #ifndef OPOSSVC_TESTING_TEMP_REGISTRY_H_
 #define OPOSSVC_TESTING_TEMP_REGISTRY_H_
