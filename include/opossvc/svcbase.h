@@ -203,10 +203,21 @@ class CSvcBase : public CWnd {
 
   // --- Open sequence ---
 
-  // Checks and reads everything an open needs (see svcbase/open_init.cpp for
-  // the steps); sets and returns m_lResultCode with m_lResultCodeExtended:
-  // 0/0, or OPOS_E_ILLEGAL with OPOSSVC_E_ALREADY_OPEN, _NO_EVENT_METHOD,
-  // _BAD_PORT or _PEEK_RANGE. Does not set m_bOpened.
+  // The first step of a device open; call it before opening the port and
+  // starting the event thread. In order: refuses while m_bOpened is set;
+  // marks the maker's control objects (description containing "VANTA") in
+  // m_bVendorCO; looks up the event methods and insists on those in
+  // dwRequiredEvents (bits 0x01 SOData .. 0x20 DirectIO); reads the device
+  // entry (m_strDeviceName, m_strDeviceDescription, m_strDeviceID,
+  // m_lPortNumber); reads IdleSleep, PeekRange, RemoveKeyMessage and
+  // AutoDisableSpecial from the maker's current configuration; accepts the
+  // port forms KBD, HT, USB1-1000, COM1-10, NET<name> (numbered by first use,
+  // at most 255) and LPT1-3. Sets and returns m_lResultCode with
+  // m_lResultCodeExtended: 0/0, or OPOS_E_ILLEGAL with
+  // OPOSSVC_E_ALREADY_OPEN, _NO_EVENT_METHOD, _BAD_PORT or _PEEK_RANGE (the
+  // last one after reading every setting). A failing call on the control
+  // object raises its exception, with m_lResultCode OPOS_E_FAILURE. Does not
+  // set m_bOpened.
   long OpenInit(const char* pszDeviceClass, const char* pszDeviceName, IDispatch* pDispatch,
                 unsigned long dwRequiredEvents, int bDirectIOAlways);
   // 1-based number of a network port name, by order of first use.

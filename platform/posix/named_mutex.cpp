@@ -273,6 +273,7 @@ std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create
     }
     void* map = MAP_FAILED;
     bool initialised = false;
+    bool owned = false;
     DWORD error = ERROR_SUCCESS;
     {
       ScopedFlock lock(fd);
@@ -309,13 +310,15 @@ std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create
           *created = true;
           // Taken before any other process can see the block, so the
           // creator's initial ownership is never lost to a quicker opener.
-          if (initially_owned) pthread_mutex_lock(&block->mutex);
+          // Nobody else can hold a fresh block: a try-lock suffices and can
+          // never wait while the caller holds the named-object table.
+          owned = initially_owned && pthread_mutex_trylock(&block->mutex) == 0;
         }
       }
     }
     if (initialised) {
       auto mutex = std::make_shared<SystemMutex>(shm_name, fd, static_cast<SharedBlock*>(map));
-      if (*created && initially_owned) mutex->AdoptLock();
+      if (owned) mutex->AdoptLock();
       return mutex;
     }
     if (map != MAP_FAILED) munmap(map, sizeof(SharedBlock));

@@ -214,7 +214,8 @@ TEST(CString, AliasedArgumentsAreSafe) {
   EXPECT_EQ(s, "abcabcdefdefdef");
   s.Replace(s.Left(3).GetString(), s.Mid(6, 3).GetString());
   EXPECT_EQ(s, "defdefdefdefdef");
-  s = s;
+  CString& same = s;
+  s = same;
   EXPECT_EQ(s, "defdefdefdefdef");
 }
 

@@ -37,7 +37,8 @@ class CBaseWnd : public CWnd {
                     nullptr, nullptr);
   }
 
-  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+  // `virtual`, not `override`: the framework macros declare that way.
+  virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     seen.push_back(message);
     return CWnd::WindowProc(message, wParam, lParam);
   }
@@ -49,7 +50,7 @@ class CBaseWnd : public CWnd {
     hwnd_at_create = m_hWnd;
     return 0;
   }
-  void PostNcDestroy() override {
+  virtual void PostNcDestroy() {
     ++post_nc_destroy;
     if (delete_on_destroy) delete this;
   }
@@ -212,6 +213,7 @@ TEST(WndTest, SubclassedClassKeepsItsProcedureForUnmappedMessages) {
   EXPECT_EQ(wnd.SendMessage(kUnmapped), 77);  // through m_pfnSuper
   EXPECT_EQ(wnd.SendMessage(kDerivedOnly, 0, 1), 401);
   ASSERT_TRUE(wnd.DestroyWindow());
+  EXPECT_TRUE(UnregisterClassA("opossvc.test.Original", nullptr));
 }
 
 TEST(WndTest, UnknownClassFailsCleanly) {

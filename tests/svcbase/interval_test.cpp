@@ -73,13 +73,4 @@ TEST(IntervalTest, OutOfRangeFieldsAreHarmless) {
   (void)LocalTimeInterval(worse, bad);
 }
 
-TEST(IntervalTest, PublicFormsMeasureFromNow) {
-  // Both forms read the clock themselves; a reading taken now is at most a
-  // few seconds old by either.
-  EXPECT_LT(GetInterval(static_cast<unsigned long>(GetTickCount())), 10000u);
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  EXPECT_LT(GetInterval(now), 10000u);
-}
-
 }  // namespace

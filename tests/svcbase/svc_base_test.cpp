@@ -72,18 +72,4 @@ TEST(SvcBaseTest, RunTimeClass) {
   delete object;
 }
 
-TEST(SvcBaseTest, DefaultNotificationsDoNothing) {
-  TestServiceObject so;
-  CSvcBase& base = so;
-  unsigned char bytes[] = {1, 2, 3};
-  base.DataUpdate(bytes, 3);
-  base.DataUpdate(nullptr, -1);
-  base.OutputDataComplete(1);
-  base.PortError(0);
-  base.PowerReport(2001);
-  base.PowerReport(2, 0, 1);
-  EXPECT_EQ(so.m_Event.GetSize(), 0);
-  EXPECT_EQ(so.m_lPowerState, OPOS_PS_UNKNOWN);
-}
-
 }  // namespace

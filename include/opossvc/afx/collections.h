@@ -10,8 +10,8 @@
 // - Array indexes are INT_PTR. Elements added by SetSize or by an InsertAt
 //   past the end are zero (value-initialised). An index outside the array
 //   (GetAt, SetAt, ElementAt, operator[], RemoveAt) or a negative size or
-//   count throws CInvalidArgException*; running out of memory, or a size
-//   that cannot be allocated, throws CMemoryException* (exceptions.h).
+//   count throws CInvalidArgException*; running out of memory, or growing
+//   past kMaxBytes, throws CMemoryException* (exceptions.h).
 // - Collections are CObjects and therefore not copyable; Copy/Append copy
 //   the elements of another array.
 // Not thread-safe: one collection, one thread at a time.
@@ -97,9 +97,14 @@ class CArray : public CObject {
   BOOL IsEmpty() const { return m_data.empty(); }
   INT_PTR GetUpperBound() const { return GetSize() - 1; }
 
+  // Arrays are held to 2 GiB of elements, as on a 32-bit host; asking for
+  // more throws the memory exception before anything is allocated.
+  static constexpr INT_PTR kMaxBytes = INT_PTR{1} << 31;
+
   // nGrowBy is accepted for source compatibility; growth is amortised.
   void SetSize(INT_PTR nNewSize, INT_PTR /*nGrowBy*/ = -1) {
     if (nNewSize < 0) AfxThrowInvalidArgException();
+    CheckGrowth(nNewSize, 0);
     Guarded([&] { m_data.resize(static_cast<size_t>(nNewSize)); });
   }
   void FreeExtra() { m_data.shrink_to_fit(); }
@@ -123,6 +128,7 @@ class CArray : public CObject {
   }
   // The index of the new element.
   INT_PTR Add(ARG_TYPE newElement) {
+    CheckGrowth(GetSize(), 1);
     const TYPE copy = newElement;  // may be an element of this array
     Guarded([&] { m_data.push_back(copy); });
     return GetSize() - 1;
@@ -130,6 +136,7 @@ class CArray : public CObject {
   // The index of the first appended element.
   INT_PTR Append(const CArray& src) {
     const INT_PTR first = GetSize();
+    CheckGrowth(first, src.GetSize());
     if (&src == this) {
       const std::vector<TYPE> copy = src.m_data;
       Guarded([&] { m_data.insert(m_data.end(), copy.begin(), copy.end()); });
@@ -145,6 +152,7 @@ class CArray : public CObject {
   // array to nIndex.
   void InsertAt(INT_PTR nIndex, ARG_TYPE newElement, INT_PTR nCount = 1) {
     if (nIndex < 0 || nCount < 0) AfxThrowInvalidArgException();
+    CheckGrowth(nIndex > GetSize() ? nIndex : GetSize(), nCount);
     const TYPE copy = newElement;
     if (nIndex > GetSize()) SetSize(nIndex);
     Guarded([&] {
@@ -153,6 +161,7 @@ class CArray : public CObject {
   }
   void InsertAt(INT_PTR nStartIndex, const CArray* pNewArray) {
     if (nStartIndex < 0 || pNewArray == nullptr) AfxThrowInvalidArgException();
+    CheckGrowth(nStartIndex > GetSize() ? nStartIndex : GetSize(), pNewArray->GetSize());
     const std::vector<TYPE> copy = pNewArray->m_data;
     if (nStartIndex > GetSize()) SetSize(nStartIndex);
     Guarded([&] { m_data.insert(m_data.begin() + nStartIndex, copy.begin(), copy.end()); });
@@ -166,6 +175,10 @@ class CArray : public CObject {
   size_t Checked(INT_PTR nIndex) const {
     if (nIndex < 0 || nIndex >= GetSize()) AfxThrowInvalidArgException();
     return static_cast<size_t>(nIndex);
+  }
+  static void CheckGrowth(INT_PTR size, INT_PTR added) {
+    const INT_PTR limit = kMaxBytes / static_cast<INT_PTR>(sizeof(TYPE));
+    if (size > limit || added > limit - size) AfxThrowMemoryException();
   }
   // Runs a growing operation, turning the standard library's allocation
   // failures into the framework's memory exception.

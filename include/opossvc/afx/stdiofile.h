@@ -48,6 +48,9 @@
 #include <opossvc/afx/object.h>
 #include <opossvc/win32/types.h>
 
+// (Overrides are marked `virtual`, not `override`, as with the exceptions:
+// the run-time class macros declare theirs that way.)
+
 namespace opossvc::detail {
 struct StdioStreamAccess;
 }
@@ -80,8 +83,8 @@ class CFileException : public CException {
   // Throws a new CFileException*; never returns.
   [[noreturn]] static void ThrowOsError(LONG lOsError, LPCTSTR lpszFileName = nullptr);
 
-  BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
-                       UINT* pnHelpContext = nullptr) const override;
+  virtual BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError,
+                               UINT* pnHelpContext = nullptr) const;
 
   int m_cause;
   LONG m_lOsError;
@@ -118,7 +121,7 @@ class CFile : public CObject {
   // Opens the file; throws CFileException* when it cannot.
   CFile(LPCTSTR lpszFileName, UINT nOpenFlags);
   // Closes the file if it is still open (errors are ignored).
-  ~CFile() override;
+  virtual ~CFile();
 
   virtual BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
   virtual void Close();
@@ -160,19 +163,19 @@ class CStdioFile : public CFile {
   CStdioFile();
   // Opens the file; throws CFileException* when it cannot.
   CStdioFile(LPCTSTR lpszFileName, UINT nOpenFlags);
-  ~CStdioFile() override;
+  virtual ~CStdioFile();
 
-  BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr) override;
-  void Close() override;
-  void Abort() override;
+  virtual BOOL Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError = nullptr);
+  virtual void Close();
+  virtual void Abort();
 
-  UINT Read(void* lpBuf, UINT nCount) override;
-  void Write(const void* lpBuf, UINT nCount) override;
+  virtual UINT Read(void* lpBuf, UINT nCount);
+  virtual void Write(const void* lpBuf, UINT nCount);
   // Everything written has been handed to the system already: nothing to do.
-  void Flush() override;
-  ULONGLONG Seek(LONGLONG lOff, UINT nFrom) override;
-  ULONGLONG GetPosition() const override;
-  void SetLength(ULONGLONG dwNewLen) override;
+  virtual void Flush();
+  virtual ULONGLONG Seek(LONGLONG lOff, UINT nFrom);
+  virtual ULONGLONG GetPosition() const;
+  virtual void SetLength(ULONGLONG dwNewLen);
 
   // Writes the text up to its NUL (nothing for a null text).
   virtual void WriteString(LPCTSTR lpsz);

@@ -398,8 +398,10 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 // Converts *pvarSrc to type `vt` into *pvargDest (which may be the same
 // variant). Supported: VT_EMPTY, VT_NULL, VT_I1/I2/I4/I8, VT_UI1/UI2/UI4/UI8,
 // VT_INT/UINT, VT_R4/R8, VT_CY, VT_DATE, VT_BOOL, VT_BSTR, VT_ERROR,
-// VT_DISPATCH/VT_UNKNOWN (identity only), and any VT_BYREF of these as
-// source. Values out of range give DISP_E_OVERFLOW, text that is no number
+// VT_DISPATCH/VT_UNKNOWN (between each other; an object converts to other
+// types through its DISPID_VALUE property unless VARIANT_NOVALUEPROP), and
+// any VT_BYREF of these as source. VT_DATE converts to and from numbers
+// only, not text. Values out of range give DISP_E_OVERFLOW, text that is no number
 // DISP_E_TYPEMISMATCH; on failure *pvargDest is left unchanged. Numbers are
 // written and read in the invariant locale ("1.5", "-7"); booleans as text
 // are "-1"/"0" ("True"/"False" with VARIANT_ALPHABOOL).

@@ -46,7 +46,10 @@
 #define SEMAPHORE_ALL_ACCESS 0x1F0003
 
 // A recursive in-process lock. The Win32 fields are kept for source
-// compatibility only and stay zero; the lock lives in Storage.
+// compatibility only and stay zero; the lock lives in Storage. It is a
+// thread-safety capability, so data can be marked OPOSSVC_GUARDED_BY a
+// critical section; clang's analysis does not model recursion, so code that
+// re-enters one on purpose opts out with OPOSSVC_NO_THREAD_SAFETY_ANALYSIS.
 typedef struct OPOSSVC_CAPABILITY("mutex") _RTL_CRITICAL_SECTION {
   void* DebugInfo;
   LONG LockCount;

@@ -1,0 +1,97 @@
+#include "tools/oposreg/serial_ports.h"
+
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace opossvc::oposreg {
+namespace {
+
+std::string Describe(const std::vector<ComAssignment>& ports) {
+  std::string out;
+  for (const ComAssignment& p : ports) {
+    out += "COM" + std::to_string(p.number) + "=" + p.path + (p.is_new ? " new" : "") +
+           (p.present ? "" : " absent") + ";";
+  }
+  return out;
+}
+
+TEST(SerialPorts, AssignComNames) {
+  const SerialDevice uart0{"/dev/ttyS0", "/dev/ttyS0", 1};
+  const SerialDevice uart1{"/dev/ttyS1", "/dev/ttyS1", 2};
+  const SerialDevice usb_a{"/dev/serial/by-id/usb-A", "/dev/ttyUSB0", 0};
+  const SerialDevice usb_b{"/dev/serial/by-id/usb-B", "/dev/ttyUSB1", 0};
+  const SerialDevice acm{"/dev/ttyACM0", "/dev/ttyACM0", 0};
+  struct Case {
+    const char* what;
+    std::vector<MapEntry> map;
+    std::vector<SerialDevice> devices;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"empty", {}, {}, ""},
+      {"UARTs keep their unmapped numbers, others take the lowest free",
+       {},
+       {usb_a, uart1, acm},
+       "COM1=/dev/serial/by-id/usb-A new;COM2=/dev/ttyS1 new;COM3=/dev/ttyACM0 new;"},
+      {"a recorded adapter keeps its number wherever it is plugged in",
+       {{"/dev/serial/by-id/usb-B", 4}},
+       {usb_a, usb_b},
+       "COM1=/dev/serial/by-id/usb-A new;COM4=/dev/serial/by-id/usb-B;"},
+      {"an unplugged adapter's name is kept and not reused",
+       {{"/dev/serial/by-id/usb-A", 1}},
+       {usb_b},
+       "COM1=/dev/serial/by-id/usb-A absent;COM2=/dev/serial/by-id/usb-B new;"},
+      {"an entry by node or by relative name matches the device",
+       {{"ttyS0", 7}, {"/dev/ttyUSB0", 5}},
+       {uart0, usb_a},
+       "COM5=/dev/ttyUSB0;COM7=ttyS0;"},
+      {"a UART whose number is taken gets the lowest free one",
+       {{"/dev/pts/3", 1}},
+       {uart0},
+       "COM1=/dev/pts/3 absent;COM2=/dev/ttyS0 new;"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Describe(AssignComNames(c.map, c.devices)), c.expected) << c.what;
+  }
+}
+
+TEST(SerialPorts, ParseComNumber) {
+  const std::pair<const char*, int> cases[] = {
+      {"COM1", 1}, {"com12", 12}, {"COM255", 255}, {"COM256", 0}, {"COM0", 0},
+      {"COM01", 0}, {"COM", 0},   {"COMx", 0},     {"LPT1", 0},   {"COM1 ", 0},
+  };
+  for (const auto& [text, number] : cases) EXPECT_EQ(ParseComNumber(text), number) << text;
+}
+
+TEST(SerialPorts, FindsAdaptersByTheirByIdLinks) {
+  char pattern[] = "/tmp/oposreg-dev-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  std::filesystem::path dev = pattern;
+  for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyACM0", "ttyS0", "tty0", "null"}) {
+    std::ofstream(dev / node).put('x');
+  }
+  std::filesystem::create_directories(dev / "serial" / "by-id");
+  std::filesystem::create_symlink("../../ttyUSB1", dev / "serial" / "by-id" / "usb-Maker_Scanner");
+  std::filesystem::create_symlink("../../missing", dev / "serial" / "by-id" / "usb-Gone");
+
+  std::vector<SerialDevice> found = FindSerialDevices(dev.string());
+  std::filesystem::remove_all(dev);
+
+  // ttyS0 is a plain file here: no UART answers, so it is no port.
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].path, dev.string() + "/serial/by-id/usb-Maker_Scanner");
+  EXPECT_EQ(found[0].node, dev.string() + "/ttyUSB1");
+  EXPECT_EQ(found[1].path, dev.string() + "/ttyACM0");
+  EXPECT_EQ(found[2].path, dev.string() + "/ttyUSB0");
+}
+
+}  // namespace
+}  // namespace opossvc::oposreg

@@ -1,0 +1,106 @@
+#include "tools/oposreg/value_text.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/win32/registry.h>
+
+#include "tools/oposreg/command_line.h"
+#include "tools/oposreg/key_path.h"
+
+namespace opossvc::oposreg {
+namespace {
+
+using std::string_literals::operator""s;
+
+TEST(ValueText, ParseTypedData) {
+  struct Case {
+    const char* type;
+    const char* data;
+    bool ok;
+    DWORD parsed_type;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"REG_SZ", "COM3", true, REG_SZ, "COM3\0"s},
+      {"sz", "", true, REG_SZ, "\0"s},
+      {"REG_DWORD", "10", true, REG_DWORD, "\x0a\0\0\0"s},
+      {"dword", "0x80000001", true, REG_DWORD, "\x01\0\0\x80"s},
+      {"dword", "-1", true, REG_DWORD, "\xff\xff\xff\xff"s},
+      {"dword", "4294967295", true, REG_DWORD, "\xff\xff\xff\xff"s},
+      {"dword", "4294967296", false, 0, ""},
+      {"dword", "-2147483649", false, 0, ""},
+      {"dword", "12abc", false, 0, ""},
+      {"dword", "", false, 0, ""},
+      {"REG_BINARY", "01,2,ff", true, REG_BINARY, "\x01\x02\xff"s},
+      {"binary", "", true, REG_BINARY, ""},
+      {"hex", "01,,02", false, 0, ""},
+      {"hex", "123", false, 0, ""},
+      {"hex", "0g", false, 0, ""},
+      {"REG_QWORD", "1", false, 0, ""},
+  };
+  for (const Case& c : cases) {
+    RegValue value;
+    std::string error;
+    ASSERT_EQ(ParseTypedData(c.type, c.data, &value, &error), c.ok) << c.type << " " << c.data;
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    EXPECT_EQ(value.type, c.parsed_type) << c.data;
+    EXPECT_EQ(value.data, c.bytes) << c.data;
+  }
+}
+
+TEST(ValueText, ShowsDataAsUsersReadIt) {
+  EXPECT_EQ(DataText({"", REG_SZ, "abc\0junk"s}), "abc");
+  EXPECT_EQ(DataText({"", REG_DWORD, "\xff\xff\xff\xff"s}), "4294967295");
+  EXPECT_EQ(DataText({"", REG_BINARY, "\x00\x0a"s}), "00,0a");
+  EXPECT_EQ(ValueLine({"", REG_DWORD, "\x06\0\0\0"s}), "@ = REG_DWORD 6 (0x00000006)");
+}
+
+TEST(KeyPathText, ParseKeyPath) {
+  struct Case {
+    const char* text;
+    bool ok;
+    HKEY root;
+    const char* sub_key;
+  };
+  const Case cases[] = {
+      {"HKLM\\SOFTWARE\\OLEforRetail", true, HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"},
+      {"hkey_local_machine\\A\\", true, HKEY_LOCAL_MACHINE, "A"},
+      {"HKLM", true, HKEY_LOCAL_MACHINE, ""},
+      {"HKCU\\x", true, HKEY_CURRENT_USER, "x"},
+      {"SOFTWARE\\OLEforRetail", false, nullptr, ""},
+      {"HKLM\\A\\\\B", false, nullptr, ""},
+      {"", false, nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    KeyPath path;
+    std::string error;
+    ASSERT_EQ(ParseKeyPath(c.text, &path, &error), c.ok) << c.text;
+    if (!c.ok) continue;
+    EXPECT_EQ(path.root, c.root) << c.text;
+    EXPECT_EQ(path.sub_key, c.sub_key) << c.text;
+  }
+}
+
+TEST(CommandLineParsing, OptionsAnywhereAndNegativeNumbersAsData) {
+  const char* argv[] = {"oposreg", "set", "--root", "/r", "HKLM\\K", "V", "dword", "-1", "--write"};
+  Invocation invocation;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(9, argv, &invocation, &error)) << error;
+  EXPECT_EQ(invocation.command, "set");
+  EXPECT_EQ(invocation.root, "/r");
+  EXPECT_TRUE(invocation.write);
+  EXPECT_EQ(invocation.args, (std::vector<std::string>{"HKLM\\K", "V", "dword", "-1"}));
+
+  const char* missing[] = {"oposreg", "tree", "--root"};
+  EXPECT_FALSE(ParseCommandLine(3, missing, &invocation, &error));
+  const char* unknown[] = {"oposreg", "tree", "--frobnicate"};
+  EXPECT_FALSE(ParseCommandLine(3, unknown, &invocation, &error));
+}
+
+}  // namespace
+}  // namespace opossvc::oposreg

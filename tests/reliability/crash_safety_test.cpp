@@ -1,0 +1,276 @@
+// Writers killed with SIGKILL at random points: the registry store and the
+// trace file stay whole, and every step a writer acknowledged before the
+// kill is there afterwards.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <opossvc/testing/temp_registry.h>
+#include <opossvc/trace.h>
+#include <opossvc/win32/registry.h>
+
+#include "tests/reliability/reliability_helpers.h"
+
+namespace opossvc::reliability {
+namespace {
+
+constexpr char kBase[] = "SOFTWARE\\Crash";
+
+// Step n of the writer: most steps create key k<n> and give it the value
+// "d" = Payload(n); every third deletes the key made two steps before. The
+// payload's length and bytes follow from n, so a torn value shows.
+bool IsDelete(uint32_t n) { return n % 3 == 2; }
+std::string KeyName(uint32_t n) { return std::string(kBase) + "\\k" + std::to_string(n); }
+std::string Payload(uint32_t n) {
+  std::string data((n * 7919u) % 6000u + 1u, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + (n + i) % 26);
+  return data;
+}
+
+void RunStep(uint32_t n) {
+  if (IsDelete(n)) {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, KeyName(n - 2).c_str());
+    return;
+  }
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyName(n).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    _exit(4);
+  }
+  const std::string data = Payload(n);
+  if (RegSetValueExA(key, "d", 0, REG_BINARY, reinterpret_cast<const BYTE*>(data.data()),
+                     static_cast<DWORD>(data.size())) != ERROR_SUCCESS) {
+    _exit(5);
+  }
+  RegCloseKey(key);
+}
+
+enum class Known { kPresent, kAbsent, kEither };
+
+// What the store must hold for each key, from the acknowledged steps.
+class ExpectedStore {
+ public:
+  void Acknowledged(uint32_t n) {
+    if (IsDelete(n)) {
+      keys_[n - 2] = Known::kAbsent;
+    } else {
+      keys_[n] = Known::kPresent;
+    }
+  }
+  // The step under way at the kill may or may not have happened.
+  void InFlight(uint32_t n) {
+    if (IsDelete(n)) {
+      if (keys_.count(n - 2) != 0) keys_[n - 2] = Known::kEither;
+    } else {
+      keys_[n] = Known::kEither;
+    }
+  }
+  const std::map<uint32_t, Known>& keys() const { return keys_; }
+
+ private:
+  std::map<uint32_t, Known> keys_;
+};
+
+// Reads the whole tree below kBase through the registry calls, checking
+// every value on the way; the names of the keys found.
+std::set<uint32_t> ReadBack(std::vector<std::string>* problems) {
+  std::set<uint32_t> found;
+  HKEY base = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_READ, &base) != ERROR_SUCCESS) {
+    return found;
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[64];
+    DWORD length = sizeof(name);
+    const LONG result =
+        RegEnumKeyExA(base, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS) {
+      problems->push_back("enumeration failed: " + std::to_string(result));
+      break;
+    }
+    const uint32_t n = static_cast<uint32_t>(std::stoul(name + 1));
+    found.insert(n);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(base, name, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      problems->push_back(std::string("cannot open ") + name);
+      continue;
+    }
+    DWORD type = 0, size = 0;
+    const LONG sized = RegQueryValueExA(key, "d", nullptr, &type, nullptr, &size);
+    if (sized == ERROR_SUCCESS) {
+      std::string data(size, '\0');
+      RegQueryValueExA(key, "d", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+      if (type != REG_BINARY || data != Payload(n)) {
+        problems->push_back(std::string("torn value in ") + name);
+      }
+    } else if (sized != ERROR_FILE_NOT_FOUND) {
+      problems->push_back(std::string("value unreadable in ") + name);
+    }
+    RegCloseKey(key);
+  }
+  RegCloseKey(base);
+  return found;
+}
+
+// The store must hold every key an acknowledged step made and none that one
+// deleted; keys no step made must not exist.
+void CheckStore(const ExpectedStore& expected, uint32_t next_step) {
+  std::vector<std::string> problems;
+  const std::set<uint32_t> found = ReadBack(&problems);
+  for (const auto& [n, known] : expected.keys()) {
+    if (known == Known::kPresent && found.count(n) == 0) {
+      problems.push_back("acknowledged key k" + std::to_string(n) + " missing");
+    }
+    if (known == Known::kAbsent && found.count(n) != 0) {
+      problems.push_back("deleted key k" + std::to_string(n) + " back");
+    }
+  }
+  for (uint32_t n : found) {
+    if (expected.keys().count(n) == 0 || n >= next_step) {
+      problems.push_back("unexpected key k" + std::to_string(n));
+    }
+  }
+  ASSERT_TRUE(problems.empty()) << problems.front() << " (" << problems.size() << " problems)";
+}
+
+// The child is killed after a random number of acknowledged steps, at a
+// random moment of the step that follows.
+void WaitRandomMoment(std::mt19937& random) {
+  const auto until =
+      std::chrono::steady_clock::now() +
+      std::chrono::microseconds(std::uniform_int_distribution<int>(0, 1500)(random));
+  while (std::chrono::steady_clock::now() < until) {
+  }
+}
+
+TEST(CrashSafety, RegistryKeepsEveryAcknowledgedWriteAcrossKills) {
+  constexpr int kKills = 150;
+  opossvc::testing::TempRegistry registry;
+  ASSERT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, kBase), ERROR_SUCCESS);
+  std::mt19937 random(20261206);
+  ExpectedStore expected;
+  uint32_t next = 0;
+  for (int round = 0; round < kKills; ++round) {
+    const uint32_t first = next;
+    AckingChild child([first](const std::function<void(uint32_t)>& ack) {
+      for (uint32_t n = first;; ++n) {
+        RunStep(n);
+        ack(n);
+      }
+    });
+    const int wanted = std::uniform_int_distribution<int>(0, 6)(random);
+    uint32_t last_acknowledged = first - 1;
+    bool any = false;
+    for (int i = 0; i < wanted; ++i) {
+      auto n = child.NextAck();
+      ASSERT_TRUE(n.has_value()) << "writer died by itself in round " << round;
+      expected.Acknowledged(*n);
+      last_acknowledged = *n;
+      any = true;
+    }
+    WaitRandomMoment(random);
+    for (uint32_t n : child.Kill()) {
+      expected.Acknowledged(n);
+      last_acknowledged = n;
+      any = true;
+    }
+    const uint32_t in_flight = any ? last_acknowledged + 1 : first;
+    expected.InFlight(in_flight);
+    next = in_flight + 1;
+    CheckStore(expected, next);
+    if (HasFatalFailure()) return;
+  }
+  // The store is still fully usable for writing.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\After", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The value of record n: long enough that a record spans several blocks.
+std::string RecordValue(uint32_t n) { return std::to_string(n) + ":" + std::string(n % 900, 'x'); }
+
+TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
+  constexpr int kKills = 50;
+  opossvc::testing::TempRegistry registry;
+  const std::string path = registry.root() + "/crash.log";
+  std::mt19937 random(1206);
+  std::vector<uint32_t> acknowledged;
+  uint32_t next = 0;
+  for (int round = 0; round < kKills; ++round) {
+    const uint32_t first = next;
+    AckingChild child([first, &path](const std::function<void(uint32_t)>& ack) {
+      CStdioFile* trace = OpenTrace(path.c_str());
+      if (trace == nullptr) _exit(6);
+      for (uint32_t n = first;; ++n) {
+        const std::string value = RecordValue(n);
+        OnGetProp(trace, "Crash", "Rec", value.c_str(), 0);
+        ack(n);
+      }
+    });
+    const int wanted = std::uniform_int_distribution<int>(1, 8)(random);
+    for (int i = 0; i < wanted; ++i) {
+      auto n = child.NextAck();
+      ASSERT_TRUE(n.has_value()) << "trace writer died by itself in round " << round
+                                 << " (the file stayed locked?)";
+      acknowledged.push_back(*n);
+    }
+    WaitRandomMoment(random);
+    for (uint32_t n : child.Kill()) acknowledged.push_back(n);
+    next = acknowledged.back() + 2;  // the record under way may be there or not
+  }
+
+  // Every line whole; the acknowledged records all there, in order.
+  const std::string file = ReadFile(path);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < file.size()) {
+    const size_t end = file.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(file.substr(start));  // a last line without its end
+      break;
+    }
+    lines.push_back(file.substr(start, end - start));
+    start = end + 2;
+  }
+  const bool last_whole = file.size() >= 2 && file.compare(file.size() - 2, 2, "\r\n") == 0;
+  std::vector<uint32_t> records;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    const std::string prefix = "Crash.Rec:\"";
+    const bool whole = line.rfind(prefix, 0) == 0 && line.size() > prefix.size() &&
+                       line.back() == '"';
+    if (!whole || (i + 1 == lines.size() && !last_whole)) {
+      ASSERT_TRUE(i + 1 == lines.size()) << "torn line " << i << ": " << line.substr(0, 60);
+      continue;
+    }
+    const std::string value = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+    const uint32_t n = static_cast<uint32_t>(std::stoul(value));
+    ASSERT_EQ(value, RecordValue(n)) << "line " << i;
+    records.push_back(n);
+  }
+  size_t at = 0;
+  for (uint32_t n : acknowledged) {
+    while (at < records.size() && records[at] != n) ++at;
+    ASSERT_LT(at, records.size()) << "acknowledged record " << n << " missing or out of order";
+  }
+}
+
+}  // namespace
+}  // namespace opossvc::reliability

@@ -1,0 +1,40 @@
+// oposreg tree [KEY]
+#include <cstdio>
+
+#include "tools/oposreg/commands.h"
+#include "tools/oposreg/key_path.h"
+#include "tools/oposreg/registry_tree.h"
+#include "tools/oposreg/store_access.h"
+#include "tools/oposreg/value_text.h"
+
+namespace opossvc::oposreg {
+
+int RunTree(const Invocation& invocation) {
+  std::string key_text = invocation.args.empty() ? kOposRootKey : invocation.args[0];
+  KeyPath key;
+  std::string error;
+  if (!ParseKeyPath(key_text, &key, &error)) {
+    Complain(error);
+    return kExitUsage;
+  }
+  if (!CheckStoreForReading(&error)) {
+    Complain(error);
+    return kExitFailure;
+  }
+  std::vector<RegKey> keys;
+  if (LONG result = ReadKeyTree(key, &keys)) {
+    Complain(key.FullName() + ": " + ErrorText(result));
+    return kExitFailure;
+  }
+  for (const RegKey& k : keys) {
+    std::string indent(2 * k.depth, ' ');
+    std::string name = k.depth == 0 ? k.path : k.path.substr(k.path.find_last_of('\\') + 1);
+    std::printf("%s%s\n", indent.c_str(), name.c_str());
+    for (const RegValue& value : k.values) {
+      std::printf("%s  %s\n", indent.c_str(), ValueLine(value).c_str());
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace opossvc::oposreg

@@ -1,0 +1,73 @@
+// oposreg: inspects and edits the OPOS registry store from the shell.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/oposreg/command_line.h"
+#include "tools/oposreg/commands.h"
+#include "tools/oposreg/store_access.h"
+
+namespace {
+
+using opossvc::oposreg::Invocation;
+
+int Dispatch(const Invocation& invocation) {
+  using namespace opossvc::oposreg;
+  struct Entry {
+    const char* name;
+    int (*run)(const Invocation&);
+  };
+  static const Entry kTable[] = {
+      {"import", RunImport}, {"export", RunExport}, {"tree", RunTree},
+      {"get", RunGet},       {"set", RunSet},       {"delete", RunDelete},
+      {"devices", RunDevices}, {"ports", RunPorts},
+  };
+  for (const Entry& entry : kTable) {
+    if (invocation.command == entry.name) return entry.run(invocation);
+  }
+  return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace opossvc::oposreg;
+  Invocation invocation;
+  std::string error;
+  if (!ParseCommandLine(argc, argv, &invocation, &error)) {
+    Complain(error);
+    std::fputs(UsageText(invocation.command).c_str(), stderr);
+    return kExitUsage;
+  }
+  if (invocation.command.empty()) {
+    std::fputs(UsageText("").c_str(), invocation.help ? stdout : stderr);
+    return invocation.help ? kExitOk : kExitUsage;
+  }
+  if (invocation.command == "help") {
+    std::string topic = invocation.args.empty() ? "" : invocation.args[0];
+    std::string text = UsageText(topic);
+    std::fputs((text.empty() ? UsageText("") : text).c_str(), stdout);
+    return kExitOk;
+  }
+  size_t min_args = 0, max_args = 0;
+  if (!KnownCommand(invocation.command, &min_args, &max_args)) {
+    Complain("unknown command \"" + invocation.command + "\"");
+    std::fputs(UsageText("").c_str(), stderr);
+    return kExitUsage;
+  }
+  if (invocation.help) {
+    std::fputs(UsageText(invocation.command).c_str(), stdout);
+    return kExitOk;
+  }
+  if (invocation.args.size() < min_args || invocation.args.size() > max_args) {
+    Complain(invocation.args.size() < min_args ? "too few arguments" : "too many arguments");
+    std::fputs(UsageText(invocation.command).c_str(), stderr);
+    return kExitUsage;
+  }
+  if (invocation.write && invocation.command != "ports") {
+    Complain("--write is an option of \"ports\" only");
+    return kExitUsage;
+  }
+  if (!invocation.root.empty()) setenv("OPOS_ROOT", invocation.root.c_str(), 1);
+  return Dispatch(invocation);
+}

@@ -1,0 +1,41 @@
+// A snapshot of a registry key and everything below it, read through the
+// Win32 registry calls, for the commands that show or export keys.
+#ifndef OPOSSVC_TOOLS_OPOSREG_REGISTRY_TREE_H_
+#define OPOSSVC_TOOLS_OPOSREG_REGISTRY_TREE_H_
+
+#include <string>
+#include <vector>
+
+#include <opossvc/win32/registry.h>
+
+#include "tools/oposreg/key_path.h"
+
+namespace opossvc::oposreg {
+
+struct RegValue {
+  std::string name;  // "" for the key's default value
+  DWORD type = REG_NONE;
+  std::string data;  // the bytes as stored
+};
+
+struct RegKey {
+  std::string path;  // full name, "HKEY_LOCAL_MACHINE\..."
+  int depth = 0;     // 0 for the key asked for
+  std::vector<RegValue> values;  // in the store's order
+};
+
+// Reads `key` and its sub-keys, parents before children, sub-keys in the
+// store's order. ERROR_SUCCESS, or the registry's error for the key itself
+// (ERROR_FILE_NOT_FOUND when it does not exist); a sub-key that vanishes
+// while it is read is left out.
+LONG ReadKeyTree(const KeyPath& key, std::vector<RegKey>* keys);
+
+// The values of one key.
+LONG ReadKeyValues(HKEY key, std::vector<RegValue>* values);
+
+// The names of the direct sub-keys of an open key.
+LONG ReadSubKeyNames(HKEY key, std::vector<std::string>* names);
+
+}  // namespace opossvc::oposreg
+
+#endif  // OPOSSVC_TOOLS_OPOSREG_REGISTRY_TREE_H_

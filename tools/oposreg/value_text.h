@@ -1,0 +1,34 @@
+// Registry value data as the tool shows it, and as `set` reads it.
+#ifndef OPOSSVC_TOOLS_OPOSREG_VALUE_TEXT_H_
+#define OPOSSVC_TOOLS_OPOSREG_VALUE_TEXT_H_
+
+#include <string>
+#include <string_view>
+
+#include <opossvc/win32/types.h>
+
+#include "tools/oposreg/registry_tree.h"
+
+namespace opossvc::oposreg {
+
+// "REG_SZ", "REG_DWORD", ..., "REG_(n)" for other numbers.
+std::string TypeName(DWORD type);
+
+// The data alone, for `get KEY VALUE`: text for strings (up to the first NUL),
+// a decimal number for a four-byte REG_DWORD, else the bytes as "01,02,ff".
+std::string DataText(const RegValue& value);
+
+// "Name = REG_DWORD 6 (0x00000006)", the default value shown as "@".
+std::string ValueLine(const RegValue& value);
+
+// The value name a user typed: "@" stands for the default value.
+std::string ValueNameArg(const std::string& arg);
+
+// Parses `set`'s TYPE and DATA into `value` (name untouched); false with a
+// message in `error` for an unknown type or data that is not of the type.
+bool ParseTypedData(std::string_view type, std::string_view data, RegValue* value,
+                    std::string* error);
+
+}  // namespace opossvc::oposreg
+
+#endif  // OPOSSVC_TOOLS_OPOSREG_VALUE_TEXT_H_
