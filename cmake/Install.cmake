@@ -21,5 +21,14 @@ install(FILES ${PROJECT_BINARY_DIR}/opossvcConfig.cmake
               ${PROJECT_BINARY_DIR}/opossvcConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/opossvc)
 
+# The .pc file finds the prefix from its own place, so that an installation
+# moved elsewhere (or made with cmake --install --prefix) still works.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(OPOSSVC_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH OPOSSVC_PC_UP "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+  string(REGEX REPLACE "/$" "" OPOSSVC_PC_UP "${OPOSSVC_PC_UP}")
+  set(OPOSSVC_PC_PREFIX "\${pcfiledir}/${OPOSSVC_PC_UP}")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/opossvc.pc.in ${PROJECT_BINARY_DIR}/opossvc.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/opossvc.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
