@@ -64,7 +64,9 @@ static_assert(kApplicationId == 1330664263, "the schema text repeats the applica
 enum Sql : size_t {
   kKeyAlive,
   kFindChild,
+  kFindChildName,
   kChildAt,
+  kChildFrom,
   kInsertKey,
   kTouchKey,
   kParentOf,
@@ -78,6 +80,7 @@ enum Sql : size_t {
   kValueStats,
   kValueByName,
   kValueAt,
+  kValueFrom,
   kSetValue,
   kDeleteValue,
   kCountFlush,
@@ -89,8 +92,12 @@ enum Sql : size_t {
 constexpr const char* kSqlText[] = {
     "SELECT 1 FROM reg_key WHERE id = ?1",
     "SELECT id FROM reg_key WHERE parent = ?1 AND fold = ?2",
-    "SELECT name, class, written FROM reg_key WHERE parent = ?1 "
+    "SELECT id, name FROM reg_key WHERE parent = ?1 AND fold = ?2",
+    "SELECT name, class, written, sortkey, fold FROM reg_key WHERE parent = ?1 "
     "ORDER BY sortkey, fold LIMIT 1 OFFSET ?2",
+    // The entry at a known place (?4 = 0) or the one after it (?4 = 1).
+    "SELECT name, class, written, sortkey, fold FROM reg_key WHERE parent = ?1 "
+    "AND (sortkey, fold) >= (?2, ?3) ORDER BY sortkey, fold LIMIT 1 OFFSET ?4",
     "INSERT INTO reg_key(parent, name, fold, sortkey, class, written) "
     "VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
     "UPDATE reg_key SET written = ?2 WHERE id = ?1",
@@ -110,7 +117,9 @@ constexpr const char* kSqlText[] = {
     "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0), "
     "coalesce(max(length(data)), 0) FROM reg_value WHERE key_id = ?1",
     "SELECT type, data FROM reg_value WHERE key_id = ?1 AND fold = ?2",
-    "SELECT name, type, data FROM reg_value WHERE key_id = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, seq FROM reg_value WHERE key_id = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, seq FROM reg_value WHERE key_id = ?1 AND seq >= ?2 "
+    "ORDER BY seq LIMIT 1 OFFSET ?3",
     // Overwriting keeps the value's place and the letter case of its name.
     "INSERT INTO reg_value(key_id, seq, name, fold, type, data) VALUES(?1, "
     "(SELECT coalesce(max(seq), 0) + 1 FROM reg_value WHERE key_id = ?1), ?2, ?3, ?4, ?5) "

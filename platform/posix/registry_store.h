@@ -39,10 +39,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/types.h>
 
+#include "platform/posix/registry_list_cursors.h"
 #include "platform/posix/registry_mutex.h"
 #include "platform/posix/registry_names.h"
 
@@ -100,6 +102,13 @@ class RegistryStore {
   // ERROR_NO_MORE_ITEMS.
   LONG CheckKey(KeyId id) OPOSSVC_EXCLUDES(mu_);
   LONG Open(KeyId from, const KeyPath& path, KeyId* id) OPOSSVC_EXCLUDES(mu_);
+  // The names of the keys along `path` below `from` as they were created,
+  // letter case and all, one per name of the path.
+  LONG StoredNames(KeyId from, const KeyPath& path, std::vector<std::string>* names)
+      OPOSSVC_EXCLUDES(mu_);
+  // Listing by index: asking for the index after the one asked last (for
+  // the same key, through any handle) continues where that answer was
+  // found, as long as the store has not changed since.
   LONG Subkey(KeyId id, DWORD index, SubkeyEntry* out) OPOSSVC_EXCLUDES(mu_);
   LONG QueryValue(KeyId id, const RegistryName& name, DWORD* type, std::string* data)
       OPOSSVC_EXCLUDES(mu_);
@@ -145,7 +154,9 @@ class RegistryStore {
   void RememberFile() OPOSSVC_REQUIRES(mu_);
 
   LONG Alive(KeyId id) OPOSSVC_REQUIRES(mu_);
-  LONG Resolve(KeyId from, const KeyPath& path, KeyId* id) OPOSSVC_REQUIRES(mu_);
+  LONG Resolve(KeyId from, const KeyPath& path, KeyId* id,
+               std::vector<std::string>* names = nullptr) OPOSSVC_REQUIRES(mu_);
+  bool DataVersion(unsigned* version) OPOSSVC_REQUIRES(mu_);
   LONG Touch(KeyId id) OPOSSVC_REQUIRES(mu_);
   LONG ParentOf(KeyId id, KeyId* parent) OPOSSVC_REQUIRES(mu_);
   LONG RemoveKeyRow(KeyId id) OPOSSVC_REQUIRES(mu_);
@@ -156,6 +167,8 @@ class RegistryStore {
   RegistryMutex mu_;
   Mode mode_ OPOSSVC_GUARDED_BY(mu_) = Mode::kClosed;
   std::unique_ptr<SqliteConnection> connection_ OPOSSVC_GUARDED_BY(mu_);
+  // Where recent listings stopped; valid for this connection only.
+  ListCursors cursors_ OPOSSVC_GUARDED_BY(mu_);
   // Identity of the open file (read-write, read-only, immutable), or of the
   // file found blank when the store was opened empty: a change reopens.
   bool have_identity_ OPOSSVC_GUARDED_BY(mu_) = false;

@@ -24,6 +24,9 @@ const CommandInfo kCommands[] = {
     {"tree", 0, 1,
      "usage: oposreg tree [KEY]\n"
      "Shows KEY (default HKLM\\SOFTWARE\\OLEforRetail), its sub-keys and their values.\n"},
+    {"list", 0, 1,
+     "usage: oposreg list [KEY]\n"
+     "The same as \"oposreg tree\".\n"},
     {"get", 1, 2,
      "usage: oposreg get KEY [VALUE]\n"
      "Prints the data of VALUE (\"@\" for the default value), or every value of KEY.\n"},
@@ -56,7 +59,7 @@ constexpr char kToolUsage[] =
     "commands:\n"
     "  import FILE.reg            import a REGEDIT4 file\n"
     "  export [KEY] [FILE]        write keys as a REGEDIT4 file\n"
-    "  tree [KEY]                 show keys and values\n"
+    "  tree [KEY], list [KEY]     show keys and values\n"
     "  get KEY [VALUE]            print a value, or every value of a key\n"
     "  set KEY VALUE TYPE DATA    write a value\n"
     "  delete KEY [VALUE]         delete a value, or a key with everything below\n"

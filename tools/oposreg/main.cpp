@@ -18,7 +18,7 @@ int Dispatch(const Invocation& invocation) {
     int (*run)(const Invocation&);
   };
   static const Entry kTable[] = {
-      {"import", RunImport}, {"export", RunExport}, {"tree", RunTree},
+      {"import", RunImport}, {"export", RunExport}, {"tree", RunTree}, {"list", RunTree},
       {"get", RunGet},       {"set", RunSet},       {"delete", RunDelete},
       {"devices", RunDevices}, {"ports", RunPorts},
   };

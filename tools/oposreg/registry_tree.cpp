@@ -1,6 +1,6 @@
 #include "tools/oposreg/registry_tree.h"
 
-#include <memory>
+#include <algorithm>
 
 namespace opossvc::oposreg {
 namespace {
@@ -47,41 +47,41 @@ LONG ReadBelow(HKEY parent, const std::string& name, const std::string& path, in
 }  // namespace
 
 LONG ReadKeyValues(HKEY key, std::vector<RegValue>* values) {
-  DWORD count = 0, max_name = 0, max_data = 0;
-  LONG error = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+  DWORD max_name = 0, max_data = 0;
+  LONG error = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                 &max_name, &max_data, nullptr, nullptr);
   if (error != ERROR_SUCCESS) return error;
-  for (DWORD index = 0;; ++index) {
-    std::string name(max_name + 1, '\0');
-    std::string data(max_data, '\0');
+  std::string name(max_name + 1, '\0');
+  std::string data(max_data, '\0');
+  int retries = 0;
+  for (DWORD index = 0;;) {
     DWORD name_size = static_cast<DWORD>(name.size());
     DWORD data_size = static_cast<DWORD>(data.size());
     DWORD type = REG_NONE;
     error = RegEnumValueA(key, index, name.data(), &name_size, nullptr, &type,
                           reinterpret_cast<BYTE*>(data.data()), &data_size);
     if (error == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-    if (error == ERROR_MORE_DATA) {
-      // Written by someone else since the query: measure again.
-      RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       &max_name, &max_data, nullptr, nullptr);
-      --index;
+    if (error == ERROR_MORE_DATA && ++retries <= 16) {
+      // Written by someone else since the query: grow and read it again.
+      name.resize(name.size() * 2);
+      data.resize(std::max<size_t>(data.size() * 2, data_size));
       continue;
     }
     if (error != ERROR_SUCCESS) return error;
-    name.resize(name_size);
-    data.resize(data_size);
-    values->push_back({std::move(name), type, std::move(data)});
+    values->push_back({name.substr(0, name_size), type, data.substr(0, data_size)});
+    ++index;
+    retries = 0;
   }
 }
 
 LONG ReadSubKeyNames(HKEY key, std::vector<std::string>* names) {
+  std::string name(16384, '\0');  // longer than any key name the store takes
   for (DWORD index = 0;; ++index) {
-    char name[256];
-    DWORD size = sizeof name;
-    LONG error = RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    DWORD size = static_cast<DWORD>(name.size());
+    LONG error = RegEnumKeyExA(key, index, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
     if (error == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
     if (error != ERROR_SUCCESS) return error;
-    names->emplace_back(name, size);
+    names->push_back(name.substr(0, size));
   }
 }
 

@@ -38,9 +38,12 @@ bool ParseNumber(std::string_view text, DWORD* number) {
   bool negative = t[0] == '-';
   const char* start = t.c_str() + (negative ? 1 : 0);
   if (*start < '0' || *start > '9') return false;
+  // Decimal, or hexadecimal after 0x; a leading 0 is not octal.
+  bool hex = start[0] == '0' && (start[1] == 'x' || start[1] == 'X');
+  if (hex && start[2] == '\0') return false;
   errno = 0;
   char* end = nullptr;
-  unsigned long long value = std::strtoull(start, &end, 0);
+  unsigned long long value = std::strtoull(start, &end, hex ? 16 : 10);
   if (*end != '\0' || errno == ERANGE) return false;
   if (negative ? value > 0x80000000ull : value > 0xFFFFFFFFull) return false;
   *number = static_cast<DWORD>(negative ? 0u - value : value);
