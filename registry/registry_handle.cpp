@@ -2,6 +2,10 @@
 // and Close.
 #include <opossvc/registry.h>
 
+#include <string>
+#include <vector>
+
+#include "platform/posix/registry_internal.h"
 #include "registry/key_table.h"
 
 using opossvc::detail::IsDeviceCode;
@@ -202,46 +206,24 @@ void CRegistryInfo::CorrectCase(DWORD code) {
   HKEY current = GetHKEY(up);
   if (current == nullptr) return;
 
-  // Walk the path one component at a time, taking each name as the registry
-  // spells it. Every component must be found: a partial result would name
-  // another key.
-  CString corrected;
-  HKEY walked = nullptr;  // the sub-key opened last, closed when left
-  bool complete = false;
-  const CString path(held);
-  int start = 0;
-  for (;;) {
-    const int end = path.Find('\\', start);
-    const CString wanted = end < 0 ? path.Mid(start) : path.Mid(start, end - start);
-    char found[opossvc::detail::kKeyNameBuffer];
-    bool matched = false;
-    for (DWORD index = 0;; ++index) {
-      DWORD length = sizeof found;
-      if (RegEnumKeyExA(current, index, found, &length, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS) {
-        break;
-      }
-      if (SameName(found, wanted)) {
-        matched = true;
-        break;
-      }
-    }
-    if (!matched) break;
-    corrected += found;
-    if (end < 0) {
-      complete = true;
-      break;
-    }
-    corrected += "\\";
-    HKEY next = nullptr;
-    if (RegOpenKeyExA(current, found, 0, kReadAccess, &next) != ERROR_SUCCESS) break;
-    if (walked != nullptr) RegCloseKey(walked);
-    walked = next;
-    current = next;
+  // Take every name of the path as the registry spells it. Every one must
+  // be found: a partial result would name another key.
+  std::vector<std::string> names;
+  for (int start = 0;;) {
+    const int end = held.Find('\\', start);
+    const CString name = end < 0 ? held.Mid(start) : held.Mid(start, end - start);
+    names.emplace_back(name.GetString());
+    if (end < 0) break;
     start = end + 1;
   }
-  if (walked != nullptr) RegCloseKey(walked);
-  if (complete) held = corrected;
+  std::vector<std::string> stored;
+  if (opossvc::detail::RegQueryStoredKeyNames(current, names, &stored) != ERROR_SUCCESS) return;
+  CString corrected;
+  for (size_t i = 0; i < stored.size(); ++i) {
+    if (i > 0) corrected += "\\";
+    corrected += stored[i].c_str();
+  }
+  held = corrected;
 }
 
 void CRegistryInfo::CloseLevels(DWORD levels) {

@@ -16,8 +16,11 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "platform/posix/ansi_codepage.h"
 #include "platform/posix/registry_handles.h"
+#include "platform/posix/registry_internal.h"
 #include "platform/posix/registry_names.h"
 #include "platform/posix/registry_store.h"
 
@@ -209,6 +212,21 @@ LONG EnumValue(HKEY key_handle, DWORD index, LPSTR name, LPDWORD name_size, LPDW
   return ERROR_SUCCESS;
 }
 
+LONG StoredKeyNames(HKEY key_handle, const std::vector<std::string>& names,
+                    std::vector<std::string>* stored) {
+  OpenKey key;
+  if (LONG error = ResolveKey(key_handle, &key)) return error;
+  if ((key.access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+  KeyPath path;
+  for (const std::string& name : names) {
+    // No key has such a name: a path's names are split at backslashes and
+    // empty ones are dropped.
+    if (name.empty() || name.find('\\') != std::string::npos) return ERROR_FILE_NOT_FOUND;
+    path.names.push_back(RegistryName{name, FoldCaseKey(name)});
+  }
+  return key.store->StoredNames(key.id, path, stored);
+}
+
 LONG DeleteKey(HKEY parent_key, LPCSTR sub_key) {
   OpenKey parent;
   if (LONG error = ResolveKey(parent_key, &parent)) return error;
@@ -279,6 +297,14 @@ LONG FlushKey(HKEY key_handle) {
 }  // namespace opossvc::detail
 
 namespace reg = opossvc::detail;
+
+LONG reg::RegQueryStoredKeyNames(HKEY key, const std::vector<std::string>& names,
+                                 std::vector<std::string>* stored) {
+  if (stored == nullptr) return ERROR_INVALID_PARAMETER;
+  LONG result = Guarded([&] { return StoredKeyNames(key, names, stored); });
+  if (result != ERROR_SUCCESS) stored->clear();
+  return result;
+}
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                           PHKEY phkResult) {

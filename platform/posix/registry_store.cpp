@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <ctime>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include <opossvc/win32/errors.h>
@@ -223,6 +224,23 @@ bool LogUnavailable(SqliteConnection& connection) {
   return (code & 0xff) == SQLITE_CANTOPEN || (code & 0xff) == SQLITE_READONLY;
 }
 
+// Rows of the listing statements: kChildAt and kChildFrom, kValueAt and
+// kValueFrom.
+void ReadSubkey(const Statement& row, SubkeyEntry* out, ListPosition* position) {
+  out->name.assign(row.Text(0));
+  out->class_name.assign(row.Text(1));
+  out->written = ToFileTime(row.Int(2));
+  position->sortkey.assign(row.Text(3));
+  position->fold.assign(row.Text(4));
+}
+
+void ReadValue(const Statement& row, ValueEntry* out, ListPosition* position) {
+  out->name.assign(row.Text(0));
+  out->type = static_cast<DWORD>(row.Int(1));
+  out->data.assign(row.Blob(2));
+  position->seq = row.Int(3);
+}
+
 }  // namespace
 
 // The process's stores: the current one, and all that are alive, which
@@ -323,6 +341,7 @@ bool RegistryStore::StillNamesItsFile() {
 }
 
 void RegistryStore::CloseConnection() {
+  cursors_.Clear();
   connection_.reset();
   mode_ = Mode::kClosed;
   have_identity_ = false;
@@ -510,21 +529,24 @@ LONG RegistryStore::Alive(KeyId id) {
   return query.Error(result);
 }
 
-LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id) {
+LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
+                            std::vector<std::string>* names) {
   if (path.empty()) {
     if (LONG error = Alive(from)) return error;
     *id = from;
     return ERROR_SUCCESS;
   }
+  const Sql slot = names != nullptr ? kFindChildName : kFindChild;
   KeyId current = from;
   for (size_t i = 0; i < path.names.size(); ++i) {
-    Statement find(*connection_, kFindChild, kSqlText[kFindChild]);
+    Statement find(*connection_, slot, kSqlText[slot]);
     if (find.status() != ERROR_SUCCESS) return find.status();
     find.Bind(1, current);
     find.Bind(2, path.names[i].fold);
     int result = find.Step();
     if (result == SQLITE_ROW) {
       current = find.Int(0);
+      if (names != nullptr) names->emplace_back(find.Text(1));
       continue;
     }
     if (result != SQLITE_DONE) return find.Error(result);
@@ -536,6 +558,13 @@ LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id) {
   }
   *id = current;
   return ERROR_SUCCESS;
+}
+
+// The data version of the snapshot read last, which changes with every
+// commit to the file, by this connection or any other.
+bool RegistryStore::DataVersion(unsigned* version) {
+  return sqlite3_file_control(connection_->db(), "main", SQLITE_FCNTL_DATA_VERSION, version) ==
+         SQLITE_OK;
 }
 
 LONG RegistryStore::Touch(KeyId id) {
@@ -587,23 +616,63 @@ LONG RegistryStore::Open(KeyId from, const KeyPath& path, KeyId* id) {
   return Resolve(from, path, id);
 }
 
+LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path,
+                                std::vector<std::string>* names) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  KeyId id = 0;
+  names->clear();
+  return Resolve(from, path, &id, names);
+}
+
+// Subkeys and values are listed by index. An index just after the one asked
+// last (or the same) continues from the cursor left then, when the snapshot
+// read now has the cursor's data version; any other index is counted from
+// the start, and leaves a cursor for the next call.
+
 LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
   RegistryLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
-  Statement query(*connection_, kChildAt, kSqlText[kChildAt]);
-  if (query.status() != ERROR_SUCCESS) return query.status();
-  query.Bind(1, id);
-  query.Bind(2, static_cast<int64_t>(index));
-  int result = query.Step();
-  if (result == SQLITE_ROW) {
-    out->name.assign(query.Text(0));
-    out->class_name.assign(query.Text(1));
-    out->written = ToFileTime(query.Int(2));
-    return ERROR_SUCCESS;
+  ListPosition position;
+  unsigned version = 0;
+  if (const ListCursor* cursor = cursors_.Near(id, ListKind::kSubkeys, index)) {
+    const unsigned expected = cursor->version;
+    Statement query(*connection_, kChildFrom, kSqlText[kChildFrom]);
+    if (query.status() != ERROR_SUCCESS) return query.status();
+    query.Bind(1, id);
+    query.Bind(2, cursor->position.sortkey);
+    query.Bind(3, cursor->position.fold);
+    query.Bind(4, static_cast<int64_t>(index - cursor->index));
+    int result = query.Step();
+    if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
+    if (DataVersion(&version) && version == expected) {
+      // Unchanged since the cursor's entry was read: the key is still there.
+      if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+      ReadSubkey(query, out, &position);
+    } else {
+      result = SQLITE_DONE;
+    }
+    if (result == SQLITE_ROW) {
+      cursors_.Remember(id, ListKind::kSubkeys, index, version, std::move(position));
+      return ERROR_SUCCESS;
+    }
   }
-  if (result != SQLITE_DONE) return query.Error(result);
-  if (LONG error = Alive(id)) return error;
-  return ERROR_NO_MORE_ITEMS;
+  {
+    Statement query(*connection_, kChildAt, kSqlText[kChildAt]);
+    if (query.status() != ERROR_SUCCESS) return query.status();
+    query.Bind(1, id);
+    query.Bind(2, static_cast<int64_t>(index));
+    int result = query.Step();
+    if (result != SQLITE_ROW) {
+      if (result != SQLITE_DONE) return query.Error(result);
+      if (LONG error = Alive(id)) return error;
+      return ERROR_NO_MORE_ITEMS;
+    }
+    ReadSubkey(query, out, &position);
+    if (!DataVersion(&version)) return ERROR_SUCCESS;
+  }
+  cursors_.Remember(id, ListKind::kSubkeys, index, version, std::move(position));
+  return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
@@ -628,20 +697,44 @@ LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
 LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
   RegistryLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
-  Statement query(*connection_, kValueAt, kSqlText[kValueAt]);
-  if (query.status() != ERROR_SUCCESS) return query.status();
-  query.Bind(1, id);
-  query.Bind(2, static_cast<int64_t>(index));
-  int result = query.Step();
-  if (result == SQLITE_ROW) {
-    out->name.assign(query.Text(0));
-    out->type = static_cast<DWORD>(query.Int(1));
-    out->data.assign(query.Blob(2));
-    return ERROR_SUCCESS;
+  ListPosition position;
+  unsigned version = 0;
+  if (const ListCursor* cursor = cursors_.Near(id, ListKind::kValues, index)) {
+    const unsigned expected = cursor->version;
+    Statement query(*connection_, kValueFrom, kSqlText[kValueFrom]);
+    if (query.status() != ERROR_SUCCESS) return query.status();
+    query.Bind(1, id);
+    query.Bind(2, cursor->position.seq);
+    query.Bind(3, static_cast<int64_t>(index - cursor->index));
+    int result = query.Step();
+    if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
+    if (DataVersion(&version) && version == expected) {
+      if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+      ReadValue(query, out, &position);
+    } else {
+      result = SQLITE_DONE;
+    }
+    if (result == SQLITE_ROW) {
+      cursors_.Remember(id, ListKind::kValues, index, version, std::move(position));
+      return ERROR_SUCCESS;
+    }
   }
-  if (result != SQLITE_DONE) return query.Error(result);
-  if (LONG error = Alive(id)) return error;
-  return ERROR_NO_MORE_ITEMS;
+  {
+    Statement query(*connection_, kValueAt, kSqlText[kValueAt]);
+    if (query.status() != ERROR_SUCCESS) return query.status();
+    query.Bind(1, id);
+    query.Bind(2, static_cast<int64_t>(index));
+    int result = query.Step();
+    if (result != SQLITE_ROW) {
+      if (result != SQLITE_DONE) return query.Error(result);
+      if (LONG error = Alive(id)) return error;
+      return ERROR_NO_MORE_ITEMS;
+    }
+    ReadValue(query, out, &position);
+    if (!DataVersion(&version)) return ERROR_SUCCESS;
+  }
+  cursors_.Remember(id, ListKind::kValues, index, version, std::move(position));
+  return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::Info(KeyId id, KeyInfo* out) {

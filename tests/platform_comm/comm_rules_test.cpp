@@ -88,25 +88,6 @@ TEST(ReadTimeouts, FollowWin32Rules) {
   }
 }
 
-TEST(ReadTimeouts, DeadlineIsEmptyOnlyWithoutAnyLimit) {
-  const CommClock::time_point start{};
-  EXPECT_FALSE(ReadTimeouts(Timeouts(0, 0, 0), 8, start).Deadline(3, start));
-  EXPECT_FALSE(ReadTimeouts(Timeouts(10, 0, 0), 8, start).Deadline(0, start));
-  EXPECT_EQ(ReadTimeouts(Timeouts(10, 0, 0), 8, start).Deadline(1, start + milliseconds(5)),
-            start + milliseconds(15));
-  EXPECT_EQ(ReadTimeouts(Timeouts(0, 2, 7), 8, start).Deadline(0, start), start + milliseconds(23));
-}
-
-TEST(WriteTimeouts, TotalIsMultiplierTimesBytesPlusConstant) {
-  const CommClock::time_point start{};
-  COMMTIMEOUTS none = {0, 0, 0, 0, 0};
-  COMMTIMEOUTS per_byte = {0, 0, 0, 8, 0};
-  COMMTIMEOUTS both = {0, 0, 0, 2, 100};
-  EXPECT_FALSE(WriteDeadline(none, 100, start));
-  EXPECT_EQ(WriteDeadline(per_byte, 150, start), start + milliseconds(1200));
-  EXPECT_EQ(WriteDeadline(both, 0, start), start + milliseconds(100));
-}
-
 TEST(PollTimeout, RoundsUpAndNeverGoesNegative) {
   const CommClock::time_point now{};
   EXPECT_EQ(PollTimeoutMs(std::nullopt, now), -1);
@@ -153,14 +134,6 @@ TEST(CheckDcb, RefusesWhatNoPortTakes) {
     c.change(&dcb);
     EXPECT_EQ(CheckDcb(dcb) == 0, c.accepted) << c.what;
   }
-}
-
-TEST(ReportedLineErrors, ParityOnlyWhileChecked) {
-  DCB dcb = GoodDcb();
-  EXPECT_EQ(ReportedLineErrors(CE_RXPARITY | CE_FRAME, dcb), static_cast<DWORD>(CE_FRAME));
-  dcb.fParity = 1;
-  EXPECT_EQ(ReportedLineErrors(CE_RXPARITY | CE_FRAME, dcb),
-            static_cast<DWORD>(CE_RXPARITY | CE_FRAME));
 }
 
 TEST(BuildCommDcb, ReadsBothModeStringForms) {
