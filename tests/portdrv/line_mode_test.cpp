@@ -1,5 +1,5 @@
-// The line-mode rules as pure functions: DCB set-up, ready test, PortEnabled
-// lines, input flow control at the water marks, watched power lines.
+// The line-mode rules as pure functions: DCB set-up, ready test and input
+// flow control at the water marks.
 #include "portdrv/line_mode.h"
 
 #include <tuple>
@@ -134,27 +134,6 @@ TEST(LineMode, ReadyTest) {
   }
 }
 
-TEST(LineMode, PortEnabledLines) {
-  struct Case {
-    LONG handShake, hydra;
-    bool enable;
-    DWORD first, second;
-    bool tracksRts;
-  } cases[] = {
-      {0, 1, true, SETDTR, SETRTS, false}, {0, 1, false, CLRDTR, CLRRTS, false},
-      {1, 0, true, SETRTS, 0, true},       {1, 0, false, CLRRTS, 0, true},
-      {2, 0, true, SETDTR, 0, false},      {2, 0, false, CLRDTR, 0, false},
-      {0, 0, true, 0, 0, false},           {3, 0, false, 0, 0, false},
-      {4, 0, true, 0, 0, false},
-  };
-  for (const Case& c : cases) {
-    const EnableLines lines = EnableLinesFor(c.handShake, c.hydra, c.enable);
-    EXPECT_EQ(lines.first, c.first) << c.handShake << c.enable;
-    EXPECT_EQ(lines.second, c.second) << c.handShake << c.enable;
-    EXPECT_EQ(lines.tracksRts, c.tracksRts) << c.handShake << c.enable;
-  }
-}
-
 // InputBuf 1024: LowWater 256, HighWater 768; the comparisons are strict.
 TEST(LineMode, InputFlowAtTheWaterMarks) {
   struct Step {
@@ -204,29 +183,6 @@ TEST(LineMode, RtsFollowsCtsInMode3) {
   for (const Step& step : steps) {
     EXPECT_EQ(InputFlowStep(3, step.queued, 256, 768, step.enabled, step.cts, &state), step.change)
         << step.queued << step.enabled << step.cts;
-  }
-}
-
-TEST(LineMode, WatchedPowerLines) {
-  struct Case {
-    LONG handShake, hydra;
-    int count;
-    Line first, second;
-  } cases[] = {
-      {0, 0, 0, Line::kCts, Line::kCts}, {4, 0, 0, Line::kCts, Line::kCts},
-      {1, 0, 1, Line::kCts, Line::kCts}, {3, 0, 1, Line::kCts, Line::kCts},
-      {2, 0, 1, Line::kDsr, Line::kCts}, {0, 1, 2, Line::kDsr, Line::kCts},
-      {4, 1, 2, Line::kDsr, Line::kCts}, {1, 1, 1, Line::kCts, Line::kCts},
-  };
-  for (const Case& c : cases) {
-    const WatchedLines watched = WatchedLinesFor(c.handShake, c.hydra);
-    ASSERT_EQ(watched.count, c.count) << c.handShake << c.hydra;
-    if (c.count > 0) {
-      EXPECT_EQ(watched.lines[0], c.first);
-    }
-    if (c.count > 1) {
-      EXPECT_EQ(watched.lines[1], c.second);
-    }
   }
 }
 

@@ -72,6 +72,44 @@ std::vector<Notice> Of(const RecordingSvc& svc, Notice::Kind kind) {
   return out;
 }
 
+// Each notice of `kind` (any kind when null) reached A and then B.
+void ExpectEachReachedAThenB(const NoticeLog& log, const void* a, const void* b,
+                             const Notice::Kind* kind = nullptr) {
+  std::vector<const void*> order;
+  for (const Notice& n : log.All()) {
+    if (!kind || n.kind == *kind) order.push_back(n.who);
+  }
+  for (size_t i = 0; i + 1 < order.size(); i += 2) {
+    EXPECT_EQ(order[i], a);
+    EXPECT_EQ(order[i + 1], b);
+  }
+}
+
+// Two service objects on one port COM2 opened with the device's settings.
+struct TwoClientsOnCom2 {
+  explicit TwoClientsOnCom2(const std::map<std::string, DWORD>& values, DWORD initial_lines = 0,
+                            int variant = 0) {
+    WriteFastConfig(registry);
+    device.SetModemStatus(initial_lines);
+    spec.port = "COM2";
+    for (const auto& [name, value] : values) spec.values[name] = value;
+    WriteDevice(registry, spec);
+    EXPECT_EQ(port.PortOpen(spec.id().c_str(), &a, 64, variant, 0), 0);
+    EXPECT_EQ(port.PortOpen(spec.id().c_str(), &b, 64, variant, 0), 0);
+  }
+  ~TwoClientsOnCom2() {
+    EXPECT_EQ(port.PortClose(&a), 0);
+    EXPECT_EQ(port.PortClose(&b), 0);
+  }
+
+  TempRegistry registry;
+  VirtualPort device{"COM2"};
+  DeviceSpec spec;
+  NoticeLog log;
+  RecordingSvc a{&log}, b{&log};
+  CPortdrv port;
+};
+
 TEST_F(PortIoTest, RecordsAreWrittenAndCompleted) {
   RecordingSvc& svc = NewSvc();
   Open({&svc});
@@ -195,33 +233,20 @@ TEST(PortIo, PowerReports) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TempRegistry registry;
-    WriteFastConfig(registry);
-    VirtualPort device("COM2");
-    device.SetModemStatus(c.initial);
-    DeviceSpec spec;
-    spec.port = "COM2";
-    spec.values["HandShake"] = c.handShake;
-    spec.values["Hydra"] = c.hydra;
-    WriteDevice(registry, spec);
-    NoticeLog log;
-    RecordingSvc a(&log), b(&log);
-    CPortdrv port;
-    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &a, 64, c.variant, 0), 0);
-    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &b, 64, c.variant, 0), 0);
-    const auto settle = [&device, &a] {
+    TwoClientsOnCom2 on({{"HandShake", c.handShake}, {"Hydra", c.hydra}}, c.initial, c.variant);
+    const auto settle = [&on] {
       for (const char* s : {"1", "2"}) {
-        const size_t before = a.Received().size();
-        device.Send(s);
-        ASSERT_TRUE(a.WaitForReceived(before + 1));
+        const size_t before = on.a.Received().size();
+        on.device.Send(s);
+        ASSERT_TRUE(on.a.WaitForReceived(before + 1));
       }
     };
     settle();
     for (DWORD step : c.steps) {
-      device.SetModemStatus(step);
+      on.device.SetModemStatus(step);
       settle();
     }
-    for (RecordingSvc* svc : {&a, &b}) {
+    for (RecordingSvc* svc : {&on.a, &on.b}) {
       const std::vector<Notice> reports = Of(*svc, Notice::kPower);
       ASSERT_EQ(reports.size(), c.expected.size());
       for (size_t i = 0; i < reports.size(); ++i) {
@@ -230,17 +255,8 @@ TEST(PortIo, PowerReports) {
         EXPECT_EQ(reports[i].c, c.expected[i].oldState);
       }
     }
-    // Each report reached A before B.
-    std::vector<const void*> order;
-    for (const Notice& n : log.All()) {
-      if (n.kind == Notice::kPower) order.push_back(n.who);
-    }
-    for (size_t i = 0; i + 1 < order.size(); i += 2) {
-      EXPECT_EQ(order[i], &a);
-      EXPECT_EQ(order[i + 1], &b);
-    }
-    EXPECT_EQ(port.PortClose(&a), 0);
-    EXPECT_EQ(port.PortClose(&b), 0);
+    const Notice::Kind power = Notice::kPower;
+    ExpectEachReachedAThenB(on.log, &on.a, &on.b, &power);
   }
 }
 
@@ -270,22 +286,11 @@ TEST_F(PortIoTest, GetPowerStateReadsTheLines) {
 TEST(PortIo, LineErrorsReachEveryClientBeforeTheBytes) {
   for (DWORD error : {CE_FRAME, CE_RXPARITY, CE_OVERRUN, CE_BREAK}) {
     SCOPED_TRACE(error);
-    TempRegistry registry;
-    WriteFastConfig(registry);
-    VirtualPort device("COM2");
-    DeviceSpec spec;
-    spec.port = "COM2";
-    spec.values["Parity"] = 1;  // parity errors are checked only with parity on
-    WriteDevice(registry, spec);
-    NoticeLog log;
-    RecordingSvc a(&log), b(&log);
-    CPortdrv port;
-    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &a, 64, 0, 0), 0);
-    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &b, 64, 0, 0), 0);
-    device.InjectError(error);
-    device.Send("12345");
-    ASSERT_TRUE(b.WaitForReceived(5));
-    for (RecordingSvc* svc : {&a, &b}) {
+    TwoClientsOnCom2 on({{"Parity", 1}});  // parity errors are checked only with parity on
+    on.device.InjectError(error);
+    on.device.Send("12345");
+    ASSERT_TRUE(on.b.WaitForReceived(5));
+    for (RecordingSvc* svc : {&on.a, &on.b}) {
       const std::vector<Notice> notices = svc->Notices();
       ASSERT_GE(notices.size(), 2u);
       EXPECT_EQ(notices[0].kind, Notice::kError);
@@ -293,8 +298,6 @@ TEST(PortIo, LineErrorsReachEveryClientBeforeTheBytes) {
       EXPECT_EQ(notices[1].kind, Notice::kData);
       EXPECT_EQ(svc->Received(), "12345");
     }
-    EXPECT_EQ(port.PortClose(&a), 0);
-    EXPECT_EQ(port.PortClose(&b), 0);
   }
 }
 
@@ -313,59 +316,41 @@ TEST_F(PortIoTest, EveryClientGetsEveryBlockOnceInOpenOrder) {
   ASSERT_TRUE(a.WaitForReceived(sent.size()));
   EXPECT_EQ(a.Received(), sent);
   EXPECT_EQ(b.Received(), sent);
-  std::vector<const void*> order;
-  for (const Notice& n : log.All()) order.push_back(n.who);
-  for (size_t i = 0; i + 1 < order.size(); i += 2) {
-    EXPECT_EQ(order[i], &a);
-    EXPECT_EQ(order[i + 1], &b);
-  }
+  ExpectEachReachedAThenB(log, &a, &b);
   EXPECT_EQ(port_.PortClose(&a), 0);
 }
 
 TEST_F(PortIoTest, PortCloseFromDataUpdate) {
-  RecordingSvc& svc = NewSvc();
-  std::atomic<bool> first{true};
-  std::promise<long> closed;
-  svc.on_data = [this, &first, &closed](RecordingSvc* self, unsigned char*, long) {
-    if (first.exchange(false)) closed.set_value(port_.PortClose(self));
-  };
-  WriteDevice(registry_, spec_);
-  ASSERT_EQ(port_.PortOpen(spec_.id().c_str(), &svc, 64, 0, 0), 0);
-  device_.Send("x");
-  std::future<long> result = closed.get_future();
-  ASSERT_EQ(result.wait_for(kDeadline), std::future_status::ready);
-  EXPECT_EQ(result.get(), 0);
-  EXPECT_EQ(device_.open_handles(), 0);
-  // The port opens again from here and works.
-  ASSERT_EQ(port_.PortOpen(spec_.id().c_str(), &svc, 64, 0, 0), 0);
-  device_.Send("y");
-  ASSERT_TRUE(svc.WaitForReceived(2));
-  EXPECT_EQ(svc.Received(), "xy");
-  EXPECT_EQ(port_.PortClose(&svc), 0);
-}
-
-TEST_F(PortIoTest, ReopenFromDataUpdate) {
-  RecordingSvc& svc = NewSvc();
-  std::atomic<bool> first{true};
-  std::promise<long> reopened;
-  svc.on_data = [this, &first, &reopened](RecordingSvc* self, unsigned char*, long) {
-    if (!first.exchange(false)) return;
-    const long closed = port_.PortClose(self);
-    const long opened = port_.PortOpen(spec_.id().c_str(), self, 64, 0, 0);
-    reopened.set_value(closed * 1000 + opened);
-  };
-  WriteDevice(registry_, spec_);
-  ASSERT_EQ(port_.PortOpen(spec_.id().c_str(), &svc, 64, 0, 0), 0);
-  device_.Send("x");
-  std::future<long> result = reopened.get_future();
-  ASSERT_EQ(result.wait_for(kDeadline), std::future_status::ready);
-  EXPECT_EQ(result.get(), 0);
-  device_.Send("y");
-  ASSERT_TRUE(svc.WaitForReceived(2));
-  EXPECT_EQ(svc.Received(), "xy");  // once each: the old input thread ended
-  EXPECT_EQ(device_.open_count(), 2);
-  EXPECT_EQ(device_.open_handles(), 1);
-  EXPECT_EQ(port_.PortClose(&svc), 0);
+  // Closed inside DataUpdate, opened again inside it or afterwards from the test.
+  for (bool reopen_inside : {false, true}) {
+    SCOPED_TRACE(reopen_inside ? "reopened inside" : "reopened after");
+    RecordingSvc& svc = NewSvc();
+    std::atomic<bool> first{true};
+    std::promise<long> closed;
+    svc.on_data = [&, reopen_inside](RecordingSvc* self, unsigned char*, long) {
+      if (!first.exchange(false)) return;
+      long result = port_.PortClose(self);
+      if (reopen_inside) result = result * 1000 + port_.PortOpen(spec_.id().c_str(), self, 64, 0, 0);
+      closed.set_value(result);
+    };
+    WriteDevice(registry_, spec_);
+    const int opens_before = device_.open_count();
+    ASSERT_EQ(port_.PortOpen(spec_.id().c_str(), &svc, 64, 0, 0), 0);
+    device_.Send("x");
+    std::future<long> result = closed.get_future();
+    ASSERT_EQ(result.wait_for(kDeadline), std::future_status::ready);
+    EXPECT_EQ(result.get(), 0);
+    if (!reopen_inside) {
+      EXPECT_EQ(device_.open_handles(), 0);
+      ASSERT_EQ(port_.PortOpen(spec_.id().c_str(), &svc, 64, 0, 0), 0);
+    }
+    device_.Send("y");
+    ASSERT_TRUE(svc.WaitForReceived(2));
+    EXPECT_EQ(svc.Received(), "xy");  // once each: the old input thread ended
+    EXPECT_EQ(device_.open_count(), opens_before + 2);
+    EXPECT_EQ(device_.open_handles(), 1);
+    EXPECT_EQ(port_.PortClose(&svc), 0);
+  }
 }
 
 TEST_F(PortIoTest, PortCloseFromOutputDataComplete) {

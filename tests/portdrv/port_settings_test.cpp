@@ -2,7 +2,6 @@
 // a further device on an open port, the configuration key and defaults.
 #include "portdrv/port_settings.h"
 
-#include <cstring>
 #include <functional>
 #include <string>
 
@@ -50,48 +49,38 @@ TEST(PortSettings, FirstOpenReadsEverySetting) {
 }
 
 TEST(PortSettings, FirstOpenRefusals) {
+  enum Change { kSet, kMissing, kAsString, kPortName };
   struct Case {
-    const char* what;
-    std::function<void(TempRegistry&, DeviceSpec&)> change;
+    Change change;
+    const char* what;  // the value's name, or the port name
+    DWORD data;
     long expected;
   } cases[] = {
-      {"InputBuf 31", [](TempRegistry&, DeviceSpec& d) { d.values["InputBuf"] = 31; },
-       OPOSSVC_E_BAD_PORT},
-      {"InputBuf 32", [](TempRegistry&, DeviceSpec& d) { d.values["InputBuf"] = 32; }, 0},
-      {"OutputBuf 1", [](TempRegistry&, DeviceSpec& d) { d.values["OutputBuf"] = 1; },
-       OPOSSVC_E_BAD_PORT},
-      {"OutputBuf 2", [](TempRegistry&, DeviceSpec& d) { d.values["OutputBuf"] = 2; }, 0},
-      {"InputBuf negative",
-       [](TempRegistry&, DeviceSpec& d) { d.values["InputBuf"] = 0xFFFFFFFFu; },
-       OPOSSVC_E_BAD_PORT},
-      {"Baudrate 14", [](TempRegistry&, DeviceSpec& d) { d.values["Baudrate"] = 14; },
-       OPOSSVC_E_BAD_PORT},
-      {"Baudrate 13", [](TempRegistry&, DeviceSpec& d) { d.values["Baudrate"] = 13; }, 0},
-      {"HandShake 5", [](TempRegistry&, DeviceSpec& d) { d.values["HandShake"] = 5; },
-       OPOSSVC_E_BAD_PORT},
-      {"Stop missing", [](TempRegistry&, DeviceSpec& d) { d.values.erase("Stop"); },
-       OPOSSVC_E_BAD_PORT},
-      {"Baudrate as a string",
-       [](TempRegistry&, DeviceSpec& d) { d.values.erase("Baudrate"); },
-       OPOSSVC_E_BAD_PORT},  // the REG_SZ is written below
-      {"port 10", [](TempRegistry&, DeviceSpec& d) { d.port = "COM10"; }, 0},
-      {"port 11", [](TempRegistry&, DeviceSpec& d) { d.port = "COM11"; }, OPOSSVC_E_BAD_PORT},
-      {"port without a number", [](TempRegistry&, DeviceSpec& d) { d.port = "LPT"; },
-       OPOSSVC_E_BAD_PORT},
-      {"port name of 12 characters",
-       [](TempRegistry&, DeviceSpec& d) { d.port = "SERIALPORT01"; }, OPOSSVC_E_BAD_PORT},
-      {"port name of 11 characters",
-       [](TempRegistry&, DeviceSpec& d) { d.port = "SERIALPORT1"; }, 0},
+      {kSet, "InputBuf", 31, OPOSSVC_E_BAD_PORT},
+      {kSet, "InputBuf", 32, 0},
+      {kSet, "OutputBuf", 1, OPOSSVC_E_BAD_PORT},
+      {kSet, "OutputBuf", 2, 0},
+      {kSet, "InputBuf", 0xFFFFFFFFu, OPOSSVC_E_BAD_PORT},  // negative
+      {kSet, "Baudrate", 14, OPOSSVC_E_BAD_PORT},
+      {kSet, "Baudrate", 13, 0},
+      {kSet, "HandShake", 5, OPOSSVC_E_BAD_PORT},
+      {kMissing, "Stop", 0, OPOSSVC_E_BAD_PORT},
+      {kAsString, "Baudrate", 0, OPOSSVC_E_BAD_PORT},
+      {kPortName, "COM10", 0, 0},
+      {kPortName, "COM11", 0, OPOSSVC_E_BAD_PORT},
+      {kPortName, "LPT", 0, OPOSSVC_E_BAD_PORT},           // no number
+      {kPortName, "SERIALPORT01", 0, OPOSSVC_E_BAD_PORT},  // 12 characters
+      {kPortName, "SERIALPORT1", 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(::testing::Message() << c.change << " " << c.what << " " << c.data);
     TempRegistry registry;
     DeviceSpec spec;
-    c.change(registry, spec);
+    if (c.change == kSet) spec.values[c.what] = c.data;
+    if (c.change == kMissing || c.change == kAsString) spec.values.erase(c.what);
+    if (c.change == kPortName) spec.port = c.what;
     WriteDevice(registry, spec);
-    if (std::strcmp(c.what, "Baudrate as a string") == 0) {
-      registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, "Baudrate", "6");
-    }
+    if (c.change == kAsString) registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, c.what, "6");
     PortSettings s;
     EXPECT_EQ(Read(nullptr, &s), c.expected);
   }

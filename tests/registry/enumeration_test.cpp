@@ -142,74 +142,43 @@ TEST_F(Enumeration, DeleteKeyByCode) {
     MakeKey("ServiceInfo\\Other");
     MakeKey(Device("POSPrinter", "A") + "\\Settings");
   };
+  // What is held before the delete.
+  enum Held { kNothing, kDeviceA, kSubKeyCfg };
   const struct {
     const char* title;
-    std::function<int(CRegistryInfo&, int create)> act;
+    unsigned long code;
+    Held held;
     int result;
     Names gone;
     Names kept;
   } cases[] = {
-      {"all devices",
-       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_ALL_DEVICES); },
-       TRUE,
+      {"all devices", KC_ALL_DEVICES, kNothing, TRUE,
        {Device("CashDrawer", "D1"), Device("POSPrinter", "A"), Device("POSPrinter", "B"),
         Device("Scanner", "C")},
        {"ServiceOPOS\\CashDrawer", "ServiceOPOS\\Keylock", "ServiceOPOS\\POSPrinter",
         "ServiceOPOS\\Scanner", "ServiceOPOS\\Bogus\\X", "ServiceOPOS\\POSPrinterr\\Z"}},
-      {"a class",
-       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_POSPRINTER); },
-       TRUE,
-       {"ServiceOPOS\\POSPrinter"},
-       {Device("Scanner", "C")}},
-      {"the current device",
-       [](CRegistryInfo& r, int) {
-         r.GetDeviceInfo("POSPrinter\\A", 0);
-         return r.DeleteKey(KC_CURRENT_DEVICE);
-       },
-       TRUE,
-       {Device("POSPrinter", "A")},
+      {"a class", KC_POSPRINTER, kNothing, TRUE, {"ServiceOPOS\\POSPrinter"}, {Device("Scanner", "C")}},
+      {"the current device", KC_CURRENT_DEVICE, kDeviceA, TRUE, {Device("POSPrinter", "A")},
        {Device("POSPrinter", "B")}},
-      {"no current device",
-       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_CURRENT_DEVICE); },
-       FALSE,
-       {},
-       {Device("POSPrinter", "A")}},
-      {"ServiceOPOS",
-       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_SERVICEOPOS); },
-       TRUE,
-       {"ServiceOPOS"},
-       {"ServiceInfo\\Other"}},
-      {"ServiceInfo",
-       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_SERVICEINFO); },
-       TRUE,
-       {"ServiceInfo"},
-       {"ServiceOPOS\\POSPrinter"}},
-      {"the held sub-key",
-       [](CRegistryInfo& r, int create) {
-         r.Open("Cfg", KC_SERVICEINFO_SUBKEY, create);
-         return r.DeleteKey(KC_SERVICEINFO_SUBKEY);
-       },
-       TRUE,
-       {"ServiceInfo\\Cfg"},
+      {"no current device", KC_CURRENT_DEVICE, kNothing, FALSE, {}, {Device("POSPrinter", "A")}},
+      {"ServiceOPOS", KC_SERVICEOPOS, kNothing, TRUE, {"ServiceOPOS"}, {"ServiceInfo\\Other"}},
+      {"ServiceInfo", KC_SERVICEINFO, kNothing, TRUE, {"ServiceInfo"}, {"ServiceOPOS\\POSPrinter"}},
+      {"the held sub-key", KC_SERVICEINFO_SUBKEY, kSubKeyCfg, TRUE, {"ServiceInfo\\Cfg"},
        {"ServiceInfo\\Other"}},
       // With no sub-key held, nothing is named: ServiceInfo itself must stay.
-      {"no held sub-key",
-       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_SERVICEINFO_SUBKEY); },
-       FALSE,
-       {},
+      {"no held sub-key", KC_SERVICEINFO_SUBKEY, kNothing, FALSE, {},
        {"ServiceInfo\\Cfg\\VANTA1.6", "ServiceInfo\\Other"}},
-      {"the root",
-       [](CRegistryInfo& r, int) { return r.DeleteKey(KC_OLEFORRETAIL); },
-       TRUE,
-       {""},
-       {}},
-      {"codes naming no key",
-       [](CRegistryInfo& r, int) {
-         return r.DeleteKey(0ul) | r.DeleteKey(19ul) | r.DeleteKey(0x140ul) | r.DeleteKey(0x3000ul);
-       },
-       FALSE,
-       {},
+      {"the root", KC_OLEFORRETAIL, kNothing, TRUE, {""}, {}},
+      {"code 0", 0ul, kNothing, FALSE, {}, {Device("POSPrinter", "A"), "ServiceInfo\\Cfg"}},
+      {"code 19", 19ul, kNothing, FALSE, {}, {Device("POSPrinter", "A"), "ServiceInfo\\Cfg"}},
+      {"device code not held", 0x140ul, kNothing, FALSE, {},
        {Device("POSPrinter", "A"), "ServiceInfo\\Cfg"}},
+      {"code 0x3000", 0x3000ul, kNothing, FALSE, {}, {Device("POSPrinter", "A"), "ServiceInfo\\Cfg"}},
+  };
+  const auto act = [](CRegistryInfo& r, Held held, unsigned long code, int create) {
+    if (held == kDeviceA) r.GetDeviceInfo("POSPrinter\\A", 0);
+    if (held == kSubKeyCfg) r.Open("Cfg", KC_SERVICEINFO_SUBKEY, create);
+    return r.DeleteKey(code);
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.title);
@@ -218,12 +187,12 @@ TEST_F(Enumeration, DeleteKeyByCode) {
     seed();
     {
       CRegistryInfo reader(KC_OLEFORRETAIL, FALSE);
-      EXPECT_EQ(row.act(reader, FALSE), FALSE);
+      EXPECT_EQ(act(reader, row.held, row.code, FALSE), FALSE);
       EXPECT_EQ(Access::Modified(reader), FALSE);
     }
     for (const std::string& key : row.gone) EXPECT_TRUE(Exists(key)) << key;
     CRegistryInfo writer(KC_OLEFORRETAIL, TRUE);
-    EXPECT_EQ(row.act(writer, TRUE), row.result);
+    EXPECT_EQ(act(writer, row.held, row.code, TRUE), row.result);
     for (const std::string& key : row.gone) EXPECT_FALSE(Exists(key)) << key;
     for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << key;
   }

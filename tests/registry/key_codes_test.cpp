@@ -58,7 +58,7 @@ TEST_F(KeyCodes, EveryClassConvertsBothWays) {
   EXPECT_EQ(info.ConvDevCls(0x100000140ul), 10u);
 }
 
-TEST_F(KeyCodes, FixedCodesAndTexts) {
+TEST_F(KeyCodes, FixedCodesTextsAndCodesNamingNothing) {
   CRegistryInfo info;
   const struct {
     unsigned long code;
@@ -87,10 +87,7 @@ TEST_F(KeyCodes, FixedCodesAndTexts) {
                {"", 0}};
   for (const auto& row : texts) EXPECT_EQ(info.ConvKey(row.text), row.code) << row.text;
   EXPECT_EQ(info.ConvKey(static_cast<const char*>(nullptr)), 0u);
-}
-
-TEST_F(KeyCodes, CodesThatNameNoKeyGiveEmptyText) {
-  CRegistryInfo info;
+  // Codes that name no key give empty text.
   for (unsigned long code :
        {0ul, 19ul, 31ul, 0x3000ul, 0x1001ul, 0x400ul, 0x8000ul, 0x140ul, 0x10000ul, 0xFFFFFFFFul}) {
     EXPECT_STREQ(info.ConvKey(code), "") << std::hex << code;

@@ -12,21 +12,18 @@ TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMade) {
   EXPECT_FALSE(registry_.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"));
   EXPECT_EQ(reader.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, FALSE), FALSE);
 
+  // Without the flag a partial path stays as it was.
+  MakeKey(Device("POSPrinter", "Sub"));
+  EXPECT_EQ(reader.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, FALSE), FALSE);
+  EXPECT_FALSE(Exists(Device("POSPrinter", "Sub\\Deeper")));
+  EXPECT_EQ(reader.Open("ServiceInfo\\Missing\\Config", 0, FALSE), FALSE);
+  EXPECT_FALSE(Exists("ServiceInfo\\Missing"));
+
   CRegistryInfo writer;
   EXPECT_EQ(writer.Open(KC_OLEFORRETAIL | KC_SERVICEOPOS | KC_POSPRINTER, TRUE), TRUE);
   EXPECT_TRUE(Exists("ServiceOPOS\\POSPrinter"));
   EXPECT_EQ(writer.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, TRUE), TRUE);
   EXPECT_TRUE(Exists(Device("POSPrinter", "Sub\\Deeper\\Dev")));
-}
-
-TEST_F(RegistryHandle, OpeningWithoutCreateLeavesTheRegistryAsItWas) {
-  MakeKey(Device("POSPrinter", "Sub"));
-  CRegistryInfo reader;
-  EXPECT_EQ(reader.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, FALSE), FALSE);
-  EXPECT_TRUE(Exists(Device("POSPrinter", "Sub")));
-  EXPECT_FALSE(Exists(Device("POSPrinter", "Sub\\Deeper")));
-  EXPECT_EQ(reader.Open("ServiceInfo\\Missing\\Config", 0, FALSE), FALSE);
-  EXPECT_FALSE(Exists("ServiceInfo\\Missing"));
 }
 
 TEST_F(RegistryHandle, KeysAreReusedForReadingAndReopenedForWriting) {

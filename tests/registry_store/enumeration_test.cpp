@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -26,6 +29,13 @@ class RegistryEnumeration : public ::testing::Test {
     char name[256];
     DWORD size = sizeof name;
     *result = RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    return *result == ERROR_SUCCESS ? std::string(name, size) : std::string();
+  }
+
+  static std::string ValueAt(HKEY key, DWORD index, LONG* result) {
+    char name[256];
+    DWORD size = sizeof name;
+    *result = RegEnumValueA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr);
     return *result == ERROR_SUCCESS ? std::string(name, size) : std::string();
   }
 
@@ -80,6 +90,138 @@ TEST_F(RegistryEnumeration, IndexesFollowChangesMadeThroughAnyHandle) {
     NameAt(base(), static_cast<DWORD>(step.listing.size()), &result);
     EXPECT_EQ(result, ERROR_NO_MORE_ITEMS);
   }
+}
+
+// Asking for the next index right after a change, made through any handle,
+// another connection to the store or another process, must answer from the
+// changed list, never continue from where the previous answer was found.
+TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
+  struct Change {
+    const char* what;
+    bool values;  // list values, else subkeys
+    std::function<LONG(HKEY)> make;
+    DWORD index;                   // asked after listing indexes 0 and 1
+    std::optional<std::string> expected;  // nullopt: the list has ended
+  };
+  auto in_child = [](std::function<LONG(HKEY)> make) {
+    return [make](HKEY) {
+      std::string failures = RunInChild([&make](ChildChecks& checks) {
+        ScopedKey key;
+        checks.ExpectCode(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Listing", &key), ERROR_SUCCESS,
+                          "child opens");
+        checks.ExpectCode(make(key.get()), ERROR_SUCCESS, "child changes");
+      });
+      return failures.empty() ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+    };
+  };
+  // A second store object, and with it a second connection, on the same
+  // file: OPOS_ROOT names another folder for a moment, then this one again.
+  auto other_connection = [](std::function<LONG(HKEY)> make) {
+    return [make](HKEY) -> LONG {
+      {
+        opossvc::testing::TempRegistry elsewhere;
+        if (RegFlushKey(HKEY_LOCAL_MACHINE) != ERROR_SUCCESS) return ERROR_GEN_FAILURE;
+      }
+      ScopedKey key;
+      if (LONG error = Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Listing", &key)) return error;
+      return make(key.get());
+    };
+  };
+  auto create = [](const char* name) {
+    return [name](HKEY key) {
+      ScopedKey made;
+      return Create(key, name, &made);
+    };
+  };
+  auto remove = [](const char* name) { return [name](HKEY key) { return RegDeleteKeyA(key, name); }; };
+  auto remove_value = [](const char* name) {
+    return [name](HKEY key) { return RegDeleteValueA(key, name); };
+  };
+  const Change changes[] = {
+      {"key sorting first", false, create("A"), 2, "D"},
+      {"key sorting first, asked again", false, create("A"), 1, "B"},
+      {"first key deleted", false, remove("B"), 2, std::nullopt},
+      {"first key deleted, asked again", false, remove("B"), 1, "F"},
+      {"key sorting first, other connection", false, other_connection(create("A")), 2, "D"},
+      {"key sorting first, other process", false, in_child(create("A")), 2, "D"},
+      {"first key deleted, other process", false, in_child(remove("B")), 2, std::nullopt},
+      {"first value deleted", true, remove_value("b"), 2, std::nullopt},
+      {"first value deleted, asked again", true, remove_value("b"), 1, "f"},
+      {"first value deleted, other connection", true, other_connection(remove_value("b")), 2,
+       std::nullopt},
+      {"first value deleted, other process", true, in_child(remove_value("b")), 1, "f"},
+  };
+  for (const Change& change : changes) {
+    SCOPED_TRACE(change.what);
+    ASSERT_EQ(RegDeleteTreeA(base(), nullptr), ERROR_SUCCESS);
+    for (const char* name : {"B", "D", "F"}) {
+      ScopedKey key;
+      ASSERT_EQ(Create(base(), name, &key), ERROR_SUCCESS);
+    }
+    for (const char* name : {"b", "d", "f"}) ASSERT_EQ(SetText(base(), name, name), ERROR_SUCCESS);
+    ScopedKey other;  // lists through another handle than the change is made with
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Listing", &other), ERROR_SUCCESS);
+    auto at = [&](DWORD index, LONG* result) {
+      return change.values ? ValueAt(other.get(), index, result) : NameAt(other.get(), index, result);
+    };
+    LONG result = ERROR_SUCCESS;
+    EXPECT_EQ(at(0, &result), change.values ? "b" : "B");
+    EXPECT_EQ(at(1, &result), change.values ? "d" : "D");
+    ASSERT_EQ(change.make(base()), ERROR_SUCCESS);
+    std::string name = at(change.index, &result);
+    if (change.expected) {
+      EXPECT_EQ(result, ERROR_SUCCESS);
+      EXPECT_EQ(name, *change.expected);
+    } else {
+      EXPECT_EQ(result, ERROR_NO_MORE_ITEMS) << name;
+    }
+  }
+}
+
+// Listing values by index follows the data as it is now, also when the
+// same index is asked for twice (as callers do to size their buffers).
+TEST_F(RegistryEnumeration, ValuesListedAgainShowTheirNewData) {
+  for (const char* name : {"one", "two"}) ASSERT_EQ(SetText(base(), name, "old"), ERROR_SUCCESS);
+  char name[16];
+  char data[16];
+  DWORD name_size = sizeof name;
+  DWORD data_size = sizeof data;
+  ASSERT_EQ(RegEnumValueA(base(), 1, name, &name_size, nullptr, nullptr,
+                          reinterpret_cast<BYTE*>(data), &data_size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(data, "old");
+  ASSERT_EQ(SetText(base(), "TWO", "newer"), ERROR_SUCCESS);
+  name_size = sizeof name;
+  data_size = sizeof data;
+  ASSERT_EQ(RegEnumValueA(base(), 1, name, &name_size, nullptr, nullptr,
+                          reinterpret_cast<BYTE*>(data), &data_size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "two");
+  EXPECT_STREQ(data, "newer");
+}
+
+// Two listings of one key going on side by side, each by its own index.
+TEST_F(RegistryEnumeration, InterleavedListingsOfOneKeyKeepTheirOwnPlace) {
+  std::vector<std::string> expected;
+  for (int i = 0; i < 20; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "K%02d", i);
+    expected.emplace_back(name);
+    ScopedKey key;
+    ASSERT_EQ(Create(base(), name, &key), ERROR_SUCCESS);
+  }
+  std::vector<std::string> first;
+  std::vector<std::string> second;
+  LONG result = ERROR_SUCCESS;
+  for (DWORD i = 0; i < 20; ++i) {
+    first.push_back(NameAt(base(), i, &result));
+    if (i % 2 == 0) second.push_back(NameAt(base(), i / 2, &result));
+  }
+  for (DWORD i = 10; i < 20; ++i) second.push_back(NameAt(base(), i, &result));
+  EXPECT_EQ(first, expected);
+  EXPECT_EQ(second, expected);
+  NameAt(base(), 20, &result);
+  EXPECT_EQ(result, ERROR_NO_MORE_ITEMS);
 }
 
 // One thread keeps adding and removing keys while others list them. Every

@@ -115,7 +115,7 @@ TEST(ConversionTest, EveryByteRoundTripsInEveryMode) {
   }
 }
 
-TEST(ConversionTest, ToASCIIEdges) {
+TEST(ConversionTest, ToASCIIFormsAndMissingOrBadArguments) {
   TestServiceObject so;
   const unsigned char bytes[] = {7, 200};
   const char* data = reinterpret_cast<const char*>(bytes);
@@ -125,22 +125,14 @@ TEST(ConversionTest, ToASCIIEdges) {
     long length;
     std::string text;
   } cases[] = {
-      {1, "\x1B\xF0", 2, "1;?0"},
-      {2, data, 2, "007200"},
-      {0, "a\0b", 3, std::string("a\0b", 3)},
-      {1, data, 0, ""},
-      {2, data, -5, ""},
-      {1, nullptr, 4, ""},
+      {1, "\x1B\xF0", 2, "1;?0"}, {2, data, 2, "007200"}, {0, "a\0b", 3, std::string("a\0b", 3)},
+      {1, data, 0, ""},         {2, data, -5, ""},      {1, nullptr, 4, ""},
       {3, data, 2, ""},
   };
   for (const Case& c : cases) {
     so.m_lBinaryConversion = c.mode;
     EXPECT_EQ(Bytes(so.ConvertToASCII(c.data, c.length)), c.text) << "mode " << c.mode;
   }
-}
-
-TEST(ConversionTest, MissingArgumentsAreEmptyInput) {
-  TestServiceObject so;
   so.m_lBinaryConversion = 1;
   EXPECT_EQ(so.ConvertToBinary(nullptr, 0, nullptr).GetLength(), 0);
   long error = -1;

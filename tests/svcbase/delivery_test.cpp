@@ -14,6 +14,7 @@ using opossvc::testing::SetFlag;
 using svcbase_test::EventThread;
 using svcbase_test::PumpFor;
 using svcbase_test::PumpUntil;
+using svcbase_test::ReadyForEvents;
 using svcbase_test::TestServiceObject;
 using Event = TestServiceObject::Event;
 
@@ -105,8 +106,7 @@ TEST(DeliveryTest, RulesOverFlagCombinations) {
     SCOPED_TRACE(c.name);
     TestServiceObject so;
     so.answer = [](const Event&) { return 0; };
-    so.m_dwIdleSleep = 1;
-    so.m_bOpened = 1;
+    ReadyForEvents(so);
     Apply(so, c.flags);
     // No third value: for direct I/O it would be a string variable's address.
     so.m_Event.QueueEvent(c.type, 10, 20, 0);
@@ -158,10 +158,7 @@ TEST(DeliveryTest, StatusUpdatesAreNotQueuedWhileDisabled) {
 TEST(DeliveryTest, FrozenRecordsLeaveInQueueOrderOnceThawed) {
   TestServiceObject so;
   so.answer = [](const Event&) { return 0; };
-  so.m_dwIdleSleep = 1;
-  so.m_bOpened = 1;
-  so.m_bDeviceEnabled = 1;
-  so.m_bDeliverEvents = 1;
+  ReadyForEvents(so);
   so.m_bFreezeEvents = 1;
   for (long i = 1; i <= 3; ++i) so.QueueEvent(OPOS_EVENT_DATA, i, 0, 0);
   so.QueueEvent(OPOS_EVENT_ERROR, 111, 0, OPOS_EL_INPUT_DATA);
@@ -181,9 +178,7 @@ TEST(DeliveryTest, AnswerOfOneRedeliversTheSameRecord) {
   TestServiceObject so;
   int answers_of_one = 2;
   so.answer = [&](const Event&) { return answers_of_one-- > 0 ? 1 : 0; };
-  so.m_dwIdleSleep = 1;
-  so.m_bOpened = 1;
-  so.m_bDeliverEvents = 1;
+  ReadyForEvents(so);
   so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 7, 0, 0);
   so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 8, 0, 0);
 
@@ -197,10 +192,7 @@ TEST(DeliveryTest, AnswerOfOneRedeliversTheSameRecord) {
 TEST(DeliveryTest, RedeliveryWaitsForTheGatesAgain) {
   // The handler answers 1 and closes the gate: the repeat waits for it.
   TestServiceObject so;
-  so.m_dwIdleSleep = 1;
-  so.m_bOpened = 1;
-  so.m_bDeliverEvents = 1;
-  so.m_bDeviceEnabled = 1;
+  ReadyForEvents(so);
   so.answer = [&](const Event&) {
     if (so.events.size() > 1) return LRESULT{0};
     SetFlag(so.m_bHoldEvents, 1);
@@ -222,8 +214,7 @@ TEST(DeliveryTest, DirectIOStringIsFreedAndClearedWhetherSentOrDropped) {
   for (LONG deliver : {1, 0}) {
     SCOPED_TRACE(deliver ? "sent" : "dropped");
     TestServiceObject so;
-    so.m_dwIdleSleep = 1;
-    so.m_bOpened = 1;
+    ReadyForEvents(so);
     so.m_bDeliverEvents = deliver;
     BSTR seen = nullptr;
     BSTR variable = AllocSysString("payload");
@@ -248,8 +239,8 @@ TEST(DeliveryTest, DirectIOStringIsFreedAndClearedWhetherSentOrDropped) {
 
 TEST(DeliveryTest, ClosingEndsAWaitingLoopWithTheCount) {
   TestServiceObject so;
-  so.m_dwIdleSleep = 1;
-  so.m_bOpened = 1;
+  ReadyForEvents(so);
+  so.m_bDeviceEnabled = 0;
   so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);  // waits: device disabled
   so.QueueEvent(OPOS_EVENT_DATA, 2, 0, 0);
   EventThread thread(so);

@@ -17,6 +17,7 @@ using opossvc::testing::ScopedCodePage;
 using opossvc::testing::Variant;
 using svcbase_test::EventThread;
 using svcbase_test::PumpUntil;
+using svcbase_test::ReadyForEvents;
 using svcbase_test::TestServiceObject;
 
 constexpr LONG kCompletion = -960726;
@@ -108,20 +109,6 @@ TEST(EventFiringTest, EachOperationInvokesItsMethodAndTheVendorCompletion) {
   }
 }
 
-TEST(EventFiringTest, CompletionReturnsTheValueDirectIOLeaves) {
-  RecordingControlObject co;
-  co.SetOutput("DirectIO", 1, Variant::I4(77));
-  co.SetOutput("DirectIO", 2, Variant::Text("replaced"));  // freed by the library
-  TestServiceObject so;
-  so.GetIDsOfEvents(&co);
-  so.m_bVendorCO = 1;
-  EXPECT_EQ(so.SOData(1), 77);
-  long data = 3;
-  co.SetResult("DirectIO", Variant::I4(55));
-  EXPECT_EQ(so.DIO_FireEventCtrl(&data), 55);
-  EXPECT_EQ(data, 77);
-}
-
 TEST(EventFiringTest, ByReferenceArgumentsComeBackToTheCaller) {
   RecordingControlObject co;
   co.SetOutput("SOError", 3, Variant::I4(OPOS_ER_RETRY));
@@ -140,6 +127,16 @@ TEST(EventFiringTest, ByReferenceArgumentsComeBackToTheCaller) {
   EXPECT_EQ(data, -5);
   EXPECT_EQ(std::u16string(text, SysStringLen(text)), u"answer");
   SysFreeString(text);
+
+  // The vendor completion returns the data value DirectIO leaves.
+  co.SetOutput("DirectIO", 1, Variant::I4(77));
+  co.SetOutput("DirectIO", 2, Variant::Text("replaced"));  // freed by the library
+  so.m_bVendorCO = 1;
+  EXPECT_EQ(so.SOData(1), 77);
+  data = 3;
+  co.SetResult("DirectIO", Variant::I4(55));
+  EXPECT_EQ(so.DIO_FireEventCtrl(&data), 55);
+  EXPECT_EQ(data, 77);
 }
 
 TEST(EventFiringTest, FailingInvocationRaisesToTheCaller) {
@@ -162,10 +159,7 @@ TEST(EventFiringTest, DeliveredEventsAreEachFollowedByTheCompletion) {
   TestServiceObject so;  // fires at the control object by default
   so.GetIDsOfEvents(&co);
   so.m_bVendorCO = 1;
-  so.m_dwIdleSleep = 1;
-  so.m_bOpened = 1;
-  so.m_bDeviceEnabled = 1;
-  so.m_bDeliverEvents = 1;
+  ReadyForEvents(so);
   so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
   so.QueueEvent(OPOS_EVENT_STATUSUPDATE, 2001, 0, 0);
   so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 4, 0, 0);
@@ -186,10 +180,7 @@ TEST(EventFiringTest, ManyProducersReachTheControlObjectInQueueOrder) {
   RecordingControlObject co;
   TestServiceObject so;
   so.GetIDsOfEvents(&co);
-  so.m_dwIdleSleep = 1;
-  so.m_bOpened = 1;
-  so.m_bDeviceEnabled = 1;
-  so.m_bDeliverEvents = 1;
+  ReadyForEvents(so);
   EventThread thread(so);
   std::vector<std::thread> producers;
   for (int p = 0; p < kProducers; ++p) {

@@ -54,6 +54,15 @@ class TestServiceObject : public CSvcBase {
   DECLARE_MESSAGE_MAP()
 };
 
+// Marks the object open, enabled and delivering, with a 1 ms idle poll, as an
+// open would leave it; tests then change the flag they are about.
+inline void ReadyForEvents(CSvcBase& so) {
+  so.m_dwIdleSleep = 1;
+  so.m_bOpened = 1;
+  so.m_bDeviceEnabled = 1;
+  so.m_bDeliverEvents = 1;
+}
+
 // Runs ProcessEvents on a thread of its own.
 class EventThread {
  public:

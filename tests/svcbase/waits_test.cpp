@@ -92,25 +92,26 @@ TEST(WaitsTest, ProcessMessagePassesByConfiguration) {
   }
 }
 
-TEST(WaitsTest, UnconfiguredSleepIsPlain) {
-  RecordingServiceObject so;
-  so.Configure(0, 0, 0, 5);
-  so.Post(kAppMessage);
-  DWORD start = GetTickCount();
-  so.SleepWPM(60, 1, 0);
-  EXPECT_GE(GetTickCount() - start, 60u);
-  EXPECT_TRUE(so.dispatched.empty());
-  EXPECT_THAT(so.Waiting(), ::testing::ElementsAre(kAppMessage));
-}
-
-TEST(WaitsTest, ConfiguredSleepDispatchesAndOutlastsItsTime) {
-  RecordingServiceObject so;
-  so.Configure(kAppMessage, kAppMessage, 0, 10);
-  for (int i = 0; i < 3; ++i) so.Post(kAppMessage);
-  DWORD start = GetTickCount();
-  so.SleepWPM(50, 1, 0);
-  EXPECT_GT(GetTickCount() - start, 50u);
-  EXPECT_EQ(so.dispatched.size(), 3u);
+TEST(WaitsTest, SleepOutlastsItsTimeAndDispatchesOnlyWhenConfigured) {
+  struct Case {
+    const char* name;
+    DWORD first, last, idle;
+    size_t dispatched, left;
+  } cases[] = {{"unconfigured: plain sleep", 0, 0, 5, 0, 3},
+               {"peek range: dispatches", kAppMessage, kAppMessage, 10, 3, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingServiceObject so;
+    so.Configure(c.first, c.last, 0, c.idle);
+    for (int i = 0; i < 3; ++i) so.Post(kAppMessage);
+    DWORD start = GetTickCount();
+    so.SleepWPM(50, 1, 0);
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 50u);
+    if (c.dispatched) EXPECT_GT(elapsed, 50u) << "the pumping sleep outlasts its time";
+    EXPECT_EQ(so.dispatched.size(), c.dispatched);
+    EXPECT_EQ(so.Waiting().size(), c.left);
+  }
 }
 
 TEST(WaitsTest, WaitDispatchesMessagesPostedByAnotherThreadMeanwhile) {

@@ -149,11 +149,6 @@ TEST_F(StdioFileTest, CreationFlagsKeepOrTruncateContents) {
   EXPECT_EQ(Contents("keep.txt"), "old+new");
   { CStdioFile file(PathOf("keep.txt").c_str(), CFile::modeCreate | CFile::modeWrite); }
   EXPECT_EQ(Contents("keep.txt"), "");
-  CStdioFile missing;
-  CFileException error;
-  EXPECT_FALSE(missing.Open(PathOf("absent.txt").c_str(), CFile::modeWrite, &error));
-  EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
-  EXPECT_FALSE(std::filesystem::exists(PathOf("absent.txt")));
 }
 
 TEST_F(StdioFileTest, OpenFailuresNameTheirCause) {
@@ -166,6 +161,7 @@ TEST_F(StdioFileTest, OpenFailuresNameTheirCause) {
       {PathOf("none/x.txt"), CFile::modeCreate | CFile::modeWrite, CFileException::badPath,
        ERROR_PATH_NOT_FOUND},
       {PathOf("absent.txt"), CFile::modeRead, CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
+      {PathOf("absent.txt"), CFile::modeWrite, CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
       {PathOf("drive_c"), CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
       {"Q:\\unmapped.txt", CFile::modeCreate | CFile::modeWrite, CFileException::badPath,
        ERROR_PATH_NOT_FOUND},
@@ -184,6 +180,8 @@ TEST_F(StdioFileTest, OpenFailuresNameTheirCause) {
     EXPECT_EQ(file.m_hFile, CFile::hFileNull);
     EXPECT_EQ(file.m_pStream, nullptr);
   }
+  EXPECT_FALSE(std::filesystem::exists(PathOf("absent.txt")));
+  EXPECT_FALSE(std::filesystem::exists(PathOf("x.txt")));
 }
 
 TEST_F(StdioFileTest, WindowsPathsAreOnTheirDrive) {
@@ -196,7 +194,7 @@ TEST_F(StdioFileTest, WindowsPathsAreOnTheirDrive) {
   EXPECT_TRUE(std::filesystem::exists(PathOf("drive_c/rooted.txt")));
 }
 
-TEST_F(StdioFileTest, ShareModesHoldBetweenOpens) {
+TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndRefusedOpensDoNotTruncate) {
   const UINT read = CFile::modeRead, write = CFile::modeWrite, both = CFile::modeReadWrite;
   struct Case {
     UINT first;
@@ -225,19 +223,15 @@ TEST_F(StdioFileTest, ShareModesHoldBetweenOpens) {
       EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
     }
   }
+  // A refused open does not truncate.
+  CStdioFile exclusive(PathOf("shared.txt").c_str(), read | CFile::shareDenyWrite);
+  CStdioFile truncating;
+  EXPECT_FALSE(truncating.Open(PathOf("shared.txt").c_str(), CFile::modeCreate | CFile::modeWrite));
+  EXPECT_EQ(Contents("shared.txt"), "contents");
   // Closing the first open admits the second again.
-  CStdioFile exclusive(PathOf("shared.txt").c_str(), read | CFile::shareExclusive);
   exclusive.Close();
   CStdioFile after;
   EXPECT_TRUE(after.Open(PathOf("shared.txt").c_str(), write | CFile::shareExclusive));
-}
-
-TEST_F(StdioFileTest, RefusedOpenDoesNotTruncate) {
-  Put("busy.txt", "precious");
-  CStdioFile holder(PathOf("busy.txt").c_str(), CFile::modeRead | CFile::shareDenyWrite);
-  CStdioFile truncating;
-  EXPECT_FALSE(truncating.Open(PathOf("busy.txt").c_str(), CFile::modeCreate | CFile::modeWrite));
-  EXPECT_EQ(Contents("busy.txt"), "precious");
 }
 
 TEST_F(StdioFileTest, ExclusiveOpenKeepsOutAnotherProcess) {

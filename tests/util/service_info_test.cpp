@@ -70,38 +70,30 @@ TEST(UpdateServiceInfoTest, LeavesTheRegistryAloneForAMissingDevice) {
   EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner"));
 }
 
-TEST(InstanceIdTest, HandsOutTheLowestFreeNumber) {
+TEST(InstanceIdTest, GetHandsOutTheLowestFreeNumberAndResetFreesOne) {
   struct Case {
+    bool get;  // GetInstanceID, else ResetInstanceID of `id`
     DWORD mask;
-    long id;
+    long id;  // the number handed out, or the one given back
     DWORD mask_after;
   } cases[] = {
-      {0x00000000, 1, 0x00000001}, {0x0000000B, 3, 0x0000000F}, {0x7FFFFFFF, 32, 0xFFFFFFFF},
-      {0xFFFFFFFF, 0, 0xFFFFFFFF}, {0xFFFFFFFE, 1, 0xFFFFFFFF}, {0x80000000, 1, 0x80000001},
+      {true, 0x00000000, 1, 0x00000001},   {true, 0x0000000B, 3, 0x0000000F},
+      {true, 0x7FFFFFFF, 32, 0xFFFFFFFF},  {true, 0xFFFFFFFF, 0, 0xFFFFFFFF},
+      {true, 0xFFFFFFFE, 1, 0xFFFFFFFF},   {true, 0x80000000, 1, 0x80000001},
+      {false, 0x0000000F, 3, 0x0000000B},  {false, 0x0000000F, 0, 0x0000000F},
+      {false, 0x0000000F, 33, 0x0000000F}, {false, 0xFFFFFFFF, 32, 0x7FFFFFFF},
+      {false, 0x00000001, 2, 0x00000001},  {false, 0x0000000F, -1, 0x0000000F},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.mask);
+    SCOPED_TRACE(::testing::Message() << (c.get ? "get " : "reset ") << c.mask << " " << c.id);
     long mask = static_cast<LONG>(c.mask);
-    long id = -1;
-    GetInstanceID(mask, id);
-    EXPECT_EQ(id, c.id);
-    EXPECT_EQ(mask, static_cast<long>(static_cast<LONG>(c.mask_after)));
-  }
-}
-
-TEST(InstanceIdTest, ResetFreesOneNumber) {
-  struct Case {
-    DWORD mask;
-    long id;
-    DWORD mask_after;
-  } cases[] = {
-      {0x0000000F, 3, 0x0000000B}, {0x0000000F, 0, 0x0000000F}, {0x0000000F, 33, 0x0000000F},
-      {0xFFFFFFFF, 32, 0x7FFFFFFF}, {0x00000001, 2, 0x00000001}, {0x0000000F, -1, 0x0000000F},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.id);
-    long mask = static_cast<LONG>(c.mask);
-    ResetInstanceID(mask, c.id);
+    if (c.get) {
+      long id = -1;
+      GetInstanceID(mask, id);
+      EXPECT_EQ(id, c.id);
+    } else {
+      ResetInstanceID(mask, c.id);
+    }
     EXPECT_EQ(mask, static_cast<long>(static_cast<LONG>(c.mask_after)));
   }
 }

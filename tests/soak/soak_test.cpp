@@ -1,0 +1,358 @@
+// Several service objects share one port for a while (OPOSSVC_SOAK_SECONDS,
+// default 10): output with random immediate records, clears and flow-control
+// toggles, input at full rate, notifications frozen and released at random.
+// Nothing received is lost, duplicated or reordered; every record either
+// completes or was cleared; completed records arrive whole; memory stays
+// bounded.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <opossvc/opos.h>
+#include <opossvc/portdrv.h>
+#include <opossvc/svcbase.h>
+#include <opossvc/testing/temp_registry.h>
+#include <opossvc/testing/virtual_port.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kDeadline{30000};
+
+int SoakSeconds() {
+  const char* text = std::getenv("OPOSSVC_SOAK_SECONDS");
+  const int seconds = text != nullptr ? std::atoi(text) : 10;
+  return seconds > 0 ? seconds : 10;
+}
+
+size_t ResidentBytes() {
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  unsigned long size = 0, resident = 0;
+  const int read = std::fscanf(statm, "%lu %lu", &size, &resident);
+  std::fclose(statm);
+  return read == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+// A service object whose data notifications can be frozen: the driver's
+// input thread then waits inside DataUpdate, as behind a busy application.
+class SoakSvc : public CSvcBase {
+ public:
+  void DataUpdate(unsigned char* data, long length) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    thawed_.wait(lock, [this] { return !frozen_; });
+    received_.append(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    changed_.notify_all();
+  }
+  void OutputDataComplete(long outputId) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    completed_.push_back(outputId);
+    changed_.notify_all();
+  }
+  void PortError(long code) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    errors_.push_back(code);
+  }
+  using CSvcBase::PowerReport;
+  void PowerReport(long, int, int) override {}
+
+  void Freeze(bool frozen) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      frozen_ = frozen;
+    }
+    thawed_.notify_all();
+  }
+  bool WaitForReceived(size_t size) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kDeadline, [&] { return received_.size() >= size; });
+  }
+  bool WaitForCompleted(const std::set<long>& ids) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, kDeadline, [&] {
+      std::set<long> done(completed_.begin(), completed_.end());
+      for (long id : ids) {
+        if (done.count(id) == 0) return false;
+      }
+      return true;
+    });
+  }
+  std::string received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+  std::vector<long> completed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return completed_;
+  }
+  std::vector<long> errors() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return errors_;
+  }
+  // Drops the received bytes that were checked, keeping memory flat.
+  void DropReceived(size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    received_.erase(0, count);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable thawed_;
+  std::condition_variable changed_;
+  bool frozen_ = false;              // guarded by mutex_
+  std::string received_;             // guarded by mutex_
+  std::vector<long> completed_;      // guarded by mutex_
+  std::vector<long> errors_;         // guarded by mutex_
+};
+
+// Byte n of the device's input stream: never repeats within 251 bytes and
+// is free of the XON/XOFF characters.
+char InputByte(uint64_t n) {
+  char c = static_cast<char>(n % 251);
+  if (c == 0x11 || c == 0x13) c = static_cast<char>(0x80 + c);
+  return c;
+}
+
+// A record: STX, "<client>:<id>:", a body whose letters follow from the
+// id, ETX. Parsed back from the device's output stream.
+std::string Record(int client, long id) {
+  std::string body(static_cast<size_t>(id * 37 % 300 + 1), '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + (id + i) % 26);
+  return "\x02" + std::to_string(client) + ":" + std::to_string(id) + ":" + body + "\x03";
+}
+
+// Every whole record in the stream, as (client, id); bytes of records cut
+// by a clear are skipped.
+std::vector<std::pair<int, long>> WholeRecords(const std::string& stream) {
+  std::vector<std::pair<int, long>> found;
+  size_t at = 0;
+  while ((at = stream.find('\x02', at)) != std::string::npos) {
+    const size_t end = stream.find('\x03', at);
+    if (end == std::string::npos) break;
+    const size_t next_start = stream.find('\x02', at + 1);
+    if (next_start < end) {  // a cut record
+      at = next_start;
+      continue;
+    }
+    const std::string text = stream.substr(at, end - at + 1);
+    int client = -1;
+    long id = -1;
+    if (std::sscanf(text.c_str() + 1, "%d:%ld:", &client, &id) == 2 && Record(client, id) == text) {
+      found.emplace_back(client, id);
+    }
+    at = end + 1;
+  }
+  return found;
+}
+
+TEST(Soak, SharedPortUnderLoad) {
+  constexpr int kClients = 3;
+  const auto duration = std::chrono::seconds(SoakSeconds());
+  opossvc::testing::TempRegistry registry;
+  const std::string config = "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\VANTA1.6";
+  registry.SetDword(HKEY_LOCAL_MACHINE, config, "IdleSleep", 1);
+  registry.SetDword(HKEY_LOCAL_MACHINE, config, "InputSleep", 1);
+  for (int c = 0; c < kClients; ++c) {
+    const std::string key =
+        "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Soak" + std::to_string(c);
+    registry.SetString(HKEY_LOCAL_MACHINE, key, "Port", "COM5");
+    const std::pair<const char*, DWORD> settings[] = {
+        {"Baudrate", 11}, {"BitLength", 1}, {"Parity", 0},      {"Stop", 0},
+        {"HandShake", 1}, {"XonXoff", 0},   {"InputBuf", 4096}, {"OutputBuf", 256},
+        {"Timeout", 20}};
+    for (const auto& [name, value] : settings) registry.SetDword(HKEY_LOCAL_MACHINE, key, name, value);
+  }
+
+  opossvc::testing::VirtualPort device("COM5");
+  device.SetCts(true);
+  device.SetDsr(true);
+  CPortdrv port;
+  std::vector<std::unique_ptr<SoakSvc>> clients;
+  for (int c = 0; c < kClients; ++c) {
+    clients.push_back(std::make_unique<SoakSvc>());
+    const std::string name = "POSPrinter\\Soak" + std::to_string(c);
+    ASSERT_EQ(port.PortOpen(name.c_str(), clients.back().get(), 128, 0, 0), 0) << c;
+  }
+
+  // The device sends without pause.
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> sent{0};
+  bool cts = true;
+  // Joins the sender however the test ends.
+  struct Joiner {
+    std::atomic<bool>* stop;
+    std::thread* thread;
+    ~Joiner() {
+      *stop = true;
+      if (thread->joinable()) thread->join();
+    }
+  };
+  std::thread sender([&] {
+    std::string chunk;
+    while (!stop) {
+      chunk.clear();
+      const uint64_t first = sent.load();
+      for (uint64_t n = first; n < first + 509; ++n) chunk += InputByte(n);
+      device.Send(chunk);
+      sent += chunk.size();
+      // As fast as the driver takes it: the receive queue never runs dry
+      // but does not grow without bound either.
+      device.WaitUntil([](const opossvc::testing::VirtualPort::State& state) {
+        return state.receive_queue < 2048;
+      }, std::chrono::milliseconds(100));
+    }
+  });
+
+  Joiner joiner{&stop, &sender};
+  std::mt19937 random(42);
+  std::vector<std::set<long>> outstanding(kClients);  // queued, neither completed nor cleared
+  std::vector<std::set<long>> cleared(kClients);
+  std::vector<std::vector<long>> plain_order(kClients);  // non-immediate ids in queue order
+  std::string output;                                  // what the device took, in order
+  std::vector<size_t> checked(kClients, 0);            // input bytes verified per client
+  std::vector<uint64_t> verified_base(kClients, 0);    // stream index of received()[0]
+  size_t baseline_rss = 0;
+  long next_id = 1;
+  int step = 0;
+
+  // Input check: what each client got so far is exactly the stream's start.
+  auto check_input = [&](int c) {
+    const std::string got = clients[c]->received();
+    for (size_t i = 0; i < got.size(); ++i) {
+      if (got[i] != InputByte(verified_base[c] + i)) {
+        ADD_FAILURE() << "client " << c << " input byte " << verified_base[c] + i
+                      << " lost, duplicated or reordered";
+        return false;
+      }
+    }
+    clients[c]->DropReceived(got.size());
+    verified_base[c] += got.size();
+    return true;
+  };
+
+  const auto end = Clock::now() + duration;
+  while (Clock::now() < end) {
+    const int c = static_cast<int>(random() % kClients);
+    const int action = static_cast<int>(random() % 100);
+    if (action < 70) {
+      const long id = next_id++;
+      const bool immediate = random() % 5 == 0;
+      const std::string record = Record(c, id);
+      const long result = port.PortOutputData(record.data(), record.size(), 0, clients[c].get(),
+                                              immediate ? 1 : 0, 1, id);
+      // A flow-controlled record is refused while the device holds CTS off.
+      if (result == OPOSSVC_E_NOT_READY && !cts) continue;
+      ASSERT_EQ(result, 0) << "CTS " << (cts ? "on" : "off");
+      outstanding[c].insert(id);
+      if (!immediate) plain_order[c].push_back(id);
+    } else if (action < 75) {
+      // Whatever this client had queued and not completed now counts as cleared.
+      ASSERT_EQ(port.ClearOutputBuffer(clients[c].get()), 0);
+      const auto done = clients[c]->completed();
+      const std::set<long> finished(done.begin(), done.end());
+      for (long id : outstanding[c]) {
+        if (finished.count(id) == 0) cleared[c].insert(id);
+      }
+      outstanding[c].clear();
+    } else if (action < 85) {
+      cts = random() % 3 != 0;  // flow control holds output while CTS is off
+      device.SetCts(cts);
+    } else if (action < 92) {
+      clients[c]->Freeze(random() % 2 == 0);
+    } else {
+      for (auto& client : clients) client->Freeze(false);
+      for (int k = 0; k < kClients; ++k) ASSERT_TRUE(check_input(k));
+    }
+    output += device.TakeWritten();
+    if (++step % 200 == 0) {
+      // Keep the queues short so that the run measures steady state.
+      cts = true;
+      device.SetCts(true);
+      for (auto& client : clients) client->Freeze(false);
+      for (int k = 0; k < kClients; ++k) {
+        const auto done = clients[k]->completed();
+        const std::set<long> finished(done.begin(), done.end());
+        std::set<long> waiting;
+        for (long id : outstanding[k]) {
+          if (finished.count(id) == 0) waiting.insert(id);
+        }
+        ASSERT_TRUE(clients[k]->WaitForCompleted(waiting)) << "client " << k << " output stuck";
+        outstanding[k].clear();
+      }
+      output += device.TakeWritten();
+      if (baseline_rss == 0 && step >= 1000) baseline_rss = ResidentBytes();
+    }
+  }
+
+  // Drain: everything outstanding completes.
+  device.SetCts(true);
+  for (auto& client : clients) client->Freeze(false);
+  for (int c = 0; c < kClients; ++c) {
+    ASSERT_TRUE(clients[c]->WaitForCompleted(outstanding[c])) << "client " << c;
+  }
+  stop = true;
+  sender.join();
+  const uint64_t total = sent.load();
+  for (int c = 0; c < kClients; ++c) {
+    ASSERT_TRUE(check_input(c));
+    ASSERT_TRUE(clients[c]->WaitForReceived(static_cast<size_t>(total - verified_base[c])))
+        << "client " << c << " got " << verified_base[c] << " of " << total << " input bytes";
+    ASSERT_TRUE(check_input(c));
+    EXPECT_EQ(verified_base[c], total) << "client " << c;
+  }
+  ASSERT_TRUE(device.WaitUntil([](const auto& s) { return s.writers_waiting == 0; }, kDeadline));
+  output += device.TakeWritten();
+
+  // Output: each record completed at most once; every completed one arrived
+  // whole exactly once; every queued one completed unless cleared; a
+  // client's plain records completed in queue order.
+  std::map<std::pair<int, long>, int> arrived;
+  for (const auto& key : WholeRecords(output)) ++arrived[key];
+  for (int c = 0; c < kClients; ++c) {
+    const auto done = clients[c]->completed();
+    std::set<long> seen;
+    for (long id : done) {
+      EXPECT_TRUE(seen.insert(id).second) << "record " << id << " completed twice";
+      EXPECT_EQ(arrived[std::make_pair(c, id)], 1) << "completed record " << id << " of client " << c;
+    }
+    for (long id : plain_order[c]) {
+      EXPECT_TRUE(seen.count(id) != 0 || cleared[c].count(id) != 0)
+          << "record " << id << " neither completed nor cleared";
+    }
+    std::vector<long> plain_done;
+    const std::set<long> plain(plain_order[c].begin(), plain_order[c].end());
+    for (long id : done) {
+      if (plain.count(id) != 0) plain_done.push_back(id);
+    }
+    EXPECT_TRUE(std::is_sorted(plain_done.begin(), plain_done.end()))
+        << "client " << c << " plain records out of order";
+    EXPECT_TRUE(clients[c]->errors().empty()) << "client " << c;
+  }
+
+  for (int c = 0; c < kClients; ++c) EXPECT_EQ(port.PortClose(clients[c].get()), 0);
+  const size_t final_rss = ResidentBytes();
+  if (baseline_rss != 0) {
+    EXPECT_LT(final_rss, baseline_rss + 64u * 1024 * 1024)
+        << "resident memory grew from " << baseline_rss << " to " << final_rss;
+  }
+  std::printf("soak: %d s, %ld records, %llu input bytes, rss %zu -> %zu KiB\n",
+              SoakSeconds(), next_id - 1, static_cast<unsigned long long>(total),
+              baseline_rss / 1024, final_rss / 1024);
+}
+
+}  // namespace
