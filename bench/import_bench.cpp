@@ -1,8 +1,11 @@
 // Lines per second importing a generated REGEDIT4 file of 100,000 lines:
 // device entries of every class with string, dword and binary values (some
 // continued over two lines), logical names and configuration sub-keys.
+//
+//   import_bench [lines, default 100000]
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -11,11 +14,11 @@
 
 namespace {
 
-constexpr int kLines = 100000;
+constexpr int kDefaultLines = 100000;
 const char* const kClasses[] = {"CashDrawer", "LineDisplay", "MSR", "POSPrinter", "Scale", "Scanner"};
 
-// Writes the file; returns the number of lines.
-int Generate(const std::string& path) {
+// Writes a file of about `wanted` lines; returns the number of lines.
+int Generate(const std::string& path, int wanted) {
   std::ofstream out(path, std::ios::binary);
   int lines = 0;
   auto line = [&](const std::string& text) {
@@ -23,7 +26,7 @@ int Generate(const std::string& path) {
     ++lines;
   };
   line("REGEDIT4");
-  for (int device = 0; lines < kLines; ++device) {
+  for (int device = 0; lines < wanted; ++device) {
     const char* device_class = kClasses[device % 6];
     std::string name = "Device" + std::to_string(device);
     line("");
@@ -45,10 +48,15 @@ int Generate(const std::string& path) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int wanted = argc > 1 ? std::atoi(argv[1]) : kDefaultLines;
+  if (wanted < 1) {
+    std::fprintf(stderr, "usage: %s [lines]\n", argv[0]);
+    return 2;
+  }
   opossvc::testing::TempRegistry registry;
   const std::string path = registry.root() + "/bench.reg";
-  int lines = Generate(path);
+  int lines = Generate(path, wanted);
   auto start = std::chrono::steady_clock::now();
   int result = ImportRegistry(path.c_str());
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -217,7 +217,7 @@ void CRegistryInfo::CorrectCase(DWORD code) {
     start = end + 1;
   }
   std::vector<std::string> stored;
-  if (opossvc::detail::RegQueryStoredKeyNames(current, names, &stored) != ERROR_SUCCESS) return;
+  if (opossvc::detail::GetStoredKeyNames(current, names, &stored) != ERROR_SUCCESS) return;
   CString corrected;
   for (size_t i = 0; i < stored.size(); ++i) {
     if (i > 0) corrected += "\\";

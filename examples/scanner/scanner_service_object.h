@@ -44,11 +44,11 @@ class CScannerServiceObject : public CSvcBase {
   // The text of the scan delivered last.
   std::string ScanData();
 
-  // Driver notifications.
-  void DataUpdate(unsigned char* pData, long lLength) override;
-  void PortError(long lCode) override;
-  void PowerReport(long lKind, int nNewState, int nOldState) override;
-  void OutputDataComplete(long lOutputID) override;
+  // Driver notifications (overrides of CSvcBase).
+  void DataUpdate(unsigned char* pData, long lLength);
+  void PortError(long lCode);
+  void PowerReport(long lKind, int nNewState, int nOldState);
+  void OutputDataComplete(long lOutputID);
 
  protected:
   LRESULT OnOposEvent(WPARAM eventType, LPARAM);

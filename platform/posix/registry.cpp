@@ -212,8 +212,8 @@ LONG EnumValue(HKEY key_handle, DWORD index, LPSTR name, LPDWORD name_size, LPDW
   return ERROR_SUCCESS;
 }
 
-LONG StoredKeyNames(HKEY key_handle, const std::vector<std::string>& names,
-                    std::vector<std::string>* stored) {
+LONG QueryStoredKeyNames(HKEY key_handle, const std::vector<std::string>& names,
+                         std::vector<std::string>* stored) {
   OpenKey key;
   if (LONG error = ResolveKey(key_handle, &key)) return error;
   if ((key.access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
@@ -298,10 +298,10 @@ LONG FlushKey(HKEY key_handle) {
 
 namespace reg = opossvc::detail;
 
-LONG reg::RegQueryStoredKeyNames(HKEY key, const std::vector<std::string>& names,
-                                 std::vector<std::string>* stored) {
+LONG reg::GetStoredKeyNames(HKEY key, const std::vector<std::string>& names,
+                            std::vector<std::string>* stored) {
   if (stored == nullptr) return ERROR_INVALID_PARAMETER;
-  LONG result = Guarded([&] { return StoredKeyNames(key, names, stored); });
+  LONG result = Guarded([&] { return QueryStoredKeyNames(key, names, stored); });
   if (result != ERROR_SUCCESS) stored->clear();
   return result;
 }

@@ -18,8 +18,8 @@ namespace opossvc::detail {
 // one key's name, taken whole: an empty one, or one holding a backslash,
 // matches no key. Needs KEY_ENUMERATE_SUB_KEYS on `key`, as listing does.
 // ERROR_FILE_NOT_FOUND unless every key is there, and then *stored is empty.
-LONG RegQueryStoredKeyNames(HKEY key, const std::vector<std::string>& names,
-                            std::vector<std::string>* stored);
+LONG GetStoredKeyNames(HKEY key, const std::vector<std::string>& names,
+                       std::vector<std::string>* stored);
 
 }  // namespace opossvc::detail
 

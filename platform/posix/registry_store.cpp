@@ -616,8 +616,7 @@ LONG RegistryStore::Open(KeyId from, const KeyPath& path, KeyId* id) {
   return Resolve(from, path, id);
 }
 
-LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path,
-                                std::vector<std::string>* names) {
+LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path, std::vector<std::string>* names) {
   RegistryLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   KeyId id = 0;
@@ -637,22 +636,25 @@ LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
   unsigned version = 0;
   if (const ListCursor* cursor = cursors_.Near(id, ListKind::kSubkeys, index)) {
     const unsigned expected = cursor->version;
-    Statement query(*connection_, kChildFrom, kSqlText[kChildFrom]);
-    if (query.status() != ERROR_SUCCESS) return query.status();
-    query.Bind(1, id);
-    query.Bind(2, cursor->position.sortkey);
-    query.Bind(3, cursor->position.fold);
-    query.Bind(4, static_cast<int64_t>(index - cursor->index));
-    int result = query.Step();
-    if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
-    if (DataVersion(&version) && version == expected) {
-      // Unchanged since the cursor's entry was read: the key is still there.
-      if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-      ReadSubkey(query, out, &position);
-    } else {
-      result = SQLITE_DONE;
+    bool found = false;
+    {
+      // Bound to the cursor's strings: done with before the cursor moves on.
+      Statement query(*connection_, kChildFrom, kSqlText[kChildFrom]);
+      if (query.status() != ERROR_SUCCESS) return query.status();
+      query.Bind(1, id);
+      query.Bind(2, cursor->position.sortkey);
+      query.Bind(3, cursor->position.fold);
+      query.Bind(4, static_cast<int64_t>(index - cursor->index));
+      int result = query.Step();
+      if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
+      if (DataVersion(&version) && version == expected) {
+        // Unchanged since the cursor's entry was read: the key is still there.
+        if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+        ReadSubkey(query, out, &position);
+        found = true;
+      }
     }
-    if (result == SQLITE_ROW) {
+    if (found) {
       cursors_.Remember(id, ListKind::kSubkeys, index, version, std::move(position));
       return ERROR_SUCCESS;
     }
@@ -701,20 +703,22 @@ LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
   unsigned version = 0;
   if (const ListCursor* cursor = cursors_.Near(id, ListKind::kValues, index)) {
     const unsigned expected = cursor->version;
-    Statement query(*connection_, kValueFrom, kSqlText[kValueFrom]);
-    if (query.status() != ERROR_SUCCESS) return query.status();
-    query.Bind(1, id);
-    query.Bind(2, cursor->position.seq);
-    query.Bind(3, static_cast<int64_t>(index - cursor->index));
-    int result = query.Step();
-    if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
-    if (DataVersion(&version) && version == expected) {
-      if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-      ReadValue(query, out, &position);
-    } else {
-      result = SQLITE_DONE;
+    bool found = false;
+    {
+      Statement query(*connection_, kValueFrom, kSqlText[kValueFrom]);
+      if (query.status() != ERROR_SUCCESS) return query.status();
+      query.Bind(1, id);
+      query.Bind(2, cursor->position.seq);
+      query.Bind(3, static_cast<int64_t>(index - cursor->index));
+      int result = query.Step();
+      if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
+      if (DataVersion(&version) && version == expected) {
+        if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+        ReadValue(query, out, &position);
+        found = true;
+      }
     }
-    if (result == SQLITE_ROW) {
+    if (found) {
       cursors_.Remember(id, ListKind::kValues, index, version, std::move(position));
       return ERROR_SUCCESS;
     }

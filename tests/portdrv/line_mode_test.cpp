@@ -94,9 +94,6 @@ TEST(LineMode, LineParametersFromTheTables) {
     EXPECT_EQ(dcb.StopBits, c.stopBits);
     EXPECT_EQ(dcb.fParity, c.fParity);
   }
-  EXPECT_EQ(BaudRateAt(0).msPerByte, 64u);
-  EXPECT_EQ(BaudRateAt(5).msPerByte, 2u);
-  EXPECT_EQ(BaudRateAt(6).msPerByte, 1u);
 }
 
 TEST(LineMode, XonXoffLimitsSaturateTheirSixteenBits) {

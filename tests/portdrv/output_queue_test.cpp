@@ -1,4 +1,4 @@
-// Ordering rules of the output queue: immediate records, demotion, clearing.
+// Ordering rules of the output queue: immediate records and demotion.
 #include "portdrv/output_queue.h"
 
 #include <string>
@@ -10,7 +10,6 @@ namespace opossvc::detail {
 namespace {
 
 CSvcBase* const kA = reinterpret_cast<CSvcBase*>(0x10);
-CSvcBase* const kB = reinterpret_cast<CSvcBase*>(0x20);
 
 OutputRecord Record(const std::string& name, LONG handshake = 1, CSvcBase* svc = kA) {
   OutputRecord r;
@@ -66,20 +65,6 @@ TEST(OutputQueue, DemotionStopsAtTheLastRecordWithoutHandshake) {
     q.Demote();
     for (size_t i = 0; i < c.expected.size(); ++i) EXPECT_EQ(q.at(i).handshake, c.expected[i]);
   }
-}
-
-TEST(OutputQueue, RemoveAllOfOneServiceObject) {
-  OutputQueue q;
-  q.Append(Record("a", 1, kA));
-  q.Append(Record("b", 1, kB));
-  q.InsertImmediate(Record("i", 1, kA), true);
-  q.Append(Record("c", 1, kA));
-  EXPECT_TRUE(q.HasRecordOf(kA));
-  EXPECT_TRUE(q.RemoveAllOf(kA));  // the front record was A's
-  EXPECT_EQ(Order(q), "b");
-  EXPECT_FALSE(q.HasRecordOf(kA));
-  EXPECT_FALSE(q.RemoveAllOf(kA));
-  EXPECT_FALSE(q.HasRecordOf(nullptr));
 }
 
 }  // namespace

@@ -23,31 +23,6 @@ long Read(const PortSettings* open, PortSettings* out) {
   return ReadPortSettings("POSPrinter\\Printer1", open, out);
 }
 
-TEST(PortSettings, FirstOpenReadsEverySetting) {
-  TempRegistry registry;
-  DeviceSpec spec;
-  spec.port = "COM3";
-  spec.values["Baudrate"] = 11;
-  spec.values["Parity"] = 2;
-  spec.values["HandShake"] = 1;
-  WriteDevice(registry, spec);
-  PortSettings s;
-  ASSERT_EQ(Read(nullptr, &s), 0);
-  EXPECT_EQ(s.PortIndex, 2);
-  EXPECT_STREQ(s.PortName, "COM3");
-  EXPECT_EQ(s.Baudrate, 11);
-  EXPECT_EQ(s.Parity, 2);
-  EXPECT_EQ(s.HandShake, 1);
-  EXPECT_EQ(s.InputBuf, 1024);
-  EXPECT_EQ(s.OutputBuf, 512);
-  EXPECT_EQ(s.Timeout, 10u);
-  // Neither pause anywhere: both 10 ms.
-  EXPECT_EQ(s.IdleSleep, 10u);
-  EXPECT_EQ(s.InputSleep, 10u);
-  EXPECT_EQ(s.Hydra, 0);
-  EXPECT_EQ(s.SimultaneousCom1234, 0);
-}
-
 TEST(PortSettings, FirstOpenRefusals) {
   enum Change { kSet, kMissing, kAsString, kPortName };
   struct Case {

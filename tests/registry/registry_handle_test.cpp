@@ -41,19 +41,6 @@ TEST_F(RegistryHandle, KeysAreReusedForReadingAndReopenedForWriting) {
             ERROR_SUCCESS);
 }
 
-TEST_F(RegistryHandle, AnotherClassReplacesTheOpenOne) {
-  MakeKey("ServiceOPOS\\POSPrinter");
-  MakeKey("ServiceOPOS\\Scanner");
-  CRegistryInfo info(KC_POSPRINTER, FALSE);
-  EXPECT_EQ(Access::OpenKeys(info) & KC_CLASS_MASK, KC_POSPRINTER);
-  ASSERT_EQ(info.Open(KC_SCANNER, FALSE), TRUE);
-  EXPECT_EQ(Access::OpenKeys(info) & KC_CLASS_MASK, KC_SCANNER);
-  EXPECT_NE(Access::Handle(info, KC_SCANNER), nullptr);
-  for (unsigned long code : {0ul, 10ul, 0x3000ul, 0x400ul, 0x180ul, 0x4000ul, 0x8000ul}) {
-    EXPECT_EQ(Access::Handle(info, code), nullptr) << std::hex << code;
-  }
-}
-
 TEST_F(RegistryHandle, NamesTakeTheRegistrysLetterCase) {
   MakeKey(Device("POSPrinter", "Sub\\Dev1"));
   MakeKey("ServiceInfo\\VANTA QUILLON\\VANTA1.6");

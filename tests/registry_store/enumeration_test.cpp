@@ -100,7 +100,7 @@ TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
     const char* what;
     bool values;  // list values, else subkeys
     std::function<LONG(HKEY)> make;
-    DWORD index;                   // asked after listing indexes 0 and 1
+    DWORD index;                          // asked after listing indexes 0 and 1
     std::optional<std::string> expected;  // nullopt: the list has ended
   };
   auto in_child = [](std::function<LONG(HKEY)> make) {
@@ -133,7 +133,9 @@ TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
       return Create(key, name, &made);
     };
   };
-  auto remove = [](const char* name) { return [name](HKEY key) { return RegDeleteKeyA(key, name); }; };
+  auto remove = [](const char* name) {
+    return [name](HKEY key) { return RegDeleteKeyA(key, name); };
+  };
   auto remove_value = [](const char* name) {
     return [name](HKEY key) { return RegDeleteValueA(key, name); };
   };
@@ -162,7 +164,8 @@ TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
     ScopedKey other;  // lists through another handle than the change is made with
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Listing", &other), ERROR_SUCCESS);
     auto at = [&](DWORD index, LONG* result) {
-      return change.values ? ValueAt(other.get(), index, result) : NameAt(other.get(), index, result);
+      return change.values ? ValueAt(other.get(), index, result)
+                           : NameAt(other.get(), index, result);
     };
     LONG result = ERROR_SUCCESS;
     EXPECT_EQ(at(0, &result), change.values ? "b" : "B");

@@ -143,9 +143,6 @@ class PtyDevice {
     std::lock_guard<std::mutex> lock(mutex_);
     return written_;
   }
-  bool WaitForWritten(size_t count) {
-    return Eventually([&] { return Written().size() >= count; });
-  }
 
  private:
   void Drain() {

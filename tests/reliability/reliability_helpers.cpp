@@ -14,7 +14,8 @@
 namespace opossvc::reliability {
 namespace {
 
-int CountEntries(const char* folder) {
+// The entries of a /proc folder; `skip` of them are the listing's own.
+int CountEntries(const char* folder, int skip) {
   DIR* dir = opendir(folder);
   if (dir == nullptr) return -1;
   int count = 0;
@@ -22,7 +23,7 @@ int CountEntries(const char* folder) {
     if (entry->d_name[0] != '.') ++count;
   }
   closedir(dir);
-  return count - (std::string(folder) == "/proc/self/fd" ? 1 : 0);  // the DIR's own
+  return count - skip;
 }
 
 bool WriteAll(int fd, const void* data, size_t size) {
@@ -94,16 +95,8 @@ std::vector<uint32_t> AckingChild::Kill() {
   return rest;
 }
 
-int AckingChild::Wait() {
-  if (pid_ <= 0) return -1;
-  int status = 0;
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-int OpenDescriptorCount() { return CountEntries("/proc/self/fd"); }
-int ThreadCount() { return CountEntries("/proc/self/task"); }
+int OpenDescriptorCount() { return CountEntries("/proc/self/fd", 1); }  // the DIR's own
+int ThreadCount() { return CountEntries("/proc/self/task", 0); }
 
 size_t ResidentBytes() {
   FILE* statm = std::fopen("/proc/self/statm", "r");
@@ -186,11 +179,6 @@ bool CollectingSvc::WaitFor(const std::function<bool(const CollectingSvc&)>& con
       return condition(*this);
     }
   }
-}
-
-void CollectingSvc::ClearReceived() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  received_.clear();
 }
 
 }  // namespace opossvc::reliability

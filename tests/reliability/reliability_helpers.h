@@ -36,8 +36,6 @@ class AckingChild {
   // SIGKILL, then reaps the child. Returns the numbers acknowledged but not
   // yet taken with NextAck, in order (the pipe is drained after the kill).
   std::vector<uint32_t> Kill();
-  // Reaps a child that ends by itself; its exit status, or -1 when killed.
-  int Wait();
 
  private:
   pid_t pid_ = -1;
@@ -74,8 +72,6 @@ class CollectingSvc : public CSvcBase {
   std::vector<long> Errors() const;
   bool WaitFor(const std::function<bool(const CollectingSvc&)>& condition,
                std::chrono::milliseconds timeout = kDeadline) const;
-  // Drops what was received so far (bytes only).
-  void ClearReceived();
 
  private:
   mutable std::mutex mutex_;

@@ -91,29 +91,24 @@ TEST(OposEventTest, RemovalsKeepTheOrderOfTheRest) {
   }
 }
 
-TEST(OposEventTest, EmptyQueueAnswersWithoutWriting) {
+TEST(OposEventTest, DirectIOLookupsFindTheFirstAndLeaveItQueued) {
   COposEvent q;
+  // An empty queue answers without writing the outputs.
   q.RemoveAtZero();
   q.RemoveFirstID(1);
   const ULONG_PTR kUntouched = 0xABCD;
-  ULONG_PTR t = kUntouched, a = kUntouched, b = kUntouched, c = kUntouched;
-  EXPECT_EQ(q.GetFirstData(&t, &a, &b, &c, TRUE), 0);
-  EXPECT_EQ(q.GetDirectIOData(&t, &a, &b, &c), 0);
+  Rec untouched{kUntouched, kUntouched, kUntouched, kUntouched};
+  Rec r = untouched;
+  EXPECT_EQ(q.GetFirstData(&r.type, &r.d1, &r.d2, &r.d3, TRUE), 0);
+  EXPECT_EQ(q.GetDirectIOData(&r.type, &r.d1, &r.d2, &r.d3), 0);
   EXPECT_EQ(q.GetDirectIOIndex(), -1);
   EXPECT_EQ(q.GetSize(), 0);
-  EXPECT_EQ(t, kUntouched);
-  EXPECT_EQ(a, kUntouched);
-  EXPECT_EQ(b, kUntouched);
-  EXPECT_EQ(c, kUntouched);
-}
+  EXPECT_EQ(r, untouched);
 
-TEST(OposEventTest, DirectIOLookupsFindTheFirstAndLeaveItQueued) {
-  COposEvent q;
   Queue(q, {{1, 1, 0, 0}, {4, 2, 0, 0}});
   EXPECT_EQ(q.GetDirectIOIndex(), -1);
   Queue(q, {{2, 7, 8, 9}, {2, 10, 11, 12}});
   EXPECT_EQ(q.GetDirectIOIndex(), 2);
-  Rec r{};
   ASSERT_EQ(q.GetDirectIOData(&r.type, &r.d1, &r.d2, &r.d3), 1);
   EXPECT_EQ(r, (Rec{2, 7, 8, 9}));
   EXPECT_EQ(q.GetSize(), 4);

@@ -45,16 +45,7 @@ class TraceFileTest : public ::testing::Test {
   opossvc::testing::TempRegistry registry_;
 };
 
-TEST_F(TraceFileTest, SharedFileWithoutSettingsIsAtTheRootOfDriveC) {
-  CStdioFile* trace = OpenTrace("");
-  ASSERT_NE(trace, nullptr);
-  OnGetProp(trace, "S", "P", 1);
-  CloseTrace(trace);
-  EXPECT_EQ(trace, nullptr);
-  EXPECT_EQ(Contents(DriveC() + "/OPOSAPI.LOG"), "S.P:TRUE\r\n");
-}
-
-TEST_F(TraceFileTest, SharedFileLocationComesFromTheConfiguration) {
+TEST_F(TraceFileTest, SharedFileLocationComesFromTheConfigurationOrIsTheRootOfDriveC) {
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, std::string>> settings;  // name, value in VANTA1.6
@@ -62,6 +53,7 @@ TEST_F(TraceFileTest, SharedFileLocationComesFromTheConfiguration) {
     std::vector<std::pair<std::string, std::string>> other;      // values in the Cfg2 sub-key
     std::string file;                                            // below drive C:
   } cases[] = {
+      {"no settings", {}, "", {}, "OPOSAPI.LOG"},
       {"DebugTrace", {{"DebugTrace", "C:\\Temp\\my.log"}, {"OposDir", "C:\\Ignored"}}, "", {}, "Temp/my.log"},
       {"OposDir", {{"OposDir", "C:\\OPOS"}}, "", {}, "OPOS/OPOSAPI.LOG"},
       {"OposDir with backslash", {{"OposDir", "C:\\OPOS\\"}}, "", {}, "OPOS/OPOSAPI.LOG"},
@@ -85,7 +77,7 @@ TEST_F(TraceFileTest, SharedFileLocationComesFromTheConfiguration) {
     OnSetProp(trace, "S", c.name, 1L);
     CloseTrace(trace);
     std::string path = DriveC() + "/" + c.file;
-    EXPECT_NE(Contents(path).find(std::string("S.") + c.name + "=1 (0x00000001)\r\n"), std::string::npos);
+    EXPECT_EQ(Contents(path), std::string("S.") + c.name + "=1 (0x00000001)\r\n");
     std::filesystem::remove(path);
     ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, kMakerKey.c_str()), ERROR_SUCCESS);
   }

@@ -1,5 +1,5 @@
-// IsWindows95, IsAdmin, IsValidPath and the platform calls behind them:
-// process tokens, SIDs, the version record and drive types.
+// IsAdmin, IsValidPath and the platform calls behind them:
+// process tokens, SIDs and drive types.
 #include <grp.h>
 #include <pwd.h>
 #include <sys/wait.h>
@@ -78,20 +78,6 @@ TEST_F(DriveMapTest, ValidPaths) {
     EXPECT_EQ(IsValidPath(c.path), c.valid);
   }
   EXPECT_EQ(IsValidPath(nullptr), 0);
-}
-
-TEST(SecurityTest, VersionIsOfTheNtFamily) {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof(info);
-  ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
-  EXPECT_EQ(IsWindows95(), 0);
-  OSVERSIONINFOEXA extended{};
-  extended.dwOSVersionInfoSize = sizeof(extended);
-  EXPECT_TRUE(GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&extended)));
-  info.dwOSVersionInfoSize = sizeof(info) - 1;
-  EXPECT_FALSE(GetVersionExA(&info));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 TEST(SecurityTest, SidsCompareByValue) {

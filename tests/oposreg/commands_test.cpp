@@ -1,0 +1,125 @@
+#include "tools/oposreg/commands.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <opossvc/testing/temp_registry.h>
+
+#include "tools/oposreg/store_access.h"
+
+namespace opossvc::oposreg {
+namespace {
+
+using Command = int (*)(const Invocation&);
+
+int Call(Command run, std::vector<std::string> args, bool write = false) {
+  Invocation invocation;
+  invocation.args = std::move(args);
+  invocation.write = write;
+  return run(invocation);
+}
+
+constexpr char kDevice[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1";
+constexpr char kDeviceArg[] = "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1";
+
+TEST(OposregCommands, ReadingCommandsRefuseAStoreThatDoesNotExist) {
+  testing::TempRegistry registry;  // nothing written: no store file yet
+  std::string error;
+  EXPECT_FALSE(CheckStoreForReading(&error));
+  EXPECT_NE(error.find("no registry store"), std::string::npos) << error;
+  EXPECT_EQ(Call(RunTree, {}), kExitFailure);
+  EXPECT_EQ(Call(RunGet, {kDeviceArg}), kExitFailure);
+  EXPECT_EQ(Call(RunExport, {}), kExitFailure);
+  EXPECT_EQ(Call(RunDevices, {}), kExitFailure);
+  EXPECT_TRUE(CheckStoreForWriting(&error)) << error;
+}
+
+TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
+  testing::TempRegistry registry;
+  struct Step {
+    const char* what;
+    Command run;
+    std::vector<std::string> args;
+    int status;
+  };
+  const Step steps[] = {
+      {"string", RunSet, {kDeviceArg, "Port", "REG_SZ", "COM3"}, kExitOk},
+      {"default value", RunSet, {kDeviceArg, "@", "sz", "S1.SO"}, kExitOk},
+      {"number", RunSet, {kDeviceArg, "Baudrate", "dword", "6"}, kExitOk},
+      {"bad number", RunSet, {kDeviceArg, "Baudrate", "dword", "six"}, kExitUsage},
+      {"bad type", RunSet, {kDeviceArg, "X", "REG_LINK", "x"}, kExitUsage},
+      {"no root", RunSet, {"SOFTWARE\\X", "X", "sz", "x"}, kExitUsage},
+      {"a root itself", RunSet, {"HKLM", "X", "sz", "x"}, kExitUsage},
+      {"get one", RunGet, {kDeviceArg, "port"}, kExitOk},
+      {"get all", RunGet, {kDeviceArg}, kExitOk},
+      {"get a missing value", RunGet, {kDeviceArg, "Nope"}, kExitFailure},
+      {"get a missing key", RunGet, {"HKLM\\SOFTWARE\\Nope"}, kExitFailure},
+      {"devices", RunDevices, {}, kExitOk},
+      {"devices of a class", RunDevices, {"scanner"}, kExitOk},
+      {"devices of a missing class", RunDevices, {"MSR"}, kExitFailure},
+      {"delete a value", RunDelete, {kDeviceArg, "Port"}, kExitOk},
+      {"delete it again", RunDelete, {kDeviceArg, "Port"}, kExitFailure},
+      {"delete a root", RunDelete, {"HKLM"}, kExitUsage},
+  };
+  for (const Step& step : steps) {
+    EXPECT_EQ(Call(step.run, step.args), step.status) << step.what;
+  }
+  DWORD type = 0;
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "", &type), std::string("S1.SO\0", 6));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Baudrate"),
+            std::string("\x06\0\0\0", 4));
+  EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"));
+
+  EXPECT_EQ(Call(RunDelete, {"HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner"}), kExitOk);
+  EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner"));
+  EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS"));
+}
+
+TEST(OposregCommands, ImportReportsUnreadableFilesAndFailedLines) {
+  testing::TempRegistry registry;
+  const std::string good = registry.root() + "/good.reg";
+  const std::string mixed = registry.root() + "/mixed.reg";
+  std::ofstream(good) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS"
+                         "\\Scanner\\S1]\n\"Port\"=\"COM4\"\n";
+  std::ofstream(mixed) << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"A\"=\"B\"\n"
+                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2]\n"
+                          "\"Port\"=\"COM6\"\n";
+  EXPECT_EQ(Call(RunImport, {registry.root() + "/missing.reg"}), kExitFailure);
+  EXPECT_EQ(Call(RunImport, {good}), kExitOk);
+  EXPECT_EQ(Call(RunImport, {mixed}), kExitFailure);
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM4\0", 5));
+  // The lines that could be imported were.
+  EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE,
+                                 "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2"));
+}
+
+TEST(OposregCommands, PortsWritesOnlyNewNamesAndKeepsRecordedOnes) {
+  testing::TempRegistry registry;
+  char pattern[] = "/tmp/oposreg-ports-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dev = pattern;
+  std::ofstream(dev + "/ttyUSB0").put('x');
+  std::ofstream(dev + "/ttyACM0").put('x');
+  const char* map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+  registry.SetString(HKEY_LOCAL_MACHINE, map, dev + "/ttyUSB0", "COM1");
+
+  Invocation invocation;
+  invocation.dev_dir = dev;
+  EXPECT_EQ(RunPorts(invocation), kExitOk);
+  EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyACM0"));
+  invocation.write = true;
+  EXPECT_EQ(RunPorts(invocation), kExitOk);
+  std::filesystem::remove_all(dev);
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyACM0"), std::string("COM2\0", 5));
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyUSB0"), std::string("COM1\0", 5));
+}
+
+}  // namespace
+}  // namespace opossvc::oposreg
