@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -237,7 +236,23 @@ TEST(Soak, SharedPortUnderLoad) {
   std::vector<std::set<long>> outstanding(kClients);  // queued, neither completed nor cleared
   std::vector<std::set<long>> cleared(kClients);
   std::vector<std::vector<long>> plain_order(kClients);  // non-immediate ids in queue order
-  std::string output;                                  // what the device took, in order
+  std::string output;  // what the device took and was not yet counted, in order
+  // Per record id (ids are unique across clients): its client, and how
+  // often it arrived whole.
+  std::vector<int> owner(1, -1);
+  std::vector<int> arrivals(1, 0);
+  // Counts the whole records of the output taken so far; called where the
+  // stream is at a record boundary (nothing queued, nothing being written).
+  auto count_output = [&] {
+    for (const auto& [client, id] : WholeRecords(output)) {
+      if (id <= 0 || static_cast<size_t>(id) >= owner.size() || owner[id] != client) {
+        ADD_FAILURE() << "record " << id << " of client " << client << " never queued";
+        continue;
+      }
+      ++arrivals[id];
+    }
+    output.clear();
+  };
   std::vector<size_t> checked(kClients, 0);            // input bytes verified per client
   std::vector<uint64_t> verified_base(kClients, 0);    // stream index of received()[0]
   size_t baseline_rss = 0;
@@ -273,6 +288,9 @@ TEST(Soak, SharedPortUnderLoad) {
       if (result == OPOSSVC_E_NOT_READY && !cts) continue;
       ASSERT_EQ(result, 0) << "CTS " << (cts ? "on" : "off");
       outstanding[c].insert(id);
+      owner.resize(static_cast<size_t>(id) + 1, -1);
+      arrivals.resize(static_cast<size_t>(id) + 1, 0);
+      owner[id] = c;
       if (!immediate) plain_order[c].push_back(id);
     } else if (action < 75) {
       // Whatever this client had queued and not completed now counts as cleared.
@@ -308,7 +326,10 @@ TEST(Soak, SharedPortUnderLoad) {
         ASSERT_TRUE(clients[k]->WaitForCompleted(waiting)) << "client " << k << " output stuck";
         outstanding[k].clear();
       }
+      ASSERT_TRUE(device.WaitUntil([](const auto& state) { return state.writers_waiting == 0; },
+                                   kDeadline));
       output += device.TakeWritten();
+      count_output();
       if (baseline_rss == 0 && step >= 1000) baseline_rss = ResidentBytes();
     }
   }
@@ -331,18 +352,19 @@ TEST(Soak, SharedPortUnderLoad) {
   }
   ASSERT_TRUE(device.WaitUntil([](const auto& s) { return s.writers_waiting == 0; }, kDeadline));
   output += device.TakeWritten();
+  count_output();
 
   // Output: each record completed at most once; every completed one arrived
   // whole exactly once; every queued one completed unless cleared; a
   // client's plain records completed in queue order.
-  std::map<std::pair<int, long>, int> arrived;
-  for (const auto& key : WholeRecords(output)) ++arrived[key];
   for (int c = 0; c < kClients; ++c) {
     const auto done = clients[c]->completed();
     std::set<long> seen;
     for (long id : done) {
       EXPECT_TRUE(seen.insert(id).second) << "record " << id << " completed twice";
-      EXPECT_EQ(arrived[std::make_pair(c, id)], 1) << "completed record " << id << " of client " << c;
+      ASSERT_TRUE(id > 0 && static_cast<size_t>(id) < owner.size() && owner[id] == c)
+          << "completion " << id << " for client " << c;
+      EXPECT_EQ(arrivals[id], 1) << "completed record " << id << " of client " << c;
     }
     for (long id : plain_order[c]) {
       EXPECT_TRUE(seen.count(id) != 0 || cleared[c].count(id) != 0)

@@ -144,14 +144,7 @@ TEST(EventFiringTest, FailingInvocationRaisesToTheCaller) {
   co.FailMember("SOData", E_FAIL);
   TestServiceObject so;
   so.GetIDsOfEvents(&co);
-  bool raised = false;
-  try {
-    so.SOData(1);
-  } catch (CException* e) {
-    raised = true;
-    e->Delete();
-  }
-  EXPECT_TRUE(raised);
+  EXPECT_TRUE(svcbase_test::RaisesCException([&] { so.SOData(1); }));
 }
 
 TEST(EventFiringTest, DeliveredEventsAreEachFollowedByTheCompletion) {

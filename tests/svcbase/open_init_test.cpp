@@ -274,14 +274,7 @@ TEST(OpenInitTest, FailingDescriptionReadRaisesWithoutReportingSuccess) {
   RecordingControlObject co;
   co.FailMember("ControlObjectDescription", E_FAIL);
   TestServiceObject so;
-  bool raised = false;
-  try {
-    so.OpenInit("Scanner", "S1", &co, 0x1F, FALSE);
-  } catch (CException* e) {
-    raised = true;
-    e->Delete();
-  }
-  EXPECT_TRUE(raised);
+  EXPECT_TRUE(svcbase_test::RaisesCException([&] { so.OpenInit("Scanner", "S1", &co, 0x1F, FALSE); }));
   EXPECT_EQ(so.m_lResultCode, OPOS_E_FAILURE);
   EXPECT_EQ(so.m_bOpened, 0);
   EXPECT_EQ(so.m_dwEventMask, 0u) << "stopped before the methods were looked up";

@@ -63,6 +63,18 @@ inline void ReadyForEvents(CSvcBase& so) {
   so.m_bDeliverEvents = 1;
 }
 
+// Whether `call` raised a CException (which is then deleted).
+template <class Call>
+bool RaisesCException(Call&& call) {
+  try {
+    call();
+  } catch (CException* e) {
+    e->Delete();
+    return true;
+  }
+  return false;
+}
+
 // Runs ProcessEvents on a thread of its own.
 class EventThread {
  public:
