@@ -59,6 +59,11 @@ bool ApplyLineSettings(const PortSettings& settings, DCB* dcb) {
     dcb->fInX = 1;
     dcb->XonLim = Limit16(settings.InputBuf / 4);
     dcb->XoffLim = Limit16(static_cast<int64_t>(settings.InputBuf) * 3 / 4);
+  } else {
+    // The device's previous state may have software flow control on; left
+    // so, every XON and XOFF byte of the data would be swallowed.
+    dcb->fOutX = 0;
+    dcb->fInX = 0;
   }
 
   dcb->ErrorChar = 0;

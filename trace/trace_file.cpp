@@ -16,8 +16,9 @@ namespace {
 constexpr char kMakerKey[] = "VANTA QUILLON";
 constexpr char kDefaultConfiguration[] = "VANTA QUILLON\\VANTA1.6";
 constexpr char kSharedFileName[] = "OPOSAPI.LOG";
+// Read access too, to see whether the file ends inside a line.
 constexpr UINT kTraceOpenMode =
-    CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite | CFile::shareExclusive;
+    CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite | CFile::shareExclusive;
 
 class OPOSSVC_CAPABILITY("mutex") TraceMutex {
  public:
@@ -92,7 +93,15 @@ CString SharedTracePath() {
 bool OpenForAppend(CStdioFile& file, const char* path) {
   if (!file.Open(path, kTraceOpenMode)) return false;
   try {
-    file.SeekToEnd();
+    // A writer killed inside a write leaves a torn last line; the next record
+    // must still start a line of its own.
+    if (file.SeekToEnd() > 0) {
+      char last = 0;
+      file.Seek(-1, CFile::end);
+      UINT got = file.Read(&last, 1);
+      file.SeekToEnd();
+      if (got == 1 && last != '\n') file.WriteString("\n");
+    }
     return true;
   } catch (CException* e) {
     e->Delete();

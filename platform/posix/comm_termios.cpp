@@ -217,6 +217,14 @@ bool IsNoSuchIoctl(int error) { return error == ENOTTY || error == EINVAL || err
 
 // ---- The port ---------------------------------------------------------------------------------
 
+// An ioctl, retried while a signal interrupts it.
+int IoctlRetrying(const CommSyscalls& calls, int fd, unsigned long request, void* argument) {
+  for (;;) {
+    int result = calls.ioctl(fd, request, argument);
+    if (result == 0 || errno != EINTR) return result;
+  }
+}
+
 class TermiosPort final : public CommPort {
  public:
   TermiosPort(int fd, int wake_fd, const termios2& settings)
@@ -542,7 +550,7 @@ class TermiosPort final : public CommPort {
       while (active_ > 0) lock.WaitUntil(idle_, std::nullopt);
     }
     const CommSyscalls& calls = Calls();
-    calls.ioctl(fd_, TIOCNXCL, nullptr);
+    IoctlRetrying(calls, fd_, TIOCNXCL, nullptr);
     calls.close(fd_);
     ::close(wake_fd_);
   }
@@ -581,10 +589,7 @@ class TermiosPort final : public CommPort {
   static const CommSyscalls& Calls() { return CurrentCommSyscalls(); }
 
   int Ioctl(unsigned long request, void* argument) {
-    for (;;) {
-      int result = Calls().ioctl(fd_, request, argument);
-      if (result == 0 || errno != EINTR) return result;
-    }
+    return IoctlRetrying(Calls(), fd_, request, argument);
   }
 
   // Reads what has arrived into bytes[*got..size).
@@ -782,19 +787,21 @@ DWORD OpenTermiosCommPort(int number, std::unique_ptr<CommPort>* port) {
   if (locked != 0 && errno == EWOULDBLOCK) return fail(ERROR_ACCESS_DENIED);
 
   termios2 settings = {};
-  if (calls.ioctl(fd, TCGETS2, &settings) != 0) {
+  if (IoctlRetrying(calls, fd, TCGETS2, &settings) != 0) {
     // Not a terminal: nothing a COM name can mean.
     return fail(IsNoSuchIoctl(errno) ? ERROR_FILE_NOT_FOUND : OpenError(errno));
   }
   // A tty that another program holds exclusively is busy, also for root, whom TIOCEXCL does
   // not stop; its settings are not touched.
   int exclusive = 0;
-  if (calls.ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return fail(ERROR_ACCESS_DENIED);
-  if (calls.ioctl(fd, TIOCEXCL, nullptr) != 0 && errno == EBUSY) {
+  if (IoctlRetrying(calls, fd, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  if (IoctlRetrying(calls, fd, TIOCEXCL, nullptr) != 0 && errno == EBUSY) {
     return fail(ERROR_ACCESS_DENIED);
   }
   SetRaw(&settings);
-  if (calls.ioctl(fd, TCSETS2, &settings) != 0) return fail(OpenError(errno));
+  if (IoctlRetrying(calls, fd, TCSETS2, &settings) != 0) return fail(OpenError(errno));
 
   int wake_fd = ::eventfd(0, EFD_SEMAPHORE | EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_fd < 0) return fail(OpenError(errno));

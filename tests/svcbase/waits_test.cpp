@@ -108,7 +108,9 @@ TEST(WaitsTest, SleepOutlastsItsTimeAndDispatchesOnlyWhenConfigured) {
     so.SleepWPM(50, 1, 0);
     DWORD elapsed = GetTickCount() - start;
     EXPECT_GE(elapsed, 50u);
-    if (c.dispatched) EXPECT_GT(elapsed, 50u) << "the pumping sleep outlasts its time";
+    if (c.dispatched) {
+      EXPECT_GT(elapsed, 50u) << "the pumping sleep outlasts its time";
+    }
     EXPECT_EQ(so.dispatched.size(), c.dispatched);
     EXPECT_EQ(so.Waiting().size(), c.left);
   }
