@@ -629,38 +629,72 @@ LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path, std::vector<std
 // read now has the cursor's data version; any other index is counted from
 // the start, and leaves a cursor for the next call.
 
-LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
-  RegistryLock lock(mu_);
-  if (LONG error = EnsureReadable()) return error;
+// What tells the two listings apart: their statements and how a row and a
+// cursor's place are read and bound.
+template <class Entry>
+struct Listing;
+
+template <>
+struct Listing<SubkeyEntry> {
+  static constexpr ListKind kKind = ListKind::kSubkeys;
+  static constexpr Sql kAt = kChildAt;
+  static constexpr Sql kFrom = kChildFrom;
+  // Binds the place after the key id; returns the next parameter's number.
+  static int BindPlace(Statement& query, const ListPosition& place) {
+    query.Bind(2, place.sortkey);
+    query.Bind(3, place.fold);
+    return 4;
+  }
+  static void Read(const Statement& row, SubkeyEntry* out, ListPosition* place) {
+    ReadSubkey(row, out, place);
+  }
+};
+
+template <>
+struct Listing<ValueEntry> {
+  static constexpr ListKind kKind = ListKind::kValues;
+  static constexpr Sql kAt = kValueAt;
+  static constexpr Sql kFrom = kValueFrom;
+  static int BindPlace(Statement& query, const ListPosition& place) {
+    query.Bind(2, place.seq);
+    return 3;
+  }
+  static void Read(const Statement& row, ValueEntry* out, ListPosition* place) {
+    ReadValue(row, out, place);
+  }
+};
+
+template <class Entry>
+LONG RegistryStore::ListEntry(KeyId id, DWORD index, Entry* out) {
+  using L = Listing<Entry>;
   ListPosition position;
   unsigned version = 0;
-  if (const ListCursor* cursor = cursors_.Near(id, ListKind::kSubkeys, index)) {
+  if (const ListCursor* cursor = cursors_.Near(id, L::kKind, index)) {
     const unsigned expected = cursor->version;
     bool found = false;
     {
       // Bound to the cursor's strings: done with before the cursor moves on.
-      Statement query(*connection_, kChildFrom, kSqlText[kChildFrom]);
+      Statement query(*connection_, L::kFrom, kSqlText[L::kFrom]);
       if (query.status() != ERROR_SUCCESS) return query.status();
       query.Bind(1, id);
-      query.Bind(2, cursor->position.sortkey);
-      query.Bind(3, cursor->position.fold);
-      query.Bind(4, static_cast<int64_t>(index - cursor->index));
+      const int next = L::BindPlace(query, cursor->position);
+      query.Bind(next, static_cast<int64_t>(index - cursor->index));
       int result = query.Step();
       if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
       if (DataVersion(&version) && version == expected) {
         // Unchanged since the cursor's entry was read: the key is still there.
         if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-        ReadSubkey(query, out, &position);
+        L::Read(query, out, &position);
         found = true;
       }
     }
     if (found) {
-      cursors_.Remember(id, ListKind::kSubkeys, index, version, std::move(position));
+      cursors_.Remember(id, L::kKind, index, version, std::move(position));
       return ERROR_SUCCESS;
     }
   }
   {
-    Statement query(*connection_, kChildAt, kSqlText[kChildAt]);
+    Statement query(*connection_, L::kAt, kSqlText[L::kAt]);
     if (query.status() != ERROR_SUCCESS) return query.status();
     query.Bind(1, id);
     query.Bind(2, static_cast<int64_t>(index));
@@ -670,11 +704,17 @@ LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
       if (LONG error = Alive(id)) return error;
       return ERROR_NO_MORE_ITEMS;
     }
-    ReadSubkey(query, out, &position);
+    L::Read(query, out, &position);
     if (!DataVersion(&version)) return ERROR_SUCCESS;
   }
-  cursors_.Remember(id, ListKind::kSubkeys, index, version, std::move(position));
+  cursors_.Remember(id, L::kKind, index, version, std::move(position));
   return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
@@ -699,46 +739,7 @@ LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
 LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
   RegistryLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
-  ListPosition position;
-  unsigned version = 0;
-  if (const ListCursor* cursor = cursors_.Near(id, ListKind::kValues, index)) {
-    const unsigned expected = cursor->version;
-    bool found = false;
-    {
-      Statement query(*connection_, kValueFrom, kSqlText[kValueFrom]);
-      if (query.status() != ERROR_SUCCESS) return query.status();
-      query.Bind(1, id);
-      query.Bind(2, cursor->position.seq);
-      query.Bind(3, static_cast<int64_t>(index - cursor->index));
-      int result = query.Step();
-      if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
-      if (DataVersion(&version) && version == expected) {
-        if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
-        ReadValue(query, out, &position);
-        found = true;
-      }
-    }
-    if (found) {
-      cursors_.Remember(id, ListKind::kValues, index, version, std::move(position));
-      return ERROR_SUCCESS;
-    }
-  }
-  {
-    Statement query(*connection_, kValueAt, kSqlText[kValueAt]);
-    if (query.status() != ERROR_SUCCESS) return query.status();
-    query.Bind(1, id);
-    query.Bind(2, static_cast<int64_t>(index));
-    int result = query.Step();
-    if (result != SQLITE_ROW) {
-      if (result != SQLITE_DONE) return query.Error(result);
-      if (LONG error = Alive(id)) return error;
-      return ERROR_NO_MORE_ITEMS;
-    }
-    ReadValue(query, out, &position);
-    if (!DataVersion(&version)) return ERROR_SUCCESS;
-  }
-  cursors_.Remember(id, ListKind::kValues, index, version, std::move(position));
-  return ERROR_SUCCESS;
+  return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::Info(KeyId id, KeyInfo* out) {

@@ -157,6 +157,10 @@ class RegistryStore {
   LONG Resolve(KeyId from, const KeyPath& path, KeyId* id,
                std::vector<std::string>* names = nullptr) OPOSSVC_REQUIRES(mu_);
   bool DataVersion(unsigned* version) OPOSSVC_REQUIRES(mu_);
+  // Entry `index` of a key's subkeys or values, from a nearby cursor where
+  // the store is unchanged since it was left.
+  template <class Entry>
+  LONG ListEntry(KeyId id, DWORD index, Entry* out) OPOSSVC_REQUIRES(mu_);
   LONG Touch(KeyId id) OPOSSVC_REQUIRES(mu_);
   LONG ParentOf(KeyId id, KeyId* parent) OPOSSVC_REQUIRES(mu_);
   LONG RemoveKeyRow(KeyId id) OPOSSVC_REQUIRES(mu_);
