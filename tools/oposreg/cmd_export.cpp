@@ -15,20 +15,8 @@ int RunExport(const Invocation& invocation) {
   std::string key_text = invocation.args.size() > 0 ? invocation.args[0] : kOposRootKey;
   std::string file = invocation.args.size() > 1 ? invocation.args[1] : "-";
   KeyPath key;
-  std::string error;
-  if (!ParseKeyPath(key_text, &key, &error)) {
-    Complain(error);
-    return kExitUsage;
-  }
-  if (!CheckStoreForReading(&error)) {
-    Complain(error);
-    return kExitFailure;
-  }
   std::vector<RegKey> keys;
-  if (LONG result = ReadKeyTree(key, &keys)) {
-    Complain(key.FullName() + ": " + ErrorText(result));
-    return kExitFailure;
-  }
+  if (int status = ReadTreeForCommand(key_text, &key, &keys)) return status;
   ExportText out = FormatRegedit4(keys);
   for (const std::string& skipped : out.skipped) {
     Complain("left out " + skipped + ": its name holds a line break");

@@ -12,20 +12,8 @@ namespace opossvc::oposreg {
 int RunTree(const Invocation& invocation) {
   std::string key_text = invocation.args.empty() ? kOposRootKey : invocation.args[0];
   KeyPath key;
-  std::string error;
-  if (!ParseKeyPath(key_text, &key, &error)) {
-    Complain(error);
-    return kExitUsage;
-  }
-  if (!CheckStoreForReading(&error)) {
-    Complain(error);
-    return kExitFailure;
-  }
   std::vector<RegKey> keys;
-  if (LONG result = ReadKeyTree(key, &keys)) {
-    Complain(key.FullName() + ": " + ErrorText(result));
-    return kExitFailure;
-  }
+  if (int status = ReadTreeForCommand(key_text, &key, &keys)) return status;
   for (const RegKey& k : keys) {
     std::string indent(2 * k.depth, ' ');
     std::string name = k.depth == 0 ? k.path : k.path.substr(k.path.find_last_of('\\') + 1);

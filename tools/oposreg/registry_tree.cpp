@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "tools/oposreg/command_line.h"
+#include "tools/oposreg/store_access.h"
+
 namespace opossvc::oposreg {
 namespace {
 
@@ -87,6 +90,23 @@ LONG ReadSubKeyNames(HKEY key, std::vector<std::string>* names) {
 
 LONG ReadKeyTree(const KeyPath& key, std::vector<RegKey>* keys) {
   return ReadBelow(key.root, key.sub_key, key.FullName(), 0, keys);
+}
+
+int ReadTreeForCommand(const std::string& key_text, KeyPath* key, std::vector<RegKey>* keys) {
+  std::string error;
+  if (!ParseKeyPath(key_text, key, &error)) {
+    Complain(error);
+    return kExitUsage;
+  }
+  if (!CheckStoreForReading(&error)) {
+    Complain(error);
+    return kExitFailure;
+  }
+  if (LONG result = ReadKeyTree(*key, keys)) {
+    Complain(key->FullName() + ": " + ErrorText(result));
+    return kExitFailure;
+  }
+  return kExitOk;
 }
 
 }  // namespace opossvc::oposreg

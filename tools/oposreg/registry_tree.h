@@ -30,6 +30,11 @@ struct RegKey {
 // while it is read is left out.
 LONG ReadKeyTree(const KeyPath& key, std::vector<RegKey>* keys);
 
+// For the commands that show a tree: parses `key_text`, checks the store and
+// reads the tree, or says on standard error why not. The exit status of the
+// failure (usage or failure), or kExitOk.
+int ReadTreeForCommand(const std::string& key_text, KeyPath* key, std::vector<RegKey>* keys);
+
 // The values of one key.
 LONG ReadKeyValues(HKEY key, std::vector<RegValue>* values);
 
