@@ -1,1 +1,0 @@
-// Keeps the test-kit library buildable while it has no sources of its own.
