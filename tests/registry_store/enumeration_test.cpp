@@ -207,7 +207,7 @@ TEST_F(RegistryEnumeration, ValuesListedAgainShowTheirNewData) {
 TEST_F(RegistryEnumeration, InterleavedListingsOfOneKeyKeepTheirOwnPlace) {
   std::vector<std::string> expected;
   for (int i = 0; i < 20; ++i) {
-    char name[8];
+    char name[16];
     std::snprintf(name, sizeof name, "K%02d", i);
     expected.emplace_back(name);
     ScopedKey key;
