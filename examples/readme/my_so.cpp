@@ -12,7 +12,7 @@ class CMySO : public CSvcBase {
     return m_lResultCode;
   }
   // Called on the driver's input thread; queue, and let the event thread deliver.
-  void DataUpdate(unsigned char* bytes, long count) override {
+  void DataUpdate(unsigned char* bytes, long count) {
     QueueEvent(OPOS_EVENT_DATA, count, 0, 0);
   }
 
