@@ -181,6 +181,16 @@ char TranslateKey(WPARAM vk) {
   }
 }
 
+// The `size` bytes at byte `index` of a window's extra bytes, or null
+// (ERROR_INVALID_INDEX) when they do not lie wholly inside them.
+unsigned char* ExtraBytes(Window& window, int index, size_t size) {
+  if (index < 0 || static_cast<size_t>(index) + size > window.extra.size()) {
+    SetLastError(ERROR_INVALID_INDEX);
+    return nullptr;
+  }
+  return window.extra.data() + index;
+}
+
 }  // namespace
 }  // namespace opossvc::detail
 
@@ -382,12 +392,10 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) {
     default:
       break;
   }
-  if (nIndex < 0 || static_cast<size_t>(nIndex) + sizeof(LONG_PTR) > window->extra.size()) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
+  const unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(LONG_PTR));
+  if (at == nullptr) return 0;
   LONG_PTR value;
-  std::memcpy(&value, window->extra.data() + nIndex, sizeof(value));
+  std::memcpy(&value, at, sizeof(value));
   return value;
 }
 
@@ -432,12 +440,10 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
     default:
       break;
   }
-  if (nIndex < 0 || static_cast<size_t>(nIndex) + sizeof(LONG_PTR) > window->extra.size()) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
-  std::memcpy(&old, window->extra.data() + nIndex, sizeof(old));
-  std::memcpy(window->extra.data() + nIndex, &dwNewLong, sizeof(dwNewLong));
+  unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(LONG_PTR));
+  if (at == nullptr) return 0;
+  std::memcpy(&old, at, sizeof(old));
+  std::memcpy(at, &dwNewLong, sizeof(dwNewLong));
   return old;
 }
 
@@ -450,12 +456,10 @@ LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
     WaitLockHolder lock;
     std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
     if (!window) return 0;
-    if (static_cast<size_t>(nIndex) + sizeof(LONG) > window->extra.size()) {
-      SetLastError(ERROR_INVALID_INDEX);
-      return 0;
-    }
+    const unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(LONG));
+    if (at == nullptr) return 0;
     LONG value;
-    std::memcpy(&value, window->extra.data() + nIndex, sizeof(value));
+    std::memcpy(&value, at, sizeof(value));
     return value;
   }
   return static_cast<LONG>(GetWindowLongPtrA(hWnd, nIndex));
@@ -470,13 +474,11 @@ LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
     WaitLockHolder lock;
     std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
     if (!window) return 0;
-    if (static_cast<size_t>(nIndex) + sizeof(LONG) > window->extra.size()) {
-      SetLastError(ERROR_INVALID_INDEX);
-      return 0;
-    }
+    unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(LONG));
+    if (at == nullptr) return 0;
     LONG old;
-    std::memcpy(&old, window->extra.data() + nIndex, sizeof(old));
-    std::memcpy(window->extra.data() + nIndex, &dwNewLong, sizeof(dwNewLong));
+    std::memcpy(&old, at, sizeof(old));
+    std::memcpy(at, &dwNewLong, sizeof(dwNewLong));
     return old;
   }
   return static_cast<LONG>(SetWindowLongPtrA(hWnd, nIndex, dwNewLong));
