@@ -20,6 +20,7 @@ Notice Make(Notice::Kind kind, long a, long b = 0, long c = 0) {
 void NoticeLog::Add(Notice notice) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (notice.kind == Notice::kData) bytes_of_[notice.who] += notice.bytes.size();
     notices_.push_back(std::move(notice));
   }
   changed_.notify_all();
@@ -28,6 +29,21 @@ void NoticeLog::Add(Notice notice) {
 std::vector<Notice> NoticeLog::All() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return notices_;
+}
+
+size_t NoticeLog::BytesOf(const void* who) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = bytes_of_.find(who);
+  return it == bytes_of_.end() ? 0 : it->second;
+}
+
+bool NoticeLog::WaitForBytes(const void* who, size_t count,
+                             std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] {
+    const auto it = bytes_of_.find(who);
+    return it != bytes_of_.end() && it->second >= count;
+  });
 }
 
 bool NoticeLog::WaitUntil(const std::function<bool(const std::vector<Notice>&)>& predicate,
@@ -43,7 +59,6 @@ void RecordingSvc::DataUpdate(unsigned char* data, long length) {
   Notice notice = Make(Notice::kData, length);
   notice.bytes.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
   notice.who = this;
-  received_ += static_cast<size_t>(length);
   log_->Add(std::move(notice));
   if (on_data) on_data(this, data, length);
 }
@@ -84,8 +99,7 @@ std::string RecordingSvc::Received() const {
 }
 
 bool RecordingSvc::WaitForReceived(size_t count, std::chrono::milliseconds timeout) const {
-  return log_->WaitUntil([this, count](const std::vector<Notice>&) { return received_ >= count; },
-                         timeout);
+  return log_->WaitForBytes(this, count, timeout);
 }
 
 bool RecordingSvc::WaitForNotice(Notice::Kind kind, size_t count,

@@ -3,7 +3,6 @@
 #ifndef OPOSSVC_TESTS_PORTDRV_PORTDRV_HELPERS_H_
 #define OPOSSVC_TESTS_PORTDRV_PORTDRV_HELPERS_H_
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -30,10 +29,18 @@ struct Notice {
 };
 
 // A shared, ordered log of the notifications of several service objects.
+// A waiter that wakes on one notice sees every notice added before it, and
+// byte counts that match them.
 class NoticeLog {
  public:
   void Add(Notice notice);
   std::vector<Notice> All() const;
+  // The bytes of the data notices of `who` so far.
+  size_t BytesOf(const void* who) const;
+  // Waits until the data notices of `who` hold `count` bytes; false at the
+  // deadline.
+  bool WaitForBytes(const void* who, size_t count,
+                    std::chrono::milliseconds timeout = kDeadline) const;
   // Waits until `predicate` holds for the log; false at the deadline.
   bool WaitUntil(const std::function<bool(const std::vector<Notice>&)>& predicate,
                  std::chrono::milliseconds timeout = kDeadline) const;
@@ -41,7 +48,8 @@ class NoticeLog {
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  std::vector<Notice> notices_;
+  std::vector<Notice> notices_;              // guarded by mutex_
+  std::map<const void*, size_t> bytes_of_;  // guarded by mutex_
 };
 
 class RecordingSvc : public CSvcBase {
@@ -63,7 +71,7 @@ class RecordingSvc : public CSvcBase {
   NoticeLog& log() { return *log_; }
   // Every byte received through DataUpdate, in order, and their count.
   std::string Received() const;
-  size_t ReceivedCount() const { return received_.load(); }
+  size_t ReceivedCount() const { return log_->BytesOf(this); }
   std::vector<Notice> Notices() const;
   bool WaitForReceived(size_t count, std::chrono::milliseconds timeout = kDeadline) const;
   bool WaitForNotice(Notice::Kind kind, size_t count = 1,
@@ -72,7 +80,6 @@ class RecordingSvc : public CSvcBase {
  private:
   NoticeLog own_log_;
   NoticeLog* log_;
-  std::atomic<size_t> received_{0};
 };
 
 // The device's entry: class, name, port and the REG_DWORD settings.
