@@ -1,4 +1,5 @@
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -77,19 +78,13 @@ TEST(ConversionTest, ToBinaryInBothFormsAndAllModes) {
 TEST(ConversionTest, WideFormRejectsUnitsThatOnlyLookLikeDigits) {
   // U+0131 and U+FF10 have low bytes in the accepted ranges.
   TestServiceObject so;
-  const OLECHAR nibbles[] = {0x0131, u'0'};
-  const OLECHAR decimal[] = {u'0', u'0', 0xFF10};
-  struct Case {
-    LONG mode;
-    const OLECHAR* text;
-    UINT length;
-  } cases[] = {{1, nibbles, 2}, {2, decimal, 3}};
-  for (const Case& c : cases) {
-    BSTR s = SysAllocStringLen(c.text, c.length);
+  const std::pair<LONG, std::u16string> cases[] = {{1, u"\u0131" u"0"}, {2, u"00\uFF10"}};
+  for (const auto& [mode, text] : cases) {
+    BSTR s = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     long error = 0;
-    so.m_lBinaryConversion = c.mode;
+    so.m_lBinaryConversion = mode;
     so.ConvertToBinary(&s, &error);
-    EXPECT_EQ(error, OPOSSVC_E_CONVERSION) << "mode " << c.mode;
+    EXPECT_EQ(error, OPOSSVC_E_CONVERSION) << "mode " << mode;
     SysFreeString(s);
   }
 }

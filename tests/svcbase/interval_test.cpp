@@ -10,15 +10,7 @@ using opossvc::detail::LocalTimeInterval;
 using opossvc::detail::TickInterval;
 
 SYSTEMTIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms) {
-  SYSTEMTIME t{};
-  t.wYear = y;
-  t.wMonth = mo;
-  t.wDay = d;
-  t.wHour = h;
-  t.wMinute = mi;
-  t.wSecond = s;
-  t.wMilliseconds = ms;
-  return t;
+  return SYSTEMTIME{y, mo, 0, d, h, mi, s, ms};
 }
 
 TEST(IntervalTest, TickIntervalSurvivesTheWrap) {

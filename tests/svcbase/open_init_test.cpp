@@ -169,28 +169,23 @@ TEST(OpenInitTest, MakerSettings) {
   }
 }
 
-TEST(OpenInitTest, RefusesWhileOpenAndChangesNothing) {
-  TempRegistry reg;
-  SeedDevice(reg, "POSPrinter", "Dev1", "COM1");
-  TestServiceObject so;
-  so.m_bOpened = 1;
-  so.m_strDeviceName = "kept";
-  so.m_lPortNumber = 42;
-  EXPECT_EQ(so.OpenInit("POSPrinter", "Dev1", nullptr, 0, TRUE), OPOS_E_ILLEGAL);
-  EXPECT_EQ(so.m_lResultCodeExtended, OPOSSVC_E_ALREADY_OPEN);
-  EXPECT_STREQ(so.m_strDeviceName, "kept");
-  EXPECT_EQ(so.m_lPortNumber, 42);
-  EXPECT_EQ(so.m_bOpened, 1);
-}
-
-TEST(OpenInitTest, FailedPortCheckSkipsTheLaterSettings) {
+TEST(OpenInitTest, FailuresStopBeforeTheLaterSteps) {
   TempRegistry reg;
   SeedDevice(reg, "POSPrinter", "Dev1", "COM99");
   reg.SetDword(HKEY_LOCAL_MACHINE, kDefaultConfig, "PeekRange", 0x04000400);
   reg.SetDword(HKEY_LOCAL_MACHINE, kDefaultConfig, "AutoDisableSpecial", 1);
-  TestServiceObject so;
+  TestServiceObject open;  // already open: refused, nothing changes
+  open.m_bOpened = 1;
+  open.m_strDeviceName = "kept";
+  open.m_lPortNumber = 42;
+  EXPECT_EQ(open.OpenInit("POSPrinter", "Dev1", nullptr, 0, TRUE), OPOS_E_ILLEGAL);
+  EXPECT_EQ(open.m_lResultCodeExtended, OPOSSVC_E_ALREADY_OPEN);
+  EXPECT_STREQ(open.m_strDeviceName, "kept");
+  EXPECT_EQ(open.m_lPortNumber, 42);
+  EXPECT_EQ(open.m_bOpened, 1);
+
+  TestServiceObject so;  // a bad port: the maker's settings are not read
   so.m_nPeekFirst = 5;
-  so.m_bAutoDisableSpecial = 0;
   EXPECT_EQ(so.OpenInit("POSPrinter", "Dev1", nullptr, 0, FALSE), OPOS_E_ILLEGAL);
   EXPECT_EQ(so.m_lResultCodeExtended, OPOSSVC_E_BAD_PORT);
   EXPECT_EQ(so.m_nPeekFirst, 0u);

@@ -4,20 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <opossvc/svcbase.h>
+#include "tests/svcbase/svcbase_test_support.h"
 
 namespace {
 
-struct Rec {
-  ULONG_PTR type, d1, d2, d3;
-  bool operator==(const Rec& o) const {
-    return type == o.type && d1 == o.d1 && d2 == o.d2 && d3 == o.d3;
-  }
-};
-
-void PrintTo(const Rec& r, std::ostream* os) {
-  *os << "(" << r.type << "," << r.d1 << "," << r.d2 << "," << r.d3 << ")";
-}
+using Rec = svcbase_test::TestServiceObject::Event;
 
 // Drains the queue through GetFirstData with removal.
 std::vector<Rec> Drain(COposEvent& q) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -17,8 +18,7 @@
 namespace svcbase_test {
 
 // A service object whose event handler records each event it is sent and
-// then answers with `answer` (default: fire it at the control object with
-// the matching SO* operation and return that result).
+// then answers with `answer` (default: 0, done).
 class TestServiceObject : public CSvcBase {
  public:
   struct Event {
@@ -26,11 +26,10 @@ class TestServiceObject : public CSvcBase {
     bool operator==(const Event& o) const {
       return type == o.type && d1 == o.d1 && d2 == o.d2 && d3 == o.d3;
     }
+    friend void PrintTo(const Event& e, std::ostream* os) {
+      *os << "{" << e.type << ", " << e.d1 << ", " << e.d2 << ", " << e.d3 << "}";
+    }
   };
-
-  TestServiceObject() = default;
-  // No `override` here: the framework macros declare without it.
-  ~TestServiceObject() = default;
 
   using CSvcBase::ConvertToASCII;
   using CSvcBase::ConvertToBinary;
@@ -48,8 +47,6 @@ class TestServiceObject : public CSvcBase {
   std::function<LRESULT(const Event&)> answer;
 
   LRESULT OnOposEvent(WPARAM type, LPARAM);
-  // Fires the event of the current delivery at the control object.
-  LRESULT FireCurrentEvent(WPARAM type);
 
   DECLARE_MESSAGE_MAP()
 };

@@ -116,30 +116,6 @@ TEST(WaitsTest, SleepOutlastsItsTimeAndDispatchesOnlyWhenConfigured) {
   }
 }
 
-TEST(WaitsTest, WaitDispatchesMessagesPostedByAnotherThreadMeanwhile) {
-  // The first message's handler lets another thread post a second one; the
-  // second's handler signals the event the wait is waiting for.
-  RecordingServiceObject so;
-  so.Configure(kAppMessage, kAppMessage + 1, 0, 5);
-  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  so.on_message = [&](UINT m) {
-    if (m == kAppMessage) SetEvent(go);
-    if (m == kAppMessage + 1) SetEvent(done);
-  };
-  HWND hwnd = so.m_hWnd;
-  std::thread poster([&] {
-    WaitForSingleObject(go, INFINITE);
-    PostMessageA(hwnd, kAppMessage + 1, 0, 0);
-  });
-  so.Post(kAppMessage);
-  EXPECT_EQ(so.WaitForSingleObjectWPM(done, 10000, 0, 0), WAIT_OBJECT_0);
-  poster.join();
-  EXPECT_THAT(so.dispatched, ::testing::ElementsAre(kAppMessage, kAppMessage + 1));
-  CloseHandle(go);
-  CloseHandle(done);
-}
-
 TEST(WaitsTest, WaitResults) {
   RecordingServiceObject so;
   HANDLE signalled = CreateEventA(nullptr, TRUE, TRUE, nullptr);
@@ -165,24 +141,33 @@ TEST(WaitsTest, WaitResults) {
   CloseHandle(never);
 }
 
-TEST(WaitsTest, EventsReachTheWindowDuringAPumpingWait) {
-  // The event thread's sends are handled inside the wait; the handler sets
-  // the event the window's thread is waiting for.
+TEST(WaitsTest, WaitServesSendsAndPostsFromOtherThreadsMeanwhile) {
+  // The event thread's send is handled inside the wait; its handler lets
+  // another thread post a message, whose dispatch ends the wait.
   RecordingServiceObject so;
   so.Configure(kAppMessage, kAppMessage, 0, 5);
-  HANDLE delivered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   so.answer = [&](const TestServiceObject::Event&) {
-    SetEvent(delivered);
+    SetEvent(go);
     return LRESULT{0};
   };
+  so.on_message = [&](UINT) { SetEvent(done); };
+  HWND hwnd = so.m_hWnd;
+  std::thread poster([&] {
+    if (WaitForSingleObject(go, 10000) == WAIT_OBJECT_0) PostMessageA(hwnd, kAppMessage, 0, 0);
+  });
   so.m_bOpened = 1;
   so.m_bDeliverEvents = 1;
   EventThread thread(so);
   so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 1, 0, 0);
-  EXPECT_EQ(so.WaitForSingleObjectWPM(delivered, 10000, 0, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(so.WaitForSingleObjectWPM(done, 10000, 0, 0), WAIT_OBJECT_0);
+  poster.join();
   EXPECT_EQ(so.events.size(), 1u);
+  EXPECT_THAT(so.dispatched, ::testing::ElementsAre(kAppMessage));
   thread.Stop();
-  CloseHandle(delivered);
+  CloseHandle(go);
+  CloseHandle(done);
 }
 
 }  // namespace
