@@ -1,9 +1,7 @@
 #include "tools/oposreg/regedit4_writer.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,21 +50,17 @@ TEST(Regedit4Writer, ValueLines) {
 }
 
 TEST(Regedit4Writer, LongByteListsContinueWithinTheWidth) {
-  RegValue value{"Table", REG_BINARY, std::string(100, '\xab')};
-  std::string line;
-  ASSERT_TRUE(FormatValueLine(value, &line));
-  size_t start = 0, lines = 0;
-  while (start < line.size()) {
-    size_t end = line.find('\n', start);
-    std::string part = line.substr(start, end == std::string::npos ? end : end - start);
+  std::string text;
+  ASSERT_TRUE(FormatValueLine({"Table", REG_BINARY, std::string(100, '\xab')}, &text));
+  std::istringstream lines(text);
+  size_t count = 0;
+  for (std::string part; std::getline(lines, part); ++count) {
     EXPECT_LE(part.size(), 80u) << part;
-    if (end != std::string::npos) {
+    if (!lines.eof()) {
       EXPECT_EQ(part.back(), '\\') << part;
     }
-    start = end == std::string::npos ? line.size() : end + 1;
-    ++lines;
   }
-  EXPECT_GT(lines, 1u);
+  EXPECT_GT(count, 1u);
 }
 
 TEST(Regedit4Writer, SectionNamesSpellTheDatabaseRootAsTheImporterWants) {
@@ -81,15 +75,19 @@ TEST(Regedit4Writer, SectionNamesSpellTheDatabaseRootAsTheImporterWants) {
   for (const auto& [path, section] : cases) EXPECT_EQ(SectionName(path), section) << path;
 }
 
-// What the store holds below a key, as text that compares whole trees.
-std::string Snapshot(const char* key_text) {
+std::vector<RegKey> TreeBelow(const char* key_text) {
   KeyPath key;
   std::string error;
   EXPECT_TRUE(ParseKeyPath(key_text, &key, &error)) << error;
   std::vector<RegKey> keys;
   EXPECT_EQ(ReadKeyTree(key, &keys), ERROR_SUCCESS);
+  return keys;
+}
+
+// What the store holds below a key, as text that compares whole trees.
+std::string Snapshot(const char* key_text) {
   std::string out;
-  for (const RegKey& k : keys) {
+  for (const RegKey& k : TreeBelow(key_text)) {
     out += "[" + k.path + "]\n";
     for (const RegValue& v : k.values) {
       out += v.name + "|" + std::to_string(v.type) + "|" + v.data + "\n";
@@ -111,24 +109,14 @@ TEST(Regedit4Writer, ExportImportsBackToTheSameContents) {
                     "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\VANTA1.6", "IdleSleep", 5);
   registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", "Root value", "x=y");
   const char* root = "HKLM\\SOFTWARE\\OLEforRetail";
-  std::string before = Snapshot(root);
+  const std::string before = Snapshot(root);
 
-  KeyPath key;
-  std::string error;
-  ASSERT_TRUE(ParseKeyPath(root, &key, &error));
-  std::vector<RegKey> keys;
-  ASSERT_EQ(ReadKeyTree(key, &keys), ERROR_SUCCESS);
-  ExportText out = FormatRegedit4(keys);
+  ExportText out = FormatRegedit4(TreeBelow(root));
   EXPECT_TRUE(out.skipped.empty());
-  std::string file = registry.root() + "/export.reg";
+  const std::string file = registry.root() + "/export.reg";
   std::ofstream(file) << out.text;
-
-  HKEY hklm_root = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &hklm_root), 0);
-  ASSERT_EQ(RegDeleteTreeA(hklm_root, "OLEforRetail"), ERROR_SUCCESS);
-  RegDeleteKeyA(hklm_root, "OLEforRetail");
-  RegCloseKey(hklm_root);
-  ASSERT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS"));
+  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"), ERROR_SUCCESS);
+  ASSERT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"));
 
   EXPECT_EQ(ImportRegistry(file.c_str()), OPOSSVC_IMPORT_WRITTEN);
   EXPECT_EQ(Snapshot(root), before);

@@ -18,6 +18,7 @@ TEST_F(DeviceLookup, LogicalNameChainsEndAtADeviceOrNowhere) {
     Names names;
     const char* asked;
     const char* found;  // "" for none
+    DWORD type = REG_SZ;
   } cases[] = {
       {"device key", {}, "Dev1", "Dev1"},
       {"letter case of the key", {}, "dev1", "Dev1"},
@@ -31,14 +32,16 @@ TEST_F(DeviceLookup, LogicalNameChainsEndAtADeviceOrNowhere) {
       {"names itself", {{"A", "a"}}, "A", ""},
       {"empty data", {{"A", ""}}, "A", ""},
       {"no such name", {}, "Nobody", ""},
+      {"a name of another type", {{"Front", "Dev1"}}, "Front", "", REG_EXPAND_SZ},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.title);
     ClearDatabase();
     MakeKey(Device("POSPrinter", "Dev1"));
     MakeKey(Device("POSPrinter", "Other"));
-    for (const auto& [name, data] : row.names) MakeString("ServiceOPOS\\POSPrinter", name, data);
-
+    for (const auto& [name, data] : row.names) {
+      MakeValue("ServiceOPOS\\POSPrinter", name, row.type, std::string(data) + '\0');
+    }
     CRegistryInfo info;
     const bool expect_found = *row.found != '\0';
     EXPECT_EQ(info.GetDeviceInfo(row.asked, KC_POSPRINTER), expect_found ? TRUE : FALSE);
@@ -48,13 +51,6 @@ TEST_F(DeviceLookup, LogicalNameChainsEndAtADeviceOrNowhere) {
                  expect_found ? (std::string("POSPrinter\\") + row.found).c_str() : "");
     EXPECT_STREQ(info.FindDevice(row.asked, KC_POSPRINTER), row.found);
   }
-}
-
-TEST_F(DeviceLookup, ALogicalNameOfAnotherTypeEndsTheSearch) {
-  MakeKey(Device("POSPrinter", "Dev1"));
-  MakeValue("ServiceOPOS\\POSPrinter", "Front", REG_EXPAND_SZ, std::string("Dev1\0", 5));
-  CRegistryInfo info;
-  EXPECT_EQ(info.GetDeviceInfo("Front", KC_POSPRINTER), FALSE);
 }
 
 TEST_F(DeviceLookup, ServiceObjectNameRules) {
@@ -111,19 +107,20 @@ TEST_F(DeviceLookup, PortNameAndNumber) {
 
 TEST_F(DeviceLookup, TheEntrysValuesAreRead) {
   const std::string key = Device("POSPrinter", "Dev1");
-  MakeString(key, "Service", "svc.so");
-  MakeString(key, "Description", "A printer");
-  MakeString(key, "Version", "1.2.3");
-  MakeString(key, "DeviceName", "Front printer");
-  MakeString(key, "DeviceDesc", "The one at the front");
+  const struct {
+    const char* name;
+    const char* data;
+    CString (CRegistryInfo::*get)(const char*, unsigned long);
+  } fields[] = {{"Service", "svc.so", &CRegistryInfo::GetSOFile},
+                {"Description", "A printer", &CRegistryInfo::GetSODesc},
+                {"Version", "1.2.3", &CRegistryInfo::GetSOVersion},
+                {"DeviceName", "Front printer", &CRegistryInfo::GetDeviceName},
+                {"DeviceDesc", "The one at the front", &CRegistryInfo::GetDeviceDesc}};
+  for (const auto& field : fields) MakeString(key, field.name, field.data);
   MakeValue(key, "Port", REG_DWORD, std::string("\1\0\0\0", 4));  // not a string: empty
   CRegistryInfo info;
   ASSERT_EQ(info.GetDeviceInfo("POSPrinter\\Dev1", 0), TRUE);
-  EXPECT_STREQ(info.GetSOFile(nullptr, 0), "svc.so");
-  EXPECT_STREQ(info.GetSODesc(nullptr, 0), "A printer");
-  EXPECT_STREQ(info.GetSOVersion(nullptr, 0), "1.2.3");
-  EXPECT_STREQ(info.GetDeviceName(nullptr, 0), "Front printer");
-  EXPECT_STREQ(info.GetDeviceDesc(nullptr, 0), "The one at the front");
+  for (const auto& field : fields) EXPECT_STREQ((info.*field.get)(nullptr, 0), field.data);
   EXPECT_STREQ(info.GetPortName(nullptr, 0), "");
   EXPECT_EQ(info.GetDeviceKey(nullptr, 0), 0x140u);
   EXPECT_STREQ(info.GetDeviceID(nullptr, 0), "POSPrinter\\Dev1");

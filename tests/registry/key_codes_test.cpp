@@ -6,32 +6,6 @@
 namespace opossvc::registry_info_test {
 namespace {
 
-struct ClassRow {
-  DWORD index;
-  const char* name;
-};
-
-constexpr ClassRow kClasses[] = {
-    {1, "CashDrawer"},
-    {2, "CashChanger"},
-    {3, "CoinDispenser"},
-    {4, "HardTotals"},
-    {5, "Keylock"},
-    {6, "LineDisplay"},
-    {7, "MICR"},
-    {8, "MSR"},
-    {9, "POSKeyboard"},
-    {10, "POSPrinter"},
-    {11, "Scale"},
-    {12, "Scanner"},
-    {13, "SignatureCapture"},
-    {14, "ToneIndicator"},
-    {15, "BumpBar"},
-    {16, "FiscalPrinter"},
-    {17, "PINPad"},
-    {18, "RemoteOrderDisplay"},
-};
-
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
   return s;
@@ -41,16 +15,20 @@ using KeyCodes = RegistryInfoTest;
 
 TEST_F(KeyCodes, EveryClassConvertsBothWays) {
   CRegistryInfo info;
-  for (const ClassRow& row : kClasses) {
-    SCOPED_TRACE(row.name);
-    EXPECT_STREQ(info.ConvKey(static_cast<unsigned long>(row.index)), row.name);
-    EXPECT_EQ(info.ConvKey(row.name), row.index);
-    EXPECT_EQ(info.ConvKey(Lower(row.name).c_str()), row.index);
-    EXPECT_EQ(info.ConvDevCls(row.index), row.index << 5);
-    EXPECT_EQ(info.ConvDevCls(row.index << 5), row.index);
+  EXPECT_STREQ(info.ConvKey(1ul), "CashDrawer");
+  EXPECT_STREQ(info.ConvKey(10ul), "POSPrinter");
+  EXPECT_STREQ(info.ConvKey(18ul), "RemoteOrderDisplay");
+  for (DWORD index = 1; index <= 18; ++index) {
+    SCOPED_TRACE(index);
+    const std::string name(info.ConvKey(static_cast<unsigned long>(index)));
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(info.ConvKey(name.c_str()), index);
+    EXPECT_EQ(info.ConvKey(Lower(name).c_str()), index);
+    EXPECT_EQ(info.ConvDevCls(index), index << 5);
+    EXPECT_EQ(info.ConvDevCls(index << 5), index);
     // A device code names a key only while the object holds that device.
-    EXPECT_STREQ(info.ConvKey(static_cast<unsigned long>(row.index << 5)), "");
-    EXPECT_EQ(info.ConvKey((std::string(row.name) + "\\Nobody").c_str()), 0u);
+    EXPECT_STREQ(info.ConvKey(static_cast<unsigned long>(index << 5)), "");
+    EXPECT_EQ(info.ConvKey((name + "\\Nobody").c_str()), 0u);
   }
   // Mixed codes are neither; only the low 32 bits count.
   for (unsigned long mixed : {0x14Aul, 0x400ul, 0ul, 0x1000ul})

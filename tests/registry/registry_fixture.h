@@ -13,28 +13,24 @@
 
 namespace opossvc::detail {
 
-// Reads and sets the object's private state for the tests.
 class RegistryInfoAccess {
  public:
   static DWORD OpenKeys(const CRegistryInfo& r) { return r.m_dwOpenKeys; }
-  static int Create(const CRegistryInfo& r) { return r.m_bCreate; }
   static int Modified(const CRegistryInfo& r) { return r.m_bModified; }
   static const CString& Device(const CRegistryInfo& r) { return r.m_strDevice; }
-  static const CString& SOName(const CRegistryInfo& r) { return r.m_strSOName; }
   static const CString& ServiceInfo(const CRegistryInfo& r) { return r.m_strServiceInfo; }
   static DWORD ReadType(const CRegistryInfo& r) { return r.m_dwReadType; }
   static const CString& ReadString(const CRegistryInfo& r) { return r.m_strReadValue; }
   static const CByteArray& ReadBinary(const CRegistryInfo& r) { return r.m_binReadValue; }
   static LONG SaveCount(const CRegistryInfo& r) { return r.m_nSaveCount; }
   static HKEY Handle(const CRegistryInfo& r, unsigned long code) { return r.GetHKEY(code); }
-
   static int ValidateKey(const CRegistryInfo& r, const char*& text, unsigned long& code) {
     return r.ValidateKey(text, code);
   }
   static void SaveReadValue(CRegistryInfo& r) { r.SaveReadValue(); }
   static void RestoreReadValue(CRegistryInfo& r) { r.RestoreReadValue(); }
 
-  // Puts the object in the state of holding a device, without the registry.
+  // The state of holding a device, without the registry.
   static void HoldDevice(CRegistryInfo& r, DWORD devKey, const char* device, const char* id) {
     r.m_dwDevKey = devKey;
     r.m_strDevice = device;
@@ -60,7 +56,6 @@ class RegistryInfoTest : public ::testing::Test {
   static std::string Device(std::string_view cls, std::string_view device) {
     return "ServiceOPOS\\" + std::string(cls) + "\\" + std::string(device);
   }
-
   // Empties the store again, for table rows that each need their own.
   static void ClearDatabase() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"); }
 
@@ -68,8 +63,7 @@ class RegistryInfoTest : public ::testing::Test {
     ASSERT_EQ(registry_.CreateKey(HKEY_LOCAL_MACHINE, Opos(below)), ERROR_SUCCESS) << below;
   }
   void MakeString(std::string_view below, std::string_view name, std::string_view value) {
-    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, Opos(below), name, value), ERROR_SUCCESS)
-        << below;
+    MakeValue(below, name, REG_SZ, std::string(value) + '\0');
   }
   void MakeValue(std::string_view below, std::string_view name, DWORD type,
                  std::string_view bytes) {

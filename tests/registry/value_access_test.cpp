@@ -10,13 +10,19 @@ namespace {
 
 using std::string_literals::operator""s;
 
+std::string Text(const CByteArray& bytes) {
+  if (bytes.GetSize() == 0) return "";
+  return std::string(reinterpret_cast<const char*>(bytes.GetData()),
+                     static_cast<size_t>(bytes.GetSize()));
+}
+
 class ValueAccess : public RegistryInfoTest {
  protected:
   static constexpr const char* kKey = "ServiceInfo\\Cfg";
   void SetUp() override { MakeKey(kKey); }
-  HKEY OpenRaw(REGSAM access = KEY_READ) {
+  HKEY OpenRaw() {
     HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos(kKey).c_str(), 0, access, &key),
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos(kKey).c_str(), 0, KEY_READ, &key),
               ERROR_SUCCESS);
     return key;
   }
@@ -49,36 +55,27 @@ TEST_F(ValueAccess, ReadsByType) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, row.name), row.read_type);
     EXPECT_EQ(Access::ReadType(info), row.read_type);
-    if (row.read_type == REG_SZ) {
+    const bool sz = row.read_type == REG_SZ, dword = row.read_type == REG_DWORD,
+               binary = row.read_type == REG_BINARY;
+    if (sz) {
       EXPECT_STREQ(Access::ReadString(info), row.text);
     }
-    if (row.read_type == REG_DWORD) {
+    if (dword) {
       EXPECT_EQ(info.m_dwReadValue, row.number);
-    }
-    if (row.read_type == REG_BINARY) {
-      const CByteArray& bytes = Access::ReadBinary(info);
-      ASSERT_EQ(bytes.GetSize(), static_cast<INT_PTR>(row.bytes.size()));
-      EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.GetData()), row.bytes.size()),
-                row.bytes);
     }
     // Each getter succeeds for its own type only, and empties its output.
     CString text = "stale";
     unsigned long number = 7;
     CByteArray bytes;
     bytes.SetSize(3);
-    EXPECT_EQ(info.GetString(KC_SERVICEINFO_SUBKEY, row.name, text), int{row.read_type == REG_SZ});
-    EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO_SUBKEY, row.name, number),
-              int{row.read_type == REG_DWORD});
-    EXPECT_EQ(info.GetBinary(KC_SERVICEINFO_SUBKEY, row.name, bytes),
-              int{row.read_type == REG_BINARY});
-    if (row.read_type != REG_SZ) {
-      EXPECT_STREQ(text, "");
-    }
-    if (row.read_type != REG_DWORD) {
-      EXPECT_EQ(number, 0u);
-    }
-    if (row.read_type != REG_BINARY) {
-      EXPECT_EQ(bytes.GetSize(), 0);
+    EXPECT_EQ(info.GetString(KC_SERVICEINFO_SUBKEY, row.name, text), int{sz});
+    EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO_SUBKEY, row.name, number), int{dword});
+    EXPECT_EQ(info.GetBinary(KC_SERVICEINFO_SUBKEY, row.name, bytes), int{binary});
+    EXPECT_STREQ(text, sz ? row.text : "");
+    EXPECT_EQ(number, dword ? row.number : 0u);
+    EXPECT_EQ(Text(bytes), binary ? row.bytes : "");
+    if (binary) {
+      EXPECT_EQ(Text(Access::ReadBinary(info)), row.bytes);
     }
   }
 }
@@ -220,18 +217,17 @@ TEST_F(ValueAccess, ReadRegValueSizes) {
     ASSERT_EQ(size, row.bytes.size());
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), row.bytes);
     ::operator delete(data);
-    // No size wanted.
-    ASSERT_EQ(ReadRegValue(key, row.name, &type, data, nullptr), TRUE);
+    ASSERT_EQ(ReadRegValue(key, row.name, &type, data, nullptr), TRUE);  // no size wanted
     ::operator delete(data);
   }
-  unsigned long type = 0;
-  unsigned char* data = reinterpret_cast<unsigned char*>(&type);
-  EXPECT_EQ(ReadRegValue(key, "missing", &type, data, nullptr), FALSE);
-  EXPECT_EQ(data, nullptr);
-  RegCloseKey(key);
-  data = reinterpret_cast<unsigned char*>(&type);
-  EXPECT_EQ(ReadRegValue(key, "sz", &type, data, nullptr), FALSE);  // closed handle
-  EXPECT_EQ(data, nullptr);
+  // Failures leave no pointer behind: a missing value, then a closed handle.
+  for (const char* name : {"missing", "sz"}) {
+    unsigned long type = 0;
+    unsigned char* data = reinterpret_cast<unsigned char*>(&type);
+    EXPECT_EQ(ReadRegValue(key, name, &type, data, nullptr), FALSE) << name;
+    EXPECT_EQ(data, nullptr);
+    RegCloseKey(key);
+  }
 }
 
 TEST_F(ValueAccess, SavedValueNestsAndRestoresAtTheOutermost) {

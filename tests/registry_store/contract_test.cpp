@@ -262,13 +262,25 @@ TEST_F(RegistryContract, Deletion) {
   EXPECT_EQ(SubkeyNames(base()), Names{"Other"});
 }
 
+// The key may be deleted alone, with its tree, or by another process.
 TEST_F(RegistryContract, EveryCallOnADeletedKeyAnswersKeyDeleted) {
-  for (bool whole_tree : {false, true}) {
+  const std::function<LONG(HKEY)> deletions[] = {
+      [](HKEY base) { return RegDeleteKeyA(base, "Gone\\Stale"); },
+      [](HKEY base) { return RegDeleteTreeA(base, "Gone"); },
+      [](HKEY) {
+        std::string report = RunInChild([](ChildChecks& checks) {
+          checks.ExpectCode(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Contract\\Gone"),
+                            ERROR_SUCCESS, "child deletes");
+        });
+        return report.empty() ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+      },
+  };
+  for (const auto& deletion : deletions) {
+    SCOPED_TRACE(&deletion - deletions);
     ScopedKey stale;
     ASSERT_EQ(Create(base(), "Gone\\Stale", &stale), ERROR_SUCCESS);
     ASSERT_EQ(SetText(stale.get(), "v", "x"), ERROR_SUCCESS);
-    ASSERT_EQ(whole_tree ? RegDeleteTreeA(base(), "Gone") : RegDeleteKeyA(base(), "Gone\\Stale"),
-              ERROR_SUCCESS);
+    ASSERT_EQ(deletion(base()), ERROR_SUCCESS);
     ScopedKey successor;  // same name, another key
     ASSERT_EQ(Create(base(), "Gone\\Stale", &successor), ERROR_SUCCESS);
     ASSERT_EQ(SetText(successor.get(), "v", "new"), ERROR_SUCCESS);
@@ -332,12 +344,11 @@ TEST_F(RegistryContract, QueryInfoKey) {
   char klass[] = "Klass", child_class[] = "LongerClass";
   ASSERT_EQ(RegCreateKeyExA(base(), "Info", 0, klass, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
             ERROR_SUCCESS);
-  ScopedKey info;
+  ScopedKey info, other;
   *info.out() = raw;
-  ASSERT_EQ(RegCreateKeyExA(raw, "ChildName", 0, child_class, 0, KEY_READ, nullptr, &raw, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(raw, "ChildName", 0, child_class, 0, KEY_READ, nullptr, other.out(),
+                            nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(raw);
-  ScopedKey other;
   ASSERT_EQ(Create(info.get(), "B", &other), ERROR_SUCCESS);
   ASSERT_EQ(SetText(info.get(), "ValueName", "12345678"), ERROR_SUCCESS);
   ASSERT_EQ(SetBytes(info.get(), "V", REG_BINARY, "ab"), ERROR_SUCCESS);
@@ -354,7 +365,7 @@ TEST_F(RegistryContract, QueryInfoKey) {
                                 max_data}),
             (std::vector<DWORD>{5, 2, 9, 11, 2, 9, 9}));
   EXPECT_NE(written.dwHighDateTime, 0u);
-  class_count = 5;
+  class_count = 5;  // no room for the NUL
   EXPECT_EQ(RegQueryInfoKeyA(info.get(), class_name, &class_count, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
             ERROR_MORE_DATA);

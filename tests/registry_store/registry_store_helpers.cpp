@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,28 +37,25 @@ std::optional<std::string> ReadBytes(HKEY key, const char* name, DWORD* type) {
   return data;
 }
 
-std::vector<std::string> SubkeyNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[256];
-  for (DWORD i = 0, size = sizeof name;
-       RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-       ++i, size = sizeof name) {
-    names.emplace_back(name, size);
-  }
-  return names;
-}
+namespace {
 
-std::vector<std::string> ValueNames(HKEY key) {
+std::vector<std::string> Names(HKEY key, bool values) {
   std::vector<std::string> names;
-  std::string name(16384, '\0');
+  std::string name(16384, '\0');  // the longest value name, and more than any key name
   for (DWORD i = 0, size = 16384;
-       RegEnumValueA(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr) ==
+       (values ? RegEnumValueA(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr)
+               : RegEnumKeyExA(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr)) ==
        ERROR_SUCCESS;
        ++i, size = 16384) {
     names.emplace_back(name.data(), size);
   }
   return names;
 }
+
+}  // namespace
+
+std::vector<std::string> SubkeyNames(HKEY key) { return Names(key, false); }
+std::vector<std::string> ValueNames(HKEY key) { return Names(key, true); }
 
 ScopedEnv::ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
   if (const char* previous = std::getenv(name)) previous_ = previous;
@@ -82,14 +80,28 @@ ChildProcess::ChildProcess(const std::function<void(ChildChecks&)>& body) {
   int fds[2];
   if (pipe(fds) != 0) return;
   pid_ = fork();
+  if (pid_ < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return;
+  }
   if (pid_ == 0) {
     close(fds[0]);
     ChildChecks checks(fds[1]);
-    body(checks);
+    try {
+      body(checks);
+    } catch (...) {
+      checks.Expect(false, "child threw");
+    }
     _exit(0);
   }
   close(fds[1]);
   report_fd_ = fds[0];
+}
+
+ChildProcess::~ChildProcess() {
+  if (report_fd_ >= 0) kill(pid_, SIGKILL);
+  Wait();
 }
 
 std::string ChildProcess::Wait() {

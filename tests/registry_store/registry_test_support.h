@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <opossvc/win32/registry.h>
@@ -27,14 +28,9 @@ class ScopedKey {
     Reset();
     return &key_;
   }
-  HKEY Release() {
-    HKEY key = key_;
-    key_ = nullptr;
-    return key;
-  }
+  HKEY Release() { return std::exchange(key_, nullptr); }
   void Reset() {
-    if (key_ != nullptr) RegCloseKey(key_);
-    key_ = nullptr;
+    if (key_ != nullptr) RegCloseKey(Release());
   }
 
  private:
@@ -79,12 +75,15 @@ class ChildChecks {
   int fd_;
 };
 
-// A forked child running checks. Wait() returns its failures, one a line,
-// or "" when all held; a child that dies or exits non-zero fails too.
+// A forked child running checks; it always ends in _exit, even when the body
+// throws, so it never runs on into the parent's tests. Wait() returns its
+// failures, one a line, or "" when all held; dying or a non-zero exit fail.
+// A child not waited for (the parent's test failed early) is killed, since it
+// may be blocked on a pipe the parent will never write to.
 class ChildProcess {
  public:
   explicit ChildProcess(const std::function<void(ChildChecks&)>& body);
-  ~ChildProcess() { Wait(); }
+  ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
