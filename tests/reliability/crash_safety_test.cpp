@@ -5,8 +5,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -57,29 +58,15 @@ void RunStep(uint32_t n) {
 
 enum class Known { kPresent, kAbsent, kEither };
 
-// What the store must hold for each key, from the acknowledged steps.
-class ExpectedStore {
- public:
-  void Acknowledged(uint32_t n) {
-    if (IsDelete(n)) {
-      keys_[n - 2] = Known::kAbsent;
-    } else {
-      keys_[n] = Known::kPresent;
-    }
+// What the store must hold for each key, after step n was acknowledged or
+// was under way at a kill (and so may or may not have happened).
+void Note(std::map<uint32_t, Known>& keys, uint32_t n, bool acknowledged) {
+  if (IsDelete(n)) {
+    keys[n - 2] = acknowledged ? Known::kAbsent : Known::kEither;
+  } else {
+    keys[n] = acknowledged ? Known::kPresent : Known::kEither;
   }
-  // The step under way at the kill may or may not have happened.
-  void InFlight(uint32_t n) {
-    if (IsDelete(n)) {
-      if (keys_.count(n - 2) != 0) keys_[n - 2] = Known::kEither;
-    } else {
-      keys_[n] = Known::kEither;
-    }
-  }
-  const std::map<uint32_t, Known>& keys() const { return keys_; }
-
- private:
-  std::map<uint32_t, Known> keys_;
-};
+}
 
 // Reads the whole tree below kBase through the registry calls, checking
 // every value on the way; the names of the keys found.
@@ -125,10 +112,10 @@ std::set<uint32_t> ReadBack(std::vector<std::string>* problems) {
 
 // The store must hold every key an acknowledged step made and none that one
 // deleted; keys no step made must not exist.
-void CheckStore(const ExpectedStore& expected, uint32_t next_step) {
+void CheckStore(const std::map<uint32_t, Known>& keys) {
   std::vector<std::string> problems;
   const std::set<uint32_t> found = ReadBack(&problems);
-  for (const auto& [n, known] : expected.keys()) {
+  for (const auto& [n, known] : keys) {
     if (known == Known::kPresent && found.count(n) == 0) {
       problems.push_back("acknowledged key k" + std::to_string(n) + " missing");
     }
@@ -137,7 +124,7 @@ void CheckStore(const ExpectedStore& expected, uint32_t next_step) {
     }
   }
   for (uint32_t n : found) {
-    if (expected.keys().count(n) == 0 || n >= next_step) {
+    if (keys.count(n) == 0) {
       problems.push_back("unexpected key k" + std::to_string(n));
     }
   }
@@ -159,8 +146,8 @@ TEST(CrashSafety, RegistryKeepsEveryAcknowledgedWriteAcrossKills) {
   opossvc::testing::TempRegistry registry;
   ASSERT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, kBase), ERROR_SUCCESS);
   std::mt19937 random(20261206);
-  ExpectedStore expected;
-  uint32_t next = 0;
+  std::map<uint32_t, Known> keys;
+  uint32_t next = 0;  // the first step not yet acknowledged
   for (int round = 0; round < kKills; ++round) {
     const uint32_t first = next;
     AckingChild child([first](const std::function<void(uint32_t)>& ack) {
@@ -169,34 +156,23 @@ TEST(CrashSafety, RegistryKeepsEveryAcknowledgedWriteAcrossKills) {
         ack(n);
       }
     });
-    const int wanted = std::uniform_int_distribution<int>(0, 6)(random);
-    uint32_t last_acknowledged = first - 1;
-    bool any = false;
-    for (int i = 0; i < wanted; ++i) {
+    for (int wanted = std::uniform_int_distribution<int>(0, 6)(random); wanted > 0; --wanted) {
       auto n = child.NextAck();
       ASSERT_TRUE(n.has_value()) << "writer died by itself in round " << round;
-      expected.Acknowledged(*n);
-      last_acknowledged = *n;
-      any = true;
+      Note(keys, *n, true);
+      next = *n + 1;
     }
     WaitRandomMoment(random);
     for (uint32_t n : child.Kill()) {
-      expected.Acknowledged(n);
-      last_acknowledged = n;
-      any = true;
+      Note(keys, n, true);
+      next = n + 1;
     }
-    const uint32_t in_flight = any ? last_acknowledged + 1 : first;
-    expected.InFlight(in_flight);
-    next = in_flight + 1;
-    CheckStore(expected, next);
+    Note(keys, next++, false);
+    CheckStore(keys);
     if (HasFatalFailure()) return;
   }
   // The store is still fully usable for writing.
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\After", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
+  EXPECT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\After"), ERROR_SUCCESS);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -204,8 +180,11 @@ std::string ReadFile(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// The value of record n: long enough that a record spans several blocks.
+// The value of record n, long enough that a record spans several blocks,
+// and its line in the file.
 std::string RecordValue(uint32_t n) { return std::to_string(n) + ":" + std::string(n % 900, 'x'); }
+const std::string kPrefix = "Crash.Rec:\"";
+std::string Record(uint32_t n) { return kPrefix + RecordValue(n) + "\""; }
 
 TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
   constexpr int kKills = 50;
@@ -226,8 +205,7 @@ TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
         ack(n);
       }
     });
-    const int wanted = std::uniform_int_distribution<int>(1, 8)(random);
-    for (int i = 0; i < wanted; ++i) {
+    for (int wanted = std::uniform_int_distribution<int>(1, 8)(random); wanted > 0; --wanted) {
       auto n = child.NextAck();
       ASSERT_TRUE(n.has_value()) << "trace writer died by itself in round " << round
                                  << " (the file stayed locked?)";
@@ -239,45 +217,29 @@ TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
     next = acknowledged.back() + 2;  // the record under way may be there or not
   }
 
-  // Every line whole; the acknowledged records all there, in order.
-  const std::string file = ReadFile(path);
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < file.size()) {
-    const size_t end = file.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(file.substr(start));  // a last line without its end
-      break;
-    }
-    lines.push_back(file.substr(start, end - start));
-    start = end + 2;
-  }
-  const bool last_whole = file.size() >= 2 && file.compare(file.size() - 2, 2, "\r\n") == 0;
-  const std::string prefix = "Crash.Rec:\"";
-  // A kill can cut a record's write short; the next writer then starts a new
-  // line. So a torn line is allowed only as the start of a record that was
+  // Every line a whole record and the acknowledged ones all there, in
+  // order. A kill can cut a record's write short; the next writer then starts
+  // a new line. So a torn line is only ever the start of a record that was
   // under way at a kill.
   auto cut_by_a_kill = [&](const std::string& line) {
     for (uint32_t n : in_flight) {
-      const std::string whole = prefix + RecordValue(n) + "\"";
-      if (whole.rfind(line, 0) == 0 && line != whole) return true;
+      if (Record(n).rfind(line, 0) == 0) return true;
     }
     return false;
   };
+  const std::string file = ReadFile(path);
   std::vector<uint32_t> records;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    const bool whole = line.rfind(prefix, 0) == 0 && line.size() > prefix.size() &&
-                       line.back() == '"';
-    if (!whole || (i + 1 == lines.size() && !last_whole)) {
-      ASSERT_TRUE(i + 1 == lines.size() || cut_by_a_kill(line))
-          << "torn line " << i << ": " << line.substr(0, 60);
-      continue;
+  for (size_t start = 0; start < file.size();) {
+    const size_t end = file.find("\r\n", start);
+    const std::string line = file.substr(start, end == std::string::npos ? end : end - start);
+    start = end == std::string::npos ? file.size() : end + 2;
+    const char* number = line.c_str() + std::min(line.size(), kPrefix.size());
+    const auto n = static_cast<uint32_t>(std::strtoul(number, nullptr, 10));
+    if (line == Record(n)) {
+      records.push_back(n);
+    } else {
+      ASSERT_TRUE(cut_by_a_kill(line)) << "torn line: " << line.substr(0, 60);
     }
-    const std::string value = line.substr(prefix.size(), line.size() - prefix.size() - 1);
-    const uint32_t n = static_cast<uint32_t>(std::stoul(value));
-    ASSERT_EQ(value, RecordValue(n)) << "line " << i;
-    records.push_back(n);
   }
   size_t at = 0;
   for (uint32_t n : acknowledged) {

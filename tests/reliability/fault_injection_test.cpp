@@ -110,8 +110,6 @@ class PtyDevice {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
     slave_ = ptsname(master_);
-    // A new terminal starts with XON/XOFF on; with XonXoff 0 the driver must
-    // turn it off, or the XON and XOFF bytes of the test data are lost.
     drain_ = std::thread([this] { Drain(); });
   }
   ~PtyDevice() {
@@ -164,6 +162,8 @@ class PtyDevice {
   std::string written_;  // guarded by mutex_
 };
 
+// Every byte value, XON and XOFF included: a new terminal starts with
+// XON/XOFF on, and with XonXoff 0 the driver must turn it off.
 std::string Pattern(size_t size, int seed) {
   std::string bytes(size, '\0');
   for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + static_cast<size_t>(seed)) & 0xFF);
@@ -200,13 +200,15 @@ class DriverFaults : public ::testing::Test {
   }
 
   long Open() { return port_.PortOpen("POSPrinter\\Faulty", &svc_, 256, 0, 0); }
+  // A joined thread stays listed in /proc for a moment after the join, so
+  // the count taken in SetUp may still hold one of the previous test's.
   void ExpectNothingLeft() {
     EXPECT_TRUE(Eventually([&] { return OpenDescriptorCount() == descriptors_; }))
         << OpenDescriptorCount() << " descriptors open, " << descriptors_ << " before";
-    EXPECT_TRUE(Eventually([&] { return ThreadCount() == threads_; }))
+    EXPECT_TRUE(Eventually([&] { return ThreadCount() <= threads_; }))
         << ThreadCount() << " threads, " << threads_ << " before";
   }
-  // Output of `size` bytes as one record, then everything the device got.
+  // One record of `size` bytes: it completes and reaches the device whole.
   ::testing::AssertionResult OutputArrives(size_t size, long id) {
     const std::string out = Pattern(size, static_cast<int>(id));
     const size_t before = pty_.Written().size();

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
@@ -98,15 +97,6 @@ std::vector<uint32_t> AckingChild::Kill() {
 int OpenDescriptorCount() { return CountEntries("/proc/self/fd", 1); }  // the DIR's own
 int ThreadCount() { return CountEntries("/proc/self/task", 0); }
 
-size_t ResidentBytes() {
-  FILE* statm = std::fopen("/proc/self/statm", "r");
-  if (statm == nullptr) return 0;
-  unsigned long size = 0, resident = 0;
-  const int read = std::fscanf(statm, "%lu %lu", &size, &resident);
-  std::fclose(statm);
-  return read == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
-}
-
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!condition()) {
@@ -116,48 +106,33 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
   return true;
 }
 
-CollectingSvc::CollectingSvc() = default;
-CollectingSvc::~CollectingSvc() = default;
+void CollectingSvc::Change(const std::function<void()>& change) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
+    ++version_;
+  }
+  changed_.notify_all();
+}
 
 void CollectingSvc::DataUpdate(unsigned char* data, long length) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    received_.append(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-    ++version_;
-  }
-  changed_.notify_all();
+  Change([&] { received_.append(reinterpret_cast<const char*>(data), static_cast<size_t>(length)); });
 }
-
 void CollectingSvc::OutputDataComplete(long outputId) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    completed_.push_back(outputId);
-    ++version_;
-  }
-  changed_.notify_all();
+  Change([&] { completed_.push_back(outputId); });
 }
-
 void CollectingSvc::PortError(long code) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    errors_.push_back(code);
-    ++version_;
-  }
-  changed_.notify_all();
+  Change([&] { errors_.push_back(code); });
 }
-
-void CollectingSvc::PowerReport(long, int, int) {}
 
 std::string CollectingSvc::Received() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return received_;
 }
-
 std::vector<long> CollectingSvc::Completed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return completed_;
 }
-
 std::vector<long> CollectingSvc::Errors() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return errors_;

@@ -45,35 +45,30 @@ class AckingChild {
 // Entries of /proc/self/fd and /proc/self/task.
 int OpenDescriptorCount();
 int ThreadCount();
-// Resident set size in bytes, from /proc/self/statm.
-size_t ResidentBytes();
 
-// Waits until `condition` holds, testing it again at least every
-// millisecond; false when the deadline passes first. For state that
-// offers nothing to wait on (descriptor and thread counts).
-bool Eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = kDeadline);
+// Waits until `condition` holds, testing it again and again; false when the
+// deadline passes first. For state that offers nothing to wait on
+// (descriptor and thread counts, bytes a pty has read).
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kDeadline);
 
 // A service object that keeps the driver's notifications: the bytes of
 // DataUpdate in order, completed output ids, and port errors.
 class CollectingSvc : public CSvcBase {
  public:
-  CollectingSvc();
-  ~CollectingSvc();
-
   void DataUpdate(unsigned char* data, long length) override;
   void OutputDataComplete(long outputId) override;
   void PortError(long code) override;
-  using CSvcBase::PowerReport;
-  void PowerReport(long kind, int newState, int oldState) override;
 
   std::string Received() const;
   std::vector<long> Completed() const;
   std::vector<long> Errors() const;
+  // Waits until `condition` holds; it is tested again after every change.
   bool WaitFor(const std::function<bool(const CollectingSvc&)>& condition,
                std::chrono::milliseconds timeout = kDeadline) const;
 
  private:
+  void Change(const std::function<void()>& change);
+
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::string received_;         // guarded by mutex_

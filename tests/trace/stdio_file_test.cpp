@@ -37,89 +37,77 @@ class StdioFileTest : public ::testing::Test {
   opossvc::testing::TempRegistry registry_;
 };
 
-TEST_F(StdioFileTest, TextModeTranslatesLineEndsBothWays) {
+TEST_F(StdioFileTest, TextModeTranslatesLineEndsBothWaysAndBinaryModeNeither) {
   struct Case {
     const char* written;
+    UINT type;
     const char* in_file;
   } cases[] = {
-      {"a\nb\n", "a\r\nb\r\n"},
-      {"no newline", "no newline"},
-      {"\n\n", "\r\n\r\n"},
-      {"cr\rkept\n", "cr\rkept\r\n"},
+      {"a\nb\n", 0, "a\r\nb\r\n"},
+      {"no newline", 0, "no newline"},
+      {"\n\n", 0, "\r\n\r\n"},
+      {"cr\rkept\n", 0, "cr\rkept\r\n"},
+      {"a\nb\r\n", CFile::typeBinary, "a\nb\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.written);
     {
       CStdioFile file;
-      ASSERT_TRUE(file.Open(PathOf("t.txt").c_str(), CFile::modeCreate | CFile::modeWrite));
+      ASSERT_TRUE(file.Open(PathOf("t.txt").c_str(), CFile::modeCreate | CFile::modeWrite | c.type));
       file.WriteString(c.written);
     }
     EXPECT_EQ(Contents("t.txt"), c.in_file);
-    CStdioFile file(PathOf("t.txt").c_str(), CFile::modeRead);
+    CStdioFile file(PathOf("t.txt").c_str(), CFile::modeRead | c.type);
     char buffer[64] = {};
     UINT read = file.Read(buffer, sizeof(buffer));
     EXPECT_EQ(std::string(buffer, read), c.written);
   }
 }
 
-TEST_F(StdioFileTest, BinaryModeWritesAndReadsBytesAsTheyAre) {
-  {
-    CStdioFile file(PathOf("b.bin").c_str(), CFile::modeCreate | CFile::modeWrite | CFile::typeBinary);
-    file.WriteString("a\nb\r\n");
-  }
-  EXPECT_EQ(Contents("b.bin"), "a\nb\r\n");
-  CStdioFile file(PathOf("b.bin").c_str(), CFile::modeRead | CFile::typeBinary);
-  CString line;
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_STREQ(line, "a");
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_STREQ(line, "b\r");
-}
-
 TEST_F(StdioFileTest, ReadStringGivesLinesUntilTheEnd) {
-  std::string long_line(2000, 'x');
-  // The NUL goes in through a string of explicit length.
-  Put("lines.txt", std::string("one\r\n\r\ntwo\0zero\r\n", 17) + long_line + "\r\nlast");
+  const std::string long_line(2000, 'x');
+  struct Case {
+    const char* name;
+    std::string file;
+    UINT type;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"text", std::string("one\r\n\r\ntwo\0zero\r\n", 17) + long_line + "\r\nlast", 0,
+       {"one", "", std::string("two\0zero", 8), long_line, "last"}},
+      {"Ctrl-Z ends the text", "before\r\n\x1a" "after\r\n", 0, {"before"}},
+      {"binary keeps CR", "a\nb\r\n", CFile::typeBinary, {"a", "b\r"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Put("lines.txt", c.file);
+    CStdioFile file(PathOf("lines.txt").c_str(), CFile::modeRead | c.type);
+    std::vector<std::string> lines;
+    CString line;
+    while (file.ReadString(line)) lines.emplace_back(line.GetString(), line.GetLength());
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_TRUE(line.IsEmpty());
+  }
+  // The Ctrl-Z stays unread; past it, reading goes on.
+  Put("lines.txt", "before\r\n\x1a" "after\r\n");
   CStdioFile file(PathOf("lines.txt").c_str(), CFile::modeRead);
   CString line;
   ASSERT_TRUE(file.ReadString(line));
-  EXPECT_STREQ(line, "one");
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_TRUE(line.IsEmpty());
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(line.GetLength(), 8);  // "two\0zero": the NUL is kept
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_EQ(std::string(line.GetString(), line.GetLength()), long_line);
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_STREQ(line, "last");
   EXPECT_FALSE(file.ReadString(line));
-  EXPECT_TRUE(line.IsEmpty());
+  EXPECT_EQ(file.GetPosition(), 8u);
+  file.Seek(9, CFile::begin);
+  ASSERT_TRUE(file.ReadString(line));
+  EXPECT_STREQ(line, "after");
 }
 
 TEST_F(StdioFileTest, ReadStringIntoBufferKeepsTheLineFeedAndTheLimit) {
   Put("short.txt", "abcdef\r\ngh");
   CStdioFile file(PathOf("short.txt").c_str(), CFile::modeRead);
   char buffer[5];
-  ASSERT_NE(file.ReadString(buffer, sizeof(buffer)), nullptr);
-  EXPECT_STREQ(buffer, "abcd");
-  ASSERT_NE(file.ReadString(buffer, sizeof(buffer)), nullptr);
-  EXPECT_STREQ(buffer, "ef\n");
-  ASSERT_NE(file.ReadString(buffer, sizeof(buffer)), nullptr);
-  EXPECT_STREQ(buffer, "gh");
+  for (const char* expected : {"abcd", "ef\n", "gh"}) {
+    ASSERT_NE(file.ReadString(buffer, sizeof(buffer)), nullptr);
+    EXPECT_STREQ(buffer, expected);
+  }
   EXPECT_EQ(file.ReadString(buffer, sizeof(buffer)), nullptr);
-}
-
-TEST_F(StdioFileTest, CtrlZEndsATextFileUntilASeek) {
-  Put("z.txt", "before\r\n\x1a" "after\r\n");
-  CStdioFile file(PathOf("z.txt").c_str(), CFile::modeRead);
-  CString line;
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_STREQ(line, "before");
-  EXPECT_FALSE(file.ReadString(line));
-  EXPECT_EQ(file.GetPosition(), 8u);
-  file.Seek(9, CFile::begin);
-  ASSERT_TRUE(file.ReadString(line));
-  EXPECT_STREQ(line, "after");
 }
 
 TEST_F(StdioFileTest, PositionCountsBytesOfTheFileDespiteReadAhead) {
@@ -139,7 +127,7 @@ TEST_F(StdioFileTest, PositionCountsBytesOfTheFileDespiteReadAhead) {
   EXPECT_EQ(Contents("pos.txt"), "ab\r\nXY\r\nef");
 }
 
-TEST_F(StdioFileTest, CreationFlagsKeepOrTruncateContents) {
+TEST_F(StdioFileTest, CreationFlagsAndWindowsPaths) {
   Put("keep.txt", "old");
   {
     CStdioFile file(PathOf("keep.txt").c_str(), CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite);
@@ -149,6 +137,11 @@ TEST_F(StdioFileTest, CreationFlagsKeepOrTruncateContents) {
   EXPECT_EQ(Contents("keep.txt"), "old+new");
   { CStdioFile file(PathOf("keep.txt").c_str(), CFile::modeCreate | CFile::modeWrite); }
   EXPECT_EQ(Contents("keep.txt"), "");
+  // Windows paths are on their drive; a rooted one on drive C:.
+  { CStdioFile file("C:\\on_c.txt", CFile::modeCreate | CFile::modeWrite); }
+  { CStdioFile file("\\rooted.txt", CFile::modeCreate | CFile::modeWrite); }
+  EXPECT_TRUE(std::filesystem::exists(PathOf("drive_c/on_c.txt")));
+  EXPECT_TRUE(std::filesystem::exists(PathOf("drive_c/rooted.txt")));
 }
 
 TEST_F(StdioFileTest, OpenFailuresNameTheirCause) {
@@ -158,16 +151,13 @@ TEST_F(StdioFileTest, OpenFailuresNameTheirCause) {
     int cause;
     LONG os_error;
   } cases[] = {
-      {PathOf("none/x.txt"), CFile::modeCreate | CFile::modeWrite, CFileException::badPath,
-       ERROR_PATH_NOT_FOUND},
-      {PathOf("absent.txt"), CFile::modeRead, CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
+      {PathOf("none/x.txt"), CFile::modeCreate | CFile::modeWrite, CFileException::badPath, ERROR_PATH_NOT_FOUND},
       {PathOf("absent.txt"), CFile::modeWrite, CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
       {PathOf("drive_c"), CFile::modeRead, CFileException::accessDenied, ERROR_ACCESS_DENIED},
-      {"Q:\\unmapped.txt", CFile::modeCreate | CFile::modeWrite, CFileException::badPath,
-       ERROR_PATH_NOT_FOUND},
+      {"Q:\\unmapped.txt", CFile::modeCreate | CFile::modeWrite, CFileException::badPath, ERROR_PATH_NOT_FOUND},
       {"", CFile::modeRead, CFileException::badPath, ERROR_PATH_NOT_FOUND},
-      {PathOf("x.txt"), CFile::modeWrite | CFile::modeReadWrite | CFile::modeCreate,
-       CFileException::genericException, ERROR_INVALID_PARAMETER},
+      {PathOf("x.txt"), CFile::modeWrite | CFile::modeReadWrite | CFile::modeCreate, CFileException::genericException,
+       ERROR_INVALID_PARAMETER},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
@@ -184,17 +174,7 @@ TEST_F(StdioFileTest, OpenFailuresNameTheirCause) {
   EXPECT_FALSE(std::filesystem::exists(PathOf("x.txt")));
 }
 
-TEST_F(StdioFileTest, WindowsPathsAreOnTheirDrive) {
-  {
-    CStdioFile file("C:\\on_c.txt", CFile::modeCreate | CFile::modeWrite);
-    file.WriteString("c");
-  }
-  EXPECT_EQ(Contents("drive_c/on_c.txt"), "c");
-  { CStdioFile file("\\rooted.txt", CFile::modeCreate | CFile::modeWrite); }
-  EXPECT_TRUE(std::filesystem::exists(PathOf("drive_c/rooted.txt")));
-}
-
-TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndRefusedOpensDoNotTruncate) {
+TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndProcessesAndRefusedOpensDoNotTruncate) {
   const UINT read = CFile::modeRead, write = CFile::modeWrite, both = CFile::modeReadWrite;
   struct Case {
     UINT first;
@@ -223,32 +203,26 @@ TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndRefusedOpensDoNotTruncate) {
       EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
     }
   }
-  // A refused open does not truncate.
+  // A refused open does not truncate, in this process or another.
   CStdioFile exclusive(PathOf("shared.txt").c_str(), read | CFile::shareDenyWrite);
   CStdioFile truncating;
   EXPECT_FALSE(truncating.Open(PathOf("shared.txt").c_str(), CFile::modeCreate | CFile::modeWrite));
-  EXPECT_EQ(Contents("shared.txt"), "contents");
-  // Closing the first open admits the second again.
-  exclusive.Close();
-  CStdioFile after;
-  EXPECT_TRUE(after.Open(PathOf("shared.txt").c_str(), write | CFile::shareExclusive));
-}
-
-TEST_F(StdioFileTest, ExclusiveOpenKeepsOutAnotherProcess) {
-  CStdioFile holder(PathOf("exclusive.txt").c_str(),
-                    CFile::modeCreate | CFile::modeWrite | CFile::shareExclusive);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     CStdioFile other;
     CFileException error;
-    bool opened = other.Open(PathOf("exclusive.txt").c_str(), CFile::modeRead | CFile::shareDenyNone, &error);
+    bool opened = other.Open(PathOf("shared.txt").c_str(), CFile::modeCreate | write | CFile::shareDenyNone, &error);
     _exit(!opened && error.m_cause == CFileException::sharingViolation ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Contents("shared.txt"), "contents");
+  // Closing the first open admits the second again.
+  exclusive.Close();
+  CStdioFile after;
+  EXPECT_TRUE(after.Open(PathOf("shared.txt").c_str(), write | CFile::shareExclusive));
 }
 
 TEST_F(StdioFileTest, AppendingAfterSeekToEndNeverOverwritesAnotherWriter) {
@@ -270,25 +244,28 @@ TEST_F(StdioFileTest, ConcurrentWritersLeaveWholeRecords) {
   constexpr int kRecords = 500;
   CStdioFile file(PathOf("many.txt").c_str(), CFile::modeCreate | CFile::modeWrite);
   file.SeekToEnd();
+  auto record_of = [](int t) {
+    return "thread " + std::to_string(t) + " " + std::string(100, static_cast<char>('a' + t)) +
+           "\nsecond line of " + std::to_string(t) + "\n";
+  };
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&file, t] {
-      std::string record = "thread " + std::to_string(t) + " " + std::string(100, static_cast<char>('a' + t)) +
-                           "\nsecond line of " + std::to_string(t) + "\n";
+    threads.emplace_back([&file, &record_of, t] {
+      const std::string record = record_of(t);
       for (int i = 0; i < kRecords; ++i) file.WriteString(record.c_str());
     });
   }
   for (std::thread& thread : threads) thread.join();
   file.Close();
+  // Each record whole: its two lines together, neither cut into.
   CStdioFile in(PathOf("many.txt").c_str(), CFile::modeRead);
-  CString line;
+  CString first, second;
   int records = 0;
-  while (in.ReadString(line)) {
-    ASSERT_EQ(line.Left(7), "thread ") << records;
-    int t = line[7] - '0';
-    ASSERT_EQ(line, CString(("thread " + std::to_string(t) + " " + std::string(100, static_cast<char>('a' + t))).c_str()));
-    ASSERT_TRUE(in.ReadString(line));
-    ASSERT_EQ(line, CString(("second line of " + std::to_string(t)).c_str()));
+  while (in.ReadString(first)) {
+    ASSERT_TRUE(in.ReadString(second));
+    const int t = first.GetLength() > 7 ? first[7] - '0' : -1;
+    ASSERT_TRUE(t >= 0 && t < kThreads) << first;
+    ASSERT_EQ(first + "\n" + second + "\n", record_of(t).c_str()) << records;
     ++records;
   }
   EXPECT_EQ(records, kThreads * kRecords);
