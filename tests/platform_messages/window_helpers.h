@@ -2,50 +2,112 @@
 #ifndef OPOSSVC_TESTS_PLATFORM_MESSAGES_WINDOW_HELPERS_H_
 #define OPOSSVC_TESTS_PLATFORM_MESSAGES_WINDOW_HELPERS_H_
 
-#include <condition_variable>
+#include <algorithm>
 #include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
 
+#include <opossvc/win32/errors.h>
 #include <opossvc/win32/messages.h>
+#include <opossvc/win32/threads.h>
+
+// Expects `call` to fail (answer 0 or null) and leave `error` as the last error.
+#define EXPECT_FAILS_WITH(call, error)                    \
+  do {                                                    \
+    SetLastError(0);                                      \
+    EXPECT_FALSE(call);                                   \
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)); \
+  } while (0)
 
 namespace opossvc::test {
 
 using Handler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
-// A window of the creating thread. Every call of its procedure is logged;
-// `handler`, when given, answers it (DefWindowProcA otherwise).
+// A handler that answers `message` with answer(wparam) and leaves every other
+// message to DefWindowProcA.
+inline Handler Answer(UINT message, std::function<LRESULT(WPARAM)> answer) {
+  return [message, answer = std::move(answer)](HWND h, UINT m, WPARAM w, LPARAM l) {
+    return m == message ? answer(w) : DefWindowProcA(h, m, w, l);
+  };
+}
+
+// A window of the creating thread. Every call of its procedure is logged with
+// the calling thread; `handler`, when given, answers it.
 class TestWindow {
  public:
-  explicit TestWindow(Handler handler = nullptr, HWND parent = nullptr, DWORD style = 0);
+  explicit TestWindow(Handler handler = nullptr, HWND parent = nullptr, DWORD style = 0)
+      : handler_(std::move(handler)) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = &TestWindow::Proc;
+    wc.lpszClassName = "opossvc.test.Recorder";
+    RegisterClassA(&wc);  // once per process; later calls fail harmlessly
+    creating() = this;
+    hwnd = CreateWindowExA(0, wc.lpszClassName, "test", style, 0, 0, 10, 10, parent, nullptr,
+                           nullptr, nullptr);
+    creating() = nullptr;
+  }
   // Destroys the window when it still exists and belongs to this thread.
-  ~TestWindow();
+  ~TestWindow() {
+    if (IsWindow(hwnd) && GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId()) {
+      DestroyWindow(hwnd);
+    }
+  }
   TestWindow(const TestWindow&) = delete;
   TestWindow& operator=(const TestWindow&) = delete;
 
-  struct Call {
-    UINT message;
-    WPARAM wparam;
-    DWORD thread;
-  };
-  std::vector<Call> Calls() const;
-  int CountOf(UINT message) const;
-  // Waits until the procedure has been called with `message`.
-  bool WaitForCall(UINT message, DWORD timeout_ms = 10000) const;
+  // The messages the procedure was called with, in order.
+  std::vector<UINT> Messages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<UINT> messages;
+    for (const auto& call : calls_) messages.push_back(call.first);
+    return messages;
+  }
+  int CountOf(UINT message) const {
+    std::vector<UINT> messages = Messages();
+    return static_cast<int>(std::count(messages.begin(), messages.end(), message));
+  }
+  // The thread of the last call with `message`; 0 when there was none.
+  DWORD ThreadOf(UINT message) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = std::find_if(calls_.rbegin(), calls_.rend(),
+                           [&](const auto& call) { return call.first == message; });
+    return it == calls_.rend() ? 0 : it->second;
+  }
 
   HWND hwnd = nullptr;
 
  private:
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  // The object being created on this thread, until its first message stores it.
+  static TestWindow*& creating() {
+    thread_local TestWindow* object = nullptr;
+    return object;
+  }
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self == nullptr && (self = creating()) != nullptr) {
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->calls_.emplace_back(message, GetCurrentThreadId());
+    }
+    if (self->handler_) return self->handler_(hwnd, message, wparam, lparam);
+    return DefWindowProcA(hwnd, message, wparam, lparam);
+  }
 
   Handler handler_;
   mutable std::mutex mutex_;
-  mutable std::condition_variable called_;
-  std::vector<Call> calls_;  // guarded by mutex_
+  std::vector<std::pair<UINT, DWORD>> calls_;  // message and thread; guarded by mutex_
 };
 
 // Removes every message waiting for the calling thread.
-void Drain();
+inline void Drain() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
 
 }  // namespace opossvc::test
 

@@ -1,4 +1,3 @@
-#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -12,27 +11,42 @@ namespace {
 using opossvc::testing::ScopedCodePage;
 
 // Converts with the length query first, as callers do.
-std::u16string ToWide(UINT cp, const std::string& bytes, DWORD flags = 0) {
-  const int n = MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()),
-                                    nullptr, 0);
+std::u16string ToWide(UINT cp, const std::string& bytes) {
+  const int size = static_cast<int>(bytes.size());
+  const int n = MultiByteToWideChar(cp, 0, bytes.data(), size, nullptr, 0);
   if (n == 0) return u"(failed)";
   std::u16string out(static_cast<size_t>(n), u'\0');
-  EXPECT_EQ(MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()),
-                                out.data(), n),
-            n);
+  EXPECT_EQ(MultiByteToWideChar(cp, 0, bytes.data(), size, out.data(), n), n);
   return out;
 }
 
 std::string ToBytes(UINT cp, const std::u16string& text, LPCSTR default_char = nullptr,
-                    BOOL* used_default = nullptr, DWORD flags = 0) {
-  const int n = WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0, default_char, used_default);
+                    BOOL* used_default = nullptr) {
+  const int size = static_cast<int>(text.size());
+  const int n =
+      WideCharToMultiByte(cp, 0, text.data(), size, nullptr, 0, default_char, used_default);
   if (n == 0) return "error " + std::to_string(GetLastError());
   std::string out(static_cast<size_t>(n), '\0');
-  EXPECT_EQ(WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()),
-                                out.data(), n, default_char, used_default),
-            n);
+  EXPECT_EQ(
+      WideCharToMultiByte(cp, 0, text.data(), size, out.data(), n, default_char, used_default), n);
   return out;
+}
+
+// The last error of a conversion into a buffer of `room` units (0: the length
+// query); 0 when it succeeded.
+DWORD MbError(UINT cp, DWORD flags, const char* bytes, int length, int room = 4) {
+  WCHAR out[8];
+  SetLastError(0);
+  return MultiByteToWideChar(cp, flags, bytes, length, out, room) == 0 ? GetLastError() : 0;
+}
+
+DWORD WcError(UINT cp, DWORD flags, const char16_t* text, int length, int room = 4,
+              BOOL* used_default = nullptr) {
+  char out[8];
+  SetLastError(0);
+  return WideCharToMultiByte(cp, flags, text, length, out, room, nullptr, used_default) == 0
+             ? GetLastError()
+             : 0;
 }
 
 TEST(CodePage, RoundTripsThroughLegacyAndUtf8Pages) {
@@ -64,20 +78,17 @@ TEST(CodePage, InvalidInputIsReplacedOrRefused) {
   };
   const Case cases[] = {
       {65001, "a\xC3(", u"a\uFFFD("},
-      {65001, "\xE2\x82", u"\uFFFD"},          // cut short
-      {65001, "\xC0\xAF", u"\uFFFD\uFFFD"},    // overlong '/'
+      {65001, "\xE2\x82", u"\uFFFD"},                  // cut short
+      {65001, "\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong '/'
       {65001, "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
-      {65001, "\xFF", u"\uFFFD"},
-      {932, "a\x82", u"a\uFFFD"},  // a lead byte at the end
+      {932, "a\x82", u"a\uFFFD"},                      // a lead byte at the end
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bytes);
     EXPECT_EQ(ToWide(c.cp, c.bytes), c.replaced);
-    SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(c.cp, MB_ERR_INVALID_CHARS, c.bytes.data(),
-                                  static_cast<int>(c.bytes.size()), nullptr, 0),
-              0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(
+        MbError(c.cp, MB_ERR_INVALID_CHARS, c.bytes.data(), static_cast<int>(c.bytes.size()), 0),
+        DWORD{ERROR_NO_UNICODE_TRANSLATION});
   }
 }
 
@@ -92,64 +103,32 @@ TEST(CodePage, LengthsAndBuffersFollowTheWin32Contract) {
   wide[2] = u'x';
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", 2, wide, 8), 2);
   EXPECT_EQ(wide[2], u'x');
-
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abcd", 4, wide, 3), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-
-  char narrow[8];
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr), 4);
-  SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", 1, narrow, 2, nullptr, nullptr), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
 TEST(CodePage, EachBadArgumentSetsItsError) {
-  WCHAR wide[4];
-  char narrow[4];
   BOOL used = FALSE;
   struct Case {
     const char* name;
-    std::function<int()> call;
     DWORD error;
+    DWORD expected;
   };
   const Case cases[] = {
-      {"no source", [&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, wide, 4); },
-       ERROR_INVALID_PARAMETER},
-      {"zero length", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 4); },
-       ERROR_INVALID_PARAMETER},
-      {"length -2", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -2, wide, 4); },
-       ERROR_INVALID_PARAMETER},
-      {"negative size", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 1, wide, -1); },
-       ERROR_INVALID_PARAMETER},
-      {"unknown page", [&] { return MultiByteToWideChar(12345, 0, "a", 1, wide, 4); },
-       ERROR_INVALID_PARAMETER},
-      {"UTF-7", [&] { return MultiByteToWideChar(CP_UTF7, 0, "a", 1, wide, 4); },
-       ERROR_INVALID_PARAMETER},
-      {"flags for UTF-8", [&] { return MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, "a", 1, wide, 4); },
-       ERROR_INVALID_FLAGS},
-      {"default char for UTF-8",
-       [&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", 1, narrow, 4, nullptr, &used); },
-       ERROR_INVALID_PARAMETER},
-      {"strict flag for 1252",
-       [&] {
-         return WideCharToMultiByte(1252, WC_ERR_INVALID_CHARS, u"a", 1, narrow, 4, nullptr,
-                                    nullptr);
-       },
-       ERROR_INVALID_FLAGS},
-      {"lone surrogate, strict",
-       [&] {
-         return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, u"\xD800", 1, narrow, 4,
-                                    nullptr, nullptr);
-       },
+      {"no source", MbError(CP_UTF8, 0, nullptr, 1), ERROR_INVALID_PARAMETER},
+      {"zero length", MbError(CP_UTF8, 0, "a", 0), ERROR_INVALID_PARAMETER},
+      {"length -2", MbError(CP_UTF8, 0, "a", -2), ERROR_INVALID_PARAMETER},
+      {"negative size", MbError(CP_UTF8, 0, "a", 1, -1), ERROR_INVALID_PARAMETER},
+      {"unknown page", MbError(12345, 0, "a", 1), ERROR_INVALID_PARAMETER},
+      {"UTF-7", MbError(CP_UTF7, 0, "a", 1), ERROR_INVALID_PARAMETER},
+      {"flags for UTF-8", MbError(CP_UTF8, MB_PRECOMPOSED, "a", 1), ERROR_INVALID_FLAGS},
+      {"wide buffer too small", MbError(CP_UTF8, 0, "abcd", 4, 3), ERROR_INSUFFICIENT_BUFFER},
+      {"default char for UTF-8", WcError(CP_UTF8, 0, u"a", 1, 4, &used), ERROR_INVALID_PARAMETER},
+      {"strict flag for 1252", WcError(1252, WC_ERR_INVALID_CHARS, u"a", 1), ERROR_INVALID_FLAGS},
+      {"lone surrogate, strict", WcError(CP_UTF8, WC_ERR_INVALID_CHARS, u"\xD800", 1),
        ERROR_NO_UNICODE_TRANSLATION},
+      {"byte buffer too small", WcError(CP_UTF8, 0, u"\u20AC", 1, 2), ERROR_INSUFFICIENT_BUFFER},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetLastError(0);
-    EXPECT_EQ(c.call(), 0);
-    EXPECT_EQ(GetLastError(), c.error);
-  }
+  for (const Case& c : cases) EXPECT_EQ(c.error, c.expected) << c.name;
 }
 
 TEST(CodePage, UnmappableCharactersUseTheDefaultChar) {
@@ -176,9 +155,9 @@ TEST(CodePage, AnsiCodePageFollowsTheEnvironment) {
     UINT oemcp;
   };
   const Case cases[] = {
-      {nullptr, 65001, 65001}, {"1252", 1252, 850}, {"932", 932, 932},
-      {"65001", 65001, 65001}, {"", 65001, 65001},  {"12345", 65001, 65001},
-      {"1252x", 65001, 65001}, {"-1252", 65001, 65001}, {"1", 65001, 65001},
+      {nullptr, 65001, 65001}, {"1252", 1252, 850},     {"932", 932, 932},
+      {"", 65001, 65001},      {"12345", 65001, 65001}, {"1252x", 65001, 65001},
+      {"-1252", 65001, 65001}, {"1", 65001, 65001},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setting == nullptr ? "unset" : c.setting);
@@ -186,17 +165,18 @@ TEST(CodePage, AnsiCodePageFollowsTheEnvironment) {
     EXPECT_EQ(GetACP(), c.acp);
     EXPECT_EQ(GetOEMCP(), c.oemcp);
   }
-  // CP_ACP conversions switch with it.
-  {
-    ScopedCodePage page(1252);
-    EXPECT_EQ(ToWide(CP_ACP, "\xE9"), u"\u00E9");
+  // CP_ACP conversions and lead bytes switch with it.
+  struct Conversion {
+    unsigned cp;
+    std::string bytes;
+    std::u16string text;
+  } conversions[] = {
+      {1252, "\xE9", u"\u00E9"}, {932, "\x82\xA0", u"\u3042"}, {0, "\xC3\xA9", u"\u00E9"}};
+  for (const Conversion& c : conversions) {
+    ScopedCodePage page(c.cp);
+    EXPECT_EQ(ToWide(CP_ACP, c.bytes), c.text) << c.cp;
+    EXPECT_EQ(IsDBCSLeadByte(0x82), c.cp == 932) << c.cp;
   }
-  {
-    ScopedCodePage page(932);
-    EXPECT_EQ(ToWide(CP_ACP, "\x82\xA0"), u"\u3042");
-  }
-  ScopedCodePage page(0u);
-  EXPECT_EQ(ToWide(CP_ACP, "\xC3\xA9"), u"\u00E9");
 }
 
 TEST(CodePage, LeadBytes) {
@@ -209,8 +189,6 @@ TEST(CodePage, LeadBytes) {
   EXPECT_TRUE(IsValidCodePage(932));
   EXPECT_FALSE(IsValidCodePage(12345));
   EXPECT_FALSE(IsValidCodePage(CP_ACP));
-  ScopedCodePage page(932);
-  EXPECT_TRUE(IsDBCSLeadByte(0x82));
 }
 
 }  // namespace

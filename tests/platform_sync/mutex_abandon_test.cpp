@@ -11,16 +11,15 @@
 #include <thread>
 
 #include <opossvc/win32/errors.h>
-#include <opossvc/win32/handles.h>
-#include <opossvc/win32/sync.h>
 #include <opossvc/win32/threads.h>
 
 #include "platform/posix/mutex_object.h"
 #include "platform/posix/named_objects.h"
+#include "tests/platform_sync/sync_helpers.h"
 
 namespace {
 
-constexpr DWORD kLong = 10000;
+using namespace opossvc::test;  // NOLINT: the helpers and wait results
 
 std::string UniqueName(const char* what) {
   return std::string("opossvc-test-") + what + "-" + std::to_string(getpid());
@@ -43,25 +42,30 @@ DWORD WINAPI WaitForEvent(LPVOID event) {
 }
 
 TEST(ThreadTest, HandleSignalledWithExitCodeAfterTheThreadEnds) {
-  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  Handle go(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  Handle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  Handle mine(CreateMutexA(nullptr, TRUE, nullptr));  // no other thread can take it
   DWORD id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, &WaitForEvent, go, 0, &id);
-  ASSERT_NE(thread, nullptr);
+  Handle thread(CreateThread(nullptr, 0, &WaitForEvent, go.h, 0, &id));
+  ASSERT_NE(thread.h, nullptr);
   EXPECT_NE(id, 0u);
   EXPECT_NE(id, GetCurrentThreadId());
   EXPECT_EQ(GetThreadId(thread), id);
   DWORD code = 0;
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
-  EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(code, DWORD{STILL_ACTIVE});
+  EXPECT_EQ(WaitForSingleObject(thread, 0), kTimeout);
+  std::thread waiter([&] {
+    HANDLE set[] = {never, mine, thread};
+    EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, kLong), kSignalled + 2);
+  });
   SetEvent(go);
-  EXPECT_EQ(WaitForSingleObject(thread, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  waiter.join();
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 3u);
   // A thread object stays signalled: waiting does not consume it.
-  EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  CloseHandle(thread);
-  CloseHandle(go);
+  EXPECT_EQ(WaitForSingleObject(thread, 0), kSignalled);
+  EXPECT_TRUE(ReleaseMutex(mine));
 }
 
 TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResume) {
@@ -70,122 +74,95 @@ TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResume) {
     static_cast<std::atomic<bool>*>(flag)->store(true);
     return 0;
   };
-  HANDLE thread = CreateThread(nullptr, 0, body, &ran, CREATE_SUSPENDED, nullptr);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(WaitForSingleObject(thread, 50), static_cast<DWORD>(WAIT_TIMEOUT));
+  Handle thread(CreateThread(nullptr, 0, body, &ran, CREATE_SUSPENDED, nullptr));
+  ASSERT_NE(thread.h, nullptr);
+  EXPECT_EQ(WaitForSingleObject(thread, 50), kTimeout);  // must not run meanwhile
   EXPECT_FALSE(ran.load());
   EXPECT_EQ(ResumeThread(thread), 1u);
-  EXPECT_EQ(WaitForSingleObject(thread, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(thread, kLong), kSignalled);
   EXPECT_TRUE(ran.load());
   EXPECT_EQ(ResumeThread(thread), 0u);
-  CloseHandle(thread);
 }
 
-TEST(ThreadTest, WaitAnyOverThreadEventAndMutex) {
-  HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);  // we own it: others cannot take it
-  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE thread = CreateThread(nullptr, 0, &WaitForEvent, go, 0, nullptr);
-  std::thread waiter([&] {
-    HANDLE set[] = {never, mutex, thread};
-    EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, kLong), static_cast<DWORD>(WAIT_OBJECT_0 + 2));
-  });
-  SetEvent(go);
-  waiter.join();
-  ReleaseMutex(mutex);
-  for (HANDLE h : {never, mutex, go, thread}) CloseHandle(h);
-}
-
-// A mutex whose owner thread ends without releasing it is abandoned: the
-// next waiter gets WAIT_ABANDONED and owns it.
+// A mutex whose owner thread ends without releasing it is abandoned: the next
+// waiter gets WAIT_ABANDONED and owns it, once; then it is an ordinary mutex.
 TEST(AbandonTest, OwnerThreadEnds) {
   const std::string name = UniqueName("thread-abandon");
   struct Case {
     const char* what;
     const char* name;
-  } cases[] = {{"unnamed", nullptr}, {"named", name.c_str()}};
+    bool std_thread;  // a std::thread owner, then a wait-all on {event, mutex}
+  } cases[] = {{"unnamed", nullptr, false},
+               {"named", name.c_str(), false},
+               {"std::thread, wait-all", nullptr, true}};
   for (const Case& c : cases) {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, c.name);
-    ASSERT_NE(mutex, nullptr) << c.what;
-    HANDLE owner = CreateThread(nullptr, 0, &TakeAndReturn, mutex, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(owner, kLong), static_cast<DWORD>(WAIT_OBJECT_0)) << c.what;
-    DWORD code = 0;
-    GetExitCodeThread(owner, &code);
-    ASSERT_EQ(code, 7u) << c.what;
-    // The thread handle is signalled only once the mutex is free again.
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_ABANDONED)) << c.what;
-    EXPECT_TRUE(ReleaseMutex(mutex)) << c.what;
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << c.what;
-    EXPECT_TRUE(ReleaseMutex(mutex)) << c.what;
-    CloseHandle(owner);
-    CloseHandle(mutex);
+    SCOPED_TRACE(c.what);
+    Handle mutex(CreateMutexA(nullptr, FALSE, c.name));
+    ASSERT_NE(mutex.h, nullptr);
+    Handle event(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    HANDLE set[] = {event, mutex};
+    if (c.std_thread) {
+      std::thread([&] { ASSERT_EQ(WaitForSingleObject(mutex, 0), kSignalled); }).join();
+      EXPECT_EQ(WaitForMultipleObjects(2, set, TRUE, kLong), kAbandoned + 1);
+    } else {
+      Handle owner(CreateThread(nullptr, 0, &TakeAndReturn, mutex.h, 0, nullptr));
+      ASSERT_EQ(WaitForSingleObject(owner, kLong), kSignalled);
+      DWORD code = 0;
+      GetExitCodeThread(owner, &code);
+      ASSERT_EQ(code, 7u);
+      // The thread handle is signalled only after the mutex was abandoned.
+      EXPECT_EQ(WaitForSingleObject(mutex, 0), kAbandoned);
+    }
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), kSignalled);
+    EXPECT_TRUE(ReleaseMutex(mutex));
   }
 }
 
-TEST(AbandonTest, OwnerStdThreadEndsInsideAWaitAll) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
-  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  std::thread([&] {
-    ASSERT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  }).join();
-  HANDLE set[] = {event, mutex};
-  EXPECT_EQ(WaitForMultipleObjects(2, set, TRUE, kLong), static_cast<DWORD>(WAIT_ABANDONED_0 + 1));
-  EXPECT_TRUE(ReleaseMutex(mutex));
-  CloseHandle(event);
-  CloseHandle(mutex);
-}
-
-TEST(NamedMutexTest, CreateOpenAndNameErrors) {
+TEST(NamedMutexTest, CreateOpenOwnershipAndNameErrors) {
   const std::string name = UniqueName("names");
   HANDLE first = CreateMutexA(nullptr, TRUE, name.c_str());
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SUCCESS});
   HANDLE second = CreateMutexA(nullptr, TRUE, name.c_str());
   ASSERT_NE(second, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ALREADY_EXISTS});
   HANDLE opened = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
   ASSERT_NE(opened, nullptr);
   // One object behind three handles; the second create did not take it again.
   EXPECT_TRUE(ReleaseMutex(opened));
-  EXPECT_FALSE(ReleaseMutex(second));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  EXPECT_FAILS_WITH(ReleaseMutex(second), ERROR_NOT_OWNER);
+
+  // Closing every handle neither releases an owned mutex nor lets its name go.
+  ASSERT_EQ(WaitForSingleObject(first, 0), kSignalled);
+  for (HANDLE h : {first, second, opened}) CloseHandle(h);
+  std::thread([&] {
+    Handle again(CreateMutexA(nullptr, FALSE, name.c_str()));
+    EXPECT_EQ(WaitForSingleObject(again, 0), kTimeout);
+  }).join();
+  HANDLE again = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(ReleaseMutex(again));
+  CloseHandle(again);
 
   const std::string too_long(MAX_PATH + 1, 'x');
   const std::string event_name = UniqueName("event-not-mutex");
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, event_name.c_str());
+  Handle event(CreateEventA(nullptr, TRUE, FALSE, event_name.c_str()));
   struct Case {
     const char* what;
     const char* name;
     DWORD error;
   } cases[] = {
+      {"the last close let the name go", name.c_str(), ERROR_FILE_NOT_FOUND},
       {"nobody created it", "opossvc-test-never-created", ERROR_FILE_NOT_FOUND},
       {"too long", too_long.c_str(), ERROR_FILENAME_EXCED_RANGE},
       {"backslash", "opossvc\\test", ERROR_PATH_NOT_FOUND},
       {"an event's name", event_name.c_str(), ERROR_INVALID_HANDLE},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, c.name), nullptr) << c.what;
-    EXPECT_EQ(GetLastError(), c.error) << c.what;
+    SCOPED_TRACE(c.what);
+    EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, c.name), c.error);
   }
-  for (HANDLE h : {first, second, opened, event}) CloseHandle(h);
-  // The last close let the name go.
-  EXPECT_EQ(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
-
-TEST(NamedMutexTest, ClosingTheHandleDoesNotReleaseOwnership) {
-  const std::string name = UniqueName("close-owned");
-  HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
-  CloseHandle(mutex);
-  std::thread([&] {
-    HANDLE again = CreateMutexA(nullptr, FALSE, name.c_str());
-    EXPECT_EQ(WaitForSingleObject(again, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    CloseHandle(again);
-  }).join();
-  HANDLE again = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
-  ASSERT_NE(again, nullptr);
-  EXPECT_TRUE(ReleaseMutex(again));
-  CloseHandle(again);
 }
 
 // Forks a child that takes the named mutex and then waits to be killed.
@@ -196,7 +173,7 @@ pid_t ForkOwner(const std::string& name) {
   if (child == 0) {
     close(ready[0]);
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-    char ok = (mutex != nullptr && WaitForSingleObject(mutex, 5000) == WAIT_OBJECT_0) ? 1 : 0;
+    char ok = (mutex != nullptr && WaitForSingleObject(mutex, kLong) == WAIT_OBJECT_0) ? 1 : 0;
     if (write(ready[1], &ok, 1) != 1) _exit(2);
     for (;;) pause();
   }
@@ -214,33 +191,29 @@ pid_t ForkOwner(const std::string& name) {
 
 TEST(NamedMutexTest, OwnerProcessKilledAbandonsTheMutex) {
   const std::string name = UniqueName("process-abandon");
-  struct Case {
-    const char* what;
-    bool mixed;  // wait together with an event, not alone
-  } cases[] = {{"single wait", false}, {"mixed wait", true}};
-  for (const Case& c : cases) {
+  for (bool mixed : {false, true}) {  // waiting for it alone, or together with an event
+    SCOPED_TRACE(mixed ? "mixed wait" : "single wait");
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-    ASSERT_NE(mutex, nullptr) << c.what;
-    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    Handle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     pid_t child = ForkOwner(name);
-    ASSERT_GT(child, 0) << c.what;
+    ASSERT_GT(child, 0);
     // The child's ownership holds across processes.
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << c.what;
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), kTimeout);
     std::atomic<DWORD> result{0};
     std::thread waiter([&] {
       HANDLE set[] = {never, mutex};
-      result = c.mixed ? WaitForMultipleObjects(2, set, FALSE, kLong)
-                       : WaitForSingleObject(mutex, kLong);
-      if (result == WAIT_ABANDONED_0 || result == WAIT_ABANDONED_0 + 1) ReleaseMutex(mutex);
+      result =
+          mixed ? WaitForMultipleObjects(2, set, FALSE, kLong) : WaitForSingleObject(mutex, kLong);
+      if (result == kAbandoned || result == kAbandoned + 1) ReleaseMutex(mutex);
     });
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     waiter.join();
-    EXPECT_EQ(result.load(), static_cast<DWORD>(WAIT_ABANDONED_0 + (c.mixed ? 1 : 0))) << c.what;
+    EXPECT_EQ(result.load(), kAbandoned + (mixed ? 1 : 0));
     // Abandonment is reported once; the mutex is an ordinary one again.
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0)) << c.what;
-    EXPECT_TRUE(ReleaseMutex(mutex)) << c.what;
-    CloseHandle(never);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), kSignalled);
+    EXPECT_TRUE(ReleaseMutex(mutex));
     CloseHandle(mutex);
     RemoveBacking(name);  // the killed child's count keeps it otherwise
   }

@@ -7,45 +7,28 @@
 #include <vector>
 
 #include <opossvc/win32/errors.h>
-#include <opossvc/win32/handles.h>
-#include <opossvc/win32/sync.h>
 #include <opossvc/win32/threads.h>
+
+#include "tests/platform_sync/sync_helpers.h"
 
 namespace {
 
-// Generous bound for "should happen soon" waits; never reached when the
-// code works.
-constexpr DWORD kLong = 10000;
-
-// Closes a handle at scope end.
-struct Handle {
-  HANDLE h;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  ~Handle() {
-    if (h != nullptr) CloseHandle(h);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  operator HANDLE() const { return h; }
-};
+using namespace opossvc::test;  // NOLINT: the helpers and wait results
 
 HANDLE ManualEvent(bool set) { return CreateEventA(nullptr, TRUE, set, nullptr); }
 HANDLE AutoEvent(bool set) { return CreateEventA(nullptr, FALSE, set, nullptr); }
 
 TEST(EventTest, ResetModes) {
-  struct Case {
-    BOOL manual;
-    DWORD second_wait;
-  } cases[] = {{TRUE, WAIT_OBJECT_0}, {FALSE, WAIT_TIMEOUT}};
-  for (const Case& c : cases) {
-    Handle event(CreateEventA(nullptr, c.manual, FALSE, nullptr));
+  for (BOOL manual : {TRUE, FALSE}) {
+    SCOPED_TRACE(manual);
+    Handle event(CreateEventA(nullptr, manual, FALSE, nullptr));
     ASSERT_NE(event.h, nullptr);
-    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(event, 0), kTimeout);
     ASSERT_TRUE(SetEvent(event));
-    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-    EXPECT_EQ(WaitForSingleObject(event, 0), c.second_wait) << "manual=" << c.manual;
+    EXPECT_EQ(WaitForSingleObject(event, 0), kSignalled);
+    EXPECT_EQ(WaitForSingleObject(event, 0), manual ? kSignalled : kTimeout);
     ASSERT_TRUE(ResetEvent(event));
-    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForSingleObject(event, 0), kTimeout);
   }
 }
 
@@ -60,12 +43,12 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
     });
   }
   SetEvent(event);
-  EXPECT_EQ(WaitForSingleObject(released, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(released, kLong), kSignalled);
   // The other waiter stays blocked: the set was used up by the first.
-  EXPECT_EQ(WaitForSingleObject(released, 50), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForSingleObject(released, 50), kTimeout);
+  EXPECT_EQ(WaitForSingleObject(event, 0), kTimeout);
   SetEvent(event);
-  EXPECT_EQ(WaitForSingleObject(released, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(released, kLong), kSignalled);
   for (auto& t : waiters) t.join();
 }
 
@@ -74,10 +57,10 @@ TEST(WaitTest, WaitAnyTakesLowestSignalledIndexOnly) {
   Handle b(AutoEvent(true));
   Handle c(AutoEvent(true));
   HANDLE set[] = {a, b, c};
-  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0 + 1));
+  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), kSignalled + 1);
   // Only b was taken; c is still signalled.
-  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0 + 2));
-  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), kSignalled + 2);
+  EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, 0), kTimeout);
 }
 
 TEST(WaitTest, WaitAllTakesEverythingOrNothing) {
@@ -86,37 +69,29 @@ TEST(WaitTest, WaitAllTakesEverythingOrNothing) {
   Handle mutex(CreateMutexA(nullptr, FALSE, nullptr));
   Handle missing(ManualEvent(false));
   HANDLE partial[] = {event, semaphore, mutex, missing};
-  EXPECT_EQ(WaitForMultipleObjects(4, partial, TRUE, 20), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForMultipleObjects(4, partial, TRUE, 20), kTimeout);
   // Nothing was taken by the failed attempt.
   LONG previous = -1;
   ASSERT_TRUE(ReleaseSemaphore(semaphore, 1, &previous));
   EXPECT_EQ(previous, 1);
-  EXPECT_FALSE(ReleaseMutex(mutex));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+  EXPECT_FAILS_WITH(ReleaseMutex(mutex), ERROR_NOT_OWNER);
 
-  HANDLE all[] = {event, semaphore, mutex};
-  EXPECT_EQ(WaitForMultipleObjects(3, all, TRUE, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  // The wait completes when another thread signals the last object (and the
+  // auto-reset event is still set).
+  std::thread setter([&] { SetEvent(missing); });
+  EXPECT_EQ(WaitForMultipleObjects(4, partial, TRUE, kLong), kSignalled);
+  setter.join();
+  EXPECT_EQ(WaitForSingleObject(event, 0), kTimeout);
   ASSERT_TRUE(ReleaseSemaphore(semaphore, 1, &previous));
   EXPECT_EQ(previous, 1);  // 2 before the wait took one
   EXPECT_TRUE(ReleaseMutex(mutex));
 }
 
-TEST(WaitTest, WaitAllCompletesWhenTheLastObjectIsSignalled) {
-  Handle first(ManualEvent(true));
-  Handle second(ManualEvent(false));
-  std::thread setter([&] { SetEvent(second); });
-  HANDLE set[] = {first, second};
-  EXPECT_EQ(WaitForMultipleObjects(2, set, TRUE, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
-  setter.join();
-}
-
 TEST(WaitTest, BadArgumentsFail) {
   Handle event(ManualEvent(true));
-  Handle closed(ManualEvent(true));
-  HANDLE stale = closed.h;
-  CloseHandle(closed.h);
-  closed.h = nullptr;
+  HANDLE stale = ManualEvent(true);
+  CloseHandle(stale);
+  HANDLE pseudo = GetCurrentThread();
   HANDLE twice[] = {event, event};
   HANDLE with_stale[] = {event, stale};
   HANDLE many[MAXIMUM_WAIT_OBJECTS + 1];
@@ -133,19 +108,16 @@ TEST(WaitTest, BadArgumentsFail) {
       {"too many", MAXIMUM_WAIT_OBJECTS + 1, many, FALSE, ERROR_INVALID_PARAMETER},
       {"duplicate in wait-all", 2, twice, TRUE, ERROR_INVALID_PARAMETER},
       {"closed handle", 2, with_stale, FALSE, ERROR_INVALID_HANDLE},
-      {"pseudo handle", 1, nullptr, FALSE, ERROR_INVALID_HANDLE},
+      {"pseudo handle", 1, &pseudo, FALSE, ERROR_INVALID_HANDLE},
   };
-  HANDLE pseudo = GetCurrentThread();
-  cases[5].handles = &pseudo;
   for (const Case& c : cases) {
     SetLastError(0);
     EXPECT_EQ(WaitForMultipleObjects(c.count, c.handles, c.all, 0), WAIT_FAILED) << c.what;
     EXPECT_EQ(GetLastError(), c.error) << c.what;
   }
   // A duplicate is fine when any one object will do.
-  EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_FALSE(SetEvent(stale));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), kSignalled);
+  EXPECT_FAILS_WITH(SetEvent(stale), ERROR_INVALID_HANDLE);
 }
 
 TEST(WaitTest, HandleClosedDuringAWaitKeepsTheObjectUntilTheWaitEnds) {
@@ -161,33 +133,27 @@ TEST(WaitTest, HandleClosedDuringAWaitKeepsTheObjectUntilTheWaitEnds) {
 TEST(MutexTest, RecursiveOwnershipAndForeignRelease) {
   Handle mutex(CreateMutexA(nullptr, TRUE, nullptr));
   ASSERT_NE(mutex.h, nullptr);
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  std::thread other([&] {
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_FALSE(ReleaseMutex(mutex));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
-  });
-  other.join();
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), kSignalled);
+  std::thread([&] {
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), kTimeout);
+    EXPECT_FAILS_WITH(ReleaseMutex(mutex), ERROR_NOT_OWNER);
+  }).join();
   EXPECT_TRUE(ReleaseMutex(mutex));
   EXPECT_TRUE(ReleaseMutex(mutex));  // owned twice
-  EXPECT_FALSE(ReleaseMutex(mutex));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
-  std::thread taker([&] {
-    EXPECT_EQ(WaitForSingleObject(mutex, kLong), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_FAILS_WITH(ReleaseMutex(mutex), ERROR_NOT_OWNER);
+  std::thread([&] {
+    EXPECT_EQ(WaitForSingleObject(mutex, kLong), kSignalled);
     EXPECT_TRUE(ReleaseMutex(mutex));
-  });
-  taker.join();
+  }).join();
 }
 
 TEST(SemaphoreTest, CountsAndLimits) {
-  EXPECT_EQ(CreateSemaphoreA(nullptr, 3, 2, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FAILS_WITH(CreateSemaphoreA(nullptr, 3, 2, nullptr), ERROR_INVALID_PARAMETER);
   Handle semaphore(CreateSemaphoreA(nullptr, 2, 2, nullptr));
-  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_OBJECT_0));
-  EXPECT_EQ(WaitForSingleObject(semaphore, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_FALSE(ReleaseSemaphore(semaphore, 3, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_TOO_MANY_POSTS));
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), kSignalled);
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), kSignalled);
+  EXPECT_EQ(WaitForSingleObject(semaphore, 0), kTimeout);
+  EXPECT_FAILS_WITH(ReleaseSemaphore(semaphore, 3, nullptr), ERROR_TOO_MANY_POSTS);
   LONG previous = -1;
   EXPECT_TRUE(ReleaseSemaphore(semaphore, 2, &previous));
   EXPECT_EQ(previous, 0);
@@ -195,20 +161,19 @@ TEST(SemaphoreTest, CountsAndLimits) {
 
 TEST(NamedEventTest, SharedWithinTheProcessAndTypedByName) {
   Handle first(CreateEventA(nullptr, TRUE, FALSE, "opossvc-test-event"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SUCCESS});
   Handle second(CreateEventA(nullptr, FALSE, TRUE, "opossvc-test-event"));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ALREADY_EXISTS});
   Handle opened(OpenEventA(EVENT_ALL_ACCESS, FALSE, "opossvc-test-event"));
   ASSERT_NE(opened.h, nullptr);
   SetEvent(opened);
-  EXPECT_EQ(WaitForSingleObject(first, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(first, 0), kSignalled);
   // The first creation decided the kind: manual reset, so still set.
-  EXPECT_EQ(WaitForSingleObject(second, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(second, 0), kSignalled);
 
-  EXPECT_EQ(CreateSemaphoreA(nullptr, 0, 1, "opossvc-test-event"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(OpenEventA(EVENT_ALL_ACCESS, FALSE, "opossvc-test-no-such-event"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FAILS_WITH(CreateSemaphoreA(nullptr, 0, 1, "opossvc-test-event"), ERROR_INVALID_HANDLE);
+  EXPECT_FAILS_WITH(OpenEventA(EVENT_ALL_ACCESS, FALSE, "opossvc-test-no-such-event"),
+                    ERROR_FILE_NOT_FOUND);
 }
 
 // Whether another thread can enter the section right now (leaving it again).
@@ -228,12 +193,9 @@ void CheckRecursiveAndExclusive() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
   EnterCriticalSection(&cs);
-  if (TryEnterCriticalSection(&cs)) {  // recursive entry by the owner
-    EXPECT_FALSE(OtherThreadCanEnter(&cs));
-    LeaveCriticalSection(&cs);
-  } else {
-    ADD_FAILURE() << "the owner could not enter again";
-  }
+  ASSERT_TRUE(TryEnterCriticalSection(&cs)) << "the owner could not enter again";
+  EXPECT_FALSE(OtherThreadCanEnter(&cs));
+  LeaveCriticalSection(&cs);
   EXPECT_FALSE(OtherThreadCanEnter(&cs)) << "one leave released a twice-entered section";
   LeaveCriticalSection(&cs);
   EXPECT_TRUE(OtherThreadCanEnter(&cs));

@@ -1,0 +1,315 @@
+// Posting, peeking with filters, quit, waiting for messages, and SendMessageA
+// within and across threads and to windows that die.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
+#include <opossvc/win32/errors.h>
+#include <opossvc/win32/handles.h>
+#include <opossvc/win32/messages.h>
+#include <opossvc/win32/sync.h>
+#include <opossvc/win32/threads.h>
+
+#include <opossvc/testing/message_pump.h>
+
+#include "tests/platform_messages/window_helpers.h"
+
+namespace {
+
+using opossvc::test::Answer;
+using opossvc::test::Drain;
+using opossvc::test::TestWindow;
+
+constexpr DWORD kLong = 10000;
+
+TEST(PeekTest, RangesPickTheFirstMatchingMessage) {
+  TestWindow window;
+  struct Case {
+    const char* what;
+    UINT first;
+    UINT last;
+    UINT expected;  // WM_NULL: nothing matches
+  } cases[] = {
+      {"everything", 0, 0, WM_USER},
+      {"one number", WM_USER + 1, WM_USER + 1, WM_USER + 1},
+      {"keyboard", WM_KEYFIRST, WM_KEYLAST, WM_KEYDOWN},
+      {"mouse", WM_MOUSEFIRST, WM_MOUSELAST, WM_MOUSEMOVE},
+      {"inverted takes the outside", WM_APP, WM_USER - 1, WM_KEYDOWN},
+      {"empty range", WM_USER + 2, WM_USER + 100, WM_NULL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Drain();
+    for (UINT m : {WM_USER, WM_USER + 1, WM_KEYDOWN, WM_MOUSEMOVE, WM_APP}) {
+      ASSERT_TRUE(PostMessageA(window.hwnd, m, 0, 0));
+    }
+    MSG msg{};
+    const BOOL found = PeekMessageA(&msg, nullptr, c.first, c.last, PM_REMOVE);
+    ASSERT_EQ(found != FALSE, c.expected != WM_NULL);
+    if (found) {
+      EXPECT_EQ(msg.message, c.expected);
+      EXPECT_EQ(msg.hwnd, window.hwnd);
+    }
+  }
+  Drain();
+}
+
+TEST(PeekTest, NoRemoveKeepsOrderAndQuitComesAfterPostedMessages) {
+  TestWindow window;
+  PostMessageA(window.hwnd, WM_USER, 1, 10);
+  PostMessageA(window.hwnd, WM_USER, 2, 20);
+  PostQuitMessage(42);
+  MSG msg{};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(msg.wParam, 1u);
+    EXPECT_EQ(msg.lParam, 10);
+  }
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+  EXPECT_EQ(msg.message, UINT{WM_QUIT});
+  for (WPARAM expected : {1u, 2u}) {
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(msg.wParam, expected);
+  }
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(msg.wParam, 42u);
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST(PeekTest, WindowFilters) {
+  TestWindow a;
+  TestWindow b;
+  PostMessageA(a.hwnd, WM_USER, 1, 0);
+  PostThreadMessageA(GetCurrentThreadId(), WM_USER, 2, 0);
+  PostMessageA(b.hwnd, WM_USER, 3, 0);
+  const HWND thread_only = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
+  MSG msg{};
+  ASSERT_TRUE(PeekMessageA(&msg, b.hwnd, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 3u);
+  ASSERT_TRUE(PeekMessageA(&msg, thread_only, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 2u);
+  EXPECT_EQ(msg.hwnd, nullptr);
+  EXPECT_FALSE(PeekMessageA(&msg, thread_only, 0, 0, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, 1u);
+  // A filter naming no window is an error, not "no message".
+  HWND gone = TestWindow().hwnd;
+  EXPECT_FAILS_WITH(PeekMessageA(&msg, gone, 0, 0, PM_REMOVE), ERROR_INVALID_WINDOW_HANDLE);
+  EXPECT_EQ(GetMessageA(&msg, gone, 0, 0), -1);
+}
+
+TEST(PostTest, ThreadsWithoutAQueueAndTheQuota) {
+  // A thread that never made a queue, and one whose queue ended with it.
+  DWORD never_queued = 0;
+  DWORD ended = 0;
+  std::thread([&] { never_queued = GetCurrentThreadId(); }).join();
+  std::thread([&] {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    ended = GetCurrentThreadId();
+  }).join();
+  for (DWORD id : {never_queued, ended}) {
+    EXPECT_FAILS_WITH(PostThreadMessageA(id, WM_USER, 0, 0), ERROR_INVALID_THREAD_ID);
+  }
+
+  TestWindow window;
+  DWORD posted = 0;
+  while (PostMessageA(window.hwnd, WM_USER, 0, 0) && posted < 20000) ++posted;
+  EXPECT_EQ(posted, 10000u);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_NOT_ENOUGH_QUOTA});
+  Drain();
+  EXPECT_TRUE(PostMessageA(window.hwnd, WM_USER, 0, 0));
+  Drain();
+}
+
+TEST(PostTest, MessageForAWindowOfAnotherThreadGoesToThatThread) {
+  HANDLE handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  opossvc::testing::MessagePump pump;
+  auto window = pump.Create<TestWindow>(Answer(WM_USER, [&](WPARAM) { return SetEvent(handled); }));
+  ASSERT_TRUE(PostMessageA(window->hwnd, WM_USER, 5, 0));
+  ASSERT_EQ(WaitForSingleObject(handled, kLong), DWORD{WAIT_OBJECT_0});
+  EXPECT_EQ(window->ThreadOf(WM_USER), pump.thread_id());
+  CloseHandle(handled);
+}
+
+TEST(TranslateTest, OnlyKeyDownBecomesACharacter) {
+  TestWindow window;
+  MSG key{window.hwnd, WM_KEYDOWN, 'Q', 0, 0, {0, 0}};
+  EXPECT_TRUE(TranslateMessage(&key));
+  MSG msg{};
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+  EXPECT_EQ(msg.message, UINT{WM_CHAR});
+  EXPECT_EQ(msg.wParam, WPARAM{'q'});
+  key.message = WM_USER;
+  EXPECT_FALSE(TranslateMessage(&key));
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST(MsgWaitTest, WakesForNewMessagesSendsAndObjects) {
+  TestWindow window;
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const HWND hwnd = window.hwnd;
+  constexpr DWORD kMessage = WAIT_OBJECT_0 + 1;
+
+  // A message posted from another thread wakes the wait.
+  std::thread poster([hwnd] { PostMessageA(hwnd, WM_USER, 0, 0); });
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, kLong, QS_ALLINPUT), kMessage);
+  poster.join();
+
+  // Once the thread has looked at the queue, the message is no longer new.
+  MSG msg{};
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 0, QS_ALLINPUT), DWORD{WAIT_TIMEOUT});
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, &event, 0, QS_ALLINPUT, MWMO_INPUTAVAILABLE), kMessage);
+  // A mask without posted messages ignores it.
+  EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, &event, 0, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE),
+            DWORD{WAIT_TIMEOUT});
+  Drain();
+
+  SetEvent(event);
+  EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 0, QS_ALLINPUT), DWORD{WAIT_OBJECT_0});
+  CloseHandle(event);
+}
+
+TEST(SystemMetricsTest, ScreenSizeDefaultsAndSetting) {
+  struct Case {
+    const char* setting;  // null: unset
+    int width;
+    int height;
+  } cases[] = {{nullptr, 1024, 768}, {"800x600", 800, 600}, {"1920X1080", 1920, 1080},
+               {"wide", 1024, 768},  {"0x600", 1024, 768},  {"800x600px", 1024, 768}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting ? c.setting : "unset");
+    c.setting ? setenv("OPOS_SCREEN_SIZE", c.setting, 1) : unsetenv("OPOS_SCREEN_SIZE");
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), c.width);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), c.height);
+  }
+  unsetenv("OPOS_SCREEN_SIZE");
+  EXPECT_EQ(GetSystemMetrics(9999), 0);
+}
+
+// Blocks the calling thread until a message is being sent to it, without
+// handling it.
+bool WaitForIncomingSend() {
+  return MsgWaitForMultipleObjects(0, nullptr, FALSE, kLong, QS_SENDMESSAGE) == WAIT_OBJECT_0;
+}
+
+// 1000 while handling a send from another thread; the reply carries it back.
+LRESULT CrossThreadMark() { return InSendMessage() ? 1000 : 0; }
+
+TEST(SendTest, OwnThreadCallsDirectlyOtherThreadWaitsForTheOwnersPeek) {
+  std::atomic<bool> returned{false};
+  std::atomic<bool> returned_before_handler{true};
+  TestWindow window(Answer(WM_USER, [&](WPARAM w) {
+    returned_before_handler = returned.load();
+    return LRESULT(w * 2) + CrossThreadMark();
+  }));
+  EXPECT_EQ(SendMessageA(window.hwnd, WM_USER, 4, 0), 8);
+  MSG msg;
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) << "a same-thread send was queued";
+
+  const HWND hwnd = window.hwnd;
+  LRESULT result = 0;
+  std::thread sender([&] {
+    result = SendMessageA(hwnd, WM_USER, 21, 0);
+    returned = true;
+  });
+  ASSERT_TRUE(WaitForIncomingSend());
+  EXPECT_EQ(window.CountOf(WM_USER), 1) << "handled before the owner looked at its queue";
+  // A peek whose filter takes nothing still delivers the sent message.
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_APP + 100, WM_APP + 100, PM_NOREMOVE));
+  sender.join();
+  EXPECT_EQ(result, 1042);
+  EXPECT_FALSE(returned_before_handler.load()) << "the sender did not wait for the reply";
+  EXPECT_EQ(window.CountOf(WM_USER), 2);
+  EXPECT_EQ(window.ThreadOf(WM_USER), GetCurrentThreadId());
+}
+
+// A on this thread sends to B on the pump; B, while handling it, sends back
+// to A, which handles that inside its own waiting SendMessageA.
+TEST(SendTest, ReentrantSendsBetweenTwoThreads) {
+  TestWindow a(Answer(WM_USER + 1, [](WPARAM w) { return LRESULT(w + 100); }));
+  const HWND a_hwnd = a.hwnd;
+  opossvc::testing::MessagePump pump;
+  auto b = pump.Create<TestWindow>(Answer(
+      WM_USER, [a_hwnd](WPARAM w) { return SendMessageA(a_hwnd, WM_USER + 1, w + 1, 0) * 10; }));
+  EXPECT_EQ(SendMessageA(b->hwnd, WM_USER, 1, 0), 1020);
+  EXPECT_EQ(a.CountOf(WM_USER + 1), 1);
+  EXPECT_EQ(a.ThreadOf(WM_USER + 1), GetCurrentThreadId());
+  EXPECT_EQ(b->ThreadOf(WM_USER), pump.thread_id());
+}
+
+// What a window's owner thread does after a send to the window is queued.
+enum class OwnerFate {
+  kDestroyedBefore,
+  kThreadEndedBefore,
+  kThreadEndsWhilePending,
+  kWindowDestroyedWhilePending
+};
+
+TEST(SendTest, SendToADeadWindowReturnsZeroWithoutHanging) {
+  for (OwnerFate fate :
+       {OwnerFate::kDestroyedBefore, OwnerFate::kThreadEndedBefore,
+        OwnerFate::kThreadEndsWhilePending, OwnerFate::kWindowDestroyedWhilePending}) {
+    SCOPED_TRACE(static_cast<int>(fate));
+    const bool pending = fate == OwnerFate::kThreadEndsWhilePending ||
+                         fate == OwnerFate::kWindowDestroyedWhilePending;
+    const bool thread_ends =
+        fate == OwnerFate::kThreadEndedBefore || fate == OwnerFate::kThreadEndsWhilePending;
+    HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::unique_ptr<TestWindow> window;
+    std::thread owner([&] {
+      window = std::make_unique<TestWindow>(Answer(WM_USER, [](WPARAM) { return LRESULT{7}; }));
+      if (fate == OwnerFate::kDestroyedBefore) DestroyWindow(window->hwnd);
+      SetEvent(created);
+      if (!pending) return;
+      ASSERT_TRUE(WaitForIncomingSend());
+      if (fate == OwnerFate::kWindowDestroyedWhilePending) {
+        DestroyWindow(window->hwnd);
+        opossvc::test::Drain();  // must not deliver the send to a dead window
+      }
+      // kThreadEndsWhilePending: end without looking at the queue again.
+    });
+    ASSERT_EQ(WaitForSingleObject(created, kLong), DWORD{WAIT_OBJECT_0});
+    if (!pending) owner.join();
+    const HWND hwnd = window->hwnd;
+    EXPECT_FAILS_WITH(SendMessageA(hwnd, WM_USER, 0, 0), ERROR_INVALID_WINDOW_HANDLE);
+    if (pending) owner.join();
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr), 0u);
+    EXPECT_FAILS_WITH(PostMessageA(hwnd, WM_USER, 0, 0), ERROR_INVALID_WINDOW_HANDLE);
+    MSG msg{hwnd, WM_USER, 0, 0, 0, {0, 0}};
+    EXPECT_EQ(DispatchMessageA(&msg), 0);
+    EXPECT_EQ(window->CountOf(WM_USER), 0);
+    // Destroyed with its thread, which could no longer run its procedure.
+    EXPECT_EQ(window->CountOf(WM_DESTROY), thread_ends ? 0 : 1);
+    CloseHandle(created);
+  }
+}
+
+TEST(SendTest, TimedOutSendIsWithdrawn) {
+  HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::unique_ptr<TestWindow> window;
+  std::thread owner([&] {
+    window = std::make_unique<TestWindow>();
+    SetEvent(created);
+    WaitForSingleObject(go, kLong);  // not looking at the queue meanwhile
+    opossvc::test::Drain();
+  });
+  ASSERT_EQ(WaitForSingleObject(created, kLong), DWORD{WAIT_OBJECT_0});
+  DWORD_PTR result = 99;
+  EXPECT_FAILS_WITH(SendMessageTimeoutA(window->hwnd, WM_USER, 0, 0, SMTO_NORMAL, 30, &result),
+                    ERROR_TIMEOUT);
+  EXPECT_EQ(result, 0u);
+  SetEvent(go);
+  owner.join();
+  EXPECT_EQ(window->CountOf(WM_USER), 0) << "a withdrawn message was still delivered";
+  CloseHandle(go);
+  CloseHandle(created);
+}
+
+}  // namespace

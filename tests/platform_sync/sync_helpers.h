@@ -1,0 +1,42 @@
+// Shared pieces of the synchronisation tests.
+#ifndef OPOSSVC_TESTS_PLATFORM_SYNC_SYNC_HELPERS_H_
+#define OPOSSVC_TESTS_PLATFORM_SYNC_SYNC_HELPERS_H_
+
+#include <opossvc/win32/errors.h>
+#include <opossvc/win32/handles.h>
+#include <opossvc/win32/sync.h>
+
+// Expects `call` to fail (answer 0 or null) and leave `error` as the last error.
+#define EXPECT_FAILS_WITH(call, error)                    \
+  do {                                                    \
+    SetLastError(0);                                      \
+    EXPECT_FALSE(call);                                   \
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)); \
+  } while (0)
+
+namespace opossvc::test {
+
+// Generous bound for "should happen soon" waits; never reached when the code
+// works.
+constexpr DWORD kLong = 10000;
+
+// Wait results as DWORDs.
+constexpr DWORD kSignalled = WAIT_OBJECT_0;
+constexpr DWORD kTimeout = WAIT_TIMEOUT;
+constexpr DWORD kAbandoned = WAIT_ABANDONED_0;
+
+// Closes a handle at scope end.
+struct Handle {
+  HANDLE h;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  ~Handle() {
+    if (h != nullptr) CloseHandle(h);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  operator HANDLE() const { return h; }
+};
+
+}  // namespace opossvc::test
+
+#endif  // OPOSSVC_TESTS_PLATFORM_SYNC_SYNC_HELPERS_H_
