@@ -6,6 +6,8 @@
 #include <chrono>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include <opossvc/win32/comm.h>
 
 namespace opossvc::testing {
@@ -55,6 +57,11 @@ struct WriteResult {
   DWORD written = 0;
 };
 WriteResult WritePort(HANDLE port, const std::string& bytes);
+
+// A call that failed with `error` as the last error: EXPECT_TRUE(Fails(Call(...), error)). A
+// handle that opened after all is closed.
+::testing::AssertionResult Fails(BOOL result, DWORD error);
+::testing::AssertionResult Fails(HANDLE result, DWORD error);
 
 // Every byte value once, then again in reverse.
 std::string AllByteValues();

@@ -12,6 +12,8 @@
 
 #include <opossvc/testing/temp_registry.h>
 
+#include "tests/platform_comm/comm_helpers.h"
+
 namespace opossvc::testing {
 namespace {
 
@@ -74,8 +76,8 @@ TEST_F(FilesTest, CreationDispositions) {
     }
   }
   // Truncating needs write access.
-  EXPECT_EQ(Open(Path("file1"), GENERIC_READ, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(
+      Fails(Open(Path("file1"), GENERIC_READ, 0, TRUNCATE_EXISTING), ERROR_INVALID_PARAMETER));
 }
 
 TEST_F(FilesTest, ShareModesBetweenOpens) {
@@ -153,14 +155,12 @@ TEST_F(FilesTest, AccessIsKeptToWhatWasAsked) {
   WriteText(path, "abc");
   HANDLE reader = Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   DWORD done = 0;
-  EXPECT_FALSE(WriteFile(reader, "x", 1, &done, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(Fails(WriteFile(reader, "x", 1, &done, nullptr), ERROR_ACCESS_DENIED));
   EXPECT_FALSE(SetEndOfFile(reader));
   CloseHandle(reader);
   HANDLE writer = Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
   char byte;
-  EXPECT_FALSE(ReadFile(writer, &byte, 1, &done, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(Fails(ReadFile(writer, &byte, 1, &done, nullptr), ERROR_ACCESS_DENIED));
   CloseHandle(writer);
   EXPECT_EQ(ReadText(path), "abc");
 }
@@ -168,30 +168,25 @@ TEST_F(FilesTest, AccessIsKeptToWhatWasAsked) {
 TEST_F(FilesTest, FoldersAndAttributes) {
   std::string folder = Path("folder");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  EXPECT_FALSE(CreateDirectoryA(folder.c_str(), nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_FALSE(CreateDirectoryA(Path("no/such/folder").c_str(), nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(Fails(CreateDirectoryA(folder.c_str(), nullptr), ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(
+      Fails(CreateDirectoryA(Path("no/such/folder").c_str(), nullptr), ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
             static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_EQ(Open(folder, GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(DeleteFileA(folder.c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(Fails(Open(folder, GENERIC_READ, 0, OPEN_EXISTING), ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(Fails(DeleteFileA(folder.c_str()), ERROR_ACCESS_DENIED));
 
   std::string file = folder + "/inside.txt";
   WriteText(file, "x");
   EXPECT_EQ(GetFileAttributesA(file.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
-  EXPECT_FALSE(RemoveDirectoryA(folder.c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_TRUE(Fails(RemoveDirectoryA(folder.c_str()), ERROR_DIR_NOT_EMPTY));
   EXPECT_TRUE(DeleteFileA(file.c_str()));
-  EXPECT_FALSE(DeleteFileA(file.c_str()));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(Fails(DeleteFileA(file.c_str()), ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
 
-  EXPECT_EQ(Open(Path("missing/file"), GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(
+      Fails(Open(Path("missing/file"), GENERIC_READ, 0, OPEN_EXISTING), ERROR_PATH_NOT_FOUND));
 }
 
 TEST_F(FilesTest, WindowsPathsMapBelowTheDrive) {
@@ -213,22 +208,19 @@ TEST_F(FilesTest, FlagsAndBadArguments) {
   CloseHandle(handle);
   EXPECT_NE(access(path.c_str(), F_OK), 0) << "removed at its close";
 
-  EXPECT_EQ(Open(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_OVERLAPPED), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(Fails(Open(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_OVERLAPPED),
+                    ERROR_INVALID_PARAMETER));
   EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
 
   handle = Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
   OVERLAPPED overlapped = {};
   DWORD done = 0;
-  EXPECT_FALSE(WriteFile(handle, "x", 1, &done, &overlapped));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(Fails(WriteFile(handle, "x", 1, &done, &overlapped), ERROR_INVALID_PARAMETER));
   EXPECT_FALSE(WriteFile(handle, "x", 1, nullptr, nullptr));
-  EXPECT_FALSE(ReadFile(handle, nullptr, 1, &done, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOACCESS));
+  EXPECT_TRUE(Fails(ReadFile(handle, nullptr, 1, &done, nullptr), ERROR_NOACCESS));
   CloseHandle(handle);
-  EXPECT_FALSE(ReadFile(handle, &done, 1, &done, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_TRUE(Fails(ReadFile(handle, &done, 1, &done, nullptr), ERROR_INVALID_HANDLE));
   EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
 }
 

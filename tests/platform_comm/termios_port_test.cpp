@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <future>
 #include <mutex>
@@ -47,8 +48,9 @@ struct FaultPlan {
   std::atomic<bool> vanished{false};   // the device is gone: hang-up and EIO
   std::atomic<int> calls{0};           // every call made
   std::mutex mutex;
+  std::condition_variable changed;
   termios2 last_settings = {};  // guarded by mutex
-  int settings_calls = 0;       // guarded by mutex
+  int polls_waiting = 0;        // calls inside a poll() that may block; guarded by mutex
 };
 FaultPlan plan;
 
@@ -88,7 +90,18 @@ int FaultPoll(pollfd* fds, nfds_t count, int timeout_ms) {
     fds[0].revents = POLLHUP;  // the device is always the first descriptor
     return 1;
   }
-  return SystemCommSyscalls().poll(fds, count, timeout_ms);
+  if (timeout_ms == 0) return SystemCommSyscalls().poll(fds, count, 0);
+  {
+    std::lock_guard<std::mutex> lock(plan.mutex);
+    ++plan.polls_waiting;
+  }
+  plan.changed.notify_all();
+  const int result = SystemCommSyscalls().poll(fds, count, timeout_ms);
+  const int saved = errno;
+  std::lock_guard<std::mutex> lock(plan.mutex);
+  --plan.polls_waiting;
+  errno = saved;
+  return result;
 }
 int FaultIoctl(int fd, unsigned long request, void* argument) {
   ++plan.calls;
@@ -98,7 +111,6 @@ int FaultIoctl(int fd, unsigned long request, void* argument) {
   if (result == 0 && request == TCSETS2) {
     std::lock_guard<std::mutex> lock(plan.mutex);
     plan.last_settings = *static_cast<termios2*>(argument);
-    ++plan.settings_calls;
   }
   return result;
 }
@@ -110,6 +122,13 @@ constexpr CommSyscalls kFaultCalls = {FaultOpen, FaultClose, FaultRead, FaultWri
 termios2 LastSettings() {
   std::lock_guard<std::mutex> lock(plan.mutex);
   return plan.last_settings;
+}
+
+// True once a call waits in poll() for the device, so that what the test does next happens
+// while it waits.
+bool WaitForBlockedPoll() {
+  std::unique_lock<std::mutex> lock(plan.mutex);
+  return plan.changed.wait_for(lock, kPatience, [] { return plan.polls_waiting > 0; });
 }
 
 // ---- Fixture ------------------------------------------------------------------------------------
@@ -133,13 +152,6 @@ class TermiosPortTest : public ::testing::Test {
   void Map(const std::string& device, const std::string& com) {
     ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kSerialComm, device, com), ERROR_SUCCESS);
   }
-  void Unmap(const std::string& device) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialComm, 0, KEY_ALL_ACCESS, &key),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegDeleteValueA(key, device.c_str()), ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
   void Open() {
     handle_ = OpenPort("COM201");
     ASSERT_NE(handle_, INVALID_HANDLE_VALUE) << GetLastError();
@@ -148,6 +160,22 @@ class TermiosPortTest : public ::testing::Test {
     DCB dcb = {};
     EXPECT_TRUE(GetCommState(handle_, &dcb));
     return dcb;
+  }
+  // Closes the port; the device comes back as a new tty under the same COM name, and a fresh
+  // open reaches it.
+  void ExpectReopenReachesNewDevice() {
+    EXPECT_TRUE(CloseHandle(handle_));
+    handle_ = INVALID_HANDLE_VALUE;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialComm, 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, pty_.slave_path().c_str()), ERROR_SUCCESS);
+    RegCloseKey(key);
+    Pty replacement;
+    Map(replacement.slave_path(), "COM201");
+    Open();
+    ASSERT_TRUE(WritePort(handle_, "back").ok);
+    EXPECT_EQ(replacement.Read(4), "back");
   }
 
   TempRegistry registry_;
@@ -230,27 +258,21 @@ TEST_F(TermiosPortTest, RefusedSettingsLeaveThePortAsItWas) {
   DCB toggle = dcb;
   toggle.BaudRate = 9600;
   toggle.fRtsControl = RTS_CONTROL_TOGGLE;
-  EXPECT_FALSE(SetCommState(handle_, &toggle));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
-  DCB same_chars = dcb;
-  same_chars.XoffChar = same_chars.XonChar;
-  EXPECT_FALSE(SetCommState(handle_, &same_chars));
+  EXPECT_TRUE(Fails(SetCommState(handle_, &toggle), ERROR_NOT_SUPPORTED));
   EXPECT_EQ(State().BaudRate, 4800u);
   EXPECT_EQ(LastSettings().c_ospeed, 4800u);
 }
 
 TEST_F(TermiosPortTest, OpenIsExclusiveAgainstUsAndOtherPrograms) {
   Open();
-  EXPECT_EQ(OpenPort("COM201"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(Fails(OpenPort("COM201"), ERROR_ACCESS_DENIED));
   ASSERT_TRUE(CloseHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
 
   int other = open(pty_.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(other, 0);
   ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
-  EXPECT_EQ(OpenPort("COM201"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(Fails(OpenPort("COM201"), ERROR_ACCESS_DENIED));
   ASSERT_EQ(ioctl(other, TIOCNXCL), 0);
   Open();
   close(other);
@@ -319,29 +341,28 @@ TEST_F(TermiosPortTest, PseudoTerminalHasNoModemLines) {
 
 TEST_F(TermiosPortTest, ReadTimeoutRules) {
   Open();
-  // At once: nothing there gives 0 bytes without waiting.
-  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0));
-  auto start = Clock::now();
-  ReadResult read = ReadPort(handle_, 10);
-  EXPECT_TRUE(read.ok);
-  EXPECT_EQ(read.bytes, "");
-  EXPECT_LT(Clock::now() - start, milliseconds(1000));
-
-  // Total: 4 bytes at 10 ms each plus 60 ms.
-  ASSERT_TRUE(SetTimeouts(handle_, 0, 10, 60));
-  start = Clock::now();
-  read = ReadPort(handle_, 4);
-  EXPECT_TRUE(read.ok);
-  EXPECT_EQ(read.bytes, "");
-  EXPECT_GE(Clock::now() - start, milliseconds(95));
-
-  // Interval: the gap after the last byte ends the read.
-  ASSERT_TRUE(SetTimeouts(handle_, 40, 0, 0));
-  pty_.Write("abc");
-  start = Clock::now();
-  read = ReadPort(handle_, 100);
-  EXPECT_EQ(read.bytes, "abc");
-  EXPECT_GE(Clock::now() - start, milliseconds(35));
+  struct Case {
+    const char* what;
+    DWORD interval, multiplier, constant;
+    const char* sent;
+    DWORD asked;
+    milliseconds at_least;
+  } cases[] = {
+      {"at once, nothing there", MAXDWORD, 0, 0, "", 10, milliseconds(0)},
+      {"total: 4 bytes at 10 ms plus 60", 0, 10, 60, "", 4, milliseconds(95)},
+      {"interval: the gap after the last byte", 40, 0, 0, "abc", 100, milliseconds(35)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(SetTimeouts(handle_, c.interval, c.multiplier, c.constant));
+    pty_.Write(c.sent);
+    const auto start = Clock::now();
+    ReadResult read = ReadPort(handle_, c.asked);
+    EXPECT_TRUE(read.ok);
+    EXPECT_EQ(read.bytes, c.sent);
+    EXPECT_GE(Clock::now() - start, c.at_least);
+    EXPECT_LT(Clock::now() - start, kPatience);
+  }
 
   // First-byte mode: returns with the first bytes.
   ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, MAXDWORD, 60000));
@@ -377,6 +398,7 @@ TEST_F(TermiosPortTest, CloseEndsAWaitingRead) {
   HANDLE handle = handle_;
   handle_ = INVALID_HANDLE_VALUE;
   auto reader = std::async(std::launch::async, [handle] { return ReadPort(handle, 1); });
+  EXPECT_TRUE(WaitForBlockedPoll());  // then close anyway: the reader must end
   ASSERT_TRUE(CloseHandle(handle));
   ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
   EXPECT_FALSE(reader.get().ok);
@@ -449,38 +471,22 @@ TEST_F(TermiosPortTest, VanishedDeviceFailsAtOnceAndComesBack) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
   EXPECT_EQ(plan.calls, calls_before);
   EXPECT_EQ(OpenPort("COM201"), INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(CloseHandle(handle_));
-  handle_ = INVALID_HANDLE_VALUE;
-
-  // The device comes back as a new tty under the same COM name.
   plan.vanished = false;
-  Unmap(pty_.slave_path());
-  Pty replacement;
-  Map(replacement.slave_path(), "COM201");
-  Open();
-  ASSERT_TRUE(WritePort(handle_, "back").ok);
-  EXPECT_EQ(replacement.Read(4), "back");
+  ExpectReopenReachesNewDevice();
 }
 
 TEST_F(TermiosPortTest, HungUpTerminalEndsReadsAndWrites) {
   Open();
   ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0, 0, 0));
   auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 10); });
+  EXPECT_TRUE(WaitForBlockedPoll());  // then close anyway: the reader must end
   pty_.CloseMaster();
   ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready) << "a hang-up ends the wait";
   EXPECT_EQ(reader.get().error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
   WriteResult written = WritePort(handle_, "x");
   EXPECT_FALSE(written.ok);
   EXPECT_EQ(written.error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
-  EXPECT_TRUE(CloseHandle(handle_));
-  handle_ = INVALID_HANDLE_VALUE;
-
-  Unmap(pty_.slave_path());
-  Pty replacement;
-  Map(replacement.slave_path(), "COM201");
-  Open();
-  ASSERT_TRUE(WritePort(handle_, "new").ok);
-  EXPECT_EQ(replacement.Read(3), "new");
+  ExpectReopenReachesNewDevice();
 }
 
 }  // namespace

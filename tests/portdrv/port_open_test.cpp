@@ -39,8 +39,8 @@ TEST_F(PortOpenTest, SharedPortLivesUntilTheLastClose) {
 
   RecordingSvc a, b, stranger;
   CPortdrv port;
-  ASSERT_EQ(port.PortOpen(printer.id().c_str(), &a, 64, 0, 0), 0);
-  ASSERT_EQ(port.PortOpen(drawer.id().c_str(), &b, 64, 0, 0), 0);
+  ASSERT_EQ(OpenOn(port, printer, &a), 0);
+  ASSERT_EQ(OpenOn(port, drawer, &b), 0);
   EXPECT_EQ(device.open_count(), 1);  // one handle for both
   EXPECT_TRUE(device.dtr());
   EXPECT_EQ(device.dcb().BaudRate, 9600u);
@@ -58,6 +58,7 @@ TEST_F(PortOpenTest, SharedPortLivesUntilTheLastClose) {
   EXPECT_EQ(device.open_handles(), 0);
   EXPECT_FALSE(device.dtr());
   EXPECT_FALSE(device.rts());
+  // Every call on the closed port is refused.
   EXPECT_EQ(port.PortClose(&b), OPOSSVC_E_NOT_CLIENT);
   EXPECT_EQ(port.PortEnabled(TRUE), OPOSSVC_E_NOT_CLIENT);
   EXPECT_EQ(port.PortOutputData("x", 1, 0, &a, 0, 0, 1), OPOSSVC_E_NOT_CLIENT);
@@ -65,10 +66,8 @@ TEST_F(PortOpenTest, SharedPortLivesUntilTheLastClose) {
   EXPECT_EQ(port.ClearCommInputBuffer(), OPOSSVC_E_NOT_CLIENT);
   EXPECT_EQ(port.GetPowerState(1), 0);
 
-  // Open again after the last close.
-  ASSERT_EQ(port.PortOpen(printer.id().c_str(), &a, 64, 0, 0), 0);
+  ASSERT_EQ(OpenOn(port, printer, &a), 0);
   EXPECT_EQ(device.open_count(), 2);
-  EXPECT_EQ(port.PortClose(&a), 0);
 }
 
 TEST_F(PortOpenTest, OpenFailures) {
@@ -76,17 +75,17 @@ TEST_F(PortOpenTest, OpenFailures) {
   const DeviceSpec spec = Device("Printer1", "COM2");
   RecordingSvc svc;
   CPortdrv port;
-  EXPECT_EQ(port.PortOpen(spec.id().c_str(), nullptr, 64, 0, 0), OPOSSVC_E_NO_SERVICE);
+  EXPECT_EQ(OpenOn(port, spec, nullptr), OPOSSVC_E_NO_SERVICE);
   EXPECT_EQ(port.PortOpen("POSPrinter\\Nobody", &svc, 64, 0, 0), OPOSSVC_E_PORT_CALL);
   EXPECT_EQ(port.PortOpen(spec.id().c_str(), &svc, 0, 0, 0), OPOSSVC_E_PORT_CALL);
   device.SetHeldElsewhere(true);
-  EXPECT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), OPOSSVC_E_PORT_IN_USE);
+  EXPECT_EQ(OpenOn(port, spec, &svc), OPOSSVC_E_PORT_IN_USE);
   device.SetHeldElsewhere(false);
   device.Unplug();
-  EXPECT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), OPOSSVC_E_BAD_PORT);
+  EXPECT_EQ(OpenOn(port, spec, &svc), OPOSSVC_E_BAD_PORT);
   device.Replug();
   // Nothing of the failed opens stayed behind.
-  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), 0);
+  ASSERT_EQ(OpenOn(port, spec, &svc), 0);
   EXPECT_EQ(port.PortClose(&svc), 0);
   EXPECT_EQ(port.PortClose(&svc), OPOSSVC_E_NOT_CLIENT);
 }
@@ -106,32 +105,31 @@ TEST(PortOpen, PartnerPorts) {
       {"COM1", "COM1", 0, OPOSSVC_E_PORT_IN_USE},  // another driver holds it
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.first << " then " << c.second << " sim "
-                                    << c.simultaneous);
+    SCOPED_TRACE(::testing::Message()
+                 << c.first << " then " << c.second << " sim " << c.simultaneous);
     TempRegistry registry;
-    WriteConfig(registry, {{"IdleSleep", 1}, {"InputSleep", 1},
-                           {"SimultaneousCom1234", c.simultaneous}});
+    WriteConfig(registry,
+                {{"IdleSleep", 1}, {"InputSleep", 1}, {"SimultaneousCom1234", c.simultaneous}});
     VirtualPort first(c.first);
     std::unique_ptr<VirtualPort> second;
     if (std::string(c.first) != c.second) second = std::make_unique<VirtualPort>(c.second);
-    DeviceSpec a;
+    DeviceSpec a, b;
     a.port = c.first;
-    WriteDevice(registry, a);
-    DeviceSpec b;
     b.name = "Printer2";
     b.port = c.second;
+    WriteDevice(registry, a);
     WriteDevice(registry, b);
 
     RecordingSvc x, y;
     CPortdrv one, two;
-    ASSERT_EQ(one.PortOpen(a.id().c_str(), &x, 64, 0, 0), 0);
-    EXPECT_EQ(two.PortOpen(b.id().c_str(), &y, 64, 0, 0), c.expected);
+    ASSERT_EQ(OpenOn(one, a, &x), 0);
+    EXPECT_EQ(OpenOn(two, b, &y), c.expected);
     if (c.expected == 0) {
       EXPECT_EQ(two.PortClose(&y), 0);
     }
     EXPECT_EQ(one.PortClose(&x), 0);
     // Once the first is closed the second opens.
-    ASSERT_EQ(two.PortOpen(b.id().c_str(), &y, 64, 0, 0), 0);
+    ASSERT_EQ(OpenOn(two, b, &y), 0);
     EXPECT_EQ(two.PortClose(&y), 0);
   }
 }
@@ -145,10 +143,12 @@ TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
   WriteDevice(registry_, other);
   RecordingSvc a, b;
   CPortdrv port;
-  ASSERT_EQ(port.PortOpen(first.id().c_str(), &a, 64, 1, 0), 0);  // mode 1 becomes 3
-  EXPECT_EQ(port.PortOpen(other.id().c_str(), &b, 64, 0, 0), OPOSSVC_E_BAD_PORT);
-  EXPECT_EQ(port.PortOpen(first.id().c_str(), &b, 64, 0, 0), OPOSSVC_E_BAD_PORT);
+  ASSERT_EQ(OpenOn(port, first, &a, 1), 0);  // mode 1 becomes 3
+  const int states = device.set_state_count();
+  EXPECT_EQ(OpenOn(port, other, &b), OPOSSVC_E_BAD_PORT);
+  EXPECT_EQ(OpenOn(port, first, &b), OPOSSVC_E_BAD_PORT);
   EXPECT_EQ(port.PortClose(&b), OPOSSVC_E_NOT_CLIENT);
+  EXPECT_EQ(device.set_state_count(), states) << "a refused open left the port as it was";
   EXPECT_EQ(port.PortClose(&a), 0);
 }
 
@@ -175,10 +175,9 @@ TEST_F(PortOpenTest, LineModes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra
-                                    << " variant " << c.variant);
+                                      << " variant " << c.variant);
     VirtualPort device("COM1");
-    device.SetCts(true);
-    device.SetDsr(true);
+    device.SetModemStatus(MS_CTS_ON | MS_DSR_ON);
     DeviceSpec spec = Device("Printer1", "COM1", c.handShake);
     spec.values["Hydra"] = c.hydra;
     WriteDevice(registry_, spec);
@@ -189,7 +188,7 @@ TEST_F(PortOpenTest, LineModes) {
           [want](const VirtualPort::State& s) { return s.dtr == want.dtr && s.rts == want.rts; },
           kDeadline);
     };
-    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, c.variant, 0), 0);
+    ASSERT_EQ(OpenOn(port, spec, &svc, c.variant), 0);
     EXPECT_EQ(device.dcb().fOutxCtsFlow, c.ctsFlow);
     EXPECT_EQ(device.dcb().fOutxDsrFlow, c.dsrFlow);
     EXPECT_TRUE(lines_are(c.open));
@@ -197,7 +196,6 @@ TEST_F(PortOpenTest, LineModes) {
     EXPECT_TRUE(lines_are(c.disabled));
     ASSERT_EQ(port.PortEnabled(TRUE), 0);
     EXPECT_TRUE(lines_are(c.enabled));
-    EXPECT_EQ(port.PortClose(&svc), 0);
   }
 }
 
@@ -207,8 +205,8 @@ TEST_F(PortOpenTest, CloseRefusedWhileOutputIsQueued) {
   const DeviceSpec spec = Device("Printer1", "COM1");
   RecordingSvc a, b;
   CPortdrv port;
-  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &a, 64, 0, 0), 0);
-  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &b, 64, 0, 0), 0);
+  ASSERT_EQ(OpenOn(port, spec, &a), 0);
+  ASSERT_EQ(OpenOn(port, spec, &b), 0);
   ASSERT_EQ(port.PortOutputData("abc", 3, 0, &a, 0, 0, 1), 0);
   EXPECT_EQ(port.PortClose(&a), OPOSSVC_E_OUTPUT_PENDING);
   EXPECT_EQ(port.PortClose(&b), 0);
@@ -226,15 +224,14 @@ TEST_F(PortOpenTest, DestructorClosesAPortLeftOpen) {
   RecordingSvc svc;
   {
     CPortdrv port;
-    ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), 0);
+    ASSERT_EQ(OpenOn(port, spec, &svc), 0);
     device.SetWriteCapacity(0);
     ASSERT_EQ(port.PortOutputData("abc", 3, 0, &svc, 0, 0, 1), 0);
   }
   EXPECT_EQ(device.open_handles(), 0);
   // The port's flag went with it: another driver opens the port.
   CPortdrv again;
-  ASSERT_EQ(again.PortOpen(spec.id().c_str(), &svc, 64, 0, 0), 0);
-  EXPECT_EQ(again.PortClose(&svc), 0);
+  EXPECT_EQ(OpenOn(again, spec, &svc), 0);
 }
 
 }  // namespace

@@ -4,18 +4,6 @@
 #include <utility>
 
 namespace opossvc::testing {
-namespace {
-
-Notice Make(Notice::Kind kind, long a, long b = 0, long c = 0) {
-  Notice notice;
-  notice.kind = kind;
-  notice.a = a;
-  notice.b = b;
-  notice.c = c;
-  return notice;
-}
-
-}  // namespace
 
 void NoticeLog::Add(Notice notice) {
   {
@@ -52,49 +40,43 @@ bool NoticeLog::WaitUntil(const std::function<bool(const std::vector<Notice>&)>&
   return changed_.wait_for(lock, timeout, [&] { return predicate(notices_); });
 }
 
-RecordingSvc::RecordingSvc(NoticeLog* log) : log_(log != nullptr ? log : &own_log_) {}
-RecordingSvc::~RecordingSvc() = default;
-
-void RecordingSvc::DataUpdate(unsigned char* data, long length) {
-  Notice notice = Make(Notice::kData, length);
-  notice.bytes.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+void RecordingSvc::Log(Notice::Kind kind, long a, long b, long c, std::string bytes) {
+  Notice notice;
+  notice.kind = kind;
+  notice.a = a;
+  notice.b = b;
+  notice.c = c;
+  notice.bytes = std::move(bytes);
   notice.who = this;
   log_->Add(std::move(notice));
+}
+
+void RecordingSvc::DataUpdate(unsigned char* data, long length) {
+  Log(Notice::kData, length, 0, 0,
+      std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length)));
   if (on_data) on_data(this, data, length);
 }
 
 void RecordingSvc::OutputDataComplete(long outputId) {
-  Notice notice = Make(Notice::kComplete, outputId);
-  notice.who = this;
-  log_->Add(std::move(notice));
+  Log(Notice::kComplete, outputId);
   if (on_complete) on_complete(this, outputId);
 }
 
-void RecordingSvc::PortError(long code) {
-  Notice notice = Make(Notice::kError, code);
-  notice.who = this;
-  log_->Add(std::move(notice));
-}
-
-void RecordingSvc::PowerReport(long kind, int newState, int oldState) {
-  Notice notice = Make(Notice::kPower, kind, newState, oldState);
-  notice.who = this;
-  log_->Add(std::move(notice));
-}
-
 std::vector<Notice> RecordingSvc::Notices() const {
-  std::vector<Notice> mine;
-  for (Notice& n : log_->All()) {
-    if (n.who == this) mine.push_back(std::move(n));
-  }
+  std::vector<Notice> mine = log_->All();
+  std::erase_if(mine, [this](const Notice& n) { return n.who != this; });
+  return mine;
+}
+
+std::vector<Notice> RecordingSvc::Notices(Notice::Kind kind) const {
+  std::vector<Notice> mine = Notices();
+  std::erase_if(mine, [kind](const Notice& n) { return n.kind != kind; });
   return mine;
 }
 
 std::string RecordingSvc::Received() const {
   std::string bytes;
-  for (const Notice& n : Notices()) {
-    if (n.kind == Notice::kData) bytes += n.bytes;
-  }
+  for (const Notice& n : Notices(Notice::kData)) bytes += n.bytes;
   return bytes;
 }
 

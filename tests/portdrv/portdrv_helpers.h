@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
 #include <opossvc/testing/temp_registry.h>
 
@@ -29,18 +30,15 @@ struct Notice {
 };
 
 // A shared, ordered log of the notifications of several service objects.
-// A waiter that wakes on one notice sees every notice added before it, and
-// byte counts that match them.
+// Byte counts are kept with the notices under one lock, so a waiter that
+// wakes on a count sees every notice that made it up.
 class NoticeLog {
  public:
   void Add(Notice notice);
   std::vector<Notice> All() const;
-  // The bytes of the data notices of `who` so far.
+  // The bytes of the data notices of `who` so far, and a wait for a count.
   size_t BytesOf(const void* who) const;
-  // Waits until the data notices of `who` hold `count` bytes; false at the
-  // deadline.
-  bool WaitForBytes(const void* who, size_t count,
-                    std::chrono::milliseconds timeout = kDeadline) const;
+  bool WaitForBytes(const void* who, size_t count, std::chrono::milliseconds timeout) const;
   // Waits until `predicate` holds for the log; false at the deadline.
   bool WaitUntil(const std::function<bool(const std::vector<Notice>&)>& predicate,
                  std::chrono::milliseconds timeout = kDeadline) const;
@@ -48,36 +46,39 @@ class NoticeLog {
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  std::vector<Notice> notices_;              // guarded by mutex_
+  std::vector<Notice> notices_;             // guarded by mutex_
   std::map<const void*, size_t> bytes_of_;  // guarded by mutex_
 };
 
 class RecordingSvc : public CSvcBase {
  public:
-  explicit RecordingSvc(NoticeLog* log = nullptr);
-  ~RecordingSvc() override;
+  explicit RecordingSvc(NoticeLog* log = nullptr) : log_(log != nullptr ? log : &own_log_) {}
   using CSvcBase::PowerReport;
 
   void DataUpdate(unsigned char* data, long length) override;
   void OutputDataComplete(long outputId) override;
-  void PortError(long code) override;
-  void PowerReport(long kind, int newState, int oldState) override;
+  void PortError(long code) override { Log(Notice::kError, code); }
+  void PowerReport(long kind, int newState, int oldState) override {
+    Log(Notice::kPower, kind, newState, oldState);
+  }
 
   // Run inside DataUpdate and OutputDataComplete, after the notice is
   // logged. Set them before the port opens.
   std::function<void(RecordingSvc*, unsigned char*, long)> on_data;
   std::function<void(RecordingSvc*, long)> on_complete;
 
-  NoticeLog& log() { return *log_; }
   // Every byte received through DataUpdate, in order, and their count.
   std::string Received() const;
   size_t ReceivedCount() const { return log_->BytesOf(this); }
   std::vector<Notice> Notices() const;
+  std::vector<Notice> Notices(Notice::Kind kind) const;
   bool WaitForReceived(size_t count, std::chrono::milliseconds timeout = kDeadline) const;
   bool WaitForNotice(Notice::Kind kind, size_t count = 1,
                      std::chrono::milliseconds timeout = kDeadline) const;
 
  private:
+  void Log(Notice::Kind kind, long a, long b = 0, long c = 0, std::string bytes = {});
+
   NoticeLog own_log_;
   NoticeLog* log_;
 };
@@ -88,9 +89,8 @@ struct DeviceSpec {
   std::string name = "Printer1";
   std::string port = "COM1";
   std::map<std::string, DWORD> values = {
-      {"Baudrate", 6}, {"BitLength", 1}, {"Parity", 0},     {"Stop", 0},
-      {"HandShake", 0}, {"XonXoff", 0},  {"InputBuf", 1024}, {"OutputBuf", 512},
-      {"Timeout", 10},
+      {"Baudrate", 6}, {"BitLength", 1},   {"Parity", 0},      {"Stop", 0},     {"HandShake", 0},
+      {"XonXoff", 0},  {"InputBuf", 1024}, {"OutputBuf", 512}, {"Timeout", 10},
   };
   std::string id() const { return device_class + "\\" + name; }
 };
@@ -102,6 +102,10 @@ void WriteConfig(TempRegistry& registry, const std::map<std::string, DWORD>& val
                  const std::string& configuration = "VANTA1.6");
 // Fast pauses for the driver's threads (1 ms) in the default configuration.
 void WriteFastConfig(TempRegistry& registry);
+
+inline long OpenOn(CPortdrv& port, const DeviceSpec& spec, CSvcBase* svc, int variant = 0) {
+  return port.PortOpen(spec.id().c_str(), svc, 64, variant, 0);
+}
 
 }  // namespace opossvc::testing
 

@@ -48,18 +48,20 @@ TEST(PortOnPty, BytesBothWays) {
 
   RecordingSvc svc;
   CPortdrv port;
-  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 256, 0, 0), 0);
+  ASSERT_EQ(OpenOn(port, spec, &svc), 0);
   // A pty has no modem lines: they read as on.
   EXPECT_EQ(port.GetPowerState(1), 1);
   EXPECT_EQ(port.GetPowerState(2), 1);
 
+  // Every byte value, XON and XOFF included: with "XonXoff" 0 the driver
+  // turns the terminal's own XON/XOFF handling off, both ways.
   std::string out;
   for (int i = 0; i < 2000; ++i) out += static_cast<char>(i * 7);
   ASSERT_EQ(port.PortOutputData(out.data(), out.size(), 0, &svc, 0, 1, 1), 0);
   EXPECT_EQ(ReadFor(master, out.size()), out);
   ASSERT_TRUE(svc.WaitForNotice(Notice::kComplete));
 
-  const std::string in = std::string("from the device\0\x7f\xff", 18);
+  const std::string in = std::string("from the device\0\x11\x13\x7f\xff", 20);
   ASSERT_EQ(write(master, in.data(), in.size()), static_cast<ssize_t>(in.size()));
   ASSERT_TRUE(svc.WaitForReceived(in.size()));
   EXPECT_EQ(svc.Received(), in);
