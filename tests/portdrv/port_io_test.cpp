@@ -27,13 +27,13 @@ struct Rig {
   explicit Rig(const std::map<std::string, DWORD>& values = {}, DWORD lines = 0) {
     WriteFastConfig(registry);
     device.SetModemStatus(lines);
-    for (const auto& [name, value] : values) spec.values[name] = value;
-    WriteDevice(registry, spec);
+    for (const auto& [name, value] : values) entry.values[name] = value;
+    WriteDevice(registry, entry);
   }
   RecordingSvc& Add() { return *svcs.emplace_back(std::make_unique<RecordingSvc>(&log)); }
   RecordingSvc& Open(int variant = 0) { return Open(Add(), variant); }
   RecordingSvc& Open(RecordingSvc& svc, int variant = 0) {
-    EXPECT_EQ(OpenOn(port, spec, &svc, variant), 0);
+    EXPECT_EQ(OpenOn(port, entry, &svc, variant), 0);
     return svc;
   }
   // Sends two bytes one after the other and waits for both: the pass that
@@ -49,7 +49,7 @@ struct Rig {
 
   TempRegistry registry;
   VirtualPort device{"COM1"};
-  DeviceSpec spec;
+  DeviceEntry entry;
   NoticeLog log;
   std::deque<std::unique_ptr<RecordingSvc>> svcs;
   CPortdrv port;  // destroyed first
@@ -280,7 +280,7 @@ TEST(PortIo, PortCloseFromDataUpdate) {
     svc.on_data = [&](RecordingSvc* self, unsigned char*, long) {
       if (!first.exchange(false)) return;
       long result = rig.port.PortClose(self);
-      if (reopen_inside) result = result * 1000 + OpenOn(rig.port, rig.spec, self);
+      if (reopen_inside) result = result * 1000 + OpenOn(rig.port, rig.entry, self);
       closed.set_value(result);
     };
     std::future<long> result = closed.get_future();

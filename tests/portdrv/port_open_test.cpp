@@ -16,13 +16,13 @@ class PortOpenTest : public ::testing::Test {
  protected:
   void SetUp() override { WriteFastConfig(registry_); }
 
-  DeviceSpec Device(const std::string& name, const std::string& port, DWORD handShake = 0) {
-    DeviceSpec spec;
-    spec.name = name;
-    spec.port = port;
-    spec.values["HandShake"] = handShake;
-    WriteDevice(registry_, spec);
-    return spec;
+  DeviceEntry Device(const std::string& name, const std::string& port, DWORD handShake = 0) {
+    DeviceEntry entry;
+    entry.name = name;
+    entry.port = port;
+    entry.values["HandShake"] = handShake;
+    WriteDevice(registry_, entry);
+    return entry;
   }
 
   TempRegistry registry_;
@@ -30,8 +30,8 @@ class PortOpenTest : public ::testing::Test {
 
 TEST_F(PortOpenTest, SharedPortLivesUntilTheLastClose) {
   VirtualPort device("COM1");
-  const DeviceSpec printer = Device("Printer1", "COM1");
-  DeviceSpec drawer = printer;
+  const DeviceEntry printer = Device("Printer1", "COM1");
+  DeviceEntry drawer = printer;
   drawer.device_class = "CashDrawer";
   drawer.name = "Drawer1";
   drawer.values.clear();  // a further device may leave the settings out
@@ -72,20 +72,20 @@ TEST_F(PortOpenTest, SharedPortLivesUntilTheLastClose) {
 
 TEST_F(PortOpenTest, OpenFailures) {
   VirtualPort device("COM2");
-  const DeviceSpec spec = Device("Printer1", "COM2");
+  const DeviceEntry entry = Device("Printer1", "COM2");
   RecordingSvc svc;
   CPortdrv port;
-  EXPECT_EQ(OpenOn(port, spec, nullptr), OPOSSVC_E_NO_SERVICE);
+  EXPECT_EQ(OpenOn(port, entry, nullptr), OPOSSVC_E_NO_SERVICE);
   EXPECT_EQ(port.PortOpen("POSPrinter\\Nobody", &svc, 64, 0, 0), OPOSSVC_E_PORT_CALL);
-  EXPECT_EQ(port.PortOpen(spec.id().c_str(), &svc, 0, 0, 0), OPOSSVC_E_PORT_CALL);
+  EXPECT_EQ(port.PortOpen(entry.id().c_str(), &svc, 0, 0, 0), OPOSSVC_E_PORT_CALL);
   device.SetHeldElsewhere(true);
-  EXPECT_EQ(OpenOn(port, spec, &svc), OPOSSVC_E_PORT_IN_USE);
+  EXPECT_EQ(OpenOn(port, entry, &svc), OPOSSVC_E_PORT_IN_USE);
   device.SetHeldElsewhere(false);
   device.Unplug();
-  EXPECT_EQ(OpenOn(port, spec, &svc), OPOSSVC_E_BAD_PORT);
+  EXPECT_EQ(OpenOn(port, entry, &svc), OPOSSVC_E_BAD_PORT);
   device.Replug();
   // Nothing of the failed opens stayed behind.
-  ASSERT_EQ(OpenOn(port, spec, &svc), 0);
+  ASSERT_EQ(OpenOn(port, entry, &svc), 0);
   EXPECT_EQ(port.PortClose(&svc), 0);
   EXPECT_EQ(port.PortClose(&svc), OPOSSVC_E_NOT_CLIENT);
 }
@@ -113,7 +113,7 @@ TEST(PortOpen, PartnerPorts) {
     VirtualPort first(c.first);
     std::unique_ptr<VirtualPort> second;
     if (std::string(c.first) != c.second) second = std::make_unique<VirtualPort>(c.second);
-    DeviceSpec a, b;
+    DeviceEntry a, b;
     a.port = c.first;
     b.name = "Printer2";
     b.port = c.second;
@@ -136,8 +136,8 @@ TEST(PortOpen, PartnerPorts) {
 
 TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
   VirtualPort device("COM1");
-  DeviceSpec first = Device("Printer1", "COM1", 1);
-  DeviceSpec other = first;
+  DeviceEntry first = Device("Printer1", "COM1", 1);
+  DeviceEntry other = first;
   other.name = "Printer2";
   other.values["Baudrate"] = 8;
   WriteDevice(registry_, other);
@@ -178,9 +178,9 @@ TEST_F(PortOpenTest, LineModes) {
                                       << " variant " << c.variant);
     VirtualPort device("COM1");
     device.SetModemStatus(MS_CTS_ON | MS_DSR_ON);
-    DeviceSpec spec = Device("Printer1", "COM1", c.handShake);
-    spec.values["Hydra"] = c.hydra;
-    WriteDevice(registry_, spec);
+    DeviceEntry entry = Device("Printer1", "COM1", c.handShake);
+    entry.values["Hydra"] = c.hydra;
+    WriteDevice(registry_, entry);
     RecordingSvc svc;
     CPortdrv port;
     const auto lines_are = [&device](Lines want) {
@@ -188,7 +188,7 @@ TEST_F(PortOpenTest, LineModes) {
           [want](const VirtualPort::State& s) { return s.dtr == want.dtr && s.rts == want.rts; },
           kDeadline);
     };
-    ASSERT_EQ(OpenOn(port, spec, &svc, c.variant), 0);
+    ASSERT_EQ(OpenOn(port, entry, &svc, c.variant), 0);
     EXPECT_EQ(device.dcb().fOutxCtsFlow, c.ctsFlow);
     EXPECT_EQ(device.dcb().fOutxDsrFlow, c.dsrFlow);
     EXPECT_TRUE(lines_are(c.open));
@@ -202,11 +202,11 @@ TEST_F(PortOpenTest, LineModes) {
 TEST_F(PortOpenTest, CloseRefusedWhileOutputIsQueued) {
   VirtualPort device("COM1");
   device.SetWriteCapacity(0);
-  const DeviceSpec spec = Device("Printer1", "COM1");
+  const DeviceEntry entry = Device("Printer1", "COM1");
   RecordingSvc a, b;
   CPortdrv port;
-  ASSERT_EQ(OpenOn(port, spec, &a), 0);
-  ASSERT_EQ(OpenOn(port, spec, &b), 0);
+  ASSERT_EQ(OpenOn(port, entry, &a), 0);
+  ASSERT_EQ(OpenOn(port, entry, &b), 0);
   ASSERT_EQ(port.PortOutputData("abc", 3, 0, &a, 0, 0, 1), 0);
   EXPECT_EQ(port.PortClose(&a), OPOSSVC_E_OUTPUT_PENDING);
   EXPECT_EQ(port.PortClose(&b), 0);
@@ -220,18 +220,18 @@ TEST_F(PortOpenTest, CloseRefusedWhileOutputIsQueued) {
 
 TEST_F(PortOpenTest, DestructorClosesAPortLeftOpen) {
   VirtualPort device("COM1");
-  const DeviceSpec spec = Device("Printer1", "COM1");
+  const DeviceEntry entry = Device("Printer1", "COM1");
   RecordingSvc svc;
   {
     CPortdrv port;
-    ASSERT_EQ(OpenOn(port, spec, &svc), 0);
+    ASSERT_EQ(OpenOn(port, entry, &svc), 0);
     device.SetWriteCapacity(0);
     ASSERT_EQ(port.PortOutputData("abc", 3, 0, &svc, 0, 0, 1), 0);
   }
   EXPECT_EQ(device.open_handles(), 0);
   // The port's flag went with it: another driver opens the port.
   CPortdrv again;
-  EXPECT_EQ(OpenOn(again, spec, &svc), 0);
+  EXPECT_EQ(OpenOn(again, entry, &svc), 0);
 }
 
 }  // namespace

@@ -50,11 +50,11 @@ TEST(PortSettings, FirstOpenRefusals) {
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.change << " " << c.what << " " << c.data);
     TempRegistry registry;
-    DeviceSpec spec;
-    if (c.change == kSet) spec.values[c.what] = c.data;
-    if (c.change == kMissing || c.change == kAsString) spec.values.erase(c.what);
-    if (c.change == kPortName) spec.port = c.what;
-    WriteDevice(registry, spec);
+    DeviceEntry entry;
+    if (c.change == kSet) entry.values[c.what] = c.data;
+    if (c.change == kMissing || c.change == kAsString) entry.values.erase(c.what);
+    if (c.change == kPortName) entry.port = c.what;
+    WriteDevice(registry, entry);
     if (c.change == kAsString) registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, c.what, "6");
     PortSettings s;
     EXPECT_EQ(Read(nullptr, &s), c.expected);
@@ -64,30 +64,30 @@ TEST(PortSettings, FirstOpenRefusals) {
 TEST(PortSettings, FurtherDeviceOnTheOpenPort) {
   struct Case {
     const char* what;
-    std::function<void(DeviceSpec&)> change;
+    std::function<void(DeviceEntry&)> change;
     long expected;
   } cases[] = {
-      {"same settings", [](DeviceSpec&) {}, 0},
-      {"no settings at all", [](DeviceSpec& d) { d.values.clear(); }, 0},
-      {"other Baudrate", [](DeviceSpec& d) { d.values["Baudrate"] = 7; }, OPOSSVC_E_BAD_PORT},
-      {"other port", [](DeviceSpec& d) { d.port = "COM2"; }, OPOSSVC_E_BAD_PORT},
-      {"same port in lower case", [](DeviceSpec& d) { d.port = "com1"; }, 0},
+      {"same settings", [](DeviceEntry&) {}, 0},
+      {"no settings at all", [](DeviceEntry& d) { d.values.clear(); }, 0},
+      {"other Baudrate", [](DeviceEntry& d) { d.values["Baudrate"] = 7; }, OPOSSVC_E_BAD_PORT},
+      {"other port", [](DeviceEntry& d) { d.port = "COM2"; }, OPOSSVC_E_BAD_PORT},
+      {"same port in lower case", [](DeviceEntry& d) { d.port = "com1"; }, 0},
       // The open port runs in mode 3 (variant): HandShake 1 no longer agrees.
-      {"HandShake 1 after the variant", [](DeviceSpec& d) { d.values["HandShake"] = 1; },
+      {"HandShake 1 after the variant", [](DeviceEntry& d) { d.values["HandShake"] = 1; },
        OPOSSVC_E_BAD_PORT},
-      {"Hydra differs", [](DeviceSpec& d) { d.values["Hydra"] = 1; }, OPOSSVC_E_BAD_PORT},
+      {"Hydra differs", [](DeviceEntry& d) { d.values["Hydra"] = 1; }, OPOSSVC_E_BAD_PORT},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempRegistry registry;
-    DeviceSpec first;
+    DeviceEntry first;
     first.values["HandShake"] = 1;
     WriteDevice(registry, first);
     PortSettings open;
     ASSERT_EQ(Read(nullptr, &open), 0);
     open.HandShake = 3;
 
-    DeviceSpec second;
+    DeviceEntry second;
     second.device_class = "CashDrawer";
     second.name = "Drawer1";
     second.values["HandShake"] = 3;
@@ -107,14 +107,14 @@ TEST(PortSettings, FurtherDeviceOnTheOpenPort) {
 
 TEST(PortSettings, SHydraSwitchesHydraOffOnTheOpenPort) {
   TempRegistry registry;
-  DeviceSpec first;
+  DeviceEntry first;
   first.values["Hydra"] = 5;  // any non-zero value is 1
   WriteDevice(registry, first);
   PortSettings open;
   ASSERT_EQ(Read(nullptr, &open), 0);
   EXPECT_EQ(open.Hydra, 1);
 
-  DeviceSpec second;
+  DeviceEntry second;
   second.name = "Printer2";
   second.values = {{"SHydra", 1}, {"Hydra", 1}};
   WriteDevice(registry, second);
@@ -141,10 +141,10 @@ TEST(PortSettings, ConfigurationKeyAndPauses) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempRegistry registry;
-    DeviceSpec spec;
-    if (c.deviceIdle) spec.values["IdleSleep"] = 99;
-    spec.values.erase("Timeout");
-    WriteDevice(registry, spec);
+    DeviceEntry entry;
+    if (c.deviceIdle) entry.values["IdleSleep"] = 99;
+    entry.values.erase("Timeout");
+    WriteDevice(registry, entry);
     WriteConfig(registry, {{"IdleSleep", 7}, {"InputSleep", 3}, {"SimultaneousCom1234", 2}},
                 c.configuration);
     if (c.primary != nullptr) {

@@ -95,11 +95,11 @@ bool RecordingSvc::WaitForNotice(Notice::Kind kind, size_t count,
       timeout);
 }
 
-void WriteDevice(TempRegistry& registry, const DeviceSpec& spec) {
+void WriteDevice(TempRegistry& registry, const DeviceEntry& entry) {
   const std::string key =
-      "SOFTWARE\\OLEforRetail\\ServiceOPOS\\" + spec.device_class + "\\" + spec.name;
-  registry.SetString(HKEY_LOCAL_MACHINE, key, "Port", spec.port);
-  for (const auto& [name, value] : spec.values) {
+      "SOFTWARE\\OLEforRetail\\ServiceOPOS\\" + entry.device_class + "\\" + entry.name;
+  registry.SetString(HKEY_LOCAL_MACHINE, key, "Port", entry.port);
+  for (const auto& [name, value] : entry.values) {
     registry.SetDword(HKEY_LOCAL_MACHINE, key, name, value);
   }
 }

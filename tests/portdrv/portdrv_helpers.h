@@ -84,7 +84,7 @@ class RecordingSvc : public CSvcBase {
 };
 
 // The device's entry: class, name, port and the REG_DWORD settings.
-struct DeviceSpec {
+struct DeviceEntry {
   std::string device_class = "POSPrinter";
   std::string name = "Printer1";
   std::string port = "COM1";
@@ -95,16 +95,16 @@ struct DeviceSpec {
   std::string id() const { return device_class + "\\" + name; }
 };
 
-// Writes the device key: its "Port" and every value of spec.values.
-void WriteDevice(TempRegistry& registry, const DeviceSpec& spec);
+// Writes the device key: its "Port" and every value of entry.values.
+void WriteDevice(TempRegistry& registry, const DeviceEntry& entry);
 // Writes REG_DWORD values into the default configuration key of the maker.
 void WriteConfig(TempRegistry& registry, const std::map<std::string, DWORD>& values,
                  const std::string& configuration = "VANTA1.6");
 // Fast pauses for the driver's threads (1 ms) in the default configuration.
 void WriteFastConfig(TempRegistry& registry);
 
-inline long OpenOn(CPortdrv& port, const DeviceSpec& spec, CSvcBase* svc, int variant = 0) {
-  return port.PortOpen(spec.id().c_str(), svc, 64, variant, 0);
+inline long OpenOn(CPortdrv& port, const DeviceEntry& entry, CSvcBase* svc, int variant = 0) {
+  return port.PortOpen(entry.id().c_str(), svc, 64, variant, 0);
 }
 
 }  // namespace opossvc::testing

@@ -41,14 +41,14 @@ TEST(PortOnPty, BytesBothWays) {
   TempRegistry registry;
   WriteFastConfig(registry);
   registry.SetString(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", slave, "COM9");
-  DeviceSpec spec;
-  spec.port = "COM9";
-  spec.values["Baudrate"] = 11;
-  WriteDevice(registry, spec);
+  DeviceEntry entry;
+  entry.port = "COM9";
+  entry.values["Baudrate"] = 11;
+  WriteDevice(registry, entry);
 
   RecordingSvc svc;
   CPortdrv port;
-  ASSERT_EQ(OpenOn(port, spec, &svc), 0);
+  ASSERT_EQ(OpenOn(port, entry, &svc), 0);
   // A pty has no modem lines: they read as on.
   EXPECT_EQ(port.GetPowerState(1), 1);
   EXPECT_EQ(port.GetPowerState(2), 1);

@@ -26,16 +26,16 @@ TEST(PortStress, MegabyteEachWayWithFlowControlToggled) {
   TempRegistry registry;
   WriteFastConfig(registry);
   VirtualPort device("COM1");
-  DeviceSpec spec;
-  spec.values["HandShake"] = 1;  // CTS governs output, RTS holds input back
-  spec.values["InputBuf"] = 16384;
-  spec.values["OutputBuf"] = 1024;
-  spec.values["Timeout"] = 2;
-  WriteDevice(registry, spec);
+  DeviceEntry entry;
+  entry.values["HandShake"] = 1;  // CTS governs output, RTS holds input back
+  entry.values["InputBuf"] = 16384;
+  entry.values["OutputBuf"] = 1024;
+  entry.values["Timeout"] = 2;
+  WriteDevice(registry, entry);
   device.SetCts(true);
   RecordingSvc svc;
   CPortdrv port;
-  ASSERT_EQ(port.PortOpen(spec.id().c_str(), &svc, 4096, 0, 0), 0);
+  ASSERT_EQ(port.PortOpen(entry.id().c_str(), &svc, 4096, 0, 0), 0);
   // The device's threads are joined before the driver goes, also when an
   // assertion below ends the test early.
 
