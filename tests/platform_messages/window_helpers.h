@@ -12,13 +12,7 @@
 #include <opossvc/win32/messages.h>
 #include <opossvc/win32/threads.h>
 
-// Expects `call` to fail (answer 0 or null) and leave `error` as the last error.
-#define EXPECT_FAILS_WITH(call, error)                    \
-  do {                                                    \
-    SetLastError(0);                                      \
-    EXPECT_FALSE(call);                                   \
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)); \
-  } while (0)
+#include "tests/last_error_expect.h"
 
 namespace opossvc::test {
 
