@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry_internal.h"
+#include "platform/stored_key_names.h"
 #include "registry/key_table.h"
 
 using opossvc::detail::IsDeviceCode;

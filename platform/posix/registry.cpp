@@ -20,9 +20,9 @@
 
 #include "platform/posix/ansi_codepage.h"
 #include "platform/posix/registry_handles.h"
-#include "platform/posix/registry_internal.h"
 #include "platform/posix/registry_names.h"
 #include "platform/posix/registry_store.h"
+#include "platform/stored_key_names.h"
 
 namespace opossvc::detail {
 namespace {

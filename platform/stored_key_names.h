@@ -1,8 +1,10 @@
-// Registry calls of the library's own, beside the Win32 ones, for callers
-// inside the library. They take HKEYs and answer Win32 error codes as the
-// Reg* calls do.
-#ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_INTERNAL_H_
-#define OPOSSVC_PLATFORM_POSIX_REGISTRY_INTERNAL_H_
+// A registry call of the library's own, beside the Win32 ones, for callers
+// inside the library. It takes an HKEY and answers Win32 error codes as the
+// Reg* calls do. Every platform provides it: the POSIX store answers from
+// its name index; where only the Win32 calls exist, it lists each key's
+// subkeys with RegEnumKeyExA and compares their names.
+#ifndef OPOSSVC_PLATFORM_STORED_KEY_NAMES_H_
+#define OPOSSVC_PLATFORM_STORED_KEY_NAMES_H_
 
 #include <string>
 #include <vector>
@@ -23,4 +25,4 @@ LONG GetStoredKeyNames(HKEY key, const std::vector<std::string>& names,
 
 }  // namespace opossvc::detail
 
-#endif  // OPOSSVC_PLATFORM_POSIX_REGISTRY_INTERNAL_H_
+#endif  // OPOSSVC_PLATFORM_STORED_KEY_NAMES_H_
