@@ -319,8 +319,10 @@ TEST_F(TraceRecordsTest, ResultRecordsNameTheResult) {
   };
   for (const auto& [result, name] : cases) {
     SCOPED_TRACE(result);
-    EXPECT_EQ(Traced([&](CStdioFile* f) { PutResultCode(f, "POSPrinter", result, 10002); }),
-              "<POSPrinter.ResultCode:" + name + "\r\n<POSPrinter.ResultCodeExtended:10002 (0x00002712)\r\n");
+    const long code = result;
+    EXPECT_EQ(Traced([code](CStdioFile* f) { PutResultCode(f, "POSPrinter", code, 10002); }),
+              "<POSPrinter.ResultCode:" + name +
+                  "\r\n<POSPrinter.ResultCodeExtended:10002 (0x00002712)\r\n");
   }
 }
 
