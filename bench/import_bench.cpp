@@ -17,6 +17,9 @@ namespace {
 constexpr int kDefaultLines = 100000;
 const char* const kClasses[] = {"CashDrawer", "LineDisplay", "MSR", "POSPrinter", "Scale", "Scanner"};
 
+// The generator's loop test: a call, since the lines are counted by a lambda.
+bool Done(const int& lines, int wanted) { return lines >= wanted; }
+
 // Writes a file of about `wanted` lines; returns the number of lines.
 int Generate(const std::string& path, int wanted) {
   std::ofstream out(path, std::ios::binary);
@@ -26,7 +29,7 @@ int Generate(const std::string& path, int wanted) {
     ++lines;
   };
   line("REGEDIT4");
-  for (int device = 0; lines < wanted; ++device) {
+  for (int device = 0; !Done(lines, wanted); ++device) {
     const char* device_class = kClasses[device % 6];
     std::string name = "Device" + std::to_string(device);
     line("");
