@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <opossvc/opossvc.h>
+#include <opossvc/testing/message_pump.h>
 #include <opossvc/testing/temp_registry.h>
 
 #include "console_control_object.h"
@@ -63,22 +64,6 @@ std::vector<std::string> ExpectedCalls() {
   return calls;
 }
 
-// Handles this thread's messages (and the event thread's sends) until the
-// control object has seen `count` calls or the deadline passes.
-bool PumpUntilCalls(const ConsoleControlObject& co, size_t count) {
-  DWORD start = GetTickCount();
-  while (co.calls().size() < count) {
-    if (GetTickCount() - start > kDeadlineMs) return false;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-  }
-  return true;
-}
-
 // Each worker's scans must arrive in the order it queued them.
 bool ScansInWorkerOrder(const std::vector<std::string>& calls) {
   std::vector<int> next(kWorkers, 0);
@@ -114,7 +99,10 @@ int main() {
     workers.emplace_back(RunWorker, std::ref(so), w, &directIOString);
   }
   std::vector<std::string> expected = ExpectedCalls();
-  bool arrived = PumpUntilCalls(co, expected.size());
+  // This thread handles its messages (the event thread's sends among them)
+  // until the control object has seen every call or the deadline passes.
+  bool arrived = opossvc::testing::MessagePump::PumpUntil(
+      [&] { return co.calls().size() >= expected.size(); }, kDeadlineMs);
   for (std::thread& t : workers) t.join();
   so.Close();
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include <opossvc/opossvc.h>
+#include <opossvc/testing/message_pump.h>
 
 #include "../event_demo/console_control_object.h"
 #include "scanner_service_object.h"
@@ -58,22 +59,6 @@ bool ErrorEventSeen(const ScannerControlObject& co) {
     if (call.rfind("SOError", 0) == 0) return true;
   }
   return false;
-}
-
-// Handles this thread's messages (the event thread's sends among them) until
-// `count` scans arrived or the deadline passed.
-bool PumpUntilScans(const ScannerControlObject& co, int count, DWORD deadline_ms) {
-  DWORD start = GetTickCount();
-  while (co.scans() < count) {
-    if (GetTickCount() - start > deadline_ms) return false;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-  }
-  return true;
 }
 
 int Usage() {
@@ -129,7 +114,10 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (rc != OPOS_SUCCESS) return 1;
 
-  bool arrived = PumpUntilScans(co, count, static_cast<DWORD>(timeout) * 1000);
+  // This thread handles its messages (the event thread's sends among them)
+  // until `count` scans arrived or the deadline passed.
+  bool arrived = opossvc::testing::MessagePump::PumpUntil(
+      [&] { return co.scans() >= count; }, static_cast<DWORD>(timeout) * 1000);
   so.Close();
   bool errors = ErrorEventSeen(co);
   std::printf("%d of %d scans arrived%s\n", co.scans(), count, errors ? ", with error events" : "");
