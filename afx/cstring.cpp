@@ -11,7 +11,7 @@
 
 #include <opossvc/afx/exceptions.h>
 
-#include "platform/posix/ansi_codepage.h"
+#include "platform/posix/text/ansi_codepage.h"
 
 namespace {
 

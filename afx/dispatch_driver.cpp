@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/ansi_codepage.h"
+#include "platform/posix/text/ansi_codepage.h"
 
 namespace {
 

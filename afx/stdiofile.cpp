@@ -7,7 +7,7 @@
 
 #include <opossvc/win32/errors.h>
 
-#include "platform/posix/file_io.h"
+#include "platform/posix/files/file_io.h"
 
 IMPLEMENT_DYNAMIC(CFileException, CException)
 IMPLEMENT_DYNAMIC(CFile, CObject)

@@ -9,7 +9,7 @@
 #include <opossvc/win32/codepage.h>
 #include <opossvc/win32/oleauto.h>
 
-#include "platform/posix/ansi_codepage.h"
+#include "platform/posix/text/ansi_codepage.h"
 
 namespace {
 

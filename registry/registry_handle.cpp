@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/stored_key_names.h"
+#include "platform/internal/stored_key_names.h"
 #include "registry/key_table.h"
 
 using opossvc::detail::IsDeviceCode;

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "platform/posix/comm_port.h"
-#include "platform/posix/comm_virtual.h"
+#include "platform/posix/comm/comm_port.h"
+#include "platform/posix/comm/comm_virtual.h"
 
 namespace opossvc::testing {
 

@@ -21,7 +21,7 @@
 #include <opossvc/win32/comm.h>
 #include <opossvc/win32/files.h>
 
-#include "platform/posix/comm_syscalls.h"
+#include "platform/posix/comm/comm_syscalls.h"
 #include "tests/platform_comm/comm_helpers.h"
 
 namespace opossvc::testing {

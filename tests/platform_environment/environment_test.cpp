@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/environment.h"
+#include "platform/posix/files/environment.h"
 
 namespace opossvc::detail {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <opossvc/testing/scoped_code_page.h>
 
-#include "platform/posix/ansi_codepage.h"
+#include "platform/posix/text/ansi_codepage.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/threads.h>
 
-#include "platform/posix/mutex_object.h"
-#include "platform/posix/named_objects.h"
+#include "platform/posix/kernel/mutex_object.h"
+#include "platform/posix/kernel/named_objects.h"
 #include "tests/platform_sync/sync_helpers.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <opossvc/win32/sync.h>
 #include <opossvc/win32/time.h>
 
-#include "platform/posix/time_hooks.h"
+#include "platform/posix/kernel/time_hooks.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <opossvc/portdrv.h>
 #include <opossvc/testing/temp_registry.h>
 
-#include "platform/posix/comm_syscalls.h"
+#include "platform/posix/comm/comm_syscalls.h"
 #include "tests/reliability/reliability_helpers.h"
 
 namespace opossvc::reliability {

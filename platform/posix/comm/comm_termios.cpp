@@ -1,0 +1,814 @@
+// Serial ports on real devices, through the Linux tty layer.
+//
+// A COM name maps to a device by HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (value name = device path,
+// a name without a leading '/' is below /dev; data = "COMn"; the first match wins); an unmapped
+// "COMn" is /dev/ttyS<n-1>. The device is opened O_NOCTTY | O_NONBLOCK and held exclusively
+// (TIOCEXCL against other programs, flock against other opens by root or by this process), and
+// put in raw mode at once, so nothing of the tty's line discipline touches the bytes. A tty that
+// another program holds exclusively (TIOCGEXCL) counts as busy even for root.
+//
+// DCB to termios: any rate (termios2 with BOTHER for rates that have no Bxxx constant), 5 to 8
+// data bits, parity none/odd/even/mark/space (CMSPAR), one, one and a half (5 data bits) or two
+// stop bits, CTS output flow and RTS handshake as CRTSCTS (the kernel knows no separate
+// directions), XON/XOFF with the DCB's characters as VSTART/VSTOP. DSR output flow, which the
+// kernel does not offer, is kept by the backend: a write waits while DSR is off. Parity errors
+// are counted by the driver whatever the DCB says and are reported only with fParity set; the
+// received byte is passed on as it came (no INPCK). Breaks are counted, not passed on as NULs.
+// Not available here: RTS_CONTROL_TOGGLE (SetCommState fails with ERROR_NOT_SUPPORTED), the DTR
+// input handshake (DTR_CONTROL_HANDSHAKE just raises DTR), fDsrSensitivity, fErrorChar and the
+// event characters, which are kept in the DCB but have no effect.
+//
+// Line errors come from the driver's TIOCGICOUNT counters, as the difference to the counters at
+// the previous ClearCommError. A device without modem-control lines (a pseudo-terminal, where
+// TIOCMGET fails with ENOTTY or EINVAL) reports CTS, DSR and RLSD on, takes line changes without
+// complaint, and reports no line errors.
+//
+// A device that goes away (ENXIO, ENODEV, or EIO with the tty hung up, poll reporting POLLHUP)
+// makes the call fail with ERROR_DEVICE_NOT_CONNECTED, and every later call on the handle fail
+// the same way at once, without touching the device again; CloseHandle still works. An EIO
+// without a hang-up fails that one call with ERROR_GEN_FAILURE. EINTR is retried, short writes
+// are completed. No call waits in the kernel: reads and writes wait in poll() on the device and a
+// wake-up descriptor, so CloseHandle and PurgeComm(PURGE_RXABORT/TXABORT) end a waiting call.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <opossvc/thread_annotations.h>
+#include <opossvc/win32/comm.h>
+#include <opossvc/win32/errors.h>
+#include <opossvc/win32/registry.h>
+
+#include "platform/posix/comm/comm_mutex.h"
+#include "platform/posix/comm/comm_port.h"
+#include "platform/posix/comm/comm_syscalls.h"
+#include "platform/posix/comm/comm_timeouts.h"
+
+namespace opossvc::detail {
+namespace {
+
+constexpr DWORD kNoLinesStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+// How often a write that waits for DSR, and FlushFileBuffers, look at the device again.
+constexpr int kLinePollMs = 10;
+constexpr WORD kDefaultXonLim = 2048;
+constexpr WORD kDefaultXoffLim = 512;
+
+struct StandardRate {
+  DWORD rate;
+  unsigned int code;
+};
+constexpr StandardRate kStandardRates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+void* IntArgument(int value) { return reinterpret_cast<void*>(static_cast<intptr_t>(value)); }
+
+// ---- DCB <-> termios2 -------------------------------------------------------------------------
+
+void SetRaw(termios2* t) {
+  t->c_iflag &= ~(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY | INPCK | IGNPAR |
+                  IUCLC | IMAXBEL);
+  t->c_iflag |= IGNBRK;
+  t->c_oflag &= ~OPOST;
+  t->c_lflag &= ~(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+  t->c_cflag |= CREAD | CLOCAL;
+  t->c_cc[VMIN] = 0;
+  t->c_cc[VTIME] = 0;
+}
+
+void SetRate(DWORD rate, termios2* t) {
+  t->c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+  for (const StandardRate& standard : kStandardRates) {
+    if (standard.rate == rate) {
+      t->c_cflag |= standard.code;
+      t->c_ispeed = t->c_ospeed = rate;
+      return;
+    }
+  }
+  t->c_cflag |= BOTHER;
+  t->c_ispeed = t->c_ospeed = rate;
+}
+
+DWORD RateOf(const termios2& t) {
+  unsigned int code = t.c_cflag & CBAUD;
+  if (code == BOTHER) return t.c_ospeed;
+  for (const StandardRate& standard : kStandardRates) {
+    if (standard.code == code) return standard.rate;
+  }
+  return CBR_9600;
+}
+
+void DcbToTermios(const DCB& dcb, termios2* t) {
+  SetRaw(t);
+  t->c_iflag &= ~(IXON | IXOFF);
+  if (dcb.fOutX) t->c_iflag |= IXON;
+  if (dcb.fInX) t->c_iflag |= IXOFF;
+  t->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  static constexpr unsigned int kSizes[] = {CS5, CS6, CS7, CS8};
+  t->c_cflag |= kSizes[dcb.ByteSize - 5];
+  switch (dcb.Parity) {
+    case ODDPARITY:
+      t->c_cflag |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      t->c_cflag |= PARENB;
+      break;
+    case MARKPARITY:
+      t->c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case SPACEPARITY:
+      t->c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
+  }
+  // With 5 data bits the UART turns CSTOPB into one and a half stop bits.
+  if (dcb.StopBits != ONESTOPBIT) t->c_cflag |= CSTOPB;
+  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t->c_cflag |= CRTSCTS;
+  t->c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
+  t->c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
+  SetRate(dcb.BaudRate, t);
+}
+
+// The device's settings, for a DCB; the DTR and RTS control fields follow the lines' levels.
+DCB TermiosToDcb(const termios2& t, DWORD lines, bool has_lines) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = RateOf(t);
+  dcb.fBinary = 1;
+  switch (t.c_cflag & CSIZE) {
+    case CS5:
+      dcb.ByteSize = 5;
+      break;
+    case CS6:
+      dcb.ByteSize = 6;
+      break;
+    case CS7:
+      dcb.ByteSize = 7;
+      break;
+    default:
+      dcb.ByteSize = 8;
+      break;
+  }
+  if (!(t.c_cflag & PARENB)) {
+    dcb.Parity = NOPARITY;
+  } else if (t.c_cflag & CMSPAR) {
+    dcb.Parity = (t.c_cflag & PARODD) ? MARKPARITY : SPACEPARITY;
+  } else {
+    dcb.Parity = (t.c_cflag & PARODD) ? ODDPARITY : EVENPARITY;
+  }
+  dcb.fParity = (t.c_iflag & INPCK) ? 1 : 0;
+  if (t.c_cflag & CSTOPB) {
+    dcb.StopBits = dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS;
+  } else {
+    dcb.StopBits = ONESTOPBIT;
+  }
+  bool crtscts = (t.c_cflag & CRTSCTS) != 0;
+  dcb.fOutxCtsFlow = crtscts ? 1 : 0;
+  dcb.fRtsControl = crtscts                               ? RTS_CONTROL_HANDSHAKE
+                    : (!has_lines || (lines & TIOCM_RTS)) ? RTS_CONTROL_ENABLE
+                                                          : RTS_CONTROL_DISABLE;
+  dcb.fDtrControl = (!has_lines || (lines & TIOCM_DTR)) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+  dcb.fTXContinueOnXoff = 1;
+  dcb.fOutX = (t.c_iflag & IXON) ? 1 : 0;
+  dcb.fInX = (t.c_iflag & IXOFF) ? 1 : 0;
+  dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
+  dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+  if (dcb.XonChar == dcb.XoffChar) {
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+  }
+  dcb.XonLim = kDefaultXonLim;
+  dcb.XoffLim = kDefaultXoffLim;
+  return dcb;
+}
+
+DWORD CounterErrors(const serial_icounter_struct& now, const serial_icounter_struct& then) {
+  DWORD errors = 0;
+  if (now.frame != then.frame) errors |= CE_FRAME;
+  if (now.parity != then.parity) errors |= CE_RXPARITY;
+  if (now.overrun != then.overrun) errors |= CE_OVERRUN;
+  if (now.brk != then.brk) errors |= CE_BREAK;
+  if (now.buf_overrun != then.buf_overrun) errors |= CE_RXOVER;
+  return errors;
+}
+
+bool IsNoSuchIoctl(int error) { return error == ENOTTY || error == EINVAL || error == ENOSYS; }
+
+// ---- The port ---------------------------------------------------------------------------------
+
+// An ioctl, retried while a signal interrupts it.
+int IoctlRetrying(const CommSyscalls& calls, int fd, unsigned long request, void* argument) {
+  for (;;) {
+    int result = calls.ioctl(fd, request, argument);
+    if (result == 0 || errno != EINTR) return result;
+  }
+}
+
+class TermiosPort final : public CommPort {
+ public:
+  TermiosPort(int fd, int wake_fd, const termios2& settings)
+      : fd_(fd), wake_fd_(wake_fd), settings_(settings) {}
+  ~TermiosPort() override { Close(); }
+
+  // Probes what the device offers; called once before the port is shared.
+  void Probe() {
+    CommLock lock(mutex_);
+    int lines = 0;
+    has_lines_ = Ioctl(TIOCMGET, &lines) == 0 || !IsNoSuchIoctl(errno);
+    has_counters_ = Ioctl(TIOCGICOUNT, &counted_) == 0;
+  }
+
+  DWORD QueryState(DCB* dcb) override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    int lines = 0;
+    bool has_lines;
+    {
+      CommLock lock(mutex_);
+      has_lines = has_lines_;
+    }
+    if (has_lines && Ioctl(TIOCMGET, &lines) != 0) return Fail(errno);
+    CommLock lock(mutex_);
+    *dcb = TermiosToDcb(settings_, static_cast<DWORD>(lines), has_lines_);
+    dcb_ = *dcb;
+    return 0;
+  }
+
+  DWORD ApplyState(const DCB& dcb) override {
+    if (dcb.fRtsControl == RTS_CONTROL_TOGGLE) return ERROR_NOT_SUPPORTED;
+    Operation op(*this);
+    if (op.error()) return op.error();
+    // Calls that change settings come one at a time (comm.cpp), so settings_ cannot change
+    // between the copy and the store.
+    termios2 settings;
+    {
+      CommLock lock(mutex_);
+      settings = settings_;
+    }
+    DcbToTermios(dcb, &settings);
+    if (Ioctl(TCSETS2, &settings) != 0) return Fail(errno);
+    CommLock lock(mutex_);
+    settings_ = settings;
+    dcb_ = dcb;
+    return 0;
+  }
+
+  // The tty's buffers have the sizes the driver gave them; the sizes asked for are only noted.
+  DWORD Setup(DWORD input_queue, DWORD output_queue) override {
+    Operation op(*this);
+    return op.error();
+  }
+
+  DWORD SetTimeouts(const COMMTIMEOUTS& timeouts) override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    CommLock lock(mutex_);
+    timeouts_ = timeouts;
+    return 0;
+  }
+
+  DWORD Read(void* buffer, DWORD size, DWORD* read) override {
+    *read = 0;
+    Operation op(*this);
+    if (op.error()) return op.error();
+    COMMTIMEOUTS timeouts;
+    bool strip_nulls;
+    uint64_t abort_generation;
+    {
+      CommLock lock(mutex_);
+      if (DWORD error = PendingAbortLocked()) return error;
+      timeouts = timeouts_;
+      strip_nulls = dcb_.fNull;
+      abort_generation = read_aborts_;
+    }
+    if (size == 0) return 0;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    const CommClock::time_point start = CommClock::now();
+    const ReadTimeouts rules(timeouts, size, start);
+    CommClock::time_point last_arrival = start;
+    DWORD got = 0;
+    for (;;) {
+      CommClock::time_point now = CommClock::now();
+      bool done = rules.Done(got, last_arrival, now);
+      pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
+      int ready =
+          Calls().poll(fds, 2, done ? 0 : PollTimeoutMs(rules.Deadline(got, last_arrival), now));
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        *read = got;
+        return ERROR_GEN_FAILURE;
+      }
+      if (fds[1].revents & POLLIN) {
+        ConsumeWake();
+        if (DWORD error = AbortedSince(abort_generation, Direction::kRead)) {
+          *read = got;
+          return error;
+        }
+      }
+      bool hung_up = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+        DWORD error = TakeArrived(bytes, size, strip_nulls, &got, &last_arrival);
+        if (error == ERROR_DEVICE_NOT_CONNECTED)
+          hung_up = true;
+        else if (error != 0) {
+          *read = got;
+          return error;
+        }
+      }
+      if (hung_up) {
+        MarkGone();
+        *read = got;
+        // Bytes that arrived before the device went away are delivered first.
+        return got > 0 ? 0 : ERROR_DEVICE_NOT_CONNECTED;
+      }
+      if (done || rules.Done(got, last_arrival, CommClock::now())) break;
+    }
+    *read = got;
+    return 0;
+  }
+
+  DWORD Write(const void* data, DWORD size, DWORD* written) override {
+    *written = 0;
+    Operation op(*this);
+    if (op.error()) return op.error();
+    COMMTIMEOUTS timeouts;
+    bool dsr_flow;
+    uint64_t abort_generation;
+    {
+      CommLock lock(mutex_);
+      if (DWORD error = PendingAbortLocked()) return error;
+      timeouts = timeouts_;
+      dsr_flow = dcb_.fOutxDsrFlow && has_lines_;
+      abort_generation = write_aborts_;
+    }
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    const std::optional<CommClock::time_point> deadline =
+        WriteDeadline(timeouts, size, CommClock::now());
+    DWORD put = 0;
+    while (put < size) {
+      if (dsr_flow) {
+        int lines = 0;
+        if (Ioctl(TIOCMGET, &lines) != 0) {
+          *written = put;
+          return Fail(errno);
+        }
+        if (!(lines & TIOCM_DSR)) {
+          int wait = PollTimeoutMs(deadline, CommClock::now());
+          if (wait == 0) break;
+          if (DWORD error = WaitForWake(wait < 0 ? kLinePollMs : std::min(wait, kLinePollMs),
+                                        abort_generation)) {
+            *written = put;
+            return error;
+          }
+          continue;
+        }
+      }
+      ssize_t n = Calls().write(fd_, bytes + put, size - put);
+      if (n > 0) {
+        put += static_cast<DWORD>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) {
+        *written = put;
+        return Fail(errno);
+      }
+      // The transmit buffer is full: wait until it takes more, or the time is up.
+      int wait = PollTimeoutMs(deadline, CommClock::now());
+      if (wait == 0) break;
+      pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
+      int ready = Calls().poll(fds, 2, wait);
+      if (ready < 0 && errno != EINTR) {
+        *written = put;
+        return ERROR_GEN_FAILURE;
+      }
+      if (ready <= 0) continue;
+      if (fds[1].revents & POLLIN) {
+        ConsumeWake();
+        if (DWORD error = AbortedSince(abort_generation, Direction::kWrite)) {
+          *written = put;
+          return error;
+        }
+      }
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        MarkGone();
+        *written = put;
+        return ERROR_DEVICE_NOT_CONNECTED;
+      }
+    }
+    *written = put;
+    return 0;
+  }
+
+  DWORD Drain() override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    uint64_t abort_generation;
+    {
+      CommLock lock(mutex_);
+      abort_generation = write_aborts_;
+    }
+    for (;;) {
+      int queued = 0;
+      if (Ioctl(TIOCOUTQ, &queued) != 0) return IsNoSuchIoctl(errno) ? 0 : Fail(errno);
+      if (queued == 0) return 0;
+      if (DWORD error = WaitForWake(kLinePollMs, abort_generation)) return error;
+    }
+  }
+
+  DWORD Purge(DWORD flags) override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    if (flags & (PURGE_TXABORT | PURGE_RXABORT)) {
+      CommLock lock(mutex_);
+      if (flags & PURGE_TXABORT) ++write_aborts_;
+      if (flags & PURGE_RXABORT) ++read_aborts_;
+      WakeWaiters();
+    }
+    int queues = -1;
+    if ((flags & PURGE_TXCLEAR) && (flags & PURGE_RXCLEAR)) {
+      queues = TCIOFLUSH;
+    } else if (flags & PURGE_TXCLEAR) {
+      queues = TCOFLUSH;
+    } else if (flags & PURGE_RXCLEAR) {
+      queues = TCIFLUSH;
+    }
+    if (queues >= 0 && Ioctl(TCFLSH, IntArgument(queues)) != 0) return Fail(errno);
+    return 0;
+  }
+
+  DWORD ClearError(DWORD* errors, COMSTAT* stat) override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    int in_queue = 0;
+    int out_queue = 0;
+    if (Ioctl(FIONREAD, &in_queue) != 0) return Fail(errno);
+    if (Ioctl(TIOCOUTQ, &out_queue) != 0 && !IsNoSuchIoctl(errno)) return Fail(errno);
+    int failure = 0;  // errno of a failed call, handled once the lock is released
+    {
+      CommLock lock(mutex_);
+      *errors = 0;
+      *stat = {};
+      stat->cbInQue = static_cast<DWORD>(std::max(in_queue, 0));
+      stat->cbOutQue = static_cast<DWORD>(std::max(out_queue, 0));
+      stat->fXoffHold = output_stopped_ ? 1 : 0;
+      serial_icounter_struct now = {};
+      int lines = 0;
+      if (has_counters_ && Ioctl(TIOCGICOUNT, &now) != 0) {
+        failure = errno;
+      } else if (has_lines_ && (dcb_.fOutxCtsFlow || dcb_.fOutxDsrFlow) &&
+                 Ioctl(TIOCMGET, &lines) != 0) {
+        failure = errno;
+      } else {
+        if (has_counters_) {
+          *errors = ReportedLineErrors(CounterErrors(now, counted_), dcb_);
+          counted_ = now;
+        }
+        stat->fCtsHold = dcb_.fOutxCtsFlow && has_lines_ && !(lines & TIOCM_CTS);
+        stat->fDsrHold = dcb_.fOutxDsrFlow && has_lines_ && !(lines & TIOCM_DSR);
+      }
+    }
+    return failure ? Fail(failure) : 0;
+  }
+
+  DWORD ModemStatus(DWORD* status) override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    int lines = 0;
+    if (Ioctl(TIOCMGET, &lines) != 0) {
+      if (!IsNoSuchIoctl(errno)) return Fail(errno);
+      *status = kNoLinesStatus;
+      return 0;
+    }
+    *status = ((lines & TIOCM_CTS) ? MS_CTS_ON : 0) | ((lines & TIOCM_DSR) ? MS_DSR_ON : 0) |
+              ((lines & TIOCM_RNG) ? MS_RING_ON : 0) | ((lines & TIOCM_CAR) ? MS_RLSD_ON : 0);
+    return 0;
+  }
+
+  DWORD Escape(DWORD function) override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    int result = 0;
+    int line = TIOCM_RTS;
+    switch (function) {
+      case SETDTR:
+      case CLRDTR:
+        line = TIOCM_DTR;
+        [[fallthrough]];
+      case SETRTS:
+      case CLRRTS:
+        result = Ioctl(function == SETRTS || function == SETDTR ? TIOCMBIS : TIOCMBIC, &line);
+        break;
+      case SETBREAK:
+        result = Ioctl(TIOCSBRK, nullptr);
+        break;
+      case CLRBREAK:
+        result = Ioctl(TIOCCBRK, nullptr);
+        break;
+      case SETXOFF:
+      case SETXON:
+        result = Ioctl(TCXONC, IntArgument(function == SETXOFF ? TCOOFF : TCOON));
+        if (result == 0) {
+          CommLock lock(mutex_);
+          output_stopped_ = function == SETXOFF;
+        }
+        break;
+      default:
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (result != 0) return IsNoSuchIoctl(errno) ? 0 : Fail(errno);
+    return 0;
+  }
+
+  void Close() override {
+    {
+      CommLock lock(mutex_);
+      if (closing_) return;
+      closing_ = true;
+      WakeWaiters();
+      while (active_ > 0) lock.WaitUntil(idle_, std::nullopt);
+    }
+    const CommSyscalls& calls = Calls();
+    IoctlRetrying(calls, fd_, TIOCNXCL, nullptr);
+    calls.close(fd_);
+    ::close(wake_fd_);
+  }
+
+ private:
+  enum class Direction { kRead, kWrite };
+
+  // One call on the device. While any is in progress the descriptor stays open; a port that was
+  // closed or whose device went away refuses new calls.
+  class Operation {
+   public:
+    explicit Operation(TermiosPort& port) : port_(port) {
+      CommLock lock(port_.mutex_);
+      if (port_.closing_) {
+        error_ = ERROR_INVALID_HANDLE;
+      } else if (port_.gone_) {
+        error_ = ERROR_DEVICE_NOT_CONNECTED;
+      } else {
+        ++port_.active_;
+      }
+    }
+    ~Operation() {
+      if (error_ != 0) return;
+      CommLock lock(port_.mutex_);
+      if (--port_.active_ == 0) port_.idle_.notify_all();
+    }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+    DWORD error() const { return error_; }
+
+   private:
+    TermiosPort& port_;
+    DWORD error_ = 0;
+  };
+
+  static const CommSyscalls& Calls() { return CurrentCommSyscalls(); }
+
+  int Ioctl(unsigned long request, void* argument) {
+    return IoctlRetrying(Calls(), fd_, request, argument);
+  }
+
+  // Reads what has arrived into bytes[*got..size).
+  DWORD TakeArrived(unsigned char* bytes, DWORD size, bool strip_nulls, DWORD* got,
+                    CommClock::time_point* last_arrival) {
+    while (*got < size) {
+      ssize_t n = Calls().read(fd_, bytes + *got, size - *got);
+      if (n > 0) {
+        unsigned char* begin = bytes + *got;
+        unsigned char* end = begin + n;
+        if (strip_nulls) end = std::remove(begin, end, 0);
+        *got += static_cast<DWORD>(end - begin);
+        *last_arrival = CommClock::now();
+        continue;
+      }
+      if (n == 0) return 0;
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return 0;
+      return Fail(errno);
+    }
+    return 0;
+  }
+
+  // The Win32 error for a failed call on the device, noting a device that went away. Called
+  // without mutex_ held.
+  DWORD Fail(int error) OPOSSVC_EXCLUDES(mutex_) {
+    if (error == ENXIO || error == ENODEV || (error == EIO && HungUp())) {
+      MarkGone();
+      return ERROR_DEVICE_NOT_CONNECTED;
+    }
+    switch (error) {
+      case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+      case ENOTTY:
+        return ERROR_INVALID_FUNCTION;
+      case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+      default:
+        return ERROR_GEN_FAILURE;
+    }
+  }
+
+  bool HungUp() {
+    pollfd fd = {fd_, POLLIN | POLLOUT, 0};
+    int ready;
+    do {
+      ready = Calls().poll(&fd, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL));
+  }
+
+  void MarkGone() {
+    CommLock lock(mutex_);
+    gone_ = true;
+  }
+
+  // With fAbortOnError, a line error not yet collected by ClearCommError refuses the call.
+  DWORD PendingAbortLocked() OPOSSVC_REQUIRES(mutex_) {
+    if (!dcb_.fAbortOnError || !has_counters_) return 0;
+    serial_icounter_struct now = {};
+    if (Ioctl(TIOCGICOUNT, &now) != 0) return 0;
+    return ReportedLineErrors(CounterErrors(now, counted_), dcb_) ? ERROR_OPERATION_ABORTED : 0;
+  }
+
+  // Wakes every call waiting in poll(): one count each for those in progress. A call that ends
+  // without taking its count leaves one spurious wake-up for a later call, which takes it and
+  // waits again.
+  void WakeWaiters() OPOSSVC_REQUIRES(mutex_) {
+    uint64_t count = static_cast<uint64_t>(std::max(active_, 1));
+    if (closing_) count = uint64_t{1} << 32;  // never used up: every call sees the close
+    ssize_t ignored = ::write(wake_fd_, &count, sizeof count);
+    (void)ignored;
+  }
+
+  void ConsumeWake() {
+    uint64_t count = 0;
+    ssize_t ignored = ::read(wake_fd_, &count, sizeof count);
+    (void)ignored;
+  }
+
+  // ERROR_OPERATION_ABORTED when the port is closing or the calls of `direction` were purged
+  // since their count was `generation`.
+  DWORD AbortedSince(uint64_t generation, Direction direction) {
+    CommLock lock(mutex_);
+    uint64_t now = direction == Direction::kRead ? read_aborts_ : write_aborts_;
+    if (closing_ || now != generation) return ERROR_OPERATION_ABORTED;
+    return 0;
+  }
+
+  // Pauses up to `ms` unless the port is closed or the writes are aborted meanwhile.
+  DWORD WaitForWake(int ms, uint64_t write_generation) {
+    pollfd fd = {wake_fd_, POLLIN, 0};
+    if (Calls().poll(&fd, 1, ms) > 0 && (fd.revents & POLLIN)) ConsumeWake();
+    if (DWORD error = AbortedSince(write_generation, Direction::kWrite)) return error;
+    CommLock lock(mutex_);
+    return gone_ ? ERROR_DEVICE_NOT_CONNECTED : 0;
+  }
+
+  // Set at construction, valid until Close() has waited out every Operation.
+  const int fd_;
+  const int wake_fd_;  // eventfd (semaphore mode) that wakes calls waiting in poll()
+
+  CommMutex mutex_;
+  std::condition_variable idle_;               // signalled when active_ drops to 0
+  int active_ OPOSSVC_GUARDED_BY(mutex_) = 0;  // Operations in progress
+  bool closing_ OPOSSVC_GUARDED_BY(mutex_) = false;
+  bool gone_ OPOSSVC_GUARDED_BY(mutex_) = false;  // the device went away
+  termios2 settings_ OPOSSVC_GUARDED_BY(mutex_);  // as applied to the device
+  DCB dcb_ OPOSSVC_GUARDED_BY(mutex_) = {};       // as applied
+  COMMTIMEOUTS timeouts_ OPOSSVC_GUARDED_BY(mutex_) = {};
+  bool has_lines_ OPOSSVC_GUARDED_BY(mutex_) = true;                // TIOCMGET works
+  bool has_counters_ OPOSSVC_GUARDED_BY(mutex_) = false;            // TIOCGICOUNT works
+  serial_icounter_struct counted_ OPOSSVC_GUARDED_BY(mutex_) = {};  // at the last ClearCommError
+  bool output_stopped_ OPOSSVC_GUARDED_BY(mutex_) = false;          // by SETXOFF
+  uint64_t read_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;             // PURGE_RXABORT count
+  uint64_t write_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;            // PURGE_TXABORT count
+};
+
+// ---- Name to device ---------------------------------------------------------------------------
+
+std::string_view ValueText(const BYTE* data, DWORD size) {
+  std::string_view text(reinterpret_cast<const char*>(data), size);
+  while (!text.empty() && text.back() == '\0') text.remove_suffix(1);
+  return text;
+}
+
+std::string DevicePath(int number) {
+  HKEY key = nullptr;
+  std::string path;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
+    auto name = std::make_unique<char[]>(16384);
+    for (DWORD index = 0; path.empty(); ++index) {
+      BYTE data[64];
+      DWORD name_size = 16384;
+      DWORD data_size = sizeof data;
+      DWORD type = REG_NONE;
+      LONG result =
+          RegEnumValueA(key, index, name.get(), &name_size, nullptr, &type, data, &data_size);
+      if (result == ERROR_MORE_DATA) continue;  // longer than any COM name
+      if (result != ERROR_SUCCESS) break;
+      if (type != REG_SZ || name_size == 0) continue;
+      if (ParseComName(ValueText(data, data_size)) != number) continue;
+      std::string_view device(name.get(), name_size);
+      path = device.front() == '/' ? std::string(device) : "/dev/" + std::string(device);
+    }
+    RegCloseKey(key);
+  }
+  if (path.empty()) path = "/dev/ttyS" + std::to_string(number - 1);
+  return path;
+}
+
+DWORD OpenError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENXIO:
+    case ENODEV:
+    case EIO:
+    case ENAMETOOLONG:
+      return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EBUSY:
+      return ERROR_ACCESS_DENIED;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_OPEN_FAILED;
+  }
+}
+
+}  // namespace
+
+DWORD OpenTermiosCommPort(int number, std::unique_ptr<CommPort>* port) {
+  const std::string path = DevicePath(number);
+  const CommSyscalls& calls = CurrentCommSyscalls();
+  int fd;
+  do {
+    fd = calls.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return OpenError(errno);
+
+  auto fail = [&](DWORD error) {
+    calls.close(fd);
+    return error;
+  };
+  int locked;
+  do {
+    locked = calls.flock(fd, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0 && errno == EWOULDBLOCK) return fail(ERROR_ACCESS_DENIED);
+
+  termios2 settings = {};
+  if (IoctlRetrying(calls, fd, TCGETS2, &settings) != 0) {
+    // Not a terminal: nothing a COM name can mean.
+    return fail(IsNoSuchIoctl(errno) ? ERROR_FILE_NOT_FOUND : OpenError(errno));
+  }
+  // A tty that another program holds exclusively is busy, also for root, whom TIOCEXCL does
+  // not stop; its settings are not touched.
+  int exclusive = 0;
+  if (IoctlRetrying(calls, fd, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  if (IoctlRetrying(calls, fd, TIOCEXCL, nullptr) != 0 && errno == EBUSY) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  SetRaw(&settings);
+  if (IoctlRetrying(calls, fd, TCSETS2, &settings) != 0) return fail(OpenError(errno));
+
+  int wake_fd = ::eventfd(0, EFD_SEMAPHORE | EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake_fd < 0) return fail(OpenError(errno));
+  auto termios_port = std::make_unique<TermiosPort>(fd, wake_fd, settings);
+  termios_port->Probe();
+  *port = std::move(termios_port);
+  return 0;
+}
+
+}  // namespace opossvc::detail

@@ -1,0 +1,45 @@
+// Where the Win32 subset keeps its files on POSIX, and how Windows paths map
+// onto that layout.
+//
+// Every setting is read from the environment at each call, never cached, so
+// that a test can move the whole system to a private folder by changing
+// OPOS_ROOT. Reading the environment is not synchronised with setenv(); the
+// settings are meant to be changed only while no other thread uses them.
+//
+//   OPOS_ROOT      folder of the registry store and of drive C:; default
+//                  /var/lib/opos. Trailing slashes are dropped.
+//   OPOS_DRIVE_X   folder that drive X: maps to (X is the upper-case letter).
+//                  Without it, C: is $OPOS_ROOT/drive_c, Z: is / and every
+//                  other drive is unmapped. An empty value unmaps the drive.
+#ifndef OPOSSVC_PLATFORM_POSIX_FILES_ENVIRONMENT_H_
+#define OPOSSVC_PLATFORM_POSIX_FILES_ENVIRONMENT_H_
+
+#include <string>
+#include <string_view>
+
+namespace opossvc::detail {
+
+// The system's data folder: $OPOS_ROOT, or /var/lib/opos when it is unset or
+// empty.
+std::string OposRoot();
+
+// The folder that drive `letter` (either case) maps to, without a trailing
+// slash except for "/" itself; empty when the drive is unmapped or `letter`
+// is no letter.
+std::string DriveRoot(char letter);
+
+// The POSIX path for a Windows path:
+//   "X:\a\b", "X:a", "X:"   below DriveRoot('X'); empty if X: is unmapped
+//   "\a\b"                  below drive C:
+//   "/a/b"                  a POSIX path, returned as it stands
+//   "a\b", "..\a"           relative, separators turned into '/'
+// Both '\' and '/' separate, runs of separators count as one. On a drive, "."
+// and ".." are resolved as Windows does: ".." at the drive root stays at the
+// root, so a path can never leave its drive's folder. Device names
+// ("\\.\COM1", "\\?\...") and UNC paths ("\\server\share") name no file and
+// give an empty result, as does an empty path.
+std::string MapPath(std::string_view windows_path);
+
+}  // namespace opossvc::detail
+
+#endif  // OPOSSVC_PLATFORM_POSIX_FILES_ENVIRONMENT_H_

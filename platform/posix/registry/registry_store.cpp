@@ -1,0 +1,961 @@
+#include "platform/posix/registry/registry_store.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include <opossvc/win32/errors.h>
+
+#include "platform/posix/files/environment.h"
+#include "platform/posix/registry/sqlite_connection.h"
+
+namespace opossvc::detail {
+namespace {
+
+constexpr int64_t kApplicationId = 0x4F505347;  // marks a file as a store of ours
+constexpr int64_t kFormatVersion = 1;
+constexpr mode_t kFileMode = 0644;
+constexpr mode_t kFolderMode = 0755;
+
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr int64_t kFileTimeEpochOffset = 11644473600LL;
+
+constexpr char kSchema[] = R"sql(
+CREATE TABLE reg_key(
+  id      INTEGER PRIMARY KEY AUTOINCREMENT,  -- never reused: stale handles stay stale
+  parent  INTEGER NOT NULL,                   -- 0 for the predefined roots
+  name    TEXT NOT NULL,                      -- as created
+  fold    TEXT NOT NULL,                      -- case-folded name
+  sortkey TEXT NOT NULL,                      -- listing order
+  class   TEXT NOT NULL,
+  written INTEGER NOT NULL                    -- FILETIME of the last change
+);
+CREATE UNIQUE INDEX reg_key_by_name ON reg_key(parent, fold);
+CREATE INDEX reg_key_by_order ON reg_key(parent, sortkey, fold);
+CREATE TABLE reg_value(
+  key_id  INTEGER NOT NULL,
+  seq     INTEGER NOT NULL,                   -- order of creation within the key
+  name    TEXT NOT NULL,
+  fold    TEXT NOT NULL,
+  type    INTEGER NOT NULL,
+  data    BLOB NOT NULL,
+  UNIQUE(key_id, fold)
+);
+CREATE UNIQUE INDEX reg_value_by_order ON reg_value(key_id, seq);
+CREATE TABLE reg_meta(name TEXT PRIMARY KEY, value INTEGER NOT NULL);
+INSERT INTO reg_meta VALUES('flushes', 0);
+INSERT INTO reg_key(id, parent, name, fold, sortkey, class, written) VALUES
+  (1, 0, 'HKEY_CLASSES_ROOT', 'hkey_classes_root', 'HKEY_CLASSES_ROOT', '', 0),
+  (2, 0, 'HKEY_CURRENT_USER', 'hkey_current_user', 'HKEY_CURRENT_USER', '', 0),
+  (3, 0, 'HKEY_LOCAL_MACHINE', 'hkey_local_machine', 'HKEY_LOCAL_MACHINE', '', 0),
+  (4, 0, 'HKEY_USERS', 'hkey_users', 'HKEY_USERS', '', 0);
+PRAGMA application_id = 1330664263;
+PRAGMA user_version = 1;
+)sql";
+static_assert(kApplicationId == 1330664263, "the schema text repeats the application id");
+
+// The statements of a connection, by slot.
+enum Sql : size_t {
+  kKeyAlive,
+  kFindChild,
+  kFindChildName,
+  kChildAt,
+  kChildFrom,
+  kInsertKey,
+  kTouchKey,
+  kParentOf,
+  kHasChild,
+  kDeleteKeyRow,
+  kDeleteKeyValues,
+  kDeleteDescendantValues,
+  kDeleteDescendants,
+  kKeyRow,
+  kSubkeyStats,
+  kValueStats,
+  kValueByName,
+  kValueAt,
+  kValueFrom,
+  kSetValue,
+  kDeleteValue,
+  kCountFlush,
+  kBegin,
+  kCommit,
+  kRollback,
+};
+
+constexpr const char* kSqlText[] = {
+    "SELECT 1 FROM reg_key WHERE id = ?1",
+    "SELECT id FROM reg_key WHERE parent = ?1 AND fold = ?2",
+    "SELECT id, name FROM reg_key WHERE parent = ?1 AND fold = ?2",
+    "SELECT name, class, written, sortkey, fold FROM reg_key WHERE parent = ?1 "
+    "ORDER BY sortkey, fold LIMIT 1 OFFSET ?2",
+    // The entry at a known place (?4 = 0) or the one after it (?4 = 1).
+    "SELECT name, class, written, sortkey, fold FROM reg_key WHERE parent = ?1 "
+    "AND (sortkey, fold) >= (?2, ?3) ORDER BY sortkey, fold LIMIT 1 OFFSET ?4",
+    "INSERT INTO reg_key(parent, name, fold, sortkey, class, written) "
+    "VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+    "UPDATE reg_key SET written = ?2 WHERE id = ?1",
+    "SELECT parent FROM reg_key WHERE id = ?1",
+    "SELECT 1 FROM reg_key WHERE parent = ?1 LIMIT 1",
+    "DELETE FROM reg_key WHERE id = ?1",
+    "DELETE FROM reg_value WHERE key_id = ?1",
+    "DELETE FROM reg_value WHERE key_id IN (WITH RECURSIVE below(id) AS ("
+    "SELECT id FROM reg_key WHERE parent = ?1 UNION ALL "
+    "SELECT reg_key.id FROM reg_key JOIN below ON reg_key.parent = below.id) SELECT id FROM below)",
+    "DELETE FROM reg_key WHERE id IN (WITH RECURSIVE below(id) AS ("
+    "SELECT id FROM reg_key WHERE parent = ?1 UNION ALL "
+    "SELECT reg_key.id FROM reg_key JOIN below ON reg_key.parent = below.id) SELECT id FROM below)",
+    "SELECT class, written FROM reg_key WHERE id = ?1",
+    "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0), "
+    "coalesce(max(length(CAST(class AS BLOB))), 0) FROM reg_key WHERE parent = ?1",
+    "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0), "
+    "coalesce(max(length(data)), 0) FROM reg_value WHERE key_id = ?1",
+    "SELECT type, data FROM reg_value WHERE key_id = ?1 AND fold = ?2",
+    "SELECT name, type, data, seq FROM reg_value WHERE key_id = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, seq FROM reg_value WHERE key_id = ?1 AND seq >= ?2 "
+    "ORDER BY seq LIMIT 1 OFFSET ?3",
+    // Overwriting keeps the value's place and the letter case of its name.
+    "INSERT INTO reg_value(key_id, seq, name, fold, type, data) VALUES(?1, "
+    "(SELECT coalesce(max(seq), 0) + 1 FROM reg_value WHERE key_id = ?1), ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key_id, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM reg_value WHERE key_id = ?1 AND fold = ?2",
+    "UPDATE reg_meta SET value = value + 1 WHERE name = 'flushes'",
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+};
+static_assert(sizeof kSqlText / sizeof kSqlText[0] == kRollback + 1);
+
+int64_t Now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return (static_cast<int64_t>(now.tv_sec) + kFileTimeEpochOffset) * 10000000LL + now.tv_nsec / 100;
+}
+
+FILETIME ToFileTime(int64_t value) {
+  auto bits = static_cast<uint64_t>(value);
+  return FILETIME{static_cast<DWORD>(bits), static_cast<DWORD>(bits >> 32)};
+}
+
+DWORD ToDword(int64_t value) {
+  return value < 0 ? 0 : value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
+}
+
+LONG ErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ERROR_ACCESS_DENIED;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case ENOMEM:
+      return ERROR_OUTOFMEMORY;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    default:
+      return ERROR_CANTOPEN;
+  }
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool Writable(const std::string& path) {
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// The path as a "file:" URI, for opens that need URI parameters.
+std::string FileUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
+    if (plain) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+enum class Schema { kOurs, kBlank, kForeign };
+
+// What the file holds, read without writing anything.
+LONG ReadSchema(SqliteConnection& connection, Schema* schema) {
+  int64_t application_id = 0;
+  int64_t version = 0;
+  int64_t objects = 0;
+  if (LONG error = connection.QueryInt("PRAGMA application_id", &application_id)) return error;
+  if (LONG error = connection.QueryInt("PRAGMA user_version", &version)) return error;
+  if (LONG error = connection.QueryInt("SELECT count(*) FROM sqlite_master", &objects)) return error;
+  if (application_id == kApplicationId && version == kFormatVersion) {
+    *schema = Schema::kOurs;
+  } else if (application_id == 0 && version == 0 && objects == 0) {
+    *schema = Schema::kBlank;
+  } else {
+    *schema = Schema::kForeign;  // someone else's database, or a format we do not know
+  }
+  return ERROR_SUCCESS;
+}
+
+// Whether a read-only open failed because the -wal/-shm files are missing
+// and cannot be made.
+bool LogUnavailable(SqliteConnection& connection) {
+  int code = sqlite3_extended_errcode(connection.db());
+  return (code & 0xff) == SQLITE_CANTOPEN || (code & 0xff) == SQLITE_READONLY;
+}
+
+// Rows of the listing statements: kChildAt and kChildFrom, kValueAt and
+// kValueFrom.
+void ReadSubkey(const Statement& row, SubkeyEntry* out, ListPosition* position) {
+  out->name.assign(row.Text(0));
+  out->class_name.assign(row.Text(1));
+  out->written = ToFileTime(row.Int(2));
+  position->sortkey.assign(row.Text(3));
+  position->fold.assign(row.Text(4));
+}
+
+void ReadValue(const Statement& row, ValueEntry* out, ListPosition* position) {
+  out->name.assign(row.Text(0));
+  out->type = static_cast<DWORD>(row.Int(1));
+  out->data.assign(row.Blob(2));
+  position->seq = row.Int(3);
+}
+
+}  // namespace
+
+// The process's stores: the current one, and all that are alive, which
+// fork() handling must reach. Never destroyed, so that handles closed from
+// static destructors still find it.
+class StoreCache {
+ public:
+  static StoreCache& Get() {
+    static StoreCache* cache = new StoreCache;
+    return *cache;
+  }
+
+  std::shared_ptr<RegistryStore> Current() OPOSSVC_EXCLUDES(mu_) {
+    std::string folder = OposRoot();
+    RegistryLock lock(mu_);
+    if (current_ && current_->folder_ == folder && current_->StillNamesItsFile()) return current_;
+    auto store = std::make_shared<RegistryStore>(std::move(folder));
+    std::erase_if(stores_, [](const std::weak_ptr<RegistryStore>& s) { return s.expired(); });
+    stores_.push_back(store);
+    current_ = store;
+    return store;
+  }
+
+ private:
+  StoreCache() { pthread_atfork(&PrepareFork, &AfterFork, &AfterFork); }
+
+  // Runs in the forking thread just before fork(): with every store locked
+  // and its connection closed, neither process inherits SQLite state.
+  static void PrepareFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
+    StoreCache& cache = Get();
+    cache.mu_.Lock();
+    for (const std::weak_ptr<RegistryStore>& weak : cache.stores_) {
+      if (std::shared_ptr<RegistryStore> store = weak.lock()) {
+        store->mu_.Lock();
+        store->CloseConnection();
+        cache.forking_.push_back(std::move(store));
+      }
+    }
+  }
+
+  static void AfterFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
+    StoreCache& cache = Get();
+    for (auto it = cache.forking_.rbegin(); it != cache.forking_.rend(); ++it) (*it)->mu_.Unlock();
+    cache.forking_.clear();
+    cache.mu_.Unlock();
+  }
+
+  RegistryMutex mu_;  // acquired before any store's mutex
+  std::shared_ptr<RegistryStore> current_ OPOSSVC_GUARDED_BY(mu_);
+  std::vector<std::weak_ptr<RegistryStore>> stores_ OPOSSVC_GUARDED_BY(mu_);
+  // Stores locked by PrepareFork, unlocked by AfterFork.
+  std::vector<std::shared_ptr<RegistryStore>> forking_ OPOSSVC_GUARDED_BY(mu_);
+};
+
+// One write transaction; rolled back unless committed.
+class RegistryStore::Transaction {
+ public:
+  explicit Transaction(SqliteConnection& connection) : connection_(connection) {}
+  ~Transaction() {
+    if (open_ && !sqlite3_get_autocommit(connection_.db())) {
+      Statement rollback(connection_, kRollback, kSqlText[kRollback]);
+      if (rollback.status() == ERROR_SUCCESS) rollback.Step();
+    }
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  LONG Begin() { return Run(kBegin, true); }
+  LONG Commit() { return Run(kCommit, false); }
+
+ private:
+  LONG Run(Sql slot, bool opens) {
+    Statement statement(connection_, slot, kSqlText[slot]);
+    if (statement.status() != ERROR_SUCCESS) return statement.status();
+    int result = statement.Step();
+    if (result != SQLITE_DONE) return statement.Error(result);
+    open_ = opens;
+    return ERROR_SUCCESS;
+  }
+
+  SqliteConnection& connection_;
+  bool open_ = false;
+};
+
+std::shared_ptr<RegistryStore> RegistryStore::Current() { return StoreCache::Get().Current(); }
+
+RegistryStore::RegistryStore(std::string folder)
+    : folder_(std::move(folder)), file_(folder_ + (folder_ == "/" ? "" : "/") + "registry.db") {}
+
+RegistryStore::~RegistryStore() = default;
+
+bool RegistryStore::StillNamesItsFile() {
+  RegistryLock lock(mu_);
+  if (!have_identity_) return true;
+  struct stat st {};
+  if (stat(file_.c_str(), &st) != 0) return false;
+  return st.st_dev == device_ && st.st_ino == inode_;
+}
+
+void RegistryStore::CloseConnection() {
+  cursors_.Clear();
+  connection_.reset();
+  mode_ = Mode::kClosed;
+  have_identity_ = false;
+}
+
+void RegistryStore::RememberFile() {
+  struct stat st {};
+  have_identity_ = stat(file_.c_str(), &st) == 0;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  size_ = st.st_size;
+  mtime_ns_ = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+LONG RegistryStore::EnsureReadable() {
+  switch (mode_) {
+    case Mode::kReadWrite:
+    case Mode::kReadOnly:
+      return ERROR_SUCCESS;
+    case Mode::kImmutable:
+      // A writer made a log: the file alone no longer tells everything.
+      if (!Exists(file_ + "-wal")) return ERROR_SUCCESS;
+      break;
+    case Mode::kEmpty: {
+      struct stat st {};
+      bool exists = stat(file_.c_str(), &st) == 0;
+      if (!exists && !have_identity_) return ERROR_SUCCESS;
+      int64_t mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+      if (exists && have_identity_ && st.st_dev == device_ && st.st_ino == inode_ &&
+          st.st_size == size_ && mtime_ns == mtime_ns_) {
+        return ERROR_SUCCESS;  // still the blank file we could not initialise
+      }
+      break;
+    }
+    case Mode::kClosed:
+      break;
+  }
+  CloseConnection();
+  return OpenForReading();
+}
+
+LONG RegistryStore::EnsureWritable() {
+  if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
+  // Decide before giving up the connection we read with.
+  if (LONG error = PrepareFiles()) return error;
+  if (!FilesWritable()) return ERROR_ACCESS_DENIED;
+  CloseConnection();
+  return OpenReadWrite();
+}
+
+LONG RegistryStore::CanWrite() {
+  RegistryLock lock(mu_);
+  return EnsureWritable();
+}
+
+LONG RegistryStore::OpenForReading() {
+  struct stat st {};
+  if (stat(file_.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return OpenEmpty();
+    return ErrorFromErrno(errno);
+  }
+  return FilesWritable() ? OpenReadWrite() : OpenReadOnly();
+}
+
+// Makes $OPOS_ROOT (when its parent exists) and an empty store file.
+LONG RegistryStore::PrepareFiles() {
+  if (mkdir(folder_.c_str(), kFolderMode) == 0) {
+    chmod(folder_.c_str(), kFolderMode);  // whatever the umask
+  } else if (errno != EEXIST) {
+    return ErrorFromErrno(errno);
+  }
+  int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+  if (fd >= 0) {
+    fchmod(fd, kFileMode);
+    close(fd);
+  } else if (errno != EEXIST) {
+    return ErrorFromErrno(errno);
+  }
+  return ERROR_SUCCESS;
+}
+
+// The file itself, and the folder or else the log files that SQLite writes
+// beside it.
+bool RegistryStore::FilesWritable() const {
+  if (!Writable(file_)) return false;
+  if (Writable(folder_)) return true;
+  return Writable(file_ + "-wal") && Writable(file_ + "-shm");
+}
+
+LONG RegistryStore::OpenReadWrite() {
+  std::unique_ptr<SqliteConnection> connection;
+  if (LONG error = SqliteConnection::Open(file_, SQLITE_OPEN_READWRITE, &connection)) return error;
+  sqlite3_busy_timeout(connection->db(), kBusyTimeoutMs);
+  Schema schema;
+  if (LONG error = ReadSchema(*connection, &schema)) return error;
+  if (schema == Schema::kForeign) return ERROR_BADDB;
+  // Keep -wal and -shm after the last connection closes, so that readers
+  // who may not create them can still open the store.
+  int persist = 1;
+  sqlite3_file_control(connection->db(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  std::string journal;
+  if (LONG error = connection->QueryText("PRAGMA journal_mode = WAL", &journal)) return error;
+  if (journal != "wal") return ERROR_CANTWRITE;
+  if (LONG error = connection->Execute(
+          "PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = 1048576")) {
+    return error;
+  }
+  if (schema == Schema::kBlank) {
+    // Another process may be making the schema at the same time.
+    Transaction transaction(*connection);
+    if (LONG error = transaction.Begin()) return error;
+    if (LONG error = ReadSchema(*connection, &schema)) return error;
+    if (schema == Schema::kForeign) return ERROR_BADDB;
+    if (schema == Schema::kBlank) {
+      if (LONG error = connection->Execute(kSchema)) return error;
+    }
+    if (LONG error = transaction.Commit()) return error;
+  }
+  connection_ = std::move(connection);
+  mode_ = Mode::kReadWrite;
+  RememberFile();
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::OpenReadOnly() {
+  const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+  std::unique_ptr<SqliteConnection> connection;
+  if (LONG error = SqliteConnection::Open(FileUri(file_) + "?mode=ro", flags, &connection)) {
+    return error;
+  }
+  sqlite3_busy_timeout(connection->db(), kBusyTimeoutMs);
+  Mode mode = Mode::kReadOnly;
+  Schema schema;
+  LONG error = ReadSchema(*connection, &schema);
+  if (error != ERROR_SUCCESS && LogUnavailable(*connection)) {
+    // Without -shm and -wal the file alone can be read, but only while it
+    // has no log that holds newer data.
+    struct stat wal {};
+    if (stat((file_ + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) return ERROR_ACCESS_DENIED;
+    connection.reset();
+    error = SqliteConnection::Open(FileUri(file_) + "?mode=ro&immutable=1", flags, &connection);
+    if (error != ERROR_SUCCESS) return error;
+    mode = Mode::kImmutable;
+    error = ReadSchema(*connection, &schema);
+  }
+  if (error != ERROR_SUCCESS) return error;
+  if (schema == Schema::kForeign) return ERROR_BADDB;
+  if (schema == Schema::kBlank) {
+    LONG empty = OpenEmpty();
+    RememberFile();  // reopen once the blank file changes
+    return empty;
+  }
+  connection_ = std::move(connection);
+  mode_ = mode;
+  RememberFile();
+  return ERROR_SUCCESS;
+}
+
+// No store yet: an in-memory one with the bare roots answers the reads.
+LONG RegistryStore::OpenEmpty() {
+  std::unique_ptr<SqliteConnection> connection;
+  if (LONG error = SqliteConnection::Open(":memory:", SQLITE_OPEN_READWRITE, &connection)) {
+    return error;
+  }
+  if (LONG error = connection->Execute(kSchema)) return error;
+  connection_ = std::move(connection);
+  mode_ = Mode::kEmpty;
+  have_identity_ = false;
+  return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Building blocks; every one needs an open connection.
+
+LONG RegistryStore::Alive(KeyId id) {
+  Statement query(*connection_, kKeyAlive, kSqlText[kKeyAlive]);
+  if (query.status() != ERROR_SUCCESS) return query.status();
+  query.Bind(1, id);
+  int result = query.Step();
+  if (result == SQLITE_ROW) return ERROR_SUCCESS;
+  if (result == SQLITE_DONE) return ERROR_KEY_DELETED;
+  return query.Error(result);
+}
+
+LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
+                            std::vector<std::string>* names) {
+  if (path.empty()) {
+    if (LONG error = Alive(from)) return error;
+    *id = from;
+    return ERROR_SUCCESS;
+  }
+  const Sql slot = names != nullptr ? kFindChildName : kFindChild;
+  KeyId current = from;
+  for (size_t i = 0; i < path.names.size(); ++i) {
+    Statement find(*connection_, slot, kSqlText[slot]);
+    if (find.status() != ERROR_SUCCESS) return find.status();
+    find.Bind(1, current);
+    find.Bind(2, path.names[i].fold);
+    int result = find.Step();
+    if (result == SQLITE_ROW) {
+      current = find.Int(0);
+      if (names != nullptr) names->emplace_back(find.Text(1));
+      continue;
+    }
+    if (result != SQLITE_DONE) return find.Error(result);
+    // Nothing below a key that is gone: say so rather than "not found".
+    if (i == 0) {
+      if (LONG error = Alive(from)) return error;
+    }
+    return ERROR_FILE_NOT_FOUND;
+  }
+  *id = current;
+  return ERROR_SUCCESS;
+}
+
+// The data version of the snapshot read last, which changes with every
+// commit to the file, by this connection or any other.
+bool RegistryStore::DataVersion(unsigned* version) {
+  return sqlite3_file_control(connection_->db(), "main", SQLITE_FCNTL_DATA_VERSION, version) ==
+         SQLITE_OK;
+}
+
+LONG RegistryStore::Touch(KeyId id) {
+  Statement update(*connection_, kTouchKey, kSqlText[kTouchKey]);
+  if (update.status() != ERROR_SUCCESS) return update.status();
+  update.Bind(1, id);
+  update.Bind(2, Now());
+  int result = update.Step();
+  return result == SQLITE_DONE ? ERROR_SUCCESS : update.Error(result);
+}
+
+LONG RegistryStore::ParentOf(KeyId id, KeyId* parent) {
+  Statement query(*connection_, kParentOf, kSqlText[kParentOf]);
+  if (query.status() != ERROR_SUCCESS) return query.status();
+  query.Bind(1, id);
+  int result = query.Step();
+  if (result == SQLITE_ROW) {
+    *parent = query.Int(0);
+    return ERROR_SUCCESS;
+  }
+  return result == SQLITE_DONE ? ERROR_KEY_DELETED : query.Error(result);
+}
+
+// Removes one key row and its values; the caller has made sure it has no
+// subkeys left.
+LONG RegistryStore::RemoveKeyRow(KeyId id) {
+  for (Sql slot : {kDeleteKeyValues, kDeleteKeyRow}) {
+    Statement remove(*connection_, slot, kSqlText[slot]);
+    if (remove.status() != ERROR_SUCCESS) return remove.status();
+    remove.Bind(1, id);
+    int result = remove.Step();
+    if (result != SQLITE_DONE) return remove.Error(result);
+  }
+  return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Reads
+
+LONG RegistryStore::CheckKey(KeyId id) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  return Alive(id);
+}
+
+LONG RegistryStore::Open(KeyId from, const KeyPath& path, KeyId* id) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  return Resolve(from, path, id);
+}
+
+LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path, std::vector<std::string>* names) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  KeyId id = 0;
+  names->clear();
+  return Resolve(from, path, &id, names);
+}
+
+// Subkeys and values are listed by index. An index just after the one asked
+// last (or the same) continues from the cursor left then, when the snapshot
+// read now has the cursor's data version; any other index is counted from
+// the start, and leaves a cursor for the next call.
+
+// What tells the two listings apart: their statements and how a row and a
+// cursor's place are read and bound.
+template <class Entry>
+struct Listing;
+
+template <>
+struct Listing<SubkeyEntry> {
+  static constexpr ListKind kKind = ListKind::kSubkeys;
+  static constexpr Sql kAt = kChildAt;
+  static constexpr Sql kFrom = kChildFrom;
+  // Binds the place after the key id; returns the next parameter's number.
+  static int BindPlace(Statement& query, const ListPosition& place) {
+    query.Bind(2, place.sortkey);
+    query.Bind(3, place.fold);
+    return 4;
+  }
+  static void Read(const Statement& row, SubkeyEntry* out, ListPosition* place) {
+    ReadSubkey(row, out, place);
+  }
+};
+
+template <>
+struct Listing<ValueEntry> {
+  static constexpr ListKind kKind = ListKind::kValues;
+  static constexpr Sql kAt = kValueAt;
+  static constexpr Sql kFrom = kValueFrom;
+  static int BindPlace(Statement& query, const ListPosition& place) {
+    query.Bind(2, place.seq);
+    return 3;
+  }
+  static void Read(const Statement& row, ValueEntry* out, ListPosition* place) {
+    ReadValue(row, out, place);
+  }
+};
+
+template <class Entry>
+LONG RegistryStore::ListEntry(KeyId id, DWORD index, Entry* out) {
+  using L = Listing<Entry>;
+  ListPosition position;
+  unsigned version = 0;
+  if (const ListCursor* cursor = cursors_.Near(id, L::kKind, index)) {
+    const unsigned expected = cursor->version;
+    bool found = false;
+    {
+      // Bound to the cursor's strings: done with before the cursor moves on.
+      Statement query(*connection_, L::kFrom, kSqlText[L::kFrom]);
+      if (query.status() != ERROR_SUCCESS) return query.status();
+      query.Bind(1, id);
+      const int next = L::BindPlace(query, cursor->position);
+      query.Bind(next, static_cast<int64_t>(index - cursor->index));
+      int result = query.Step();
+      if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
+      if (DataVersion(&version) && version == expected) {
+        // Unchanged since the cursor's entry was read: the key is still there.
+        if (result == SQLITE_DONE) return ERROR_NO_MORE_ITEMS;
+        L::Read(query, out, &position);
+        found = true;
+      }
+    }
+    if (found) {
+      cursors_.Remember(id, L::kKind, index, version, std::move(position));
+      return ERROR_SUCCESS;
+    }
+  }
+  {
+    Statement query(*connection_, L::kAt, kSqlText[L::kAt]);
+    if (query.status() != ERROR_SUCCESS) return query.status();
+    query.Bind(1, id);
+    query.Bind(2, static_cast<int64_t>(index));
+    int result = query.Step();
+    if (result != SQLITE_ROW) {
+      if (result != SQLITE_DONE) return query.Error(result);
+      if (LONG error = Alive(id)) return error;
+      return ERROR_NO_MORE_ITEMS;
+    }
+    L::Read(query, out, &position);
+    if (!DataVersion(&version)) return ERROR_SUCCESS;
+  }
+  cursors_.Remember(id, L::kKind, index, version, std::move(position));
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  return ListEntry(id, index, out);
+}
+
+LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
+                               std::string* data) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  Statement query(*connection_, kValueByName, kSqlText[kValueByName]);
+  if (query.status() != ERROR_SUCCESS) return query.status();
+  query.Bind(1, id);
+  query.Bind(2, name.fold);
+  int result = query.Step();
+  if (result == SQLITE_ROW) {
+    *type = static_cast<DWORD>(query.Int(0));
+    data->assign(query.Blob(1));
+    return ERROR_SUCCESS;
+  }
+  if (result != SQLITE_DONE) return query.Error(result);
+  if (LONG error = Alive(id)) return error;
+  return ERROR_FILE_NOT_FOUND;
+}
+
+LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  return ListEntry(id, index, out);
+}
+
+LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  // One snapshot for the three queries.
+  if (LONG error = connection_->Execute("BEGIN")) return error;
+  struct EndRead {
+    SqliteConnection& connection;
+    ~EndRead() { connection.Execute("COMMIT"); }
+  } end_read{*connection_};
+
+  Statement key(*connection_, kKeyRow, kSqlText[kKeyRow]);
+  if (key.status() != ERROR_SUCCESS) return key.status();
+  key.Bind(1, id);
+  int result = key.Step();
+  if (result == SQLITE_DONE) return ERROR_KEY_DELETED;
+  if (result != SQLITE_ROW) return key.Error(result);
+  out->class_name.assign(key.Text(0));
+  out->written = ToFileTime(key.Int(1));
+
+  Statement subkeys(*connection_, kSubkeyStats, kSqlText[kSubkeyStats]);
+  if (subkeys.status() != ERROR_SUCCESS) return subkeys.status();
+  subkeys.Bind(1, id);
+  result = subkeys.Step();
+  if (result != SQLITE_ROW) return subkeys.Error(result);
+  out->subkeys = ToDword(subkeys.Int(0));
+  out->max_subkey_name = ToDword(subkeys.Int(1));
+  out->max_subkey_class = ToDword(subkeys.Int(2));
+
+  Statement values(*connection_, kValueStats, kSqlText[kValueStats]);
+  if (values.status() != ERROR_SUCCESS) return values.status();
+  values.Bind(1, id);
+  result = values.Step();
+  if (result != SQLITE_ROW) return values.Error(result);
+  out->values = ToDword(values.Int(0));
+  out->max_value_name = ToDword(values.Int(1));
+  out->max_value_data = ToDword(values.Int(2));
+  return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Writes
+
+LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view class_name,
+                           KeyId* id, bool* created) {
+  RegistryLock lock(mu_);
+  *created = false;
+  if (LONG error = EnsureWritable()) return error;
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  if (LONG error = Alive(from)) return error;
+  KeyId current = from;
+  bool made = false;
+  int64_t now = Now();
+  for (size_t i = 0; i < path.names.size(); ++i) {
+    const RegistryName& name = path.names[i];
+    {
+      Statement find(*connection_, kFindChild, kSqlText[kFindChild]);
+      if (find.status() != ERROR_SUCCESS) return find.status();
+      find.Bind(1, current);
+      find.Bind(2, name.fold);
+      int result = find.Step();
+      if (result == SQLITE_ROW) {
+        current = find.Int(0);
+        continue;
+      }
+      if (result != SQLITE_DONE) return find.Error(result);
+    }
+    bool last = i + 1 == path.names.size();
+    std::string sort_key = SortKey(name.fold);
+    Statement insert(*connection_, kInsertKey, kSqlText[kInsertKey]);
+    if (insert.status() != ERROR_SUCCESS) return insert.status();
+    insert.Bind(1, current);
+    insert.Bind(2, name.text);
+    insert.Bind(3, name.fold);
+    insert.Bind(4, sort_key);
+    insert.Bind(5, last ? class_name : std::string_view());
+    insert.Bind(6, now);
+    int result = insert.Step();
+    if (result != SQLITE_DONE) return insert.Error(result);
+    if (LONG error = Touch(current)) return error;
+    current = sqlite3_last_insert_rowid(connection_->db());
+    made = last;
+  }
+  if (LONG error = transaction.Commit()) return error;
+  *id = current;
+  *created = made;
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
+                             std::string_view data) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureWritable()) return error;
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  if (LONG error = Alive(id)) return error;
+  Statement upsert(*connection_, kSetValue, kSqlText[kSetValue]);
+  if (upsert.status() != ERROR_SUCCESS) return upsert.status();
+  upsert.Bind(1, id);
+  upsert.Bind(2, name.text);
+  upsert.Bind(3, name.fold);
+  upsert.Bind(4, static_cast<int64_t>(type));
+  upsert.BindBlob(5, data);
+  int result = upsert.Step();
+  if (result != SQLITE_DONE) return upsert.Error(result);
+  if (LONG error = Touch(id)) return error;
+  return transaction.Commit();
+}
+
+LONG RegistryStore::DeleteValue(KeyId id, const RegistryName& name) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureWritable()) return error;
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  if (LONG error = Alive(id)) return error;
+  Statement remove(*connection_, kDeleteValue, kSqlText[kDeleteValue]);
+  if (remove.status() != ERROR_SUCCESS) return remove.status();
+  remove.Bind(1, id);
+  remove.Bind(2, name.fold);
+  int result = remove.Step();
+  if (result != SQLITE_DONE) return remove.Error(result);
+  if (sqlite3_changes(connection_->db()) == 0) return ERROR_FILE_NOT_FOUND;
+  if (LONG error = Touch(id)) return error;
+  return transaction.Commit();
+}
+
+LONG RegistryStore::DeleteKey(KeyId from, const KeyPath& path) {
+  RegistryLock lock(mu_);
+  // Missing keys and roots are told apart before asking for write access.
+  if (LONG error = EnsureReadable()) return error;
+  KeyId target = 0;
+  if (LONG error = Resolve(from, path, &target)) return error;
+  if (IsRootId(target)) return ERROR_ACCESS_DENIED;
+  if (LONG error = EnsureWritable()) return error;
+
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  if (LONG error = Resolve(from, path, &target)) return error;
+  {
+    Statement children(*connection_, kHasChild, kSqlText[kHasChild]);
+    if (children.status() != ERROR_SUCCESS) return children.status();
+    children.Bind(1, target);
+    int result = children.Step();
+    if (result == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+    if (result != SQLITE_DONE) return children.Error(result);
+  }
+  KeyId parent = 0;
+  if (LONG error = ParentOf(target, &parent)) return error;
+  if (LONG error = RemoveKeyRow(target)) return error;
+  if (LONG error = Touch(parent)) return error;
+  return transaction.Commit();
+}
+
+LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_target) {
+  RegistryLock lock(mu_);
+  if (LONG error = EnsureReadable()) return error;
+  KeyId target = 0;
+  if (LONG error = Resolve(from, path, &target)) return error;
+  if (delete_target && IsRootId(target)) return ERROR_ACCESS_DENIED;
+  if (LONG error = EnsureWritable()) return error;
+
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  if (LONG error = Resolve(from, path, &target)) return error;
+  // Values before keys: the value query finds them through the key rows.
+  for (Sql slot : {kDeleteDescendantValues, kDeleteDescendants}) {
+    Statement remove(*connection_, slot, kSqlText[slot]);
+    if (remove.status() != ERROR_SUCCESS) return remove.status();
+    remove.Bind(1, target);
+    int result = remove.Step();
+    if (result != SQLITE_DONE) return remove.Error(result);
+  }
+  if (delete_target) {
+    KeyId parent = 0;
+    if (LONG error = ParentOf(target, &parent)) return error;
+    if (LONG error = RemoveKeyRow(target)) return error;
+    if (LONG error = Touch(parent)) return error;
+  } else {
+    Statement remove(*connection_, kDeleteKeyValues, kSqlText[kDeleteKeyValues]);
+    if (remove.status() != ERROR_SUCCESS) return remove.status();
+    remove.Bind(1, target);
+    int result = remove.Step();
+    if (result != SQLITE_DONE) return remove.Error(result);
+    if (LONG error = Touch(target)) return error;
+  }
+  return transaction.Commit();
+}
+
+// Commits are not synced one by one (synchronous=NORMAL). A commit under
+// synchronous=FULL syncs the log, and with it every commit before it.
+LONG RegistryStore::Flush() {
+  RegistryLock lock(mu_);
+  if (mode_ != Mode::kReadWrite) {
+    // A store we may not write holds nothing of ours to flush.
+    if (!Exists(file_) || !FilesWritable()) return ERROR_SUCCESS;
+    if (LONG error = EnsureWritable()) return error;
+  }
+  if (LONG error = connection_->Execute("PRAGMA synchronous = FULL")) return error;
+  LONG error = ERROR_SUCCESS;
+  {
+    Transaction transaction(*connection_);
+    error = transaction.Begin();
+    if (error == ERROR_SUCCESS) {
+      Statement count(*connection_, kCountFlush, kSqlText[kCountFlush]);
+      error = count.status();
+      if (error == ERROR_SUCCESS) {
+        int result = count.Step();
+        if (result != SQLITE_DONE) error = count.Error(result);
+      }
+    }
+    if (error == ERROR_SUCCESS) error = transaction.Commit();
+  }
+  LONG restored = connection_->Execute("PRAGMA synchronous = NORMAL");
+  return error != ERROR_SUCCESS ? error : restored;
+}
+
+}  // namespace opossvc::detail

@@ -1,0 +1,187 @@
+// The registry's persistent store: one SQLite database, $OPOS_ROOT/registry.db.
+//
+// Keys are rows with a never-reused id (the predefined roots have the fixed
+// ids below), values belong to a key and keep their order of creation. Every
+// write is one IMMEDIATE transaction, so a process killed in the middle of a
+// write leaves the store as it was before it, and several processes may use
+// the store at once (WAL mode; a busy store is waited for up to kBusyTimeout).
+// Commits are atomic but not synced one by one; Flush makes everything
+// written so far durable.
+//
+// Opening, in order of preference:
+//   read-write  when this process may write the file and its folder;
+//   read-only   otherwise ("mode=ro"), which needs the -wal and -shm files;
+//               writers keep them (persistent WAL) and SQLite gives them the
+//               database file's permissions, so a store that root wrote and
+//               others may read stays readable while no writer runs;
+//   immutable   when those files are missing and cannot be made, and the
+//               database holds no log: the file alone is read, until a
+//               writer makes a log, which sends the next call back to
+//               read-only;
+//   empty       when there is no store file yet (or an empty one that we may
+//               not initialise): the roots exist and hold nothing. The file
+//               is made ($OPOS_ROOT too, when its parent exists) by the
+//               first write, with mode 0644 whatever the umask, since the
+//               service objects that read it run as other users.
+// A file that is not a store, or a store of a newer format, is left as it is:
+// ERROR_BADDB; damage found while reading is ERROR_REGISTRY_CORRUPT.
+//
+// Thread safety: each store has one connection, guarded by its own mutex
+// and used by one call at a time. Around fork() every connection is closed
+// (SQLite connections and their locks do not survive into a child), and
+// reopened by the next call in the parent and in the child.
+#ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_STORE_H_
+#define OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_STORE_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <opossvc/thread_annotations.h>
+#include <opossvc/win32/types.h>
+
+#include "platform/posix/registry/registry_list_cursors.h"
+#include "platform/posix/registry/registry_mutex.h"
+#include "platform/posix/registry/registry_names.h"
+
+namespace opossvc::detail {
+
+class SqliteConnection;
+
+using KeyId = int64_t;
+
+// The predefined roots, in the order of their HKEY values 0x80000000 + n.
+inline constexpr KeyId kFirstRootId = 1;
+inline constexpr KeyId kRootCount = 4;
+inline bool IsRootId(KeyId id) { return id >= kFirstRootId && id < kFirstRootId + kRootCount; }
+
+inline constexpr int kBusyTimeoutMs = 10000;
+
+struct SubkeyEntry {
+  std::string name;
+  std::string class_name;
+  FILETIME written{};
+};
+
+struct ValueEntry {
+  std::string name;
+  DWORD type = 0;
+  std::string data;
+};
+
+struct KeyInfo {
+  std::string class_name;
+  DWORD subkeys = 0;
+  DWORD max_subkey_name = 0;  // bytes, without the terminator
+  DWORD max_subkey_class = 0;
+  DWORD values = 0;
+  DWORD max_value_name = 0;
+  DWORD max_value_data = 0;
+  FILETIME written{};
+};
+
+class RegistryStore {
+ public:
+  // The store that OPOS_ROOT names now. The same object is handed out while
+  // OPOS_ROOT and the file it opened stay the same.
+  static std::shared_ptr<RegistryStore> Current();
+
+  explicit RegistryStore(std::string folder);
+  ~RegistryStore();
+  RegistryStore(const RegistryStore&) = delete;
+  RegistryStore& operator=(const RegistryStore&) = delete;
+
+  const std::string& file() const { return file_; }
+
+  // Reads. A key that is gone answers ERROR_KEY_DELETED; a missing name
+  // below an existing key ERROR_FILE_NOT_FOUND; an index past the end
+  // ERROR_NO_MORE_ITEMS.
+  LONG CheckKey(KeyId id) OPOSSVC_EXCLUDES(mu_);
+  LONG Open(KeyId from, const KeyPath& path, KeyId* id) OPOSSVC_EXCLUDES(mu_);
+  // The names of the keys along `path` below `from` as they were created,
+  // letter case and all, one per name of the path.
+  LONG StoredNames(KeyId from, const KeyPath& path, std::vector<std::string>* names)
+      OPOSSVC_EXCLUDES(mu_);
+  // Listing by index: asking for the index after the one asked last (for
+  // the same key, through any handle) continues where that answer was
+  // found, as long as the store has not changed since.
+  LONG Subkey(KeyId id, DWORD index, SubkeyEntry* out) OPOSSVC_EXCLUDES(mu_);
+  LONG QueryValue(KeyId id, const RegistryName& name, DWORD* type, std::string* data)
+      OPOSSVC_EXCLUDES(mu_);
+  LONG Value(KeyId id, DWORD index, ValueEntry* out) OPOSSVC_EXCLUDES(mu_);
+  LONG Info(KeyId id, KeyInfo* out) OPOSSVC_EXCLUDES(mu_);
+
+  // ERROR_SUCCESS when this process can write the store (making it if
+  // needed), else why not (ERROR_ACCESS_DENIED for a read-only store).
+  LONG CanWrite() OPOSSVC_EXCLUDES(mu_);
+
+  // Writes, one transaction each. `path` names are created as needed and
+  // only the last one gets `class_name`; *created tells whether it was new.
+  LONG Create(KeyId from, const KeyPath& path, std::string_view class_name, KeyId* id,
+              bool* created) OPOSSVC_EXCLUDES(mu_);
+  LONG SetValue(KeyId id, const RegistryName& name, DWORD type, std::string_view data)
+      OPOSSVC_EXCLUDES(mu_);
+  LONG DeleteValue(KeyId id, const RegistryName& name) OPOSSVC_EXCLUDES(mu_);
+  // Deletes the key that `path` names below `from` (`from` itself when the
+  // path is empty): ERROR_ACCESS_DENIED for a root or a key with subkeys.
+  LONG DeleteKey(KeyId from, const KeyPath& path) OPOSSVC_EXCLUDES(mu_);
+  // Deletes everything below that key, and with `delete_target` its values
+  // and the key itself too (a root cannot go: ERROR_ACCESS_DENIED).
+  LONG DeleteTree(KeyId from, const KeyPath& path, bool delete_target) OPOSSVC_EXCLUDES(mu_);
+  LONG Flush() OPOSSVC_EXCLUDES(mu_);
+
+ private:
+  friend class StoreCache;
+  class Transaction;
+  enum class Mode { kClosed, kEmpty, kReadWrite, kReadOnly, kImmutable };
+
+  // Whether the file it has open is still the one at its path.
+  bool StillNamesItsFile() OPOSSVC_EXCLUDES(mu_);
+  void CloseConnection() OPOSSVC_REQUIRES(mu_);
+
+  LONG EnsureReadable() OPOSSVC_REQUIRES(mu_);
+  LONG EnsureWritable() OPOSSVC_REQUIRES(mu_);
+  LONG OpenForReading() OPOSSVC_REQUIRES(mu_);
+  LONG OpenReadWrite() OPOSSVC_REQUIRES(mu_);
+  LONG OpenReadOnly() OPOSSVC_REQUIRES(mu_);
+  LONG OpenEmpty() OPOSSVC_REQUIRES(mu_);
+  LONG PrepareFiles() OPOSSVC_REQUIRES(mu_);
+  bool FilesWritable() const;
+  void RememberFile() OPOSSVC_REQUIRES(mu_);
+
+  LONG Alive(KeyId id) OPOSSVC_REQUIRES(mu_);
+  LONG Resolve(KeyId from, const KeyPath& path, KeyId* id,
+               std::vector<std::string>* names = nullptr) OPOSSVC_REQUIRES(mu_);
+  bool DataVersion(unsigned* version) OPOSSVC_REQUIRES(mu_);
+  // Entry `index` of a key's subkeys or values, from a nearby cursor where
+  // the store is unchanged since it was left.
+  template <class Entry>
+  LONG ListEntry(KeyId id, DWORD index, Entry* out) OPOSSVC_REQUIRES(mu_);
+  LONG Touch(KeyId id) OPOSSVC_REQUIRES(mu_);
+  LONG ParentOf(KeyId id, KeyId* parent) OPOSSVC_REQUIRES(mu_);
+  LONG RemoveKeyRow(KeyId id) OPOSSVC_REQUIRES(mu_);
+
+  const std::string folder_;
+  const std::string file_;
+
+  RegistryMutex mu_;
+  Mode mode_ OPOSSVC_GUARDED_BY(mu_) = Mode::kClosed;
+  std::unique_ptr<SqliteConnection> connection_ OPOSSVC_GUARDED_BY(mu_);
+  // Where recent listings stopped; valid for this connection only.
+  ListCursors cursors_ OPOSSVC_GUARDED_BY(mu_);
+  // Identity of the open file (read-write, read-only, immutable), or of the
+  // file found blank when the store was opened empty: a change reopens.
+  bool have_identity_ OPOSSVC_GUARDED_BY(mu_) = false;
+  dev_t device_ OPOSSVC_GUARDED_BY(mu_) = 0;
+  ino_t inode_ OPOSSVC_GUARDED_BY(mu_) = 0;
+  off_t size_ OPOSSVC_GUARDED_BY(mu_) = 0;
+  int64_t mtime_ns_ OPOSSVC_GUARDED_BY(mu_) = 0;
+};
+
+}  // namespace opossvc::detail
+
+#endif  // OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_STORE_H_
