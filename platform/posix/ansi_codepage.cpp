@@ -76,6 +76,8 @@ bool IsKnownCodePage(UINT codepage) {
   return CodePageConverter::ForThread(codepage) != nullptr;
 }
 
+bool KeepsAscii(UINT codepage) { return ConverterOrUtf8(codepage).ascii_compatible(); }
+
 std::u16string AnsiToUtf16(std::string_view ansi, UINT codepage) {
   std::u16string text;
   ConverterOrUtf8(codepage).Decode(ansi, OnUndecodable::kReplace, &text);
