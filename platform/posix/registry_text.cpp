@@ -5,17 +5,6 @@
 #include "platform/posix/ansi_codepage.h"
 
 namespace opossvc::detail {
-namespace {
-
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::u16string CallerToUtf16(std::string_view text) { return AnsiToUtf16(text, ActiveCodePage()); }
 
 std::string Utf16ToCaller(std::u16string_view text) { return Utf16ToAnsi(text, ActiveCodePage()); }
