@@ -41,30 +41,43 @@ double ReadsPerSecond(double seconds, const std::function<bool()>& read) {
   return static_cast<double>(reads) / std::chrono::duration<double>(now - start).count();
 }
 
-// The store's own tables: keys by (parent, case-folded name), values by
-// (key, case-folded name). HKEY_LOCAL_MACHINE is key 3.
+// The store's own tables: keys by (parent, upper-case key), values by (key,
+// upper-case key), a key being the upper-cased name in UTF-16BE; string data
+// is UTF-16LE. HKEY_LOCAL_MACHINE is key 3.
+std::string KeyOf(const char* ascii_upper) {
+  std::string key;
+  for (const char* c = ascii_upper; *c != '\0'; ++c) {
+    key.push_back('\0');
+    key.push_back(*c);
+  }
+  return key;
+}
+
 class RawStore {
  public:
   explicit RawStore(const std::string& file) {
     if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return;
     sqlite3_int64 id = 3;
-    for (const char* name : {"software", "oleforretail", "serviceopos", "posprinter", "printer1"}) {
+    for (const char* name : {"SOFTWARE", "OLEFORRETAIL", "SERVICEOPOS", "POSPRINTER", "PRINTER1"}) {
+      const std::string key = KeyOf(name);
       sqlite3_stmt* find = nullptr;
-      sqlite3_prepare_v2(db_, "SELECT id FROM reg_key WHERE parent = ?1 AND fold = ?2", -1, &find,
+      sqlite3_prepare_v2(db_, "SELECT id FROM reg_key WHERE parent = ?1 AND upper = ?2", -1, &find,
                          nullptr);
       sqlite3_bind_int64(find, 1, id);
-      sqlite3_bind_text(find, 2, name, -1, SQLITE_STATIC);
+      sqlite3_bind_blob(find, 2, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
       const bool found = sqlite3_step(find) == SQLITE_ROW;
       if (found) id = sqlite3_column_int64(find, 0);
       sqlite3_finalize(find);
       if (!found) return;
     }
-    if (sqlite3_prepare_v2(db_, "SELECT data FROM reg_value WHERE key_id = ?1 AND fold = ?2", -1,
+    if (sqlite3_prepare_v2(db_, "SELECT data FROM reg_value WHERE key_id = ?1 AND upper = ?2", -1,
                            &query_, nullptr) != SQLITE_OK) {
       return;
     }
+    port_key_ = KeyOf("PORT");
     sqlite3_bind_int64(query_, 1, id);
-    sqlite3_bind_text(query_, 2, "port", -1, SQLITE_STATIC);
+    sqlite3_bind_blob(query_, 2, port_key_.data(), static_cast<int>(port_key_.size()),
+                      SQLITE_STATIC);
   }
   ~RawStore() {
     sqlite3_finalize(query_);
@@ -73,12 +86,17 @@ class RawStore {
   RawStore(const RawStore&) = delete;
   RawStore& operator=(const RawStore&) = delete;
 
+  // The value's text, taken from its UTF-16 data as far as its NUL.
   bool Read(std::string* value) {
     if (query_ == nullptr) return false;
     const bool found = sqlite3_step(query_) == SQLITE_ROW;
     if (found) {
-      const char* data = static_cast<const char*>(sqlite3_column_blob(query_, 0));
-      value->assign(data != nullptr ? data : "");
+      const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(query_, 0));
+      const int size = sqlite3_column_bytes(query_, 0);
+      value->clear();
+      for (int i = 0; i + 1 < size && (data[i] != 0 || data[i + 1] != 0); i += 2) {
+        value->push_back(static_cast<char>(data[i]));
+      }
     }
     sqlite3_reset(query_);
     return found;
@@ -87,6 +105,7 @@ class RawStore {
  private:
   sqlite3* db_ = nullptr;
   sqlite3_stmt* query_ = nullptr;
+  std::string port_key_;  // bound to query_
 };
 
 }  // namespace

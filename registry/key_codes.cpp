@@ -1,8 +1,10 @@
 // Key codes and key texts: the translations between them and the handle a
 // key code stands for. Nothing here changes the object.
 #include <cstring>
+#include <string>
 
 #include <opossvc/registry.h>
+#include <opossvc/win32/codepage.h>
 
 #include "registry/key_table.h"
 
@@ -22,6 +24,20 @@ constexpr DWORD kMatchOrder[KC_CLASS_COUNT] = {2,  1,  3,  4,  5,  6,  7,  8,  9
                                                10, 11, 12, 13, 14, 15, 16, 17, 18};
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Text of the active code page as UTF-16 (invalid bytes become U+FFFD, as
+// the registry calls take them).
+std::u16string Wide(const char* text) {
+  const size_t bytes = text != nullptr ? std::strlen(text) : 0;
+  if (bytes == 0 || bytes > 0x7FFFFFFF) return std::u16string();
+  const int length = static_cast<int>(bytes);
+  std::u16string wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0)),
+                      u'\0');
+  if (!wide.empty()) {
+    MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), static_cast<int>(wide.size()));
+  }
+  return wide;
+}
 
 }  // namespace
 
@@ -48,7 +64,10 @@ bool StartsWithName(const char* text, const char* prefix) {
 }
 
 bool SameName(const char* a, const char* b) {
-  return CString(a != nullptr ? a : "").CompareNoCase(b != nullptr ? b : "") == 0;
+  const std::u16string wide_a = Wide(a);
+  const std::u16string wide_b = Wide(b);
+  return CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()), wide_b.c_str(),
+                              static_cast<int>(wide_b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace opossvc::detail

@@ -37,7 +37,9 @@ inline bool IsDeviceCode(DWORD code) { return code != 0 && (code & ~KC_DEVICE_MA
 // a double-byte character equals an ASCII byte.
 bool StartsWithName(const char* text, const char* prefix);
 
-// Two registry names compare equal ignoring letter case (multi-byte aware).
+// Two registry names compare equal ignoring letter case, exactly as the
+// registry compares them (CompareStringOrdinal on the decoded names): the
+// object takes two names for one key when the registry does, and only then.
 bool SameName(const char* a, const char* b);
 
 }  // namespace opossvc::detail

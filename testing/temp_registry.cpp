@@ -77,8 +77,11 @@ LONG TempRegistry::SetValue(HKEY root, std::string_view key, std::string_view na
   ScopedKey created;
   if (LONG status = created.Create(root, key); status != ERROR_SUCCESS) return status;
   std::string value_name(name);
+  // A byte that is no NUL after the data: a string's size is taken as given
+  // (RegSetValueExA counts a NUL that follows the data in).
+  const std::string data = std::string(bytes) + 'x';
   return RegSetValueExA(created.get(), value_name.c_str(), 0, type,
-                        reinterpret_cast<const BYTE*>(bytes.data()),
+                        reinterpret_cast<const BYTE*>(data.data()),
                         static_cast<DWORD>(bytes.size()));
 }
 

@@ -191,4 +191,30 @@ TEST(CodePage, LeadBytes) {
   EXPECT_FALSE(IsValidCodePage(CP_ACP));
 }
 
+// Unit against unit, upper-cased one by one when case is ignored: as the
+// registry compares names.
+TEST(CodePage, CompareStringOrdinal) {
+  const struct {
+    std::u16string a, b;
+    BOOL ignore_case;
+    int result;
+  } cases[] = {
+      {u"Dev1", u"DEV1", TRUE, CSTR_EQUAL},
+      {u"Dev1", u"DEV1", FALSE, CSTR_GREATER_THAN},
+      {u"\u03A3\u039F\u03A3", u"\u03C3\u03BF\u03C2", TRUE, CSTR_EQUAL},  // ΣΟΣ, σος
+      {u"Ma\u00DFe", u"MASSE", TRUE, CSTR_GREATER_THAN},                 // ß stays ß
+      {u"_", u"a", TRUE, CSTR_GREATER_THAN},                             // '_' after 'A'
+      {u"\U0002000B", u"\uFF21", TRUE, CSTR_LESS_THAN},                  // D840 < FF21
+      {u"ab", u"abc", TRUE, CSTR_LESS_THAN},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CompareStringOrdinal(c.a.c_str(), -1, c.b.c_str(), static_cast<int>(c.b.size()),
+                                   c.ignore_case),
+              c.result);
+  }
+  SetLastError(0);
+  EXPECT_EQ(CompareStringOrdinal(nullptr, 0, u"", 0, TRUE), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 }  // namespace

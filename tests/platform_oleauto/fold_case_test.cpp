@@ -20,8 +20,8 @@ TEST(FoldCaseKey, MatchesNamesThatDifferOnlyInCase) {
     std::string b;
     bool same;
   };
-  // Case pairs of ordinary letters (umlauts, sigma, sharp s) are checked where
-  // the registry store matches names; these are the pitfalls of the key alone.
+  // Case pairs of ordinary letters are checked through CString's
+  // CompareNoCase; these are the pitfalls of the key alone.
   const Case cases[] = {
       {65001, "OLEforRetail", "OLEFORRETAIL", true},
       {1252, "\xC4", "A", false},           // no accent stripping

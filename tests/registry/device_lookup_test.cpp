@@ -141,6 +141,11 @@ TEST_F(DeviceLookup, AFoundDeviceIsAnsweredFromTheObject) {
   EXPECT_STREQ(info.m_strDeviceName, "Before");
   CRegistryInfo fresh;
   EXPECT_STREQ(fresh.GetDeviceName("dev1", KC_POSPRINTER), "After");
+  // Names the registry tells apart are two devices to the object too.
+  MakeString(Device("POSPrinter", "Ma\xC3\x9F\x65"), "DeviceName", "Sharp s");  // Maße
+  MakeString(Device("POSPrinter", "MASSE"), "DeviceName", "Double s");
+  EXPECT_STREQ(info.GetDeviceName("ma\xC3\x9F\x65", KC_POSPRINTER), "Sharp s");
+  EXPECT_STREQ(info.GetDeviceName("masse", KC_POSPRINTER), "Double s");
 }
 
 TEST_F(DeviceLookup, EarlyFailuresKeepThePreviousDevice) {

@@ -165,6 +165,14 @@ TEST_F(RegistryContract, QueryValueBuffers) {
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.written.size()), c.written);
   }
+  // A size that leaves out the NUL right after the text: it is counted in.
+  for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}) {
+    SCOPED_TRACE(type);
+    const char text[] = "abc";
+    ASSERT_EQ(RegSetValueExA(base(), "t", 0, type, reinterpret_cast<const BYTE*>(text), 3),
+              ERROR_SUCCESS);
+    EXPECT_EQ(ReadBytes(base(), "t"), type == REG_BINARY ? "abc"s : "abc\0"s);
+  }
   DWORD size = 4, reserved = 0;
   BYTE data[4];
   EXPECT_EQ(RegQueryValueExA(base(), nullptr, nullptr, nullptr, data, nullptr),
@@ -173,6 +181,14 @@ TEST_F(RegistryContract, QueryValueBuffers) {
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegQueryValueExA(base(), "missing", nullptr, nullptr, nullptr, nullptr),
             ERROR_FILE_NOT_FOUND);
+  // A missing value: a size asked for alone is 0, one with a buffer stays.
+  EXPECT_EQ(RegQueryValueExA(base(), "missing", nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(size, 0u);
+  size = sizeof data;
+  EXPECT_EQ(RegQueryValueExA(base(), "missing", nullptr, nullptr, data, &size),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(size, sizeof data);
   EXPECT_EQ(RegSetValueExA(base(), nullptr, 0, REG_BINARY, nullptr, 1), ERROR_NOACCESS);
   EXPECT_EQ(RegSetValueExA(base(), nullptr, 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
   EXPECT_EQ(ReadBytes(base(), ""), "") << "null and \"\" both name the default value";
@@ -249,15 +265,25 @@ TEST_F(RegistryContract, Deletion) {
       {"missing tree", [&] { return RegDeleteTreeA(tree.get(), "A"); }, ERROR_FILE_NOT_FOUND},
       {"a root's tree", [&] { return RegDeleteTreeA(HKEY_LOCAL_MACHINE, ""); },
        ERROR_ACCESS_DENIED},
+      {"the fixed SOFTWARE", [&] { return RegDeleteTreeA(HKEY_LOCAL_MACHINE, "software"); },
+       ERROR_ACCESS_DENIED},
       {"missing value", [&] { return RegDeleteValueA(tree.get(), "w"); }, ERROR_FILE_NOT_FOUND},
   };
   for (const auto& step : steps) EXPECT_EQ(step.call(), step.result) << step.what;
   EXPECT_EQ(SubkeyNames(tree.get()), Names{"B"});
 
-  ASSERT_EQ(SetText(tree.get(), "own", "x"), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteTreeA(tree.get(), nullptr), ERROR_SUCCESS);
-  EXPECT_TRUE(SubkeyNames(tree.get()).empty()) << "no subkey: empties the key";
-  EXPECT_TRUE(ValueNames(tree.get()).empty());
+  ScopedKey other;
+  ASSERT_EQ(Open(base(), "Other", &other), ERROR_SUCCESS) << "nothing went in a refused deletion";
+  EXPECT_EQ(ReadBytes(other.get(), "v"), "Other\0"s);
+  for (const char* no_subkey : {static_cast<const char*>(nullptr), ""}) {
+    ScopedKey below;
+    ASSERT_EQ(Create(tree.get(), "B\\C", &below), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(tree.get(), "own", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeA(tree.get(), no_subkey), ERROR_SUCCESS);
+    EXPECT_TRUE(SubkeyNames(tree.get()).empty()) << "no subkey: empties the key";
+    EXPECT_TRUE(ValueNames(tree.get()).empty());
+    EXPECT_EQ(SubkeyNames(base()), (Names{"Other", "Tree"})) << "and keeps it";
+  }
   EXPECT_EQ(RegDeleteKeyA(tree.get(), ""), ERROR_SUCCESS) << "\"\" deletes the key itself";
   EXPECT_EQ(SubkeyNames(base()), Names{"Other"});
 }
@@ -361,9 +387,11 @@ TEST_F(RegistryContract, QueryInfoKey) {
                              &max_class, &values, &max_name, &max_data, nullptr, &written),
             ERROR_SUCCESS);
   EXPECT_STREQ(class_name, "Klass");
+  // The maxima as Windows gives them: names in characters, data as stored
+  // (strings in UTF-16).
   EXPECT_EQ((std::vector<DWORD>{class_count, subkeys, max_subkey, max_class, values, max_name,
                                 max_data}),
-            (std::vector<DWORD>{5, 2, 9, 11, 2, 9, 9}));
+            (std::vector<DWORD>{5, 2, 9, 11, 2, 9, 18}));
   EXPECT_NE(written.dwHighDateTime, 0u);
   class_count = 5;  // no room for the NUL
   EXPECT_EQ(RegQueryInfoKeyA(info.get(), class_name, &class_count, nullptr, nullptr, nullptr,

@@ -1,4 +1,5 @@
-// Letter case of non-ASCII names, in the code page that the names are in.
+// Names and text in code pages: letter case is ignored as Windows ignores
+// it, and a text means the same key or data in every code page.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +12,9 @@
 namespace opossvc::registry_test {
 namespace {
 
+using std::string_literals::operator""s;
+using Names = std::vector<std::string>;
+
 TEST(RegistryFolding, NamesMatchWithoutRegardToCaseInTheirCodePage) {
   struct Case {
     const char* what;
@@ -22,12 +26,15 @@ TEST(RegistryFolding, NamesMatchWithoutRegardToCaseInTheirCodePage) {
       {"umlaut, UTF-8", "65001", "\xC3\x84rger", "\xC3\xA4RGER", true},
       {"Greek with final sigma, UTF-8", "65001", "\xCE\xA3\xCE\x9F\xCE\xA3",  // ΣΟΣ
        "\xCF\x83\xCE\xBF\xCF\x82", true},                                    // σος
-      {"full folding: sharp s", "65001", "STRASSE", "stra\xC3\x9F" "e", true},
+      {"one letter for one: sharp s is no SS", "65001", "MASSE", "Ma\xC3\x9F" "e", false},
       {"distinct letters", "65001", "\xC3\x84rger", "\xC3\x96rger", false},  // Ä, Ö
-      {"undecodable bytes stay distinct", "65001", "\xC4x", "\xE4x", false},
+      {"undecodable bytes become U+FFFD", "65001", "\xC4x", "\xE4x", true},
       {"umlaut, 1252", "1252", "\xC4rger", "\xE4RGER", true},
       {"caron, 1252", "1252", "\x8A" "ab", "\x9A" "AB", true},  // Š, š
       {"full-width letters, 932", "932", "\x82\x60", "\x82\x81", true},  // Ａ, ａ
+      // A trail byte 0x5C is no backslash: two keys, not one "\x83" over both.
+      {"trail byte 0x5C, 932", "932", "\x83\x5C\x83\x74\x83\x67", "\x83\x5C\x81\x5B\x83\x58",
+       false},  // ソフト, ソース
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -46,12 +53,65 @@ TEST(RegistryFolding, NamesMatchWithoutRegardToCaseInTheirCodePage) {
     DWORD disposition = 0;
     ASSERT_EQ(Create(base.get(), c.looked_up.c_str(), &found, &disposition), ERROR_SUCCESS);
     EXPECT_EQ(disposition, c.same ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY);
-    if (c.same) {
-      EXPECT_EQ(SubkeyNames(base.get()), std::vector<std::string>{c.created})
-          << "the name keeps the letter case it was created with";
-    } else {
-      EXPECT_EQ(SubkeyNames(base.get()).size(), 2u);
+    EXPECT_EQ(SubkeyNames(base.get()).size(), c.same ? 1u : 2u);
+  }
+}
+
+// Written in Shift-JIS, read in UTF-8 and in Windows-1252: the same keys
+// and text, each in the reader's code page, with sizes of that code page.
+TEST(RegistryFolding, TextMeansTheSameInEveryCodePage) {
+  const std::string soft_932 = "\x83\x5C\x83\x74\x83\x67";              // ソフト
+  const std::string source_932 = "\x83\x5C\x81\x5B\x83\x58";            // ソース
+  const std::string soft_utf8 = "\xE3\x82\xBD\xE3\x83\x95\xE3\x83\x88";  // ソフト
+  const std::string source_utf8 = "\xE3\x82\xBD\xE3\x83\xBC\xE3\x82\xB9";
+  opossvc::testing::TempRegistry registry;
+  ScopedKey base;
+  ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text", &base), ERROR_SUCCESS);
+  {
+    ScopedEnv codepage("OPOS_CODEPAGE", "932"s);
+    ScopedKey key;
+    ASSERT_EQ(Create(base.get(), (soft_932 + "\\" + source_932).c_str(), &key), ERROR_SUCCESS);
+    ASSERT_EQ(Create(base.get(), source_932.c_str(), &key), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(base.get(), soft_932.c_str(), soft_932), ERROR_SUCCESS);
+    EXPECT_EQ(SubkeyNames(base.get()), (Names{soft_932, source_932})) << "two keys, in order";
+  }
+  const struct {
+    const char* codepage;
+    std::string soft, source;
+  } readers[] = {{"65001", soft_utf8, source_utf8}, {"1252", "???", "???"}};
+  for (const auto& reader : readers) {
+    SCOPED_TRACE(reader.codepage);
+    ScopedEnv codepage("OPOS_CODEPAGE", std::string(reader.codepage));
+    EXPECT_EQ(SubkeyNames(base.get()), (Names{reader.soft, reader.source}));
+    EXPECT_EQ(ValueNames(base.get()), Names{reader.soft});
+    ScopedKey key;
+    if (reader.soft != "???") {
+      EXPECT_EQ(Open(base.get(), (reader.soft + "\\" + reader.source).c_str(), &key),
+                ERROR_SUCCESS);
     }
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExA(base.get(), soft_utf8.c_str(), nullptr, nullptr, nullptr, &size),
+              reader.soft != "???" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    char name[16];
+    DWORD name_size = sizeof name;
+    size = 0;
+    ASSERT_EQ(RegEnumValueA(base.get(), 0, name, &name_size, nullptr, nullptr, nullptr, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(name_size, reader.soft.size());
+    EXPECT_EQ(size, reader.soft.size() + 1) << "the data size in the reader's code page";
+    std::string data(size, '\xBD');
+    name_size = sizeof name;
+    ASSERT_EQ(RegEnumValueA(base.get(), 0, name, &name_size, nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(data.data()), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(data, reader.soft + '\0');
+    // Maximum lengths as Windows gives them: UTF-16 units, stored bytes.
+    DWORD max_subkey = 0, max_name = 0, max_data = 0;
+    ASSERT_EQ(RegQueryInfoKeyA(base.get(), nullptr, nullptr, nullptr, nullptr, &max_subkey,
+                               nullptr, nullptr, &max_name, &max_data, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ((std::vector<DWORD>{max_subkey, max_name, max_data}),
+              (std::vector<DWORD>{3, 3, 8}));
   }
 }
 
@@ -60,13 +120,16 @@ TEST(RegistryFolding, Utf8NamesListInUpperCaseOrderAndCountCharacters) {
   opossvc::testing::TempRegistry registry;
   ScopedKey base;
   ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Order", &base), ERROR_SUCCESS);
-  for (const char* name : {"\xC3\xA9t\xC3\xA9", "_", "Z", "f", "E", "\xC3\x89" "a"}) {
+  for (const char* name : {"\xC3\xA9t\xC3\xA9", "_", "Z", "f", "E", "\xC3\x89" "a",
+                           "\xEF\xBC\xA1", "\xF0\xA0\x80\x8B"}) {  // U+FF21 Ａ, U+2000B 𠀋
     ScopedKey key;
     ASSERT_EQ(Create(base.get(), name, &key), ERROR_SUCCESS);
   }
-  // Upper-case order: E < F < Z < _ < ÉA < ÉTÉ.
+  // Upper-cased UTF-16 order: E < F < Z < _ < ÉA < ÉTÉ < 𠀋 (a surrogate
+  // pair, D840 DC0B) < Ａ (FF21).
   EXPECT_EQ(SubkeyNames(base.get()),
-            (std::vector<std::string>{"E", "f", "Z", "_", "\xC3\x89" "a", "\xC3\xA9t\xC3\xA9"}));
+            (Names{"E", "f", "Z", "_", "\xC3\x89" "a", "\xC3\xA9t\xC3\xA9", "\xF0\xA0\x80\x8B",
+                   "\xEF\xBC\xA1"}));
 
   std::string name255;
   for (int i = 0; i < 255; ++i) name255 += "\xC3\xA9";  // 510 bytes, 255 characters

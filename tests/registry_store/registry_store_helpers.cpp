@@ -19,7 +19,10 @@ LONG Open(HKEY parent, const char* path, ScopedKey* key, REGSAM access) {
 }
 
 LONG SetBytes(HKEY key, const char* name, DWORD type, std::string_view bytes) {
-  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+  // Followed by a byte that is no NUL, so that a string's size is taken as
+  // it is given (a NUL right after it would be counted in).
+  const std::string buffer = std::string(bytes) + 'x';
+  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(buffer.data()),
                         static_cast<DWORD>(bytes.size()));
 }
 

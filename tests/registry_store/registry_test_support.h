@@ -40,7 +40,7 @@ class ScopedKey {
 LONG Create(HKEY parent, const char* path, ScopedKey* key, DWORD* disposition = nullptr,
             REGSAM access = KEY_ALL_ACCESS);
 LONG Open(HKEY parent, const char* path, ScopedKey* key, REGSAM access = KEY_ALL_ACCESS);
-LONG SetBytes(HKEY key, const char* name, DWORD type, std::string_view bytes);
+LONG SetBytes(HKEY key, const char* name, DWORD type, std::string_view bytes);  // exactly these
 LONG SetText(HKEY key, const char* name, std::string_view text);  // REG_SZ with its NUL
 // The data of a value, or nothing when it cannot be read.
 std::optional<std::string> ReadBytes(HKEY key, const char* name, DWORD* type = nullptr);

@@ -8,12 +8,15 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <opossvc/testing/temp_registry.h>
 
@@ -33,17 +36,69 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// Runs SQL on a file with SQLite itself; the first column of the last row
+// that it gives, or 0.
+int64_t Sql(const std::string& file, const char* sql) {
+  sqlite3* db = nullptr;
+  int64_t value = 0;
+  sqlite3_open(file.c_str(), &db);
+  sqlite3_exec(
+      db, sql,
+      [](void* out, int, char** row, char**) {
+        *static_cast<int64_t*>(out) = row[0] != nullptr ? std::atoll(row[0]) : 0;
+        return 0;
+      },
+      &value, nullptr);
+  sqlite3_close(db);
+  return value;
+}
+
+// A store as the first format wrote it: the callers' bytes as they came,
+// with a device key `device` below Scanner, and key ids given up to 12.
+void WriteFirstFormatStore(const std::string& file, const std::string& device) {
+  Sql(file, R"sql(
+    PRAGMA journal_mode = WAL;
+    CREATE TABLE reg_key(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,
+      name TEXT NOT NULL, fold TEXT NOT NULL, sortkey TEXT NOT NULL, class TEXT NOT NULL,
+      written INTEGER NOT NULL);
+    CREATE UNIQUE INDEX reg_key_by_name ON reg_key(parent, fold);
+    CREATE INDEX reg_key_by_order ON reg_key(parent, sortkey, fold);
+    CREATE TABLE reg_value(key_id INTEGER NOT NULL, seq INTEGER NOT NULL, name TEXT NOT NULL,
+      fold TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, UNIQUE(key_id, fold));
+    CREATE UNIQUE INDEX reg_value_by_order ON reg_value(key_id, seq);
+    CREATE TABLE reg_meta(name TEXT PRIMARY KEY, value INTEGER NOT NULL);
+    INSERT INTO reg_meta VALUES('flushes', 0);
+    INSERT INTO reg_key VALUES (1, 0, 'HKEY_CLASSES_ROOT', 'a', 'a', '', 0),
+      (2, 0, 'HKEY_CURRENT_USER', 'b', 'b', '', 0), (3, 0, 'HKEY_LOCAL_MACHINE', 'c', 'c', '', 0),
+      (4, 0, 'HKEY_USERS', 'd', 'd', '', 0), (5, 3, 'SOFTWARE', 'software', 'S', '', 0),
+      (6, 5, 'OLEforRetail', 'oleforretail', 'O', '', 0),
+      (7, 6, 'ServiceOPOS', 'serviceopos', 'S', 'Klass', 0),
+      (8, 7, 'Scanner', 'scanner', 'S', '', 0),
+      (12, 8, 'Gone', 'gone', 'G', '', 0);
+    DELETE FROM reg_key WHERE id = 12;
+    PRAGMA application_id = 1330664263;
+    PRAGMA user_version = 1;
+  )sql");
+  // The device and its values, with the caller's bytes in names and data.
+  const std::string sql = "INSERT INTO reg_key VALUES (9, 8, '" + device + "', 'x', 'x', '', 0);" +
+                          "INSERT INTO reg_value VALUES (9, 1, 'Port', 'port', 1, '" + device +
+                          "'), (9, 2, 'Raw', 'raw', 3, X'835C');";
+  Sql(file, sql.c_str());
+}
+
 mode_t ModeOf(const std::string& path) {
   struct stat st {};
   stat(path.c_str(), &st);
   return st.st_mode & 07777;
 }
 
-TEST(RegistryStoreFile, BeforeTheFirstWriteTheRootsAreEmptyAndNoFileIsMade) {
+TEST(RegistryStoreFile, BeforeTheFirstWriteThereAreTheFixedKeysAndNoFile) {
   opossvc::testing::TempRegistry registry;
   ScopedKey key;
-  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE", &key, KEY_READ), ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(SubkeyNames(HKEY_LOCAL_MACHINE).empty());
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE", &key, KEY_READ), ERROR_SUCCESS);
+  EXPECT_EQ(SubkeyNames(HKEY_LOCAL_MACHINE), std::vector<std::string>{"SOFTWARE"});
+  EXPECT_TRUE(SubkeyNames(key.get()).empty());
+  EXPECT_TRUE(SubkeyNames(HKEY_CURRENT_USER).empty());
   EXPECT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
   EXPECT_FALSE(std::filesystem::exists(registry.store_path()));
   EXPECT_EQ(RunInChild([](ChildChecks& checks) {
@@ -130,6 +185,70 @@ TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
     EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", &key), c.error);
     EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), c.error);
     EXPECT_EQ(FileBytes(registry.store_path()), before) << "the file was changed";
+  }
+}
+
+// The first format kept the callers' bytes. The store is migrated by the
+// first process that may write it, in its code page, and only where every
+// text decodes in it; otherwise the file stays as it was.
+TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes) {
+  constexpr char kScanner[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
+  const struct {
+    const char* what;
+    std::string device;  // name and "Port" data as the first format kept them
+    const char* opener;  // OPOS_CODEPAGE of the first process that opens it
+    LONG result;
+    std::string utf8;  // the name read back in UTF-8
+  } cases[] = {
+      {"ASCII, whatever the code page", "Scanner1", "932", ERROR_SUCCESS, "Scanner1"},
+      {"UTF-8 under UTF-8", "\xC3\x84rger", "65001", ERROR_SUCCESS, "\xC3\x84rger"},
+      {"Shift-JIS under 932", "\x83\x41", "932", ERROR_SUCCESS, "\xE3\x82\xA2"},  // ア
+      {"Shift-JIS under UTF-8", "\x83\x41", "65001", ERROR_NO_UNICODE_TRANSLATION, ""},
+      {"Windows-1252 under UTF-8", "\xC4rger", "65001", ERROR_NO_UNICODE_TRANSLATION, ""},
+      {"a name split at a trail byte 0x5C", "\x83", "932", ERROR_NO_UNICODE_TRANSLATION, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    opossvc::testing::TempRegistry registry;
+    WriteFirstFormatStore(registry.store_path(), c.device);
+    ASSERT_EQ(chmod(registry.root().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(registry.store_path().c_str(), 0644), 0);
+    if (geteuid() == 0 && c.result == ERROR_SUCCESS) {
+      EXPECT_EQ(RunInChild([&](ChildChecks& checks) {
+                  ScopedKey key;
+                  checks.Expect(setgid(65534) == 0 && setuid(65534) == 0, "drop privileges");
+                  checks.ExpectCode(Open(HKEY_LOCAL_MACHINE, kScanner, &key, KEY_READ),
+                                    ERROR_BADDB, "a reader may not migrate it");
+                }),
+                "");
+    }
+    ScopedKey scanner;
+    {
+      ScopedEnv codepage("OPOS_CODEPAGE", std::string(c.opener));
+      EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, kScanner, &scanner, KEY_READ), c.result);
+    }
+    if (c.result != ERROR_SUCCESS) {
+      EXPECT_EQ(Sql(registry.store_path(), "PRAGMA user_version"), 1);
+      EXPECT_EQ(Sql(registry.store_path(), "SELECT count(*) FROM reg_key"), 9);
+      continue;
+    }
+    EXPECT_EQ(Sql(registry.store_path(), "PRAGMA user_version"), 2);
+    EXPECT_EQ(SubkeyNames(scanner.get()), std::vector<std::string>{c.utf8});
+    ScopedKey device;
+    ASSERT_EQ(Open(scanner.get(), c.utf8.c_str(), &device), ERROR_SUCCESS);
+    EXPECT_EQ(ReadBytes(device.get(), "Port"), c.utf8) << "string data converts";
+    EXPECT_EQ(ReadBytes(device.get(), "Raw"), "\x83\x5C") << "binary data does not";
+    ScopedKey root;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", &root), ERROR_SUCCESS);
+    char name[16], klass[8];
+    DWORD name_size = sizeof name, class_size = sizeof klass;
+    EXPECT_EQ(RegEnumKeyExA(root.get(), 0, name, &name_size, nullptr, klass, &class_size, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(klass, "Klass");
+    ScopedKey made;
+    ASSERT_EQ(Create(scanner.get(), "New", &made), ERROR_SUCCESS);
+    EXPECT_EQ(Sql(registry.store_path(), "SELECT max(id) FROM reg_key"), 13)
+        << "ids given before are not given again";
   }
 }
 

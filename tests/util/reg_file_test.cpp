@@ -273,8 +273,9 @@ TEST(RegImportTest, MalformedFilesEndInResultBits) {
        kFailed, lacks_key(kServiceOpos + "\\Scanner\\S")},
       {"NUL in string data", device + std::string("\"A\"=\"a\0b\"\n", 10), kWritten,
        has(s1, "A", REG_SZ, std::string("a\0b\0", 4))},
+      // Written as any A call writes them: each becomes U+FFFD.
       {"bytes that are not UTF-8 in data", device + "\"A\"=\"\xff\xfe\"\n", kWritten,
-       has(s1, "A", REG_SZ, Sz("\xff\xfe"))},
+       has(s1, "A", REG_SZ, Sz("\xEF\xBF\xBD\xEF\xBF\xBD"))},
       {"over-long line", device + "\"A\"=\"" + std::string(5 << 20, 'x') + "\"\n\"B\"=\"ok\"\n",
        kWritten | kFailed,
        [=](const TempRegistry& r) {

@@ -86,7 +86,16 @@ std::string ErrorText(LONG error) {
     case ERROR_INVALID_NAME: text = "invalid name"; break;
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY: text = "out of memory"; break;
-    case ERROR_BADDB: text = "the store file is not a registry store"; break;
+    case ERROR_BADDB:
+      text = "the store file is not a registry store of this version (one of an earlier "
+             "version is converted when a program that may write it, such as oposreg run by "
+             "the store's owner, first opens it)";
+      break;
+    case ERROR_NO_UNICODE_TRANSLATION:
+      text = "the store, of an earlier version, holds text of another code page: run oposreg "
+             "as the store's owner with OPOS_CODEPAGE set to the code page it was written "
+             "with to convert it, or remove it and import the .reg files again";
+      break;
     case ERROR_CANTREAD: text = "the store cannot be read"; break;
     case ERROR_CANTWRITE: text = "the store cannot be written"; break;
     case ERROR_REGISTRY_CORRUPT: text = "the store is damaged"; break;

@@ -1,4 +1,5 @@
-// Code-page conversion, as Win32's MultiByteToWideChar/WideCharToMultiByte.
+// Code-page conversion, as Win32's MultiByteToWideChar/WideCharToMultiByte,
+// and the ordinal comparison of UTF-16 text.
 //
 // CP_ACP is the system's ANSI code page: $OPOS_CODEPAGE when it names a
 // code page that is known here (1252, 932, 65001, ...), else UTF-8 (65001),
@@ -64,5 +65,17 @@ BOOL WINAPI IsValidCodePage(UINT CodePage);
 // IsDBCSLeadByte); always FALSE for single-byte code pages and UTF-8.
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
+
+#define CSTR_LESS_THAN 1
+#define CSTR_EQUAL 2
+#define CSTR_GREATER_THAN 3
+
+// Compares code unit by code unit, as the registry compares names: with
+// bIgnoreCase each unit is first mapped to upper case by itself (no locale;
+// "\u00DF" stays distinct from "SS"). A count of -1 means a NUL-terminated
+// string. CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN; 0 with
+// ERROR_INVALID_PARAMETER for a null string or a count below -1.
+int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
+                                int cchCount2, BOOL bIgnoreCase);
 
 #endif  // OPOSSVC_WIN32_CODEPAGE_H_

@@ -8,9 +8,11 @@
 // is refused at open time with ERROR_ACCESS_DENIED, as Windows refuses it to
 // a user who may only read the key.
 //
-// Strings are stored as the caller's bytes: names and REG_SZ data are 8-bit
-// text in the code page they were written with, and one store should be
-// used with one code page.
+// Text is converted at each call, as Windows' A calls convert it
+// (registry_text.h): names, classes and string data go in and come out in
+// the active code page, and every size a caller is told is one of its code
+// page, except the maximum lengths of RegQueryInfoKeyA, which Windows gives
+// in UTF-16 units and stored bytes.
 #include <opossvc/win32/registry.h>
 
 #include <cstring>
@@ -18,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/text/ansi_codepage.h"
 #include "platform/posix/registry/registry_handles.h"
 #include "platform/posix/registry/registry_names.h"
 #include "platform/posix/registry/registry_store.h"
+#include "platform/posix/registry/registry_text.h"
 #include "platform/internal/stored_key_names.h"
 
 namespace opossvc::detail {
@@ -53,10 +55,6 @@ LONG GrantRights(RegistryStore& store, REGSAM desired, REGSAM* granted) {
   }
   *granted = rights;
   return ERROR_SUCCESS;
-}
-
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 // NULs that end a string value properly: one for REG_SZ and REG_EXPAND_SZ,
@@ -126,8 +124,8 @@ LONG CreateKeyEx(HKEY parent_key, LPCSTR sub_key, LPCSTR class_name, REGSAM desi
   LONG error = parent.store->Open(parent.id, path, &key.id);
   if (error == ERROR_FILE_NOT_FOUND) {
     if (LONG too_long = CheckKeyNameLengths(path)) return too_long;
-    error = parent.store->Create(parent.id, path, class_name == nullptr ? "" : class_name,
-                                 &key.id, &created);
+    const std::string stored_class = StoredText(class_name == nullptr ? "" : class_name);
+    error = parent.store->Create(parent.id, path, stored_class, &key.id, &created);
   }
   if (error != ERROR_SUCCESS) return error;
   if (LONG denied = GrantRights(*key.store, desired, &key.access)) return denied;
@@ -142,12 +140,15 @@ LONG QueryValueEx(HKEY key_handle, LPCSTR value_name, LPDWORD type, LPBYTE data,
                   LPDWORD data_size) {
   OpenKey key;
   if (LONG error = ResolveKey(key_handle, &key)) return error;
+  // Asked for the size alone, the caller reads 0 unless the value is found.
+  if (data == nullptr && data_size != nullptr) *data_size = 0;
   if ((key.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
   DWORD value_type = REG_NONE;
-  std::string value;
-  if (LONG error = key.store->QueryValue(key.id, MakeValueName(value_name), &value_type, &value)) {
+  std::string stored;
+  if (LONG error = key.store->QueryValue(key.id, MakeValueName(value_name), &value_type, &stored)) {
     return error;
   }
+  const std::string value = CallerData(value_type, stored);
   if (type != nullptr) *type = value_type;
   if (data != nullptr) {
     if (*data_size < Size(value)) {
@@ -167,9 +168,14 @@ LONG SetValueEx(HKEY key_handle, LPCSTR value_name, DWORD type, const BYTE* data
   if ((key.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data == nullptr && data_size != 0) return ERROR_NOACCESS;
   RegistryName name = MakeValueName(value_name);
-  if (!ValueNameLengthOk(name.text)) return ERROR_INVALID_PARAMETER;
+  if (!ValueNameLengthOk(name)) return ERROR_INVALID_PARAMETER;
+  // A string whose size left out the terminator that follows it gets it
+  // back, as Windows does: that byte is read, as there.
+  if (data_size > 0 && IsStringType(type) && data[data_size - 1] != 0 && data[data_size] == 0) {
+    ++data_size;
+  }
   std::string_view bytes(reinterpret_cast<const char*>(data), data == nullptr ? 0 : data_size);
-  return key.store->SetValue(key.id, name, type, bytes);
+  return key.store->SetValue(key.id, name, type, StoredData(type, bytes));
 }
 
 LONG EnumKeyEx(HKEY key_handle, DWORD index, LPSTR name, LPDWORD name_size, LPSTR class_name,
@@ -179,14 +185,16 @@ LONG EnumKeyEx(HKEY key_handle, DWORD index, LPSTR name, LPDWORD name_size, LPST
   if ((key.access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
   SubkeyEntry entry;
   if (LONG error = key.store->Subkey(key.id, index, &entry)) return error;
+  const std::string entry_name = CallerText(entry.name);
+  const std::string entry_class = CallerText(entry.class_name);
   // Counts are in characters and include the terminator going in; nothing
   // is changed when a buffer is too small.
-  if (Size(entry.name) >= *name_size) return ERROR_MORE_DATA;
-  if (class_name != nullptr && Size(entry.class_name) >= *class_size) return ERROR_MORE_DATA;
-  CopyName(entry.name, name);
-  *name_size = Size(entry.name);
-  if (class_name != nullptr) CopyName(entry.class_name, class_name);
-  if (class_size != nullptr) *class_size = Size(entry.class_name);
+  if (Size(entry_name) >= *name_size) return ERROR_MORE_DATA;
+  if (class_name != nullptr && Size(entry_class) >= *class_size) return ERROR_MORE_DATA;
+  CopyName(entry_name, name);
+  *name_size = Size(entry_name);
+  if (class_name != nullptr) CopyName(entry_class, class_name);
+  if (class_size != nullptr) *class_size = Size(entry_class);
   if (written != nullptr) *written = entry.written;
   return ERROR_SUCCESS;
 }
@@ -199,16 +207,18 @@ LONG EnumValue(HKEY key_handle, DWORD index, LPSTR name, LPDWORD name_size, LPDW
   ValueEntry entry;
   if (LONG error = key.store->Value(key.id, index, &entry)) return error;
   if (type != nullptr) *type = entry.type;
+  const std::string entry_name = CallerText(entry.name);
+  const std::string value = CallerData(entry.type, entry.data);
   // A name or data buffer too small: only the type and the data size are
   // told, the name count stays as it was.
-  if (Size(entry.name) >= *name_size || (data != nullptr && *data_size < Size(entry.data))) {
-    if (data_size != nullptr) *data_size = Size(entry.data);
+  if (Size(entry_name) >= *name_size || (data != nullptr && *data_size < Size(value))) {
+    if (data_size != nullptr) *data_size = Size(value);
     return ERROR_MORE_DATA;
   }
-  CopyName(entry.name, name);
-  *name_size = Size(entry.name);
-  if (data != nullptr) CopyData(entry.data, entry.type, data, *data_size);
-  if (data_size != nullptr) *data_size = Size(entry.data);
+  CopyName(entry_name, name);
+  *name_size = Size(entry_name);
+  if (data != nullptr) CopyData(value, entry.type, data, *data_size);
+  if (data_size != nullptr) *data_size = Size(value);
   return ERROR_SUCCESS;
 }
 
@@ -221,10 +231,13 @@ LONG QueryStoredKeyNames(HKEY key_handle, const std::vector<std::string>& names,
   for (const std::string& name : names) {
     // No key has such a name: a path's names are split at backslashes and
     // empty ones are dropped.
-    if (name.empty() || name.find('\\') != std::string::npos) return ERROR_FILE_NOT_FOUND;
-    path.names.push_back(RegistryName{name, FoldCaseKey(name)});
+    const std::u16string text = CallerToUtf16(name);
+    if (text.empty() || text.find(u'\\') != std::u16string::npos) return ERROR_FILE_NOT_FOUND;
+    path.names.push_back(MakeName(text));
   }
-  return key.store->StoredNames(key.id, path, stored);
+  if (LONG error = key.store->StoredNames(key.id, path, stored)) return error;
+  for (std::string& name : *stored) name = CallerText(name);
+  return ERROR_SUCCESS;
 }
 
 LONG DeleteKey(HKEY parent_key, LPCSTR sub_key) {
@@ -245,14 +258,14 @@ LONG DeleteValue(HKEY key_handle, LPCSTR value_name) {
 LONG DeleteTree(HKEY key_handle, LPCSTR sub_key) {
   OpenKey key;
   if (LONG error = ResolveKey(key_handle, &key)) return error;
-  // Without a subkey the handle's own values and subkeys go, through it.
+  // Without a subkey (null or "") the handle's own values and subkeys go,
+  // through it, and the key stays.
+  const bool contents_only = sub_key == nullptr || *sub_key == '\0';
   constexpr REGSAM kEmptyRights = KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE;
-  if (sub_key == nullptr && (key.access & kEmptyRights) != kEmptyRights) {
-    return ERROR_ACCESS_DENIED;
-  }
+  if (contents_only && (key.access & kEmptyRights) != kEmptyRights) return ERROR_ACCESS_DENIED;
   KeyPath path;
   if (LONG error = ParseKeyPath(sub_key, &path)) return error;
-  return key.store->DeleteTree(key.id, path, sub_key != nullptr);
+  return key.store->DeleteTree(key.id, path, !contents_only);
 }
 
 LONG QueryInfoKey(HKEY key_handle, LPSTR class_name, LPDWORD class_size, LPDWORD subkeys,
@@ -274,14 +287,15 @@ LONG QueryInfoKey(HKEY key_handle, LPSTR class_name, LPDWORD class_size, LPDWORD
   if (written != nullptr) *written = info.written;
   LONG result = ERROR_SUCCESS;
   if (class_size != nullptr) {
+    const std::string own_class = CallerText(info.class_name);
     if (class_name != nullptr) {
-      if (Size(info.class_name) >= *class_size) {
+      if (Size(own_class) >= *class_size) {
         result = ERROR_MORE_DATA;
       } else {
-        CopyName(info.class_name, class_name);
+        CopyName(own_class, class_name);
       }
     }
-    *class_size = Size(info.class_name);
+    *class_size = Size(own_class);
   }
   return result;
 }

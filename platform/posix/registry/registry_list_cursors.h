@@ -24,8 +24,7 @@ enum class ListKind { kSubkeys, kValues };
 
 // An entry's place in its listing.
 struct ListPosition {
-  std::string sortkey;  // subkeys: sort key and folded name
-  std::string fold;
+  std::string key;  // subkeys: the name's key (registry_names.h)
   int64_t seq = 0;  // values: order of creation
 };
 

@@ -1,15 +1,19 @@
 // Key paths and names as the registry calls take them.
 //
-// A subkey path is a run of names separated by backslashes. It may not
-// start with one (ERROR_BAD_PATHNAME); a run of backslashes counts as one
-// and trailing backslashes are ignored, so "a\\b\" is "a\b". Names compare
-// without regard to letter case: each carries its case-folded key, which
-// is what the store indexes. Subkeys are listed in the order of their sort
-// keys, the folded name in upper case, which is the order Windows lists
-// them in ("A" < "a1" < "b" < "_x").
+// A path is decoded from the active code page first and split at the
+// backslashes of the decoded text, so that the second byte of a double-byte
+// character never splits it. It may not start with a backslash
+// (ERROR_BAD_PATHNAME); a run of backslashes counts as one and trailing
+// backslashes are ignored, so "a\\b\" is "a\b".
 //
-// Lengths count UTF-16 code units of the name decoded from the active code
-// page, as Windows does: key names up to 255, value names up to 16383.
+// Names compare as Windows compares them: code unit by code unit after the
+// upper-case mapping of ordinal_case.h. Each name carries that upper-case
+// form as UTF-16BE bytes, its key: the store finds names by it, and lists
+// subkeys in its byte order, which is the order of the upper-cased UTF-16
+// code units ("A" < "a1" < "b" < "_x"), the order Windows lists them in.
+//
+// Lengths count UTF-16 code units, as Windows does: key names up to 255,
+// value names up to 16383.
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_NAMES_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_NAMES_H_
 
@@ -25,8 +29,9 @@ inline constexpr size_t kMaxKeyNameLength = 255;
 inline constexpr size_t kMaxValueNameLength = 16383;
 
 struct RegistryName {
-  std::string_view text;  // as the caller wrote it; points into the caller's string
-  std::string fold;       // case-folded, UTF-8
+  std::string text;   // as written, UTF-8
+  std::string key;    // upper-cased, UTF-16BE: what names are compared and ordered by
+  size_t length = 0;  // UTF-16 code units
 };
 
 // A subkey path split into names; empty for a null or empty path.
@@ -35,21 +40,23 @@ struct KeyPath {
   bool empty() const { return names.empty(); }
 };
 
-// Splits `path` (may be null). ERROR_BAD_PATHNAME for a leading backslash.
+RegistryName MakeName(std::u16string_view name);
+
+// Splits `path` (caller text; may be null). ERROR_BAD_PATHNAME for a
+// leading backslash.
 LONG ParseKeyPath(const char* path, KeyPath* out);
 
 // ERROR_SUCCESS when every name of `path` is short enough to be created,
 // else ERROR_INVALID_PARAMETER.
 LONG CheckKeyNameLengths(const KeyPath& path);
 
-// A value name; null names the default value, as "" does.
+// A value name (caller text); null names the default value, as "" does.
 RegistryName MakeValueName(const char* name);
 
 // Whether `name` is short enough to be a value name.
-bool ValueNameLengthOk(std::string_view name);
-
-// The sort key of a folded name.
-std::string SortKey(std::string_view fold);
+inline bool ValueNameLengthOk(const RegistryName& name) {
+  return name.length <= kMaxValueNameLength;
+}
 
 }  // namespace opossvc::detail
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <new>
@@ -13,53 +14,20 @@
 
 #include <opossvc/win32/errors.h>
 
+#include "platform/posix/text/ansi_codepage.h"
 #include "platform/posix/files/environment.h"
+#include "platform/posix/registry/registry_migration.h"
+#include "platform/posix/registry/registry_text.h"
 #include "platform/posix/registry/sqlite_connection.h"
 
 namespace opossvc::detail {
 namespace {
 
-constexpr int64_t kApplicationId = 0x4F505347;  // marks a file as a store of ours
-constexpr int64_t kFormatVersion = 1;
 constexpr mode_t kFileMode = 0644;
 constexpr mode_t kFolderMode = 0755;
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kFileTimeEpochOffset = 11644473600LL;
-
-constexpr char kSchema[] = R"sql(
-CREATE TABLE reg_key(
-  id      INTEGER PRIMARY KEY AUTOINCREMENT,  -- never reused: stale handles stay stale
-  parent  INTEGER NOT NULL,                   -- 0 for the predefined roots
-  name    TEXT NOT NULL,                      -- as created
-  fold    TEXT NOT NULL,                      -- case-folded name
-  sortkey TEXT NOT NULL,                      -- listing order
-  class   TEXT NOT NULL,
-  written INTEGER NOT NULL                    -- FILETIME of the last change
-);
-CREATE UNIQUE INDEX reg_key_by_name ON reg_key(parent, fold);
-CREATE INDEX reg_key_by_order ON reg_key(parent, sortkey, fold);
-CREATE TABLE reg_value(
-  key_id  INTEGER NOT NULL,
-  seq     INTEGER NOT NULL,                   -- order of creation within the key
-  name    TEXT NOT NULL,
-  fold    TEXT NOT NULL,
-  type    INTEGER NOT NULL,
-  data    BLOB NOT NULL,
-  UNIQUE(key_id, fold)
-);
-CREATE UNIQUE INDEX reg_value_by_order ON reg_value(key_id, seq);
-CREATE TABLE reg_meta(name TEXT PRIMARY KEY, value INTEGER NOT NULL);
-INSERT INTO reg_meta VALUES('flushes', 0);
-INSERT INTO reg_key(id, parent, name, fold, sortkey, class, written) VALUES
-  (1, 0, 'HKEY_CLASSES_ROOT', 'hkey_classes_root', 'HKEY_CLASSES_ROOT', '', 0),
-  (2, 0, 'HKEY_CURRENT_USER', 'hkey_current_user', 'HKEY_CURRENT_USER', '', 0),
-  (3, 0, 'HKEY_LOCAL_MACHINE', 'hkey_local_machine', 'HKEY_LOCAL_MACHINE', '', 0),
-  (4, 0, 'HKEY_USERS', 'hkey_users', 'HKEY_USERS', '', 0);
-PRAGMA application_id = 1330664263;
-PRAGMA user_version = 1;
-)sql";
-static_assert(kApplicationId == 1330664263, "the schema text repeats the application id");
 
 // The statements of a connection, by slot.
 enum Sql : size_t {
@@ -78,7 +46,9 @@ enum Sql : size_t {
   kDeleteDescendants,
   kKeyRow,
   kSubkeyStats,
+  kSubkeyClasses,
   kValueStats,
+  kFixedKey,
   kValueByName,
   kValueAt,
   kValueFrom,
@@ -92,15 +62,14 @@ enum Sql : size_t {
 
 constexpr const char* kSqlText[] = {
     "SELECT 1 FROM reg_key WHERE id = ?1",
-    "SELECT id FROM reg_key WHERE parent = ?1 AND fold = ?2",
-    "SELECT id, name FROM reg_key WHERE parent = ?1 AND fold = ?2",
-    "SELECT name, class, written, sortkey, fold FROM reg_key WHERE parent = ?1 "
-    "ORDER BY sortkey, fold LIMIT 1 OFFSET ?2",
-    // The entry at a known place (?4 = 0) or the one after it (?4 = 1).
-    "SELECT name, class, written, sortkey, fold FROM reg_key WHERE parent = ?1 "
-    "AND (sortkey, fold) >= (?2, ?3) ORDER BY sortkey, fold LIMIT 1 OFFSET ?4",
-    "INSERT INTO reg_key(parent, name, fold, sortkey, class, written) "
-    "VALUES(?1, ?2, ?3, ?4, ?5, ?6)",
+    "SELECT id FROM reg_key WHERE parent = ?1 AND upper = ?2",
+    "SELECT id, name FROM reg_key WHERE parent = ?1 AND upper = ?2",
+    "SELECT name, class, written, upper FROM reg_key WHERE parent = ?1 "
+    "ORDER BY upper LIMIT 1 OFFSET ?2",
+    // The entry at a known place (?3 = 0) or the one after it (?3 = 1).
+    "SELECT name, class, written, upper FROM reg_key WHERE parent = ?1 "
+    "AND upper >= ?2 ORDER BY upper LIMIT 1 OFFSET ?3",
+    "INSERT INTO reg_key(parent, name, upper, class, written) VALUES(?1, ?2, ?3, ?4, ?5)",
     "UPDATE reg_key SET written = ?2 WHERE id = ?1",
     "SELECT parent FROM reg_key WHERE id = ?1",
     "SELECT 1 FROM reg_key WHERE parent = ?1 LIMIT 1",
@@ -113,19 +82,21 @@ constexpr const char* kSqlText[] = {
     "SELECT id FROM reg_key WHERE parent = ?1 UNION ALL "
     "SELECT reg_key.id FROM reg_key JOIN below ON reg_key.parent = below.id) SELECT id FROM below)",
     "SELECT class, written FROM reg_key WHERE id = ?1",
-    "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0), "
-    "coalesce(max(length(CAST(class AS BLOB))), 0) FROM reg_key WHERE parent = ?1",
-    "SELECT count(*), coalesce(max(length(CAST(name AS BLOB))), 0), "
-    "coalesce(max(length(data)), 0) FROM reg_value WHERE key_id = ?1",
-    "SELECT type, data FROM reg_value WHERE key_id = ?1 AND fold = ?2",
+    // A key's upper-case form has as many UTF-16 units as its name.
+    "SELECT count(*), coalesce(max(length(upper)), 0) / 2 FROM reg_key WHERE parent = ?1",
+    "SELECT class FROM reg_key WHERE parent = ?1 AND class <> ''",
+    "SELECT count(*), coalesce(max(length(upper)), 0) / 2, coalesce(max(length(data)), 0) "
+    "FROM reg_value WHERE key_id = ?1",
+    "SELECT 1 FROM reg_key WHERE id = ?1 AND parent = ?2 AND upper = ?3",
+    "SELECT type, data FROM reg_value WHERE key_id = ?1 AND upper = ?2",
     "SELECT name, type, data, seq FROM reg_value WHERE key_id = ?1 ORDER BY seq LIMIT 1 OFFSET ?2",
     "SELECT name, type, data, seq FROM reg_value WHERE key_id = ?1 AND seq >= ?2 "
     "ORDER BY seq LIMIT 1 OFFSET ?3",
     // Overwriting keeps the value's place and the letter case of its name.
-    "INSERT INTO reg_value(key_id, seq, name, fold, type, data) VALUES(?1, "
+    "INSERT INTO reg_value(key_id, seq, name, upper, type, data) VALUES(?1, "
     "(SELECT coalesce(max(seq), 0) + 1 FROM reg_value WHERE key_id = ?1), ?2, ?3, ?4, ?5) "
-    "ON CONFLICT(key_id, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
-    "DELETE FROM reg_value WHERE key_id = ?1 AND fold = ?2",
+    "ON CONFLICT(key_id, upper) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM reg_value WHERE key_id = ?1 AND upper = ?2",
     "UPDATE reg_meta SET value = value + 1 WHERE name = 'flushes'",
     "BEGIN IMMEDIATE",
     "COMMIT",
@@ -197,26 +168,6 @@ std::string FileUri(const std::string& path) {
   return uri;
 }
 
-enum class Schema { kOurs, kBlank, kForeign };
-
-// What the file holds, read without writing anything.
-LONG ReadSchema(SqliteConnection& connection, Schema* schema) {
-  int64_t application_id = 0;
-  int64_t version = 0;
-  int64_t objects = 0;
-  if (LONG error = connection.QueryInt("PRAGMA application_id", &application_id)) return error;
-  if (LONG error = connection.QueryInt("PRAGMA user_version", &version)) return error;
-  if (LONG error = connection.QueryInt("SELECT count(*) FROM sqlite_master", &objects)) return error;
-  if (application_id == kApplicationId && version == kFormatVersion) {
-    *schema = Schema::kOurs;
-  } else if (application_id == 0 && version == 0 && objects == 0) {
-    *schema = Schema::kBlank;
-  } else {
-    *schema = Schema::kForeign;  // someone else's database, or a format we do not know
-  }
-  return ERROR_SUCCESS;
-}
-
 // Whether a read-only open failed because the -wal/-shm files are missing
 // and cannot be made.
 bool LogUnavailable(SqliteConnection& connection) {
@@ -230,8 +181,7 @@ void ReadSubkey(const Statement& row, SubkeyEntry* out, ListPosition* position) 
   out->name.assign(row.Text(0));
   out->class_name.assign(row.Text(1));
   out->written = ToFileTime(row.Int(2));
-  position->sortkey.assign(row.Text(3));
-  position->fold.assign(row.Text(4));
+  position->key.assign(row.Blob(3));
 }
 
 void ReadValue(const Statement& row, ValueEntry* out, ListPosition* position) {
@@ -452,14 +402,17 @@ LONG RegistryStore::OpenReadWrite() {
           "PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = 1048576")) {
     return error;
   }
-  if (schema == Schema::kBlank) {
-    // Another process may be making the schema at the same time.
+  if (schema != Schema::kCurrent) {
+    // Another process may be making the schema, or migrating, at the same
+    // time.
     Transaction transaction(*connection);
     if (LONG error = transaction.Begin()) return error;
     if (LONG error = ReadSchema(*connection, &schema)) return error;
     if (schema == Schema::kForeign) return ERROR_BADDB;
     if (schema == Schema::kBlank) {
-      if (LONG error = connection->Execute(kSchema)) return error;
+      if (LONG error = CreateSchema(*connection)) return error;
+    } else if (schema == Schema::kFirstFormat) {
+      if (LONG error = MigrateFirstFormat(*connection, ActiveCodePage())) return error;
     }
     if (LONG error = transaction.Commit()) return error;
   }
@@ -491,7 +444,8 @@ LONG RegistryStore::OpenReadOnly() {
     error = ReadSchema(*connection, &schema);
   }
   if (error != ERROR_SUCCESS) return error;
-  if (schema == Schema::kForeign) return ERROR_BADDB;
+  // A store of format 1 waits for a process that may migrate it.
+  if (schema == Schema::kForeign || schema == Schema::kFirstFormat) return ERROR_BADDB;
   if (schema == Schema::kBlank) {
     LONG empty = OpenEmpty();
     RememberFile();  // reopen once the blank file changes
@@ -503,13 +457,13 @@ LONG RegistryStore::OpenReadOnly() {
   return ERROR_SUCCESS;
 }
 
-// No store yet: an in-memory one with the bare roots answers the reads.
+// No store yet: an in-memory one with the fixed keys alone answers the reads.
 LONG RegistryStore::OpenEmpty() {
   std::unique_ptr<SqliteConnection> connection;
   if (LONG error = SqliteConnection::Open(":memory:", SQLITE_OPEN_READWRITE, &connection)) {
     return error;
   }
-  if (LONG error = connection->Execute(kSchema)) return error;
+  if (LONG error = CreateSchema(*connection)) return error;
   connection_ = std::move(connection);
   mode_ = Mode::kEmpty;
   have_identity_ = false;
@@ -542,7 +496,7 @@ LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
     Statement find(*connection_, slot, kSqlText[slot]);
     if (find.status() != ERROR_SUCCESS) return find.status();
     find.Bind(1, current);
-    find.Bind(2, path.names[i].fold);
+    find.BindBlob(2, path.names[i].key);
     int result = find.Step();
     if (result == SQLITE_ROW) {
       current = find.Int(0);
@@ -574,6 +528,23 @@ LONG RegistryStore::Touch(KeyId id) {
   update.Bind(2, Now());
   int result = update.Step();
   return result == SQLITE_DONE ? ERROR_SUCCESS : update.Error(result);
+}
+
+LONG RegistryStore::IsFixed(KeyId id, bool* fixed) {
+  if (IsRootId(id)) {
+    *fixed = true;
+    return ERROR_SUCCESS;
+  }
+  const std::string software = MakeName(kSoftwareName).key;
+  Statement query(*connection_, kFixedKey, kSqlText[kFixedKey]);
+  if (query.status() != ERROR_SUCCESS) return query.status();
+  query.Bind(1, id);
+  query.Bind(2, kLocalMachineId);
+  query.BindBlob(3, software);
+  int result = query.Step();
+  if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
+  *fixed = result == SQLITE_ROW;
+  return ERROR_SUCCESS;
 }
 
 LONG RegistryStore::ParentOf(KeyId id, KeyId* parent) {
@@ -641,9 +612,8 @@ struct Listing<SubkeyEntry> {
   static constexpr Sql kFrom = kChildFrom;
   // Binds the place after the key id; returns the next parameter's number.
   static int BindPlace(Statement& query, const ListPosition& place) {
-    query.Bind(2, place.sortkey);
-    query.Bind(3, place.fold);
-    return 4;
+    query.BindBlob(2, place.key);
+    return 3;
   }
   static void Read(const Statement& row, SubkeyEntry* out, ListPosition* place) {
     ReadSubkey(row, out, place);
@@ -724,7 +694,7 @@ LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
   Statement query(*connection_, kValueByName, kSqlText[kValueByName]);
   if (query.status() != ERROR_SUCCESS) return query.status();
   query.Bind(1, id);
-  query.Bind(2, name.fold);
+  query.BindBlob(2, name.key);
   int result = query.Step();
   if (result == SQLITE_ROW) {
     *type = static_cast<DWORD>(query.Int(0));
@@ -745,7 +715,7 @@ LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
 LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
   RegistryLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
-  // One snapshot for the three queries.
+  // One snapshot for all the queries.
   if (LONG error = connection_->Execute("BEGIN")) return error;
   struct EndRead {
     SqliteConnection& connection;
@@ -768,7 +738,17 @@ LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
   if (result != SQLITE_ROW) return subkeys.Error(result);
   out->subkeys = ToDword(subkeys.Int(0));
   out->max_subkey_name = ToDword(subkeys.Int(1));
-  out->max_subkey_class = ToDword(subkeys.Int(2));
+
+  // Classes are rare; those there are get counted one by one.
+  Statement classes(*connection_, kSubkeyClasses, kSqlText[kSubkeyClasses]);
+  if (classes.status() != ERROR_SUCCESS) return classes.status();
+  classes.Bind(1, id);
+  size_t max_class = 0;
+  while ((result = classes.Step()) == SQLITE_ROW) {
+    max_class = std::max(max_class, Utf16Length(classes.Text(0)));
+  }
+  if (result != SQLITE_DONE) return classes.Error(result);
+  out->max_subkey_class = ToDword(static_cast<int64_t>(max_class));
 
   Statement values(*connection_, kValueStats, kSqlText[kValueStats]);
   if (values.status() != ERROR_SUCCESS) return values.status();
@@ -801,7 +781,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
       Statement find(*connection_, kFindChild, kSqlText[kFindChild]);
       if (find.status() != ERROR_SUCCESS) return find.status();
       find.Bind(1, current);
-      find.Bind(2, name.fold);
+      find.BindBlob(2, name.key);
       int result = find.Step();
       if (result == SQLITE_ROW) {
         current = find.Int(0);
@@ -810,15 +790,13 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
       if (result != SQLITE_DONE) return find.Error(result);
     }
     bool last = i + 1 == path.names.size();
-    std::string sort_key = SortKey(name.fold);
     Statement insert(*connection_, kInsertKey, kSqlText[kInsertKey]);
     if (insert.status() != ERROR_SUCCESS) return insert.status();
     insert.Bind(1, current);
     insert.Bind(2, name.text);
-    insert.Bind(3, name.fold);
-    insert.Bind(4, sort_key);
-    insert.Bind(5, last ? class_name : std::string_view());
-    insert.Bind(6, now);
+    insert.BindBlob(3, name.key);
+    insert.Bind(4, last ? class_name : std::string_view());
+    insert.Bind(5, now);
     int result = insert.Step();
     if (result != SQLITE_DONE) return insert.Error(result);
     if (LONG error = Touch(current)) return error;
@@ -842,7 +820,7 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
   if (upsert.status() != ERROR_SUCCESS) return upsert.status();
   upsert.Bind(1, id);
   upsert.Bind(2, name.text);
-  upsert.Bind(3, name.fold);
+  upsert.BindBlob(3, name.key);
   upsert.Bind(4, static_cast<int64_t>(type));
   upsert.BindBlob(5, data);
   int result = upsert.Step();
@@ -860,7 +838,7 @@ LONG RegistryStore::DeleteValue(KeyId id, const RegistryName& name) {
   Statement remove(*connection_, kDeleteValue, kSqlText[kDeleteValue]);
   if (remove.status() != ERROR_SUCCESS) return remove.status();
   remove.Bind(1, id);
-  remove.Bind(2, name.fold);
+  remove.BindBlob(2, name.key);
   int result = remove.Step();
   if (result != SQLITE_DONE) return remove.Error(result);
   if (sqlite3_changes(connection_->db()) == 0) return ERROR_FILE_NOT_FOUND;
@@ -873,8 +851,10 @@ LONG RegistryStore::DeleteKey(KeyId from, const KeyPath& path) {
   // Missing keys and roots are told apart before asking for write access.
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
+  bool fixed = false;
   if (LONG error = Resolve(from, path, &target)) return error;
-  if (IsRootId(target)) return ERROR_ACCESS_DENIED;
+  if (LONG error = IsFixed(target, &fixed)) return error;
+  if (fixed) return ERROR_ACCESS_DENIED;
   if (LONG error = EnsureWritable()) return error;
 
   Transaction transaction(*connection_);
@@ -899,8 +879,11 @@ LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_targ
   RegistryLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
+  bool fixed = false;
   if (LONG error = Resolve(from, path, &target)) return error;
-  if (delete_target && IsRootId(target)) return ERROR_ACCESS_DENIED;
+  if (LONG error = IsFixed(target, &fixed)) return error;
+  // HKEY_LOCAL_MACHINE holds the one fixed key that is not a root.
+  if ((delete_target && fixed) || target == kLocalMachineId) return ERROR_ACCESS_DENIED;
   if (LONG error = EnsureWritable()) return error;
 
   Transaction transaction(*connection_);

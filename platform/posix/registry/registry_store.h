@@ -1,7 +1,9 @@
 // The registry's persistent store: one SQLite database, $OPOS_ROOT/registry.db.
 //
 // Keys are rows with a never-reused id (the predefined roots have the fixed
-// ids below), values belong to a key and keep their order of creation. Every
+// ids of registry_schema.h), values belong to a key and keep their order of
+// creation. Names and classes are UTF-8 and value data is in its stored form
+// (registry_text.h): the store knows no code page. Every
 // write is one IMMEDIATE transaction, so a process killed in the middle of a
 // write leaves the store as it was before it, and several processes may use
 // the store at once (WAL mode; a busy store is waited for up to kBusyTimeout).
@@ -24,7 +26,11 @@
 //               first write, with mode 0644 whatever the umask, since the
 //               service objects that read it run as other users.
 // A file that is not a store, or a store of a newer format, is left as it is:
-// ERROR_BADDB; damage found while reading is ERROR_REGISTRY_CORRUPT.
+// ERROR_BADDB; damage found while reading is ERROR_REGISTRY_CORRUPT. A store
+// of format 1 is migrated when it is opened read-write
+// (registry_migration.h); until then, and when the migration fails, it is
+// not used: ERROR_BADDB for a process that may not write it, the
+// migration's error for one that may.
 //
 // Thread safety: each store has one connection, guarded by its own mutex
 // and used by one call at a time. Around fork() every connection is closed
@@ -47,17 +53,11 @@
 #include "platform/posix/registry/registry_list_cursors.h"
 #include "platform/posix/registry/registry_mutex.h"
 #include "platform/posix/registry/registry_names.h"
+#include "platform/posix/registry/registry_schema.h"
 
 namespace opossvc::detail {
 
 class SqliteConnection;
-
-using KeyId = int64_t;
-
-// The predefined roots, in the order of their HKEY values 0x80000000 + n.
-inline constexpr KeyId kFirstRootId = 1;
-inline constexpr KeyId kRootCount = 4;
-inline bool IsRootId(KeyId id) { return id >= kFirstRootId && id < kFirstRootId + kRootCount; }
 
 inline constexpr int kBusyTimeoutMs = 10000;
 
@@ -73,10 +73,12 @@ struct ValueEntry {
   std::string data;
 };
 
+// Lengths as Windows counts them: names and classes in UTF-16 code units,
+// without the terminator, and data in bytes as stored.
 struct KeyInfo {
   std::string class_name;
   DWORD subkeys = 0;
-  DWORD max_subkey_name = 0;  // bytes, without the terminator
+  DWORD max_subkey_name = 0;
   DWORD max_subkey_class = 0;
   DWORD values = 0;
   DWORD max_value_name = 0;
@@ -127,10 +129,12 @@ class RegistryStore {
       OPOSSVC_EXCLUDES(mu_);
   LONG DeleteValue(KeyId id, const RegistryName& name) OPOSSVC_EXCLUDES(mu_);
   // Deletes the key that `path` names below `from` (`from` itself when the
-  // path is empty): ERROR_ACCESS_DENIED for a root or a key with subkeys.
+  // path is empty): ERROR_ACCESS_DENIED for a fixed key or a key with
+  // subkeys.
   LONG DeleteKey(KeyId from, const KeyPath& path) OPOSSVC_EXCLUDES(mu_);
-  // Deletes everything below that key, and with `delete_target` its values
-  // and the key itself too (a root cannot go: ERROR_ACCESS_DENIED).
+  // Deletes the subkeys and values of that key, and with `delete_target` the
+  // key itself too. A fixed key cannot go (ERROR_ACCESS_DENIED, and nothing
+  // is deleted): neither as the target nor below it.
   LONG DeleteTree(KeyId from, const KeyPath& path, bool delete_target) OPOSSVC_EXCLUDES(mu_);
   LONG Flush() OPOSSVC_EXCLUDES(mu_);
 
@@ -162,6 +166,8 @@ class RegistryStore {
   template <class Entry>
   LONG ListEntry(KeyId id, DWORD index, Entry* out) OPOSSVC_REQUIRES(mu_);
   LONG Touch(KeyId id) OPOSSVC_REQUIRES(mu_);
+  // Whether the key is one that cannot be deleted (registry_schema.h).
+  LONG IsFixed(KeyId id, bool* fixed) OPOSSVC_REQUIRES(mu_);
   LONG ParentOf(KeyId id, KeyId* parent) OPOSSVC_REQUIRES(mu_);
   LONG RemoveKeyRow(KeyId id) OPOSSVC_REQUIRES(mu_);
 

@@ -74,8 +74,22 @@ Statement::Statement(SqliteConnection& connection, size_t slot, const char* sql)
   statement_ = connection.Prepared(slot, sql, &status_);
 }
 
+Statement::Statement(SqliteConnection& connection, const char* sql)
+    : connection_(connection), owned_(true), status_(ERROR_SUCCESS) {
+  int result = sqlite3_prepare_v2(connection.db(), sql, -1, &statement_, nullptr);
+  if (result != SQLITE_OK) {
+    status_ = connection.ErrorFor(result);
+    sqlite3_finalize(statement_);
+    statement_ = nullptr;
+  }
+}
+
 Statement::~Statement() {
   if (statement_ == nullptr) return;
+  if (owned_) {
+    sqlite3_finalize(statement_);
+    return;
+  }
   sqlite3_reset(statement_);
   sqlite3_clear_bindings(statement_);
 }

@@ -29,10 +29,13 @@ LONG Win32ErrorFromSqlite(int result, int system_errno);
 class SqliteConnection;
 
 // One use of a cached prepared statement: the statement of `slot`, prepared
-// from `sql` on first use. Check status() before anything else.
+// from `sql` on first use; or, without a slot, of a statement prepared for
+// this use alone (for statements run once, such as a migration's). Check
+// status() before anything else.
 class Statement {
  public:
   Statement(SqliteConnection& connection, size_t slot, const char* sql);
+  Statement(SqliteConnection& connection, const char* sql);
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -58,6 +61,7 @@ class Statement {
  private:
   SqliteConnection& connection_;
   sqlite3_stmt* statement_ = nullptr;
+  bool owned_ = false;  // finalized with this object
   LONG status_;
 };
 

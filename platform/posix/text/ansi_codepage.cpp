@@ -1,5 +1,6 @@
 #include "platform/posix/text/ansi_codepage.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <unicode/uchar.h>
@@ -16,13 +17,6 @@ CodePageConverter& ConverterOrUtf8(UINT codepage) {
   CodePageConverter* converter = CodePageConverter::ForThread(codepage);
   if (converter == nullptr) converter = CodePageConverter::ForThread(kUtf8CodePage);
   return *converter;  // ICU always has UTF-8
-}
-
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
 }
 
 void AppendUtf8(char32_t c, std::string* out) {
@@ -76,15 +70,33 @@ bool IsKnownCodePage(UINT codepage) {
   return CodePageConverter::ForThread(codepage) != nullptr;
 }
 
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool KeepsAscii(UINT codepage) { return ConverterOrUtf8(codepage).ascii_compatible(); }
+
+// ASCII passes through the code pages that keep it unconverted.
 std::u16string AnsiToUtf16(std::string_view ansi, UINT codepage) {
+  CodePageConverter& converter = ConverterOrUtf8(codepage);
+  if (converter.ascii_compatible() && IsAscii(ansi)) return std::u16string(ansi.begin(), ansi.end());
   std::u16string text;
-  ConverterOrUtf8(codepage).Decode(ansi, OnUndecodable::kReplace, &text);
+  converter.Decode(ansi, OnUndecodable::kReplace, &text);
   return text;
 }
 
 std::string Utf16ToAnsi(std::u16string_view text, UINT codepage) {
   CodePageConverter& converter = ConverterOrUtf8(codepage);
   std::string ansi;
+  if (converter.ascii_compatible() &&
+      std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80; })) {
+    ansi.reserve(text.size());
+    for (char16_t unit : text) ansi.push_back(static_cast<char>(unit));
+    return ansi;
+  }
   converter.Encode(text, OnUnmappable::kReplace, converter.default_replacement(), &ansi);
   return ansi;
 }

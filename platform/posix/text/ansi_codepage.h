@@ -27,6 +27,14 @@ UINT OemCodePageFor(UINT ansi_codepage);
 // True when `codepage` names a code page that the converters know.
 bool IsKnownCodePage(UINT codepage);
 
+// True when every byte of `text` is below 0x80.
+bool IsAscii(std::string_view text);
+
+// True when bytes 0x00-0x7F of `codepage` are ASCII and never part of a
+// longer character, so that ASCII text needs no conversion (an unknown code
+// page is taken as UTF-8).
+bool KeepsAscii(UINT codepage);
+
 // Text in `codepage` as UTF-16. Undecodable byte sequences become U+FFFD; an
 // unknown code page is taken as UTF-8.
 std::u16string AnsiToUtf16(std::string_view ansi, UINT codepage);

@@ -1,0 +1,71 @@
+#include "platform/posix/registry/registry_text.h"
+
+#include <opossvc/win32/registry.h>
+
+#include "platform/posix/text/ansi_codepage.h"
+
+namespace opossvc::detail {
+std::u16string CallerToUtf16(std::string_view text) { return AnsiToUtf16(text, ActiveCodePage()); }
+
+std::string Utf16ToCaller(std::u16string_view text) { return Utf16ToAnsi(text, ActiveCodePage()); }
+
+// ASCII is the same text in UTF-8 and in the code pages that keep it, so
+// most names need no conversion at all.
+std::string StoredText(std::string_view caller_text) {
+  if (IsAscii(caller_text) && KeepsAscii(ActiveCodePage())) return std::string(caller_text);
+  return Utf16ToAnsi(CallerToUtf16(caller_text), kUtf8CodePage);
+}
+
+std::string CallerText(std::string_view stored_text) {
+  const UINT codepage = ActiveCodePage();
+  if (codepage == kUtf8CodePage || (IsAscii(stored_text) && KeepsAscii(codepage))) {
+    return std::string(stored_text);
+  }
+  return Utf16ToCaller(AnsiToUtf16(stored_text, kUtf8CodePage));
+}
+
+size_t Utf16Length(std::string_view stored_text) {
+  size_t units = 0;
+  for (char c : stored_text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xC0) != 0x80) ++units;  // each character's first byte
+    if (byte >= 0xF0) ++units;           // and a surrogate pair's second unit
+  }
+  return units;
+}
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::string StoredData(DWORD type, std::string_view caller_data) {
+  if (!IsStringType(type)) return std::string(caller_data);
+  return Utf16LeBytes(CallerToUtf16(caller_data));
+}
+
+std::string CallerData(DWORD type, std::string_view stored_data) {
+  if (!IsStringType(type)) return std::string(stored_data);
+  return Utf16ToCaller(FromUtf16LeBytes(stored_data));
+}
+
+std::string Utf16LeBytes(std::u16string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+std::u16string FromUtf16LeBytes(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                         static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  return text;
+}
+
+}  // namespace opossvc::detail
