@@ -59,29 +59,19 @@ bool ReadQuotedToken(std::string& text, std::string& token) {
   return false;
 }
 
-DWORD HexToDword(std::string_view text) {
+std::optional<DWORD> ParseDwordData(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && IsBlank(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-      HexDigit(text[i + 2]) >= 0) {
-    i += 2;
-  }
+  const size_t first_digit = i;
   uint64_t value = 0;
-  bool overflow = false;
-  for (; i < text.size(); ++i) {
-    int digit = HexDigit(text[i]);
-    if (digit < 0) break;
-    value = value * 16 + static_cast<unsigned>(digit);
-    if (value > 0xFFFFFFFFu) {
-      overflow = true;
-      value = 0xFFFFFFFFu;
-    }
+  for (; i < text.size() && HexDigit(text[i]) >= 0; ++i) {
+    value = value * 16 + static_cast<unsigned>(HexDigit(text[i]));
+    if (value > 0xFFFFFFFFu) return std::nullopt;
   }
-  if (overflow) return 0xFFFFFFFFu;
-  auto result = static_cast<DWORD>(value);
-  return negative ? static_cast<DWORD>(0u - result) : result;
+  if (i == first_digit) return std::nullopt;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (i < text.size() && text[i] != ';') return std::nullopt;
+  return static_cast<DWORD>(value);
 }
 
 std::vector<BYTE> HexToBytes(std::string_view text) {
@@ -116,6 +106,8 @@ Section ParseSectionLine(std::string_view line) {
   if (line.size() < 2 || line.front() != '[' || line.back() != ']') return section;
   section.well_formed = true;
   std::string_view path = line.substr(1, line.size() - 2);
+  section.deletion = !path.empty() && path[0] == '-';
+  if (section.deletion) return section;
   size_t found = path.find(kDatabaseRoot);
   if (found == std::string_view::npos) return section;
   std::string_view rest = path.substr(found + kDatabaseRoot.size());

@@ -3,6 +3,7 @@
 #ifndef OPOSSVC_UTIL_REG_FILE_SYNTAX_H_
 #define OPOSSVC_UTIL_REG_FILE_SYNTAX_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +26,10 @@ void TrimRight(std::string& text);
 // `text`.
 bool ReadQuotedToken(std::string& text, std::string& token);
 
-// A hexadecimal number as the C library's strtoul with base 16 reads it on
-// a platform with 32-bit longs: leading blanks, a sign, an optional 0x,
-// digits up to the first other character; past 0xFFFFFFFF it saturates; a
-// minus sign negates modulo 2^32; no digits give 0.
-DWORD HexToDword(std::string_view text);
+// The data of a dword value: blanks, hexadecimal digits whose value fits in
+// 32 bits, blanks, and optionally a ";" comment. Nothing for anything else
+// (no digit, a sign, "0x", another character after the digits, overflow).
+std::optional<DWORD> ParseDwordData(std::string_view text);
 
 // Hexadecimal digits shifted into bytes: two digits make a byte, a non-digit
 // after one digit (or the end) completes it, other non-digits separate.
@@ -38,11 +38,13 @@ std::vector<BYTE> HexToBytes(std::string_view text);
 // A section line: "[" path "]" after trailing blanks are removed.
 struct Section {
   bool well_formed = false;  // ends with "]"; otherwise the line is ignored
+  bool deletion = false;     // "[-path]": a request to delete the key
   bool in_database = false;  // names the database root or a key below it
   std::string below_root;    // the path below the root; empty for the root itself
 };
 // The path holds the root text (exact case) anywhere, followed by "\" or its
-// end; what stands before it is ignored. Below the root, components must be
+// end; what stands before it is ignored. A deletion is never in the database:
+// it names no key to write to. Below the root, components must be
 // non-empty and free of NUL bytes.
 Section ParseSectionLine(std::string_view line);
 

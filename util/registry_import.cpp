@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -121,7 +122,11 @@ class Importer {
     if (line.empty() || line[0] == ';') return;
     if (line[0] == '[') {
       Section section = ParseSectionLine(line);
-      if (section.well_formed) value_key_ = SelectSection(registry_, section);
+      if (!section.well_formed) return;
+      // Deleting is not importing: the key is neither selected nor made,
+      // and the file did not get what it asked for.
+      if (section.deletion) Fail();
+      value_key_ = section.deletion ? 0 : SelectSection(registry_, section);
       return;
     }
     if (line.back() == '\\') {
@@ -246,9 +251,14 @@ int SetRegistryValue(CString& line, CRegistryInfo& registry, unsigned long code)
       std::string value_text = text.substr(colon + 1);
       char kind = text[0];
       if (kind == 'D' || kind == 'd') {
-        type = REG_DWORD;
-        DWORD number = opossvc::detail::HexToDword(value_text);
-        for (int shift = 0; shift < 32; shift += 8) data.push_back(static_cast<BYTE>(number >> shift));
+        // A malformed number writes nothing rather than what a lenient
+        // reading of it would give.
+        if (std::optional<DWORD> number = opossvc::detail::ParseDwordData(value_text)) {
+          type = REG_DWORD;
+          for (int shift = 0; shift < 32; shift += 8) {
+            data.push_back(static_cast<BYTE>(*number >> shift));
+          }
+        }
       } else if (kind == 'H' || kind == 'h') {
         type = REG_BINARY;
         data = opossvc::detail::HexToBytes(value_text);

@@ -28,20 +28,22 @@
 //   ...\ServiceInfo[\<sub-key path>]           ServiceInfo or a sub-key
 // Keys that are missing are created. Values: "name"="text" (REG_SZ;
 // backslash makes the next character literal), "name"=dword:1f (REG_DWORD,
-// hexadecimal), "name"=hex:01,02 and hex(n):... (REG_BINARY), @=... the
-// key's default value.
+// one to eight significant hexadecimal digits, blanks and a ";" comment may
+// follow), "name"=hex:01,02 and hex(n):... (REG_BINARY), @=... the key's
+// default value.
 //
 // Returns 0 when nothing was written and nothing failed (also when the file
 // cannot be opened), else OPOSSVC_IMPORT_WRITTEN and/or
 // OPOSSVC_IMPORT_FAILED (as an int, negative with a failure). Failed lines
 // are: value lines that were not written (bad quoting, unknown type, missing
-// colon, no key selected, a key that could not be opened, a write the
-// registry refused, a value name holding a NUL byte), other lines with no
-// "=" after their first character except one leading "REGEDIT4" header, and
-// lines longer than 4 MiB (continuations included), which are skipped
-// whole. Sections with an empty component, a NUL byte, or a path outside the
-// database select no key, so their values fail; a section line without its
-// closing bracket is ignored. Nothing is undone after a failure, and no key
+// colon, a malformed or over-large dword, no key selected, a key that could
+// not be opened, a write the registry refused, a value name holding a NUL
+// byte), other lines with no "=" after their first character except one
+// leading "REGEDIT4" header, lines longer than 4 MiB (continuations
+// included), which are skipped whole, and deletion sections ("[-...]"),
+// which are not carried out and select no key. Sections with an empty
+// component, a NUL byte, or a path outside the database select no key, so
+// their values fail; a section line without its closing bracket is ignored. Nothing is undone after a failure, and no key
 // that the file does not name is written (the three base keys
 // SOFTWARE\OLEforRetail, ServiceOPOS and ServiceInfo are created in any
 // case once the file is open).

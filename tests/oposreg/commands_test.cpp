@@ -92,6 +92,7 @@ TEST(OposregCommands, ImportReportsUnreadableFilesAndFailedLines) {
                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2]\n"
                           "\"Port\"=\"COM6\"\n";
   EXPECT_EQ(Call(RunImport, {registry.root() + "/missing.reg"}), kExitFailure);
+  EXPECT_EQ(Call(RunImport, {registry.root()}), kExitFailure);  // a directory
   EXPECT_EQ(Call(RunImport, {good}), kExitOk);
   EXPECT_EQ(Call(RunImport, {mixed}), kExitFailure);
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM4\0", 5));

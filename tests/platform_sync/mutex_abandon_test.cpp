@@ -1,6 +1,7 @@
 // Threads, named mutexes, and mutexes abandoned by a dead thread or process.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -25,12 +26,13 @@ std::string UniqueName(const char* what) {
   return std::string("opossvc-test-") + what + "-" + std::to_string(getpid());
 }
 
-// Removes the shared-memory backing of a named mutex that a killed process
-// left behind.
-void RemoveBacking(const std::string& name) {
+// Whether the shared-memory backing of a named mutex exists.
+bool BackingExists(const std::string& name) {
   opossvc::detail::ObjectName parsed;
-  ASSERT_TRUE(opossvc::detail::ParseObjectName(name.c_str(), &parsed));
-  shm_unlink(opossvc::detail::SystemMutexShmName(parsed).c_str());
+  EXPECT_TRUE(opossvc::detail::ParseObjectName(name.c_str(), &parsed));
+  int fd = shm_open(opossvc::detail::SystemMutexShmName(parsed).c_str(), O_RDONLY, 0);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
 }
 
 DWORD WINAPI TakeAndReturn(LPVOID mutex) {
@@ -133,17 +135,17 @@ TEST(NamedMutexTest, CreateOpenOwnershipAndNameErrors) {
   EXPECT_TRUE(ReleaseMutex(opened));
   EXPECT_FAILS_WITH(ReleaseMutex(second), ERROR_NOT_OWNER);
 
-  // Closing every handle neither releases an owned mutex nor lets its name go.
+  // The last close takes the name with it, owned or not: the name then
+  // stands for a new mutex, free.
   ASSERT_EQ(WaitForSingleObject(first, 0), kSignalled);
   for (HANDLE h : {first, second, opened}) CloseHandle(h);
+  EXPECT_FALSE(BackingExists(name));
   std::thread([&] {
     Handle again(CreateMutexA(nullptr, FALSE, name.c_str()));
-    EXPECT_EQ(WaitForSingleObject(again, 0), kTimeout);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_SUCCESS});
+    EXPECT_EQ(WaitForSingleObject(again, 0), kSignalled);
+    EXPECT_TRUE(ReleaseMutex(again));
   }).join();
-  HANDLE again = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str());
-  ASSERT_NE(again, nullptr);
-  EXPECT_TRUE(ReleaseMutex(again));
-  CloseHandle(again);
 
   const std::string too_long(MAX_PATH + 1, 'x');
   const std::string event_name = UniqueName("event-not-mutex");
@@ -189,34 +191,76 @@ pid_t ForkOwner(const std::string& name) {
   return child;
 }
 
-TEST(NamedMutexTest, OwnerProcessKilledAbandonsTheMutex) {
+// A process killed while owning the mutex: a process that still holds a
+// handle hears WAIT_ABANDONED; when the killed one held the last handle, the
+// mutex and its name went with it, whoever comes next.
+TEST(NamedMutexTest, OwnerProcessKilled) {
   const std::string name = UniqueName("process-abandon");
-  for (bool mixed : {false, true}) {  // waiting for it alone, or together with an event
-    SCOPED_TRACE(mixed ? "mixed wait" : "single wait");
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-    ASSERT_NE(mutex, nullptr);
+  struct Case {
+    const char* what;
+    bool held;   // this process holds a handle while the owner dies
+    bool mixed;  // waiting for it together with an event
+    bool open;   // afterwards opening the name (else creating it)
+  } cases[] = {{"held, single wait", true, false, false},
+               {"held, mixed wait", true, true, false},
+               {"last holder, then open", false, false, true},
+               {"last holder, then create", false, false, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HANDLE mutex = c.held ? CreateMutexA(nullptr, FALSE, name.c_str()) : nullptr;
     Handle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     pid_t child = ForkOwner(name);
     ASSERT_GT(child, 0);
-    // The child's ownership holds across processes.
-    EXPECT_EQ(WaitForSingleObject(mutex, 0), kTimeout);
-    std::atomic<DWORD> result{0};
-    std::thread waiter([&] {
-      HANDLE set[] = {never, mutex};
-      result =
-          mixed ? WaitForMultipleObjects(2, set, FALSE, kLong) : WaitForSingleObject(mutex, kLong);
-      if (result == kAbandoned || result == kAbandoned + 1) ReleaseMutex(mutex);
-    });
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    waiter.join();
-    EXPECT_EQ(result.load(), kAbandoned + (mixed ? 1 : 0));
+    if (c.held) {
+      // The child's ownership holds across processes.
+      EXPECT_EQ(WaitForSingleObject(mutex, 0), kTimeout);
+      std::atomic<DWORD> result{0};
+      std::thread waiter([&] {
+        HANDLE set[] = {never, mutex};
+        result = c.mixed ? WaitForMultipleObjects(2, set, FALSE, kLong)
+                         : WaitForSingleObject(mutex, kLong);
+        if (result == kAbandoned || result == kAbandoned + 1) ReleaseMutex(mutex);
+      });
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+      waiter.join();
+      EXPECT_EQ(result.load(), kAbandoned + (c.mixed ? 1 : 0));
+    } else {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+      if (c.open) {
+        EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()), ERROR_FILE_NOT_FOUND);
+        EXPECT_FALSE(BackingExists(name));
+      }
+      mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+      ASSERT_NE(mutex, nullptr);
+      EXPECT_EQ(GetLastError(), DWORD{ERROR_SUCCESS});
+    }
     // Abandonment is reported once; the mutex is an ordinary one again.
     EXPECT_EQ(WaitForSingleObject(mutex, 0), kSignalled);
     EXPECT_TRUE(ReleaseMutex(mutex));
     CloseHandle(mutex);
-    RemoveBacking(name);  // the killed child's count keeps it otherwise
+    EXPECT_FALSE(BackingExists(name));
   }
+}
+
+// A name whose killed last holder nobody reopens still gives its memory
+// back: the first named mutex of any later process sweeps it away.
+TEST(NamedMutexTest, LaterProcessesSweepNamesOfKilledLastHolders) {
+  const std::string name = UniqueName("swept");
+  pid_t owner = ForkOwner(name);
+  ASSERT_GT(owner, 0);
+  kill(owner, SIGKILL);
+  waitpid(owner, nullptr, 0);
+  pid_t later = fork();
+  if (later == 0) {
+    HANDLE other = CreateMutexA(nullptr, FALSE, (name + "-other").c_str());
+    const bool swept = !BackingExists(name);
+    _exit(other != nullptr && CloseHandle(other) && swept ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(later, &status, 0), later);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

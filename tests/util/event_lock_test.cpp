@@ -155,6 +155,7 @@ void KillChildHolding(const std::string& name) {
 
 TEST(EventLockTest, LockAbandonedByADeadProcessIsReportedAndFreed) {
   std::string name = UniqueName("abandoned");
+  HANDLE holder = CreateMutexA(nullptr, FALSE, name.c_str());  // keeps the lock in being
   KillChildHolding(name);
   Event event;
   void* lock = reinterpret_cast<void*>(1);
@@ -163,12 +164,22 @@ TEST(EventLockTest, LockAbandonedByADeadProcessIsReportedAndFreed) {
   // Another thread can take the lock now: it was released, not left owned.
   Entrant other(name);
   EXPECT_EQ(other.Wait(), 0);
+  CloseHandle(holder);
+}
+
+TEST(EventLockTest, LockOfADeadLastHolderIsFree) {
+  std::string name = UniqueName("gone");
+  KillChildHolding(name);
+  Event event;
+  void* lock = nullptr;
+  ASSERT_EQ(EnterEventCS(name.c_str(), lock, event.handle, event.handle), 0);
+  EXPECT_NE(LeaveEventCS(lock), 0);
 }
 
 TEST(EventLockTest, AbandonedAbortMutexIsReported) {
   std::string abort_name = UniqueName("abort-mutex");
-  KillChildHolding(abort_name);
   HANDLE abort = CreateMutexA(nullptr, FALSE, abort_name.c_str());
+  KillChildHolding(abort_name);
   Event never;
   void* lock = reinterpret_cast<void*>(1);
   EXPECT_EQ(EnterEventCS(UniqueName("lock").c_str(), lock, abort, never.handle), -127);

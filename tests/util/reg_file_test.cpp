@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,7 +18,7 @@
 namespace {
 
 using opossvc::detail::HexToBytes;
-using opossvc::detail::HexToDword;
+using opossvc::detail::ParseDwordData;
 using opossvc::detail::ParseSectionLine;
 using opossvc::detail::ReadQuotedToken;
 using opossvc::testing::TempRegistry;
@@ -53,19 +54,19 @@ TEST(RegFileSyntaxTest, ByteListsReadAndWritten) {
   EXPECT_STREQ(ConvBinToStr(data), "00,0a,ff,41");
 }
 
-TEST(RegFileSyntaxTest, DwordsReadAsThirtyTwoBitStrtoul) {
+TEST(RegFileSyntaxTest, DwordData) {
   struct Case {
     const char* text;
-    DWORD value;
+    std::optional<DWORD> value;
   } cases[] = {
-      {"0000000a", 10},       {"00002580", 9600},       {"  1f ; comment", 0x1F},
-      {"0x10", 0x10},         {"FFFFFFFF", 0xFFFFFFFF}, {"100000000", 0xFFFFFFFF},
-      {"-1", 0xFFFFFFFF},     {"+2", 2},                {"", 0},
-      {"zz", 0},              {"0x", 0},                {"123456789abcdef", 0xFFFFFFFF},
+      {"0000000a", 10},   {"00002580", 9600}, {"  1f ; comment", 0x1F}, {"FFFFFFFF", 0xFFFFFFFF},
+      {"000000001", 1},   {"7 ", 7},          {"100000000", {}},         {"123456789abcdef", {}},
+      {"zz", {}},         {"1g", {}},         {"0x10", {}},              {"-1", {}},
+      {"+2", {}},         {"", {}},           {" ; 1", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(HexToDword(c.text), c.value);
+    EXPECT_EQ(ParseDwordData(c.text), c.value);
   }
 }
 
@@ -108,7 +109,7 @@ TEST(RegFileSyntaxTest, SectionLines) {
       {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1]  ", true, true,
        "ServiceOPOS\\Scanner\\S1"},
       {"[HKEY_CURRENT_USER\\SOFTWARE\\OLEforRetail\\ServiceInfo]", true, true, "ServiceInfo"},
-      {"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS]", true, true, "ServiceOPOS"},
+      {"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS]", true, false, ""},
       {"[SOFTWARE\\OLEforRetail\\]", true, true, ""},
       {"[HKEY_LOCAL_MACHINE\\Software\\OLEforRetail\\ServiceOPOS]", true, false, ""},
       {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail2\\ServiceOPOS]", true, false, ""},
@@ -255,16 +256,29 @@ TEST(RegImportTest, MalformedFilesEndInResultBits) {
          EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "\\AllDevices"));
          EXPECT_EQ(Value(r, s1, "A", REG_SZ), "<missing>");
        }},
-      {"deletion syntax opens the key", "[-" + device.substr(1) + "\"A\"=\"1\"\n", kWritten,
-       has(s1, "A", REG_SZ, Sz("1"))},
+      {"deletion section alone", "[-" + device.substr(1), kFailed,
+       lacks_key(kServiceOpos + "\\Scanner")},
+      {"deletion section after a device",
+       device + "[-" + kSection.substr(1) + "\\ServiceOPOS\\Scanner\\S2]\n\"A\"=\"1\"\n", kFailed,
+       [=](const TempRegistry& r) {
+         EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\S2"));
+         EXPECT_EQ(Value(r, s1, "A", REG_SZ), "<missing>");
+       }},
       {"unterminated name", device + "\"A=\"1\"\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
       {"unterminated data", device + "\"A\"=\"abc\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
       {"unknown type", device + "\"A\"=qword:1\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
       {"missing colon", device + "\"A\"=12\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
       {"deletion of a value", device + "\"A\"=-\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
       {"equals first", device + "=\"x\"\n", kFailed, nullptr},
-      {"dword past 32 bits", device + "\"A\"=dword:100000000\n", kWritten,
-       has(s1, "A", REG_DWORD, Dword(0xFFFFFFFF))},
+      {"dword past 32 bits", device + "\"A\"=dword:100000000\n", kFailed,
+       has(s1, "A", REG_DWORD, "<missing>")},
+      {"dword without digits", device + "\"A\"=dword:zz\n", kFailed,
+       has(s1, "A", REG_DWORD, "<missing>")},
+      {"dword with a stray letter", device + "\"A\"=dword:1g\n\"B\"=dword:2\n", kWritten | kFailed,
+       [=](const TempRegistry& r) {
+         EXPECT_EQ(Value(r, s1, "A", REG_DWORD), "<missing>");
+         EXPECT_EQ(Value(r, s1, "B", REG_DWORD), Dword(2));
+       }},
       {"continuation across a comment", device + "\"A\"=hex:01,\\\n; note\n   02\n", kWritten,
        has(s1, "A", REG_BINARY, "\x01\x02")},
       {"NUL in a value name", device + std::string("\"A\0B\"=\"1\"\n", 10), kFailed,

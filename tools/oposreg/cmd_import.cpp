@@ -1,4 +1,6 @@
 // oposreg import FILE.reg
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +21,13 @@ int RunImport(const Invocation& invocation) {
     Complain("cannot read " + path + ": " + std::strerror(errno));
     return kExitFailure;
   }
+  struct stat status;
+  const bool directory = fstat(fileno(probe), &status) == 0 && S_ISDIR(status.st_mode);
   std::fclose(probe);
+  if (directory) {
+    Complain(path + " is a directory, not a registry file");
+    return kExitFailure;
+  }
   std::string error;
   if (!CheckStoreForWriting(&error)) {
     Complain(error);
@@ -32,7 +40,8 @@ int RunImport(const Invocation& invocation) {
     Complain(path + ": some lines were not imported (" +
              std::string(written ? "the others were" : "nothing was written") +
              "): malformed lines, values outside HKLM\\SOFTWARE\\OLEforRetail, "
-             "unknown device classes, or a store that refused the write");
+             "unknown device classes, key deletions (not carried out), or a store "
+             "that refused the write");
     return kExitFailure;
   }
   if (!written) std::fprintf(stderr, "oposreg: %s: no values to import\n", path.c_str());

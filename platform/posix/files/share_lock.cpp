@@ -1,60 +1,21 @@
 #include "platform/posix/files/share_lock.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
-
 #include <opossvc/win32/errors.h>
+
+#include "platform/posix/files/ofd_lock.h"
 
 namespace opossvc::detail {
 namespace {
 
 enum Slot : off_t { kReads = 0, kWrites = 1, kDeniesRead = 2, kDeniesWrite = 3 };
 
-flock SlotLock(short type, off_t slot) {
-  flock lock{};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = kShareLockBase + slot;
-  lock.l_len = 1;
-  lock.l_pid = 0;  // required for open-file-description locks
-  return lock;
-}
+DWORD Take(int fd, off_t slot) { return TakeSharedByteLock(fd, kShareLockBase + slot); }
 
-DWORD ErrorOf(int error) {
-  switch (error) {
-    case ENOLCK:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-      return ERROR_NOT_SUPPORTED;
-    default:
-      return ERROR_LOCK_VIOLATION;
-  }
-}
+// A failing test counts as held, so that an error never lets a conflicting
+// open through.
+bool HeldElsewhere(int fd, off_t slot) { return ByteLockedElsewhere(fd, kShareLockBase + slot); }
 
-DWORD Take(int fd, off_t slot) {
-  flock lock = SlotLock(F_RDLCK, slot);
-  while (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-    if (errno != EINTR) return ErrorOf(errno);
-  }
-  return ERROR_SUCCESS;
-}
-
-// Whether another open description holds a lock on the slot. A failing test
-// counts as held, so that an error never lets a conflicting open through.
-bool HeldElsewhere(int fd, off_t slot) {
-  flock lock = SlotLock(F_WRLCK, slot);
-  while (fcntl(fd, F_OFD_GETLK, &lock) != 0) {
-    if (errno != EINTR) return true;
-  }
-  return lock.l_type != F_UNLCK;
-}
-
-void ReleaseAll(int fd) {
-  flock lock = SlotLock(F_UNLCK, 0);
-  lock.l_len = 4;
-  fcntl(fd, F_OFD_SETLK, &lock);
-}
+void ReleaseAll(int fd) { DropByteLocks(fd, kShareLockBase, 4); }
 
 }  // namespace
 

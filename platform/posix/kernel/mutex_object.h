@@ -4,7 +4,8 @@
 // does not own them, and report WAIT_ABANDONED to the next taker after their
 // owner thread (or, for named mutexes, process) ended while owning them.
 // A thread's owned mutexes sit in its ThreadState, which keeps them alive
-// while owned even when every handle has been closed.
+// while owned even when every handle has been closed; a named mutex loses
+// its name with the last handle all the same, as on Win32.
 #ifndef OPOSSVC_PLATFORM_POSIX_KERNEL_MUTEX_OBJECT_H_
 #define OPOSSVC_PLATFORM_POSIX_KERNEL_MUTEX_OBJECT_H_
 
@@ -30,8 +31,12 @@ std::shared_ptr<MutexObject> MakeLocalMutex(bool initially_owned);
 
 // The system-wide mutex of `name`: opens it, or with `create` makes it when
 // no process has it (*created tells which; a mutex made here is owned by the
-// calling thread when initially_owned). Null with the last error set
-// (ERROR_FILE_NOT_FOUND when opening a name nobody created,
+// calling thread when initially_owned). The name stands for a mutex while
+// some process has a handle to it; a process that ended holds none. The
+// object counts one handle, the caller's to make; every further create or
+// open that reaches it through the named-object table counts another, and
+// each CloseHandle gives one back. Null with the last error set
+// (ERROR_FILE_NOT_FOUND when opening a name that no live handle holds,
 // ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY, ...).
 std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create,
                                              bool initially_owned, bool* created);

@@ -7,13 +7,26 @@
 // abandoned in the shared block, so that its handle is signalled only after
 // the mutex is free.
 //
-// The shared block is created and initialised under flock() on the shared
-// memory object, so a creator that dies half-way leaves a block that the
-// next user initialises again. Each process that maps the block counts
-// itself in `users`; the last one to let go unlinks the name, marking the
-// block dead first so that a process that opened it in the meantime retries
-// with a fresh one. A process killed while holding the name leaves its count
-// behind; the name then stays (correct, merely not cleaned up).
+// As a Win32 name does, the name lasts while some process holds a handle to
+// the mutex, owned or not. A process with handles open marks the segment
+// with a shared open-file-description lock (ofd_lock.h), which the kernel
+// drops when the process ends, however it ends. Creating, opening, and a
+// process's last close are serialised by flock() on the segment, which the
+// kernel also drops at death:
+//   - the last close in a process drops its mark and, when no other process
+//     has one, unlinks the name;
+//   - an open that finds a segment with content and no mark unlinks it: its
+//     holders died (or its creator died half-way), so that mutex is gone and
+//     the name is free for a new one, which a create then makes;
+//   - an open that finds its segment unlinked under it (no links left)
+//     starts over with whatever the name holds now;
+//   - the first open in a process also unlinks every other segment that
+//     nobody holds, so that a name whose last holder was killed does not
+//     keep its memory until the name is used again.
+// A name is unlinked only while nobody marks it, and marks are taken only
+// under the flock of a still-linked segment, so no process can be left
+// holding a mutex that others can no longer reach by its name.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -23,28 +36,37 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <new>
 
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/sync.h>
 
 #include "platform/posix/kernel/mutex_object.h"
+#include "platform/posix/files/ofd_lock.h"
 
 namespace opossvc::detail {
 namespace {
 
-constexpr uint32_t kMagic = 0x4f4d5831;  // layout version 1
-constexpr uint32_t kDead = 0xdead0001;
-constexpr int kOpenAttempts = 8;
-// OpenSystemMutex's own marker for "the name was unlinked under us: retry".
+constexpr uint32_t kMagic = 0x4f4d5832;  // layout version 2
+// Each retry follows a close or a reclaim of the name by another process, so
+// retries are only bounded against a file system that misreports links.
+constexpr int kOpenAttempts = 1000;
+// The byte whose shared lock marks a process that holds handles.
+constexpr off_t kPresenceByte = 0;
+// OpenSystemMutex's own marker for "the name changed under us: retry".
 constexpr DWORD kRetry = 0xFFFFFFFFu;
 // Encoded names longer than this are shortened to a prefix and a hash.
 constexpr size_t kLongestEncodedName = 160;
+constexpr char kShmPrefix[] = "opossvc-mutex-";
+// Where the C library keeps shared-memory objects on Linux.
+constexpr char kShmDirectory[] = "/dev/shm";
 
 struct SharedBlock {
-  std::atomic<uint32_t> magic;  // kMagic once initialised, kDead once unlinked
-  std::atomic<uint32_t> users;  // processes that map the block; changed under flock
+  std::atomic<uint32_t> magic;  // kMagic once initialised
   pthread_mutex_t mutex;
   // A taker that got the mutex abandoned and had to give it back unused (a
   // failed wait-all attempt), or an owner thread that ended: the next taker
@@ -99,7 +121,6 @@ bool InitBlock(SharedBlock* block) {
   pthread_mutexattr_destroy(&attr);
   if (!ok) return false;
   block->abandoned = 0;
-  block->users.store(0, std::memory_order_relaxed);
   block->magic.store(kMagic, std::memory_order_release);
   return true;
 }
@@ -113,19 +134,22 @@ uint64_t Fnv1a(const std::string& s) {
   return hash;
 }
 
+// Whether the segment behind `fd` has been unlinked (or cannot be looked at).
+bool Unlinked(int fd) {
+  struct stat st;
+  return fstat(fd, &st) != 0 || st.st_nlink == 0;
+}
+
 class SystemMutex final : public MutexObject, public std::enable_shared_from_this<SystemMutex> {
  public:
+  // Made for one handle, with this process's presence mark taken.
   SystemMutex(std::string shm_name, int fd, SharedBlock* block)
       : shm_name_(std::move(shm_name)), fd_(fd), block_(block), process_(getpid()) {}
 
   ~SystemMutex() override {
-    // A forked child's copy of the object does not hold a count of its own.
     if (getpid() == process_) {
-      ScopedFlock lock(fd_);
-      if (block_->users.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        block_->magic.store(kDead, std::memory_order_release);
-        shm_unlink(shm_name_.c_str());
-      }
+      std::lock_guard<std::mutex> lock(name_mutex_);
+      if (handles_ > 0) LeaveName();  // made, but its handle was never given out
     }
     munmap(block_, sizeof(SharedBlock));
     close(fd_);
@@ -134,6 +158,22 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
   // Records the ownership of a lock that OpenSystemMutex took for the
   // calling thread.
   void AdoptLock() { Acquired(false); }
+
+  void OnClose() override {
+    std::lock_guard<std::mutex> lock(name_mutex_);
+    if (handles_ == 0) return;
+    // A forked child's copy never holds the mark (the parent's is shared).
+    if (--handles_ == 0 && getpid() == process_) LeaveName();
+  }
+
+  bool ReopenByName() override {
+    std::lock_guard<std::mutex> lock(name_mutex_);
+    // A forked child opens the name afresh, with a mark of its own.
+    if (getpid() != process_ || unnamed_) return false;
+    if (handles_ == 0 && !RejoinName()) return false;
+    ++handles_;
+    return true;
+  }
 
   bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return true; }
   bool IsPolled() const override { return true; }
@@ -199,6 +239,35 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
   }
 
  private:
+  // This process's last handle has closed: drop the mark, and the name with
+  // it when no other process holds one. Needs name_mutex_.
+  void LeaveName() {
+    ScopedFlock lock(fd_);
+    if (!unnamed_ && !ByteLockedElsewhere(fd_, kPresenceByte)) {
+      shm_unlink(shm_name_.c_str());
+      unnamed_ = true;
+    }
+    DropByteLocks(fd_, kPresenceByte, 1);
+  }
+
+  // A handle is wanted again after this process's last one closed (the
+  // object lived on for its owner thread): take the mark again if the name
+  // still stands for this mutex. Needs name_mutex_.
+  bool RejoinName() {
+    ScopedFlock lock(fd_);
+    if (Unlinked(fd_)) {
+      unnamed_ = true;
+      return false;
+    }
+    if (!ByteLockedElsewhere(fd_, kPresenceByte)) {
+      // The other holders have ended since: the mutex went with them.
+      shm_unlink(shm_name_.c_str());
+      unnamed_ = true;
+      return false;
+    }
+    return TakeSharedByteLock(fd_, kPresenceByte) == ERROR_SUCCESS;
+  }
+
   // Bookkeeping after this thread got the pthread mutex.
   Grant Acquired(bool owner_died) {
     bool abandoned = owner_died || block_->abandoned != 0;
@@ -229,7 +298,13 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
   const std::string shm_name_;
   const int fd_;
   SharedBlock* const block_;
-  const pid_t process_;  // the process that counted itself in block_->users
+  const pid_t process_;  // the process whose mark fd_ carries
+  // The handles of this process open on the mutex (the mark is held while
+  // there are any), and whether the name no longer stands for this mutex.
+  // Taken before the segment's flock.
+  std::mutex name_mutex_;
+  int handles_ = 1;       // guarded by name_mutex_
+  bool unnamed_ = false;  // guarded by name_mutex_
   // This process's view of the owner: the owning thread's serial (0: none
   // here) and its recursion depth. Written only by the owning thread while
   // it holds block_->mutex; other threads read owner_ only to learn that
@@ -237,6 +312,107 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
   std::atomic<uint64_t> owner_{0};
   DWORD depth_ = 0;
 };
+
+// What one attempt to create or open found, under the segment's flock.
+struct Joined {
+  DWORD error = ERROR_SUCCESS;  // kRetry: the name changed under us
+  SharedBlock* block = nullptr;
+  bool created = false;
+  bool owned = false;  // the calling thread took the new mutex
+};
+
+SharedBlock* MapBlock(int fd, DWORD* error) {
+  void* map = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (map != MAP_FAILED) return static_cast<SharedBlock*>(map);
+  *error = ErrorFromErrno(errno);
+  return nullptr;
+}
+
+Joined Join(int fd, const std::string& shm_name, bool create, bool initially_owned) {
+  Joined joined;
+  ScopedFlock lock(fd);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    joined.error = ErrorFromErrno(errno);
+    return joined;
+  }
+  if (st.st_nlink == 0) {
+    joined.error = kRetry;
+    return joined;
+  }
+  const bool held = ByteLockedElsewhere(fd, kPresenceByte);
+  if (!held && st.st_size != 0) {
+    // Nobody holds a handle: the mutex that had the name is gone.
+    shm_unlink(shm_name.c_str());
+    joined.error = create ? kRetry : ERROR_FILE_NOT_FOUND;
+    return joined;
+  }
+  if (!held && !create) {
+    // Empty: a creator is on its way (it finds the name as it is once it
+    // has the flock), or died before it made anything.
+    joined.error = ERROR_FILE_NOT_FOUND;
+    return joined;
+  }
+  if (!held && ftruncate(fd, sizeof(SharedBlock)) != 0) {
+    joined.error = ErrorFromErrno(errno);
+    return joined;
+  }
+  SharedBlock* block = MapBlock(fd, &joined.error);
+  if (block == nullptr) return joined;
+  if (held) {
+    if (static_cast<size_t>(st.st_size) < sizeof(SharedBlock) ||
+        block->magic.load(std::memory_order_acquire) != kMagic) {
+      joined.error = ERROR_INVALID_HANDLE;  // not one of ours
+    }
+  } else if (!InitBlock(new (block) SharedBlock)) {
+    joined.error = ERROR_NO_SYSTEM_RESOURCES;
+  }
+  if (joined.error == ERROR_SUCCESS) joined.error = TakeSharedByteLock(fd, kPresenceByte);
+  if (joined.error != ERROR_SUCCESS) {
+    munmap(block, sizeof(SharedBlock));
+    return joined;
+  }
+  joined.block = block;
+  joined.created = !held;
+  // Taken before any other process can see the block, so the creator's
+  // initial ownership is never lost to a quicker opener. Nobody else can
+  // hold a fresh block: a try-lock suffices and can never wait while the
+  // caller holds the named-object table.
+  joined.owned = joined.created && initially_owned && pthread_mutex_trylock(&block->mutex) == 0;
+  return joined;
+}
+
+// Unlinks the segments of this layout that no process holds, left by
+// processes that died holding the last handles of their names; those names
+// would otherwise keep their memory until someone used them again. Runs once
+// in each process. Empty segments and other layouts are left alone: their
+// creators may be on their way, or follow other rules.
+void SweepAbandonedNames() {
+  static std::atomic<pid_t> swept_by{0};
+  const pid_t self = getpid();
+  if (swept_by.exchange(self) == self) return;
+  DIR* dir = opendir(kShmDirectory);
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strncmp(entry->d_name, kShmPrefix, sizeof(kShmPrefix) - 1) != 0) continue;
+    const std::string shm_name = std::string("/") + entry->d_name;
+    int fd = shm_open(shm_name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) continue;
+    {
+      ScopedFlock lock(fd);
+      struct stat st;
+      uint32_t magic = 0;
+      if (fstat(fd, &st) == 0 && st.st_nlink > 0 &&
+          static_cast<size_t>(st.st_size) >= sizeof(SharedBlock) &&
+          pread(fd, &magic, sizeof(magic), offsetof(SharedBlock, magic)) == sizeof(magic) &&
+          magic == kMagic && !ByteLockedElsewhere(fd, kPresenceByte)) {
+        shm_unlink(shm_name.c_str());
+      }
+    }
+    close(fd);
+  }
+  closedir(dir);
+}
 
 }  // namespace
 
@@ -258,12 +434,13 @@ std::string SystemMutexShmName(const ObjectName& name) {
                   static_cast<unsigned long long>(Fnv1a(name.base)));
     encoded = encoded.substr(0, kLongestEncodedName - 20) + hash;
   }
-  return std::string("/opossvc-mutex-") + (name.global ? "g-" : "l-") + encoded;
+  return std::string("/") + kShmPrefix + (name.global ? "g-" : "l-") + encoded;
 }
 
 std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create,
                                              bool initially_owned, bool* created) {
   *created = false;
+  SweepAbandonedNames();
   const std::string shm_name = SystemMutexShmName(name);
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     int fd = shm_open(shm_name.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
@@ -271,60 +448,16 @@ std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create
       SetLastError(ErrorFromErrno(errno));
       return nullptr;
     }
-    void* map = MAP_FAILED;
-    bool initialised = false;
-    bool owned = false;
-    DWORD error = ERROR_SUCCESS;
-    {
-      ScopedFlock lock(fd);
-      struct stat st;
-      if (fstat(fd, &st) != 0) {
-        error = ErrorFromErrno(errno);
-      } else if (static_cast<size_t>(st.st_size) < sizeof(SharedBlock) && !create) {
-        // Not yet created, or its creator died before it was.
-        error = ERROR_FILE_NOT_FOUND;
-      } else if (static_cast<size_t>(st.st_size) < sizeof(SharedBlock) &&
-                 ftruncate(fd, sizeof(SharedBlock)) != 0) {
-        error = ErrorFromErrno(errno);
-      } else {
-        map = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (map == MAP_FAILED) error = ErrorFromErrno(errno);
-      }
-      if (map != MAP_FAILED) {
-        auto* block = static_cast<SharedBlock*>(map);
-        uint32_t magic = block->magic.load(std::memory_order_acquire);
-        if (magic == kDead) {
-          error = kRetry;
-        } else if (magic == kMagic) {
-          block->users.fetch_add(1, std::memory_order_acq_rel);
-          initialised = true;
-        } else if (magic != 0) {
-          error = ERROR_INVALID_HANDLE;  // not one of ours
-        } else if (!create) {
-          error = ERROR_FILE_NOT_FOUND;
-        } else if (!InitBlock(new (map) SharedBlock)) {
-          error = ERROR_NO_SYSTEM_RESOURCES;
-        } else {
-          block->users.fetch_add(1, std::memory_order_acq_rel);
-          initialised = true;
-          *created = true;
-          // Taken before any other process can see the block, so the
-          // creator's initial ownership is never lost to a quicker opener.
-          // Nobody else can hold a fresh block: a try-lock suffices and can
-          // never wait while the caller holds the named-object table.
-          owned = initially_owned && pthread_mutex_trylock(&block->mutex) == 0;
-        }
-      }
-    }
-    if (initialised) {
-      auto mutex = std::make_shared<SystemMutex>(shm_name, fd, static_cast<SharedBlock*>(map));
-      if (owned) mutex->AdoptLock();
+    const Joined joined = Join(fd, shm_name, create, initially_owned);
+    if (joined.error == ERROR_SUCCESS) {
+      *created = joined.created;
+      auto mutex = std::make_shared<SystemMutex>(shm_name, fd, joined.block);
+      if (joined.owned) mutex->AdoptLock();
       return mutex;
     }
-    if (map != MAP_FAILED) munmap(map, sizeof(SharedBlock));
     close(fd);
-    if (error != kRetry) {
-      SetLastError(error);
+    if (joined.error != kRetry) {
+      SetLastError(joined.error);
       return nullptr;
     }
   }

@@ -37,8 +37,10 @@ class NamedObjectTable {
           SetLastError(ERROR_INVALID_HANDLE);
           return nullptr;
         }
-        *existed = true;
-        return object;
+        if (object->ReopenByName()) {
+          *existed = true;
+          return object;
+        }
       }
     }
     if (!make) {

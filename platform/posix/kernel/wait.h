@@ -82,6 +82,11 @@ class Waitable : public KernelObject {
   // A way to wait for this object alone without the generic loop, or
   // nullopt to use the loop. Called without g_wait_lock.
   virtual std::optional<DWORD> WaitAlone(DWORD milliseconds) { return std::nullopt; }
+  // A create or open of the object's name reached this live object, for a
+  // handle about to be made (called under the named-object table's lock).
+  // False when the object lost its name with its last handle, so that the
+  // name now stands for a new object.
+  virtual bool ReopenByName() { return true; }
 
   void AddWaiter(Waiter* waiter) OPOSSVC_REQUIRES(g_wait_lock);
   void RemoveWaiter(Waiter* waiter) OPOSSVC_REQUIRES(g_wait_lock);
