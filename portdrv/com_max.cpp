@@ -3,15 +3,22 @@
 // Device entries below "Enum\Root" (two levels of sub-keys, each with a
 // "PortName") are searched when that key exists; otherwise the values of
 // "Hardware\DeviceMap\SerialComm". Names are matched as "COM<digits>" in any
-// letter case, within the bytes the value holds.
+// letter case, within the bytes the value holds. Key and value names may be
+// as long as the registry allows (a port map names device paths such as
+// /dev/serial/by-id/...): an entry whose name does not fit is skipped, the
+// enumeration goes on.
 #include <opossvc/portdrv.h>
+
+#include <memory>
 
 #include <opossvc/registry.h>
 #include <opossvc/win32/registry.h>
 
 namespace {
 
-constexpr DWORD kNameBuffer = 32;
+// The longest key name and value name of the registry, and their NUL.
+constexpr DWORD kKeyNameBuffer = 256;
+constexpr DWORD kValueNameBuffer = 16384;
 constexpr int kFloor = 2;
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -45,16 +52,16 @@ void ApplyValue(HKEY key, const char* valueName, int* result) {
 }
 
 // Calls visit(child) for each sub-key of `key` that opens, by index from 0
-// until the enumeration fails.
+// until the enumeration ends.
 template <class Visit>
 void ForEachSubKey(HKEY key, Visit visit) {
   for (DWORD index = 0;; ++index) {
-    char name[kNameBuffer];
-    DWORD length = kNameBuffer;
-    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      return;
-    }
+    char name[kKeyNameBuffer];
+    DWORD length = kKeyNameBuffer;
+    const LONG result =
+        RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_MORE_DATA) continue;
+    if (result != ERROR_SUCCESS) return;
     HKEY child = nullptr;
     if (RegOpenKeyExA(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
     visit(child);
@@ -69,15 +76,15 @@ void SearchEnumRoot(HKEY root, int* result) {
 }
 
 void SearchSerialComm(HKEY map, int* result) {
+  const auto name = std::make_unique<char[]>(kValueNameBuffer);
   for (DWORD index = 0;; ++index) {
-    char name[kNameBuffer];
-    DWORD length = kNameBuffer;
+    DWORD length = kValueNameBuffer;
     DWORD type = 0;
-    if (RegEnumValueA(map, index, name, &length, nullptr, &type, nullptr, nullptr) !=
-        ERROR_SUCCESS) {
-      return;
-    }
-    if (type == REG_SZ) ApplyValue(map, name, result);
+    const LONG status =
+        RegEnumValueA(map, index, name.get(), &length, nullptr, &type, nullptr, nullptr);
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) return;
+    if (type == REG_SZ) ApplyValue(map, name.get(), result);
   }
 }
 

@@ -10,6 +10,17 @@ namespace {
 // XonLim and XoffLim are 16-bit: a larger receive queue saturates them.
 WORD Limit16(int64_t value) { return static_cast<WORD>(std::min<int64_t>(value, 0xFFFF)); }
 
+// A line left "as the port had it" but under the port's own handshake, from an
+// earlier user of the port, is raised instead: the mode does its own flow
+// control, a handshake refuses the driver's EscapeCommFunction on the line,
+// and on a termios port an RTS handshake brings CTS output flow with it.
+void ReleaseDtr(DCB* dcb) {
+  if (dcb->fDtrControl == DTR_CONTROL_HANDSHAKE) dcb->fDtrControl = DTR_CONTROL_ENABLE;
+}
+void ReleaseRts(DCB* dcb) {
+  if (dcb->fRtsControl == RTS_CONTROL_HANDSHAKE) dcb->fRtsControl = RTS_CONTROL_ENABLE;
+}
+
 }  // namespace
 
 bool ApplyLineSettings(const PortSettings& settings, DCB* dcb) {
@@ -29,21 +40,25 @@ bool ApplyLineSettings(const PortSettings& settings, DCB* dcb) {
         dcb->fOutxCtsFlow = 1;
         dcb->fOutxDsrFlow = 0;
         dcb->fRtsControl = RTS_CONTROL_ENABLE;
+        ReleaseDtr(dcb);
         break;
       case 2:
         dcb->fOutxCtsFlow = 0;
         dcb->fOutxDsrFlow = 1;
         dcb->fDtrControl = DTR_CONTROL_ENABLE;
+        ReleaseRts(dcb);
         break;
       case 3:
         dcb->fOutxCtsFlow = 0;
         dcb->fOutxDsrFlow = 0;
         dcb->fRtsControl = RTS_CONTROL_ENABLE;
+        ReleaseDtr(dcb);
         break;
       case 4:
         dcb->fOutxCtsFlow = 0;
         dcb->fOutxDsrFlow = 0;
         dcb->fDtrControl = DTR_CONTROL_ENABLE;
+        ReleaseRts(dcb);
         break;
       default:
         dcb->fOutxCtsFlow = 0;
@@ -76,17 +91,11 @@ bool ApplyLineSettings(const PortSettings& settings, DCB* dcb) {
   return dcb->fRtsControl == RTS_CONTROL_ENABLE;
 }
 
+// Also for the modes without output flow, whose bits are off already, unless
+// a further client's "SHydra" has just taken the port out of the Hydra mode.
 void SetOutputFlow(LONG handShake, LONG hydra, DCB* dcb) {
-  if (hydra != 0) {
-    dcb->fOutxCtsFlow = 1;
-    dcb->fOutxDsrFlow = 1;
-  } else if (handShake == 1) {
-    dcb->fOutxCtsFlow = 1;
-    dcb->fOutxDsrFlow = 0;
-  } else if (handShake == 2) {
-    dcb->fOutxCtsFlow = 0;
-    dcb->fOutxDsrFlow = 1;
-  }
+  dcb->fOutxCtsFlow = hydra != 0 || handShake == 1 ? 1 : 0;
+  dcb->fOutxDsrFlow = hydra != 0 || handShake == 2 ? 1 : 0;
 }
 
 void ClearOutputFlow(DCB* dcb) {
@@ -116,6 +125,12 @@ EnableLines EnableLinesFor(LONG handShake, LONG hydra, bool enable) {
     lines.first = enable ? SETDTR : CLRDTR;
   }
   return lines;
+}
+
+WaterMarks WaterMarksFor(LONG inputBuf, DWORD portQueue) {
+  DWORD queue = static_cast<DWORD>(inputBuf);
+  if (portQueue != 0) queue = std::min(queue, portQueue);
+  return {queue / 4, static_cast<DWORD>(static_cast<uint64_t>(queue) * 3 / 4)};
 }
 
 DWORD InputFlowStep(LONG handShake, DWORD queued, DWORD lowWater, DWORD highWater, bool enabled,

@@ -13,12 +13,13 @@ namespace opossvc::detail {
 // Fills the DCB read from the port with the settings (HandShake already
 // after the variant): rate, data bits, parity, stop bits, the mode's output
 // flow and DTR/RTS control, XON/XOFF, and the fixed fields. Fields the
-// settings do not speak of stay as read. Returns whether the mode leaves RTS
-// raised at open.
+// settings do not speak of stay as read, except that a line the mode leaves
+// as the port had it is raised when an earlier user left it under the port's
+// handshake. Returns whether the mode leaves RTS raised at open.
 bool ApplyLineSettings(const PortSettings& settings, DCB* dcb);
 
-// The output flow bits of the mode (for a record sent under flow control);
-// modes without output flow leave them.
+// The output flow bits of the mode (for a record sent under flow control):
+// both with Hydra, CTS in mode 1, DSR in mode 2, none in the others.
 void SetOutputFlow(LONG handShake, LONG hydra, DCB* dcb);
 void ClearOutputFlow(DCB* dcb);
 
@@ -34,6 +35,16 @@ struct EnableLines {
   bool tracksRts = false;
 };
 EnableLines EnableLinesFor(LONG handShake, LONG hydra, bool enable);
+
+// The marks of input flow control: a quarter and three quarters of the
+// receive queue, which is "InputBuf" unless the port's own queue is smaller
+// (`portQueue`, 0 when unknown), since the count of waiting bytes can never
+// pass what the port holds.
+struct WaterMarks {
+  DWORD low = 0;
+  DWORD high = 0;
+};
+WaterMarks WaterMarksFor(LONG inputBuf, DWORD portQueue);
 
 // One pass of input flow control. `queued` is the receive queue; the state
 // is updated and the line change to make is returned (an

@@ -160,7 +160,9 @@ long CPortdrv::OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, 
       result = PartnerTest(settings);
     }
     if (result != 0) return result;
+    const LONG hydra = Hydra.load(std::memory_order_relaxed);
     CommitSettings(settings, false);
+    if (settings.Hydra != hydra) FollowHydra();
     DeviceName = deviceName;
     ClientArray->Add(svc);
     ++OpenCount;
@@ -250,6 +252,13 @@ void CPortdrv::CommitSettings(const PortSettings& s, bool firstOpen) {
   SimultaneousCom1234 = s.SimultaneousCom1234;
 }
 
+void CPortdrv::FollowHydra() {
+  CriticalSectionLock port(&PortLock);
+  // While output flow is off for a record without handshake, the next record
+  // with handshake sets the new mode's.
+  if (HandshakeDisabled == 0) EnableHandshake();
+}
+
 long CPortdrv::PartnerTest(const PortSettings& s) {
   if (s.PortIndex < 0 || s.PortIndex > 3 || s.SimultaneousCom1234 != 0) return 0;
   const LONG partner = s.PortIndex ^ 2;  // COM1 with COM3, COM2 with COM4
@@ -294,6 +303,11 @@ long CPortdrv::ConfigurePort(HANDLE handle, const PortSettings& s) {
     CloseHandle(handle);
     return OPOSSVC_E_PORT_CALL;
   }
+  COMMPROP properties = {};
+  const opossvc::detail::WaterMarks marks = opossvc::detail::WaterMarksFor(
+      s.InputBuf, GetCommProperties(handle, &properties) ? properties.dwCurrentRxQueue : 0);
+  LowWater = marks.low;
+  HighWater = marks.high;
   COMMTIMEOUTS timeouts = {};
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.WriteTotalTimeoutMultiplier = opossvc::detail::BaudRateAt(s.Baudrate).msPerByte;
@@ -317,8 +331,6 @@ long CPortdrv::ConfigurePort(HANDLE handle, const PortSettings& s) {
 
 long CPortdrv::StartSession(CSvcBase* svc, long readSize) {
   ClientArray->Add(svc);
-  LowWater = static_cast<DWORD>(InputBuf) / 4;
-  HighWater = static_cast<DWORD>(static_cast<uint64_t>(static_cast<DWORD>(InputBuf)) * 3 / 4);
   ReadSize = static_cast<LONG>(readSize);
   {
     CriticalSectionLock queue(&QueueLock);

@@ -39,6 +39,7 @@ void VirtualPort::InjectError(DWORD ce_errors) { device_->InjectError(ce_errors)
 
 void VirtualPort::SetWriteCapacity(size_t bytes) { device_->SetWriteCapacity(bytes); }
 size_t VirtualPort::write_capacity() const { return device_->write_capacity(); }
+void VirtualPort::SetReceiveCapacity(size_t bytes) { device_->SetReceiveCapacity(bytes); }
 
 std::string VirtualPort::TakeWritten() { return device_->TakeWritten(kUnlimited); }
 std::string VirtualPort::TakeWritten(size_t max_bytes) { return device_->TakeWritten(max_bytes); }

@@ -40,19 +40,25 @@
 //   3      none          RTS on          -             RTS follows    CTS
 //                                                      CTS
 //   4      none          DTR on          -             none           none
-// Input flow control drops its line when more than 3/4 of "InputBuf" is
-// waiting in the receive queue and raises it again below 1/4 (while the
-// port is enabled).
+// Input flow control drops its line when more than 3/4 of the receive queue
+// is waiting and raises it again below 1/4 (while the port is enabled); the
+// receive queue is "InputBuf", or what the port really holds when that is
+// less (GetCommProperties: 4095 bytes on a tty). A further device's "SHydra"
+// takes the open port out of the Hydra mode, its output flow included.
 //
 // Results (opos.h): 0; OPOSSVC_E_BAD_PORT (10002) settings refused or no
 // such device; OPOSSVC_E_PORT_IN_USE (10016) the port or its partner port
-// (COM1/COM3, COM2/COM4, unless "SimultaneousCom1234") is in use;
-// OPOSSVC_E_OUTPUT_PENDING (10017) PortClose while the client still has
-// queued output; OPOSSVC_E_NOT_READY (10019) a flow-controlled record while
-// the device is not ready; OPOSSVC_E_PORT_CALL (200000) a serial-port or
-// registry call failed; OPOSSVC_E_NOT_CLIENT (200001) the port is not open or
-// the caller is not its client; OPOSSVC_E_NO_SERVICE (200002) no service
-// object given.
+// (COM1/COM3, COM2/COM4, unless "SimultaneousCom1234") is in use, here or by
+// another program; OPOSSVC_E_OUTPUT_PENDING (10017) PortClose while the
+// client still has queued output; OPOSSVC_E_NOT_READY (10019) a
+// flow-controlled record while the device is not ready; OPOSSVC_E_PORT_CALL
+// (200000) a serial-port or registry call failed; OPOSSVC_E_NOT_CLIENT
+// (200001) the port is not open or the caller is not its client;
+// OPOSSVC_E_NO_SERVICE (200002) no service object given. When PortOpen could
+// not open the device, GetLastError() on return tells why: with 10016
+// ERROR_ACCESS_DENIED (held by another program), with 200000 for example
+// ERROR_PRIVILEGE_NOT_HELD, a device the user may not use at all (on Linux:
+// not a member of the device's group, usually dialout).
 //
 // Notifications. The driver calls the clients' CSvcBase notifications on
 // its own threads, never with a driver lock held, so a notification may call
@@ -61,7 +67,8 @@
 //                  the bytes read after it) to every client, once each, in the
 //                  order of their first open; PowerReport(2, new, old) for
 //                  each change of a watched line;
-//   output thread: OutputDataComplete(outputId) when a record is written,
+//   output thread: OutputDataComplete(outputId) when a record has left the
+//                  port (so the last PortClose cannot lose any of it),
 //                  PortError(errorCode) once when a flow-controlled record with
 //                  a non-zero error code times out (its completion then
 //                  carries the identifier 0).
@@ -176,6 +183,8 @@ class CPortdrv {
                   opossvc::detail::PortSettings* settings);
   opossvc::detail::PortSettings OpenSettings() const;
   void CommitSettings(const opossvc::detail::PortSettings& settings, bool firstOpen);
+  // Sets the output flow of the mode after a further client's "SHydra".
+  void FollowHydra() OPOSSVC_EXCLUDES(PortLock);
   long PartnerTest(const opossvc::detail::PortSettings& settings);
   long TestCoPort(long portNumber);
   long OpenDevice(const opossvc::detail::PortSettings& settings, HANDLE* handle);

@@ -14,6 +14,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,9 @@ struct FaultPlan {
   std::atomic<int> eio_reads{0};       // reads left to fail with EIO, the device still there
   std::atomic<size_t> write_limit{0};  // most bytes a write takes; 0 for no limit
   std::atomic<bool> vanished{false};   // the device is gone: hang-up and EIO
+  std::atomic<int> open_errno{0};      // opens refused with this error
+  std::atomic<int> unsent{-1};         // TIOCOUTQ: bytes not yet on the line; -1 for the tty's
+  std::atomic<int> tx_flushes{0};      // TCFLSH calls that discarded the transmit buffer
   std::atomic<int> calls{0};           // every call made
   std::mutex mutex;
   std::condition_variable changed;
@@ -65,6 +69,7 @@ bool TakeOne(std::atomic<int>& budget) {
 int FaultOpen(const char* path, int flags) {
   ++plan.calls;
   if (plan.vanished) return errno = ENOENT, -1;
+  if (int refusal = plan.open_errno) return errno = refusal, -1;
   return SystemCommSyscalls().open(path, flags);
 }
 int FaultClose(int fd) { return SystemCommSyscalls().close(fd); }
@@ -107,6 +112,18 @@ int FaultIoctl(int fd, unsigned long request, void* argument) {
   ++plan.calls;
   if (TakeOne(plan.eintr_ioctls)) return errno = EINTR, -1;
   if (plan.vanished) return errno = EIO, -1;
+  if (request == TIOCOUTQ && plan.unsent >= 0) {
+    *static_cast<int*>(argument) = plan.unsent;
+    return 0;
+  }
+  const auto queue = reinterpret_cast<intptr_t>(argument);
+  if (request == TCFLSH && (queue == TCOFLUSH || queue == TCIOFLUSH)) {
+    ++plan.tx_flushes;
+    if (queue == TCOFLUSH && plan.unsent >= 0) {  // the injected bytes are what is discarded
+      plan.unsent = 0;
+      return 0;
+    }
+  }
   int result = SystemCommSyscalls().ioctl(fd, request, argument);
   if (result == 0 && request == TCSETS2) {
     std::lock_guard<std::mutex> lock(plan.mutex);
@@ -140,6 +157,9 @@ class TermiosPortTest : public ::testing::Test {
     plan.eio_reads = 0;
     plan.write_limit = 0;
     plan.vanished = false;
+    plan.open_errno = 0;
+    plan.unsent = -1;
+    plan.tx_flushes = 0;
     detail::SetCommSyscalls(&kFaultCalls);
     ASSERT_GE(pty_.master(), 0);
     Map(pty_.slave_path(), "COM201");
@@ -264,6 +284,15 @@ TEST_F(TermiosPortTest, RefusedSettingsLeaveThePortAsItWas) {
 }
 
 TEST_F(TermiosPortTest, OpenIsExclusiveAgainstUsAndOtherPrograms) {
+  // A device the user may not open at all is no claim on the port by someone else.
+  for (int refusal : {EACCES, EPERM}) {
+    plan.open_errno = refusal;
+    EXPECT_TRUE(Fails(OpenPort("COM201"), ERROR_PRIVILEGE_NOT_HELD)) << refusal;
+  }
+  plan.open_errno = EBUSY;
+  EXPECT_TRUE(Fails(OpenPort("COM201"), ERROR_ACCESS_DENIED));
+  plan.open_errno = 0;
+
   Open();
   EXPECT_TRUE(Fails(OpenPort("COM201"), ERROR_ACCESS_DENIED));
   ASSERT_TRUE(CloseHandle(handle_));
@@ -339,6 +368,25 @@ TEST_F(TermiosPortTest, PseudoTerminalHasNoModemLines) {
   EXPECT_EQ(stat.cbInQue, 0u);
 }
 
+// The receive queue is the line discipline's buffer, whatever SetupComm asked for: the count of
+// waiting bytes reaches the size reported, and no more, however much the device sends.
+TEST_F(TermiosPortTest, ReceiveQueueIsWhatTheTtyHolds) {
+  Open();
+  ASSERT_TRUE(SetupComm(handle_, 65536, 512));
+  COMMPROP properties = {};
+  ASSERT_TRUE(GetCommProperties(handle_, &properties));
+  EXPECT_EQ(properties.dwCurrentRxQueue, 4095u);
+  pty_.Write(std::string(6000, 'q'));
+  COMSTAT stat = {};
+  const auto deadline = Clock::now() + kPatience;
+  for (;;) {  // the kernel moves the bytes over in its own time
+    ASSERT_TRUE(ClearCommError(handle_, nullptr, &stat));
+    if (stat.cbInQue >= properties.dwCurrentRxQueue || Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  EXPECT_EQ(stat.cbInQue, properties.dwCurrentRxQueue);
+}
+
 TEST_F(TermiosPortTest, ReadTimeoutRules) {
   Open();
   struct Case {
@@ -390,6 +438,59 @@ TEST_F(TermiosPortTest, WriteStopsAtItsTimeoutWhenTheDeviceTakesNothing) {
   EXPECT_GT(written.written, 0u);
   EXPECT_LT(written.written, flood.size());
   EXPECT_GE(Clock::now() - start, milliseconds(140));
+}
+
+// A write returns once its bytes have left the tty; one that ends early takes back what had not
+// left, so that no byte of it goes out after the caller was told it was not written.
+TEST_F(TermiosPortTest, WriteCompletesWhenItsBytesHaveLeft) {
+  Open();
+  enum Ending { kLeft, kTimedOut, kAborted };
+  struct Case {
+    const char* what;
+    Ending ending;
+    DWORD write_constant;  // ms; 0 for no limit
+    BOOL ok;
+    DWORD error, written;
+    int flushes;
+  } cases[] = {
+      {"the bytes leave", kLeft, 0, TRUE, 0, 100, 0},
+      {"time-out", kTimedOut, 20, TRUE, 0, 70, 1},
+      {"PURGE_TXABORT", kAborted, 0, FALSE, ERROR_OPERATION_ABORTED, 70, 1},
+  };
+  const std::string record(100, 'w');
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, c.write_constant));
+    plan.tx_flushes = 0;
+    plan.unsent = 30;
+    auto writer = std::async(std::launch::async, [&] { return WritePort(handle_, record); });
+    if (c.ending != kTimedOut) {
+      ASSERT_TRUE(WaitForBlockedPoll());
+      EXPECT_NE(writer.wait_for(milliseconds(0)), std::future_status::ready);
+      if (c.ending == kLeft) plan.unsent = 0;
+      if (c.ending == kAborted) {
+        ASSERT_TRUE(PurgeComm(handle_, PURGE_TXABORT));
+      }
+    }
+    ASSERT_EQ(writer.wait_for(kPatience), std::future_status::ready);
+    WriteResult written = writer.get();
+    EXPECT_EQ(written.ok, c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(written.error, c.error);
+    }
+    EXPECT_EQ(written.written, c.written);
+    EXPECT_EQ(plan.tx_flushes, c.flushes);
+    pty_.Read(record.size());  // a pseudo-terminal passed them on all the same
+  }
+
+  // Nothing of a completed write is left for a purge to lose, even where the device has not read
+  // it yet (a pseudo-terminal holds it on the device's side).
+  plan.unsent = -1;
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, 5000));
+  const std::string many(8000, 'm');
+  ASSERT_EQ(WritePort(handle_, many).written, many.size());
+  ASSERT_TRUE(PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR));
+  EXPECT_EQ(pty_.Read(many.size()).size(), many.size());
 }
 
 TEST_F(TermiosPortTest, CloseEndsAWaitingRead) {

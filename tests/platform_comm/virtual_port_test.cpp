@@ -175,6 +175,19 @@ TEST_F(VirtualPortTest, DeviceSeesWhatTheLibrarySet) {
   ASSERT_TRUE(SetupComm(handle_, 1024, 512));
   EXPECT_EQ(port_.input_queue_size(), 1024u);
   EXPECT_EQ(port_.output_queue_size(), 512u);
+  // The receive queue as asked for, unless the device plays a port that holds less.
+  COMMPROP properties = {};
+  ASSERT_TRUE(GetCommProperties(handle_, &properties));
+  EXPECT_EQ(properties.dwCurrentRxQueue, 1024u);
+  port_.SetReceiveCapacity(4);
+  port_.Send("abcdef");
+  ASSERT_TRUE(GetCommProperties(handle_, &properties));
+  EXPECT_EQ(properties.dwCurrentRxQueue, 4u);
+  DWORD errors = 0;
+  COMSTAT stat = {};
+  ASSERT_TRUE(ClearCommError(handle_, &errors, &stat));
+  EXPECT_EQ(stat.cbInQue, 4u);
+  EXPECT_EQ(errors, static_cast<DWORD>(CE_RXOVER));
   ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 4, 0));
   EXPECT_EQ(port_.timeouts().WriteTotalTimeoutMultiplier, 4u);
   COMMTIMEOUTS back = {};

@@ -26,6 +26,10 @@ TEST(GetComMax, SerialCommValues) {
       {"digits then letters", {{"/dev/x", "COM7a"}, {"/dev/y", "COM3"}}, 7},
       {"not a COM port", {{"/dev/x", "LPT9"}}, 2},
       {"absurd number", {{"/dev/x", "COM99999999999999999999"}, {"/dev/y", "COM4"}}, 4},
+      {"device paths of any length",
+       {{"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "COM7"},
+        {"/dev/ttyS0", "COM1"}},
+       7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -54,7 +58,9 @@ TEST(GetComMax, EnumRootTakesPrecedence) {
   registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports\\0001", "PortName", "LPT1");
   registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\Modem\\0000", "PortName", "com8");
   registry.SetDword(HKEY_LOCAL_MACHINE, "Enum\\Root\\Modem\\0001", "PortName", 30);
-  EXPECT_EQ(GetComMax(), 8);
+  registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\USB_Serial_Converter_Of_The_Scanner\\0000",
+                     "PortName", "COM9");
+  EXPECT_EQ(GetComMax(), 9);
 }
 
 }  // namespace

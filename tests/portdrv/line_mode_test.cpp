@@ -24,11 +24,14 @@ PortSettings Settings(LONG handShake, LONG hydra) {
 }
 
 // A DCB as a port might report it before the driver touches it: DTR and RTS
-// off, so that "left as the port had it" is visible.
-DCB PortDcb() {
+// off, so that "left as the port had it" is visible; or both under the port's
+// handshake, with the output flow of an earlier user.
+DCB PortDcb(bool handshakes = false) {
   DCB dcb = {};
-  dcb.fDtrControl = DTR_CONTROL_DISABLE;
-  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fDtrControl = handshakes ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = handshakes ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
+  dcb.fOutxCtsFlow = handshakes ? 1 : 0;
+  dcb.fOutxDsrFlow = handshakes ? 1 : 0;
   dcb.fNull = 1;
   dcb.ErrorChar = 'E';
   dcb.EofChar = 26;
@@ -40,20 +43,29 @@ DCB PortDcb() {
 TEST(LineMode, DcbOfEachMode) {
   struct Case {
     LONG handShake, hydra;
+    bool handshakes;  // the port had them
     unsigned cts, dsr, dtr, rts;
     bool rtsRaised;
   } cases[] = {
-      {0, 0, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
-      {1, 0, 1, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, true},
-      {2, 0, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
-      {3, 0, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, true},
-      {4, 0, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
-      {0, 1, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
-      {2, 1, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {0, 0, false, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {1, 0, false, 1, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, true},
+      {2, 0, false, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
+      {3, 0, false, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, true},
+      {4, 0, false, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
+      {0, 1, false, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {2, 1, false, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      // A line the mode leaves is not left under a handshake: on a termios
+      // port RTS handshake is CTS output flow too, and a handshake refuses the
+      // driver's own EscapeCommFunction on its line.
+      {1, 0, true, 1, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {2, 0, true, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {3, 0, true, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
+      {4, 0, true, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
-    DCB dcb = PortDcb();
+    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra
+                                      << " handshakes " << c.handshakes);
+    DCB dcb = PortDcb(c.handshakes);
     EXPECT_EQ(ApplyLineSettings(Settings(c.handShake, c.hydra), &dcb), c.rtsRaised);
     EXPECT_EQ(dcb.fOutxCtsFlow, c.cts);
     EXPECT_EQ(dcb.fOutxDsrFlow, c.dsr);

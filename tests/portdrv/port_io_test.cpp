@@ -165,6 +165,23 @@ TEST(PortIo, ClearOutputOfOneServiceObjectKeepsTheOthers) {
   EXPECT_TRUE(a.Notices(Notice::kComplete).empty());
 }
 
+// The marks of input flow control are taken against what the port holds when
+// "InputBuf" is more: the count of waiting bytes never passes the port's size.
+TEST(PortIo, InputFlowControlOnAPortSmallerThanInputBuf) {
+  Rig rig({{"HandShake", 1}, {"InputBuf", 8192}}, MS_CTS_ON);
+  rig.device.SetReceiveCapacity(4096);  // marks at 1024 and 3072, not 2048 and 6144
+  RecordingSvc& svc = rig.Open();
+  const auto rts_is = [&rig](bool on) {
+    return rig.device.WaitUntil([on](const VirtualPort::State& s) { return s.rts == on; },
+                                kDeadline);
+  };
+  ASSERT_TRUE(rts_is(true));
+  rig.device.Send(std::string(4096, 'q'));
+  EXPECT_TRUE(rts_is(false));
+  ASSERT_TRUE(svc.WaitForReceived(4096));
+  EXPECT_TRUE(rts_is(true));
+}
+
 TEST(PortIo, PowerReports) {
   const DWORD cts = MS_CTS_ON, dsr = MS_DSR_ON, both = MS_CTS_ON | MS_DSR_ON;
   struct Case {

@@ -152,6 +152,34 @@ TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
   EXPECT_EQ(port.PortClose(&a), 0);
 }
 
+// A further device's "SHydra" takes the open port out of the Hydra mode, and
+// its output flow with it: a record held by DSR goes out.
+TEST_F(PortOpenTest, SHydraOfAFurtherDeviceSwitchesItsOutputFlowOff) {
+  VirtualPort device("COM1");
+  device.SetCts(true);
+  DeviceEntry hydra = Device("Printer1", "COM1");
+  hydra.values["Hydra"] = 1;
+  WriteDevice(registry_, hydra);
+  DeviceEntry plain = hydra;
+  plain.device_class = "CashDrawer";
+  plain.name = "Drawer1";
+  plain.values = {{"SHydra", 1}};
+  WriteDevice(registry_, plain);
+  RecordingSvc a, b;
+  CPortdrv port;
+  ASSERT_EQ(OpenOn(port, hydra, &a), 0);
+  ASSERT_EQ(port.PortOutputData("rec", 3, 0, &a, 0, 1, 1), 0);  // mode 0: ready
+  ASSERT_TRUE(device.WaitUntil([](const VirtualPort::State& s) { return s.writers_waiting > 0; },
+                               kDeadline));
+  ASSERT_EQ(OpenOn(port, plain, &b), 0);
+  EXPECT_EQ(device.dcb().fOutxCtsFlow, 0u);
+  EXPECT_EQ(device.dcb().fOutxDsrFlow, 0u);
+  ASSERT_TRUE(a.WaitForNotice(Notice::kComplete));
+  EXPECT_EQ(device.TakeWritten(), "rec");
+  EXPECT_EQ(port.PortClose(&b), 0);
+  EXPECT_EQ(port.PortClose(&a), 0);
+}
+
 // Lines at open, after PortEnabled(FALSE) and after PortEnabled(TRUE). The
 // virtual device starts with DTR and RTS control enabled, so a line "left as
 // the port had it" is on; in mode 3 the input thread drops RTS once the

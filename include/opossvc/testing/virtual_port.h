@@ -17,15 +17,19 @@
 //     DTR and RTS control enabled); each handle starts with all-zero COMMTIMEOUTS. An open raises
 //     DTR and RTS as the DCB's control fields say, and the close of the handle drops both;
 //   - bytes sent by the device while a handle is open wait in the receive queue, which has no
-//     limit and loses nothing (inject CE_RXOVER to play an overflow); bytes sent while no handle
-//     is open are lost, as on a real port. ReadFile waits by COMMTIMEOUTS on a condition
-//     variable and wakes at once on Send, PurgeComm(PURGE_RXABORT), unplug or CloseHandle;
-//   - WriteFile hands bytes straight to the device while it accepts them: output stops while the
-//     write capacity is used up, while the DCB's CTS (DSR) output flow is on and the device holds
-//     CTS (DSR) off, and while output is held by XOFF (EscapeCommFunction(SETXOFF), or the
-//     device's XoffChar with DCB.fOutX set, which SETXON or XonChar ends). A stopped write waits
-//     by the write time-outs and returns TRUE with the count written; COMSTAT.cbOutQue counts
-//     the bytes of writes still in progress;
+//     limit unless SetReceiveCapacity gives one (bytes beyond it are lost and reported as
+//     CE_RXOVER); bytes sent while no handle is open are lost, as on a real port. ReadFile waits by
+//     COMMTIMEOUTS on a condition variable and wakes at once on Send, PurgeComm(PURGE_RXABORT),
+//     unplug or CloseHandle. GetCommProperties reports the capacity as the current receive queue,
+//     or without one the size asked for by SetupComm;
+//   - WriteFile hands bytes straight to the device while it accepts them, and returns once the
+//     device has taken them all (a Win32 serial write completes when its bytes have gone out), so
+//     no transmit buffer holds bytes of a completed write. Output stops while the write capacity
+//     is used up, while the DCB's CTS (DSR) output flow is on and the device holds CTS (DSR) off,
+//     and while output is held by XOFF (EscapeCommFunction(SETXOFF), or the device's XoffChar
+//     with DCB.fOutX set, which SETXON or XonChar ends). A stopped write waits by the write
+//     time-outs and returns TRUE with the count written; COMSTAT.cbOutQue counts the bytes of
+//     writes still in progress;
 //   - injected line errors surface in the next ClearCommError, and with DCB.fAbortOnError make
 //     ReadFile and WriteFile fail with ERROR_OPERATION_ABORTED until then; CE_RXPARITY is
 //     reported only with DCB.fParity set, as a real port checks parity only then;
@@ -121,6 +125,9 @@ class VirtualPort {
   // kUnlimited (the default) takes everything, 0 stalls output. Raising it wakes waiting writes.
   void SetWriteCapacity(size_t bytes);
   size_t write_capacity() const;
+  // How many bytes the port's receive queue holds: kUnlimited (the default), or a real port's
+  // size.
+  void SetReceiveCapacity(size_t bytes);
 
   // What the library wrote, in order; taking removes it.
   std::string TakeWritten();

@@ -8,6 +8,11 @@
 // is /dev/ttyS<n-1>. Inside a process a test may take over a COM name with
 // opossvc::testing::VirtualPort (testing/virtual_port.h).
 //
+// CreateFileA of a port fails with ERROR_ACCESS_DENIED while the port is in use (opened by this
+// or another program), as on Win32; with ERROR_PRIVILEGE_NOT_HELD when the user may not use the
+// device at all (on POSIX its permissions: for a tty usually membership of group dialout), so that
+// the two causes can be told apart; and with ERROR_FILE_NOT_FOUND when there is no such port.
+//
 // Contract of the calls below, as on Win32:
 //   - every function returns FALSE and sets the last error on failure: ERROR_INVALID_HANDLE for a
 //     handle that is no open serial port, ERROR_INVALID_PARAMETER for a null record or a value
@@ -20,16 +25,23 @@
 //     with what has arrived; otherwise the read total (multiplier * bytes asked + constant) bounds
 //     the whole read, and a non-zero interval bounds the gap between two bytes once the first has
 //     arrived; all read fields 0 waits until every byte asked for has arrived. A time-out is not an
-//     error: ReadFile returns TRUE with the count read. WriteFile likewise stops at its total
-//     (multiplier * bytes + constant, no limit when both are 0) and returns TRUE with the count
-//     written;
+//     error: ReadFile returns TRUE with the count read. WriteFile returns once its bytes have
+//     left the port (handed to the line, not merely to a buffer), or at its total (multiplier *
+//     bytes + constant, no limit when both are 0) with TRUE and the count that left: the bytes that
+//     had not left by then are not sent. So a completed write has nothing left to lose to a purge
+//     or a close;
 //   - with DCB.fAbortOnError set, a line error (CE_*) makes ReadFile and WriteFile fail with
 //     ERROR_OPERATION_ABORTED until ClearCommError has collected it;
 //   - ClearCommError reports the line errors seen since its previous call and clears them;
 //     COMSTAT.cbInQue/cbOutQue are the bytes waiting in the receive and transmit queues;
 //   - GetCommModemStatus reports MS_CTS_ON/MS_DSR_ON/MS_RING_ON/MS_RLSD_ON; a device that has no
 //     modem-control lines (a pseudo-terminal) reports CTS, DSR and RLSD on;
-//   - SetupComm records the queue sizes asked for (the device's own buffers are used as they are).
+//   - PurgeComm: PURGE_TXABORT ends waiting writes (FALSE, ERROR_OPERATION_ABORTED, with the count
+//     that left; the rest is not sent), PURGE_RXABORT waiting reads; PURGE_TXCLEAR discards bytes
+//     that the port holds and no write in progress owns, PURGE_RXCLEAR the received bytes;
+//   - SetupComm records the queue sizes asked for (the device's own buffers are used as they are);
+//     GetCommProperties reports the queues the port really has: dwCurrentRxQueue is the most that
+//     COMSTAT.cbInQue can count (on a tty 4095 bytes, whatever SetupComm asked), 0 when unknown.
 // Overlapped I/O and WaitCommEvent are not supported.
 #ifndef OPOSSVC_WIN32_COMM_H_
 #define OPOSSVC_WIN32_COMM_H_
@@ -185,9 +197,71 @@ typedef struct _COMSTAT {
   DWORD cbOutQue;
 } COMSTAT, *LPCOMSTAT;
 
+// COMMPROP.dwServiceMask, dwProvSubType and dwMaxBaud
+#define SP_SERIALCOMM 0x00000001
+#define PST_RS232 0x00000001
+#define BAUD_USER 0x10000000
+
+// COMMPROP.dwProvCapabilities
+#define PCF_DTRDSR 0x0001
+#define PCF_RTSCTS 0x0002
+#define PCF_RLSD 0x0004
+#define PCF_PARITY_CHECK 0x0008
+#define PCF_XONXOFF 0x0010
+#define PCF_SETXCHAR 0x0020
+#define PCF_TOTALTIMEOUTS 0x0040
+#define PCF_INTTIMEOUTS 0x0080
+#define PCF_SPECIALCHARS 0x0100
+#define PCF_16BITMODE 0x0200
+
+// COMMPROP.dwSettableParams
+#define SP_PARITY 0x0001
+#define SP_BAUD 0x0002
+#define SP_DATABITS 0x0004
+#define SP_STOPBITS 0x0008
+#define SP_HANDSHAKING 0x0010
+#define SP_PARITY_CHECK 0x0020
+#define SP_RLSD 0x0040
+
+// COMMPROP.wSettableData and wSettableStopParity
+#define DATABITS_5 0x0001
+#define DATABITS_6 0x0002
+#define DATABITS_7 0x0004
+#define DATABITS_8 0x0008
+#define STOPBITS_10 0x0001
+#define STOPBITS_15 0x0002
+#define STOPBITS_20 0x0004
+#define PARITY_NONE 0x0100
+#define PARITY_ODD 0x0200
+#define PARITY_EVEN 0x0400
+#define PARITY_MARK 0x0800
+#define PARITY_SPACE 0x1000
+
+typedef struct _COMMPROP {
+  WORD wPacketLength;
+  WORD wPacketVersion;
+  DWORD dwServiceMask;
+  DWORD dwReserved1;
+  DWORD dwMaxTxQueue;  // 0: no maximum
+  DWORD dwMaxRxQueue;
+  DWORD dwMaxBaud;
+  DWORD dwProvSubType;
+  DWORD dwProvCapabilities;
+  DWORD dwSettableParams;
+  DWORD dwSettableBaud;
+  WORD wSettableData;
+  WORD wSettableStopParity;
+  DWORD dwCurrentTxQueue;  // 0: unknown
+  DWORD dwCurrentRxQueue;
+  DWORD dwProvSpec1;
+  DWORD dwProvSpec2;
+  WCHAR wcProvChar[1];
+} COMMPROP, *LPCOMMPROP;
+
 BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
 BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
 BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
+BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp);
 BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
 BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
 BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc);

@@ -230,6 +230,30 @@ BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
   return Result(port->port().Setup(dwInQueue, dwOutQueue));
 }
 
+BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp) {
+  auto port = FindPort(hFile);
+  if (!port) return FALSE;
+  if (!lpCommProp) return Result(ERROR_INVALID_PARAMETER);
+  // What every port here takes: the DCBs that CheckDcb accepts, any rate, the time-outs.
+  COMMPROP properties = {};
+  properties.wPacketLength = sizeof(COMMPROP);
+  properties.wPacketVersion = 2;
+  properties.dwServiceMask = SP_SERIALCOMM;
+  properties.dwMaxBaud = BAUD_USER;
+  properties.dwProvSubType = PST_RS232;
+  properties.dwProvCapabilities = PCF_DTRDSR | PCF_RTSCTS | PCF_RLSD | PCF_PARITY_CHECK |
+                                  PCF_XONXOFF | PCF_SETXCHAR | PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS;
+  properties.dwSettableParams =
+      SP_PARITY | SP_BAUD | SP_DATABITS | SP_STOPBITS | SP_HANDSHAKING | SP_PARITY_CHECK | SP_RLSD;
+  properties.dwSettableBaud = BAUD_USER;
+  properties.wSettableData = DATABITS_5 | DATABITS_6 | DATABITS_7 | DATABITS_8;
+  properties.wSettableStopParity = STOPBITS_10 | STOPBITS_15 | STOPBITS_20 | PARITY_NONE |
+                                   PARITY_ODD | PARITY_EVEN | PARITY_MARK | PARITY_SPACE;
+  if (!Result(port->port().QueueSizes(&properties))) return FALSE;
+  *lpCommProp = properties;
+  return TRUE;
+}
+
 BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
   auto port = FindPort(hFile);
   if (!port) return FALSE;

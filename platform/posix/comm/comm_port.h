@@ -27,12 +27,19 @@ class CommPort {
   // through Escape. On failure the port keeps its previous settings.
   virtual DWORD ApplyState(const DCB& dcb) = 0;
   virtual DWORD Setup(DWORD input_queue, DWORD output_queue) = 0;
+  // The dwMaxTxQueue, dwMaxRxQueue, dwCurrentTxQueue and dwCurrentRxQueue of GetCommProperties:
+  // the queues the port really has (0 where unknown or without a maximum).
+  virtual DWORD QueueSizes(COMMPROP* properties) = 0;
   virtual DWORD SetTimeouts(const COMMTIMEOUTS& timeouts) = 0;
-  // ReadFile and WriteFile under the time-outs last set (comm_timeouts.h).
+  // ReadFile and WriteFile under the time-outs last set (comm_timeouts.h). A write returns once
+  // its bytes have left the port; one that ends early (time-out, abort) counts only the bytes that
+  // left and sends no more of the others.
   virtual DWORD Read(void* buffer, DWORD size, DWORD* read) = 0;
   virtual DWORD Write(const void* data, DWORD size, DWORD* written) = 0;
   // Waits until the transmit queue is empty.
   virtual DWORD Drain() = 0;
+  // PURGE_TXCLEAR discards only bytes that no write in progress owns: a completed write left
+  // nothing behind, and one in progress is ended by PURGE_TXABORT.
   virtual DWORD Purge(DWORD flags) = 0;
   // Line errors since the previous call (which it clears) and the queue state.
   virtual DWORD ClearError(DWORD* errors, COMSTAT* stat) = 0;

@@ -5,7 +5,9 @@
 // "COMn" is /dev/ttyS<n-1>. The device is opened O_NOCTTY | O_NONBLOCK and held exclusively
 // (TIOCEXCL against other programs, flock against other opens by root or by this process), and
 // put in raw mode at once, so nothing of the tty's line discipline touches the bytes. A tty that
-// another program holds exclusively (TIOCGEXCL) counts as busy even for root.
+// another program holds exclusively (TIOCGEXCL) counts as busy even for root. Busy is
+// ERROR_ACCESS_DENIED, as on Win32; a device the user may not open at all (EACCES, EPERM: not in
+// its group, usually dialout) is ERROR_PRIVILEGE_NOT_HELD, which no claim on the port can cause.
 //
 // DCB to termios: any rate (termios2 with BOTHER for rates that have no Bxxx constant), 5 to 8
 // data bits, parity none/odd/even/mark/space (CMSPAR), one, one and a half (5 data bits) or two
@@ -17,6 +19,19 @@
 // Not available here: RTS_CONTROL_TOGGLE (SetCommState fails with ERROR_NOT_SUPPORTED), the DTR
 // input handshake (DTR_CONTROL_HANDSHAKE just raises DTR), fDsrSensitivity, fErrorChar and the
 // event characters, which are kept in the DCB but have no effect.
+//
+// A write returns once the tty has passed all its bytes on to the line (TIOCOUTQ empty, polled
+// through the system-call table), as a Win32 serial write completes when its bytes have gone out
+// and not when a buffer took them. A write that ends early, at its total time-out or by
+// PURGE_TXABORT, takes back what the tty still holds of it (counted and discarded) and reports
+// only the bytes that left; so the tty's transmit buffer only ever holds bytes of a write in
+// progress, and PURGE_TXCLEAR never discards bytes of a write that completed. On a
+// pseudo-terminal the bytes leave as they are written.
+//
+// The receive queue is the line discipline's buffer: FIONREAD, and so COMSTAT.cbInQue, never
+// counts more than kReceiveQueue bytes, whatever SetupComm asked for (more may wait in the
+// driver, uncounted). GetCommProperties reports that size as the receive queue; the size of the
+// transmit buffer depends on the driver and is reported as unknown.
 //
 // Line errors come from the driver's TIOCGICOUNT counters, as the difference to the counters at
 // the previous ClearCommError. A device without modem-control lines (a pseudo-terminal, where
@@ -61,8 +76,11 @@ namespace opossvc::detail {
 namespace {
 
 constexpr DWORD kNoLinesStatus = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-// How often a write that waits for DSR, and FlushFileBuffers, look at the device again.
+// How often, at the least, a write that waits for DSR or for its bytes to leave, and
+// FlushFileBuffers, look at the device again.
 constexpr int kLinePollMs = 10;
+// The most bytes the line discipline holds for reading (its 4096-byte buffer less one).
+constexpr DWORD kReceiveQueue = 4095;
 constexpr WORD kDefaultXonLim = 2048;
 constexpr WORD kDefaultXoffLim = 512;
 
@@ -215,6 +233,13 @@ DWORD CounterErrors(const serial_icounter_struct& now, const serial_icounter_str
 
 bool IsNoSuchIoctl(int error) { return error == ENOTTY || error == EINVAL || error == ENOSYS; }
 
+// How long the line takes for one byte of the DCB's frame, in microseconds.
+uint64_t ByteMicroseconds(const DCB& dcb) {
+  const uint64_t bits =
+      1 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1 : 0) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
+  return bits * 1000000 / std::max<DWORD>(dcb.BaudRate, 1);
+}
+
 // ---- The port ---------------------------------------------------------------------------------
 
 // An ioctl, retried while a signal interrupts it.
@@ -278,6 +303,16 @@ class TermiosPort final : public CommPort {
   DWORD Setup(DWORD input_queue, DWORD output_queue) override {
     Operation op(*this);
     return op.error();
+  }
+
+  DWORD QueueSizes(COMMPROP* properties) override {
+    Operation op(*this);
+    if (op.error()) return op.error();
+    properties->dwMaxRxQueue = kReceiveQueue;
+    properties->dwCurrentRxQueue = kReceiveQueue;
+    properties->dwMaxTxQueue = 0;
+    properties->dwCurrentTxQueue = 0;
+    return 0;
   }
 
   DWORD SetTimeouts(const COMMTIMEOUTS& timeouts) override {
@@ -352,89 +387,37 @@ class TermiosPort final : public CommPort {
     *written = 0;
     Operation op(*this);
     if (op.error()) return op.error();
-    COMMTIMEOUTS timeouts;
-    bool dsr_flow;
-    uint64_t abort_generation;
+    WriteParameters write;
     {
       CommLock lock(mutex_);
       if (DWORD error = PendingAbortLocked()) return error;
-      timeouts = timeouts_;
-      dsr_flow = dcb_.fOutxDsrFlow && has_lines_;
-      abort_generation = write_aborts_;
+      write.deadline = WriteDeadline(timeouts_, size, CommClock::now());
+      write.dsr_flow = dcb_.fOutxDsrFlow && has_lines_;
+      write.abort_generation = write_aborts_;
+      write.byte_us = ByteMicroseconds(dcb_);
     }
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    const std::optional<CommClock::time_point> deadline =
-        WriteDeadline(timeouts, size, CommClock::now());
+    Writing writing(*this);
     DWORD put = 0;
-    while (put < size) {
-      if (dsr_flow) {
-        int lines = 0;
-        if (Ioctl(TIOCMGET, &lines) != 0) {
-          *written = put;
-          return Fail(errno);
-        }
-        if (!(lines & TIOCM_DSR)) {
-          int wait = PollTimeoutMs(deadline, CommClock::now());
-          if (wait == 0) break;
-          if (DWORD error = WaitForWake(wait < 0 ? kLinePollMs : std::min(wait, kLinePollMs),
-                                        abort_generation)) {
-            *written = put;
-            return error;
-          }
-          continue;
-        }
-      }
-      ssize_t n = Calls().write(fd_, bytes + put, size - put);
-      if (n > 0) {
-        put += static_cast<DWORD>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) {
-        *written = put;
-        return Fail(errno);
-      }
-      // The transmit buffer is full: wait until it takes more, or the time is up.
-      int wait = PollTimeoutMs(deadline, CommClock::now());
-      if (wait == 0) break;
-      pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
-      int ready = Calls().poll(fds, 2, wait);
-      if (ready < 0 && errno != EINTR) {
-        *written = put;
-        return ERROR_GEN_FAILURE;
-      }
-      if (ready <= 0) continue;
-      if (fds[1].revents & POLLIN) {
-        ConsumeWake();
-        if (DWORD error = AbortedSince(abort_generation, Direction::kWrite)) {
-          *written = put;
-          return error;
-        }
-      }
-      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        MarkGone();
-        *written = put;
-        return ERROR_DEVICE_NOT_CONNECTED;
-      }
-    }
+    DWORD error = Put(static_cast<const unsigned char*>(data), size, write, &put);
+    bool sent = false;
+    if (error == 0) error = WaitUntilSent(write, &sent);
+    // What has not left is not sent: a time-out or an abort, not a failing device.
+    if (!sent && (error == 0 || error == ERROR_OPERATION_ABORTED)) put -= TakeBack(put);
     *written = put;
-    return 0;
+    return error;
   }
 
   DWORD Drain() override {
     Operation op(*this);
     if (op.error()) return op.error();
-    uint64_t abort_generation;
+    WriteParameters write;
     {
       CommLock lock(mutex_);
-      abort_generation = write_aborts_;
+      write.abort_generation = write_aborts_;
+      write.byte_us = ByteMicroseconds(dcb_);
     }
-    for (;;) {
-      int queued = 0;
-      if (Ioctl(TIOCOUTQ, &queued) != 0) return IsNoSuchIoctl(errno) ? 0 : Fail(errno);
-      if (queued == 0) return 0;
-      if (DWORD error = WaitForWake(kLinePollMs, abort_generation)) return error;
-    }
+    bool sent = false;
+    return WaitUntilSent(write, &sent);
   }
 
   DWORD Purge(DWORD flags) override {
@@ -446,16 +429,21 @@ class TermiosPort final : public CommPort {
       if (flags & PURGE_RXABORT) ++read_aborts_;
       WakeWaiters();
     }
-    int queues = -1;
-    if ((flags & PURGE_TXCLEAR) && (flags & PURGE_RXCLEAR)) {
-      queues = TCIOFLUSH;
-    } else if (flags & PURGE_TXCLEAR) {
-      queues = TCOFLUSH;
-    } else if (flags & PURGE_RXCLEAR) {
-      queues = TCIFLUSH;
+    int failure = 0;  // errno of a failed call, handled once the lock is released
+    if (flags & PURGE_TXCLEAR) {
+      // Under the lock, so that no write starts meanwhile. The bytes of a write in progress are
+      // its own (PURGE_TXABORT makes it take them back); those of a completed one have left.
+      CommLock lock(mutex_);
+      int queued = 0;
+      if (writing_ == 0 && Ioctl(TIOCOUTQ, &queued) == 0 && queued > 0 &&
+          Ioctl(TCFLSH, IntArgument(TCOFLUSH)) != 0) {
+        failure = errno;
+      }
     }
-    if (queues >= 0 && Ioctl(TCFLSH, IntArgument(queues)) != 0) return Fail(errno);
-    return 0;
+    if (failure == 0 && (flags & PURGE_RXCLEAR) && Ioctl(TCFLSH, IntArgument(TCIFLUSH)) != 0) {
+      failure = errno;
+    }
+    return failure ? Fail(failure) : 0;
   }
 
   DWORD ClearError(DWORD* errors, COMSTAT* stat) override {
@@ -527,13 +515,13 @@ class TermiosPort final : public CommPort {
         result = Ioctl(TIOCCBRK, nullptr);
         break;
       case SETXOFF:
-      case SETXON:
+      case SETXON: {
+        // With the flag in one step, which TakeBack relies on.
+        CommLock lock(mutex_);
         result = Ioctl(TCXONC, IntArgument(function == SETXOFF ? TCOOFF : TCOON));
-        if (result == 0) {
-          CommLock lock(mutex_);
-          output_stopped_ = function == SETXOFF;
-        }
+        if (result == 0) output_stopped_ = function == SETXOFF;
         break;
+      }
       default:
         return ERROR_INVALID_PARAMETER;
     }
@@ -557,6 +545,32 @@ class TermiosPort final : public CommPort {
 
  private:
   enum class Direction { kRead, kWrite };
+
+  // What one write (or FlushFileBuffers) goes by, as set when it began.
+  struct WriteParameters {
+    std::optional<CommClock::time_point> deadline;  // none: no limit
+    bool dsr_flow = false;
+    uint64_t abort_generation = 0;
+    uint64_t byte_us = 0;  // line time of one byte
+  };
+
+  // Counts a write in progress, whose bytes PURGE_TXCLEAR leaves alone.
+  class Writing {
+   public:
+    explicit Writing(TermiosPort& port) : port_(port) {
+      CommLock lock(port_.mutex_);
+      ++port_.writing_;
+    }
+    ~Writing() {
+      CommLock lock(port_.mutex_);
+      --port_.writing_;
+    }
+    Writing(const Writing&) = delete;
+    Writing& operator=(const Writing&) = delete;
+
+   private:
+    TermiosPort& port_;
+  };
 
   // One call on the device. While any is in progress the descriptor stays open; a port that was
   // closed or whose device went away refuses new calls.
@@ -590,6 +604,93 @@ class TermiosPort final : public CommPort {
 
   int Ioctl(unsigned long request, void* argument) {
     return IoctlRetrying(Calls(), fd_, request, argument);
+  }
+
+  // Hands bytes[*put..size) to the tty until all are taken or the write's time is up; 0 also then.
+  DWORD Put(const unsigned char* bytes, DWORD size, const WriteParameters& write, DWORD* put) {
+    while (*put < size) {
+      if (write.dsr_flow) {
+        int lines = 0;
+        if (Ioctl(TIOCMGET, &lines) != 0) return Fail(errno);
+        if (!(lines & TIOCM_DSR)) {
+          int wait = PollTimeoutMs(write.deadline, CommClock::now());
+          if (wait == 0) return 0;
+          if (DWORD error = WaitForWake(wait < 0 ? kLinePollMs : std::min(wait, kLinePollMs),
+                                        write.abort_generation)) {
+            return error;
+          }
+          continue;
+        }
+      }
+      ssize_t n = Calls().write(fd_, bytes + *put, size - *put);
+      if (n > 0) {
+        *put += static_cast<DWORD>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return Fail(errno);
+      // The transmit buffer is full: wait until it takes more, or the time is up.
+      int wait = PollTimeoutMs(write.deadline, CommClock::now());
+      if (wait == 0) return 0;
+      pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
+      int ready = Calls().poll(fds, 2, wait);
+      if (ready < 0 && errno != EINTR) return ERROR_GEN_FAILURE;
+      if (ready <= 0) continue;
+      if (fds[1].revents & POLLIN) {
+        ConsumeWake();
+        if (DWORD error = AbortedSince(write.abort_generation, Direction::kWrite)) return error;
+      }
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        MarkGone();
+        return ERROR_DEVICE_NOT_CONNECTED;
+      }
+    }
+    return 0;
+  }
+
+  // Waits until the tty has passed on every byte written to it (*sent set), or until the write's
+  // time is up (0, *sent clear), or until the writes are aborted. A device that cannot tell how
+  // much it holds counts as having sent it.
+  DWORD WaitUntilSent(const WriteParameters& write, bool* sent) {
+    *sent = false;
+    for (;;) {
+      int queued = 0;
+      if (Ioctl(TIOCOUTQ, &queued) != 0) {
+        if (!IsNoSuchIoctl(errno)) return Fail(errno);
+        queued = 0;
+      }
+      if (queued <= 0) {
+        *sent = true;
+        return 0;
+      }
+      const int left = PollTimeoutMs(write.deadline, CommClock::now());
+      if (left == 0) return 0;
+      // About the time the line needs for what is queued, so that the end is seen soon after it
+      // comes; the line may be held, so look again at least every kLinePollMs.
+      const uint64_t needed = (static_cast<uint64_t>(queued) * write.byte_us + 999) / 1000;
+      int wait = static_cast<int>(std::clamp<uint64_t>(needed, 1, kLinePollMs));
+      if (left > 0) wait = std::min(wait, left);
+      if (DWORD error = WaitForWake(wait, write.abort_generation)) return error;
+    }
+  }
+
+  // Takes back what the tty still holds of a write that ends early: discards it and returns how
+  // many bytes that was, at most `put`. What the tty does not discard (a driver without a flush of
+  // its own) still goes out and counts as sent. Output is paused meanwhile, so that no byte leaves
+  // between the counts and the discard, except under XON/XOFF output flow or a SETXOFF, whose
+  // stop the resumption would lift.
+  DWORD TakeBack(DWORD put) {
+    CommLock lock(mutex_);
+    const bool paused = !dcb_.fOutX && !output_stopped_ && Ioctl(TCXONC, IntArgument(TCOOFF)) == 0;
+    int before = 0;
+    int after = 0;
+    int discarded = 0;
+    if (Ioctl(TIOCOUTQ, &before) == 0 && before > 0 && Ioctl(TCFLSH, IntArgument(TCOFLUSH)) == 0 &&
+        Ioctl(TIOCOUTQ, &after) == 0) {
+      discarded = before - std::clamp(after, 0, before);
+    }
+    if (paused) Ioctl(TCXONC, IntArgument(TCOON));
+    return std::min(static_cast<DWORD>(discarded), put);
   }
 
   // Reads what has arrived into bytes[*got..size).
@@ -704,6 +805,7 @@ class TermiosPort final : public CommPort {
   bool has_counters_ OPOSSVC_GUARDED_BY(mutex_) = false;            // TIOCGICOUNT works
   serial_icounter_struct counted_ OPOSSVC_GUARDED_BY(mutex_) = {};  // at the last ClearCommError
   bool output_stopped_ OPOSSVC_GUARDED_BY(mutex_) = false;          // by SETXOFF
+  int writing_ OPOSSVC_GUARDED_BY(mutex_) = 0;                      // writes in progress
   uint64_t read_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;             // PURGE_RXABORT count
   uint64_t write_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;            // PURGE_TXABORT count
 };
@@ -753,6 +855,7 @@ DWORD OpenError(int error) {
       return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
+      return ERROR_PRIVILEGE_NOT_HELD;
     case EBUSY:
       return ERROR_ACCESS_DENIED;
     case EMFILE:

@@ -59,6 +59,9 @@ class VirtualCommPort final : public CommPort {
   DWORD QueryState(DCB* dcb) override { return device_->QueryState(session_, dcb); }
   DWORD ApplyState(const DCB& dcb) override { return device_->ApplyState(session_, dcb); }
   DWORD Setup(DWORD in, DWORD out) override { return device_->Setup(session_, in, out); }
+  DWORD QueueSizes(COMMPROP* properties) override {
+    return device_->QueueSizes(session_, properties);
+  }
   DWORD SetTimeouts(const COMMTIMEOUTS& t) override { return device_->SetTimeouts(session_, t); }
   DWORD Read(void* buffer, DWORD size, DWORD* read) override {
     return device_->Read(session_, buffer, size, read);
@@ -157,8 +160,9 @@ VirtualDevice::State VirtualDevice::SnapshotLocked() {
   return state;
 }
 
-// Bytes reach the receive queue only while a handle has the port open, as on a real port. With
-// XON/XOFF output flow on, the flow characters steer output and are not queued.
+// Bytes reach the receive queue only while a handle has the port open, as on a real port, and
+// only while it has room: the others are lost with an overrun of the queue. With XON/XOFF output
+// flow on, the flow characters steer output and are not queued.
 void VirtualDevice::Send(const void* data, size_t size) {
   CommLock lock(mutex_);
   if (!live_) return;
@@ -170,8 +174,10 @@ void VirtualDevice::Send(const void* data, size_t size) {
       xoff_hold_ = true;
     } else if (dcb_.fOutX && bytes[i] == xon) {
       xoff_hold_ = false;
-    } else {
+    } else if (received_.size() < receive_capacity_) {
       received_.push_back(bytes[i]);
+    } else {
+      line_errors_ |= CE_RXOVER;
     }
   }
   changed_.notify_all();
@@ -192,6 +198,11 @@ void VirtualDevice::SetWriteCapacity(size_t bytes) {
 size_t VirtualDevice::write_capacity() {
   CommLock lock(mutex_);
   return write_capacity_;
+}
+
+void VirtualDevice::SetReceiveCapacity(size_t bytes) {
+  CommLock lock(mutex_);
+  receive_capacity_ = bytes;
 }
 
 std::string VirtualDevice::TakeWritten(size_t max_bytes) {
@@ -360,6 +371,20 @@ DWORD VirtualDevice::Setup(const Session& session, DWORD input_queue, DWORD outp
   if (DWORD error = SessionErrorLocked(session)) return error;
   input_queue_size_ = input_queue;
   output_queue_size_ = output_queue;
+  return 0;
+}
+
+// A receive queue without a limit of its own is reported with the size asked for, as a Win32
+// driver allocates it.
+DWORD VirtualDevice::QueueSizes(const Session& session, COMMPROP* properties) {
+  CommLock lock(mutex_);
+  if (DWORD error = SessionErrorLocked(session)) return error;
+  const bool limited = receive_capacity_ != VirtualPort::kUnlimited;
+  const DWORD capacity = static_cast<DWORD>(std::min<size_t>(receive_capacity_, MAXDWORD));
+  properties->dwMaxRxQueue = limited ? capacity : 0;
+  properties->dwCurrentRxQueue = limited ? capacity : input_queue_size_;
+  properties->dwMaxTxQueue = 0;
+  properties->dwCurrentTxQueue = output_queue_size_;
   return 0;
 }
 

@@ -49,6 +49,7 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   void InjectError(DWORD ce_errors);
   void SetWriteCapacity(size_t bytes);
   size_t write_capacity();
+  void SetReceiveCapacity(size_t bytes);
   std::string TakeWritten(size_t max_bytes);
   bool WaitUntil(const std::function<bool(const State&)>& predicate,
                  std::chrono::milliseconds timeout);
@@ -66,6 +67,7 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   DWORD QueryState(const Session& session, DCB* dcb);
   DWORD ApplyState(const Session& session, const DCB& dcb);
   DWORD Setup(const Session& session, DWORD input_queue, DWORD output_queue);
+  DWORD QueueSizes(const Session& session, COMMPROP* properties);
   DWORD SetTimeouts(const Session& session, const COMMTIMEOUTS& timeouts);
   DWORD Read(const Session& session, void* buffer, DWORD size, DWORD* read);
   DWORD Write(const Session& session, const void* data, DWORD size, DWORD* written);
@@ -113,6 +115,7 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   DWORD modem_status_ OPOSSVC_GUARDED_BY(mutex_) = 0;  // MS_* bits
 
   std::deque<unsigned char> received_ OPOSSVC_GUARDED_BY(mutex_);  // device -> library
+  size_t receive_capacity_ OPOSSVC_GUARDED_BY(mutex_) = testing::VirtualPort::kUnlimited;
   std::string written_ OPOSSVC_GUARDED_BY(mutex_);                 // library -> device
   size_t write_capacity_ OPOSSVC_GUARDED_BY(mutex_) = testing::VirtualPort::kUnlimited;
   size_t writing_ OPOSSVC_GUARDED_BY(mutex_) = 0;     // bytes of writes in progress, not yet taken
