@@ -14,7 +14,7 @@
 
 #include <opossvc/portdrv.h>
 
-#include "platform/posix/comm_syscalls.h"
+#include "platform/posix/comm/comm_syscalls.h"
 #include "tests/portdrv/portdrv_helpers.h"
 
 namespace opossvc::testing {
