@@ -40,6 +40,11 @@ bool StartsWithName(const char* text, const char* prefix);
 // Two registry names compare equal ignoring letter case (multi-byte aware).
 bool SameName(const char* a, const char* b);
 
+// Orders registry names as SameName compares them, for sets of names.
+struct NameLess {
+  bool operator()(const CString& a, const CString& b) const { return a.CompareNoCase(b) < 0; }
+};
+
 }  // namespace opossvc::detail
 
 #endif  // OPOSSVC_REGISTRY_KEY_TABLE_H_

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <opossvc/registry.h>
 #include <opossvc/testing/temp_registry.h>
 
 #include "tools/oposreg/store_access.h"
@@ -144,6 +145,47 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   registry.SetString(HKEY_LOCAL_MACHINE, std::string(kDevice) + "\\a\nb", "x", "y");
   EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitFailure);
   EXPECT_EQ(std::filesystem::file_size(file), exported);
+}
+
+// Logical names are shown with the device the lookup finds for each, a
+// chain of them followed once rather than once for each of its names.
+TEST(OposregCommands, DevicesResolvesLogicalNamesAsTheLookupDoes) {
+  constexpr int kChain = 6000;
+  testing::TempRegistry registry;
+  const std::string cls = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter";
+  registry.CreateKey(HKEY_LOCAL_MACHINE, cls + "\\Dev1");
+  const std::pair<const char*, const char*> names[] = {
+      {"Front", "Dev1"},
+      {"Chain", "c0"},
+      {"Loop", "B"},
+      {"B", "C"},
+      {"C", "b"},
+      {"Self", "SELF"},
+      {"Gone", "Nowhere"},
+      {"Empty", ""},
+      {"POSPrinter\\Alias", "x"},
+      {"Scanner\\Front", "Dev1"},
+      {"Alias", "Front"},
+  };
+  for (const auto& [name, data] : names) registry.SetString(HKEY_LOCAL_MACHINE, cls, name, data);
+  for (int i = 0; i < kChain; ++i) {
+    registry.SetString(HKEY_LOCAL_MACHINE, cls, "C" + std::to_string(i),
+                       i + 1 < kChain ? "c" + std::to_string(i + 1) : std::string("Loop"));
+  }
+  ::testing::internal::CaptureStdout();
+  const int status = Call(RunDevices, {"POSPrinter"});
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, kExitOk);
+  for (const auto& [name, data] : names) {
+    const CString found = CRegistryInfo().FindDevice(name, KC_POSPRINTER);
+    const std::string line =
+        "  " + std::string(name) + " -> " +
+        (found.IsEmpty() ? std::string(data) + " (no such device)" : std::string(found)) + "\n";
+    EXPECT_NE(out.find(line), std::string::npos) << line;
+  }
+  EXPECT_NE(out.find("  C0 -> c1 (no such device)\n"), std::string::npos);
+  EXPECT_NE(out.find("  C" + std::to_string(kChain - 1) + " -> Loop (no such device)\n"),
+            std::string::npos);
 }
 
 TEST(OposregCommands, PortsWritesOnlyNewNamesAndKeepsRecordedOnes) {
