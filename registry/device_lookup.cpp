@@ -3,13 +3,14 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <set>
 
 #include <opossvc/registry.h>
 
 #include "registry/key_table.h"
 
 using opossvc::detail::IsClassCode;
+using opossvc::detail::NameLess;
 using opossvc::detail::SameName;
 
 namespace {
@@ -47,9 +48,10 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
   int open = OpenKey(m_hServiceOPOS, m_dwDevKey, m_hDevice, create);
 
   // Logical names: string values of the class key naming a device key or
-  // another logical name. Every name of a chain is remembered, so a loop
-  // ends the lookup whether or not it passes through the name first asked.
-  std::vector<CString> seen{asked};
+  // another logical name. Every name of a chain is kept in a set, so a loop
+  // ends the lookup whether or not it passes through the name first asked,
+  // and a long chain costs a step per name, not a scan of the chain each.
+  std::set<CString, NameLess> seen{asked};
   while (!open && !m_strDevice.IsEmpty()) {
     if (ReadValue(c, m_strDevice) != REG_SZ || SameName(m_strReadValue, m_strDevice)) {
       m_strDevice.Empty();
@@ -58,13 +60,7 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
     m_strDevice = m_strReadValue;
     open = OpenKey(m_hServiceOPOS, m_dwDevKey, m_hDevice, create);
     if (open) break;
-    for (const CString& name : seen) {
-      if (SameName(name, m_strDevice)) {
-        m_strDevice.Empty();
-        break;
-      }
-    }
-    seen.push_back(m_strDevice);
+    if (!seen.insert(m_strDevice).second) m_strDevice.Empty();
   }
 
   if (open && !m_strDevice.IsEmpty()) {

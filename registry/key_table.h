@@ -42,6 +42,11 @@ bool StartsWithName(const char* text, const char* prefix);
 // object takes two names for one key when the registry does, and only then.
 bool SameName(const char* a, const char* b);
 
+// Orders registry names as SameName compares them, for sets of names.
+struct NameLess {
+  bool operator()(const CString& a, const CString& b) const { return a.CompareNoCase(b) < 0; }
+};
+
 }  // namespace opossvc::detail
 
 #endif  // OPOSSVC_REGISTRY_KEY_TABLE_H_

@@ -4,11 +4,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <opossvc/registry.h>
 #include <opossvc/testing/temp_registry.h>
 
 #include "tools/oposreg/store_access.h"
@@ -23,6 +25,11 @@ int Call(Command run, std::vector<std::string> args, bool write = false) {
   invocation.args = std::move(args);
   invocation.write = write;
   return run(invocation);
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 constexpr char kDevice[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1";
@@ -99,6 +106,87 @@ TEST(OposregCommands, ImportReportsUnreadableFilesAndFailedLines) {
   // The lines that could be imported were.
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE,
                                  "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2"));
+}
+
+TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
+  testing::TempRegistry registry;
+  registry.SetString(HKEY_LOCAL_MACHINE, kDevice, "Port", "COM3");
+  const std::string root = registry.root();
+  const std::string store = registry.store_path();
+  std::filesystem::create_symlink(store, root + "/link.reg");
+  std::filesystem::create_directory(root + "/sub");
+  const struct {
+    const char* what;
+    std::string file;
+  } stores[] = {
+      {"the store", store},
+      {"its log", store + "-wal"},
+      {"its index", store + "-shm"},
+      {"a link to it", root + "/link.reg"},
+      {"another spelling", root + "/sub/../registry.db"},
+  };
+  auto contents = [&store] {
+    // Readers may move their marks in the index file, but never its size.
+    return FileBytes(store) + "|" + FileBytes(store + "-wal") + "|" +
+           std::to_string(std::filesystem::file_size(store + "-shm"));
+  };
+  const std::string before = contents();
+  for (const auto& target : stores) {
+    EXPECT_EQ(Call(RunExport, {kDeviceArg, target.file}), kExitFailure) << target.what;
+    EXPECT_EQ(contents(), before) << target.what;
+  }
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM3\0", 5));
+
+  const std::string file = root + "/out.reg";
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitOk);
+  const auto exported = std::filesystem::file_size(file);
+  EXPECT_GT(exported, 0u);
+  // A key whose name would break its section line: the whole export is
+  // refused and the file left as it was.
+  registry.SetString(HKEY_LOCAL_MACHINE, std::string(kDevice) + "\\a\nb", "x", "y");
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitFailure);
+  EXPECT_EQ(std::filesystem::file_size(file), exported);
+}
+
+// Logical names are shown with the device the lookup finds for each, a
+// chain of them followed once rather than once for each of its names.
+TEST(OposregCommands, DevicesResolvesLogicalNamesAsTheLookupDoes) {
+  constexpr int kChain = 3000;
+  testing::TempRegistry registry;
+  const std::string cls = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter";
+  registry.CreateKey(HKEY_LOCAL_MACHINE, cls + "\\Dev1");
+  const std::pair<const char*, const char*> names[] = {
+      {"Front", "Dev1"},
+      {"Chain", "c0"},
+      {"Loop", "B"},
+      {"B", "C"},
+      {"C", "b"},
+      {"Self", "SELF"},
+      {"Gone", "Nowhere"},
+      {"Empty", ""},
+      {"POSPrinter\\Alias", "x"},
+      {"Scanner\\Front", "Dev1"},
+      {"Alias", "Front"},
+  };
+  for (const auto& [name, data] : names) registry.SetString(HKEY_LOCAL_MACHINE, cls, name, data);
+  for (int i = 0; i < kChain; ++i) {
+    registry.SetString(HKEY_LOCAL_MACHINE, cls, "C" + std::to_string(i),
+                       i + 1 < kChain ? "c" + std::to_string(i + 1) : std::string("Loop"));
+  }
+  ::testing::internal::CaptureStdout();
+  const int status = Call(RunDevices, {"POSPrinter"});
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, kExitOk);
+  for (const auto& [name, data] : names) {
+    const CString found = CRegistryInfo().FindDevice(name, KC_POSPRINTER);
+    const std::string line =
+        "  " + std::string(name) + " -> " +
+        (found.IsEmpty() ? std::string(data) + " (no such device)" : std::string(found)) + "\n";
+    EXPECT_NE(out.find(line), std::string::npos) << line;
+  }
+  EXPECT_NE(out.find("  C0 -> c1 (no such device)\n"), std::string::npos);
+  EXPECT_NE(out.find("  C" + std::to_string(kChain - 1) + " -> Loop (no such device)\n"),
+            std::string::npos);
 }
 
 TEST(OposregCommands, PortsWritesOnlyNewNamesAndKeepsRecordedOnes) {

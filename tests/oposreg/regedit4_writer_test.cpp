@@ -1,5 +1,6 @@
 #include "tools/oposreg/regedit4_writer.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -9,6 +10,9 @@
 
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/util.h>
+#include <opossvc/win32/handles.h>
+#include <opossvc/win32/sync.h>
+#include <opossvc/win32/threads.h>
 
 #include "tools/oposreg/key_path.h"
 #include "tools/oposreg/registry_tree.h"
@@ -22,31 +26,39 @@ TEST(Regedit4Writer, ValueLines) {
   struct Case {
     const char* what;
     RegValue value;
-    const char* line;
+    const char* line;  // null: refused, since the import would not give it back
   };
   const Case cases[] = {
       {"plain string", {"Port", REG_SZ, "COM3\0"s}, R"("Port"="COM3")"},
       {"default value", {"", REG_SZ, "S1.SO\0"s}, R"(@="S1.SO")"},
-      {"quotes and backslashes escaped", {R"(a"b\c)", REG_SZ, "C:\\x \"y\"\0"s},
+      {"quotes and backslashes escaped",
+       {R"(a"b\c)", REG_SZ, "C:\\x \"y\"\0"s},
        R"("a\"b\\c"="C:\\x \"y\"")"},
       {"string without its NUL", {"s", REG_SZ, "abc"}, R"("s"="abc")"},
       {"empty string", {"e", REG_SZ, ""}, R"("e"="")"},
-      {"string with an inner NUL", {"n", REG_SZ, "a\0b\0"s}, R"("n"=hex(1):61,00,62,00)"},
-      {"string with a line break", {"n", REG_SZ, "a\nb\0"s}, R"("n"=hex(1):61,0a,62,00)"},
+      {"carriage return alone", {"r", REG_SZ, "a\rb\0"s}, "\"r\"=\"a\rb\""},
       {"dword", {"Baudrate", REG_DWORD, "\x0a\0\0\0"s}, R"("Baudrate"=dword:0000000a)"},
       {"dword high bit", {"d", REG_DWORD, "\xff\xff\xff\xff"s}, R"("d"=dword:ffffffff)"},
-      {"dword of the wrong size", {"d", REG_DWORD, "\x01\x02"s}, R"("d"=hex(4):01,02)"},
       {"binary", {"b", REG_BINARY, "\x01\x02\xff"s}, R"("b"=hex:01,02,ff)"},
       {"empty binary", {"b", REG_BINARY, ""}, R"("b"=hex:)"},
-      {"other type", {"m", REG_MULTI_SZ, "a\0\0"s}, R"("m"=hex(7):61,00,00)"},
+      {"string with an inner NUL", {"n", REG_SZ, "a\0b\0"s}, nullptr},
+      {"string with a line feed", {"n", REG_SZ, "a\nb\0"s}, nullptr},
+      {"string with a Ctrl-Z", {"n", REG_SZ, "a\x1a\0"s}, nullptr},
+      {"name with a line feed", {"a\nb", REG_SZ, "x"}, nullptr},
+      {"name with a carriage return", {"a\rb", REG_SZ, "x"}, nullptr},
+      {"dword of the wrong size", {"d", REG_DWORD, "\x01\x02"s}, nullptr},
+      {"type the import turns into binary", {"m", REG_MULTI_SZ, "a\0\0"s}, nullptr},
+      {"longer than an import reads", {"big", REG_SZ, std::string(4 << 20, 's')}, nullptr},
   };
   for (const Case& c : cases) {
-    std::string line;
-    ASSERT_TRUE(FormatValueLine(c.value, &line)) << c.what;
-    EXPECT_EQ(line, c.line) << c.what;
+    std::string line, why;
+    EXPECT_EQ(FormatValueLine(c.value, &line, &why), c.line != nullptr) << c.what;
+    if (c.line != nullptr) {
+      EXPECT_EQ(line, c.line) << c.what;
+    } else {
+      EXPECT_FALSE(why.empty()) << c.what;
+    }
   }
-  std::string line;
-  EXPECT_FALSE(FormatValueLine({"a\nb", REG_SZ, "x"}, &line));
 }
 
 TEST(Regedit4Writer, LongByteListsContinueWithinTheWidth) {
@@ -87,8 +99,9 @@ std::vector<RegKey> TreeBelow(const char* key_text) {
 // What the store holds below a key, as text that compares whole trees.
 std::string Snapshot(const char* key_text) {
   std::string out;
+  KeyPaths paths;
   for (const RegKey& k : TreeBelow(key_text)) {
-    out += "[" + k.path + "]\n";
+    out += "[" + paths.Next(k) + "]\n";
     for (const RegValue& v : k.values) {
       out += v.name + "|" + std::to_string(v.type) + "|" + v.data + "\n";
     }
@@ -96,30 +109,108 @@ std::string Snapshot(const char* key_text) {
   return out;
 }
 
+std::string ExportText(const std::vector<RegKey>& keys) {
+  std::string text;
+  EXPECT_TRUE(WriteRegedit4(keys, [&text](std::string_view part) {
+    text += part;
+    return true;
+  }));
+  return text;
+}
+
 TEST(Regedit4Writer, ExportImportsBackToTheSameContents) {
   testing::TempRegistry registry;
   const std::string device = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1";
   registry.SetString(HKEY_LOCAL_MACHINE, device, "", "S1 \"quoted\" \\ so");
   registry.SetString(HKEY_LOCAL_MACHINE, device, "Port", "COM3");
+  registry.SetString(HKEY_LOCAL_MACHINE, device, "Init", "ESC @\r");
   registry.SetDword(HKEY_LOCAL_MACHINE, device, "Baudrate", 0x80000006);
   registry.SetBinary(HKEY_LOCAL_MACHINE, device, "Table", std::vector<BYTE>(300, 0x5a));
   registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner",
                      "Default", "S1");
   registry.SetDword(HKEY_LOCAL_MACHINE,
                     "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\VANTA1.6", "IdleSleep", 5);
+  // Brackets in names stand inside the section's own.
+  registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\[x]]", "a=b", "]");
   registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", "Root value", "x=y");
   const char* root = "HKLM\\SOFTWARE\\OLEforRetail";
   const std::string before = Snapshot(root);
 
-  ExportText out = FormatRegedit4(TreeBelow(root));
-  EXPECT_TRUE(out.skipped.empty());
+  const std::vector<RegKey> keys = TreeBelow(root);
+  EXPECT_TRUE(ExportProblems(keys).empty());
   const std::string file = registry.root() + "/export.reg";
-  std::ofstream(file) << out.text;
+  std::ofstream(file) << ExportText(keys);
   ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"), ERROR_SUCCESS);
   ASSERT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"));
 
   EXPECT_EQ(ImportRegistry(file.c_str()), OPOSSVC_IMPORT_WRITTEN);
   EXPECT_EQ(Snapshot(root), before);
+}
+
+TEST(Regedit4Writer, NamesThatWouldBreakTheirLineAreProblems) {
+  testing::TempRegistry registry;
+  const std::string base = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
+  registry.SetString(HKEY_LOCAL_MACHINE, base + "\\S1\nS2", "Port", "COM1");
+  registry.SetString(HKEY_LOCAL_MACHINE, base + "\\S3\x1a", "Port", "COM3");
+  registry.SetString(HKEY_LOCAL_MACHINE, base + "\\S4", "Port\r", "COM4");
+  const std::vector<std::string> problems = ExportProblems(TreeBelow("HKLM\\SOFTWARE"));
+  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_EQ(problems[0],
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1\\nS2: "
+            "its name holds a line break");
+  EXPECT_NE(problems[1].find("S3\\x1a: its name holds a Ctrl-Z"), std::string::npos) << problems[1];
+  EXPECT_NE(problems[2].find("S4: value \"Port\\r\": its name holds a line break"),
+            std::string::npos)
+      << problems[2];
+}
+
+struct DeepWalk {
+  std::vector<RegKey> keys;
+  size_t problems = 0, sections = 0, longest = 0;
+};
+
+DWORD WINAPI WalkDeepTree(LPVOID param) {
+  auto* walk = static_cast<DeepWalk*>(param);
+  KeyPath root;
+  std::string error;
+  if (!ParseKeyPath("HKLM\\SOFTWARE\\Deep", &root, &error)) return 1;
+  if (ReadKeyTree(root, &walk->keys) != ERROR_SUCCESS) return 2;
+  walk->problems = ExportProblems(walk->keys).size();
+  WriteRegedit4(walk->keys, [walk](std::string_view text) {
+    walk->sections += text.find('[') != std::string_view::npos;
+    walk->longest = std::max(walk->longest, text.size());
+    return true;
+  });
+  return 0;
+}
+
+// A tree far deeper than a small stack could recurse through is read and
+// written all the same.
+TEST(Regedit4Writer, DeepTreesAreWalkedWithoutRecursion) {
+  constexpr int kDepth = 10000;
+  testing::TempRegistry registry;
+  std::string path = "SOFTWARE\\Deep";
+  for (int i = 0; i < kDepth; ++i) path += "\\k";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  DeepWalk walk;
+  HANDLE thread = CreateThread(nullptr, 256 * 1024, WalkDeepTree, &walk, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  DWORD exit_code = 99;
+  GetExitCodeThread(thread, &exit_code);
+  CloseHandle(thread);
+  EXPECT_EQ(exit_code, 0u);
+  ASSERT_EQ(walk.keys.size(), kDepth + 1u);
+  EXPECT_EQ(walk.keys.back().depth, kDepth);
+  EXPECT_EQ(walk.keys.back().name, "k");
+  EXPECT_EQ(walk.problems, 0u);
+  EXPECT_EQ(walk.sections, kDepth + 1u);
+  EXPECT_EQ(walk.longest, std::string("\n[HKEY_LOCAL_MACHINE\\" + path + "]\n").size());
 }
 
 }  // namespace

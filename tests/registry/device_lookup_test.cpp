@@ -53,6 +53,32 @@ TEST_F(DeviceLookup, LogicalNameChainsEndAtADeviceOrNowhere) {
   }
 }
 
+// A long chain of logical names is followed a step per name: the device at
+// its end is found, and a loop back into it is noticed without comparing
+// each name with all the names before it.
+TEST_F(DeviceLookup, LongChainsOfLogicalNamesEndAtTheirDeviceOrLoop) {
+  constexpr int kNames = 3000;
+  MakeKey(Device("POSPrinter", "Dev1"));
+  HKEY cls = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos("ServiceOPOS\\POSPrinter").c_str(), 0,
+                          KEY_SET_VALUE, &cls),
+            ERROR_SUCCESS);
+  auto link = [cls](int from, const std::string& to) {
+    const std::string data = to + '\0';
+    return RegSetValueExA(cls, ("L" + std::to_string(from)).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(data.data()),
+                          static_cast<DWORD>(data.size()));
+  };
+  for (int i = 0; i + 1 < kNames; ++i) {
+    ASSERT_EQ(link(i, "l" + std::to_string(i + 1)), ERROR_SUCCESS);
+  }
+  ASSERT_EQ(link(kNames - 1, "Dev1"), ERROR_SUCCESS);
+  EXPECT_STREQ(CRegistryInfo().FindDevice("L0", KC_POSPRINTER), "Dev1");
+  ASSERT_EQ(link(kNames - 1, "L1"), ERROR_SUCCESS);  // back into the chain, past its start
+  EXPECT_STREQ(CRegistryInfo().FindDevice("L0", KC_POSPRINTER), "");
+  RegCloseKey(cls);
+}
+
 TEST_F(DeviceLookup, ServiceObjectNameRules) {
   const struct {
     const char* title;

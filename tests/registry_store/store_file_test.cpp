@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -252,6 +253,15 @@ TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes)
   }
 }
 
+// Mounts a small file system of its own on `folder`, seen by this process
+// alone; false where mounting is not allowed.
+bool MountSmallFileSystem(const std::string& folder, const char* size) {
+  std::filesystem::create_directory(folder);
+  return unshare(CLONE_NEWNS) == 0 &&
+         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("tmpfs", folder.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
+}
+
 // A write that does not fit fails as a whole; what was there stays readable.
 TEST(RegistryStoreFile, AWriteThatDoesNotFitFailsAndKeepsTheStore) {
   for (bool full_file_system : {true, false}) {
@@ -263,10 +273,7 @@ TEST(RegistryStoreFile, AWriteThatDoesNotFitFailsAndKeepsTheStore) {
       if (full_file_system) {
         // A small file system of our own, seen by this process alone.
         root += "/small";
-        std::filesystem::create_directory(root);
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", root.c_str(), "tmpfs", 0, "size=256k") != 0) {
+        if (!MountSmallFileSystem(root, "256k")) {
           checks.Expect(false, "skip");
           return;
         }
@@ -295,6 +302,59 @@ TEST(RegistryStoreFile, AWriteThatDoesNotFitFailsAndKeepsTheStore) {
       EXPECT_EQ(report, "");
     }
   }
+}
+
+// Deleting frees space in the store, so it must work when the disk is full:
+// the store keeps space in reserve for it.
+TEST(RegistryStoreFile, DeletingWorksOnAFullDisk) {
+  opossvc::testing::TempRegistry registry;
+  std::string report = RunInChild([&](ChildChecks& checks) {
+    const std::string root = registry.root() + "/small";
+    if (!MountSmallFileSystem(root, "2m")) {
+      checks.Expect(false, "skip");
+      return;
+    }
+    setenv("OPOS_ROOT", root.c_str(), 1);
+    ScopedKey key;
+    checks.ExpectCode(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Full\\Tree\\Below", &key),
+                      ERROR_SUCCESS, "create");
+    checks.ExpectCode(SetBytes(key.get(), "Big", REG_BINARY, std::string(256 << 10, 'b')),
+                      ERROR_SUCCESS, "a value that fits");
+    checks.ExpectCode(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Full", &key), ERROR_SUCCESS, "open");
+    checks.ExpectCode(SetText(key.get(), "Keep", "1"), ERROR_SUCCESS, "a second value");
+    // Someone else takes the rest of the disk.
+    std::ofstream filler(root + "/filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+    checks.ExpectCode(SetText(key.get(), "More", std::string(8192, 'm')), ERROR_DISK_FULL,
+                      "the disk is full");
+    checks.ExpectCode(RegDeleteValueA(key.get(), "Keep"), ERROR_SUCCESS, "delete a value");
+    checks.ExpectCode(RegDeleteTreeA(key.get(), "Tree"), ERROR_SUCCESS, "delete a tree");
+    checks.ExpectCode(RegFlushKey(key.get()), ERROR_SUCCESS, "flush");
+    checks.Expect(SubkeyNames(key.get()).empty() && ValueNames(key.get()).empty(),
+                  "what was deleted is gone");
+  });
+  if (report != "skip\n") {
+    EXPECT_EQ(report, "");
+  }
+}
+
+// More than SQLite holds in one value: refused as too long, not taken for a
+// damaged store. The bytes are never touched, so they need no memory.
+TEST(RegistryStoreFile, AValueLongerThanTheStoreTakesIsRefusedAsSuch) {
+  opossvc::testing::TempRegistry registry;
+  ScopedKey key;
+  ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Huge", &key), ERROR_SUCCESS);
+  constexpr size_t kHuge = size_t{3} << 30;  // past SQLite's largest limit, 2^31 - 1
+  void* bytes = mmap(nullptr, kHuge, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(bytes, MAP_FAILED);
+  EXPECT_EQ(RegSetValueExA(key.get(), "v", 0, REG_BINARY, static_cast<const BYTE*>(bytes),
+                           static_cast<DWORD>(kHuge)),
+            ERROR_INVALID_PARAMETER);
+  munmap(bytes, kHuge);
+  EXPECT_EQ(SetText(key.get(), "after", "x"), ERROR_SUCCESS);
+  EXPECT_EQ(ValueNames(key.get()), std::vector<std::string>{"after"});
 }
 
 TEST(RegistryStoreFile, RootsFollowOposRootWhileHandlesStayWithTheirStore) {

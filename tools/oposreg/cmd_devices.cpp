@@ -2,6 +2,8 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,15 +77,88 @@ void PrintDevice(const ClassKey& cls, unsigned long index, const std::string& de
   if (!settings.empty()) std::printf("    %-13s %s\n", "settings", settings.c_str());
 }
 
-void PrintClass(const ClassKey& cls) {
+// Names compared as the registry compares them.
+struct NameLess {
+  bool operator()(const CString& a, const CString& b) const { return a.CompareNoCase(b) < 0; }
+};
+
+// The device keys that the logical names of one class lead to, by the
+// device lookup's rules (the answer FindDevice gives), each chain followed
+// once: a name met again takes the answer found for it, so a class whose n
+// logical names form one chain costs n steps rather than n for each name.
+class LogicalNames {
+ public:
+  LogicalNames(HKEY service_opos, const ClassKey& cls, unsigned long index)
+      : service_opos_(service_opos), cls_(cls), index_(index) {
+    for (const RegValue& value : cls.values) values_.emplace(value.name.c_str(), &value);
+  }
+
+  // The device key `name` resolves to, "" for none.
+  CString Resolve(const std::string& name) {
+    // The lookup reads a leading "<name>\" as naming a class: this class's
+    // name is left off, and the name of any other key finds nothing.
+    CString current(name.c_str());
+    const int slash = current.Find('\\');
+    if (slash > 0) {
+      const unsigned long code = CRegistryInfo().ConvKey(current.Left(slash));
+      if (code != 0 && code != index_) return CString();
+      if (code != 0) current = current.Mid(slash + 1);
+    }
+    std::vector<CString> chain;
+    std::set<CString, NameLess> on_chain;
+    CString found;
+    for (;;) {
+      if (auto known = found_.find(current); known != found_.end()) {
+        found = known->second;
+        break;
+      }
+      if (current.IsEmpty()) break;
+      chain.push_back(current);
+      on_chain.insert(current);
+      if (IsDeviceKey(current)) {
+        const std::string path = cls_.name + "\\" + current.GetString();
+        found = CRegistryInfo().FindDevice(path.c_str(), 0);
+        break;
+      }
+      auto value = values_.find(current);
+      if (value == values_.end() || value->second->type != REG_SZ) break;
+      const std::string& data = value->second->data;
+      CString next(data.c_str());  // up to its first NUL, as the lookup reads it
+      if (next.CompareNoCase(current) == 0 || on_chain.count(next) != 0) break;
+      current = next;
+    }
+    for (const CString& link : chain) found_.emplace(link, found);
+    return found;
+  }
+
+ private:
+  bool IsDeviceKey(const CString& device) const {
+    HKEY key = nullptr;
+    const std::string path = cls_.name + "\\" + device.GetString();
+    if (RegOpenKeyExA(service_opos_, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return false;
+    }
+    RegCloseKey(key);
+    return true;
+  }
+
+  HKEY service_opos_;
+  const ClassKey& cls_;
+  unsigned long index_;
+  std::map<CString, const RegValue*, NameLess> values_;
+  std::map<CString, CString, NameLess> found_;
+};
+
+void PrintClass(HKEY service_opos, const ClassKey& cls) {
   unsigned long index = CRegistryInfo().ConvKey(cls.name.c_str());
   if (index < 1 || index > KC_CLASS_COUNT) index = 0;
   std::printf("%s%s\n", cls.name.c_str(), index ? "" : " (not an OPOS device class)");
   for (const std::string& device : cls.devices) PrintDevice(cls, index, device);
+  LogicalNames logical(service_opos, cls, index);
   for (const RegValue& value : cls.values) {
     if (value.type != REG_SZ || value.name.empty()) continue;
     std::string target = DataText(value);
-    CString found = index ? CRegistryInfo().FindDevice(value.name.c_str(), index) : CString();
+    CString found = index ? logical.Resolve(value.name) : CString();
     std::printf("  %s -> %s%s\n", value.name.c_str(),
                 found.IsEmpty() ? target.c_str() : static_cast<const char*>(found),
                 found.IsEmpty() ? " (no such device)" : "");
@@ -117,7 +192,7 @@ int RunDevices(const Invocation& invocation) {
     ClassKey cls;
     if (ReadClass(service_opos, name, &cls) != ERROR_SUCCESS) continue;
     found = true;
-    PrintClass(cls);
+    PrintClass(service_opos, cls);
   }
   RegCloseKey(service_opos);
   if (result) {

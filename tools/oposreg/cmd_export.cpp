@@ -1,4 +1,8 @@
 // oposreg export [KEY] [FILE]
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +14,47 @@
 #include "tools/oposreg/store_access.h"
 
 namespace opossvc::oposreg {
+namespace {
+
+// Opens FILE ("-" for standard output) for the export: the descriptor, or -1
+// with the reason in `error`. A file is emptied only once it is known not to
+// be one of the store's own, whatever path names it: writing there would
+// destroy the store being exported.
+int OpenTarget(const std::string& file, bool* regular, std::string* error) {
+  const bool to_stdout = file == "-";
+  const int fd =
+      to_stdout ? STDOUT_FILENO : open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = "cannot write " + file + ": " + std::strerror(errno);
+    return -1;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && IsStoreFile(st)) {
+    if (!to_stdout) close(fd);
+    *error = "will not export into " + (to_stdout ? std::string("standard output") : file) +
+             ": it is the registry store's own file";
+    return -1;
+  }
+  *regular = !to_stdout && S_ISREG(st.st_mode);
+  if (*regular && ftruncate(fd, 0) != 0) {
+    *error = "cannot write " + file + ": " + std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    ssize_t done = write(fd, text.data(), text.size());
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    text.remove_prefix(static_cast<size_t>(done));
+  }
+  return true;
+}
+
+}  // namespace
 
 int RunExport(const Invocation& invocation) {
   std::string key_text = invocation.args.size() > 0 ? invocation.args[0] : kOposRootKey;
@@ -17,23 +62,35 @@ int RunExport(const Invocation& invocation) {
   KeyPath key;
   std::vector<RegKey> keys;
   if (int status = ReadTreeForCommand(key_text, &key, &keys)) return status;
-  ExportText out = FormatRegedit4(keys);
-  for (const std::string& skipped : out.skipped) {
-    Complain("left out " + skipped + ": its name holds a line break");
-  }
-  bool to_stdout = file == "-";
-  std::FILE* stream = to_stdout ? stdout : std::fopen(file.c_str(), "wb");
-  if (!stream) {
-    Complain("cannot write " + file + ": " + std::strerror(errno));
+  std::vector<std::string> problems = ExportProblems(keys);
+  if (!problems.empty()) {
+    for (const std::string& problem : problems) Complain("cannot export " + problem);
+    Complain("nothing was exported: an import would not give these back as they are");
     return kExitFailure;
   }
-  bool ok = std::fwrite(out.text.data(), 1, out.text.size(), stream) == out.text.size();
-  ok = (to_stdout ? std::fflush(stream) : std::fclose(stream)) == 0 && ok;
+  std::string error;
+  bool regular = false;
+  std::fflush(stdout);
+  const int fd = OpenTarget(file, &regular, &error);
+  if (fd < 0) {
+    Complain(error);
+    return kExitFailure;
+  }
+  bool ok = WriteRegedit4(keys, [fd](std::string_view text) { return WriteAll(fd, text); });
+  int write_errno = errno;
+  if (ok && regular && fsync(fd) != 0) {
+    ok = false;
+    write_errno = errno;
+  }
+  std::string left;
+  // No half file is left behind to be imported later.
+  if (!ok && regular && ftruncate(fd, 0) == 0) left = " (the file was left empty)";
+  if (fd != STDOUT_FILENO) close(fd);
   if (!ok) {
-    Complain("cannot write " + file + ": " + std::strerror(errno));
+    Complain("cannot write " + file + ": " + std::strerror(write_errno) + left);
     return kExitFailure;
   }
-  return out.skipped.empty() ? kExitOk : kExitFailure;
+  return kExitOk;
 }
 
 }  // namespace opossvc::oposreg

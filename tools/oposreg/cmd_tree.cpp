@@ -16,8 +16,7 @@ int RunTree(const Invocation& invocation) {
   if (int status = ReadTreeForCommand(key_text, &key, &keys)) return status;
   for (const RegKey& k : keys) {
     std::string indent(2 * k.depth, ' ');
-    std::string name = k.depth == 0 ? k.path : k.path.substr(k.path.find_last_of('\\') + 1);
-    std::printf("%s%s\n", indent.c_str(), name.c_str());
+    std::printf("%s%s\n", indent.c_str(), k.name.c_str());
     for (const RegValue& value : k.values) {
       std::printf("%s  %s\n", indent.c_str(), ValueLine(value).c_str());
     }

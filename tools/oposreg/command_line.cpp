@@ -20,7 +20,10 @@ const CommandInfo kCommands[] = {
     {"export", 0, 2,
      "usage: oposreg export [KEY] [FILE]\n"
      "Writes KEY (default HKLM\\SOFTWARE\\OLEforRetail) and everything below it as a\n"
-     "REGEDIT4 file to FILE, or to standard output when FILE is missing or \"-\".\n"},
+     "REGEDIT4 file to FILE, or to standard output when FILE is missing or \"-\".\n"
+     "Writes nothing when an import would not give something back as it is (a\n"
+     "name with a line break, a type other than REG_SZ, REG_DWORD or REG_BINARY,\n"
+     "...), and never into the registry store's own files.\n"},
     {"tree", 0, 1,
      "usage: oposreg tree [KEY]\n"
      "Shows KEY (default HKLM\\SOFTWARE\\OLEforRetail), its sub-keys and their values.\n"},

@@ -4,29 +4,62 @@
 
 #include <cstdio>
 
+#include "tools/oposreg/value_text.h"
+
 namespace opossvc::oposreg {
 namespace {
 
 // Byte lists are broken so that no line is much longer than this.
 constexpr size_t kLineWidth = 76;
+// ImportRegistry skips longer lines, continuations joined (util.h).
+constexpr size_t kMaxImportLine = 4u << 20;
+// The import reads a text file, which ends at this byte.
+constexpr char kCtrlZ = '\x1a';
 
-bool HasLineBreak(std::string_view text) {
-  return text.find_first_of("\r\n") != std::string_view::npos;
+// Why a key or value name cannot stand in the file, or null.
+const char* NameProblem(std::string_view name) {
+  if (name.find_first_of("\r\n") != std::string_view::npos) return "its name holds a line break";
+  if (name.find(kCtrlZ) != std::string_view::npos) return "its name holds a Ctrl-Z";
+  if (name.find('\0') != std::string_view::npos) return "its name holds a NUL";
+  return nullptr;
 }
 
-// REG_SZ data that a quoted string gives back as it is: text without NULs or
-// line breaks, followed by at most one NUL (the importer adds it again, and
-// readers treat a missing one as present).
-bool IsPlainString(std::string_view data) {
+// Why REG_SZ data cannot be written as a quoted string that reads back as
+// it is (up to its terminating NUL, which the import adds), or null.
+const char* TextProblem(std::string_view data) {
   if (!data.empty() && data.back() == '\0') data.remove_suffix(1);
-  return data.find('\0') == std::string_view::npos && !HasLineBreak(data);
+  if (data.find('\n') != std::string_view::npos) return "its text holds a line feed";
+  if (data.find(kCtrlZ) != std::string_view::npos) return "its text holds a Ctrl-Z";
+  if (data.find('\0') != std::string_view::npos) return "its text holds a NUL before its end";
+  return nullptr;
 }
 
-// "hex:" or "hex(7):" followed by the bytes, continued where the line grows
-// long. `prefix_width` is what stands before it on the first line.
-std::string HexData(const std::string& prefix, std::string_view bytes, size_t prefix_width) {
-  std::string out = prefix;
-  size_t column = prefix_width + prefix.size();
+// `text` with control characters escaped, for messages.
+std::string Shown(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// "hex:" followed by the bytes, continued where the line grows long.
+// `prefix_width` is what stands before it on the first line; *breaks counts
+// the continuations.
+std::string HexData(std::string_view bytes, size_t prefix_width, size_t* breaks) {
+  std::string out = "hex:";
+  out.reserve(out.size() + 3 * bytes.size() + 4 * (3 * bytes.size() / kLineWidth + 1));
+  size_t column = prefix_width + out.size();
   for (size_t i = 0; i < bytes.size(); ++i) {
     char byte[4];
     std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(bytes[i]));
@@ -38,6 +71,7 @@ std::string HexData(const std::string& prefix, std::string_view bytes, size_t pr
       if (column >= kLineWidth) {
         out += "\\\n  ";
         column = 2;
+        ++*breaks;
       }
     }
   }
@@ -70,45 +104,76 @@ std::string SectionName(std::string_view path) {
   return out;
 }
 
-bool FormatValueLine(const RegValue& value, std::string* line) {
-  if (HasLineBreak(value.name)) return false;
+bool FormatValueLine(const RegValue& value, std::string* line, std::string* why) {
+  auto refuse = [why](std::string reason) {
+    if (why != nullptr) *why = std::move(reason);
+    return false;
+  };
+  if (const char* problem = NameProblem(value.name)) return refuse(problem);
   std::string name = value.name.empty() ? "@" : QuoteText(value.name);
   name += '=';
-  if (value.type == REG_SZ && IsPlainString(value.data)) {
+  size_t breaks = 0;
+  if (value.type == REG_SZ) {
+    if (const char* problem = TextProblem(value.data)) return refuse(problem);
     std::string_view text = value.data;
     if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
     *line = name + QuoteText(text);
-  } else if (value.type == REG_DWORD && value.data.size() == 4) {
+  } else if (value.type == REG_DWORD) {
+    if (value.data.size() != 4) {
+      return refuse("a REG_DWORD of " + std::to_string(value.data.size()) +
+                    " bytes would be imported as REG_BINARY");
+    }
     const auto* b = reinterpret_cast<const unsigned char*>(value.data.data());
     DWORD number = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<DWORD>(b[3]) << 24);
     char text[16];
     std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(number));
     *line = name + text;
   } else if (value.type == REG_BINARY) {
-    *line = name + HexData("hex:", value.data, name.size());
+    *line = name + HexData(value.data, name.size(), &breaks);
   } else {
-    std::string prefix = "hex(" + std::to_string(value.type) + "):";
-    *line = name + HexData(prefix, value.data, name.size());
+    return refuse("its type " + TypeName(value.type) + " would be imported as REG_BINARY");
+  }
+  // The import joins continued lines after taking off "\" and the indent.
+  if (line->size() - 4 * breaks > kMaxImportLine) {
+    line->clear();
+    return refuse("its line would be longer than the 4 MiB an import reads");
   }
   return true;
 }
 
-ExportText FormatRegedit4(const std::vector<RegKey>& keys) {
-  ExportText out;
-  out.text = "REGEDIT4\n";
+std::vector<std::string> ExportProblems(const std::vector<RegKey>& keys) {
+  std::vector<std::string> problems;
+  KeyPaths paths;
+  std::string line, why;
   for (const RegKey& key : keys) {
-    out.text += "\n[" + SectionName(key.path) + "]\n";
+    const std::string& path = paths.Next(key);
+    const char* problem = NameProblem(key.name);
+    if (problem == nullptr && path.size() + 2 > kMaxImportLine) {
+      problem = "its section line would be longer than the 4 MiB an import reads";
+    }
+    if (problem != nullptr) problems.push_back(Shown(path) + ": " + problem);
     for (const RegValue& value : key.values) {
-      std::string line;
-      if (FormatValueLine(value, &line)) {
-        out.text += line + "\n";
-      } else {
-        out.skipped.push_back(key.path + ": " + QuoteText(value.name));
+      if (!FormatValueLine(value, &line, &why)) {
+        problems.push_back(Shown(path) + ": value " + Shown(QuoteText(value.name)) + ": " + why);
       }
     }
   }
-  out.text += "\n";
-  return out;
+  return problems;
+}
+
+bool WriteRegedit4(const std::vector<RegKey>& keys,
+                   const std::function<bool(std::string_view)>& write) {
+  if (!write("REGEDIT4\n")) return false;
+  KeyPaths paths;
+  std::string section, line;
+  for (const RegKey& key : keys) {
+    section = "\n[" + SectionName(paths.Next(key)) + "]\n";
+    for (const RegValue& value : key.values) {
+      if (FormatValueLine(value, &line)) section += line + "\n";
+    }
+    if (!write(section)) return false;
+  }
+  return write("\n");
 }
 
 }  // namespace opossvc::oposreg

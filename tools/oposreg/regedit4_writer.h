@@ -10,14 +10,24 @@
 //   "Table"=hex:01,02,03,...,\     (continued on the next line)
 //     ff
 //
-// Strings are quoted with "\" before every "\" and '"'. REG_SZ data that a
-// quoted string cannot carry unchanged (a NUL before the end, a line break)
-// and every type other than REG_SZ, REG_DWORD and REG_BINARY is written as
-// hex(<type>):..., the export format's notation for it. Long byte lists are
+// Strings are quoted with "\" before every "\" and '"'. Long byte lists are
 // continued on further lines ending in "\".
+//
+// Only what the import gives back as it was is written: a file that comes
+// back different (a key name broken across lines, a value of another type)
+// would write values into other keys or change what service objects read.
+// ExportProblems names everything else, and an export with problems writes
+// nothing. Not carried: key and value names holding a line feed, a carriage
+// return, a Ctrl-Z (the end of a text file to the import) or a NUL; REG_SZ
+// data holding a line feed, a Ctrl-Z or a NUL before its end; REG_DWORD data
+// that is not four bytes, and types other than REG_SZ, REG_DWORD and
+// REG_BINARY (the import reads every hex(n) list as REG_BINARY); lines longer
+// than the 4 MiB the import reads. REG_SZ data without its terminating NUL
+// comes back with one, which readers see as the same string.
 #ifndef OPOSSVC_TOOLS_OPOSREG_REGEDIT4_WRITER_H_
 #define OPOSSVC_TOOLS_OPOSREG_REGEDIT4_WRITER_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,17 +36,19 @@
 
 namespace opossvc::oposreg {
 
-struct ExportText {
-  std::string text;                  // the whole file, "\n" line ends
-  std::vector<std::string> skipped;  // "<key>: <value>" for values left out
-};
+// What in `keys` (as ReadKeyTree gives them) cannot be exported, one line a
+// key or value: "<key>: <why>" or "<key>: value "<name>": <why>", with
+// control characters shown escaped. Empty when everything can.
+std::vector<std::string> ExportProblems(const std::vector<RegKey>& keys);
 
-// The file for `keys` (as ReadKeyTree gives them). A value whose name holds a
-// line break cannot be written in this format; it is left out and listed.
-ExportText FormatRegedit4(const std::vector<RegKey>& keys);
+// Writes the file for `keys`, which ExportProblems found sound, handing it
+// to `write` a section at a time; false as soon as `write` returns false.
+bool WriteRegedit4(const std::vector<RegKey>& keys,
+                   const std::function<bool(std::string_view)>& write);
 
-// One value line, without its line end; false when the value cannot be written.
-bool FormatValueLine(const RegValue& value, std::string* line);
+// One value line, without its line end; false, with the reason in `why`
+// when given, for a value that cannot be exported.
+bool FormatValueLine(const RegValue& value, std::string* line, std::string* why = nullptr);
 
 // `text` in double quotes with "\" and '"' escaped.
 std::string QuoteText(std::string_view text);

@@ -8,42 +8,33 @@
 namespace opossvc::oposreg {
 namespace {
 
-// Closes a key handle when it goes out of scope.
-class ScopedKey {
- public:
-  ScopedKey() = default;
-  ~ScopedKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-  HKEY* receive() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
+// A key being read: its handle and the names of its sub-keys, of which
+// those from `next` on are still to be read.
+struct Level {
+  HKEY key = nullptr;
+  std::vector<std::string> children;
+  size_t next = 0;
 };
 
-LONG ReadBelow(HKEY parent, const std::string& name, const std::string& path, int depth,
-               std::vector<RegKey>* keys) {
-  ScopedKey key;
-  LONG error = RegOpenKeyExA(parent, name.empty() ? nullptr : name.c_str(), 0, KEY_READ,
-                             key.receive());
+// Opens `name` below `parent` (the parent itself for ""), reads its values
+// and sub-key names, adds it to `keys` and pushes it onto `levels`.
+LONG Enter(HKEY parent, const std::string& name, std::string entry_name, std::vector<Level>* levels,
+           std::vector<RegKey>* keys) {
+  Level level;
+  LONG error =
+      RegOpenKeyExA(parent, name.empty() ? nullptr : name.c_str(), 0, KEY_READ, &level.key);
   if (error != ERROR_SUCCESS) return error;
   RegKey entry;
-  entry.path = path;
-  entry.depth = depth;
-  if ((error = ReadKeyValues(key.get(), &entry.values)) != ERROR_SUCCESS) return error;
-  keys->push_back(std::move(entry));
-  std::vector<std::string> children;
-  if ((error = ReadSubKeyNames(key.get(), &children)) != ERROR_SUCCESS) return error;
-  for (const std::string& child : children) {
-    LONG child_error = ReadBelow(key.get(), child, path + "\\" + child, depth + 1, keys);
-    if (child_error != ERROR_SUCCESS && child_error != ERROR_FILE_NOT_FOUND &&
-        child_error != ERROR_KEY_DELETED) {
-      return child_error;
-    }
+  entry.name = std::move(entry_name);
+  entry.depth = static_cast<int>(levels->size());
+  error = ReadKeyValues(level.key, &entry.values);
+  if (error == ERROR_SUCCESS) error = ReadSubKeyNames(level.key, &level.children);
+  if (error != ERROR_SUCCESS) {
+    RegCloseKey(level.key);
+    return error;
   }
+  keys->push_back(std::move(entry));
+  levels->push_back(std::move(level));
   return ERROR_SUCCESS;
 }
 
@@ -89,7 +80,30 @@ LONG ReadSubKeyNames(HKEY key, std::vector<std::string>* names) {
 }
 
 LONG ReadKeyTree(const KeyPath& key, std::vector<RegKey>* keys) {
-  return ReadBelow(key.root, key.sub_key, key.FullName(), 0, keys);
+  // Depth first with the path from the key asked for down to the key read
+  // last held in `levels`, not on the stack.
+  std::vector<Level> levels;
+  struct CloseAll {
+    std::vector<Level>& levels;
+    ~CloseAll() {
+      for (const Level& level : levels) RegCloseKey(level.key);
+    }
+  } close_all{levels};
+  if (LONG error = Enter(key.root, key.sub_key, key.FullName(), &levels, keys)) return error;
+  while (!levels.empty()) {
+    Level& top = levels.back();
+    if (top.next == top.children.size()) {
+      RegCloseKey(top.key);
+      levels.pop_back();
+      continue;
+    }
+    std::string child = std::move(top.children[top.next++]);
+    LONG error = Enter(top.key, child, child, &levels, keys);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_KEY_DELETED) {
+      return error;
+    }
+  }
+  return ERROR_SUCCESS;
 }
 
 int ReadTreeForCommand(const std::string& key_text, KeyPath* key, std::vector<RegKey>* keys) {
@@ -107,6 +121,16 @@ int ReadTreeForCommand(const std::string& key_text, KeyPath* key, std::vector<Re
     return kExitFailure;
   }
   return kExitOk;
+}
+
+const std::string& KeyPaths::Next(const RegKey& key) {
+  const auto depth = static_cast<size_t>(key.depth);
+  ends_.resize(depth);
+  path_.resize(depth == 0 ? 0 : ends_.back());
+  if (depth > 0) path_ += '\\';
+  path_ += key.name;
+  ends_.push_back(path_.size());
+  return path_;
 }
 
 }  // namespace opossvc::oposreg

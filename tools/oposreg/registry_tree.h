@@ -1,5 +1,10 @@
 // A snapshot of a registry key and everything below it, read through the
 // Win32 registry calls, for the commands that show or export keys.
+//
+// The tree is read without recursion and each key keeps only its own name,
+// so that no depth of tree exhausts the stack and memory grows with the
+// tree's size, not with the square of its depth. KeyPaths gives the full
+// path of each key while the snapshot is walked in order.
 #ifndef OPOSSVC_TOOLS_OPOSREG_REGISTRY_TREE_H_
 #define OPOSSVC_TOOLS_OPOSREG_REGISTRY_TREE_H_
 
@@ -19,8 +24,10 @@ struct RegValue {
 };
 
 struct RegKey {
-  std::string path;  // full name, "HKEY_LOCAL_MACHINE\..."
-  int depth = 0;     // 0 for the key asked for
+  // The key's own name; for the key asked for (depth 0) its full name,
+  // "HKEY_LOCAL_MACHINE\...".
+  std::string name;
+  int depth = 0;                 // 0 for the key asked for
   std::vector<RegValue> values;  // in the store's order
 };
 
@@ -40,6 +47,17 @@ LONG ReadKeyValues(HKEY key, std::vector<RegValue>* values);
 
 // The names of the direct sub-keys of an open key.
 LONG ReadSubKeyNames(HKEY key, std::vector<std::string>* names);
+
+// The full names of the keys of a snapshot, asked for in the snapshot's
+// order: each answer holds until the next call.
+class KeyPaths {
+ public:
+  const std::string& Next(const RegKey& key);
+
+ private:
+  std::string path_;          // the key answered last
+  std::vector<size_t> ends_;  // ends_[d]: length of its ancestor at depth d
+};
 
 }  // namespace opossvc::oposreg
 

@@ -28,6 +28,18 @@ std::string Parent(const std::string& path) {
 
 std::string StorePath() { return RootFolder() + "/registry.db"; }
 
+bool IsStoreFile(const struct stat& st) {
+  const std::string store = StorePath();
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    struct stat file {};
+    if (stat((store + suffix).c_str(), &file) == 0 && file.st_dev == st.st_dev &&
+        file.st_ino == st.st_ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool CheckStoreForReading(std::string* error) {
   std::string path = StorePath();
   struct stat st {};

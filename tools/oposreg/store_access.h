@@ -4,6 +4,8 @@
 #ifndef OPOSSVC_TOOLS_OPOSREG_STORE_ACCESS_H_
 #define OPOSSVC_TOOLS_OPOSREG_STORE_ACCESS_H_
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include <opossvc/win32/types.h>
@@ -12,6 +14,10 @@ namespace opossvc::oposreg {
 
 // $OPOS_ROOT/registry.db, with OPOS_ROOT's default.
 std::string StorePath();
+
+// Whether `st` (of an open file) is the store file or one that SQLite keeps
+// beside it ("-wal", "-shm"), by device and inode, whatever path names it.
+bool IsStoreFile(const struct stat& st);
 
 // Checks the store before a command reads it (it must exist and be
 // readable) or writes it (it must be writable, or creatable when missing).

@@ -19,6 +19,7 @@
 #include "platform/posix/registry/registry_migration.h"
 #include "platform/posix/registry/registry_text.h"
 #include "platform/posix/registry/sqlite_connection.h"
+#include "platform/posix/registry/store_reserve.h"
 
 namespace opossvc::detail {
 namespace {
@@ -54,7 +55,6 @@ enum Sql : size_t {
   kValueFrom,
   kSetValue,
   kDeleteValue,
-  kCountFlush,
   kBegin,
   kCommit,
   kRollback,
@@ -97,7 +97,6 @@ constexpr const char* kSqlText[] = {
     "(SELECT coalesce(max(seq), 0) + 1 FROM reg_value WHERE key_id = ?1), ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key_id, upper) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM reg_value WHERE key_id = ?1 AND upper = ?2",
-    "UPDATE reg_meta SET value = value + 1 WHERE name = 'flushes'",
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
@@ -140,6 +139,8 @@ LONG ErrorFromErrno(int error) {
       return ERROR_CANTOPEN;
   }
 }
+
+std::string ReservePath(const std::string& file) { return file + "-reserve"; }
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -394,12 +395,18 @@ LONG RegistryStore::OpenReadWrite() {
   // Keep -wal and -shm after the last connection closes, so that readers
   // who may not create them can still open the store.
   int persist = 1;
-  sqlite3_file_control(connection->db(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  if (int result =
+          sqlite3_file_control(connection->db(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist)) {
+    return connection->ErrorFor(result);
+  }
   std::string journal;
   if (LONG error = connection->QueryText("PRAGMA journal_mode = WAL", &journal)) return error;
   if (journal != "wal") return ERROR_CANTWRITE;
-  if (LONG error = connection->Execute(
-          "PRAGMA synchronous = NORMAL; PRAGMA journal_size_limit = 1048576")) {
+  // Temporary tables (the keys of a tree being deleted) stay in memory: a
+  // full disk must not stop a delete.
+  if (LONG error = connection->Execute("PRAGMA synchronous = NORMAL; "
+                                       "PRAGMA journal_size_limit = 1048576; "
+                                       "PRAGMA temp_store = MEMORY")) {
     return error;
   }
   if (schema != Schema::kCurrent) {
@@ -419,6 +426,7 @@ LONG RegistryStore::OpenReadWrite() {
   connection_ = std::move(connection);
   mode_ = Mode::kReadWrite;
   RememberFile();
+  FillReserve(ReservePath(file_));
   return ERROR_SUCCESS;
 }
 
@@ -829,7 +837,7 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
   return transaction.Commit();
 }
 
-LONG RegistryStore::DeleteValue(KeyId id, const RegistryName& name) {
+LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
   RegistryLock lock(mu_);
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
@@ -846,7 +854,7 @@ LONG RegistryStore::DeleteValue(KeyId id, const RegistryName& name) {
   return transaction.Commit();
 }
 
-LONG RegistryStore::DeleteKey(KeyId from, const KeyPath& path) {
+LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
   RegistryLock lock(mu_);
   // Missing keys and roots are told apart before asking for write access.
   if (LONG error = EnsureReadable()) return error;
@@ -875,7 +883,7 @@ LONG RegistryStore::DeleteKey(KeyId from, const KeyPath& path) {
   return transaction.Commit();
 }
 
-LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_target) {
+LONG RegistryStore::DeleteTreeOnce(KeyId from, const KeyPath& path, bool delete_target) {
   RegistryLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
@@ -913,8 +921,40 @@ LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_targ
   return transaction.Commit();
 }
 
-// Commits are not synced one by one (synchronous=NORMAL). A commit under
-// synchronous=FULL syncs the log, and with it every commit before it.
+// A delete that found the disk full runs again once the reserve is given
+// back (see store_reserve.h). The log is then checkpointed into the store
+// file and emptied, which returns its space, and the reserve is filled
+// again from what that left; both only as far as they can be.
+template <class Delete>
+LONG RegistryStore::WithReserve(Delete run) {
+  LONG error = run();
+  if (error != ERROR_DISK_FULL || !ReleaseReserve(ReservePath(file_))) return error;
+  error = run();
+  {
+    RegistryLock lock(mu_);
+    // Busy while another connection reads, or short of room: then the log
+    // is emptied by a later checkpoint.
+    if (mode_ == Mode::kReadWrite) connection_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+  }
+  FillReserve(ReservePath(file_));
+  return error;
+}
+
+LONG RegistryStore::DeleteValue(KeyId id, const RegistryName& name) {
+  return WithReserve([&] { return DeleteValueOnce(id, name); });
+}
+
+LONG RegistryStore::DeleteKey(KeyId from, const KeyPath& path) {
+  return WithReserve([&] { return DeleteKeyOnce(from, path); });
+}
+
+LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_target) {
+  return WithReserve([&] { return DeleteTreeOnce(from, path, delete_target); });
+}
+
+// Commits are not synced one by one (synchronous=NORMAL), but each is in
+// the log: syncing the log makes every commit so far durable. It writes
+// nothing, so a full disk cannot stop it.
 LONG RegistryStore::Flush() {
   RegistryLock lock(mu_);
   if (mode_ != Mode::kReadWrite) {
@@ -922,23 +962,13 @@ LONG RegistryStore::Flush() {
     if (!Exists(file_) || !FilesWritable()) return ERROR_SUCCESS;
     if (LONG error = EnsureWritable()) return error;
   }
-  if (LONG error = connection_->Execute("PRAGMA synchronous = FULL")) return error;
-  LONG error = ERROR_SUCCESS;
-  {
-    Transaction transaction(*connection_);
-    error = transaction.Begin();
-    if (error == ERROR_SUCCESS) {
-      Statement count(*connection_, kCountFlush, kSqlText[kCountFlush]);
-      error = count.status();
-      if (error == ERROR_SUCCESS) {
-        int result = count.Step();
-        if (result != SQLITE_DONE) error = count.Error(result);
-      }
-    }
-    if (error == ERROR_SUCCESS) error = transaction.Commit();
+  sqlite3_file* log = nullptr;
+  if (int result =
+          sqlite3_file_control(connection_->db(), "main", SQLITE_FCNTL_JOURNAL_POINTER, &log)) {
+    return connection_->ErrorFor(result);
   }
-  LONG restored = connection_->Execute("PRAGMA synchronous = NORMAL");
-  return error != ERROR_SUCCESS ? error : restored;
+  if (log == nullptr || log->pMethods == nullptr) return ERROR_SUCCESS;  // no log: nothing to sync
+  return connection_->ErrorFor(log->pMethods->xSync(log, SQLITE_SYNC_NORMAL));
 }
 
 }  // namespace opossvc::detail

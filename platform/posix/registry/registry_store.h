@@ -8,7 +8,8 @@
 // write leaves the store as it was before it, and several processes may use
 // the store at once (WAL mode; a busy store is waited for up to kBusyTimeout).
 // Commits are atomic but not synced one by one; Flush makes everything
-// written so far durable.
+// written so far durable. Deleting works on a full disk: a writer keeps
+// "registry.db-reserve" beside the store (store_reserve.h).
 //
 // Opening, in order of preference:
 //   read-write  when this process may write the file and its folder;
@@ -156,6 +157,14 @@ class RegistryStore {
   LONG PrepareFiles() OPOSSVC_REQUIRES(mu_);
   bool FilesWritable() const;
   void RememberFile() OPOSSVC_REQUIRES(mu_);
+
+  // The deletes, each run once; the public ones run them again with the
+  // reserve given back when the disk is full.
+  LONG DeleteValueOnce(KeyId id, const RegistryName& name) OPOSSVC_EXCLUDES(mu_);
+  LONG DeleteKeyOnce(KeyId from, const KeyPath& path) OPOSSVC_EXCLUDES(mu_);
+  LONG DeleteTreeOnce(KeyId from, const KeyPath& path, bool delete_target) OPOSSVC_EXCLUDES(mu_);
+  template <class Delete>
+  LONG WithReserve(Delete run) OPOSSVC_EXCLUDES(mu_);
 
   LONG Alive(KeyId id) OPOSSVC_REQUIRES(mu_);
   LONG Resolve(KeyId from, const KeyPath& path, KeyId* id,

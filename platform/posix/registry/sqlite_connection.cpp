@@ -57,7 +57,8 @@ LONG Win32ErrorFromSqlite(int result, int system_errno) {
       return ERROR_BADDB;
     case SQLITE_FULL:
       return ERROR_DISK_FULL;
-    case SQLITE_TOOBIG:
+    case SQLITE_TOOBIG:  // a value or name longer than the store takes
+    case SQLITE_RANGE:
       return ERROR_INVALID_PARAMETER;
     case SQLITE_CANTOPEN:
       return FromErrno(system_errno, ERROR_CANTOPEN);
@@ -94,7 +95,10 @@ Statement::~Statement() {
   sqlite3_clear_bindings(statement_);
 }
 
-void Statement::Bind(int index, int64_t value) { sqlite3_bind_int64(statement_, index, value); }
+void Statement::Bind(int index, int64_t value) {
+  const int result = sqlite3_bind_int64(statement_, index, value);
+  if (bind_result_ == SQLITE_OK) bind_result_ = result;
+}
 
 namespace {
 // A null pointer would bind NULL; an empty view is an empty text or blob.
@@ -102,16 +106,21 @@ const char kEmpty[1] = {0};
 }  // namespace
 
 void Statement::Bind(int index, std::string_view text) {
-  sqlite3_bind_text64(statement_, index, text.empty() ? kEmpty : text.data(), text.size(),
-                      SQLITE_STATIC, SQLITE_UTF8);
+  const int result = sqlite3_bind_text64(statement_, index, text.empty() ? kEmpty : text.data(),
+                                         text.size(), SQLITE_STATIC, SQLITE_UTF8);
+  if (bind_result_ == SQLITE_OK) bind_result_ = result;
 }
 
 void Statement::BindBlob(int index, std::string_view bytes) {
-  sqlite3_bind_blob64(statement_, index, bytes.empty() ? kEmpty : bytes.data(), bytes.size(),
-                      SQLITE_STATIC);
+  const int result = sqlite3_bind_blob64(statement_, index, bytes.empty() ? kEmpty : bytes.data(),
+                                         bytes.size(), SQLITE_STATIC);
+  if (bind_result_ == SQLITE_OK) bind_result_ = result;
 }
 
-int Statement::Step() { return sqlite3_step(statement_); }
+int Statement::Step() {
+  // A parameter left unbound would run the statement with NULL in its place.
+  return bind_result_ != SQLITE_OK ? bind_result_ : sqlite3_step(statement_);
+}
 
 LONG Statement::Error(int result) const { return connection_.ErrorFor(result); }
 

@@ -44,12 +44,15 @@ class Statement {
   LONG status() const { return status_; }
 
   // Parameters count from 1. Text and blobs are copied by SQLite only when
-  // the statement outlives them: bound data must stay valid until Step.
+  // the statement outlives them: bound data must stay valid until Step. A
+  // parameter that cannot be bound (text or data longer than SQLite takes)
+  // is kept as the statement's failure, which Step then returns.
   void Bind(int index, int64_t value);
   void Bind(int index, std::string_view text);
   void BindBlob(int index, std::string_view bytes);
 
-  // SQLITE_ROW, SQLITE_DONE, or a failure (see Error).
+  // SQLITE_ROW, SQLITE_DONE, or a failure (see Error): the first failed
+  // Bind's, without running the statement.
   int Step();
   // The Win32 error for the last failure of Step.
   LONG Error(int result) const;
@@ -63,6 +66,7 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
   bool owned_ = false;  // finalized with this object
   LONG status_;
+  int bind_result_ = SQLITE_OK;  // the first failed Bind's result
 };
 
 class SqliteConnection {
