@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <chrono>
 
 #include <opossvc/svcbase.h>
 
@@ -33,12 +34,28 @@ COposEvent::~COposEvent() { DeleteCriticalSection(&m_cs); }
 void COposEvent::QueueEvent(long lEventType, long lData1, long lData2, long lData3) {
   Record record{Low32(lEventType), static_cast<ULONG_PTR>(lData1), static_cast<ULONG_PTR>(lData2),
                 static_cast<ULONG_PTR>(lData3)};
-  ScopedCriticalSection lock(m_cs);
-  if (record.type == OPOS_EVENT_ERROR && Low32(lData3) == OPOS_EL_INPUT_DATA) {
-    m_records.push_front(record);
-  } else {
-    m_records.push_back(record);
+  {
+    ScopedCriticalSection lock(m_cs);
+    if (record.type == OPOS_EVENT_ERROR && Low32(lData3) == OPOS_EL_INPUT_DATA) {
+      m_records.push_front(record);
+    } else {
+      m_records.push_back(record);
+    }
   }
+  {
+    std::lock_guard<std::mutex> lock(m_wake_lock);
+    m_queued = true;
+  }
+  // After leaving the lock, so that the woken thread does not block on it.
+  m_wake.notify_one();
+}
+
+bool COposEvent::WaitForQueueing(DWORD ms) {
+  std::unique_lock<std::mutex> lock(m_wake_lock);
+  const bool queued =
+      m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_queued; });
+  m_queued = false;
+  return queued;
 }
 
 void COposEvent::RemoveAll(long lEventType) {

@@ -1,8 +1,14 @@
 // The event thread's delivery loop and the queueing entry point.
+#include <algorithm>
+
 #include <opossvc/svcbase.h>
 
 #include "svcbase/delivery_flags.h"
+#include "svcbase/idle_pause.h"
 
+using opossvc::detail::IdlePause;
+using opossvc::detail::kLongestPause;
+using opossvc::detail::kShortestPause;
 using opossvc::detail::LoadFlag;
 
 namespace {
@@ -40,14 +46,41 @@ UINT CSvcBase::QueueEvent(long lEventType, long lData1, long lData2, long lData3
 // through (or the object closes), send it to the window, repeat the send
 // while the handler answers 1. The record has left the queue before the wait,
 // so producers are never blocked by a held event.
+//
+// Waits. An empty queue is waited on until QueueEvent signals a record. The
+// flags are plain members that nothing signals, so a wait for them re-tests
+// them after each pause that m_dwIdleSleep asks for. Every pause is cut at
+// kLongestPause to re-test m_bOpened, the only sign of a close.
 UINT CSvcBase::ProcessEvents() {
   // Each predicate reads the flags afresh; they change under our feet.
   auto is_open = [this] { return LoadFlag(m_bOpened) != 0; };
   auto is_held = [this] { return LoadFlag(m_bFreezeEvents) != 0 || LoadFlag(m_bHoldEvents) != 0; };
   auto may_deliver = [this] { return LoadFlag(m_bDeliverEvents) != 0; };
-  auto idle = [this] { Sleep(LoadFlag(m_dwIdleSleep)); };
+  auto idle_sleep = [this] { return LoadFlag(m_dwIdleSleep); };
   auto sleep_while = [&](auto&& blocked) {
-    while (blocked()) idle();
+    while (blocked()) Sleep(std::min(IdlePause(idle_sleep()), kLongestPause));
+  };
+  // With nothing queued only the open flag can change what happens next, so
+  // it is tested at the pause m_dwIdleSleep asks for, but never more often
+  // than kShortestPause: an open object without events costs no CPU.
+  auto wait_for_record = [&] {
+    m_Event.WaitForQueueing(std::clamp(idle_sleep(), kShortestPause, kLongestPause));
+  };
+  // Between repeats of a record whose handler answered 1: m_dwIdleSleep as
+  // it stands (0 yields, as the handler asked for the repeat), cut short
+  // when the object closes.
+  auto pause_before_repeat = [&] {
+    const DWORD pause = idle_sleep();
+    if (pause == 0) {
+      Sleep(0);
+      return;
+    }
+    const DWORD start = GetTickCount();
+    for (;;) {
+      const DWORD elapsed = GetInterval(start);
+      if (!is_open() || (pause != INFINITE && elapsed >= pause)) return;
+      Sleep(std::min(pause - elapsed, kLongestPause));
+    }
   };
   // Data and error records: wait until the object is open, not held, and
   // delivery, data events and (unless auto-disable lets data through) the
@@ -97,7 +130,7 @@ UINT CSvcBase::ProcessEvents() {
 
     ULONG_PTR type = 0;
     if (!m_Event.GetFirstData(&type, &m_dwEventData1, &m_dwEventData2, &m_dwEventData3, TRUE)) {
-      idle();
+      wait_for_record();
     } else {
       ++count;
       DWORD event_type = static_cast<DWORD>(type);
@@ -105,7 +138,7 @@ UINT CSvcBase::ProcessEvents() {
       while (last == kDeliverAgain && is_open()) {
         // Pause between repeats so that a handler that keeps answering 1
         // does not keep the window's thread busy without a break.
-        idle();
+        pause_before_repeat();
         last = attempt(event_type, last);
       }
       if (event_type == OPOS_EVENT_DIRECTIO) FreeDirectIOString(m_dwEventData3);

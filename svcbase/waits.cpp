@@ -4,6 +4,8 @@
 #include <opossvc/svcbase.h>
 #include <opossvc/win32/messages.h>
 
+#include "svcbase/idle_pause.h"
+
 namespace {
 
 // Keyboard and non-client mouse input, and client-area mouse input.
@@ -52,6 +54,23 @@ bool PumpingConfigured(const CSvcBase& so, int bDiscardInput) {
          bDiscardInput != 0;
 }
 
+// The longest wait between two pumping passes: the smaller of the whole
+// wait and m_dwIdleSleep. An m_dwIdleSleep of 0 would poll without pause;
+// it waits the shortest pause instead, as the slice ends early anyway when
+// a message arrives. A wait of 0 ms waits 1 ms per slice rather than
+// polling until the tick count moves.
+DWORD Slice(DWORD wait, DWORD idle_sleep) {
+  return std::max<DWORD>(1, std::min(wait, opossvc::detail::IdlePause(idle_sleep)));
+}
+
+// Waits one slice for the objects (count 0 or 1) or for a message that has
+// come since the last pass, sent or posted, whichever comes first. Returns
+// the wait result, WAIT_TIMEOUT for a message.
+DWORD WaitSlice(DWORD count, const HANDLE* objects, DWORD slice) {
+  const DWORD result = MsgWaitForMultipleObjects(count, objects, FALSE, slice, QS_ALLINPUT);
+  return result == WAIT_OBJECT_0 + count ? static_cast<DWORD>(WAIT_TIMEOUT) : result;
+}
+
 }  // namespace
 
 void CSvcBase::SleepWPM(unsigned long ms, int bAllMessages, int bDiscardInput) {
@@ -61,10 +80,10 @@ void CSvcBase::SleepWPM(unsigned long ms, int bAllMessages, int bDiscardInput) {
     return;
   }
   DWORD start = GetTickCount();
-  DWORD slice = std::min(wait, m_dwIdleSleep);
+  DWORD slice = Slice(wait, m_dwIdleSleep);
   do {
     ProcessMessage(bAllMessages, bDiscardInput);
-    Sleep(slice);
+    WaitSlice(0, nullptr, slice);
   } while (GetInterval(start) <= wait);
 }
 
@@ -73,11 +92,11 @@ unsigned long CSvcBase::WaitForSingleObjectWPM(void* hObject, unsigned long dwTi
   DWORD timeout = static_cast<DWORD>(dwTimeout);
   if (!PumpingConfigured(*this, bDiscardInput)) return WaitForSingleObject(hObject, timeout);
   DWORD start = GetTickCount();
-  DWORD slice = std::min(timeout, m_dwIdleSleep);
+  DWORD slice = Slice(timeout, m_dwIdleSleep);
   DWORD result;
   do {
     ProcessMessage(bAllMessages, bDiscardInput);
-    result = WaitForSingleObject(hObject, slice);
+    result = WaitSlice(1, &hObject, slice);
     if (result != WAIT_TIMEOUT) return result;
   } while (GetInterval(start) <= timeout);  // INFINITE is never exceeded
   return result;

@@ -21,7 +21,15 @@
 //     ON_MESSAGE(WM_OPOS_EVENT, &CMySO::OnOposEvent)
 //   END_MESSAGE_MAP()
 //
-// A handler result of 1 makes ProcessEvents send the same event again.
+// A handler result of 1 makes ProcessEvents send the same event again,
+// after a pause of m_dwIdleSleep ms.
+//
+// Waiting. While the queue is empty the event thread blocks until QueueEvent
+// adds a record. While events are held or a record waits for the delivery
+// flags, it tests them again every m_dwIdleSleep ms; 0 means 10 ms
+// (re-testing without a pause would keep a core busy). Clearing m_bOpened
+// ends the event thread within 10 ms, or within m_dwIdleSleep ms when that
+// is longer, but never later than 50 ms (INFINITE included).
 //
 // Delivery rules, tested before each send (the record has left the queue):
 //   every type   waits while m_bFreezeEvents or m_bHoldEvents is set;
@@ -54,7 +62,9 @@
 #ifndef OPOSSVC_SVCBASE_H_
 #define OPOSSVC_SVCBASE_H_
 
+#include <condition_variable>
 #include <deque>
+#include <mutex>
 
 #include <opossvc/afx/collections.h>
 #include <opossvc/afx/cstring.h>
@@ -69,7 +79,8 @@
 
 // The queue of events waiting for delivery. Every public operation holds
 // the queue's lock for its whole duration and calls nothing outside, so any
-// number of threads may queue while the event thread takes.
+// number of threads may queue while the event thread takes. QueueEvent
+// wakes an event thread that waits for a record.
 class COposEvent {
  public:
   COposEvent();
@@ -103,6 +114,8 @@ class COposEvent {
                    ULONG_PTR* pData3, int bRemove);
 
  private:
+  friend class CSvcBase;  // ProcessEvents waits for QueueEvent
+
   struct Record {
     DWORD type;
     ULONG_PTR data1;
@@ -111,9 +124,18 @@ class COposEvent {
   };
 
   void RemoveFirstData() OPOSSVC_REQUIRES(m_cs);
+  // Blocks until QueueEvent has added a record since the last such wait
+  // returned, or ms milliseconds have passed; true for a record. A record
+  // queued just before the caller found the queue empty ends it at once.
+  bool WaitForQueueing(DWORD ms);
 
   CRITICAL_SECTION m_cs;
   std::deque<Record> m_records OPOSSVC_GUARDED_BY(m_cs);  // index 0 is the head
+  // The event thread's wake-up. m_wake_lock guards m_queued only and is
+  // never held together with m_cs.
+  std::mutex m_wake_lock;
+  std::condition_variable m_wake;
+  bool m_queued = false;  // a record was added since the last wait returned
 };
 
 class CSvcBase : public CWnd {
@@ -183,7 +205,7 @@ class CSvcBase : public CWnd {
   ULONG_PTR m_dwEventData2;
   ULONG_PTR m_dwEventData3;
   LONG m_bVendorCO;
-  DWORD m_dwIdleSleep;  // ms: the event thread's poll and the waits' slice
+  DWORD m_dwIdleSleep;  // ms: the event thread's flag poll and the waits' slice
   CString m_strDeviceID;
   LONG m_lPortNumber;
   CStringList m_NetPortNames;  // network ports in order of first use

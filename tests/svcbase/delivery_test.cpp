@@ -201,6 +201,42 @@ TEST(DeliveryTest, DirectIOStringIsFreedAndClearedWhetherSentOrDropped) {
   }
 }
 
+// An IdleSleep of INFINITE asks for no polling: a queued record is still
+// taken at once, a flag change still takes effect, and closing ends every
+// wait, the pause before a repeat included.
+TEST(DeliveryTest, InfiniteIdleSleepStillDeliversAndEndsOnClosing) {
+  const struct {
+    const char* name;
+    LONG device;     // 0: the record waits for the device, then it is enabled
+    LRESULT answer;  // 1: the record waits for a repeat when closed
+  } cases[] = {{"waiting for a record", 1, 0},
+               {"waiting for the device", 0, 0},
+               {"pausing before a repeat", 1, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestServiceObject so;
+    ReadyForEvents(so);
+    so.m_dwIdleSleep = INFINITE;
+    so.m_bDeviceEnabled = c.device;
+    so.answer = [&](const Event&) { return c.answer; };
+    so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
+    EventThread thread(so);
+    ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == 0; }));
+    if (!c.device) {
+      SetFlag(so.m_bDeviceEnabled, 1);
+    } else {
+      // Taken and sent; the thread now waits on the empty queue.
+      ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 1; }));
+    }
+    so.QueueEvent(OPOS_EVENT_DATA, 2, 0, 0);
+    const size_t sent = c.answer ? 1 : 2;
+    const long left = c.answer ? 1 : 0;
+    ASSERT_TRUE(
+        PumpUntil([&] { return so.events.size() == sent && so.m_Event.GetSize() == left; }));
+    EXPECT_EQ(thread.Stop(), sent);
+  }
+}
+
 TEST(DeliveryTest, ClosingEndsTheLoopWithTheCountAndLeavesTheRestQueued) {
   TestServiceObject so;
   so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
