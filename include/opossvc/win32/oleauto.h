@@ -382,6 +382,10 @@ BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
 // Replaces *pbstr by a copy of `psz` (which may lie inside *pbstr). FALSE on
 // allocation failure, leaving *pbstr as it was.
 INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+// Replaces *pbstr by `len` characters from `psz`. When `psz` is null or lies
+// inside the old string (is the old string, say), the old characters are kept
+// as far as they reach and the rest are zero: nothing past the old string's
+// end is read. FALSE on allocation failure, leaving *pbstr as it was.
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR pbstr);
