@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include <opossvc/afx/exceptions.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/threads.h>
@@ -67,6 +68,19 @@ class ClassNames {
   std::set<std::string> names_;  // guarded by mutex_
 };
 
+// Reports a framework exception that left a window procedure, as the
+// framework does, and gives the procedure's answer: creation fails, any
+// other message gets 0.
+LRESULT AnswerForException(HWND hwnd, UINT message, const CException& e) {
+  char text[256];
+  if (!e.GetErrorMessage(text, sizeof text)) {
+    std::snprintf(text, sizeof text, "%s", e.GetRuntimeClass()->m_lpszClassName);
+  }
+  std::fprintf(stderr, "opossvc: message 0x%04X to window %p ended in an exception: %s\n", message,
+               static_cast<void*>(hwnd), text);
+  return message == WM_CREATE ? -1 : 0;
+}
+
 }  // namespace
 
 struct WndAccess {
@@ -122,7 +136,14 @@ using opossvc::detail::WndAccess;
 LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CWnd* wnd = opossvc::detail::WndMap::Get().Find(hWnd);
   if (wnd == nullptr) return DefWindowProcA(hWnd, message, wParam, lParam);
-  LRESULT result = wnd->WindowProc(message, wParam, lParam);
+  LRESULT result = 0;
+  try {
+    result = wnd->WindowProc(message, wParam, lParam);
+  } catch (CException* e) {
+    // Left to run on, it would end a caller's plain message loop.
+    result = opossvc::detail::AnswerForException(hWnd, message, *e);
+    e->Delete();
+  }
   if (message == WM_NCDESTROY) WndAccess::AfterNcDestroy(wnd, hWnd);
   return result;
 }

@@ -1,6 +1,8 @@
 // Automation strings made from 8-bit strings, converted or as raw bytes.
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
 
 #include <opossvc/afx/exceptions.h>
 #include <opossvc/svcbase.h>
@@ -28,8 +30,19 @@ BSTR AllocSysStringByte(const char* psz) {
 
 int ReAllocSysStringByteLen(BSTR* pbstr, const char* psz, unsigned int len) {
   if (pbstr == nullptr) return 0;
-  // Copy before freeing: psz may point into the old string.
-  BSTR fresh = SysAllocStringByteLen(psz, len);
+  // Copy before freeing: psz may point into the old string, which then gives
+  // only the bytes up to its end; the rest are zeros, never read past it.
+  size_t copy = psz != nullptr ? len : 0;
+  if (*pbstr != nullptr && psz != nullptr) {
+    const char* begin = reinterpret_cast<const char*>(*pbstr);
+    const char* end = begin + SysStringByteLen(*pbstr);
+    const std::less<const char*> before;
+    if (!before(psz, begin) && !before(end, psz)) {
+      copy = std::min(copy, static_cast<size_t>(end - psz));
+    }
+  }
+  BSTR fresh = SysAllocStringByteLen(nullptr, len);
+  if (fresh != nullptr && copy > 0) std::memcpy(fresh, psz, copy);
   if (*pbstr != nullptr) SysFreeString(*pbstr);
   *pbstr = fresh;
   return fresh != nullptr ? 1 : 0;

@@ -16,22 +16,43 @@ namespace testing {
 
 // Variant.
 
+namespace {
+
+// A copy as VariantCopy (VariantCopyInd when `indirect`) makes it, but a null
+// string stays null, where those make it empty: a record shows what arrived.
+void CopyExactly(VARIANT* dest, const VARIANT& source, bool indirect) {
+  if (indirect) {
+    VariantCopyInd(dest, &source);
+  } else {
+    VariantCopy(dest, &source);
+  }
+  const BSTR* text = nullptr;
+  if (source.vt == VT_BSTR) text = &source.bstrVal;
+  if (indirect && source.vt == (VT_BSTR | VT_BYREF)) text = source.pbstrVal;
+  if (text != nullptr && *text == nullptr && dest->vt == VT_BSTR) {
+    SysFreeString(dest->bstrVal);
+    dest->bstrVal = nullptr;
+  }
+}
+
+}  // namespace
+
 Variant::Variant() { VariantInit(&value_); }
 
 Variant::Variant(const VARIANT& value) {
   VariantInit(&value_);
-  VariantCopyInd(&value_, &value);
+  CopyExactly(&value_, value, true);
 }
 
 Variant::Variant(const Variant& other) {
   VariantInit(&value_);
-  VariantCopy(&value_, &other.value_);
+  CopyExactly(&value_, other.value_, false);
 }
 
 Variant::Variant(Variant&& other) noexcept : value_(other.value_) { VariantInit(&other.value_); }
 
 Variant& Variant::operator=(const Variant& other) {
-  if (this != &other) VariantCopy(&value_, &other.value_);
+  if (this != &other) CopyExactly(&value_, other.value_, false);
   return *this;
 }
 
@@ -443,7 +464,7 @@ HRESULT RecordingControlObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, W
   }
   if (pVarResult != nullptr && member->value.vt() != VT_EMPTY) {
     // A hook may have answered already.
-    if (pVarResult->vt == VT_EMPTY) VariantCopy(pVarResult, &member->value.get());
+    if (pVarResult->vt == VT_EMPTY) CopyExactly(pVarResult, member->value.get(), false);
   }
   return finish(S_OK);
 }

@@ -297,8 +297,9 @@ BSTR AllocSysString(const char* psz);
 // An automation string holding the bytes of psz unconverted (byte length =
 // strlen). Raises the memory exception when allocation fails.
 BSTR AllocSysStringByte(const char* psz);
-// Replaces *pbstr with a new automation string of len bytes from psz (psz
-// may point into the old string). Returns 1, or 0 with *pbstr null.
+// Replaces *pbstr with a new automation string of len bytes from psz. psz
+// may point into the old string, which then gives the bytes up to its end
+// and the rest are zero. Returns 1, or 0 with *pbstr null.
 int ReAllocSysStringByteLen(BSTR* pbstr, const char* psz, unsigned int len);
 
 // Milliseconds since a tick count (GetTickCount), across one wrap.

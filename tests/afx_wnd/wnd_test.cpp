@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include <opossvc/afx/exceptions.h>
 #include <opossvc/afx/object.h>
 #include <opossvc/afx/winthread.h>
 #include <opossvc/afx/wnd.h>
@@ -20,6 +21,7 @@ constexpr UINT kBaseOnly = WM_APP;
 constexpr UINT kOverridden = WM_APP + 1;
 constexpr UINT kDerivedOnly = WM_APP + 2;
 constexpr UINT kUnmapped = WM_APP + 3;
+constexpr UINT kThrows = WM_APP + 4;
 
 // A window class with a two-level message map; answers name which handler ran.
 class CBaseWnd : public CWnd {
@@ -30,6 +32,7 @@ class CBaseWnd : public CWnd {
   HWND hwnd_at_create = nullptr;
   int post_nc_destroy = 0;
   bool delete_on_destroy = false;
+  bool throw_on_create = false;
 
   BOOL Create() {
     return CreateEx(WS_EX_TRANSPARENT, AfxRegisterWndClass(0), nullptr, 0, 0, 0, 0, 0, nullptr,
@@ -47,8 +50,11 @@ class CBaseWnd : public CWnd {
   LRESULT OnOverriddenInBase(WPARAM, LPARAM) { return 200; }
   LRESULT OnCreate(WPARAM, LPARAM) {
     hwnd_at_create = m_hWnd;
+    if (throw_on_create) AfxThrowOleException(E_FAIL);
     return 0;
   }
+  // As a control-object call that fails inside a handler.
+  LRESULT OnThrows(WPARAM, LPARAM) { AfxThrowOleDispatchException(7, "no paper"); }
   virtual void PostNcDestroy() {
     ++post_nc_destroy;
     if (delete_on_destroy) delete this;
@@ -63,6 +69,7 @@ BEGIN_MESSAGE_MAP(CBaseWnd, CWnd)
   ON_MESSAGE(WM_CREATE, &CBaseWnd::OnCreate)
   ON_MESSAGE(kBaseOnly, &CBaseWnd::OnBaseOnly)
   ON_MESSAGE(kOverridden, &CBaseWnd::OnOverriddenInBase)
+  ON_MESSAGE(kThrows, &CBaseWnd::OnThrows)
 END_MESSAGE_MAP()
 // clang-format on
 
@@ -225,6 +232,25 @@ TEST(WndTest, CrossThreadSendIsHandledOnTheWindowThread) {
   const HWND hwnd = wnd->m_hWnd;
   wnd.reset();
   EXPECT_FALSE(IsWindow(hwnd));
+}
+
+TEST(WndTest, FrameworkExceptionsEndInTheWindowProcedure) {
+  CBaseWnd wnd;
+  ASSERT_TRUE(wnd.Create());
+  LRESULT result = -5;
+  ASSERT_NO_THROW(result = wnd.SendMessage(kThrows));
+  EXPECT_EQ(result, 0);
+  // Sent from another thread into a plain GetMessageA loop, which serves on.
+  opossvc::testing::MessagePump pump;
+  auto remote = pump.Create<CBaseWnd>();
+  ASSERT_TRUE(pump.Run([&] { return remote->Create(); }));
+  EXPECT_EQ(remote->SendMessage(kThrows), 0);
+  EXPECT_EQ(remote->SendMessage(kBaseOnly, 1), 101);
+  // One from WM_CREATE fails the creation.
+  CBaseWnd refused;
+  refused.throw_on_create = true;
+  EXPECT_FALSE(refused.Create());
+  EXPECT_EQ(refused.m_hWnd, nullptr);
 }
 
 UINT CountAndSignal(LPVOID param) {

@@ -228,6 +228,29 @@ TEST(SendTest, OwnThreadCallsDirectlyOtherThreadWaitsForTheOwnersPeek) {
   EXPECT_EQ(window.ThreadOf(WM_USER), GetCurrentThreadId());
 }
 
+// Kinds of message (PM_QS_*): a sent message is handled whatever the kinds,
+// and a call with kinds that handled one takes nothing more; posted messages
+// and WM_QUIT need PM_QS_POSTMESSAGE.
+TEST(PeekTest, KindsOfMessage) {
+  TestWindow window;
+  PostMessageA(window.hwnd, WM_USER, 0, 0);
+  PostQuitMessage(3);
+  MSG msg{};
+  for (UINT kinds : {PM_QS_SENDMESSAGE, PM_QS_INPUT, PM_QS_PAINT}) {
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | kinds)) << kinds;
+  }
+  const HWND hwnd = window.hwnd;
+  std::thread sender([hwnd] { SendMessageA(hwnd, WM_USER + 1, 0, 0); });
+  ASSERT_TRUE(WaitForIncomingSend());
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE));
+  sender.join();
+  EXPECT_EQ(window.CountOf(WM_USER + 1), 1);
+  for (UINT expected : {WM_USER, WM_QUIT}) {
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE));
+    EXPECT_EQ(msg.message, expected);
+  }
+}
+
 // A on this thread sends to B on the pump; B, while handling it, sends back
 // to A, which handles that inside its own waiting SendMessageA.
 TEST(SendTest, ReentrantSendsBetweenTwoThreads) {

@@ -64,6 +64,11 @@ TEST(Bstr, ReAlloc) {
   EXPECT_EQ(Text(b), std::u16string(u"abc\0\0", 5));
   ASSERT_TRUE(SysReAllocStringLen(&b, nullptr, 1));
   EXPECT_EQ(Text(b), u"a");
+  // The old string as source keeps its characters and reads nothing past them.
+  ASSERT_TRUE(SysReAllocStringLen(&b, b, 64));
+  EXPECT_EQ(Text(b), u"a" + std::u16string(63, u'\0'));
+  ASSERT_TRUE(SysReAllocString(&b, b));
+  EXPECT_EQ(Text(b), u"a");
   // A failure leaves the old string in place.
   EXPECT_FALSE(SysReAllocStringLen(&b, nullptr, 0x7FFFFFFF));
   EXPECT_EQ(Text(b), u"a");

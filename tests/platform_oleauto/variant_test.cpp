@@ -32,11 +32,14 @@ static_assert(sizeof(DECIMAL) == 16);
 std::string Show(const VARIANT& v) {
   char buffer[64];
   switch (v.vt) {
+    case VT_I1: return std::to_string(static_cast<signed char>(v.cVal));
     case VT_I2: return std::to_string(v.iVal);
+    case VT_UI2: return std::to_string(v.uiVal);
     case VT_I4: return std::to_string(v.lVal);
     case VT_I8: return std::to_string(v.llVal);
     case VT_UI1: return std::to_string(v.bVal);
     case VT_UI4: return std::to_string(v.ulVal);
+    case VT_UI8: return std::to_string(v.ullVal);
     case VT_BOOL: return v.boolVal == VARIANT_TRUE ? "TRUE" : v.boolVal == 0 ? "FALSE" : "?";
     case VT_CY: return "cy:" + std::to_string(v.cyVal.int64);
     case VT_R4: std::snprintf(buffer, sizeof buffer, "%g", v.fltVal); return buffer;
@@ -78,17 +81,26 @@ TEST(VariantChangeType, Conversions) {
       // Ranges.
       {Variant::Text(u"4294967296"), VT_I4, 0, DISP_E_OVERFLOW, ""},
       {Variant::Text(u"99999999999999999999999999999999999999999"), VT_I8, 0, DISP_E_OVERFLOW, ""},
-      {Variant::I4(-1), VT_UI4, 0, DISP_E_OVERFLOW, ""},
-      {Raw(VT_UI4, 0xFFFFFFFF), VT_I4, 0, DISP_E_OVERFLOW, ""},
+      {Variant::I4(-1), VT_UI2, 0, DISP_E_OVERFLOW, ""},
+      {Raw(VT_UI4, 0xFFFFFFFF), VT_I2, 0, DISP_E_OVERFLOW, ""},
       {Variant::I8(std::numeric_limits<LONGLONG>::min()), VT_I4, 0, DISP_E_OVERFLOW, ""},
       {Variant::I4(256), VT_UI1, 0, DISP_E_OVERFLOW, ""},
       {Variant::R8(1e300), VT_R4, 0, DISP_E_OVERFLOW, ""},
       {Variant::R8(1e300), VT_I8, 0, DISP_E_OVERFLOW, ""},
       {Variant::R8(1e7), VT_DATE, 0, DISP_E_OVERFLOW, ""},
       {Variant::Text(u"1e400"), VT_R8, 0, DISP_E_OVERFLOW, ""},
-      // Booleans are -1 and 0; a true one is all ones in unsigned types.
+      // Integers of one width keep their bits, whatever their signs.
+      {Variant::I4(-1), VT_UI4, 0, S_OK, "4294967295"},
+      {Raw(VT_UINT, 0xFFFFFFFF), VT_I4, 0, S_OK, "-1"},
+      {Raw(VT_UI1, 0xFF), VT_I1, 0, S_OK, "-1"},
+      {Raw(VT_I2, -2), VT_UI2, 0, S_OK, "65534"},
+      {Variant::I8(-1), VT_UI8, 0, S_OK, "18446744073709551615"},
+      // Booleans are -1 and 0, and keep their bits in every integer type.
       {Variant::Bool(true), VT_I4, 0, S_OK, "-1"},
       {Variant::Bool(true), VT_UI1, 0, S_OK, "255"},
+      {Raw(VT_BOOL, 1), VT_UI4, 0, S_OK, "1"},
+      {Raw(VT_BOOL, 1), VT_BSTR, 0, S_OK, "'1'"},
+      {Raw(VT_BOOL, 128), VT_I1, 0, S_OK, "-128"},
       {Variant::I4(2), VT_BOOL, 0, S_OK, "TRUE"},
       {Variant::R8(0.0), VT_BOOL, 0, S_OK, "FALSE"},
       {Variant::Text(u"True"), VT_BOOL, 0, S_OK, "TRUE"},
@@ -108,7 +120,15 @@ TEST(VariantChangeType, Conversions) {
       {Variant::Text(u"1 2"), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},
       {Variant::Text(u"\uFF11"), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},  // a full-width digit
       {Variant::Text(u"1e"), VT_I4, 0, DISP_E_TYPEMISMATCH, ""},
-      {Variant::I4(1), VT_NULL, 0, DISP_E_TYPEMISMATCH, ""},
+      // Anything but an error becomes empty or null; only objects become objects.
+      {Variant::I4(1), VT_NULL, 0, S_OK, "vt1"},
+      {Variant::Text(u"x"), VT_EMPTY, 0, S_OK, "vt0"},
+      {Variant(), VT_NULL, 0, S_OK, "vt1"},
+      {Raw(VT_UNKNOWN), VT_EMPTY, 0, S_OK, "vt0"},
+      {Raw(VT_NULL), VT_EMPTY, 0, DISP_E_TYPEMISMATCH, ""},
+      {Raw(VT_ERROR), VT_NULL, 0, DISP_E_TYPEMISMATCH, ""},
+      {Variant(), VT_DISPATCH, 0, DISP_E_TYPEMISMATCH, ""},
+      {Variant(), VT_UNKNOWN, 0, DISP_E_TYPEMISMATCH, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Show(c.from.get()) + " -> vt" + std::to_string(c.to));
@@ -124,7 +144,7 @@ TEST(VariantChangeType, Conversions) {
   }
 }
 
-TEST(Variant, ConversionsAndCopyIndFollowOneLevelOfReference) {
+TEST(Variant, ConversionsAndCopyIndFollowReferences) {
   LONG value = 12;
   BSTR text = SysAllocString(u"34");
   VARIANT by_ref_long{}, by_ref_text{}, by_ref_variant{}, out{};
@@ -140,8 +160,17 @@ TEST(Variant, ConversionsAndCopyIndFollowOneLevelOfReference) {
   EXPECT_EQ(Show(out), "'12'");
   EXPECT_EQ(VariantChangeType(&out, &by_ref_text, 0, VT_I4), S_OK);
   EXPECT_EQ(out.lVal, 34);
-  // Two levels of reference are not allowed.
-  EXPECT_EQ(VariantChangeType(&out, &by_ref_variant, 0, VT_I4), E_INVALIDARG);
+  // A variant reference may lead to a value reference, not to another variant one.
+  EXPECT_EQ(VariantChangeType(&out, &by_ref_variant, 0, VT_I4), S_OK);
+  EXPECT_EQ(out.lVal, 34);
+  ASSERT_EQ(VariantCopyInd(&out, &by_ref_variant), S_OK);
+  ASSERT_EQ(out.vt, VT_BSTR);
+  EXPECT_EQ(std::u16string(out.bstrVal), u"34");
+  VARIANT twice{};
+  twice.vt = VT_VARIANT | VT_BYREF;
+  twice.pvarVal = &by_ref_variant;
+  EXPECT_EQ(VariantCopyInd(&out, &twice), E_INVALIDARG);
+  EXPECT_EQ(VariantChangeType(&out, &twice, 0, VT_I4), E_INVALIDARG);
   inner.vt = VT_I4;
   inner.lVal = 56;
   EXPECT_EQ(VariantChangeType(&out, &by_ref_variant, 0, VT_I2), S_OK);
@@ -193,6 +222,13 @@ TEST(Variant, CopyIsDeepAndClearReleases) {
   EXPECT_EQ(SysStringByteLen(copy.bstrVal), 3u);
   EXPECT_EQ(std::memcmp(copy.bstrVal, "odd", 3), 0);
   EXPECT_EQ(VariantCopy(&copy, &copy), S_OK);
+  // A null string copies as an empty one.
+  VariantClear(&source);
+  source.vt = VT_BSTR;
+  ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
+  ASSERT_EQ(copy.vt, VT_BSTR);
+  ASSERT_NE(copy.bstrVal, nullptr);
+  EXPECT_EQ(SysStringLen(copy.bstrVal), 0u);
   VariantClear(&source);
   VariantClear(&copy);
   EXPECT_EQ(copy.vt, VT_EMPTY);
@@ -207,6 +243,7 @@ TEST(Variant, UnmanagedTypesAreRefusedAndLeftAlone) {
     EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE);
     EXPECT_EQ(v.vt, type);
     EXPECT_EQ(VariantCopy(&out, &v), DISP_E_BADVARTYPE);
+    EXPECT_EQ(VariantCopy(&v, &v), DISP_E_BADVARTYPE);
     EXPECT_EQ(VariantChangeType(&out, &v, 0, VT_I4), DISP_E_BADVARTYPE);
     EXPECT_EQ(out.vt, VT_EMPTY);
   }

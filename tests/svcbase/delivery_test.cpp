@@ -176,6 +176,22 @@ TEST(DeliveryTest, AnswerOfOneRedeliversTheSameRecordOnceTheGatesAreOpen) {
   EXPECT_EQ(thread.Stop(), 2u) << "a redelivered record is counted once";
 }
 
+TEST(DeliveryTest, AHandlerThatRaisesDropsItsEventAndDeliveryGoesOn) {
+  // As when the control object fails the event method that the handler calls.
+  TestServiceObject so;
+  ReadyForEvents(so);
+  so.answer = [](const Event& e) -> LRESULT {
+    if (e.d1 == 1) AfxThrowOleDispatchException(0, "cover open");
+    return 0;
+  };
+  so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
+  so.QueueEvent(OPOS_EVENT_DATA, 2, 0, 0);
+  EventThread thread(so);
+  ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 2; }));
+  EXPECT_THAT(so.events, ElementsAre(Event{1, 1, 0, 0}, Event{1, 2, 0, 0}));
+  EXPECT_EQ(thread.Stop(), 2u);
+}
+
 TEST(DeliveryTest, DirectIOStringIsFreedAndClearedWhetherSentOrDropped) {
   for (LONG deliver : {1, 0}) {
     SCOPED_TRACE(deliver ? "sent" : "dropped");

@@ -248,6 +248,9 @@ TEST(EventFiringTest, AutomationStrings) {
   // Reallocation frees the old string, also when the new bytes come from it.
   ASSERT_EQ(ReAllocSysStringByteLen(&bytes, reinterpret_cast<const char*>(bytes) + 1, 2), 1);
   EXPECT_EQ(ByteText(bytes), "bc");
+  // The old string has only its own bytes to give; nothing past them is read.
+  ASSERT_EQ(ReAllocSysStringByteLen(&bytes, reinterpret_cast<const char*>(bytes), 64), 1);
+  EXPECT_EQ(ByteText(bytes), "bc" + std::string(62, '\0'));
   ASSERT_EQ(ReAllocSysStringByteLen(&bytes, "\0x", 2), 1);
   EXPECT_EQ(ByteText(bytes), std::string("\0x", 2));
   EXPECT_EQ(ReAllocSysStringByteLen(&bytes, "x", 0x7FFFFFFFu), 0) << "absurd size";

@@ -17,6 +17,13 @@
 //     ON_MESSAGE(WM_APP, &CMyWnd::OnPing)
 //   END_MESSAGE_MAP()
 //
+// A framework exception (CException*) that leaves a handler or WindowProc is
+// caught by the window procedure, as the framework does: it is reported on
+// the standard error stream and deleted, and the message is answered with 0
+// (-1 for WM_CREATE, so that creation fails). So a failing control-object
+// call in a handler cannot end the process through the caller's message loop.
+// Other exceptions pass through.
+//
 // Threading: a CWnd is used on its window's thread. SendMessage from another
 // thread is handled on that thread (see win32/messages.h). Destroying a CWnd
 // destroys its window when called on the window's thread; on any other

@@ -54,7 +54,8 @@
 namespace opossvc {
 namespace testing {
 
-// A VARIANT that owns its value: deep copies, cleared on destruction.
+// A VARIANT that owns its value: deep copies (a null BSTR stays null, so that
+// a record shows what arrived), cleared on destruction.
 class Variant {
  public:
   Variant();

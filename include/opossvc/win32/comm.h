@@ -275,8 +275,11 @@ BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask);
 BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
 // Fills the DCB's rate, parity, data bits and stop bits from a mode string, either
 // "baud=9600 parity=N data=8 stop=1 [xon=on|off] [dtr=on|off|hs] [rts=on|off|hs|tg]
-// [octs=on|off] [odsr=on|off] [idsr=on|off]" or "9600,n,8,1[,x|p]", optionally after "COMn:";
-// other fields are left as they are. FALSE (ERROR_INVALID_PARAMETER) for a string it cannot read.
+// [octs=on|off] [odsr=on|off] [idsr=on|off]" or "9600,n,8,1[,x|p]", optionally after "COMn",
+// spaces and a colon ("COM1:", "COM1 :"). Rates are any 32-bit number, 0 included. The
+// keyword form changes the fields it names and sets one stop bit (two at 110 baud) unless it
+// names them; other fields are left as they are. FALSE (ERROR_INVALID_PARAMETER) for a string
+// it cannot read or that starts with a space.
 BOOL WINAPI BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB);
 
 #endif  // OPOSSVC_WIN32_COMM_H_

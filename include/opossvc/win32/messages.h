@@ -272,6 +272,12 @@ typedef struct tagCBT_CREATEWNDA {
 #define QS_ALLEVENTS (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY)
 #define QS_ALLINPUT (QS_ALLEVENTS | QS_SENDMESSAGE)
 
+// PeekMessageA kinds of message, in the high word of wRemoveMsg.
+#define PM_QS_INPUT (QS_INPUT << 16)
+#define PM_QS_POSTMESSAGE ((QS_POSTMESSAGE | QS_HOTKEY | QS_TIMER) << 16)
+#define PM_QS_PAINT (QS_PAINT << 16)
+#define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
+
 #define MWMO_WAITALL 0x0001
 #define MWMO_ALERTABLE 0x0002
 #define MWMO_INPUTAVAILABLE 0x0004
@@ -359,7 +365,12 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
                                    UINT uTimeout, PDWORD_PTR lpdwResult);
 // Ranges: wMsgFilterMin..wMsgFilterMax inclusive; 0..0 takes every message;
-// min > max takes every message outside max+1..min-1.
+// min > max takes every message outside max+1..min-1. wRemoveMsg may name
+// kinds of message (PM_QS_*), all by default: messages sent from other
+// threads are handled whatever the kinds, and a call with kinds that handled
+// one returns FALSE; posted messages and WM_QUIT are taken only with
+// PM_QS_POSTMESSAGE among the kinds. There is no input or painting here, so
+// PM_QS_INPUT and PM_QS_PAINT alone find nothing.
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
                          UINT wRemoveMsg);
 // 1 for a message, 0 for WM_QUIT, -1 for an invalid window or null lpMsg.

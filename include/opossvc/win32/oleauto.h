@@ -382,6 +382,10 @@ BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
 // Replaces *pbstr by a copy of `psz` (which may lie inside *pbstr). FALSE on
 // allocation failure, leaving *pbstr as it was.
 INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+// Replaces *pbstr by `len` characters from `psz`. When `psz` is null or lies
+// inside the old string (is the old string, say), the old characters are kept
+// as far as they reach and the rest are zero: nothing past the old string's
+// end is read. FALSE on allocation failure, leaving *pbstr as it was.
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 void SysFreeString(BSTR bstrString);
 UINT SysStringLen(BSTR pbstr);
@@ -390,21 +394,29 @@ UINT SysStringByteLen(BSTR bstr);
 // VARIANT functions.
 void VariantInit(VARIANTARG* pvarg);
 HRESULT VariantClear(VARIANTARG* pvarg);
-// Clears *pvargDest, then makes it a deep copy of *pvargSrc (BSTRs copied,
-// interfaces AddRef'ed; VT_BYREF copies the reference).
+// Clears *pvargDest, then makes it a deep copy of *pvargSrc (BSTRs copied, a
+// null one as an empty string; interfaces AddRef'ed; VT_BYREF copies the
+// reference). A variant copied onto itself has its type checked and stays.
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 // As VariantCopy, but a VT_BYREF source is copied as the value it refers to.
+// A VT_VARIANT reference may lead to a further reference to a value, but not
+// to another VT_VARIANT reference (E_INVALIDARG).
 HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 // Converts *pvarSrc to type `vt` into *pvargDest (which may be the same
 // variant). Supported: VT_EMPTY, VT_NULL, VT_I1/I2/I4/I8, VT_UI1/UI2/UI4/UI8,
 // VT_INT/UINT, VT_R4/R8, VT_CY, VT_DATE, VT_BOOL, VT_BSTR, VT_ERROR,
-// VT_DISPATCH/VT_UNKNOWN (between each other; an object converts to other
-// types through its DISPID_VALUE property unless VARIANT_NOVALUEPROP), and
-// any VT_BYREF of these as source. VT_DATE converts to and from numbers
-// only, not text. Values out of range give DISP_E_OVERFLOW, text that is no number
-// DISP_E_TYPEMISMATCH; on failure *pvargDest is left unchanged. Numbers are
-// written and read in the invariant locale ("1.5", "-7"); booleans as text
-// are "-1"/"0" ("True"/"False" with VARIANT_ALPHABOOL).
+// VT_DISPATCH/VT_UNKNOWN (only between each other; an object converts to
+// other types through its DISPID_VALUE property unless VARIANT_NOVALUEPROP),
+// and any VT_BYREF of these as source. Every value but VT_ERROR converts to
+// VT_EMPTY and VT_NULL, except VT_NULL to VT_EMPTY. Integers of one width
+// convert by their bits whatever their signs (VT_UI4 0xFFFFFFFF is VT_I4 -1),
+// and a boolean keeps its bits in every integer type (VARIANT_TRUE is 0xFF
+// in VT_UI1, a boolean holding 1 is 1). VT_DATE converts to and from numbers
+// only, not text. Other values out of range give DISP_E_OVERFLOW, text that
+// is no number DISP_E_TYPEMISMATCH; on failure *pvargDest is left unchanged.
+// Numbers are written and read in the invariant locale ("1.5", "-7");
+// booleans as text are their numbers ("-1" for VARIANT_TRUE), or
+// "True"/"False" with VARIANT_ALPHABOOL.
 HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
                           VARTYPE vt);
 HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,

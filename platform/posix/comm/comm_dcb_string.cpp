@@ -1,6 +1,7 @@
 // BuildCommDCBA: the mode strings of the MODE command, in the old comma form and the newer
 // keyword form.
 #include <cctype>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,13 +29,15 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// A rate, with the two-digit abbreviations of the MODE command (96 = 9600).
+// A rate of up to 32 bits, 0 included, with the two-digit abbreviations of
+// the MODE command (96 = 9600).
 bool ParseRate(std::string_view text, DWORD* rate) {
-  if (text.empty() || text.size() > 9) return false;
-  DWORD value = 0;
+  if (text.empty()) return false;
+  uint64_t value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<DWORD>(c - '0');
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > 0xFFFFFFFFu) return false;
   }
   switch (value) {
     case 11:
@@ -67,8 +70,7 @@ bool ParseRate(std::string_view text, DWORD* rate) {
     default:
       break;
   }
-  if (value == 0) return false;
-  *rate = value;
+  *rate = static_cast<DWORD>(value);
   return true;
 }
 
@@ -152,8 +154,11 @@ bool ParseCommaForm(std::string_view text, DCB* dcb) {
   return true;
 }
 
-// "baud=9600 parity=n data=8 stop=1 xon=on ...": only the fields named change.
+// "baud=9600 parity=n data=8 stop=1 xon=on ...": only the fields named
+// change, but for the stop bits, which are one (two at 110 baud) unless named.
 bool ParseKeywordForm(std::string_view text, DCB* dcb) {
+  bool stop_named = false;
+  bool baud_110 = false;
   while (!(text = Trim(text)).empty()) {
     size_t end = 0;
     while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end]))) ++end;
@@ -167,12 +172,14 @@ bool ParseKeywordForm(std::string_view text, DCB* dcb) {
     bool on = false;
     if (key == "baud") {
       if (!ParseRate(value, &dcb->BaudRate)) return false;
+      baud_110 = dcb->BaudRate == 110;
     } else if (key == "parity") {
       if (!ParseParity(value, &dcb->Parity)) return false;
     } else if (key == "data") {
       if (!ParseDataBits(value, &dcb->ByteSize)) return false;
     } else if (key == "stop") {
       if (!ParseStopBits(value, &dcb->StopBits)) return false;
+      stop_named = true;
     } else if (key == "xon") {
       if (!ParseOnOff(value, &on)) return false;
       dcb->fOutX = dcb->fInX = on;
@@ -209,6 +216,25 @@ bool ParseKeywordForm(std::string_view text, DCB* dcb) {
       return false;
     }
   }
+  if (!stop_named) dcb->StopBits = baud_110 ? TWOSTOPBITS : ONESTOPBIT;
+  return true;
+}
+
+// The text after an optional device name: "COMn" followed by spaces, a colon
+// or both ("COM1:", "COM1 :", "COM1 "). False for a name that is no port.
+bool SkipDeviceName(std::string_view* text) {
+  if (text->size() < 4 || Lower(text->substr(0, 3)) != "com" || (*text)[3] < '0' ||
+      (*text)[3] > '9') {
+    return true;
+  }
+  size_t end = 3;
+  while (end < text->size() && (*text)[end] >= '0' && (*text)[end] <= '9') ++end;
+  if (ParseComName(text->substr(0, end)) == 0) return false;
+  std::string_view rest = text->substr(end);
+  if (rest.empty() || (rest[0] != ':' && rest[0] != ' ')) return false;
+  while (!rest.empty() && rest[0] == ' ') rest.remove_prefix(1);
+  if (!rest.empty() && rest[0] == ':') rest.remove_prefix(1);
+  *text = rest;
   return true;
 }
 
@@ -221,15 +247,15 @@ BOOL WINAPI BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::string_view text = Trim(lpDef);
-  // An optional device name in front: "COM1:" or "COM1 ".
-  size_t name_end = text.find_first_of(": \t");
-  if (name_end != std::string_view::npos && ParseComName(text.substr(0, name_end)) != 0) {
-    text.remove_prefix(name_end + 1);
-  }
+  // The string may not start with a space, though spaces may follow a
+  // device name and separate the fields.
+  std::string_view text = lpDef;
+  const bool named =
+      !text.empty() && !std::isspace(static_cast<unsigned char>(text[0])) && SkipDeviceName(&text);
   DCB dcb = *lpDCB;
-  bool parsed = text.find('=') != std::string_view::npos ? ParseKeywordForm(text, &dcb)
-                                                         : ParseCommaForm(Trim(text), &dcb);
+  text = Trim(text);
+  bool parsed = named && (text.find('=') != std::string_view::npos ? ParseKeywordForm(text, &dcb)
+                                                                   : ParseCommaForm(text, &dcb));
   if (!parsed) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

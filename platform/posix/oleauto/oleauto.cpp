@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -61,14 +62,23 @@ INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz) {
 }
 
 INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
-  if (pbstr == nullptr) return FALSE;
-  BSTR fresh = SysAllocStringLen(psz, len);
-  if (fresh == nullptr) return FALSE;
-  if (psz == nullptr && *pbstr != nullptr) {
-    // No new text: the old contents stay as far as they reach.
-    const UINT keep = std::min(SysStringByteLen(*pbstr), len * 2);
-    std::memcpy(fresh, *pbstr, keep);
+  if (pbstr == nullptr || len > kMaxBytes / 2) return FALSE;
+  // Without a source the old characters stay. A source inside the old string
+  // (the old string itself, say) gives what lies between it and the old end:
+  // the rest is zeros, never bytes read past that end.
+  const char* from = reinterpret_cast<const char*>(psz != nullptr ? psz : *pbstr);
+  size_t copy = from != nullptr ? size_t{len} * 2 : 0;
+  if (*pbstr != nullptr) {
+    const char* begin = reinterpret_cast<const char*>(*pbstr);
+    const char* end = begin + SysStringByteLen(*pbstr);
+    const std::less<const char*> before;
+    if (!before(from, begin) && !before(end, from)) {
+      copy = std::min(copy, static_cast<size_t>(end - from));
+    }
   }
+  BSTR fresh = AllocBytes(nullptr, len * 2);
+  if (fresh == nullptr) return FALSE;
+  if (copy > 0) std::memcpy(fresh, from, copy);
   SysFreeString(*pbstr);
   *pbstr = fresh;
   return TRUE;

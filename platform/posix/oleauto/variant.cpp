@@ -71,11 +71,10 @@ HRESULT Dereference(const VARIANT& src, VARIANT* out) {
     case VT_UNKNOWN: out->punkVal = *src.ppunkVal; break;
     case VT_DECIMAL: out->decVal = *src.pdecVal; break;  // overlays vt; set below
     case VT_VARIANT:
-      // One level only, as Automation allows.
-      if (src.pvarVal->vt & VT_BYREF) return E_INVALIDARG;
-      if (!IsManagedType(src.pvarVal->vt)) return DISP_E_BADVARTYPE;
-      *out = *src.pvarVal;
-      return S_OK;
+      // The variant referred to may itself refer to a value, but not to
+      // another variant.
+      if (src.pvarVal->vt == (VT_VARIANT | VT_BYREF)) return E_INVALIDARG;
+      return Dereference(*src.pvarVal, out);
   }
   out->vt = base;
   return S_OK;
@@ -283,20 +282,53 @@ HRESULT StoreInteger(const Number& n, T* out) {
   return S_OK;
 }
 
-HRESULT StoreNumber(const VARIANT& source, const Number& n, VARTYPE target, VARIANT* out) {
-  out->vt = target;
-  // A true boolean is all ones in every unsigned type.
-  if (source.vt == VT_BOOL) {
-    const bool on = source.boolVal != 0;
-    switch (target) {
-      case VT_UI1: out->bVal = on ? 0xFF : 0; return S_OK;
-      case VT_UI2: out->uiVal = on ? 0xFFFF : 0; return S_OK;
-      case VT_UI4: out->ulVal = on ? 0xFFFFFFFFu : 0; return S_OK;
-      case VT_UINT: out->uintVal = on ? 0xFFFFFFFFu : 0; return S_OK;
-      case VT_UI8: out->ullVal = on ? ~0ull : 0; return S_OK;
-      default: break;
-    }
+// The width in bytes of an integer type, 0 for other types.
+int IntegerWidth(VARTYPE vt) {
+  switch (vt) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: return 2;
+    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: return 4;
+    case VT_I8: case VT_UI8: return 8;
+    default: return 0;
   }
+}
+
+// The two's complement bits of an integer or boolean value.
+uint64_t IntegerBits(const VARIANT& value) {
+  switch (value.vt) {
+    case VT_I1: return static_cast<uint64_t>(value.cVal);
+    case VT_UI1: return value.bVal;
+    case VT_I2: return static_cast<uint64_t>(value.iVal);
+    case VT_BOOL: return static_cast<uint64_t>(value.boolVal);
+    case VT_UI2: return value.uiVal;
+    case VT_I4: return static_cast<uint64_t>(value.lVal);
+    case VT_INT: return static_cast<uint64_t>(value.intVal);
+    case VT_UI4: return value.ulVal;
+    case VT_UINT: return value.uintVal;
+    case VT_I8: return static_cast<uint64_t>(value.llVal);
+    default: return value.ullVal;
+  }
+}
+
+// The low bits of `bits` as an integer of type `target`.
+void StoreIntegerBits(uint64_t bits, VARTYPE target, VARIANT* out) {
+  out->vt = target;
+  switch (target) {
+    case VT_I1: out->cVal = static_cast<CHAR>(bits); break;
+    case VT_UI1: out->bVal = static_cast<BYTE>(bits); break;
+    case VT_I2: out->iVal = static_cast<SHORT>(bits); break;
+    case VT_UI2: out->uiVal = static_cast<USHORT>(bits); break;
+    case VT_I4: out->lVal = static_cast<LONG>(bits); break;
+    case VT_INT: out->intVal = static_cast<INT>(bits); break;
+    case VT_UI4: out->ulVal = static_cast<ULONG>(bits); break;
+    case VT_UINT: out->uintVal = static_cast<UINT>(bits); break;
+    case VT_I8: out->llVal = static_cast<LONGLONG>(bits); break;
+    default: out->ullVal = bits; break;
+  }
+}
+
+HRESULT StoreNumber(const Number& n, VARTYPE target, VARIANT* out) {
+  out->vt = target;
   switch (target) {
     case VT_I1: return StoreInteger(n, &out->cVal);
     case VT_I2: return StoreInteger(n, &out->iVal);
@@ -354,7 +386,7 @@ HRESULT TextOf(const VARIANT& value, USHORT flags, std::string* text) {
       if (flags & (VARIANT_ALPHABOOL | VARIANT_LOCALBOOL)) {
         *text = value.boolVal ? "True" : "False";
       } else {
-        *text = value.boolVal ? "-1" : "0";
+        *text = std::to_string(value.boolVal);  // the number it holds, -1 for true
       }
       return S_OK;
     case VT_R4:
@@ -417,7 +449,7 @@ HRESULT ToInterface(const VARIANT& value, VARTYPE target, VARIANT* out) {
     unknown = value.pdispVal;
   } else if (value.vt == VT_UNKNOWN) {
     unknown = value.punkVal;
-  } else if (value.vt != VT_EMPTY) {
+  } else {
     return DISP_E_TYPEMISMATCH;
   }
   out->vt = target;
@@ -460,19 +492,38 @@ HRESULT ConvertValueProperty(const VARIANT& value, VARTYPE target, USHORT flags,
   return hr;
 }
 
+// Any value but an error converts to nothing: empty, or null. Null itself
+// does not become empty.
+HRESULT ToNothing(const VARIANT& value, VARTYPE target, USHORT flags, VARIANT* out) {
+  if (value.vt == VT_ERROR || (value.vt == VT_NULL && target == VT_EMPTY) ||
+      (value.vt == VT_DISPATCH && (flags & VARIANT_NOVALUEPROP))) {
+    return DISP_E_TYPEMISMATCH;
+  }
+  out->vt = target;
+  return S_OK;
+}
+
 HRESULT Convert(const VARIANT& value, VARTYPE target, USHORT flags, VARIANT* out) {
   if (target == VT_DISPATCH || target == VT_UNKNOWN) return ToInterface(value, target, out);
-  if (value.vt == VT_DISPATCH && target != VT_EMPTY && target != VT_NULL && target != VT_ERROR) {
-    return ConvertValueProperty(value, target, flags, out);
-  }
-  if (target == VT_BSTR) return ToBstr(value, flags, out);
-  if (value.vt == target) {
+  if (target == value.vt && target != VT_BSTR) {
     *out = value;  // a plain value: nothing owned
     return S_OK;
   }
-  if (target == VT_EMPTY || target == VT_NULL || target == VT_ERROR || value.vt == VT_NULL ||
-      value.vt == VT_ERROR || value.vt == VT_UNKNOWN) {
+  if (target == VT_EMPTY || target == VT_NULL) return ToNothing(value, target, flags, out);
+  if (value.vt == VT_DISPATCH && target != VT_ERROR) {
+    return ConvertValueProperty(value, target, flags, out);
+  }
+  if (target == VT_BSTR) return ToBstr(value, flags, out);
+  if (target == VT_ERROR || value.vt == VT_NULL || value.vt == VT_ERROR ||
+      value.vt == VT_UNKNOWN) {
     return DISP_E_TYPEMISMATCH;
+  }
+  // Integers of one width keep their bits whatever their signs; a boolean
+  // keeps its bits in every integer type.
+  const int width = IntegerWidth(target);
+  if (width != 0 && (value.vt == VT_BOOL || IntegerWidth(value.vt) == width)) {
+    StoreIntegerBits(IntegerBits(value), target, out);
+    return S_OK;
   }
   if (target == VT_BOOL && value.vt == VT_BSTR) {
     out->vt = VT_BOOL;
@@ -485,7 +536,7 @@ HRESULT Convert(const VARIANT& value, VARTYPE target, USHORT flags, VARIANT* out
   Number n;
   const HRESULT hr = NumberOf(value, flags, &n);
   if (FAILED(hr)) return hr;
-  return StoreNumber(value, n, target, out);
+  return StoreNumber(n, target, out);
 }
 
 }  // namespace
@@ -518,17 +569,16 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
 
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
   if (pvargDest == nullptr || pvargSrc == nullptr) return E_INVALIDARG;
-  if (pvargDest == pvargSrc) return S_OK;
   if (!IsManagedType(pvargSrc->vt)) return DISP_E_BADVARTYPE;
+  if (pvargDest == pvargSrc) return S_OK;
   VARIANT copy = *pvargSrc;
   IUnknown* referenced = nullptr;
   switch (pvargSrc->vt) {
     case VT_BSTR:
-      if (pvargSrc->bstrVal != nullptr) {
-        copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal),
-                                             SysStringByteLen(pvargSrc->bstrVal));
-        if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
-      }
+      // A null string copies as an empty one.
+      copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(pvargSrc->bstrVal),
+                                           SysStringByteLen(pvargSrc->bstrVal));
+      if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
       break;
     case VT_DISPATCH:
       referenced = pvargSrc->pdispVal;

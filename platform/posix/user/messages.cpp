@@ -110,7 +110,9 @@ void FailPendingSends(HWND hwnd) OPOSSVC_REQUIRES(g_wait_lock) {
 
 bool PeekInto(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT flags) {
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  DeliverSentMessages(*queue);
+  const UINT kinds = flags >> 16;  // QS_* bits; none takes every kind
+  const bool handled_sent = DeliverSentMessages(*queue);
+  if (kinds != 0 && (handled_sent || (kinds & QS_POSTMESSAGE) == 0)) return false;
   WaitLockHolder lock;
   queue->posted_since_look = false;
   auto it = queue->FindPosted(hwnd, first, last);

@@ -246,13 +246,13 @@ std::shared_ptr<MessageQueue> CurrentQueue() {
   return queue;
 }
 
-void DeliverSentMessages(MessageQueue& queue) {
-  for (;;) {
+bool DeliverSentMessages(MessageQueue& queue) {
+  for (bool any = false;; any = true) {
     std::shared_ptr<SentMessage> message;
     WNDPROC proc = nullptr;
     {
       WaitLockHolder lock;
-      if (queue.incoming.empty()) return;
+      if (queue.incoming.empty()) return any;
       message = std::move(queue.incoming.front());
       queue.incoming.pop_front();
       std::shared_ptr<Window> window = WindowSystem::Get().LookupWindow(message->hwnd);

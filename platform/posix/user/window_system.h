@@ -182,8 +182,8 @@ class WindowSystem {
 std::shared_ptr<MessageQueue> CurrentQueue() OPOSSVC_EXCLUDES(g_wait_lock);
 
 // Runs the messages that other threads are sending to the calling thread,
-// until none is left.
-void DeliverSentMessages(MessageQueue& queue) OPOSSVC_EXCLUDES(g_wait_lock);
+// until none is left. Whether there was any.
+bool DeliverSentMessages(MessageQueue& queue) OPOSSVC_EXCLUDES(g_wait_lock);
 
 // Sends to a window of another thread; see SendMessageTimeoutA. Returns
 // whether the message was handled, with its result.
