@@ -18,10 +18,10 @@
 // without a drive. It is read again each time the file is opened anew.
 //
 // Every trace file is created when missing, never truncated, written at its
-// end with CRLF line ends, and opened exclusively: while it is open nobody
-// else, in this or another process, can open it. A file that cannot be
-// opened gives a null handle; null handles and closed files are accepted by
-// every function and ignored.
+// end with CRLF line ends (write access is all it needs), and opened
+// exclusively: while it is open nobody else, in this or another process, can
+// open it. A file that cannot be opened gives a null handle; null handles and
+// closed files are accepted by every function and ignored.
 //
 // Records (each line ends with CRLF in the file):
 //   OnGetProp   <object>.<property>:<value>

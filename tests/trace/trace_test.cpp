@@ -1,5 +1,11 @@
 // Trace files and records: private files, the shared file's location and
 // its user count, concurrent users; records read back byte for byte.
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -81,6 +87,7 @@ TEST_F(TraceFileTest, SharedFileLocationComesFromTheConfigurationOrIsTheRootOfDr
        {{"DebugTrace", "C:\\Temp\\cfg2.log"}},
        "Temp/cfg2.log"},
       {"empty PrimaryConfig", {{"OposDir", "C:\\Temp"}}, "", {}, "Temp/OPOSAPI.LOG"},
+      {"OposDir as a POSIX path", {{"OposDir", DriveC() + "/Temp"}}, "", {}, "Temp/OPOSAPI.LOG"},
   };
   std::filesystem::create_directories(DriveC() + "/Temp");
   std::filesystem::create_directories(DriveC() + "/OPOS");
@@ -160,6 +167,33 @@ TEST_F(TraceFileTest, PrivateFilesAreExclusiveAndIndependentOfTheSharedOne) {
   CloseTrace(shared);
   EXPECT_FALSE(HeldOpen(DriveC() + "/OPOSAPI.LOG"));
   EXPECT_EQ(OpenTrace("Q:\\unmapped.log"), nullptr);
+}
+
+// Tracing needs write access only: a user who may not read the file still
+// appends to it.
+TEST_F(TraceFileTest, AFileTheUserMayOnlyWriteIsTraced) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to trace as another user";
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr) GTEST_SKIP() << "no user nobody";
+  const std::string path = registry_.root() + "/write_only.log";
+  std::ofstream(path, std::ios::binary) << "earlier\r\n";
+  ASSERT_EQ(chmod(registry_.root().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0222), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    gid_t group = nobody->pw_gid;
+    if (setgroups(1, &group) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
+    CStdioFile* trace = OpenTrace(path.c_str());
+    const bool opened = trace != nullptr;
+    OnGetProp(trace, "S", "P", 1);
+    CloseTrace(trace);
+    _exit(opened ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Contents(path), "earlier\r\nS.P:TRUE\r\n");
 }
 
 // Threads that open, trace and close at once: no open fails, no count is
