@@ -319,7 +319,7 @@ long CPortdrv::StartSession(CSvcBase* svc, long readSize) {
   ClientArray->Add(svc);
   LowWater = static_cast<DWORD>(InputBuf) / 4;
   HighWater = static_cast<DWORD>(static_cast<uint64_t>(static_cast<DWORD>(InputBuf)) * 3 / 4);
-  ReadSize = static_cast<LONG>(readSize);
+  ReadSize = opossvc::Long32(readSize);
   {
     CriticalSectionLock queue(&QueueLock);
     QueueOpen = 1;

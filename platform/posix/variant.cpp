@@ -253,7 +253,7 @@ HRESULT NumberOf(const VARIANT& value, USHORT flags, Number* n) {
     case VT_EMPTY: n->kind = Number::kSigned; n->i = 0; return S_OK;
     case VT_I1: n->kind = Number::kSigned; n->i = value.cVal; return S_OK;
     case VT_I2: n->kind = Number::kSigned; n->i = value.iVal; return S_OK;
-    case VT_I4: n->kind = Number::kSigned; n->i = value.lVal; return S_OK;
+    case VT_I4: n->kind = Number::kSigned; n->i = opossvc::Long32(value.lVal); return S_OK;
     case VT_INT: n->kind = Number::kSigned; n->i = value.intVal; return S_OK;
     case VT_I8: n->kind = Number::kSigned; n->i = value.llVal; return S_OK;
     case VT_BOOL: n->kind = Number::kSigned; n->i = value.boolVal; return S_OK;
@@ -300,7 +300,12 @@ HRESULT StoreNumber(const VARIANT& source, const Number& n, VARTYPE target, VARI
   switch (target) {
     case VT_I1: return StoreInteger(n, &out->cVal);
     case VT_I2: return StoreInteger(n, &out->iVal);
-    case VT_I4: return StoreInteger(n, &out->lVal);
+    case VT_I4: {
+      int32_t value = 0;  // 32-bit, however wide LONG is
+      const HRESULT hr = StoreInteger(n, &value);
+      out->lVal = value;
+      return hr;
+    }
     case VT_INT: return StoreInteger(n, &out->intVal);
     case VT_I8: return StoreInteger(n, &out->llVal);
     case VT_UI1: return StoreInteger(n, &out->bVal);

@@ -175,14 +175,19 @@ TEST_F(DispatchDriverTest, ByReferenceLongIsCopiedBackWhenTheCallFails) {
     *params->rgvarg[0].plVal = 12;  // the error response, then a failure
     return E_FAIL;
   });
-  long response = 11;
+  // A service object's LONG members: only the one passed is written.
+  struct {
+    LONG response = 11;
+    LONG next = 0x1234;
+  } members;
   EXPECT_EQ(Thrown([&] {
               driver_.InvokeHelper(RecordingControlObject::kSOError, DISPATCH_METHOD, VT_EMPTY,
                                    nullptr, Params(VTS_I4 VTS_I4 VTS_I4 VTS_PI4), 111L, 0L, 2L,
-                                   &response);
+                                   &members.response);
             }),
             "COleException 0x80004005");
-  EXPECT_EQ(response, 12);
+  EXPECT_EQ(members.response, 12);
+  EXPECT_EQ(members.next, 0x1234);
 }
 
 TEST_F(DispatchDriverTest, FailuresThrowAsTheFrameworkDoes) {

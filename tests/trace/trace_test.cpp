@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <opossvc/afx/dispatch_driver.h>
+#include <opossvc/opos.h>
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/trace.h>
 
@@ -245,6 +246,12 @@ CY Currency(LONGLONG count) {
 }
 
 TEST_F(TraceRecordsTest, PropertyRecords) {
+  // Members as a service object written for Windows declares them: a LONG
+  // traces as a number, a BOOL as a boolean.
+  struct {
+    LONG m_lResultCode = OPOS_E_ILLEGAL;
+    BOOL m_bAsyncMode = TRUE;
+  } so;
   struct Case {
     const char* name;
     std::function<void(CStdioFile*)> write;
@@ -255,6 +262,12 @@ TEST_F(TraceRecordsTest, PropertyRecords) {
       {"false", [](CStdioFile* f) { OnSetProp(f, "POSPrinter", "FreezeEvents", 0); },
        "POSPrinter.FreezeEvents=FALSE\r\n"},
       {"any non-zero is true", [](CStdioFile* f) { OnGetProp(f, "S", "B", -7); }, "S.B:TRUE\r\n"},
+      {"LONG member", [&](CStdioFile* f) { OnGetProp(f, "Printer", "ResultCode", so.m_lResultCode); },
+       "Printer.ResultCode:106 (0x0000006a)\r\n"},
+      {"BOOL member", [&](CStdioFile* f) { OnGetProp(f, "Printer", "AsyncMode", so.m_bAsyncMode); },
+       "Printer.AsyncMode:TRUE\r\n"},
+      {"TRUE", [](CStdioFile* f) { OnSetProp(f, "Printer", "DeviceEnabled", TRUE); },
+       "Printer.DeviceEnabled=TRUE\r\n"},
       {"long", [](CStdioFile* f) { OnSetProp(f, "POSPrinter", "CharacterSet", 998L); },
        "POSPrinter.CharacterSet=998 (0x000003e6)\r\n"},
       {"negative long", [](CStdioFile* f) { OnSetProp(f, "POSPrinter", "RecLineSpacing", -1L); },
@@ -288,7 +301,7 @@ TEST_F(TraceRecordsTest, MethodRecordsForEveryParameterType) {
   BSTR service = SysAllocString(u"Service");
   BSTR two_lines = SysAllocString(u"a\nb");
   BSTR null_bstr = nullptr;
-  long seven = 7;
+  LONG seven = 7;  // a service object's LONG, as VTS_PI4 is given one
   CY cy = Currency(1);
   double real = 1.5;
   struct Case {

@@ -22,9 +22,9 @@
 // VTS_PBOOL points to a VARIANT_BOOL, VTS_PVARIANT to a VARIANT, VTS_PBSTR to
 // a BSTR (which the object may free and replace). Interfaces are passed
 // without AddRef. Values the system calls long are 32-bit on the wire:
-// VTS_I4 sends the long modulo 2^32, and VTS_PI4/VTS_PUI4 take a long* /
-// unsigned long* whose value travels in a 32-bit variable that is copied
-// back (sign- or zero-extended) after the call, also when the call fails.
+// VTS_I4 sends the long modulo 2^32, and VTS_PI4/VTS_PUI4 take a long*
+// (LONG*) / unsigned long* whose value travels in a 32-bit variable that is
+// copied back (sign- or zero-extended) after the call, also when it fails.
 //
 // Result. vtRet VT_EMPTY asks for none (pvRet unused). Otherwise the
 // result is converted with VariantChangeType and stored in *pvRet as:
