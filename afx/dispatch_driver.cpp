@@ -26,9 +26,10 @@ class ArgumentList {
   // What one argument owns or stands in for.
   struct Slot {
     bool owns_bstr = false;  // a copy made for VTS_WBSTR/VTS_BSTR
-    long* signed_target = nullptr;  // VTS_PI4: the caller's variable
-    unsigned long* unsigned_target = nullptr;  // VTS_PUI4
-    LONG value = 0;  // the 32-bit stand-in that the object sees
+    LONG* signed_target = nullptr;  // VTS_PI4: the caller's variable
+    ULONG* unsigned_target = nullptr;  // VTS_PUI4
+    LONG value = 0;  // VTS_PI4: the 32-bit stand-in that the object sees
+    ULONG unsigned_value = 0;  // VTS_PUI4: the same
   };
 
   void Take(BYTE type, VARIANT* arg, Slot* slot, va_list& argList);
@@ -79,8 +80,8 @@ void ArgumentList::FreeOwned() {
 
 void ArgumentList::CopyBack() {
   for (Slot& s : slots_) {
-    if (s.signed_target != nullptr) *s.signed_target = s.value;
-    if (s.unsigned_target != nullptr) *s.unsigned_target = static_cast<ULONG>(s.value);
+    if (s.signed_target != nullptr) *s.signed_target = opossvc::Long32(s.value);
+    if (s.unsigned_target != nullptr) *s.unsigned_target = s.unsigned_value;
   }
 }
 
@@ -98,16 +99,15 @@ void ArgumentList::Take(BYTE type, VARIANT* arg, Slot* slot, va_list& argList) {
     switch (base) {
       case VT_I4:
       case VT_UI4:
-        // The system's long is 32-bit: the object sees a LONG of our own.
-        if (pointer != nullptr) {
-          if (base == VT_I4) {
-            slot->signed_target = static_cast<long*>(pointer);
-            slot->value = static_cast<LONG>(*slot->signed_target);
-          } else {
-            slot->unsigned_target = static_cast<unsigned long*>(pointer);
-            slot->value = static_cast<LONG>(static_cast<ULONG>(*slot->unsigned_target));
-          }
+        // The system's long is 32-bit: the object sees a variable of our own.
+        if (pointer != nullptr && base == VT_I4) {
+          slot->signed_target = static_cast<LONG*>(pointer);
+          slot->value = opossvc::Long32(*slot->signed_target);
           arg->plVal = &slot->value;
+        } else if (pointer != nullptr) {
+          slot->unsigned_target = static_cast<ULONG*>(pointer);
+          slot->unsigned_value = *slot->unsigned_target;
+          arg->pulVal = &slot->unsigned_value;
         }
         return;
       case VT_I2: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR:
@@ -127,7 +127,7 @@ void ArgumentList::Take(BYTE type, VARIANT* arg, Slot* slot, va_list& argList) {
       return;
     case VT_I4:
       arg->vt = VT_I4;
-      arg->lVal = static_cast<LONG>(va_arg(argList, long));
+      arg->lVal = opossvc::Long32(va_arg(argList, LONG));
       return;
     case VT_R4:
       arg->vt = VT_R4;
@@ -232,7 +232,7 @@ bool IsStorableResult(VARTYPE vt) {
 void StoreResult(VARIANT* result, VARTYPE vtRet, void* pvRet) {
   switch (vtRet) {
     case VT_I2: *static_cast<short*>(pvRet) = result->iVal; break;
-    case VT_I4: *static_cast<long*>(pvRet) = result->lVal; break;
+    case VT_I4: *static_cast<LONG*>(pvRet) = opossvc::Long32(result->lVal); break;
     case VT_R4: *static_cast<float*>(pvRet) = result->fltVal; break;
     case VT_R8: *static_cast<double*>(pvRet) = result->dblVal; break;
     case VT_CY: *static_cast<CY*>(pvRet) = result->cyVal; break;
@@ -256,7 +256,7 @@ void StoreResult(VARIANT* result, VARTYPE vtRet, void* pvRet) {
     case VT_I1: *static_cast<char*>(pvRet) = result->cVal; break;
     case VT_UI1: *static_cast<BYTE*>(pvRet) = result->bVal; break;
     case VT_UI2: *static_cast<WORD*>(pvRet) = result->uiVal; break;
-    case VT_UI4: *static_cast<unsigned long*>(pvRet) = result->ulVal; break;
+    case VT_UI4: *static_cast<ULONG*>(pvRet) = result->ulVal; break;
     case VT_I8: *static_cast<LONGLONG*>(pvRet) = result->llVal; break;
     case VT_UI8: *static_cast<ULONGLONG*>(pvRet) = result->ullVal; break;
     case VT_INT: *static_cast<int*>(pvRet) = result->intVal; break;

@@ -71,9 +71,9 @@ long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, i
     if (QueueOpen == 0) return OPOSSVC_E_NOT_CLIENT;
     OutputRecord record;
     record.svc = svc;
-    record.errorCode = static_cast<LONG>(errorCode);
+    record.errorCode = opossvc::Long32(errorCode);
     record.handshake = handshake;
-    record.outputId = static_cast<LONG>(outputId);
+    record.outputId = opossvc::Long32(outputId);
     record.bytes = std::move(bytes);
     try {
       if (immediate != 0) {

@@ -331,7 +331,7 @@ long CPortdrv::ConfigurePort(HANDLE handle, const PortSettings& s) {
 
 long CPortdrv::StartSession(CSvcBase* svc, long readSize) {
   ClientArray->Add(svc);
-  ReadSize = static_cast<LONG>(readSize);
+  ReadSize = opossvc::Long32(readSize);
   {
     CriticalSectionLock queue(&QueueLock);
     QueueOpen = 1;

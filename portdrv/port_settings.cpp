@@ -52,7 +52,7 @@ constexpr LineSetting kLineSettings[] = {
 // Reads a REG_DWORD value; false when it is missing or of another type.
 bool ReadDword(CRegistryInfo& reg, unsigned long code, const char* name, LONG* value) {
   if (reg.ReadValue(code, name) != REG_DWORD) return false;
-  *value = static_cast<LONG>(reg.m_dwReadValue);
+  *value = opossvc::Long32(reg.m_dwReadValue);
   return true;
 }
 

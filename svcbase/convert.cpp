@@ -16,7 +16,7 @@ using opossvc::detail::kConversionNone;
 
 // A byte count as the 32-bit value it stands for; negative counts are none.
 size_t CountOf(const void* data, long length) {
-  LONG count = static_cast<LONG>(length);
+  const LONG count = opossvc::Long32(length);
   return (data == nullptr || count <= 0) ? 0 : static_cast<size_t>(count);
 }
 

@@ -87,7 +87,7 @@ long CSvcBase::RunOpenInit(const char* pszDeviceClass, const char* pszDeviceName
   m_strDeviceDescription =
       device.m_strDeviceDesc.IsEmpty() ? device.m_strDeviceName : device.m_strDeviceDesc;
   m_strDeviceID = device.m_strDeviceID;
-  m_lPortNumber = static_cast<LONG>(device.m_dwPortNo);
+  m_lPortNumber = opossvc::Long32(device.m_dwPortNo);
 
   // The maker's current configuration.
   CString config_path = kDefaultConfigPath;

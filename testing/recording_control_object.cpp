@@ -70,7 +70,7 @@ Variant::~Variant() { VariantClear(&value_); }
 Variant Variant::I4(LONG value) {
   Variant v;
   v.value_.vt = VT_I4;
-  v.value_.lVal = value;
+  v.value_.lVal = opossvc::Long32(value);
   return v;
 }
 

@@ -16,9 +16,11 @@ namespace {
 constexpr char kMakerKey[] = "VANTA QUILLON";
 constexpr char kDefaultConfiguration[] = "VANTA QUILLON\\VANTA1.6";
 constexpr char kSharedFileName[] = "OPOSAPI.LOG";
-// Read access too, to see whether the file ends inside a line.
 constexpr UINT kTraceOpenMode =
-    CFile::modeCreate | CFile::modeNoTruncate | CFile::modeReadWrite | CFile::shareExclusive;
+    CFile::modeCreate | CFile::modeNoTruncate | CFile::modeWrite | CFile::shareExclusive;
+// Read access too where the file grants it, to see whether it ends inside a
+// line.
+constexpr UINT kCheckedOpenMode = (kTraceOpenMode & ~CFile::modeWrite) | CFile::modeReadWrite;
 
 class OPOSSVC_CAPABILITY("mutex") TraceMutex {
  public:
@@ -90,12 +92,18 @@ CString SharedTracePath() {
 }
 
 // Opens the file for appending; false (and the file closed) on any failure.
+// A file the user may write but not read is traced all the same.
 bool OpenForAppend(CStdioFile& file, const char* path) {
-  if (!file.Open(path, kTraceOpenMode)) return false;
+  CFileException error;
+  const bool readable = file.Open(path, kCheckedOpenMode, &error);
+  if (!readable && (error.m_cause != CFileException::accessDenied || !file.Open(path, kTraceOpenMode))) {
+    return false;
+  }
   try {
     // A writer killed inside a write leaves a torn last line; the next record
     // must still start a line of its own.
-    if (file.SeekToEnd() > 0) {
+    const auto length = file.SeekToEnd();
+    if (readable && length > 0) {
       char last = 0;
       file.Seek(-1, CFile::end);
       UINT got = file.Read(&last, 1);

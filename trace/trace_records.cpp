@@ -39,7 +39,7 @@ void NumberRecord(CStdioFile* file, const char* object, const char* property, ch
                   long value) {
   if (file == nullptr) return;
   std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
-  opossvc::detail::AppendNumber(record, static_cast<LONG>(value));
+  opossvc::detail::AppendNumber(record, opossvc::Long32(value));
   record += '\n';
   WriteTraceRecord(file, record);
 }
@@ -101,6 +101,6 @@ void OnMethod(CStdioFile* file, const char* object, const char* method, int dire
 
 void PutResultCode(CStdioFile* file, const char* object, long result, long extended) {
   if (file == nullptr) return;
-  WriteTraceRecord(file, opossvc::detail::ResultRecord(object, static_cast<LONG>(result),
-                                                       static_cast<LONG>(extended)));
+  WriteTraceRecord(file, opossvc::detail::ResultRecord(object, opossvc::Long32(result),
+                                                       opossvc::Long32(extended)));
 }

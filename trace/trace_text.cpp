@@ -82,7 +82,7 @@ void AppendNumber(std::string& out, LONG value) {
 
 void AppendCurrency(std::string& out, const CY& value) {
   auto hi = static_cast<long>(value.Hi);
-  auto lo = static_cast<long>(static_cast<LONG>(value.Lo));
+  const long lo = opossvc::Long32(value.Lo);
   char text[96];
   int length = std::snprintf(text, sizeof(text), "Hi = %ld, Lo = %ld (Hi = 0x%.8lx, Lo = 0x%.8lx)",
                              hi, lo, static_cast<unsigned long>(static_cast<DWORD>(value.Hi)),
@@ -129,8 +129,8 @@ std::string MethodRecord(const char* object, const char* method, int direction, 
         va_arg(args, int);
         break;
       case kI4:
-        // long in the signature, 32 bits in value: an int argument reads the same.
-        AppendNumber(record, static_cast<LONG>(va_arg(args, long)));
+        // A LONG, 32 bits in value: an int argument reads the same.
+        AppendNumber(record, opossvc::Long32(va_arg(args, LONG)));
         break;
       case kR4:
       case kR8:
@@ -147,9 +147,9 @@ std::string MethodRecord(const char* object, const char* method, int direction, 
         AppendQuoted(record, TextOf(va_arg(args, const char*)));
         break;
       case kPI4:
-        if (const long* value = va_arg(args, const long*)) {
+        if (const LONG* value = va_arg(args, const LONG*)) {
           record += '[';
-          AppendNumber(record, static_cast<LONG>(*value));
+          AppendNumber(record, opossvc::Long32(*value));
           record += ']';
         }
         break;

@@ -16,7 +16,7 @@ long EnterEventCS(const char* name, void*& lock, void* abort1, void* abort2) {
   if (result == WAIT_ABANDONED_0 + 2) ReleaseMutex(lock);
   CloseHandle(lock);
   lock = nullptr;
-  return 2 - static_cast<long>(static_cast<LONG>(result));
+  return 2 - opossvc::Long32(result);
 }
 
 int LeaveEventCS(void* lock) {

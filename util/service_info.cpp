@@ -11,7 +11,7 @@ namespace {
 constexpr char kServiceOposPath[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\";
 
 // The mask's 32 bits as a long, sign-extended as a 32-bit LONG would be.
-long AsMask(DWORD bits) { return static_cast<long>(static_cast<LONG>(bits)); }
+long AsMask(DWORD bits) { return opossvc::Long32(bits); }
 
 bool SetText(HKEY key, const char* name, const CString& text) {
   const auto* data = reinterpret_cast<const BYTE*>(text.GetString());
@@ -32,7 +32,7 @@ int UpdateServiceInfo(const char* device, const CString& description, long versi
     device_id = registry.m_strDeviceID;
   }
   if (device_id.IsEmpty()) return 0;
-  auto value = static_cast<LONG>(version);
+  const LONG value = opossvc::Long32(version);
   if (description.IsEmpty() && value <= 0) return 1;
   std::string path = std::string(kServiceOposPath) + device_id.GetString();
   HKEY key = nullptr;

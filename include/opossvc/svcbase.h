@@ -48,8 +48,9 @@
 // Threads. The delivery flags (m_bOpened, m_bDeviceEnabled,
 // m_bDataEventEnabled, m_bFreezeEvents, m_bHoldEvents, m_bDeliverEvents,
 // m_bAutoDisable, m_bAutoDisableSpecial, m_bDirectIOAlways) and
-// m_dwIdleSleep are plain 32-bit members: the service object writes them,
-// the event thread polls them without a lock, with relaxed atomic loads.
+// m_dwIdleSleep are plain members with 32-bit values: the service object
+// writes them, the event thread polls them without a lock, with relaxed
+// atomic loads.
 // Code that writes them while the event thread runs may use
 // opossvc::testing::SetFlag to keep race detectors quiet. m_Event has its
 // own lock. m_dwEventData1..3 are written by the event thread before the

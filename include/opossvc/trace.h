@@ -18,10 +18,10 @@
 // without a drive. It is read again each time the file is opened anew.
 //
 // Every trace file is created when missing, never truncated, written at its
-// end with CRLF line ends, and opened exclusively: while it is open nobody
-// else, in this or another process, can open it. A file that cannot be
-// opened gives a null handle; null handles and closed files are accepted by
-// every function and ignored.
+// end with CRLF line ends (write access is all it needs), and opened
+// exclusively: while it is open nobody else, in this or another process, can
+// open it. A file that cannot be opened gives a null handle; null handles and
+// closed files are accepted by every function and ignored.
 //
 // Records (each line ends with CRLF in the file):
 //   OnGetProp   <object>.<property>:<value>
@@ -30,17 +30,18 @@
 //   PutResultCode  <<object>.ResultCode:<name>
 //                  <<object>.ResultCodeExtended:<number>
 // Values: a string as "text" with bytes below 0x20 and from 0x7F written as
-// \xNN; a boolean (int) as TRUE or FALSE; a long as "-1 (0xffffffff)"; a
-// currency as "Hi = 0, Lo = 10000 (Hi = 0x00000000, Lo = 0x00002710)".
+// \xNN; a boolean (int: a BOOL, TRUE) as TRUE or FALSE; a long (a LONG) as
+// "-1 (0xffffffff)", its low 32 bits; a currency as
+// "Hi = 0, Lo = 10000 (Hi = 0x00000000, Lo = 0x00002710)".
 //
 // OnMethod's `types` holds one VTS_* byte per argument (afx/dispatch_driver.h),
 // each taking its argument from the list:
-//   VTS_I4      a long (an int is taken too: its low 32 bits count)
+//   VTS_I4      a LONG (an int is taken too: its low 32 bits count)
 //                                       -> 5 (0x00000005)
 //   VTS_BOOL    an int                  -> TRUE / FALSE
 //   VTS_BSTR    a const char*           -> "escaped text"
 //   VTS_WBSTR   a const OLECHAR*        -> "escaped text" (system code page)
-//   VTS_PI4     a long*                 -> [5 (0x00000005)]
+//   VTS_PI4     a LONG* (long*)         -> [5 (0x00000005)]
 //   VTS_PBSTR   a BSTR*                 -> ["escaped text"]
 //   VTS_I2 (an int), VTS_R4, VTS_R8, VTS_DATE (doubles), VTS_SCODE (an
 //   int), VTS_CY and every other pointer type write nothing but keep their

@@ -153,21 +153,25 @@ TEST_F(DispatchDriverTest, OtherReferencesPointAtTheCallersVariables) {
   VARIANT_BOOL flag = VARIANT_FALSE;
   VARIANT variant;
   VariantInit(&variant);
-  unsigned long u4 = 0xFFFFFFFFFFul;
+  struct {  // a Windows-style DWORD and its neighbour: only the one passed is touched
+    DWORD u4 = 0xFFFFFFFF;
+    DWORD next = 0x1234;
+  } members;
   for (size_t i = 0; i < 5; ++i) co_.SetOutput("Probe", i, Variant::I4(static_cast<LONG>(i + 10)));
   driver_.InvokeHelper(probe_, DISPATCH_METHOD, VT_EMPTY, nullptr,
                        Params(VTS_PI2 VTS_PR8 VTS_PBOOL VTS_PVARIANT VTS_PUI4), &i2, &r8, &flag,
-                       &variant, &u4);
+                       &variant, &members.u4);
   EXPECT_EQ(LastCall().types,
             (std::vector<VARTYPE>{VT_I2 | VT_BYREF, VT_R8 | VT_BYREF, VT_BOOL | VT_BYREF,
                                   VT_VARIANT | VT_BYREF, VT_UI4 | VT_BYREF}));
-  EXPECT_EQ(LastCall().args[4].get().ulVal, 0xFFFFFFFFu);  // the low 32 bits
+  EXPECT_EQ(LastCall().args[4].get().ulVal, 0xFFFFFFFFu);
   EXPECT_EQ(i2, 10);
   EXPECT_EQ(r8, 11.0);
   EXPECT_EQ(flag, VARIANT_TRUE);
   EXPECT_EQ(variant.vt, VT_I4);
   EXPECT_EQ(variant.lVal, 13);
-  EXPECT_EQ(u4, 14ul);  // zero-extended
+  EXPECT_EQ(members.u4, 14u);
+  EXPECT_EQ(members.next, 0x1234u);
 }
 
 TEST_F(DispatchDriverTest, ByReferenceLongIsCopiedBackWhenTheCallFails) {
@@ -175,14 +179,19 @@ TEST_F(DispatchDriverTest, ByReferenceLongIsCopiedBackWhenTheCallFails) {
     *params->rgvarg[0].plVal = 12;  // the error response, then a failure
     return E_FAIL;
   });
-  long response = 11;
+  // A service object's LONG members: only the one passed is written.
+  struct {
+    LONG response = 11;
+    LONG next = 0x1234;
+  } members;
   EXPECT_EQ(Thrown([&] {
               driver_.InvokeHelper(RecordingControlObject::kSOError, DISPATCH_METHOD, VT_EMPTY,
                                    nullptr, Params(VTS_I4 VTS_I4 VTS_I4 VTS_PI4), 111L, 0L, 2L,
-                                   &response);
+                                   &members.response);
             }),
             "COleException 0x80004005");
-  EXPECT_EQ(response, 12);
+  EXPECT_EQ(members.response, 12);
+  EXPECT_EQ(members.next, 0x1234);
 }
 
 TEST_F(DispatchDriverTest, FailuresThrowAsTheFrameworkDoes) {

@@ -80,6 +80,7 @@ TEST(Environment, DriveRootsAndMappedPaths) {
       {"Z:\\..", "/"},
       {"\\OPOS\\log", "/r/drive_c/OPOS/log"},
       {"/usr/lib/x", "/usr/lib/x"},
+      {"/var/log/opos\\OPOSAPI.LOG", "/var/log/opos/OPOSAPI.LOG"},
       {"//server/share", "//server/share"},
       {"relative\\dir\\f", "relative/dir/f"},
       {"..\\up", "../up"},

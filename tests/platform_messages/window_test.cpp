@@ -133,6 +133,9 @@ TEST(WindowClassTest, RegistrationLookupAndRemoval) {
     EXPECT_TRUE(RefusesIndex([&] { return SetWindowLongA(hwnd, index, 1); }));
   }
   EXPECT_EQ(GetWindowLongPtrA(hwnd, sizeof(LONG_PTR)), 1234);
+  // A window LONG takes four bytes, as on Windows: the last four hold one.
+  EXPECT_EQ(SetWindowLongA(hwnd, kExtra - 4, -2), 0);
+  EXPECT_EQ(GetWindowLongA(hwnd, kExtra - 4), -2);
 
   EXPECT_FAILS_WITH(UnregisterClassA("opossvc.test.plain", nullptr), ERROR_CLASS_HAS_WINDOWS);
   DestroyWindow(hwnd);

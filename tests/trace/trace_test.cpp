@@ -1,5 +1,11 @@
 // Trace files and records: private files, the shared file's location and
 // its user count, concurrent users; records read back byte for byte.
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <opossvc/afx/dispatch_driver.h>
+#include <opossvc/opos.h>
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/trace.h>
 
@@ -81,6 +88,7 @@ TEST_F(TraceFileTest, SharedFileLocationComesFromTheConfigurationOrIsTheRootOfDr
        {{"DebugTrace", "C:\\Temp\\cfg2.log"}},
        "Temp/cfg2.log"},
       {"empty PrimaryConfig", {{"OposDir", "C:\\Temp"}}, "", {}, "Temp/OPOSAPI.LOG"},
+      {"OposDir as a POSIX path", {{"OposDir", DriveC() + "/Temp"}}, "", {}, "Temp/OPOSAPI.LOG"},
   };
   std::filesystem::create_directories(DriveC() + "/Temp");
   std::filesystem::create_directories(DriveC() + "/OPOS");
@@ -162,6 +170,33 @@ TEST_F(TraceFileTest, PrivateFilesAreExclusiveAndIndependentOfTheSharedOne) {
   EXPECT_EQ(OpenTrace("Q:\\unmapped.log"), nullptr);
 }
 
+// Tracing needs write access only: a user who may not read the file still
+// appends to it.
+TEST_F(TraceFileTest, AFileTheUserMayOnlyWriteIsTraced) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to trace as another user";
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr) GTEST_SKIP() << "no user nobody";
+  const std::string path = registry_.root() + "/write_only.log";
+  std::ofstream(path, std::ios::binary) << "earlier\r\n";
+  ASSERT_EQ(chmod(registry_.root().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0222), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    gid_t group = nobody->pw_gid;
+    if (setgroups(1, &group) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
+    CStdioFile* trace = OpenTrace(path.c_str());
+    const bool opened = trace != nullptr;
+    OnGetProp(trace, "S", "P", 1);
+    CloseTrace(trace);
+    _exit(opened ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(Contents(path), "earlier\r\nS.P:TRUE\r\n");
+}
+
 // Threads that open, trace and close at once: no open fails, no count is
 // lost (the file ends closed), and every record is a whole line.
 TEST_F(TraceFileTest, ConcurrentUsersShareOneFile) {
@@ -211,6 +246,12 @@ CY Currency(LONGLONG count) {
 }
 
 TEST_F(TraceRecordsTest, PropertyRecords) {
+  // Members as a service object written for Windows declares them: a LONG
+  // traces as a number, a BOOL as a boolean.
+  struct {
+    LONG m_lResultCode = OPOS_E_ILLEGAL;
+    BOOL m_bAsyncMode = TRUE;
+  } so;
   struct Case {
     const char* name;
     std::function<void(CStdioFile*)> write;
@@ -221,6 +262,12 @@ TEST_F(TraceRecordsTest, PropertyRecords) {
       {"false", [](CStdioFile* f) { OnSetProp(f, "POSPrinter", "FreezeEvents", 0); },
        "POSPrinter.FreezeEvents=FALSE\r\n"},
       {"any non-zero is true", [](CStdioFile* f) { OnGetProp(f, "S", "B", -7); }, "S.B:TRUE\r\n"},
+      {"LONG member", [&](CStdioFile* f) { OnGetProp(f, "Printer", "ResultCode", so.m_lResultCode); },
+       "Printer.ResultCode:106 (0x0000006a)\r\n"},
+      {"BOOL member", [&](CStdioFile* f) { OnGetProp(f, "Printer", "AsyncMode", so.m_bAsyncMode); },
+       "Printer.AsyncMode:TRUE\r\n"},
+      {"TRUE", [](CStdioFile* f) { OnSetProp(f, "Printer", "DeviceEnabled", TRUE); },
+       "Printer.DeviceEnabled=TRUE\r\n"},
       {"long", [](CStdioFile* f) { OnSetProp(f, "POSPrinter", "CharacterSet", 998L); },
        "POSPrinter.CharacterSet=998 (0x000003e6)\r\n"},
       {"negative long", [](CStdioFile* f) { OnSetProp(f, "POSPrinter", "RecLineSpacing", -1L); },
@@ -254,7 +301,7 @@ TEST_F(TraceRecordsTest, MethodRecordsForEveryParameterType) {
   BSTR service = SysAllocString(u"Service");
   BSTR two_lines = SysAllocString(u"a\nb");
   BSTR null_bstr = nullptr;
-  long seven = 7;
+  LONG seven = 7;  // a service object's LONG, as VTS_PI4 is given one
   CY cy = Currency(1);
   double real = 1.5;
   struct Case {

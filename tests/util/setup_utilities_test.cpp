@@ -93,7 +93,7 @@ TEST(InstanceIdTest, GetHandsOutTheLowestFreeNumberAndResetFreesOne) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << (c.get ? "get " : "reset ") << c.mask << " " << c.id);
-    long mask = static_cast<LONG>(c.mask);
+    long mask = opossvc::Long32(c.mask);
     if (c.get) {
       long id = -1;
       GetInstanceID(mask, id);
@@ -101,7 +101,7 @@ TEST(InstanceIdTest, GetHandsOutTheLowestFreeNumberAndResetFreesOne) {
     } else {
       ResetInstanceID(mask, c.id);
     }
-    EXPECT_EQ(mask, static_cast<long>(static_cast<LONG>(c.mask_after)));
+    EXPECT_EQ(mask, opossvc::Long32(c.mask_after));
   }
 }
 

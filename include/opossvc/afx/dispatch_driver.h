@@ -17,14 +17,14 @@
 // VTS_DISPATCH IDispatch*, VTS_SCODE SCODE, VTS_BOOL BOOL (sent as
 // VARIANT_TRUE/FALSE), VTS_VARIANT const VARIANT* (sent as it is),
 // VTS_UNKNOWN IUnknown*, VTS_I1 char, VTS_UI1 BYTE, VTS_UI2 WORD, VTS_UI4
-// unsigned long, VTS_I8 LONGLONG, VTS_UI8 ULONGLONG. By reference (the type
+// ULONG (unsigned long), VTS_I8 LONGLONG, VTS_UI8 ULONGLONG. By reference (the type
 // byte | 0x40): a pointer to the variable, which the object may change;
 // VTS_PBOOL points to a VARIANT_BOOL, VTS_PVARIANT to a VARIANT, VTS_PBSTR to
 // a BSTR (which the object may free and replace). Interfaces are passed
 // without AddRef. Values the system calls long are 32-bit on the wire:
-// VTS_I4 sends the long modulo 2^32, and VTS_PI4/VTS_PUI4 take a long* /
-// unsigned long* whose value travels in a 32-bit variable that is copied
-// back (sign- or zero-extended) after the call, also when the call fails.
+// VTS_I4 sends the long modulo 2^32; VTS_PI4 takes a LONG* whose value
+// travels in a 32-bit variable that is copied back (sign-extended) after the
+// call, also when it fails; VTS_PUI4 takes a ULONG* (32-bit, like DWORD*).
 //
 // Result. vtRet VT_EMPTY asks for none (pvRet unused). Otherwise the
 // result is converted with VariantChangeType and stored in *pvRet as:
@@ -33,7 +33,7 @@
 // IDispatch* and VT_UNKNOWN IUnknown* (the caller owns the reference),
 // VT_ERROR SCODE, VT_BOOL BOOL, VT_VARIANT VARIANT (unconverted, owned by
 // the caller; *pvRet is overwritten, not cleared), VT_I1 char, VT_UI1 BYTE,
-// VT_UI2 WORD, VT_UI4 unsigned long, VT_I8 LONGLONG, VT_UI8 ULONGLONG,
+// VT_UI2 WORD, VT_UI4 ULONG, VT_I8 LONGLONG, VT_UI8 ULONGLONG,
 // VT_INT int, VT_UINT unsigned int.
 //
 // Failures throw (exceptions.h; pointers, freed with Delete()):

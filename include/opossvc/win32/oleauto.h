@@ -22,7 +22,7 @@
 
 #include <opossvc/win32/types.h>
 
-typedef LONG SCODE;
+typedef HRESULT SCODE;
 typedef unsigned short VARTYPE;
 typedef short VARIANT_BOOL;
 typedef double DATE;
@@ -108,11 +108,12 @@ inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
 #define LOCALE_USER_DEFAULT 0x0400
 #define LOCALE_SYSTEM_DEFAULT 0x0800
 
-// Currency: a signed 64-bit count of ten-thousandths, or its two halves.
+// Currency: a signed 64-bit count of ten-thousandths, or its two 32-bit
+// halves (Hi is a LONG on Windows, where that is 32-bit).
 typedef union tagCY {
   struct {
     ULONG Lo;
-    LONG Hi;
+    int32_t Hi;
   };
   LONGLONG int64;
 } CY, CURRENCY;

@@ -1,6 +1,12 @@
-// Win32 base types with Win32 sizes, for code written against the Windows
-// names. DWORD and LONG are 32-bit on every platform; handles are pointers;
-// WCHAR and OLECHAR are UTF-16 code units.
+// Win32 base types, for code written against the Windows names. DWORD,
+// ULONG and HRESULT are 32-bit on every platform; handles are pointers; WCHAR
+// and OLECHAR are UTF-16 code units.
+//
+// LONG is long, as on Windows, so that it is a type of its own beside int
+// (BOOL) and calls overloaded on the two pick as they do there. On LP64
+// platforms that makes it 64 bits wide, but its values stay 32-bit: wherever
+// Win32 keeps a LONG in 32 bits (registry data, VT_I4, structures), a wider
+// value is taken modulo 2^32, which opossvc::Long32 computes.
 #ifndef OPOSSVC_WIN32_TYPES_H_
 #define OPOSSVC_WIN32_TYPES_H_
 
@@ -32,7 +38,7 @@ typedef unsigned char UCHAR;
 typedef unsigned short WORD;
 typedef unsigned short USHORT;
 typedef uint32_t DWORD;
-typedef int32_t LONG;
+typedef long LONG;
 typedef uint32_t ULONG;
 typedef int INT;
 typedef unsigned int UINT;
@@ -114,7 +120,7 @@ typedef void* HGDIOBJ;
 typedef HKEY* PHKEY;
 typedef DWORD COLORREF;
 typedef WORD ATOM;
-typedef LONG HRESULT;
+typedef int32_t HRESULT;  // a LONG on Windows, 32-bit everywhere
 typedef DWORD LCID;
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
@@ -125,9 +131,10 @@ typedef ACCESS_MASK REGSAM;
 #define MAKEWORD(a, b) \
   (static_cast<WORD>((static_cast<BYTE>((DWORD_PTR)(a) & 0xff)) | \
                      (static_cast<WORD>(static_cast<BYTE>((DWORD_PTR)(b) & 0xff))) << 8))
-#define MAKELONG(a, b) \
-  (static_cast<LONG>((static_cast<WORD>((DWORD_PTR)(a) & 0xffff)) | \
-                     (static_cast<DWORD>(static_cast<WORD>((DWORD_PTR)(b) & 0xffff))) << 16))
+#define MAKELONG(a, b)                                                              \
+  (static_cast<LONG>(static_cast<int32_t>(                                          \
+      (static_cast<WORD>((DWORD_PTR)(a) & 0xffff)) |                                \
+      (static_cast<DWORD>(static_cast<WORD>((DWORD_PTR)(b) & 0xffff))) << 16)))
 #define LOWORD(l) (static_cast<WORD>((DWORD_PTR)(l) & 0xffff))
 #define HIWORD(l) (static_cast<WORD>(((DWORD_PTR)(l) >> 16) & 0xffff))
 #define LOBYTE(w) (static_cast<BYTE>((DWORD_PTR)(w) & 0xff))
@@ -141,6 +148,15 @@ typedef ACCESS_MASK REGSAM;
 #define GetBValue(rgb) (LOBYTE((rgb) >> 16))
 
 #define MAX_PATH 260
+
+namespace opossvc {
+
+// The LONG that Win32 keeps for `value`: its low 32 bits, as a signed number.
+constexpr LONG Long32(long long value) {
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
+}
+
+}  // namespace opossvc
 
 typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;

@@ -1,5 +1,6 @@
 #include "platform/posix/files/environment.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -99,7 +100,11 @@ std::string MapPath(std::string_view path) {
     if (root.empty()) return {};
     return BelowRoot(root, path.substr(2));
   }
-  if (path[0] == '/') return std::string(path);
+  if (path[0] == '/') {
+    std::string posix(path);
+    std::replace(posix.begin(), posix.end(), '\\', '/');
+    return posix;
+  }
   if (path[0] == '\\') {
     // "\\server\share", "\\.\COM1" and "\\?\C:\..." are no files of a drive.
     if (path.size() >= 2 && IsSeparator(path[1])) return {};

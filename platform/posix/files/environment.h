@@ -31,7 +31,7 @@ std::string DriveRoot(char letter);
 // The POSIX path for a Windows path:
 //   "X:\a\b", "X:a", "X:"   below DriveRoot('X'); empty if X: is unmapped
 //   "\a\b"                  below drive C:
-//   "/a/b"                  a POSIX path, returned as it stands
+//   "/a/b", "/a\b"          a POSIX path, its separators turned into '/'
 //   "a\b", "..\a"           relative, separators turned into '/'
 // Both '\' and '/' separate, runs of separators count as one. On a drive, "."
 // and ".." are resolved as Windows does: ".." at the drive root stays at the

@@ -269,7 +269,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_SET_FILE_POINTER;
   }
-  int64_t distance = lDistanceToMove;
+  int64_t distance = opossvc::Long32(lDistanceToMove);
   if (lpDistanceToMoveHigh) {
     distance = static_cast<int64_t>(
         (static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
@@ -298,7 +298,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     SetLastError(error);
     return INVALID_SET_FILE_POINTER;
   }
-  if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(position >> 32);
+  if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = opossvc::Long32(position >> 32);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(position);
 }

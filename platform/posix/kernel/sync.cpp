@@ -302,6 +302,8 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
 
 HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES lpSemaphoreAttributes, LONG lInitialCount,
                                LONG lMaximumCount, LPCSTR lpName) {
+  lInitialCount = opossvc::Long32(lInitialCount);
+  lMaximumCount = opossvc::Long32(lMaximumCount);
   if (lMaximumCount <= 0 || lInitialCount < 0 || lInitialCount > lMaximumCount) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
@@ -316,6 +318,7 @@ BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPre
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  lReleaseCount = opossvc::Long32(lReleaseCount);
   if (lReleaseCount <= 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

@@ -252,7 +252,7 @@ HRESULT NumberOf(const VARIANT& value, USHORT flags, Number* n) {
     case VT_EMPTY: n->kind = Number::kSigned; n->i = 0; return S_OK;
     case VT_I1: n->kind = Number::kSigned; n->i = value.cVal; return S_OK;
     case VT_I2: n->kind = Number::kSigned; n->i = value.iVal; return S_OK;
-    case VT_I4: n->kind = Number::kSigned; n->i = value.lVal; return S_OK;
+    case VT_I4: n->kind = Number::kSigned; n->i = opossvc::Long32(value.lVal); return S_OK;
     case VT_INT: n->kind = Number::kSigned; n->i = value.intVal; return S_OK;
     case VT_I8: n->kind = Number::kSigned; n->i = value.llVal; return S_OK;
     case VT_BOOL: n->kind = Number::kSigned; n->i = value.boolVal; return S_OK;
@@ -318,7 +318,7 @@ void StoreIntegerBits(uint64_t bits, VARTYPE target, VARIANT* out) {
     case VT_UI1: out->bVal = static_cast<BYTE>(bits); break;
     case VT_I2: out->iVal = static_cast<SHORT>(bits); break;
     case VT_UI2: out->uiVal = static_cast<USHORT>(bits); break;
-    case VT_I4: out->lVal = static_cast<LONG>(bits); break;
+    case VT_I4: out->lVal = opossvc::Long32(static_cast<int64_t>(bits)); break;
     case VT_INT: out->intVal = static_cast<INT>(bits); break;
     case VT_UI4: out->ulVal = static_cast<ULONG>(bits); break;
     case VT_UINT: out->uintVal = static_cast<UINT>(bits); break;
@@ -332,7 +332,12 @@ HRESULT StoreNumber(const Number& n, VARTYPE target, VARIANT* out) {
   switch (target) {
     case VT_I1: return StoreInteger(n, &out->cVal);
     case VT_I2: return StoreInteger(n, &out->iVal);
-    case VT_I4: return StoreInteger(n, &out->lVal);
+    case VT_I4: {
+      int32_t value = 0;  // 32-bit, however wide LONG is
+      const HRESULT hr = StoreInteger(n, &value);
+      out->lVal = value;
+      return hr;
+    }
     case VT_INT: return StoreInteger(n, &out->intVal);
     case VT_I8: return StoreInteger(n, &out->llVal);
     case VT_UI1: return StoreInteger(n, &out->bVal);

@@ -483,8 +483,8 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT fo
     for (const std::string& line : lines) width = std::max(width, opossvc::detail::LineWidth(line));
     int64_t height = int64_t{kCellHeight} * static_cast<int64_t>(lines.size());
     if (format & DT_CALCRECT) {
-      lprc->right = static_cast<LONG>(lprc->left + width);
-      lprc->bottom = static_cast<LONG>(lprc->top + height);
+      lprc->right = opossvc::Long32(lprc->left + width);
+      lprc->bottom = opossvc::Long32(lprc->top + height);
       return static_cast<int>(height);
     }
     const int64_t left = lprc->left, top = lprc->top, right = lprc->right, bottom = lprc->bottom;
@@ -511,8 +511,8 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT fo
         opossvc::detail::Fill(*dc->bitmap, span, dc->background_color);
       }
     }
-    placed = {static_cast<LONG>(placed_left), static_cast<LONG>(y0), static_cast<LONG>(placed_right),
-              static_cast<LONG>(y0 + height)};
+    placed = {opossvc::Long32(placed_left), opossvc::Long32(y0), opossvc::Long32(placed_right),
+              opossvc::Long32(y0 + height)};
     dc->drawn.push_back({shown, *lprc, format, placed, dc->text_color, dc->background_mode});
     bool from_top = single && (format & (DT_VCENTER | DT_BOTTOM)) != 0;
     return static_cast<int>(from_top ? y0 + height - top : height);
@@ -530,7 +530,7 @@ BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl)
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  psizl->cx = static_cast<LONG>(int64_t{opossvc::detail::kCellWidth} * c);
+  psizl->cx = opossvc::Long32(int64_t{opossvc::detail::kCellWidth} * c);
   psizl->cy = opossvc::detail::kCellHeight;
   return TRUE;
 }

@@ -313,7 +313,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
   cs.cx = nWidth;
   cs.y = Y;
   cs.x = X;
-  cs.style = static_cast<LONG>(dwStyle);
+  cs.style = opossvc::Long32(dwStyle);
   cs.lpszName = lpWindowName;
   cs.lpszClass = lpClassName;
   cs.dwExStyle = dwExStyle;
@@ -386,9 +386,9 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) {
     case GWLP_ID:
       return window->id;
     case GWL_STYLE:
-      return static_cast<LONG>(window->style);
+      return opossvc::Long32(window->style);
     case GWL_EXSTYLE:
-      return static_cast<LONG>(window->ex_style);
+      return opossvc::Long32(window->ex_style);
     case GWLP_USERDATA:
       return window->user_data;
     default:
@@ -428,11 +428,11 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
       window->id = dwNewLong;
       return old;
     case GWL_STYLE:
-      old = static_cast<LONG>(window->style);
+      old = opossvc::Long32(window->style);
       window->style = static_cast<DWORD>(dwNewLong);
       return old;
     case GWL_EXSTYLE:
-      old = static_cast<LONG>(window->ex_style);
+      old = opossvc::Long32(window->ex_style);
       window->ex_style = static_cast<DWORD>(dwNewLong);
       return old;
     case GWLP_USERDATA:
@@ -458,13 +458,14 @@ LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
     WaitLockHolder lock;
     std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
     if (!window) return 0;
-    const unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(LONG));
+    // A window LONG is 32 bits, as on Windows.
+    const unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(int32_t));
     if (at == nullptr) return 0;
-    LONG value;
+    int32_t value;
     std::memcpy(&value, at, sizeof(value));
     return value;
   }
-  return static_cast<LONG>(GetWindowLongPtrA(hWnd, nIndex));
+  return opossvc::Long32(GetWindowLongPtrA(hWnd, nIndex));
 }
 
 LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
@@ -476,14 +477,15 @@ LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
     WaitLockHolder lock;
     std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
     if (!window) return 0;
-    unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(LONG));
+    unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(int32_t));
     if (at == nullptr) return 0;
-    LONG old;
+    int32_t old;
+    const auto value = static_cast<int32_t>(opossvc::Long32(dwNewLong));
     std::memcpy(&old, at, sizeof(old));
-    std::memcpy(at, &dwNewLong, sizeof(dwNewLong));
+    std::memcpy(at, &value, sizeof(value));
     return old;
   }
-  return static_cast<LONG>(SetWindowLongPtrA(hWnd, nIndex, dwNewLong));
+  return opossvc::Long32(SetWindowLongPtrA(hWnd, nIndex, opossvc::Long32(dwNewLong)));
 }
 
 HWND WINAPI GetParent(HWND hWnd) {
