@@ -12,7 +12,7 @@
 #include <opossvc/win32/comm.h>
 #include <opossvc/win32/files.h>
 
-#include "tests/platform_comm/comm_helpers.h"
+#include "tests/support/comm_helpers.h"
 
 namespace opossvc::testing {
 namespace {

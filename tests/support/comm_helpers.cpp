@@ -1,4 +1,4 @@
-#include "tests/platform_comm/comm_helpers.h"
+#include "tests/support/comm_helpers.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -9,7 +9,7 @@
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/threads.h>
 
-#include "tests/platform_sync/sync_helpers.h"
+#include "tests/platform/kernel/sync_helpers.h"
 
 namespace {
 

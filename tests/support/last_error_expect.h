@@ -1,6 +1,6 @@
 // A check shared by the Win32 layer's tests.
-#ifndef OPOSSVC_TESTS_LAST_ERROR_EXPECT_H_
-#define OPOSSVC_TESTS_LAST_ERROR_EXPECT_H_
+#ifndef OPOSSVC_TESTS_SUPPORT_LAST_ERROR_EXPECT_H_
+#define OPOSSVC_TESTS_SUPPORT_LAST_ERROR_EXPECT_H_
 
 #include <opossvc/win32/errors.h>
 
@@ -13,4 +13,4 @@
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(error)); \
   } while (0)
 
-#endif  // OPOSSVC_TESTS_LAST_ERROR_EXPECT_H_
+#endif  // OPOSSVC_TESTS_SUPPORT_LAST_ERROR_EXPECT_H_

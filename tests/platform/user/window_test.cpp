@@ -10,7 +10,7 @@
 #include <opossvc/win32/messages.h>
 #include <opossvc/win32/threads.h>
 
-#include "tests/platform_messages/window_helpers.h"
+#include "tests/platform/user/window_helpers.h"
 
 namespace {
 

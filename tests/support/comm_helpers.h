@@ -1,7 +1,7 @@
 // Shared pieces of the serial-port tests: a pseudo-terminal pair that plays a real device, and
 // small wrappers around the comm calls.
-#ifndef OPOSSVC_TESTS_PLATFORM_COMM_COMM_HELPERS_H_
-#define OPOSSVC_TESTS_PLATFORM_COMM_COMM_HELPERS_H_
+#ifndef OPOSSVC_TESTS_SUPPORT_COMM_HELPERS_H_
+#define OPOSSVC_TESTS_SUPPORT_COMM_HELPERS_H_
 
 #include <chrono>
 #include <string>
@@ -68,4 +68,4 @@ std::string AllByteValues();
 
 }  // namespace opossvc::testing
 
-#endif  // OPOSSVC_TESTS_PLATFORM_COMM_COMM_HELPERS_H_
+#endif  // OPOSSVC_TESTS_SUPPORT_COMM_HELPERS_H_

@@ -1,12 +1,12 @@
 // Shared pieces of the synchronisation tests.
-#ifndef OPOSSVC_TESTS_PLATFORM_SYNC_SYNC_HELPERS_H_
-#define OPOSSVC_TESTS_PLATFORM_SYNC_SYNC_HELPERS_H_
+#ifndef OPOSSVC_TESTS_PLATFORM_KERNEL_SYNC_HELPERS_H_
+#define OPOSSVC_TESTS_PLATFORM_KERNEL_SYNC_HELPERS_H_
 
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/handles.h>
 #include <opossvc/win32/sync.h>
 
-#include "tests/last_error_expect.h"
+#include "tests/support/last_error_expect.h"
 
 namespace opossvc::test {
 
@@ -33,4 +33,4 @@ struct Handle {
 
 }  // namespace opossvc::test
 
-#endif  // OPOSSVC_TESTS_PLATFORM_SYNC_SYNC_HELPERS_H_
+#endif  // OPOSSVC_TESTS_PLATFORM_KERNEL_SYNC_HELPERS_H_

@@ -15,7 +15,7 @@
 
 #include <opossvc/testing/message_pump.h>
 
-#include "tests/platform_messages/window_helpers.h"
+#include "tests/platform/user/window_helpers.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Windows that record the calls of their window procedure, for tests.
-#ifndef OPOSSVC_TESTS_PLATFORM_MESSAGES_WINDOW_HELPERS_H_
-#define OPOSSVC_TESTS_PLATFORM_MESSAGES_WINDOW_HELPERS_H_
+#ifndef OPOSSVC_TESTS_PLATFORM_USER_WINDOW_HELPERS_H_
+#define OPOSSVC_TESTS_PLATFORM_USER_WINDOW_HELPERS_H_
 
 #include <algorithm>
 #include <functional>
@@ -12,7 +12,7 @@
 #include <opossvc/win32/messages.h>
 #include <opossvc/win32/threads.h>
 
-#include "tests/last_error_expect.h"
+#include "tests/support/last_error_expect.h"
 
 namespace opossvc::test {
 
@@ -105,4 +105,4 @@ inline void Drain() {
 
 }  // namespace opossvc::test
 
-#endif  // OPOSSVC_TESTS_PLATFORM_MESSAGES_WINDOW_HELPERS_H_
+#endif  // OPOSSVC_TESTS_PLATFORM_USER_WINDOW_HELPERS_H_

@@ -21,7 +21,7 @@
 
 #include <opossvc/testing/temp_registry.h>
 
-#include "tests/registry_store/registry_test_support.h"
+#include "tests/platform/registry/registry_test_support.h"
 
 namespace opossvc::registry_test {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "platform/posix/kernel/mutex_object.h"
 #include "platform/posix/kernel/named_objects.h"
-#include "tests/platform_sync/sync_helpers.h"
+#include "tests/platform/kernel/sync_helpers.h"
 
 namespace {
 

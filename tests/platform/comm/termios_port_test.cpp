@@ -23,7 +23,7 @@
 #include <opossvc/win32/files.h>
 
 #include "platform/posix/comm/comm_syscalls.h"
-#include "tests/platform_comm/comm_helpers.h"
+#include "tests/support/comm_helpers.h"
 
 namespace opossvc::testing {
 namespace {
