@@ -72,13 +72,11 @@ TEST_F(DeviceLookup, PortAndServiceObjectNames) {
     const char* so_name;        // null: absent
     const char* service_object;
   } cases[] = {
-      {"\\\\.\\COM3", "COM3", 3, nullptr, nullptr, "S1"},
-      {"COM12", "COM12", 12, "", nullptr, "S1"},
-      {"LPT1", "LPT1", 1, "Svc.Default", nullptr, "Svc.Default"},
-      {"USB", "USB", 0, "Svc.Default", "Svc.Named", "Svc.Named"},
-      {"COM010", "COM010", 8, "Svc.Default", "", ""},  // SOName wins even empty
-      {"COM0x1F", "COM0x1F", 31, nullptr, nullptr, "S1"},
-      {"COM99999999999", "COM99999999999", 0xFFFFFFFFu, nullptr, nullptr, "S1"},
+      {"COM010", "COM010", 8, nullptr, nullptr, "S1"},  // numbers read as strtoul reads them
+      {"COM0x1F", "COM0x1F", 31, "", nullptr, "S1"},
+      {"COM99999999999", "COM99999999999", 0xFFFFFFFFu, "Svc.Default", nullptr, "Svc.Default"},
+      {"\\\\.\\COM3", "COM3", 3, "Svc.Default", "Svc.Named", "Svc.Named"},
+      {"USB", "USB", 0, "Svc.Default", "", ""},  // SOName wins even empty
   };
   const std::string key = Device("Scanner", "S1");
   for (const auto& row : cases) {

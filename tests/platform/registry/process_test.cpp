@@ -83,7 +83,9 @@ TEST(RegistryProcesses, TwoWritersAtOnceLoseNothing) {
 TEST(RegistryProcesses, AKilledWriterLeavesEachWriteWholeOrAbsent) {
   constexpr size_t kTreeKeys = 12;
   // Blob n: its size and bytes follow from n, so a torn or an old one shows.
-  auto blob = [](int n) { return std::string((256 << 10) + n % 7, static_cast<char>('a' + n % 26)); };
+  auto blob = [](int n) {
+    return std::string((256 << 10) + n % 7, static_cast<char>('a' + n % 26));
+  };
   opossvc::testing::TempRegistry registry;
   ASSERT_EQ(registry.SetValue(HKEY_LOCAL_MACHINE, kBase, "Blob", REG_BINARY, blob(0)),
             ERROR_SUCCESS);

@@ -148,12 +148,6 @@ TEST(RegistryStoreFile, TheFirstWriteMakesTheFolderAndFilesOthersMayRead) {
 }
 
 TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
-  auto sqlite = [](const std::string& file, const char* sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-  };
   struct {
     const char* what;
     std::function<void(const std::string& file)> spoil;
@@ -162,10 +156,10 @@ TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
       {"text", [](const std::string& file) { WriteFile(file, std::string(8192, 't')); },
        ERROR_BADDB},
       {"another program's database",
-       [&](const std::string& file) { sqlite(file, "CREATE TABLE t(x); INSERT INTO t VALUES(1)"); },
+       [](const std::string& file) { Sql(file, "CREATE TABLE t(x); INSERT INTO t VALUES(1)"); },
        ERROR_BADDB},
       {"a store with damaged pages",
-       [&](const std::string& file) {
+       [](const std::string& file) {
          RunInChild([](ChildChecks&) {
            for (int i = 0; i < 50; ++i) {
              ScopedKey key;
@@ -173,7 +167,7 @@ TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
              SetText(key.get(), "v", std::string(200, 'v'));
            }
          });
-         sqlite(file, "PRAGMA wal_checkpoint(TRUNCATE)");  // all of it into the file
+         Sql(file, "PRAGMA wal_checkpoint(TRUNCATE)");  // all of it into the file
          std::string bytes = FileBytes(file);
          for (size_t i = 4096; i < bytes.size(); ++i) bytes[i] = 0x55;
          WriteFile(file, bytes);
