@@ -10,8 +10,10 @@
 #include <utility>
 
 #include <opossvc/afx/exceptions.h>
+#include <opossvc/win32/codepage.h>
 
-#include "platform/posix/text/ansi_codepage.h"
+#include "afx/ansi_char_stepper.h"
+#include "platform/internal/fold_case_key.h"
 
 namespace {
 
@@ -45,6 +47,22 @@ bool InCharSet(const AnsiCharStepper& stepper, std::string_view set, std::string
     i += n;
   }
   return false;
+}
+
+// UTF-16 text in the ANSI code page; characters it lacks become '?'.
+std::string Narrowed(LPCWSTR text, size_t length) {
+  if (length == 0) return std::string();
+  const int units = CheckedLength(length);
+  const int bytes = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) AfxThrowMemoryException();  // fails only for a result past 2 GiB
+  std::string narrow(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, units, narrow.data(), bytes, nullptr, nullptr);
+  return narrow;
+}
+
+// The UTF-16 length of ANSI text.
+UINT WideLength(LPCSTR text, int length) {
+  return length == 0 ? 0 : static_cast<UINT>(MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0));
 }
 
 bool IsSpace(std::string_view ch) {
@@ -89,8 +107,7 @@ CString::CString(LPCWSTR pszw) : CString() { *this = pszw; }
 
 CString::CString(LPCWSTR pchw, int nLength) : CString() {
   if (nLength < 0 || (pchw == nullptr && nLength > 0)) AfxThrowInvalidArgException();
-  const std::string ansi = opossvc::detail::Utf16ToAnsi(
-      std::u16string_view(pchw, static_cast<size_t>(nLength)), opossvc::detail::ActiveCodePage());
+  const std::string ansi = Narrowed(pchw, static_cast<size_t>(nLength));
   AssignBytes(ansi.data(), CheckedLength(ansi.size()));
 }
 
@@ -129,8 +146,7 @@ CString& CString::operator=(char ch) {
 
 CString& CString::operator=(LPCWSTR pszw) {
   const size_t length = pszw == nullptr ? 0 : std::char_traits<char16_t>::length(pszw);
-  const std::string ansi = opossvc::detail::Utf16ToAnsi(std::u16string_view(pszw, length),
-                                                        opossvc::detail::ActiveCodePage());
+  const std::string ansi = Narrowed(pszw, length);
   AssignBytes(ansi.data(), CheckedLength(ansi.size()));
   return *this;
 }
@@ -242,7 +258,7 @@ int CString::Compare(const CString& str) const {
 }
 
 int CString::CompareNoCase(LPCTSTR psz) const {
-  using opossvc::detail::FoldCaseKey;
+  using opossvc::detail::FoldCaseKey;  // full folding, which Win32 lacks
   return CompareBytes(FoldCaseKey(std::string_view(m_pszData, m_nDataLength)),
                       FoldCaseKey(ViewOf(psz)));
 }
@@ -661,19 +677,21 @@ void CString::FreeExtra() {
 }
 
 BSTR CString::AllocSysString() const {
-  const std::u16string text = opossvc::detail::AnsiToUtf16(
-      std::string_view(m_pszData, m_nDataLength), opossvc::detail::ActiveCodePage());
-  BSTR bstr = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  const UINT length = WideLength(m_pszData, m_nDataLength);
+  BSTR bstr = SysAllocStringLen(nullptr, length);
   if (bstr == nullptr) AfxThrowMemoryException();
+  if (length > 0) {
+    MultiByteToWideChar(CP_ACP, 0, m_pszData, m_nDataLength, bstr, static_cast<int>(length));
+  }
   return bstr;
 }
 
 BSTR CString::SetSysString(BSTR* pbstr) const {
   if (pbstr == nullptr) AfxThrowInvalidArgException();
-  const std::u16string text = opossvc::detail::AnsiToUtf16(
-      std::string_view(m_pszData, m_nDataLength), opossvc::detail::ActiveCodePage());
-  if (!SysReAllocStringLen(pbstr, text.data(), static_cast<UINT>(text.size()))) {
-    AfxThrowMemoryException();
+  const UINT length = WideLength(m_pszData, m_nDataLength);
+  if (!SysReAllocStringLen(pbstr, nullptr, length)) AfxThrowMemoryException();
+  if (length > 0) {
+    MultiByteToWideChar(CP_ACP, 0, m_pszData, m_nDataLength, *pbstr, static_cast<int>(length));
   }
   return *pbstr;
 }

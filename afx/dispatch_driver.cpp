@@ -2,10 +2,7 @@
 
 #include <cstring>
 #include <new>
-#include <string>
 #include <vector>
-
-#include "platform/posix/text/ansi_codepage.h"
 
 namespace {
 
@@ -85,12 +82,6 @@ void ArgumentList::CopyBack() {
   }
 }
 
-BSTR CopyOrThrow(const std::u16string& text) {
-  BSTR bstr = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  if (bstr == nullptr) AfxThrowMemoryException();
-  return bstr;
-}
-
 void ArgumentList::Take(BYTE type, VARIANT* arg, Slot* slot, va_list& argList) {
   if (type & 0x40) {
     const VARTYPE base = type & ~0x40;
@@ -159,9 +150,7 @@ void ArgumentList::Take(BYTE type, VARIANT* arg, Slot* slot, va_list& argList) {
     case VT_BSTRA: {
       const char* text = va_arg(argList, const char*);
       arg->vt = VT_BSTR;
-      arg->bstrVal = text == nullptr ? nullptr
-                                     : CopyOrThrow(opossvc::detail::AnsiToUtf16(
-                                           text, opossvc::detail::ActiveCodePage()));
+      arg->bstrVal = text == nullptr ? nullptr : CString(text).AllocSysString();
       slot->owns_bstr = true;
       return;
     }

@@ -1,13 +1,15 @@
 #include <opossvc/afx/stdiofile.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <string>
 
 #include <opossvc/win32/errors.h>
+#include <opossvc/win32/files.h>
 
-#include "platform/posix/files/file_io.h"
+#include "platform/internal/callback_stream.h"
 
 IMPLEMENT_DYNAMIC(CFileException, CException)
 IMPLEMENT_DYNAMIC(CFile, CObject)
@@ -17,8 +19,6 @@ namespace {
 
 constexpr UINT kReadBufferSize = 64 * 1024;
 constexpr char kCtrlZ = 0x1A;
-
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(fd)); }
 
 struct CauseText {
   int cause;
@@ -87,44 +87,50 @@ constexpr ErrorCause kErrorCauses[] = {
     {ERROR_IO_PENDING, CFileException::hardIO},
 };
 
-opossvc::detail::FileOpenRequest RequestOf(UINT flags, DWORD* error) {
-  opossvc::detail::FileOpenRequest request;
-  *error = ERROR_SUCCESS;
+// CreateFileA's arguments for the open flags.
+struct OpenArguments {
+  DWORD access = 0;
+  DWORD share = 0;
+  DWORD creation = OPEN_EXISTING;
+};
+
+// ERROR_INVALID_PARAMETER for flags that contradict each other.
+DWORD ArgumentsOf(UINT flags, OpenArguments* arguments) {
+  DWORD error = ERROR_SUCCESS;
   switch (flags & 0x3) {
     case CFile::modeRead:
-      request.read = true;
+      arguments->access = GENERIC_READ;
       break;
     case CFile::modeWrite:
-      request.write = true;
+      arguments->access = GENERIC_WRITE;
       break;
     case CFile::modeReadWrite:
-      request.read = request.write = true;
+      arguments->access = GENERIC_READ | GENERIC_WRITE;
       break;
     default:
-      *error = ERROR_INVALID_PARAMETER;
+      error = ERROR_INVALID_PARAMETER;
   }
   switch (flags & 0x70) {
     case CFile::shareCompat:
     case CFile::shareExclusive:
       break;
     case CFile::shareDenyWrite:
-      request.share_read = true;
+      arguments->share = FILE_SHARE_READ;
       break;
     case CFile::shareDenyRead:
-      request.share_write = true;
+      arguments->share = FILE_SHARE_WRITE;
       break;
     case CFile::shareDenyNone:
-      request.share_read = request.share_write = true;
+      arguments->share = FILE_SHARE_READ | FILE_SHARE_WRITE;
       break;
     default:
-      *error = ERROR_INVALID_PARAMETER;
+      error = ERROR_INVALID_PARAMETER;
   }
   if (flags & CFile::modeCreate) {
-    request.creation = (flags & CFile::modeNoTruncate) ? opossvc::detail::FileCreation::kOpenAlways
-                                                       : opossvc::detail::FileCreation::kCreateAlways;
+    arguments->creation = (flags & CFile::modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
   }
-  if ((flags & CFile::typeText) && (flags & CFile::typeBinary)) *error = ERROR_INVALID_PARAMETER;
-  return request;
+  if ((flags & CFile::typeText) && (flags & CFile::typeBinary)) error = ERROR_INVALID_PARAMETER;
+  return error;
 }
 
 void Fill(CFileException* pError, DWORD error, LPCTSTR name) {
@@ -182,7 +188,7 @@ void AfxThrowFileException(int cause, LONG lOsError, LPCTSTR lpszFileName) {
 
 const HANDLE CFile::hFileNull = INVALID_HANDLE_VALUE;
 
-CFile::CFile() : m_hFile(hFileNull), m_nOpenFlags(0) {}
+CFile::CFile() : m_hFile(hFileNull), m_nOpenFlags(0), m_bAppend(false) {}
 
 CFile::CFile(LPCTSTR lpszFileName, UINT nOpenFlags) : CFile() {
   CFileException error;
@@ -193,10 +199,6 @@ CFile::CFile(LPCTSTR lpszFileName, UINT nOpenFlags) : CFile() {
 
 CFile::~CFile() { CFile::Abort(); }
 
-int CFile::Descriptor() const {
-  return m_hFile == hFileNull ? -1 : static_cast<int>(reinterpret_cast<INT_PTR>(m_hFile));
-}
-
 void CFile::CheckOpen() const {
   if (m_hFile == hFileNull) {
     AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
@@ -204,99 +206,128 @@ void CFile::CheckOpen() const {
 }
 
 BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
-  DWORD error = ERROR_SUCCESS;
-  opossvc::detail::FileOpenRequest request = RequestOf(nOpenFlags, &error);
+  OpenArguments arguments;
+  DWORD error = ArgumentsOf(nOpenFlags, &arguments);
   if (m_hFile != hFileNull) error = ERROR_INVALID_PARAMETER;  // already open
   if (error == ERROR_SUCCESS && (lpszFileName == nullptr || *lpszFileName == '\0')) {
     error = ERROR_PATH_NOT_FOUND;
   }
-  int fd = -1;
-  if (error == ERROR_SUCCESS) error = opossvc::detail::OpenFile(lpszFileName, request, &fd);
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (error == ERROR_SUCCESS) {
+    SECURITY_ATTRIBUTES security{sizeof(security), nullptr, (nOpenFlags & modeNoInherit) ? FALSE : TRUE};
+    handle = CreateFileA(lpszFileName, arguments.access, arguments.share, &security, arguments.creation,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) error = GetLastError();
+  }
   if (error != ERROR_SUCCESS) {
     Fill(pError, error, lpszFileName);
     SetLastError(error);
     return FALSE;
   }
-  m_hFile = HandleOf(fd);
+  m_hFile = handle;
   m_nOpenFlags = nOpenFlags;
   m_strFileName = lpszFileName;
+  m_bAppend = false;
   SetLastError(ERROR_SUCCESS);
   return TRUE;
 }
 
 void CFile::Close() {
   if (m_hFile == hFileNull) return;
-  int fd = Descriptor();
+  HANDLE handle = m_hFile;
   m_hFile = hFileNull;
-  DWORD error = opossvc::detail::CloseFile(fd);
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  if (!CloseHandle(handle)) CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName);
 }
 
 void CFile::Abort() {
   if (m_hFile == hFileNull) return;
-  opossvc::detail::CloseFile(Descriptor());
+  CloseHandle(m_hFile);
   m_hFile = hFileNull;
 }
 
 UINT CFile::Read(void* lpBuf, UINT nCount) {
   CheckOpen();
-  if ((m_nOpenFlags & 0x3) == modeWrite) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
   if (nCount == 0) return 0;
-  size_t done = 0;
-  DWORD error = opossvc::detail::ReadFileSome(Descriptor(), lpBuf, nCount, &done);
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
-  return static_cast<UINT>(done);
+  DWORD done = 0;
+  if (!ReadFile(m_hFile, lpBuf, nCount, &done, nullptr)) {
+    CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName);
+  }
+  return done;
 }
 
 void CFile::Write(const void* lpBuf, UINT nCount) {
   CheckOpen();
-  if ((m_nOpenFlags & 0x3) == modeRead) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
-  if (nCount == 0) return;
-  size_t done = 0;
-  DWORD error = opossvc::detail::WriteFileAll(Descriptor(), lpBuf, nCount, &done);
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  WriteBytes(lpBuf, nCount);
+}
+
+void CFile::WriteBytes(const void* data, size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    // Offsets of all ones write at the end of the file, as FILE_APPEND_DATA.
+    OVERLAPPED at_end{};
+    at_end.Offset = at_end.OffsetHigh = 0xFFFFFFFF;
+    const DWORD piece = static_cast<DWORD>(std::min<size_t>(size, 0xFFFFFFFF));
+    DWORD done = 0;
+    if (!WriteFile(m_hFile, next, piece, &done, m_bAppend ? &at_end : nullptr)) {
+      CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName);
+    }
+    next += piece;
+    size -= piece;
+  }
 }
 
 void CFile::Flush() {
   CheckOpen();
-  DWORD error = opossvc::detail::SyncFile(Descriptor());
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  // Nothing written, nothing to flush: a file open for reading has no need.
+  if ((m_nOpenFlags & 0x3) == modeRead) return;
+  if (!FlushFileBuffers(m_hFile)) {
+    CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName);
+  }
+}
+
+ULONGLONG CFile::MovePointer(LONGLONG offset, UINT from) const {
+  LONG high = static_cast<LONG>(offset >> 32);
+  // A low half of all ones is a valid position: the last error tells.
+  SetLastError(ERROR_SUCCESS);
+  const DWORD low = SetFilePointer(m_hFile, static_cast<LONG>(offset & 0xFFFFFFFF), &high, from);
+  if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) {
+    CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName);
+  }
+  return (static_cast<ULONGLONG>(static_cast<DWORD>(high)) << 32) | low;
 }
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
   CheckOpen();
-  int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : nFrom == end ? SEEK_END : -1;
-  if (whence < 0) CFileException::ThrowOsError(ERROR_INVALID_PARAMETER, m_strFileName);
   // A write-enabled file positioned at its end appends from then on.
-  bool appending = (m_nOpenFlags & 0x3) != modeRead && lOff == 0 && nFrom == end;
-  DWORD error = opossvc::detail::SetAppending(Descriptor(), appending);
-  uint64_t position = 0;
-  if (error == ERROR_SUCCESS) error = opossvc::detail::SeekFile(Descriptor(), lOff, whence, &position);
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
-  return position;
+  m_bAppend = (m_nOpenFlags & 0x3) != modeRead && lOff == 0 && nFrom == end;
+  return MovePointer(lOff, nFrom);
 }
 
 ULONGLONG CFile::GetPosition() const {
   CheckOpen();
-  uint64_t position = 0;
-  DWORD error = opossvc::detail::SeekFile(Descriptor(), 0, SEEK_CUR, &position);
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
-  return position;
+  return MovePointer(0, current);
 }
 
 ULONGLONG CFile::GetLength() const {
   CheckOpen();
-  uint64_t length = 0;
-  DWORD error = opossvc::detail::FileLength(Descriptor(), &length);
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
-  return length;
+  DWORD high = 0;
+  SetLastError(ERROR_SUCCESS);
+  const DWORD low = GetFileSize(m_hFile, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+    CFileException::ThrowOsError(static_cast<LONG>(GetLastError()), m_strFileName);
+  }
+  return (static_cast<ULONGLONG>(high) << 32) | low;
 }
 
 void CFile::SetLength(ULONGLONG dwNewLen) {
   CheckOpen();
-  if ((m_nOpenFlags & 0x3) == modeRead) CFileException::ThrowOsError(ERROR_ACCESS_DENIED, m_strFileName);
-  DWORD error = opossvc::detail::TruncateFile(Descriptor(), dwNewLen);
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  // SetEndOfFile cuts at the file pointer; the pointer returns afterwards.
+  const ULONGLONG position = MovePointer(0, current);
+  MovePointer(static_cast<LONGLONG>(dwNewLen), begin);
+  const BOOL cut = SetEndOfFile(m_hFile);
+  const DWORD error = GetLastError();
+  MovePointer(static_cast<LONGLONG>(position), begin);
+  if (!cut) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
 }
 
 CString CFile::GetFileName() const {
@@ -315,7 +346,7 @@ namespace opossvc::detail {
 // The C stream's functions: each runs one operation of the file and turns
 // its exception into the stream's error result.
 struct StdioStreamAccess {
-  static ssize_t Read(void* cookie, char* buffer, size_t size) {
+  static std::ptrdiff_t Read(void* cookie, char* buffer, size_t size) {
     auto* file = static_cast<CStdioFile*>(cookie);
     try {
       UINT count = static_cast<UINT>(std::min<size_t>(size, 0x7FFFFFFF));
@@ -325,12 +356,12 @@ struct StdioStreamAccess {
       return -1;
     }
   }
-  static ssize_t Write(void* cookie, const char* data, size_t size) {
+  static std::ptrdiff_t Write(void* cookie, const char* data, size_t size) {
     auto* file = static_cast<CStdioFile*>(cookie);
     try {
       file->CheckOpen();
       file->WriteTranslated(data, size);
-      return static_cast<ssize_t>(size);
+      return static_cast<std::ptrdiff_t>(size);
     } catch (CException* e) {
       e->Delete();
       return -1;
@@ -374,7 +405,7 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
   opossvc::detail::StreamFunctions functions{&opossvc::detail::StdioStreamAccess::Read,
                                              &opossvc::detail::StdioStreamAccess::Write,
                                              &opossvc::detail::StdioStreamAccess::Seek};
-  m_pStream = opossvc::detail::OpenCookieStream(this, functions, mode);
+  m_pStream = opossvc::detail::OpenCallbackStream(this, functions, mode);
   if (m_pStream == nullptr) {
     CFile::Abort();
     Fill(pError, ERROR_NOT_ENOUGH_MEMORY, lpszFileName);
@@ -437,12 +468,9 @@ int CStdioFile::PeekRaw() {
 void CStdioFile::DropReadAhead() {
   // Writers that never read leave the fields alone: several may write at once.
   if (m_nReadEnd == 0) return;
-  if (m_nReadEnd > m_nReadPos) {
-    uint64_t ignored = 0;
-    opossvc::detail::SeekFile(Descriptor(), -static_cast<int64_t>(m_nReadEnd - m_nReadPos), SEEK_CUR,
-                              &ignored);
-  }
+  const UINT unread = m_nReadEnd - m_nReadPos;
   m_nReadPos = m_nReadEnd = 0;
+  if (unread > 0) MovePointer(-static_cast<LONGLONG>(unread), current);
 }
 
 UINT CStdioFile::ReadText(char* out, UINT count, bool stop_at_newline) {
@@ -515,20 +543,22 @@ BOOL CStdioFile::ReadString(CString& rString) {
 
 void CStdioFile::WriteTranslated(const char* data, size_t size) {
   DropReadAhead();
-  size_t done = 0;
-  DWORD error;
   if (!IsText() || std::memchr(data, '\n', size) == nullptr) {
-    error = opossvc::detail::WriteFileAll(Descriptor(), data, size, &done);
-  } else {
-    std::string text;
-    text.reserve(size + size / 8 + 2);
-    for (size_t i = 0; i < size; ++i) {
-      if (data[i] == '\n') text += '\r';
-      text += data[i];
-    }
-    error = opossvc::detail::WriteFileAll(Descriptor(), text.data(), text.size(), &done);
+    WriteBytes(data, size);
+    return;
   }
-  if (error != ERROR_SUCCESS) CFileException::ThrowOsError(static_cast<LONG>(error), m_strFileName);
+  std::string text;
+  text.reserve(size + size / 8 + 2);
+  const char* const end = data + size;
+  for (const char* from = data; from < end;) {
+    const void* found = std::memchr(from, '\n', static_cast<size_t>(end - from));
+    const char* line_end = found == nullptr ? end : static_cast<const char*>(found);
+    text.append(from, line_end);
+    if (line_end == end) break;
+    text += "\r\n";
+    from = line_end + 1;
+  }
+  WriteBytes(text.data(), text.size());
 }
 
 void CStdioFile::Write(const void* lpBuf, UINT nCount) {

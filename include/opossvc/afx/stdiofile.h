@@ -1,8 +1,8 @@
-// CFile and CStdioFile: files with the window framework's open flags.
+// CFile and CStdioFile: files with the window framework's open flags, over the
+// Win32 file calls (CreateFileA and the calls on its handle).
 //
-// Open(name, flags, pError) takes a Windows path (mapped onto the POSIX
-// tree: "C:\x" below drive C:'s folder, "\x" on drive C:, "/x" as it
-// stands) and a combination of
+// Open(name, flags, pError) takes a path as CreateFileA does (files.h) and a
+// combination of
 //   access    modeRead, modeWrite, modeReadWrite
 //   sharing   shareExclusive (and shareCompat), shareDenyWrite,
 //             shareDenyRead, shareDenyNone
@@ -20,7 +20,8 @@
 // Text mode (CStdioFile): Write and WriteString turn each "\n" into "\r\n";
 // Read and ReadString turn "\r\n" into "\n" and end the file at a Ctrl-Z
 // (0x1A) byte, as the C runtime's text mode does. Lengths and positions
-// (GetLength, GetPosition, Seek) count bytes in the file.
+// (GetLength, GetPosition, Seek) count bytes in the file; SetLength leaves
+// the position where it was.
 //
 // Every Write and WriteString hands its whole (translated) data to the file
 // in one write, so records of several writers, threads or processes, never
@@ -33,11 +34,11 @@
 // at once, as long as none of them reads, seeks, opens or closes it; all
 // other use is one thread at a time.
 //
-// m_hFile is hFileNull while no file is open; on POSIX it carries the file
-// descriptor, so compare it with hFileNull only. m_pStream (CStdioFile) is
-// a C stream over the same open file while it is open, null otherwise: what
-// is written or read through it goes through this object, with the same
-// text translation, and it buffers nothing of its own.
+// m_hFile is the file's Win32 handle, hFileNull while no file is open; the
+// Win32 file calls take it. m_pStream (CStdioFile) is a C stream over the
+// same open file while it is open, null otherwise: what is written or read
+// through it goes through this object, with the same text translation, and
+// it buffers nothing of its own.
 #ifndef OPOSSVC_AFX_STDIOFILE_H_
 #define OPOSSVC_AFX_STDIOFILE_H_
 
@@ -148,13 +149,21 @@ class CFile : public CObject {
   HANDLE m_hFile;
 
  protected:
-  // The descriptor behind m_hFile; -1 while closed.
-  int Descriptor() const;
   // Throws for a closed file (CFileException::invalidFile).
   void CheckOpen() const;
+  // Moves the file pointer as SetFilePointer does and returns the new
+  // position; throws on failure. Leaves appending as it is.
+  ULONGLONG MovePointer(LONGLONG offset, UINT from) const;
+  // Writes all the bytes at the file pointer, or at the end of the file while
+  // appending, in one write; throws on failure.
+  void WriteBytes(const void* data, size_t size);
   // The open flags of the current file.
   UINT m_nOpenFlags;
   CString m_strFileName;
+  // Set by a seek to the end of a file open for writing, cleared by any
+  // other seek: writes then go to the end of the file as it is at each one.
+  // Only seeks change it, so concurrent writers merely read it.
+  bool m_bAppend;
 };
 
 class CStdioFile : public CFile {

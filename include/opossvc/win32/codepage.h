@@ -57,6 +57,15 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                                int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
                                LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
+#define MAX_LEADBYTES 12
+#define MAX_DEFAULTCHAR 2
+
+typedef struct _cpinfo {
+  UINT MaxCharSize;
+  BYTE DefaultChar[MAX_DEFAULTCHAR];
+  BYTE LeadByte[MAX_LEADBYTES];
+} CPINFO, *LPCPINFO;
+
 UINT WINAPI GetACP(void);
 UINT WINAPI GetOEMCP(void);
 // TRUE when the code page is known here.
@@ -65,6 +74,12 @@ BOOL WINAPI IsValidCodePage(UINT CodePage);
 // IsDBCSLeadByte); always FALSE for single-byte code pages and UTF-8.
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
 BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
+// The longest character of the code page in bytes (1 for single-byte code
+// pages, 2 for double-byte ones, 4 for UTF-8), its default character ("?")
+// and its lead-byte ranges as pairs of first and last byte, ended by a pair of
+// zeros (none for single-byte code pages and UTF-8). FALSE with
+// ERROR_INVALID_PARAMETER for a code page not known here or a null lpCPInfo.
+BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
 
 #define CSTR_LESS_THAN 1
 #define CSTR_EQUAL 2

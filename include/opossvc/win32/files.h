@@ -15,7 +15,8 @@
 //   - attributes are ignored except FILE_ATTRIBUTE_READONLY on a new file; FILE_FLAG_WRITE_THROUGH
 //     makes every write synchronous; FILE_FLAG_DELETE_ON_CLOSE removes the file at its close.
 //     FILE_FLAG_OVERLAPPED is refused with ERROR_INVALID_PARAMETER: overlapped I/O is not
-//     supported, and the lpOverlapped argument of ReadFile/WriteFile must be null;
+//     supported. ReadFile takes no OVERLAPPED; WriteFile takes one on a disk file only, to
+//     say where to write (below);
 //   - security attributes are accepted and ignored (handles are not inherited by exec'd programs);
 //   - hTemplateFile is ignored.
 // Failures return INVALID_HANDLE_VALUE (CreateFileA), FALSE, INVALID_FILE_SIZE,
@@ -89,7 +90,14 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 // Reads up to nNumberOfBytesToRead bytes; at the end of a file TRUE with a count of 0.
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
-// Writes the whole buffer to a file (a serial port may stop early at its write time-out).
+// Writes the whole buffer to a file (a serial port may stop early at its write time-out), at the
+// file pointer, which moves past the data. With an OVERLAPPED (disk files; the handle is still
+// synchronous): at the 64-bit position Offset/OffsetHigh instead, or, when both are 0xFFFFFFFF,
+// at the end of the file as it is at that moment, in one system call, as a handle opened for
+// FILE_APPEND_DATA writes, so that records of several writers (processes included) never
+// overwrite or cut into each other; the file pointer then follows the data as well.
+// InternalHigh receives the count (lpNumberOfBytesWritten may then be null), Internal is 0 on
+// success; hEvent, when given, is reset at the start and set at the end.
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 // Files: written data reaches the disk. Serial ports: waits until the transmit queue is empty.

@@ -1,5 +1,5 @@
 // The Win32 file calls: CreateFileA for disk files and serial ports, and the calls on the
-// handles it returns. Disk files share the share-mode scheme of share_lock.h with CFile.
+// handles it returns; disk files keep their share modes across processes through share_lock.h.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +10,7 @@
 
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/files.h>
+#include <opossvc/win32/sync.h>
 
 #include "platform/posix/comm/comm_port.h"
 #include "platform/posix/files/environment.h"
@@ -23,6 +24,10 @@ namespace {
 
 constexpr DWORD kReadAccess = static_cast<DWORD>(GENERIC_READ) | GENERIC_ALL;
 constexpr DWORD kWriteAccess = static_cast<DWORD>(GENERIC_WRITE) | GENERIC_ALL;
+// The OVERLAPPED offset that writes at the end of the file.
+constexpr uint64_t kEndOfFile = ~uint64_t{0};
+// OVERLAPPED::Internal after a failed write (STATUS_UNSUCCESSFUL).
+constexpr ULONG_PTR kStatusUnsuccessful = 0xC0000001;
 
 // One open disk file. The descriptor is closed when the last reference goes, so that a call in
 // progress on another thread never sees it reused.
@@ -55,6 +60,16 @@ class DiskFile final : public FileObject {
     return error;
   }
   DWORD Flush() override { return writable_ ? SyncFile(fd_) : ERROR_ACCESS_DENIED; }
+  // Writes at `offset`, or at the end of the file for kEndOfFile.
+  DWORD WriteAt(const void* data, DWORD size, uint64_t offset, DWORD* written) {
+    *written = 0;
+    if (!writable_) return ERROR_ACCESS_DENIED;
+    size_t done = 0;
+    DWORD error = offset == kEndOfFile ? AppendToFile(fd_, data, size, &done)
+                                       : WriteFileAt(fd_, data, size, offset, &done);
+    *written = static_cast<DWORD>(done);
+    return error;
+  }
 
   int fd() const { return fd_; }
   bool writable() const { return writable_; }
@@ -199,6 +214,7 @@ std::shared_ptr<DiskFile> FindDiskFile(HANDLE handle) {
 }  // namespace opossvc::detail
 
 using opossvc::detail::Fail;
+using opossvc::detail::kStatusUnsuccessful;
 
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                           LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
@@ -232,10 +248,25 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
   auto file = opossvc::detail::LookupHandleAs<opossvc::detail::FileObject>(hFile);
   if (!file) return Fail(ERROR_INVALID_HANDLE);
-  if (lpOverlapped || !lpNumberOfBytesWritten) return Fail(ERROR_INVALID_PARAMETER);
-  *lpNumberOfBytesWritten = 0;
+  if (!lpOverlapped) {
+    if (!lpNumberOfBytesWritten) return Fail(ERROR_INVALID_PARAMETER);
+    *lpNumberOfBytesWritten = 0;
+    if (!lpBuffer && nNumberOfBytesToWrite > 0) return Fail(ERROR_NOACCESS);
+    DWORD error = file->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
+    return error ? Fail(error) : TRUE;
+  }
+  auto disk = std::dynamic_pointer_cast<opossvc::detail::DiskFile>(file);
+  if (!disk) return Fail(ERROR_INVALID_PARAMETER);
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
   if (!lpBuffer && nNumberOfBytesToWrite > 0) return Fail(ERROR_NOACCESS);
-  DWORD error = file->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
+  if (lpOverlapped->hEvent && !ResetEvent(lpOverlapped->hEvent)) return FALSE;
+  const uint64_t offset = (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset;
+  DWORD written = 0;
+  DWORD error = disk->WriteAt(lpBuffer, nNumberOfBytesToWrite, offset, &written);
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = written;
+  lpOverlapped->InternalHigh = written;
+  lpOverlapped->Internal = error ? kStatusUnsuccessful : 0;
+  if (lpOverlapped->hEvent) SetEvent(lpOverlapped->hEvent);
   return error ? Fail(error) : TRUE;
 }
 

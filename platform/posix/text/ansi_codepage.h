@@ -1,5 +1,5 @@
 // The system's ANSI code page and conversions through it, for the platform
-// layer and the framework classes.
+// layer; also the POSIX side of fold_case_key.h.
 //
 // The ANSI code page is $OPOS_CODEPAGE when it holds the number of a code page
 // that the converters know (1252, 932, 65001, ...), else 65001 (UTF-8). The
@@ -12,6 +12,8 @@
 #include <string_view>
 
 #include <opossvc/win32/types.h>
+
+#include "platform/internal/fold_case_key.h"
 
 namespace opossvc::detail {
 
@@ -43,37 +45,6 @@ std::u16string AnsiToUtf16(std::string_view ansi, UINT codepage);
 // (U+FFFD for UTF-8, which only lacks lone surrogates); an unknown code page
 // is taken as UTF-8.
 std::string Utf16ToAnsi(std::u16string_view text, UINT codepage);
-
-// A key that compares equal for names that differ only in letter case, for
-// case-insensitive, case-preserving names and their ordering. The text is
-// decoded from the active code page, case-folded fully (so "STRASSE" and
-// "straße" match) and encoded as UTF-8. Bytes that decode to no character are
-// kept, each as the byte 0xFF (never found in UTF-8) followed by that byte, so
-// distinct undecodable names keep distinct keys. Keys of pure-ASCII names are
-// their lower-case form.
-std::string FoldCaseKey(std::string_view ansi);
-
-class CodePageConverter;
-
-// Steps through text of one code page by whole characters.
-class AnsiCharStepper {
- public:
-  // The active code page's stepper.
-  AnsiCharStepper();
-  explicit AnsiCharStepper(UINT codepage);
-
-  // Bytes of the character that starts at `pos` (< text.size()): 2 for a lead
-  // byte with a byte after it in a double-byte code page, the length of a
-  // well-formed sequence in UTF-8, 1 otherwise.
-  size_t CharLength(std::string_view text, size_t pos) const;
-  // True when every character is one byte, so stepping can be skipped.
-  bool single_byte() const { return !utf8_ && !double_byte_; }
-
- private:
-  const CodePageConverter* converter_;  // this thread's; lives until it exits
-  bool utf8_;
-  bool double_byte_;
-};
 
 }  // namespace opossvc::detail
 

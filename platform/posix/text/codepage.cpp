@@ -163,3 +163,23 @@ BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
   CodePageConverter* converter = ConverterFor(CodePage);
   return converter != nullptr && converter->IsLeadByte(TestChar) ? TRUE : FALSE;
 }
+
+BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo) {
+  if (lpCPInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  CodePageConverter* converter = ConverterFor(CodePage);
+  if (converter == nullptr) return FALSE;
+  *lpCPInfo = CPINFO{};
+  lpCPInfo->MaxCharSize = converter->is_utf8() ? 4 : converter->is_double_byte() ? 2 : 1;
+  lpCPInfo->DefaultChar[0] = '?';
+  // Runs of lead bytes, as many as the table holds with its closing pair.
+  size_t next = 0;
+  for (int b = 0; b < 256 && next + 2 < MAX_LEADBYTES; ++b) {
+    if (!converter->IsLeadByte(static_cast<BYTE>(b))) continue;
+    int last = b;
+    while (last < 255 && converter->IsLeadByte(static_cast<BYTE>(last + 1))) ++last;
+    lpCPInfo->LeadByte[next++] = static_cast<BYTE>(b);
+    lpCPInfo->LeadByte[next++] = static_cast<BYTE>(last);
+    b = last;
+  }
+  return TRUE;
+}

@@ -145,9 +145,17 @@ TEST_F(FilesTest, ReadWriteSeekAndSize) {
   EXPECT_EQ(position_high, 1);
   EXPECT_EQ(SetFilePointer(handle, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER)
       << "a position past 32 bits cannot be told without the high half";
+  // With an OVERLAPPED: at its offset, or at the end when all ones; the pointer follows.
+  OVERLAPPED at{};
+  at.Offset = 1;
+  ASSERT_TRUE(WriteFile(handle, "E", 1, nullptr, &at));
+  EXPECT_EQ(at.InternalHigh, 1u);
+  at.Offset = at.OffsetHigh = 0xFFFFFFFF;
+  ASSERT_TRUE(WriteFile(handle, "!", 1, &done, &at));
+  EXPECT_EQ(SetFilePointer(handle, 0, nullptr, FILE_CURRENT), 6u);
   EXPECT_TRUE(FlushFileBuffers(handle));
   CloseHandle(handle);
-  EXPECT_EQ(ReadText(path), "hello");
+  EXPECT_EQ(ReadText(path), "hEllo!");
 }
 
 TEST_F(FilesTest, AccessIsKeptToWhatWasAsked) {
@@ -216,7 +224,7 @@ TEST_F(FilesTest, FlagsAndBadArguments) {
   handle = Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
   OVERLAPPED overlapped = {};
   DWORD done = 0;
-  EXPECT_TRUE(Fails(WriteFile(handle, "x", 1, &done, &overlapped), ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(Fails(ReadFile(handle, &done, 1, &done, &overlapped), ERROR_INVALID_PARAMETER));
   EXPECT_FALSE(WriteFile(handle, "x", 1, nullptr, nullptr));
   EXPECT_TRUE(Fails(ReadFile(handle, nullptr, 1, &done, nullptr), ERROR_NOACCESS));
   CloseHandle(handle);

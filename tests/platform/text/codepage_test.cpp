@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +187,13 @@ TEST(CodePage, LeadBytes) {
   EXPECT_FALSE(IsDBCSLeadByteEx(932, 0xB1));  // half-width katakana
   EXPECT_FALSE(IsDBCSLeadByteEx(1252, 0x82));
   EXPECT_FALSE(IsDBCSLeadByteEx(CP_UTF8, 0xE3));
+  CPINFO info;
+  ASSERT_TRUE(GetCPInfo(932, &info));
+  EXPECT_EQ(info.MaxCharSize, 2u);
+  EXPECT_EQ(std::vector<int>(info.LeadByte, info.LeadByte + 6), (std::vector<int>{0x81, 0x9F, 0xE0, 0xFC, 0, 0}));
+  ASSERT_TRUE(GetCPInfo(CP_UTF8, &info));
+  EXPECT_EQ(info.MaxCharSize, 4u);
+  EXPECT_EQ(info.LeadByte[0], 0);
   EXPECT_TRUE(IsValidCodePage(932));
   EXPECT_FALSE(IsValidCodePage(12345));
   EXPECT_FALSE(IsValidCodePage(CP_ACP));
