@@ -7,7 +7,8 @@
 #include <opossvc/portdrv.h>
 #include <opossvc/testing/virtual_port.h>
 
-#include "tests/portdrv/portdrv_helpers.h"
+#include "tests/support/device_entry.h"
+#include "tests/support/recording_svc.h"
 
 namespace opossvc::testing {
 namespace {
@@ -170,7 +171,7 @@ TEST_F(PortOpenTest, SHydraOfAFurtherDeviceSwitchesItsOutputFlowOff) {
   ASSERT_EQ(OpenOn(port, hydra, &a), 0);
   ASSERT_EQ(port.PortOutputData("rec", 3, 0, &a, 0, 1, 1), 0);  // mode 0: ready
   ASSERT_TRUE(device.WaitUntil([](const VirtualPort::State& s) { return s.writers_waiting > 0; },
-                               kDeadline));
+                               kPatience));
   ASSERT_EQ(OpenOn(port, plain, &b), 0);
   EXPECT_EQ(device.dcb().fOutxCtsFlow, 0u);
   EXPECT_EQ(device.dcb().fOutxDsrFlow, 0u);
@@ -214,7 +215,7 @@ TEST_F(PortOpenTest, LineModes) {
     const auto lines_are = [&device](Lines want) {
       return device.WaitUntil(
           [want](const VirtualPort::State& s) { return s.dtr == want.dtr && s.rts == want.rts; },
-          kDeadline);
+          kPatience);
     };
     ASSERT_EQ(OpenOn(port, entry, &svc, c.variant), 0);
     EXPECT_EQ(device.dcb().fOutxCtsFlow, c.ctsFlow);

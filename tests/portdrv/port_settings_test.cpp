@@ -9,7 +9,7 @@
 
 #include <opossvc/opos.h>
 
-#include "tests/portdrv/portdrv_helpers.h"
+#include "tests/support/device_entry.h"
 
 namespace opossvc::testing {
 namespace {

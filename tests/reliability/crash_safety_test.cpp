@@ -20,16 +20,21 @@
 #include <opossvc/trace.h>
 #include <opossvc/win32/registry.h>
 
-#include "tests/reliability/reliability_helpers.h"
+#include "tests/support/child_process.h"
+#include "tests/support/patience.h"
 
-namespace opossvc::reliability {
+namespace opossvc::testing {
 namespace {
+
+using test_support::ChildChecks;
+using test_support::ChildProcess;
+using test_support::Pipe;
 
 constexpr char kBase[] = "SOFTWARE\\Crash";
 
-// Step n of the writer: most steps create key k<n> and give it the value
-// "d" = Payload(n); every third deletes the key made two steps before. The
-// payload's length and bytes follow from n, so a torn value shows.
+// Step n of the writer: most steps create key k<n> with a subkey and give it
+// the value "d" = Payload(n); every third deletes the tree made two steps
+// before. The payload's length and bytes follow from n, so a torn value shows.
 bool IsDelete(uint32_t n) { return n % 3 == 2; }
 std::string KeyName(uint32_t n) { return std::string(kBase) + "\\k" + std::to_string(n); }
 std::string Payload(uint32_t n) {
@@ -44,7 +49,10 @@ void RunStep(uint32_t n) {
     return;
   }
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyName(n).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (KeyName(n) + "\\sub").c_str(), 0, nullptr, 0,
+                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS ||
+      RegCloseKey(key) != ERROR_SUCCESS ||
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyName(n).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                       nullptr, &key, nullptr) != ERROR_SUCCESS) {
     _exit(4);
   }
@@ -92,6 +100,12 @@ std::set<uint32_t> ReadBack(std::vector<std::string>* problems) {
     if (RegOpenKeyExA(base, name, 0, KEY_READ, &key) != ERROR_SUCCESS) {
       problems->push_back(std::string("cannot open ") + name);
       continue;
+    }
+    HKEY sub = nullptr;
+    if (RegOpenKeyExA(key, "sub", 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+      RegCloseKey(sub);
+    } else {
+      problems->push_back(std::string("tree deleted in part: ") + name);
     }
     DWORD type = 0, size = 0;
     const LONG sized = RegQueryValueExA(key, "d", nullptr, &type, nullptr, &size);
@@ -143,30 +157,28 @@ void WaitRandomMoment(std::mt19937& random) {
 
 TEST(CrashSafety, RegistryKeepsEveryAcknowledgedWriteAcrossKills) {
   constexpr int kKills = 150;
-  opossvc::testing::TempRegistry registry;
+  TempRegistry registry;
   ASSERT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, kBase), ERROR_SUCCESS);
   std::mt19937 random(20261206);
   std::map<uint32_t, Known> keys;
   uint32_t next = 0;  // the first step not yet acknowledged
   for (int round = 0; round < kKills; ++round) {
-    const uint32_t first = next;
-    AckingChild child([first](const std::function<void(uint32_t)>& ack) {
+    Pipe acks;  // a byte after each step
+    ChildProcess child([&acks, first = next](ChildChecks&) {
+      acks.Writer();
       for (uint32_t n = first;; ++n) {
         RunStep(n);
-        ack(n);
+        acks.Send();
       }
     });
+    acks.Reader();
     for (int wanted = std::uniform_int_distribution<int>(0, 6)(random); wanted > 0; --wanted) {
-      auto n = child.NextAck();
-      ASSERT_TRUE(n.has_value()) << "writer died by itself in round " << round;
-      Note(keys, *n, true);
-      next = *n + 1;
+      ASSERT_TRUE(acks.Receive(kPatience)) << "writer died by itself in round " << round;
+      Note(keys, next++, true);
     }
     WaitRandomMoment(random);
-    for (uint32_t n : child.Kill()) {
-      Note(keys, n, true);
-      next = n + 1;
-    }
+    child.Kill();
+    while (acks.Receive()) Note(keys, next++, true);
     Note(keys, next++, false);
     CheckStore(keys);
     if (HasFatalFailure()) return;
@@ -188,33 +200,34 @@ std::string Record(uint32_t n) { return kPrefix + RecordValue(n) + "\""; }
 
 TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
   constexpr int kKills = 50;
-  opossvc::testing::TempRegistry registry;
+  TempRegistry registry;
   const std::string path = registry.root() + "/crash.log";
   std::mt19937 random(1206);
   std::vector<uint32_t> acknowledged;
   std::set<uint32_t> in_flight;  // records under way at a kill
   uint32_t next = 0;
   for (int round = 0; round < kKills; ++round) {
-    const uint32_t first = next;
-    AckingChild child([first, &path](const std::function<void(uint32_t)>& ack) {
+    Pipe acks;  // a byte after each record
+    ChildProcess child([&acks, &path, first = next](ChildChecks&) {
+      acks.Writer();
       CStdioFile* trace = OpenTrace(path.c_str());
       if (trace == nullptr) _exit(6);
       for (uint32_t n = first;; ++n) {
         const std::string value = RecordValue(n);
         OnGetProp(trace, "Crash", "Rec", value.c_str(), 0);
-        ack(n);
+        acks.Send();
       }
     });
+    acks.Reader();
     for (int wanted = std::uniform_int_distribution<int>(1, 8)(random); wanted > 0; --wanted) {
-      auto n = child.NextAck();
-      ASSERT_TRUE(n.has_value()) << "trace writer died by itself in round " << round
-                                 << " (the file stayed locked?)";
-      acknowledged.push_back(*n);
+      ASSERT_TRUE(acks.Receive(kPatience)) << "trace writer died by itself in round " << round
+                                           << " (the file stayed locked?)";
+      acknowledged.push_back(next++);
     }
     WaitRandomMoment(random);
-    for (uint32_t n : child.Kill()) acknowledged.push_back(n);
-    in_flight.insert(acknowledged.back() + 1);
-    next = acknowledged.back() + 2;  // the record under way may be there or not
+    child.Kill();
+    while (acks.Receive()) acknowledged.push_back(next++);
+    in_flight.insert(next++);  // the record under way may be there or not
   }
 
   // Every line a whole record and the acknowledged ones all there, in
@@ -249,4 +262,4 @@ TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
 }
 
 }  // namespace
-}  // namespace opossvc::reliability
+}  // namespace opossvc::testing
