@@ -228,25 +228,6 @@ TEST_F(PortOpenTest, LineModes) {
   }
 }
 
-TEST_F(PortOpenTest, CloseRefusedWhileOutputIsQueued) {
-  VirtualPort device("COM1");
-  device.SetWriteCapacity(0);
-  const DeviceEntry entry = Device("Printer1", "COM1");
-  RecordingSvc a, b;
-  CPortdrv port;
-  ASSERT_EQ(OpenOn(port, entry, &a), 0);
-  ASSERT_EQ(OpenOn(port, entry, &b), 0);
-  ASSERT_EQ(port.PortOutputData("abc", 3, 0, &a, 0, 0, 1), 0);
-  EXPECT_EQ(port.PortClose(&a), OPOSSVC_E_OUTPUT_PENDING);
-  EXPECT_EQ(port.PortClose(&b), 0);
-  EXPECT_EQ(port.PortClose(&a), OPOSSVC_E_OUTPUT_PENDING);
-  EXPECT_EQ(device.open_handles(), 1);
-  device.SetWriteCapacity(VirtualPort::kUnlimited);
-  ASSERT_TRUE(a.WaitForNotice(Notice::kComplete));
-  EXPECT_EQ(port.PortClose(&a), 0);
-  EXPECT_EQ(device.TakeWritten(), "abc");
-}
-
 TEST_F(PortOpenTest, DestructorClosesAPortLeftOpen) {
   VirtualPort device("COM1");
   const DeviceEntry entry = Device("Printer1", "COM1");

@@ -121,14 +121,6 @@ TEST_P(PortContract, ReadTimeoutsEndTheWaitWithWhatCame) {
     EXPECT_GE(elapsed, c.at_least);
     EXPECT_LT(elapsed, kPatience);
   }
-
-  // First-byte mode: a waiting read returns with the first bytes.
-  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, MAXDWORD, 60000));
-  auto reader = std::async(std::launch::async, [&] { return ReadPort(handle_, 100); });
-  ASSERT_TRUE(device_->WaitForWaitingRead());
-  device_->Send("q");
-  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
-  EXPECT_EQ(reader.get().bytes, "q");
 }
 
 TEST_P(PortContract, AllZeroTimeoutsWaitForEveryByte) {
