@@ -76,6 +76,7 @@ class DriverFaults : public ::testing::Test {
     settings.c_iflag |= IXON | IXOFF;
     settings.c_cflag |= CRTSCTS;
     ASSERT_EQ(tcsetattr(pty_.master(), TCSANOW, &settings), 0);
+    std::thread([] {}).join();  // a sanitizer's runtime starts its own thread with the first one
     descriptors_ = OpenDescriptors();
     threads_ = Threads();
   }
@@ -167,29 +168,15 @@ TEST_F(DriverFaults, RefusedOpenChangesNothing) {
   ExpectNothingLeft();
 }
 
+// EINTR on every other call, open and settings included; writes of at most 3 bytes.
 TEST_F(DriverFaults, InterruptedCallsAndShortWritesLoseNothing) {
-  const struct {
-    const char* name;
-    bool interrupt;
-    size_t write_limit;
-  } cases[] = {
-      {"EINTR on every other call", true, 0},
-      {"writes of at most 7 bytes", false, 7},
-      {"both", true, 3},
-  };
-  long id = 10;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    faults_->write_limit = c.write_limit;
-    faults_->interrupt = c.interrupt;
-    ASSERT_EQ(Open(), 0);
-    EXPECT_TRUE(OutputArrives(2000, ++id));
-    EXPECT_TRUE(InputArrives(3000, id));
-    EXPECT_EQ(port_.PortClose(&svc_), 0);
-    faults_->interrupt = false;
-    faults_->write_limit = 0;
-    ExpectNothingLeft();
-  }
+  faults_->interrupt = true;
+  faults_->write_limit = 3;
+  ASSERT_EQ(Open(), 0);
+  EXPECT_TRUE(OutputArrives(2000, 11));
+  EXPECT_TRUE(InputArrives(3000, 11));
+  EXPECT_EQ(port_.PortClose(&svc_), 0);
+  ExpectNothingLeft();
 }
 
 TEST_F(DriverFaults, IoErrorsInTheMiddleAreReportedOrRetriedAndThePortGoesOn) {

@@ -11,7 +11,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -64,8 +63,16 @@ size_t ResidentBytes() {
   return read == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
+// Byte n of the device's input stream: never repeats within 251 bytes and is free of the
+// XON/XOFF characters.
+char InputByte(uint64_t n) {
+  char c = static_cast<char>(n % 251);
+  if (c == 0x11 || c == 0x13) c = static_cast<char>(0x80 + c);
+  return c;
+}
+
 // A client whose data notifications can be frozen: the driver's input thread then waits inside
-// DataUpdate, as behind a busy application.
+// DataUpdate, as behind a busy application. With what the test knows of its records.
 struct Client {
   Client() {
     svc.on_data = [this](RecordingSvc*, unsigned char*, long) {
@@ -80,6 +87,12 @@ struct Client {
     }
     thawed.notify_all();
   }
+  // The outstanding records not completed yet.
+  std::set<long> Waiting() {
+    std::set<long> waiting = outstanding;
+    for (long id : svc.Values(Notice::kComplete)) waiting.erase(id);
+    return waiting;
+  }
   bool WaitForCompleted(const std::set<long>& ids) {
     return svc.log().WaitUntil(
         [&](const std::vector<Notice>& all) {
@@ -91,27 +104,25 @@ struct Client {
         },
         kDeadline);
   }
-  // The ids queued and neither completed nor cleared yet.
-  std::set<long> Waiting(const std::set<long>& outstanding) {
-    const std::vector<long> done = svc.Values(Notice::kComplete);
-    std::set<long> waiting = outstanding;
-    for (long id : done) waiting.erase(id);
-    return waiting;
+  // What it got since the last check continues the input stream exactly.
+  bool CheckInput() {
+    const std::string got = svc.TakeReceived();
+    for (size_t i = 0; i < got.size(); ++i) {
+      if (got[i] != InputByte(verified + i)) return false;
+    }
+    verified += got.size();
+    return true;
   }
 
   RecordingSvc svc;
   std::mutex mutex;
   std::condition_variable thawed;
-  bool frozen = false;  // guarded by mutex
+  bool frozen = false;         // guarded by mutex
+  std::set<long> outstanding;  // queued, neither completed nor cleared
+  std::set<long> cleared;
+  std::vector<long> plain;     // non-immediate ids in queue order
+  uint64_t verified = 0;       // input bytes checked
 };
-
-// Byte n of the device's input stream: never repeats within 251 bytes and is free of the
-// XON/XOFF characters.
-char InputByte(uint64_t n) {
-  char c = static_cast<char>(n % 251);
-  if (c == 0x11 || c == 0x13) c = static_cast<char>(0x80 + c);
-  return c;
-}
 
 // A record: STX, "<client>:<id>:", a body whose letters follow from the id, ETX.
 std::string Record(int client, long id) {
@@ -191,38 +202,32 @@ TEST(Soak, SharedPortUnderLoad) {
 
   std::mt19937 random(42);
   bool cts = true;
-  std::vector<std::set<long>> outstanding(kClients);  // queued, neither completed nor cleared
-  std::vector<std::set<long>> cleared(kClients);
-  std::vector<std::vector<long>> plain_order(kClients);  // non-immediate ids in queue order
-  std::vector<int> owner(1, -1);                         // per record id: its client
-  std::vector<int> arrivals(1, 0);                       // per record id: whole arrivals
+  std::vector<std::pair<int, int>> records(1, {-1, 0});  // per id: its client, whole arrivals
   std::string output;  // what the device took and was not yet counted, in order
   // Counts the whole records of the output taken so far; called where the stream is at a record
   // boundary (nothing queued, nothing being written).
   auto count_output = [&] {
     output += device.TakeWritten();
     for (const auto& [client, id] : WholeRecords(output)) {
-      if (id <= 0 || static_cast<size_t>(id) >= owner.size() || owner[id] != client) {
+      if (id <= 0 || static_cast<size_t>(id) >= records.size() || records[id].first != client) {
         ADD_FAILURE() << "record " << id << " of client " << client << " never queued";
         continue;
       }
-      ++arrivals[id];
+      ++records[id].second;
     }
     output.clear();
   };
-  // Input check: what each client got so far continues the stream exactly.
-  std::vector<uint64_t> verified(kClients, 0);
-  auto check_input = [&](int c) {
-    const std::string got = clients[c]->svc.TakeReceived();
-    for (size_t i = 0; i < got.size(); ++i) {
-      if (got[i] != InputByte(verified[c] + i)) {
-        ADD_FAILURE() << "client " << c << " input byte " << verified[c] + i
-                      << " lost, duplicated or reordered";
-        return false;
-      }
+  // Lets every client go; all output waiting completes and every byte so far is checked.
+  auto drain = [&] {
+    device.SetCts(cts = true);
+    for (auto& client : clients) client->Freeze(false);
+    for (size_t c = 0; c < clients.size(); ++c) {
+      ASSERT_TRUE(clients[c]->WaitForCompleted(clients[c]->Waiting())) << "client " << c;
+      clients[c]->outstanding.clear();
+      EXPECT_TRUE(clients[c]->CheckInput()) << "client " << c << " input lost or reordered";
     }
-    verified[c] += got.size();
-    return true;
+    ASSERT_TRUE(device.WaitUntil([](const auto& s) { return s.writers_waiting == 0; }, kDeadline));
+    count_output();
   };
 
   size_t baseline_rss = 0;
@@ -230,93 +235,78 @@ TEST(Soak, SharedPortUnderLoad) {
   const auto end = Clock::now() + std::chrono::seconds(SoakSeconds());
   for (int step = 1; Clock::now() < end; ++step) {
     const int c = static_cast<int>(random() % kClients);
+    Client& client = *clients[c];
     const int action = static_cast<int>(random() % 100);
     if (action < 70) {
       const long id = next_id++;
       const bool immediate = random() % 5 == 0;
       const std::string record = Record(c, id);
-      const long result = port.PortOutputData(record.data(), record.size(), 0, &clients[c]->svc,
+      const long result = port.PortOutputData(record.data(), record.size(), 0, &client.svc,
                                               immediate ? 1 : 0, 1, id);
       // A flow-controlled record is refused while the device holds CTS off.
       if (result == OPOSSVC_E_NOT_READY && !cts) continue;
       ASSERT_EQ(result, 0) << "CTS " << (cts ? "on" : "off");
-      outstanding[c].insert(id);
-      owner.resize(static_cast<size_t>(id) + 1, -1);
-      arrivals.resize(static_cast<size_t>(id) + 1, 0);
-      owner[id] = c;
-      if (!immediate) plain_order[c].push_back(id);
+      client.outstanding.insert(id);
+      records.resize(static_cast<size_t>(id) + 1, {-1, 0});
+      records[id].first = c;
+      if (!immediate) client.plain.push_back(id);
     } else if (action < 75) {
       // Whatever this client had queued and not completed now counts as cleared.
-      ASSERT_EQ(port.ClearOutputBuffer(&clients[c]->svc), 0);
-      const std::set<long> waiting = clients[c]->Waiting(outstanding[c]);
-      cleared[c].insert(waiting.begin(), waiting.end());
-      outstanding[c].clear();
+      ASSERT_EQ(port.ClearOutputBuffer(&client.svc), 0);
+      const std::set<long> waiting = client.Waiting();
+      client.cleared.insert(waiting.begin(), waiting.end());
+      client.outstanding.clear();
     } else if (action < 85) {
       cts = random() % 3 != 0;  // flow control holds output while CTS is off
       device.SetCts(cts);
     } else if (action < 92) {
-      clients[c]->Freeze(random() % 2 == 0);
+      client.Freeze(random() % 2 == 0);
     } else {
-      for (auto& client : clients) client->Freeze(false);
-      for (int k = 0; k < kClients; ++k) ASSERT_TRUE(check_input(k));
+      for (auto& other : clients) other->Freeze(false);
+      for (auto& other : clients) ASSERT_TRUE(other->CheckInput()) << "input lost or reordered";
     }
     output += device.TakeWritten();
-    if (step % 200 == 0) {
-      // Keep the queues short so that the run measures steady state.
-      cts = true;
-      device.SetCts(true);
-      for (auto& client : clients) client->Freeze(false);
-      for (int k = 0; k < kClients; ++k) {
-        ASSERT_TRUE(clients[k]->WaitForCompleted(clients[k]->Waiting(outstanding[k])))
-            << "client " << k << " output stuck";
-        outstanding[k].clear();
-      }
-      ASSERT_TRUE(device.WaitUntil([](const auto& s) { return s.writers_waiting == 0; }, kDeadline));
-      count_output();
+    if (step % 200 == 0) {  // keep the queues short, so that the run measures steady state
+      drain();
+      if (HasFatalFailure()) return;
       if (baseline_rss == 0 && step >= 1000) baseline_rss = ResidentBytes();
     }
   }
-
-  // Drain: everything outstanding completes, every byte sent arrives.
-  device.SetCts(true);
-  for (auto& client : clients) client->Freeze(false);
-  for (int c = 0; c < kClients; ++c) {
-    ASSERT_TRUE(clients[c]->WaitForCompleted(outstanding[c])) << "client " << c;
-  }
   sender.request_stop();
   sender.join();
+  drain();
+  if (HasFatalFailure()) return;
   const uint64_t total = sent.load();
-  for (int c = 0; c < kClients; ++c) {
-    ASSERT_TRUE(clients[c]->svc.WaitForReceived(static_cast<size_t>(total), kDeadline))
-        << "client " << c << " got " << clients[c]->svc.ReceivedCount() << " of " << total;
-    ASSERT_TRUE(check_input(c));
-    EXPECT_EQ(verified[c], total) << "client " << c;
+  for (auto& client : clients) {
+    ASSERT_TRUE(client->svc.WaitForReceived(static_cast<size_t>(total), kDeadline))
+        << client->svc.ReceivedCount() << " of " << total << " input bytes";
+    EXPECT_TRUE(client->CheckInput()) << "input lost or reordered";
+    EXPECT_EQ(client->verified, total);
   }
-  ASSERT_TRUE(device.WaitUntil([](const auto& s) { return s.writers_waiting == 0; }, kDeadline));
-  count_output();
 
   // Output: each record completed at most once; every completed one arrived whole exactly once;
   // every queued one completed unless cleared; a client's plain records completed in queue order.
-  for (int c = 0; c < kClients; ++c) {
-    const std::vector<long> done = clients[c]->svc.Values(Notice::kComplete);
+  for (size_t c = 0; c < clients.size(); ++c) {
+    SCOPED_TRACE(c);
+    Client& client = *clients[c];
+    const std::vector<long> done = client.svc.Values(Notice::kComplete);
+    const std::set<long> plain(client.plain.begin(), client.plain.end());
     std::set<long> seen;
+    std::vector<long> plain_done;
     for (long id : done) {
       EXPECT_TRUE(seen.insert(id).second) << "record " << id << " completed twice";
-      ASSERT_TRUE(id > 0 && static_cast<size_t>(id) < owner.size() && owner[id] == c)
-          << "completion " << id << " for client " << c;
-      EXPECT_EQ(arrivals[id], 1) << "completed record " << id << " of client " << c;
+      ASSERT_TRUE(id > 0 && static_cast<size_t>(id) < records.size() &&
+                  records[id].first == static_cast<int>(c))
+          << "completion " << id;
+      EXPECT_EQ(records[id].second, 1) << "completed record " << id;
+      if (plain.count(id) != 0) plain_done.push_back(id);
     }
-    for (long id : plain_order[c]) {
-      EXPECT_TRUE(seen.count(id) != 0 || cleared[c].count(id) != 0)
+    for (long id : client.plain) {
+      EXPECT_TRUE(seen.count(id) != 0 || client.cleared.count(id) != 0)
           << "record " << id << " neither completed nor cleared";
     }
-    std::vector<long> plain_done;
-    const std::set<long> plain(plain_order[c].begin(), plain_order[c].end());
-    std::copy_if(done.begin(), done.end(), std::back_inserter(plain_done),
-                 [&](long id) { return plain.count(id) != 0; });
-    EXPECT_TRUE(std::is_sorted(plain_done.begin(), plain_done.end()))
-        << "client " << c << " plain records out of order";
-    EXPECT_TRUE(clients[c]->svc.Values(Notice::kError).empty()) << "client " << c;
+    EXPECT_TRUE(std::is_sorted(plain_done.begin(), plain_done.end())) << "plain records reordered";
+    EXPECT_TRUE(client.svc.Values(Notice::kError).empty());
   }
 
   for (auto& client : clients) EXPECT_EQ(port.PortClose(&client->svc), 0);
