@@ -147,7 +147,7 @@ TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
   ASSERT_EQ(OpenOn(port, first, &a, 1), 0);  // mode 1 becomes 3
   const int states = device.set_state_count();
   EXPECT_EQ(OpenOn(port, other, &b), OPOSSVC_E_BAD_PORT);
-  EXPECT_EQ(OpenOn(port, first, &b), OPOSSVC_E_BAD_PORT);
+  EXPECT_EQ(OpenOn(port, first, &b), OPOSSVC_E_BAD_PORT) << "HandShake 1 against the mode 3 open";
   EXPECT_EQ(port.PortClose(&b), OPOSSVC_E_NOT_CLIENT);
   EXPECT_EQ(device.set_state_count(), states) << "a refused open left the port as it was";
   EXPECT_EQ(port.PortClose(&a), 0);
