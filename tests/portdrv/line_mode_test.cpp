@@ -1,5 +1,5 @@
-// The line-mode rules as pure functions: DCB set-up, ready test and input
-// flow control at the water marks.
+// The line-mode rules as pure functions: DCB set-up, ready test and input flow control at the
+// water marks.
 #include "portdrv/line_mode.h"
 
 #include <tuple>
@@ -10,33 +10,21 @@ namespace opossvc::detail {
 namespace {
 
 PortSettings Settings(LONG handShake, LONG hydra) {
-  PortSettings s;
-  s.Baudrate = 6;
-  s.BitLength = 1;
-  s.Parity = 0;
-  s.Stop = 0;
-  s.HandShake = handShake;
-  s.XonXoff = 0;
-  s.InputBuf = 1024;
-  s.OutputBuf = 512;
-  s.Hydra = hydra;
-  return s;
+  return {.Baudrate = 6, .BitLength = 1, .Parity = 0, .Stop = 0, .HandShake = handShake,
+          .XonXoff = 0, .InputBuf = 1024, .OutputBuf = 512, .Hydra = hydra};
 }
 
-// A DCB as a port might report it before the driver touches it: DTR and RTS
-// off, so that "left as the port had it" is visible; or both under the port's
-// handshake, with the output flow of an earlier user.
+// A DCB as a port might report it before the driver touches it: DTR and RTS off, so that "left as
+// the port had it" is visible; or both under the port's handshake, with the output flow and
+// XON/XOFF of an earlier user.
 DCB PortDcb(bool handshakes = false) {
   DCB dcb = {};
   dcb.fDtrControl = handshakes ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE;
   dcb.fRtsControl = handshakes ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
-  dcb.fOutxCtsFlow = handshakes ? 1 : 0;
-  dcb.fOutxDsrFlow = handshakes ? 1 : 0;
+  dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = dcb.fInX = handshakes ? 1 : 0;
   dcb.fNull = 1;
   dcb.ErrorChar = 'E';
   dcb.EofChar = 26;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
   return dcb;
 }
 
@@ -52,11 +40,10 @@ TEST(LineMode, DcbOfEachMode) {
       {2, 0, false, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
       {3, 0, false, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_ENABLE, true},
       {4, 0, false, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, false},
-      {0, 1, false, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
       {2, 1, false, 1, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
-      // A line the mode leaves is not left under a handshake: on a termios
-      // port RTS handshake is CTS output flow too, and a handshake refuses the
-      // driver's own EscapeCommFunction on its line.
+      // A line the mode leaves is not left under a handshake: on a termios port RTS handshake is
+      // CTS output flow too, and a handshake refuses the driver's own EscapeCommFunction on its
+      // line.
       {1, 0, true, 1, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
       {2, 0, true, 0, 1, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
       {3, 0, true, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE, true},
@@ -67,15 +54,12 @@ TEST(LineMode, DcbOfEachMode) {
                                       << " handshakes " << c.handshakes);
     DCB dcb = PortDcb(c.handshakes);
     EXPECT_EQ(ApplyLineSettings(Settings(c.handShake, c.hydra), &dcb), c.rtsRaised);
-    EXPECT_EQ(dcb.fOutxCtsFlow, c.cts);
-    EXPECT_EQ(dcb.fOutxDsrFlow, c.dsr);
-    EXPECT_EQ(dcb.fDtrControl, c.dtr);
-    EXPECT_EQ(dcb.fRtsControl, c.rts);
-    EXPECT_EQ(dcb.fBinary, 1u);
-    EXPECT_EQ(dcb.fAbortOnError, 1u);
-    EXPECT_EQ(dcb.fNull, 0u);
-    EXPECT_EQ(dcb.ErrorChar, 0);
-    EXPECT_EQ(dcb.EofChar, 0);
+    EXPECT_EQ(std::tuple(+dcb.fOutxCtsFlow, +dcb.fOutxDsrFlow, +dcb.fDtrControl, +dcb.fRtsControl),
+              std::tuple(c.cts, c.dsr, c.dtr, c.rts));
+    // Binary, errors abort I/O, no character replaced or dropped, no XON/XOFF left on.
+    EXPECT_EQ(std::tuple(+dcb.fBinary, +dcb.fAbortOnError, +dcb.fNull, +dcb.fOutX, +dcb.fInX),
+              std::tuple(1u, 1u, 0u, 0u, 0u));
+    EXPECT_EQ(std::tuple(dcb.ErrorChar, dcb.EofChar), std::tuple(0, 0));
   }
 }
 
@@ -94,17 +78,12 @@ TEST(LineMode, LineParametersFromTheTables) {
   };
   for (const Case& c : cases) {
     PortSettings s = Settings(0, 0);
-    s.Baudrate = c.baud;
-    s.BitLength = c.bits;
-    s.Parity = c.parity;
-    s.Stop = c.stop;
+    std::tie(s.Baudrate, s.BitLength, s.Parity, s.Stop) = std::tuple(c.baud, c.bits, c.parity, c.stop);
     DCB dcb = PortDcb();
     ApplyLineSettings(s, &dcb);
-    EXPECT_EQ(dcb.BaudRate, c.rate);
-    EXPECT_EQ(dcb.ByteSize, c.byteSize);
-    EXPECT_EQ(dcb.Parity, c.dcbParity);
-    EXPECT_EQ(dcb.StopBits, c.stopBits);
-    EXPECT_EQ(dcb.fParity, c.fParity);
+    EXPECT_EQ(std::tuple(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, +dcb.fParity),
+              std::tuple(c.rate, c.byteSize, c.dcbParity, c.stopBits, c.fParity))
+        << c.baud;
   }
 }
 
@@ -116,15 +95,12 @@ TEST(LineMode, XonXoffLimitsSaturateTheirSixteenBits) {
     s.InputBuf = inputBuf;
     DCB dcb = PortDcb();
     ApplyLineSettings(s, &dcb);
-    EXPECT_EQ(dcb.fOutX, 1u);
-    EXPECT_EQ(dcb.fInX, 1u);
-    EXPECT_EQ(dcb.XonLim, xon);
-    EXPECT_EQ(dcb.XoffLim, xoff);
+    EXPECT_EQ(std::tuple(+dcb.fOutX, +dcb.fInX, dcb.XonLim, dcb.XoffLim),
+              std::tuple(1u, 1u, xon, xoff));
   }
 }
 
 TEST(LineMode, ReadyTest) {
-  const DWORD none = 0, cts = MS_CTS_ON, dsr = MS_DSR_ON, both = MS_CTS_ON | MS_DSR_ON;
   struct Case {
     LONG handShake, hydra;
     bool none, cts, dsr, both;
@@ -135,45 +111,43 @@ TEST(LineMode, ReadyTest) {
       {1, 1, false, false, false, true}, {4, 1, false, false, false, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
-    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, none), c.none);
-    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, cts), c.cts);
-    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, dsr), c.dsr);
-    EXPECT_EQ(DeviceReady(c.handShake, c.hydra, both), c.both);
+    EXPECT_EQ(std::tuple(DeviceReady(c.handShake, c.hydra, 0),
+                         DeviceReady(c.handShake, c.hydra, MS_CTS_ON),
+                         DeviceReady(c.handShake, c.hydra, MS_DSR_ON),
+                         DeviceReady(c.handShake, c.hydra, MS_CTS_ON | MS_DSR_ON)),
+              std::tuple(c.none, c.cts, c.dsr, c.both))
+        << "HandShake " << c.handShake << " Hydra " << c.hydra;
   }
 }
 
 // InputBuf 1024: LowWater 256, HighWater 768; the comparisons are strict.
 TEST(LineMode, InputFlowAtTheWaterMarks) {
-  struct Step {
-    DWORD queued;
-    bool enabled;
-    DWORD change;
-    LONG inputFull;
-  };
   const struct {
     LONG handShake;
     DWORD drop, raise;
   } modes[] = {{1, CLRRTS, SETRTS}, {2, CLRDTR, SETDTR}};
   for (const auto& mode : modes) {
-    SCOPED_TRACE(mode.handShake);
-    const Step steps[] = {
-        {768, true, 0, 0},          {769, true, mode.drop, 1}, {769, true, 0, 1},
-        {768, true, 0, 1},          {256, true, 0, 1},         {255, false, 0, 1},
-        {0, false, 0, 1},           {255, true, mode.raise, 0}, {0, true, 0, 0},
+    const struct {
+      DWORD queued;
+      bool enabled;
+      DWORD change;
+      LONG inputFull;
+    } steps[] = {
+        {768, true, 0, 0}, {769, true, mode.drop, 1}, {769, true, 0, 1},
+        {256, true, 0, 1}, {255, false, 0, 1},        {255, true, mode.raise, 0},
     };
     InputFlowState state;
-    for (const Step& step : steps) {
+    for (const auto& step : steps) {
       EXPECT_EQ(InputFlowStep(mode.handShake, step.queued, 256, 768, step.enabled, true, &state),
                 step.change)
-          << step.queued;
-      EXPECT_EQ(state.inputFull, step.inputFull) << step.queued;
+          << mode.handShake << " " << step.queued;
+      EXPECT_EQ(state.inputFull, step.inputFull) << mode.handShake << " " << step.queued;
     }
   }
 }
 
 TEST(LineMode, RtsFollowsCtsInMode3) {
-  struct Step {
+  const struct {
     DWORD queued;
     bool enabled, cts;
     DWORD change;
@@ -189,7 +163,7 @@ TEST(LineMode, RtsFollowsCtsInMode3) {
       {100, true, true, SETRTS},
   };
   InputFlowState state{0, 1};
-  for (const Step& step : steps) {
+  for (const auto& step : steps) {
     EXPECT_EQ(InputFlowStep(3, step.queued, 256, 768, step.enabled, step.cts, &state), step.change)
         << step.queued << step.enabled << step.cts;
   }

@@ -16,7 +16,8 @@
 #include <opossvc/testing/virtual_port.h>
 #include <opossvc/win32/oleauto.h>
 
-#include "tests/portdrv/portdrv_helpers.h"
+#include "tests/support/device_entry.h"
+#include "tests/support/recording_svc.h"
 
 namespace opossvc::testing {
 namespace {
@@ -55,12 +56,6 @@ struct Rig {
   CPortdrv port;  // destroyed first
 };
 
-std::vector<long> Values(const std::vector<Notice>& notices) {
-  std::vector<long> values;
-  for (const Notice& n : notices) values.push_back(n.a);
-  return values;
-}
-
 // Each notice of `kind` (any kind when null) reached A and then B.
 void ExpectEachReachedAThenB(const NoticeLog& log, const void* a, const void* b,
                              const Notice::Kind* kind = nullptr) {
@@ -88,9 +83,9 @@ TEST(PortIo, RecordsAreWrittenAndCompleted) {
   ASSERT_EQ(port.PortOutputData("z", 1, 0, nullptr, 0, 0, 9), 0);  // no notification
   EXPECT_EQ(port.PortOutputData(nullptr, 4, 0, &svc, 0, 0, 10), OPOSSVC_E_PORT_CALL);
   ASSERT_TRUE(svc.WaitForNotice(Notice::kComplete, 4));
-  ASSERT_TRUE(rig.device.WaitForWritten(9, kDeadline));
+  ASSERT_TRUE(rig.device.WaitForWritten(9, kPatience));
   EXPECT_EQ(rig.device.TakeWritten(), std::string("helloa\0bz", 9));
-  EXPECT_EQ(Values(svc.Notices(Notice::kComplete)), (std::vector<long>{5, 6, 7, 8}));
+  EXPECT_EQ(svc.Values(Notice::kComplete), (std::vector<long>{5, 6, 7, 8}));
 }
 
 TEST(PortIo, ImmediateRecordsOvertakeQueuedOnes) {
@@ -99,7 +94,7 @@ TEST(PortIo, ImmediateRecordsOvertakeQueuedOnes) {
   rig.device.SetWriteCapacity(1);
   // A is started (one byte out) and held by the stalled port.
   ASSERT_EQ(rig.port.PortOutputData("AA", 2, 0, &svc, 0, 0, 1), 0);
-  ASSERT_TRUE(rig.device.WaitForWritten(1, kDeadline));
+  ASSERT_TRUE(rig.device.WaitForWritten(1, kPatience));
   for (const auto& [bytes, immediate] : {std::pair{"B", 0}, {"C", 0}, {"I", 1}, {"J", 1}}) {
     ASSERT_EQ(rig.port.PortOutputData(bytes, 1, 0, &svc, immediate, 0, 2), 0);
   }
@@ -122,8 +117,8 @@ TEST(PortIo, TimedOutRecordReportsOnceAndCompletesWithIdZero) {
   rig.device.SetWriteCapacity(VirtualPort::kUnlimited);
   ASSERT_TRUE(svc.WaitForNotice(Notice::kComplete, 2));
   EXPECT_EQ(rig.device.TakeWritten(), record + "n");
-  EXPECT_EQ(Values(svc.Notices(Notice::kError)), std::vector<long>{111});
-  EXPECT_EQ(Values(svc.Notices(Notice::kComplete)), (std::vector<long>{0, 8}));
+  EXPECT_EQ(svc.Values(Notice::kError), std::vector<long>{111});
+  EXPECT_EQ(svc.Values(Notice::kComplete), (std::vector<long>{0, 8}));
 }
 
 TEST(PortIo, RecordsWithoutHandshakeGoOutWhileTheLineIsNotReady) {
@@ -143,7 +138,7 @@ TEST(PortIo, RecordsWithoutHandshakeGoOutWhileTheLineIsNotReady) {
   rig.device.SetWriteCapacity(VirtualPort::kUnlimited);
   ASSERT_TRUE(svc.WaitForNotice(Notice::kComplete, 3));
   EXPECT_EQ(rig.device.TakeWritten(), "nHN");
-  EXPECT_EQ(Values(svc.Notices(Notice::kComplete)), (std::vector<long>{2, 3, 4}));
+  EXPECT_EQ(svc.Values(Notice::kComplete), (std::vector<long>{2, 3, 4}));
 }
 
 TEST(PortIo, ClearOutputOfOneServiceObjectKeepsTheOthers) {
@@ -153,7 +148,7 @@ TEST(PortIo, ClearOutputOfOneServiceObjectKeepsTheOthers) {
   CPortdrv& port = rig.port;
   rig.device.SetWriteCapacity(1);
   ASSERT_EQ(port.PortOutputData("aaaa", 4, 0, &a, 0, 0, 1), 0);
-  ASSERT_TRUE(rig.device.WaitForWritten(1, kDeadline));
+  ASSERT_TRUE(rig.device.WaitForWritten(1, kPatience));
   ASSERT_EQ(port.PortOutputData("bbbb", 4, 0, &b, 0, 0, 2), 0);
   ASSERT_EQ(port.PortOutputData("iiii", 4, 0, &a, 1, 0, 3), 0);
   EXPECT_EQ(port.ClearOutputBuffer(nullptr), OPOSSVC_E_NO_SERVICE);
@@ -173,7 +168,7 @@ TEST(PortIo, InputFlowControlOnAPortSmallerThanInputBuf) {
   RecordingSvc& svc = rig.Open();
   const auto rts_is = [&rig](bool on) {
     return rig.device.WaitUntil([on](const VirtualPort::State& s) { return s.rts == on; },
-                                kDeadline);
+                                kPatience);
   };
   ASSERT_TRUE(rts_is(true));
   rig.device.Send(std::string(4096, 'q'));
@@ -238,7 +233,7 @@ TEST(PortIo, GetPowerStateReadsTheLines) {
   }
   std::future<std::pair<int, int>> read = read_inside.get_future();
   rig.device.Send("c");
-  ASSERT_EQ(read.wait_for(kDeadline), std::future_status::ready);
+  ASSERT_EQ(read.wait_for(kPatience), std::future_status::ready);
   EXPECT_EQ(read.get(), std::pair(0, 1));
   // Read as off: not reported again; the next change is reported against it.
   rig.Settle(svc);
@@ -303,7 +298,7 @@ TEST(PortIo, PortCloseFromDataUpdate) {
     std::future<long> result = closed.get_future();
     rig.Open(svc);
     rig.device.Send("x");
-    ASSERT_EQ(result.wait_for(kDeadline), std::future_status::ready);
+    ASSERT_EQ(result.wait_for(kPatience), std::future_status::ready);
     EXPECT_EQ(result.get(), 0);
     if (!reopen_inside) {
       EXPECT_EQ(rig.device.open_handles(), 0);
@@ -326,7 +321,7 @@ TEST(PortIo, PortCloseFromOutputDataComplete) {
   std::future<long> result = closed.get_future();
   rig.Open(svc);
   ASSERT_EQ(rig.port.PortOutputData("bye", 3, 0, &svc, 0, 0, 1), 0);
-  ASSERT_EQ(result.wait_for(kDeadline), std::future_status::ready);
+  ASSERT_EQ(result.wait_for(kPatience), std::future_status::ready);
   EXPECT_EQ(result.get(), 0);
   EXPECT_EQ(rig.device.open_handles(), 0);
   EXPECT_EQ(rig.device.TakeWritten(), "bye");
@@ -345,7 +340,7 @@ TEST(PortIo, UnplugReportsPowerOffAndTheStuckRecordOnce) {
   ASSERT_EQ(rig.port.PortClose(&svc), 0);
   EXPECT_EQ(rig.device.open_handles(), 0);
   // The threads have ended: nothing more can come.
-  EXPECT_EQ(Values(svc.Notices(Notice::kError)), std::vector<long>{111});
+  EXPECT_EQ(svc.Values(Notice::kError), std::vector<long>{111});
   const std::vector<Notice> power = svc.Notices(Notice::kPower);
   ASSERT_EQ(power.size(), 1u);
   EXPECT_EQ(power[0].b, 0);

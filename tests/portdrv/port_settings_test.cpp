@@ -1,15 +1,16 @@
-// Port settings read from the registry: required values and their ranges,
-// a further device on an open port, the configuration key and defaults.
+// Port settings read from the registry: required values and their ranges, a further device on an
+// open port, the configuration key and defaults.
 #include "portdrv/port_settings.h"
 
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include <opossvc/opos.h>
 
-#include "tests/portdrv/portdrv_helpers.h"
+#include "tests/support/device_entry.h"
 
 namespace opossvc::testing {
 namespace {
@@ -97,30 +98,10 @@ TEST(PortSettings, FurtherDeviceOnTheOpenPort) {
     const long result = ReadPortSettings("CashDrawer\\Drawer1", &open, &s);
     EXPECT_EQ(result, c.expected);
     if (result == 0) {
-      EXPECT_EQ(s.PortIndex, 0);
-      EXPECT_STREQ(s.PortName, "COM1");
-      EXPECT_EQ(s.Baudrate, 6);
-      EXPECT_EQ(s.HandShake, 3);
+      EXPECT_EQ(std::tuple(s.PortIndex, std::string(s.PortName), s.Baudrate, s.HandShake),
+                std::tuple(0, "COM1", 6, 3));
     }
   }
-}
-
-TEST(PortSettings, SHydraSwitchesHydraOffOnTheOpenPort) {
-  TempRegistry registry;
-  DeviceEntry first;
-  first.values["Hydra"] = 5;  // any non-zero value is 1
-  WriteDevice(registry, first);
-  PortSettings open;
-  ASSERT_EQ(Read(nullptr, &open), 0);
-  EXPECT_EQ(open.Hydra, 1);
-
-  DeviceEntry second;
-  second.name = "Printer2";
-  second.values = {{"SHydra", 1}, {"Hydra", 1}};
-  WriteDevice(registry, second);
-  PortSettings s;
-  ASSERT_EQ(ReadPortSettings("POSPrinter\\Printer2", &open, &s), 0);
-  EXPECT_EQ(s.Hydra, 0);
 }
 
 TEST(PortSettings, ConfigurationKeyAndPauses) {
@@ -153,10 +134,8 @@ TEST(PortSettings, ConfigurationKeyAndPauses) {
     }
     PortSettings s;
     ASSERT_EQ(Read(nullptr, &s), 0);
-    EXPECT_EQ(s.IdleSleep, c.idle);
-    EXPECT_EQ(s.InputSleep, c.input);
-    EXPECT_EQ(s.SimultaneousCom1234, c.simultaneous);
-    EXPECT_EQ(s.Timeout, 50u);
+    EXPECT_EQ(std::tuple(s.IdleSleep, s.InputSleep, s.SimultaneousCom1234, s.Timeout),
+              std::tuple(c.idle, c.input, c.simultaneous, 50u));
   }
 }
 

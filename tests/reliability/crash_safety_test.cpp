@@ -20,16 +20,21 @@
 #include <opossvc/trace.h>
 #include <opossvc/win32/registry.h>
 
-#include "tests/reliability/reliability_helpers.h"
+#include "tests/support/child_process.h"
+#include "tests/support/patience.h"
 
-namespace opossvc::reliability {
+namespace opossvc::testing {
 namespace {
+
+using test_support::ChildChecks;
+using test_support::ChildProcess;
+using test_support::Pipe;
 
 constexpr char kBase[] = "SOFTWARE\\Crash";
 
-// Step n of the writer: most steps create key k<n> and give it the value
-// "d" = Payload(n); every third deletes the key made two steps before. The
-// payload's length and bytes follow from n, so a torn value shows.
+// Step n of the writer: most steps make key k<n> with a subkey and give it the value "d" =
+// Payload(n); every third deletes the tree made two steps before. The payload's length and bytes
+// follow from n, so a torn value shows.
 bool IsDelete(uint32_t n) { return n % 3 == 2; }
 std::string KeyName(uint32_t n) { return std::string(kBase) + "\\k" + std::to_string(n); }
 std::string Payload(uint32_t n) {
@@ -38,97 +43,47 @@ std::string Payload(uint32_t n) {
   return data;
 }
 
-void RunStep(uint32_t n) {
+void RunStep(TempRegistry& registry, uint32_t n) {
   if (IsDelete(n)) {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, KeyName(n - 2).c_str());
-    return;
-  }
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyName(n).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  } else if (registry.CreateKey(HKEY_LOCAL_MACHINE, KeyName(n) + "\\sub") != ERROR_SUCCESS ||
+             registry.SetValue(HKEY_LOCAL_MACHINE, KeyName(n), "d", REG_BINARY, Payload(n)) !=
+                 ERROR_SUCCESS) {
     _exit(4);
   }
-  const std::string data = Payload(n);
-  if (RegSetValueExA(key, "d", 0, REG_BINARY, reinterpret_cast<const BYTE*>(data.data()),
-                     static_cast<DWORD>(data.size())) != ERROR_SUCCESS) {
-    _exit(5);
-  }
-  RegCloseKey(key);
 }
 
-enum class Known { kPresent, kAbsent, kEither };
+// What each step left of its key: made, deleted, or (under way at a kill) either.
+enum class Known { kMade, kDeleted, kBeingMade, kBeingDeleted };
 
-// What the store must hold for each key, after step n was acknowledged or
-// was under way at a kill (and so may or may not have happened).
 void Note(std::map<uint32_t, Known>& keys, uint32_t n, bool acknowledged) {
   if (IsDelete(n)) {
-    keys[n - 2] = acknowledged ? Known::kAbsent : Known::kEither;
+    Known& made = keys[n - 2];
+    if (acknowledged || made != Known::kBeingMade) {  // a tree made in part stays either way
+      made = acknowledged ? Known::kDeleted : Known::kBeingDeleted;
+    }
   } else {
-    keys[n] = acknowledged ? Known::kPresent : Known::kEither;
+    keys[n] = acknowledged ? Known::kMade : Known::kBeingMade;
   }
 }
 
-// Reads the whole tree below kBase through the registry calls, checking
-// every value on the way; the names of the keys found.
-std::set<uint32_t> ReadBack(std::vector<std::string>* problems) {
-  std::set<uint32_t> found;
-  HKEY base = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_READ, &base) != ERROR_SUCCESS) {
-    return found;
-  }
-  for (DWORD index = 0;; ++index) {
-    char name[64];
-    DWORD length = sizeof(name);
-    const LONG result =
-        RegEnumKeyExA(base, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) break;
-    if (result != ERROR_SUCCESS) {
-      problems->push_back("enumeration failed: " + std::to_string(result));
-      break;
-    }
-    const uint32_t n = static_cast<uint32_t>(std::stoul(name + 1));
-    found.insert(n);
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(base, name, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-      problems->push_back(std::string("cannot open ") + name);
-      continue;
-    }
-    DWORD type = 0, size = 0;
-    const LONG sized = RegQueryValueExA(key, "d", nullptr, &type, nullptr, &size);
-    if (sized == ERROR_SUCCESS) {
-      std::string data(size, '\0');
-      RegQueryValueExA(key, "d", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
-      if (type != REG_BINARY || data != Payload(n)) {
-        problems->push_back(std::string("torn value in ") + name);
-      }
-    } else if (sized != ERROR_FILE_NOT_FOUND) {
-      problems->push_back(std::string("value unreadable in ") + name);
-    }
-    RegCloseKey(key);
-  }
-  RegCloseKey(base);
-  return found;
-}
-
-// The store must hold every key an acknowledged step made and none that one
-// deleted; keys no step made must not exist.
-void CheckStore(const std::map<uint32_t, Known>& keys) {
-  std::vector<std::string> problems;
-  const std::set<uint32_t> found = ReadBack(&problems);
+// Every key an acknowledged step made is there, whole; none that one deleted is; a value is never
+// torn and a tree never deleted in part.
+void CheckStore(const TempRegistry& registry, const std::map<uint32_t, Known>& keys) {
   for (const auto& [n, known] : keys) {
-    if (known == Known::kPresent && found.count(n) == 0) {
-      problems.push_back("acknowledged key k" + std::to_string(n) + " missing");
-    }
-    if (known == Known::kAbsent && found.count(n) != 0) {
-      problems.push_back("deleted key k" + std::to_string(n) + " back");
+    SCOPED_TRACE(KeyName(n));
+    const bool exists = registry.KeyExists(HKEY_LOCAL_MACHINE, KeyName(n));
+    ASSERT_FALSE(exists && known == Known::kDeleted) << "deleted key back";
+    ASSERT_TRUE(exists || known != Known::kMade) << "acknowledged key missing";
+    if (!exists) continue;
+    const auto value = registry.GetValue(HKEY_LOCAL_MACHINE, KeyName(n), "d");
+    ASSERT_TRUE(!value || *value == Payload(n)) << "torn value";
+    if (known != Known::kBeingMade) {
+      ASSERT_TRUE(value.has_value()) << "value lost";
+      ASSERT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, KeyName(n) + "\\sub"))
+          << "tree deleted in part";
     }
   }
-  for (uint32_t n : found) {
-    if (keys.count(n) == 0) {
-      problems.push_back("unexpected key k" + std::to_string(n));
-    }
-  }
-  ASSERT_TRUE(problems.empty()) << problems.front() << " (" << problems.size() << " problems)";
 }
 
 // The child is killed after a random number of acknowledged steps, at a
@@ -143,32 +98,30 @@ void WaitRandomMoment(std::mt19937& random) {
 
 TEST(CrashSafety, RegistryKeepsEveryAcknowledgedWriteAcrossKills) {
   constexpr int kKills = 150;
-  opossvc::testing::TempRegistry registry;
+  TempRegistry registry;
   ASSERT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, kBase), ERROR_SUCCESS);
   std::mt19937 random(20261206);
   std::map<uint32_t, Known> keys;
   uint32_t next = 0;  // the first step not yet acknowledged
   for (int round = 0; round < kKills; ++round) {
-    const uint32_t first = next;
-    AckingChild child([first](const std::function<void(uint32_t)>& ack) {
+    Pipe acks;  // a byte after each step
+    ChildProcess child([&acks, &registry, first = next](ChildChecks&) {
+      acks.Writer();
       for (uint32_t n = first;; ++n) {
-        RunStep(n);
-        ack(n);
+        RunStep(registry, n);
+        acks.Send();
       }
     });
+    acks.Reader();
     for (int wanted = std::uniform_int_distribution<int>(0, 6)(random); wanted > 0; --wanted) {
-      auto n = child.NextAck();
-      ASSERT_TRUE(n.has_value()) << "writer died by itself in round " << round;
-      Note(keys, *n, true);
-      next = *n + 1;
+      ASSERT_TRUE(acks.Receive(kPatience)) << "writer died by itself in round " << round;
+      Note(keys, next++, true);
     }
     WaitRandomMoment(random);
-    for (uint32_t n : child.Kill()) {
-      Note(keys, n, true);
-      next = n + 1;
-    }
+    child.Kill();
+    while (acks.Receive()) Note(keys, next++, true);
     Note(keys, next++, false);
-    CheckStore(keys);
+    CheckStore(registry, keys);
     if (HasFatalFailure()) return;
   }
   // The store is still fully usable for writing.
@@ -188,33 +141,34 @@ std::string Record(uint32_t n) { return kPrefix + RecordValue(n) + "\""; }
 
 TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
   constexpr int kKills = 50;
-  opossvc::testing::TempRegistry registry;
+  TempRegistry registry;
   const std::string path = registry.root() + "/crash.log";
   std::mt19937 random(1206);
   std::vector<uint32_t> acknowledged;
   std::set<uint32_t> in_flight;  // records under way at a kill
   uint32_t next = 0;
   for (int round = 0; round < kKills; ++round) {
-    const uint32_t first = next;
-    AckingChild child([first, &path](const std::function<void(uint32_t)>& ack) {
+    Pipe acks;  // a byte after each record
+    ChildProcess child([&acks, &path, first = next](ChildChecks&) {
+      acks.Writer();
       CStdioFile* trace = OpenTrace(path.c_str());
       if (trace == nullptr) _exit(6);
       for (uint32_t n = first;; ++n) {
         const std::string value = RecordValue(n);
         OnGetProp(trace, "Crash", "Rec", value.c_str(), 0);
-        ack(n);
+        acks.Send();
       }
     });
+    acks.Reader();
     for (int wanted = std::uniform_int_distribution<int>(1, 8)(random); wanted > 0; --wanted) {
-      auto n = child.NextAck();
-      ASSERT_TRUE(n.has_value()) << "trace writer died by itself in round " << round
-                                 << " (the file stayed locked?)";
-      acknowledged.push_back(*n);
+      ASSERT_TRUE(acks.Receive(kPatience)) << "trace writer died by itself in round " << round
+                                           << " (the file stayed locked?)";
+      acknowledged.push_back(next++);
     }
     WaitRandomMoment(random);
-    for (uint32_t n : child.Kill()) acknowledged.push_back(n);
-    in_flight.insert(acknowledged.back() + 1);
-    next = acknowledged.back() + 2;  // the record under way may be there or not
+    child.Kill();
+    while (acks.Receive()) acknowledged.push_back(next++);
+    in_flight.insert(next++);  // the record under way may be there or not
   }
 
   // Every line a whole record and the acknowledged ones all there, in
@@ -249,4 +203,4 @@ TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
 }
 
 }  // namespace
-}  // namespace opossvc::reliability
+}  // namespace opossvc::testing

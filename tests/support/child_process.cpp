@@ -1,5 +1,6 @@
 #include "tests/support/child_process.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,7 +42,9 @@ ChildProcess::ChildProcess(const std::function<void(ChildChecks&)>& body) {
   report_fd_ = fds[0];
 }
 
-ChildProcess::~ChildProcess() {
+ChildProcess::~ChildProcess() { Kill(); }
+
+void ChildProcess::Kill() {
   if (report_fd_ >= 0) kill(pid_, SIGKILL);
   Wait();
 }
@@ -92,6 +95,14 @@ bool Pipe::Send() {
   while ((n = write(fds_[1], &c, 1)) < 0 && errno == EINTR) {
   }
   return n == 1;
+}
+
+bool Pipe::Receive(std::chrono::milliseconds timeout) {
+  pollfd fd = {fds_[0], POLLIN, 0};
+  int ready;
+  while ((ready = poll(&fd, 1, static_cast<int>(timeout.count()))) < 0 && errno == EINTR) {
+  }
+  return ready > 0 && Receive();
 }
 
 bool Pipe::Receive() {

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -37,6 +38,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   std::string Wait();
+  // Kills the child with SIGKILL and reaps it; what it reported is dropped.
+  void Kill();
 
  private:
   pid_t pid_ = -1;
@@ -59,8 +62,9 @@ class Pipe {
   Pipe& Reader();
   Pipe& Writer();
   bool Send();
-  // True for a byte, false once every writer is gone.
+  // True for a byte, false once every writer is gone (or `timeout` passed).
   bool Receive();
+  bool Receive(std::chrono::milliseconds timeout);
 
  private:
   int fds_[2] = {-1, -1};

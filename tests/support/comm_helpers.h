@@ -10,9 +10,9 @@
 
 #include <opossvc/win32/comm.h>
 
-namespace opossvc::testing {
+#include "tests/support/patience.h"
 
-inline constexpr std::chrono::seconds kPatience{10};
+namespace opossvc::testing {
 
 // A pseudo-terminal: the test holds the master side, the library opens the slave by its path.
 class Pty {

@@ -1,4 +1,4 @@
-#include "tests/portdrv/portdrv_helpers.h"
+#include "tests/support/recording_svc.h"
 
 #include <algorithm>
 #include <utility>
@@ -25,6 +25,23 @@ size_t NoticeLog::BytesOf(const void* who) const {
   return it == bytes_of_.end() ? 0 : it->second;
 }
 
+std::string NoticeLog::TakeBytesOf(const void* who) {
+  std::string bytes;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(notices_, [&](const Notice& n) {
+    if (n.who != who || n.kind != Notice::kData) return false;
+    bytes += n.bytes;
+    return true;
+  });
+  return bytes;
+}
+
+bool NoticeLog::WaitUntil(const std::function<bool(const std::vector<Notice>&)>& predicate,
+                          std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, timeout, [&] { return predicate(notices_); });
+}
+
 bool NoticeLog::WaitForBytes(const void* who, size_t count,
                              std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -34,21 +51,8 @@ bool NoticeLog::WaitForBytes(const void* who, size_t count,
   });
 }
 
-bool NoticeLog::WaitUntil(const std::function<bool(const std::vector<Notice>&)>& predicate,
-                          std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return predicate(notices_); });
-}
-
 void RecordingSvc::Log(Notice::Kind kind, long a, long b, long c, std::string bytes) {
-  Notice notice;
-  notice.kind = kind;
-  notice.a = a;
-  notice.b = b;
-  notice.c = c;
-  notice.bytes = std::move(bytes);
-  notice.who = this;
-  log_->Add(std::move(notice));
+  log_->Add({kind, a, b, c, std::move(bytes), this});
 }
 
 void RecordingSvc::DataUpdate(unsigned char* data, long length) {
@@ -74,6 +78,12 @@ std::vector<Notice> RecordingSvc::Notices(Notice::Kind kind) const {
   return mine;
 }
 
+std::vector<long> RecordingSvc::Values(Notice::Kind kind) const {
+  std::vector<long> values;
+  for (const Notice& n : Notices(kind)) values.push_back(n.a);
+  return values;
+}
+
 std::string RecordingSvc::Received() const {
   std::string bytes;
   for (const Notice& n : Notices(Notice::kData)) bytes += n.bytes;
@@ -95,26 +105,15 @@ bool RecordingSvc::WaitForNotice(Notice::Kind kind, size_t count,
       timeout);
 }
 
-void WriteDevice(TempRegistry& registry, const DeviceEntry& entry) {
-  const std::string key =
-      "SOFTWARE\\OLEforRetail\\ServiceOPOS\\" + entry.device_class + "\\" + entry.name;
-  registry.SetString(HKEY_LOCAL_MACHINE, key, "Port", entry.port);
-  for (const auto& [name, value] : entry.values) {
-    registry.SetDword(HKEY_LOCAL_MACHINE, key, name, value);
-  }
-}
-
-void WriteConfig(TempRegistry& registry, const std::map<std::string, DWORD>& values,
-                 const std::string& configuration) {
-  const std::string key = "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\" + configuration;
-  registry.CreateKey(HKEY_LOCAL_MACHINE, key);
-  for (const auto& [name, value] : values) {
-    registry.SetDword(HKEY_LOCAL_MACHINE, key, name, value);
-  }
-}
-
-void WriteFastConfig(TempRegistry& registry) {
-  WriteConfig(registry, {{"IdleSleep", 1}, {"InputSleep", 1}});
+bool RecordingSvc::WaitForValue(Notice::Kind kind, long value,
+                                std::chrono::milliseconds timeout) const {
+  return log_->WaitUntil(
+      [&](const std::vector<Notice>& all) {
+        return std::any_of(all.begin(), all.end(), [&](const Notice& n) {
+          return n.who == this && n.kind == kind && n.a == value;
+        });
+      },
+      timeout);
 }
 
 }  // namespace opossvc::testing
