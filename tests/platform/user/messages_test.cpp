@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -16,14 +15,15 @@
 #include <opossvc/testing/message_pump.h>
 
 #include "tests/platform/user/window_helpers.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 
 using opossvc::test::Answer;
 using opossvc::test::Drain;
+using opossvc::test::kLong;
 using opossvc::test::TestWindow;
-
-constexpr DWORD kLong = 10000;
+using opossvc::test_support::ScopedEnv;
 
 TEST(PeekTest, RangesPickTheFirstMatchingMessage) {
   TestWindow window;
@@ -55,28 +55,6 @@ TEST(PeekTest, RangesPickTheFirstMatchingMessage) {
     }
   }
   Drain();
-}
-
-TEST(PeekTest, NoRemoveKeepsOrderAndQuitComesAfterPostedMessages) {
-  TestWindow window;
-  PostMessageA(window.hwnd, WM_USER, 1, 10);
-  PostMessageA(window.hwnd, WM_USER, 2, 20);
-  PostQuitMessage(42);
-  MSG msg{};
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.wParam, 1u);
-    EXPECT_EQ(msg.lParam, 10);
-  }
-  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
-  EXPECT_EQ(msg.message, UINT{WM_QUIT});
-  for (WPARAM expected : {1u, 2u}) {
-    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
-    EXPECT_EQ(msg.wParam, expected);
-  }
-  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
-  EXPECT_EQ(msg.wParam, 42u);
-  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 TEST(PeekTest, WindowFilters) {
@@ -125,26 +103,16 @@ TEST(PostTest, ThreadsWithoutAQueueAndTheQuota) {
   Drain();
 }
 
-TEST(PostTest, MessageForAWindowOfAnotherThreadGoesToThatThread) {
-  HANDLE handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  opossvc::testing::MessagePump pump;
-  auto window = pump.Create<TestWindow>(Answer(WM_USER, [&](WPARAM) { return SetEvent(handled); }));
-  ASSERT_TRUE(PostMessageA(window->hwnd, WM_USER, 5, 0));
-  ASSERT_EQ(WaitForSingleObject(handled, kLong), DWORD{WAIT_OBJECT_0});
-  EXPECT_EQ(window->ThreadOf(WM_USER), pump.thread_id());
-  CloseHandle(handled);
-}
-
 TEST(TranslateTest, OnlyKeyDownBecomesACharacter) {
   TestWindow window;
-  MSG key{window.hwnd, WM_KEYDOWN, 'Q', 0, 0, {0, 0}};
+  MSG key{window.hwnd, WM_USER, 'Q', 0, 0, {0, 0}};
+  EXPECT_FALSE(TranslateMessage(&key));
+  key.message = WM_KEYDOWN;
   EXPECT_TRUE(TranslateMessage(&key));
   MSG msg{};
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, UINT{WM_CHAR});
   EXPECT_EQ(msg.wParam, WPARAM{'q'});
-  key.message = WM_USER;
-  EXPECT_FALSE(TranslateMessage(&key));
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
@@ -175,19 +143,14 @@ TEST(MsgWaitTest, WakesForNewMessagesSendsAndObjects) {
 }
 
 TEST(SystemMetricsTest, ScreenSizeDefaultsAndSetting) {
-  struct Case {
-    const char* setting;  // null: unset
-    int width;
-    int height;
-  } cases[] = {{nullptr, 1024, 768}, {"800x600", 800, 600}, {"1920X1080", 1920, 1080},
-               {"wide", 1024, 768},  {"0x600", 1024, 768},  {"800x600px", 1024, 768}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.setting ? c.setting : "unset");
-    c.setting ? setenv("OPOS_SCREEN_SIZE", c.setting, 1) : unsetenv("OPOS_SCREEN_SIZE");
-    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), c.width);
-    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), c.height);
+  for (const char* setting : {"0x600", "800x600px"}) {
+    ScopedEnv size("OPOS_SCREEN_SIZE", setting);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024) << setting;
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 768) << setting;
   }
-  unsetenv("OPOS_SCREEN_SIZE");
+  ScopedEnv size("OPOS_SCREEN_SIZE", "1920X1080");
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1920);
+  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 1080);
   EXPECT_EQ(GetSystemMetrics(9999), 0);
 }
 
@@ -230,11 +193,13 @@ TEST(SendTest, OwnThreadCallsDirectlyOtherThreadWaitsForTheOwnersPeek) {
 
 // Kinds of message (PM_QS_*): a sent message is handled whatever the kinds,
 // and a call with kinds that handled one takes nothing more; posted messages
-// and WM_QUIT need PM_QS_POSTMESSAGE.
-TEST(PeekTest, KindsOfMessage) {
+// and WM_QUIT need PM_QS_POSTMESSAGE. PM_NOREMOVE leaves the first message
+// first, and WM_QUIT comes after every posted message.
+TEST(PeekTest, KindsOfMessageNoRemoveAndQuit) {
   TestWindow window;
-  PostMessageA(window.hwnd, WM_USER, 0, 0);
-  PostQuitMessage(3);
+  PostMessageA(window.hwnd, WM_USER, 1, 10);
+  PostMessageA(window.hwnd, WM_USER, 2, 20);
+  PostQuitMessage(42);
   MSG msg{};
   for (UINT kinds : {PM_QS_SENDMESSAGE, PM_QS_INPUT, PM_QS_PAINT}) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | kinds)) << kinds;
@@ -245,15 +210,24 @@ TEST(PeekTest, KindsOfMessage) {
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE));
   sender.join();
   EXPECT_EQ(window.CountOf(WM_USER + 1), 1);
-  for (UINT expected : {WM_USER, WM_QUIT}) {
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE));
-    EXPECT_EQ(msg.message, expected);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE));
+    EXPECT_EQ(msg.lParam, 10);
   }
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE | PM_QS_POSTMESSAGE));
+  for (WPARAM expected : {1u, 2u}) {
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(msg.wParam, expected);
+  }
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(msg.wParam, 42u);
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 // A on this thread sends to B on the pump; B, while handling it, sends back
-// to A, which handles that inside its own waiting SendMessageA.
-TEST(SendTest, ReentrantSendsBetweenTwoThreads) {
+// to A, which handles that inside its own waiting SendMessageA. A message
+// posted to B goes to B's thread.
+TEST(SendTest, ReentrantSendsAndPostsBetweenTwoThreads) {
   TestWindow a(Answer(WM_USER + 1, [](WPARAM w) { return LRESULT(w + 100); }));
   const HWND a_hwnd = a.hwnd;
   opossvc::testing::MessagePump pump;
@@ -263,6 +237,12 @@ TEST(SendTest, ReentrantSendsBetweenTwoThreads) {
   EXPECT_EQ(a.CountOf(WM_USER + 1), 1);
   EXPECT_EQ(a.ThreadOf(WM_USER + 1), GetCurrentThreadId());
   EXPECT_EQ(b->ThreadOf(WM_USER), pump.thread_id());
+  HANDLE handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(PostMessageA(b->hwnd, WM_USER + 2, 0, 0));
+  ASSERT_TRUE(pump.Post([&] { SetEvent(handled); }));  // handled after the message
+  ASSERT_EQ(WaitForSingleObject(handled, kLong), DWORD{WAIT_OBJECT_0});
+  EXPECT_EQ(b->ThreadOf(WM_USER + 2), pump.thread_id());
+  CloseHandle(handled);
 }
 
 // What a window's owner thread does after a send to the window is queued.

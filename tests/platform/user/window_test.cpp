@@ -60,34 +60,17 @@ TEST(WindowTest, CreationRefusedByTheProcedure) {
 }
 
 TEST(WindowTest, CreationArgumentErrors) {
-  HWND gone = TestWindow().hwnd;
-  struct Case {
-    const char* what;
-    LPCSTR cls;
-    DWORD style;
-    HWND parent;
-    DWORD error;
-  } cases[] = {
-      {"unknown class", "opossvc.test.NoSuchClass", 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
-      {"null class", nullptr, 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
-      {"child without parent", "opossvc.test.Recorder", WS_CHILD, nullptr, ERROR_TLW_WITH_WSCHILD},
-      {"dead parent", "opossvc.test.Recorder", WS_CHILD, gone, ERROR_INVALID_WINDOW_HANDLE},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_FAILS_WITH(
-        CreateWindowExA(0, c.cls, "", c.style, 0, 0, 1, 1, c.parent, nullptr, nullptr, nullptr),
-        c.error);
-  }
-}
-
-// Stores the creation parameter as the window's user data.
-LRESULT CALLBACK PlainProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-  if (m == WM_CREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTA*>(l);
-    SetWindowLongPtrA(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
-  }
-  return DefWindowProcA(h, m, w, l);
+  const HWND gone = TestWindow().hwnd;
+  const char* recorder = "opossvc.test.Recorder";
+  EXPECT_FAILS_WITH(CreateWindowExA(0, "opossvc.test.NoSuchClass", "", 0, 0, 0, 1, 1, nullptr,
+                                    nullptr, nullptr, nullptr),
+                    ERROR_CANNOT_FIND_WND_CLASS);
+  EXPECT_FAILS_WITH(
+      CreateWindowExA(0, recorder, "", WS_CHILD, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+      ERROR_TLW_WITH_WSCHILD);
+  EXPECT_FAILS_WITH(
+      CreateWindowExA(0, recorder, "", WS_CHILD, 0, 0, 1, 1, gone, nullptr, nullptr, nullptr),
+      ERROR_INVALID_WINDOW_HANDLE);
 }
 
 // Whether a call answered 0 and failed with ERROR_INVALID_INDEX.
@@ -100,7 +83,7 @@ bool RefusesIndex(F call) {
 TEST(WindowClassTest, RegistrationLookupAndRemoval) {
   constexpr int kExtra = 2 * sizeof(LONG_PTR);
   WNDCLASSA wc{};
-  wc.lpfnWndProc = &PlainProc;
+  wc.lpfnWndProc = &DefWindowProcA;
   wc.cbWndExtra = kExtra;
   wc.lpszClassName = "opossvc.test.Plain";
   const ATOM atom = RegisterClassA(&wc);
@@ -109,14 +92,12 @@ TEST(WindowClassTest, RegistrationLookupAndRemoval) {
   EXPECT_FAILS_WITH(RegisterClassA(&wc), ERROR_CLASS_ALREADY_EXISTS);
   WNDCLASSA info{};
   ASSERT_TRUE(GetClassInfoA(nullptr, "Opossvc.Test.Plain", &info));
-  EXPECT_EQ(info.lpfnWndProc, &PlainProc);
+  EXPECT_EQ(info.lpfnWndProc, &DefWindowProcA);
   EXPECT_EQ(info.cbWndExtra, kExtra);
 
-  int param = 0;
   HWND hwnd = CreateWindowExA(WS_EX_TRANSPARENT, MAKEINTATOM(atom), "", 0, 5, 6, 7, 8, nullptr,
-                              nullptr, nullptr, &param);
+                              nullptr, nullptr, nullptr);
   ASSERT_NE(hwnd, nullptr);
-  EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), reinterpret_cast<LONG_PTR>(&param));
   EXPECT_EQ(GetWindowLongA(hwnd, GWL_EXSTYLE), WS_EX_TRANSPARENT);
   DWORD pid = 0;
   EXPECT_EQ(GetWindowThreadProcessId(hwnd, &pid), GetCurrentThreadId());
@@ -176,18 +157,11 @@ TEST(HookTest, CreationHookRunsBeforeTheFirstMessageAndMayVeto) {
   EXPECT_TRUE(UnhookWindowsHookEx(t_hook));
   EXPECT_FAILS_WITH(UnhookWindowsHookEx(t_hook), ERROR_INVALID_HOOK_HANDLE);
 
-  struct Case {
-    int id;
-    DWORD thread;
-    DWORD error;
-  } cases[] = {
-      {WH_CBT + 1, GetCurrentThreadId(), ERROR_INVALID_HOOK_FILTER},
-      {WH_CBT, 0, ERROR_HOOK_NEEDS_HMOD},
-      {WH_CBT, GetCurrentThreadId() + 1, ERROR_INVALID_PARAMETER},
-  };
-  for (const Case& c : cases) {
-    EXPECT_FAILS_WITH(SetWindowsHookExA(c.id, &CbtHook, nullptr, c.thread), c.error);
-  }
+  const DWORD me = GetCurrentThreadId();
+  EXPECT_FAILS_WITH(SetWindowsHookExA(WH_CBT + 1, &CbtHook, nullptr, me),
+                    ERROR_INVALID_HOOK_FILTER);
+  EXPECT_FAILS_WITH(SetWindowsHookExA(WH_CBT, &CbtHook, nullptr, 0), ERROR_HOOK_NEEDS_HMOD);
+  EXPECT_FAILS_WITH(SetWindowsHookExA(WH_CBT, &CbtHook, nullptr, me + 1), ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace
