@@ -188,7 +188,8 @@ TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndProcessesAndRefusedOpensDoNot
     CStdioFile second;
     CFileException error;
     EXPECT_EQ(second.Open(path.c_str(), c.second, &error), c.second_opens) << c.first << c.second;
-    EXPECT_EQ(error.m_cause, c.second_opens ? CFileException::none : CFileException::sharingViolation);
+    EXPECT_EQ(error.m_cause,
+              c.second_opens ? CFileException::none : CFileException::sharingViolation);
   }
   // A refused open does not truncate, in this process or another.
   CStdioFile exclusive(path.c_str(), kRead | CFile::shareDenyWrite);
@@ -197,8 +198,8 @@ TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndProcessesAndRefusedOpensDoNot
   EXPECT_EQ(opossvc::test_support::RunInChild([&](opossvc::test_support::ChildChecks& checks) {
               CStdioFile other;
               CFileException error;
-              checks.Expect(!other.Open(path.c_str(), kCreate | kWrite | CFile::shareDenyNone, &error),
-                            "opened");
+              const UINT flags = kCreate | kWrite | CFile::shareDenyNone;
+              checks.Expect(!other.Open(path.c_str(), flags, &error), "opened");
               checks.ExpectCode(error.m_cause, CFileException::sharingViolation, "cause");
             }),
             "");

@@ -134,24 +134,13 @@ TEST(NamedMutexTest, CreateOpenOwnershipAndNameErrors) {
     EXPECT_TRUE(ReleaseMutex(again));
   }).join();
 
-  const std::string too_long(MAX_PATH + 1, 'x');
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()), ERROR_FILE_NOT_FOUND);
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, std::string(MAX_PATH + 1, 'x').c_str()),
+                    ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "opossvc\\test"), ERROR_PATH_NOT_FOUND);
   const std::string event_name = UniqueName("event-not-mutex");
   Handle event(CreateEventA(nullptr, TRUE, FALSE, event_name.c_str()));
-  struct Case {
-    const char* what;
-    const char* name;
-    DWORD error;
-  } cases[] = {
-      {"the last close let the name go", name.c_str(), ERROR_FILE_NOT_FOUND},
-      {"nobody created it", "opossvc-test-never-created", ERROR_FILE_NOT_FOUND},
-      {"too long", too_long.c_str(), ERROR_FILENAME_EXCED_RANGE},
-      {"backslash", "opossvc\\test", ERROR_PATH_NOT_FOUND},
-      {"an event's name", event_name.c_str(), ERROR_INVALID_HANDLE},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, c.name), c.error);
-  }
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, event_name.c_str()), ERROR_INVALID_HANDLE);
 }
 
 // Starts a child that takes the named mutex and waits to be killed, which

@@ -27,33 +27,21 @@ using opossvc::test_support::ScopedEnv;
 
 TEST(PeekTest, RangesPickTheFirstMatchingMessage) {
   TestWindow window;
-  struct Case {
-    const char* what;
-    UINT first;
-    UINT last;
-    UINT expected;  // WM_NULL: nothing matches
-  } cases[] = {
-      {"everything", 0, 0, WM_USER},
-      {"one number", WM_USER + 1, WM_USER + 1, WM_USER + 1},
-      {"keyboard", WM_KEYFIRST, WM_KEYLAST, WM_KEYDOWN},
-      {"mouse", WM_MOUSEFIRST, WM_MOUSELAST, WM_MOUSEMOVE},
-      {"inverted takes the outside", WM_APP, WM_USER - 1, WM_KEYDOWN},
-      {"empty range", WM_USER + 2, WM_USER + 100, WM_NULL},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  // The message a ranged peek takes from a fresh queue; WM_NULL for none.
+  auto first_of = [&](UINT first, UINT last) -> UINT {
     Drain();
     for (UINT m : {WM_USER, WM_USER + 1, WM_KEYDOWN, WM_MOUSEMOVE, WM_APP}) {
-      ASSERT_TRUE(PostMessageA(window.hwnd, m, 0, 0));
+      PostMessageA(window.hwnd, m, 0, 0);
     }
     MSG msg{};
-    const BOOL found = PeekMessageA(&msg, nullptr, c.first, c.last, PM_REMOVE);
-    ASSERT_EQ(found != FALSE, c.expected != WM_NULL);
-    if (found) {
-      EXPECT_EQ(msg.message, c.expected);
-      EXPECT_EQ(msg.hwnd, window.hwnd);
-    }
-  }
+    return PeekMessageA(&msg, nullptr, first, last, PM_REMOVE) ? msg.message : WM_NULL;
+  };
+  EXPECT_EQ(first_of(0, 0), UINT{WM_USER});
+  EXPECT_EQ(first_of(WM_USER + 1, WM_USER + 1), UINT{WM_USER + 1});
+  EXPECT_EQ(first_of(WM_KEYFIRST, WM_KEYLAST), UINT{WM_KEYDOWN});
+  EXPECT_EQ(first_of(WM_MOUSEFIRST, WM_MOUSELAST), UINT{WM_MOUSEMOVE});
+  EXPECT_EQ(first_of(WM_APP, WM_USER - 1), UINT{WM_KEYDOWN});  // inverted: the outside
+  EXPECT_EQ(first_of(WM_USER + 2, WM_USER + 100), UINT{WM_NULL});
   Drain();
 }
 
@@ -245,36 +233,26 @@ TEST(SendTest, ReentrantSendsAndPostsBetweenTwoThreads) {
   CloseHandle(handled);
 }
 
-// What a window's owner thread does after a send to the window is queued.
-enum class OwnerFate {
-  kDestroyedBefore,
-  kThreadEndedBefore,
-  kThreadEndsWhilePending,
-  kWindowDestroyedWhilePending
-};
-
+// What a window's owner thread does after a send to the window is queued:
+// 0 destroys the window before, 1 ends before, 2 ends while the send waits,
+// 3 destroys the window while the send waits.
 TEST(SendTest, SendToADeadWindowReturnsZeroWithoutHanging) {
-  for (OwnerFate fate :
-       {OwnerFate::kDestroyedBefore, OwnerFate::kThreadEndedBefore,
-        OwnerFate::kThreadEndsWhilePending, OwnerFate::kWindowDestroyedWhilePending}) {
-    SCOPED_TRACE(static_cast<int>(fate));
-    const bool pending = fate == OwnerFate::kThreadEndsWhilePending ||
-                         fate == OwnerFate::kWindowDestroyedWhilePending;
-    const bool thread_ends =
-        fate == OwnerFate::kThreadEndedBefore || fate == OwnerFate::kThreadEndsWhilePending;
+  for (int fate = 0; fate < 4; ++fate) {
+    SCOPED_TRACE(fate);
+    const bool pending = fate >= 2;
+    const bool thread_ends = fate == 1 || fate == 2;
     HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::unique_ptr<TestWindow> window;
     std::thread owner([&] {
       window = std::make_unique<TestWindow>(Answer(WM_USER, [](WPARAM) { return LRESULT{7}; }));
-      if (fate == OwnerFate::kDestroyedBefore) DestroyWindow(window->hwnd);
+      if (fate == 0) DestroyWindow(window->hwnd);
       SetEvent(created);
       if (!pending) return;
       ASSERT_TRUE(WaitForIncomingSend());
-      if (fate == OwnerFate::kWindowDestroyedWhilePending) {
+      if (fate == 3) {
         DestroyWindow(window->hwnd);
-        opossvc::test::Drain();  // must not deliver the send to a dead window
+        Drain();  // must not deliver the send to a dead window
       }
-      // kThreadEndsWhilePending: end without looking at the queue again.
     });
     ASSERT_EQ(WaitForSingleObject(created, kLong), DWORD{WAIT_OBJECT_0});
     if (!pending) owner.join();
@@ -301,7 +279,7 @@ TEST(SendTest, TimedOutSendIsWithdrawn) {
     window = std::make_unique<TestWindow>();
     SetEvent(created);
     WaitForSingleObject(go, kLong);  // not looking at the queue meanwhile
-    opossvc::test::Drain();
+    Drain();
   });
   ASSERT_EQ(WaitForSingleObject(created, kLong), DWORD{WAIT_OBJECT_0});
   DWORD_PTR result = 99;
