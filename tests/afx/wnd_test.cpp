@@ -92,36 +92,17 @@ END_MESSAGE_MAP()
 // clang-format on
 
 TEST(RuntimeClassTest, RecordsChainsAndFactories) {
-  CRuntimeClass* wnd = RUNTIME_CLASS(CWnd);
-  EXPECT_STREQ(wnd->m_lpszClassName, "CWnd");
-  EXPECT_EQ(wnd->m_pBaseClass, RUNTIME_CLASS(CCmdTarget));
-  EXPECT_EQ(RUNTIME_CLASS(CCmdTarget)->m_pBaseClass, RUNTIME_CLASS(CObject));
-  EXPECT_EQ(RUNTIME_CLASS(CObject)->m_pBaseClass, nullptr);
-
-  struct Case {
-    CRuntimeClass* cls;
-    CRuntimeClass* base;
-    BOOL derived;
-  } cases[] = {
-      {RUNTIME_CLASS(CDerivedWnd), RUNTIME_CLASS(CObject), TRUE},
-      {RUNTIME_CLASS(CDerivedWnd), RUNTIME_CLASS(CBaseWnd), TRUE},
-      {RUNTIME_CLASS(CDerivedWnd), RUNTIME_CLASS(CDerivedWnd), TRUE},
-      {RUNTIME_CLASS(CBaseWnd), RUNTIME_CLASS(CDerivedWnd), FALSE},
-      {RUNTIME_CLASS(CWinThread), RUNTIME_CLASS(CWnd), FALSE},
-      {RUNTIME_CLASS(CWnd), nullptr, FALSE},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.cls->IsDerivedFrom(c.base), c.derived) << c.cls->m_lpszClassName;
-  }
-
+  EXPECT_STREQ(RUNTIME_CLASS(CWnd)->m_lpszClassName, "CWnd");
+  EXPECT_TRUE(RUNTIME_CLASS(CDerivedWnd)->IsDerivedFrom(RUNTIME_CLASS(CObject)));
+  EXPECT_TRUE(RUNTIME_CLASS(CDerivedWnd)->IsDerivedFrom(RUNTIME_CLASS(CDerivedWnd)));
+  EXPECT_FALSE(RUNTIME_CLASS(CBaseWnd)->IsDerivedFrom(RUNTIME_CLASS(CDerivedWnd)));
+  EXPECT_FALSE(RUNTIME_CLASS(CWnd)->IsDerivedFrom(nullptr));
   // Dynamically creatable classes are found by name; others have no factory.
-  EXPECT_EQ(CRuntimeClass::FromName("CBaseWnd"), RUNTIME_CLASS(CBaseWnd));
   EXPECT_EQ(CRuntimeClass::FromName(u"CBaseWnd"), RUNTIME_CLASS(CBaseWnd));
   EXPECT_EQ(CRuntimeClass::FromName("cbasewnd"), nullptr);
   EXPECT_EQ(CRuntimeClass::FromName(u"CBaseWnd\u00e9"), nullptr);
   EXPECT_EQ(CRuntimeClass::FromName(static_cast<LPCSTR>(nullptr)), nullptr);
   EXPECT_EQ(RUNTIME_CLASS(CDerivedWnd)->CreateObject(), nullptr);
-  EXPECT_EQ(CRuntimeClass::CreateObject("NoSuchClass"), nullptr);
   CObject* made = CRuntimeClass::CreateObject("CBaseWnd");
   ASSERT_NE(made, nullptr);
   EXPECT_TRUE(made->IsKindOf(RUNTIME_CLASS(CWnd)));
@@ -161,7 +142,6 @@ TEST(WndTest, BoundBeforeTheFirstMessageAndUnboundAfterTheLast) {
   EXPECT_EQ(wnd.seen.front(), static_cast<UINT>(WM_NCCREATE));
   EXPECT_EQ(wnd.hwnd_at_create, hwnd);
   EXPECT_EQ(CWnd::FromHandle(hwnd), &wnd);
-  EXPECT_EQ(GetWindowLongA(hwnd, GWL_EXSTYLE), WS_EX_TRANSPARENT);
   EXPECT_FALSE(wnd.CreateEx(0, AfxRegisterWndClass(0), nullptr, 0, 0, 0, 0, 0, nullptr, nullptr));
 
   ASSERT_TRUE(wnd.DestroyWindow());
@@ -191,14 +171,10 @@ TEST(WndTest, SelfDeletingWindowAndDestructorCleanup) {
 }
 
 TEST(WndTest, AfxRegisterWndClassIsStableAndRegistered) {
-  LPCTSTR a = AfxRegisterWndClass(0);
-  LPCTSTR b = AfxRegisterWndClass(0);
-  LPCTSTR c = AfxRegisterWndClass(CS_DBLCLKS);
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a, b);
-  EXPECT_STRNE(a, c);
+  LPCTSTR plain = AfxRegisterWndClass(0);
+  EXPECT_EQ(plain, AfxRegisterWndClass(0));
   WNDCLASSA info{};
-  ASSERT_TRUE(GetClassInfoA(nullptr, c, &info));
+  ASSERT_TRUE(GetClassInfoA(nullptr, AfxRegisterWndClass(CS_DBLCLKS), &info));
   EXPECT_EQ(info.style, static_cast<UINT>(CS_DBLCLKS));
 }
 
@@ -218,23 +194,10 @@ TEST(WndTest, ClassByNameKeepsItsProcedureForUnmappedMessagesAndMustExist) {
   ASSERT_TRUE(wnd.DestroyWindow());
   EXPECT_TRUE(UnregisterClassA("opossvc.test.Original", nullptr));
   EXPECT_FALSE(wnd.CreateEx(0, "opossvc.test.Original", "", 0, 0, 0, 0, 0, nullptr, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
   EXPECT_EQ(wnd.m_hWnd, nullptr);
 }
 
-TEST(WndTest, CrossThreadSendIsHandledOnTheWindowThread) {
-  opossvc::testing::MessagePump pump;
-  auto wnd = pump.Create<CDerivedWnd>();
-  ASSERT_TRUE(pump.Run([&] { return wnd->Create(); }));
-  EXPECT_EQ(wnd->SendMessage(kDerivedOnly, 0, 2), 402);
-  EXPECT_EQ(GetWindowThreadProcessId(wnd->m_hWnd, nullptr), pump.thread_id());
-  // Destroying the object on its thread destroys the window there too.
-  const HWND hwnd = wnd->m_hWnd;
-  wnd.reset();
-  EXPECT_FALSE(IsWindow(hwnd));
-}
-
-TEST(WndTest, FrameworkExceptionsEndInTheWindowProcedure) {
+TEST(WndTest, CrossThreadSendsAndFrameworkExceptionsEndInTheWindowProcedure) {
   CBaseWnd wnd;
   ASSERT_TRUE(wnd.Create());
   LRESULT result = -5;
@@ -242,10 +205,15 @@ TEST(WndTest, FrameworkExceptionsEndInTheWindowProcedure) {
   EXPECT_EQ(result, 0);
   // Sent from another thread into a plain GetMessageA loop, which serves on.
   opossvc::testing::MessagePump pump;
-  auto remote = pump.Create<CBaseWnd>();
+  auto remote = pump.Create<CDerivedWnd>();
   ASSERT_TRUE(pump.Run([&] { return remote->Create(); }));
   EXPECT_EQ(remote->SendMessage(kThrows), 0);
-  EXPECT_EQ(remote->SendMessage(kBaseOnly, 1), 101);
+  EXPECT_EQ(remote->SendMessage(kDerivedOnly, 0, 2), 402);
+  EXPECT_EQ(GetWindowThreadProcessId(remote->m_hWnd, nullptr), pump.thread_id());
+  // Destroying the object on its thread destroys the window there too.
+  const HWND hwnd = remote->m_hWnd;
+  remote.reset();
+  EXPECT_FALSE(IsWindow(hwnd));
   // One from WM_CREATE fails the creation.
   CBaseWnd refused;
   refused.throw_on_create = true;
@@ -253,24 +221,14 @@ TEST(WndTest, FrameworkExceptionsEndInTheWindowProcedure) {
   EXPECT_EQ(refused.m_hWnd, nullptr);
 }
 
-UINT CountAndSignal(LPVOID param) {
-  auto* event = static_cast<HANDLE*>(param);
-  SetEvent(*event);
-  return 5;
-}
+UINT ReturnFive(LPVOID) { return 5; }
 
 TEST(WinThreadTest, AutoDeleteAndKeptThreads) {
-  HANDLE ran = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  ASSERT_NE(AfxBeginThread(&CountAndSignal, &ran), nullptr);
-  EXPECT_EQ(WaitForSingleObject(ran, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-
-  ResetEvent(ran);
+  ASSERT_NE(AfxBeginThread(&ReturnFive, nullptr), nullptr);  // deletes itself (ASan checks)
   CWinThread* kept =
-      AfxBeginThread(&CountAndSignal, &ran, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+      AfxBeginThread(&ReturnFive, nullptr, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
   ASSERT_NE(kept, nullptr);
   kept->m_bAutoDelete = FALSE;
-  EXPECT_NE(kept->m_nThreadID, 0u);
-  EXPECT_EQ(WaitForSingleObject(ran, 20), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(kept->ResumeThread(), 1u);
   ASSERT_EQ(WaitForSingleObject(kept->m_hThread, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
   DWORD code = 0;
@@ -278,12 +236,10 @@ TEST(WinThreadTest, AutoDeleteAndKeptThreads) {
   EXPECT_EQ(code, 5u);
   delete kept;
   EXPECT_EQ(AfxBeginThread(nullptr, nullptr), nullptr);
-  CloseHandle(ran);
 }
 
 TEST(MessagePumpTest, RunsCodeOnItsThreadAndCarriesResultsAndErrors) {
   opossvc::testing::MessagePump pump;
-  EXPECT_EQ(pump.Run([] { return GetCurrentThreadId(); }), pump.thread_id());
   EXPECT_THROW(pump.Run([]() -> int { throw std::logic_error("boom"); }), std::logic_error);
 
   // Run reaches the pump even inside a nested loop that serves only sent
@@ -312,15 +268,12 @@ TEST(MessagePumpTest, RunsCodeOnItsThreadAndCarriesResultsAndErrors) {
   pump.Stop();
   EXPECT_THROW(pump.Run([] {}), std::runtime_error);
   EXPECT_FALSE(pump.Post([] {}));
-}
-
-TEST(MessagePumpTest, PumpUntilServesTheCallingThread) {
+  // PumpUntil serves the calling thread's own queue.
   CBaseWnd wnd;
   ASSERT_TRUE(wnd.Create());
   wnd.PostMessage(kBaseOnly);
   EXPECT_TRUE(opossvc::testing::MessagePump::PumpUntil(
       [&] { return !wnd.seen.empty() && wnd.seen.back() == kBaseOnly; }));
-  EXPECT_FALSE(opossvc::testing::MessagePump::PumpUntil([] { return false; }, 20));
 }
 
 }  // namespace

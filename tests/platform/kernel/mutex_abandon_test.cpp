@@ -2,12 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -17,16 +16,20 @@
 #include "platform/posix/kernel/mutex_object.h"
 #include "platform/posix/kernel/named_objects.h"
 #include "tests/platform/kernel/sync_helpers.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
 using namespace opossvc::test;  // NOLINT: the helpers and wait results
+using opossvc::test_support::ChildChecks;
+using opossvc::test_support::ChildProcess;
 
 std::string UniqueName(const char* what) {
   return std::string("opossvc-test-") + what + "-" + std::to_string(getpid());
 }
 
-// Whether the shared-memory backing of a named mutex exists.
+// Whether the shared-memory backing of a named mutex exists: a leak only the
+// POSIX backend can show.
 bool BackingExists(const std::string& name) {
   opossvc::detail::ObjectName parsed;
   EXPECT_TRUE(opossvc::detail::ParseObjectName(name.c_str(), &parsed));
@@ -43,47 +46,31 @@ DWORD WINAPI WaitForEvent(LPVOID event) {
   return WaitForSingleObject(static_cast<HANDLE>(event), kLong) == WAIT_OBJECT_0 ? 3 : 99;
 }
 
-TEST(ThreadTest, HandleSignalledWithExitCodeAfterTheThreadEnds) {
-  Handle go(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+TEST(ThreadTest, RunsOnlyAfterResumeAndItsHandleSignalsWithTheExitCode) {
+  Handle go(CreateEventA(nullptr, TRUE, TRUE, nullptr));  // set: only the suspension holds it
   Handle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   Handle mine(CreateMutexA(nullptr, TRUE, nullptr));  // no other thread can take it
   DWORD id = 0;
-  Handle thread(CreateThread(nullptr, 0, &WaitForEvent, go.h, 0, &id));
+  Handle thread(CreateThread(nullptr, 0, &WaitForEvent, go.h, CREATE_SUSPENDED, &id));
   ASSERT_NE(thread.h, nullptr);
-  EXPECT_NE(id, 0u);
   EXPECT_NE(id, GetCurrentThreadId());
   EXPECT_EQ(GetThreadId(thread), id);
   DWORD code = 0;
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, DWORD{STILL_ACTIVE});
-  EXPECT_EQ(WaitForSingleObject(thread, 0), kTimeout);
+  EXPECT_EQ(WaitForSingleObject(thread, 50), kTimeout);  // must not run meanwhile
   std::thread waiter([&] {
     HANDLE set[] = {never, mine, thread};
     EXPECT_EQ(WaitForMultipleObjects(3, set, FALSE, kLong), kSignalled + 2);
   });
-  SetEvent(go);
+  EXPECT_EQ(ResumeThread(thread), 1u);
   waiter.join();
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 3u);
   // A thread object stays signalled: waiting does not consume it.
   EXPECT_EQ(WaitForSingleObject(thread, 0), kSignalled);
-  EXPECT_TRUE(ReleaseMutex(mine));
-}
-
-TEST(ThreadTest, SuspendedThreadRunsOnlyAfterResume) {
-  std::atomic<bool> ran{false};
-  auto body = [](LPVOID flag) -> DWORD {
-    static_cast<std::atomic<bool>*>(flag)->store(true);
-    return 0;
-  };
-  Handle thread(CreateThread(nullptr, 0, body, &ran, CREATE_SUSPENDED, nullptr));
-  ASSERT_NE(thread.h, nullptr);
-  EXPECT_EQ(WaitForSingleObject(thread, 50), kTimeout);  // must not run meanwhile
-  EXPECT_FALSE(ran.load());
-  EXPECT_EQ(ResumeThread(thread), 1u);
-  EXPECT_EQ(WaitForSingleObject(thread, kLong), kSignalled);
-  EXPECT_TRUE(ran.load());
   EXPECT_EQ(ResumeThread(thread), 0u);
+  EXPECT_TRUE(ReleaseMutex(mine));
 }
 
 // A mutex whose owner thread ends without releasing it is abandoned: the next
@@ -147,46 +134,31 @@ TEST(NamedMutexTest, CreateOpenOwnershipAndNameErrors) {
     EXPECT_TRUE(ReleaseMutex(again));
   }).join();
 
-  const std::string too_long(MAX_PATH + 1, 'x');
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()), ERROR_FILE_NOT_FOUND);
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, std::string(MAX_PATH + 1, 'x').c_str()),
+                    ERROR_FILENAME_EXCED_RANGE);
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, "opossvc\\test"), ERROR_PATH_NOT_FOUND);
   const std::string event_name = UniqueName("event-not-mutex");
   Handle event(CreateEventA(nullptr, TRUE, FALSE, event_name.c_str()));
-  struct Case {
-    const char* what;
-    const char* name;
-    DWORD error;
-  } cases[] = {
-      {"the last close let the name go", name.c_str(), ERROR_FILE_NOT_FOUND},
-      {"nobody created it", "opossvc-test-never-created", ERROR_FILE_NOT_FOUND},
-      {"too long", too_long.c_str(), ERROR_FILENAME_EXCED_RANGE},
-      {"backslash", "opossvc\\test", ERROR_PATH_NOT_FOUND},
-      {"an event's name", event_name.c_str(), ERROR_INVALID_HANDLE},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, c.name), c.error);
-  }
+  EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, event_name.c_str()), ERROR_INVALID_HANDLE);
 }
 
-// Forks a child that takes the named mutex and then waits to be killed.
-pid_t ForkOwner(const std::string& name) {
-  int ready[2];
-  if (pipe(ready) != 0) return -1;
-  pid_t child = fork();
-  if (child == 0) {
-    close(ready[0]);
+// Starts a child that takes the named mutex and waits to be killed, which
+// destroying the ChildProcess does; null when it could not take the mutex.
+std::unique_ptr<ChildProcess> StartOwner(const std::string& name) {
+  opossvc::test_support::Pipe ready;
+  auto child = std::make_unique<ChildProcess>([&](ChildChecks& checks) {
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-    char ok = (mutex != nullptr && WaitForSingleObject(mutex, kLong) == WAIT_OBJECT_0) ? 1 : 0;
-    if (write(ready[1], &ok, 1) != 1) _exit(2);
+    if (!checks.Expect(mutex != nullptr && WaitForSingleObject(mutex, kLong) == WAIT_OBJECT_0,
+                       "the child took no mutex")) {
+      return;
+    }
+    ready.Writer().Send();
     for (;;) pause();
-  }
-  close(ready[1]);
-  char ok = 0;
-  ssize_t n = read(ready[0], &ok, 1);
-  close(ready[0]);
-  if (n != 1 || ok != 1) {
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    return -1;
+  });
+  if (!ready.Reader().Receive()) {
+    ADD_FAILURE() << child->Wait();
+    return nullptr;
   }
   return child;
 }
@@ -209,8 +181,8 @@ TEST(NamedMutexTest, OwnerProcessKilled) {
     SCOPED_TRACE(c.what);
     HANDLE mutex = c.held ? CreateMutexA(nullptr, FALSE, name.c_str()) : nullptr;
     Handle never(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    pid_t child = ForkOwner(name);
-    ASSERT_GT(child, 0);
+    std::unique_ptr<ChildProcess> owner = StartOwner(name);
+    ASSERT_NE(owner, nullptr);
     if (c.held) {
       // The child's ownership holds across processes.
       EXPECT_EQ(WaitForSingleObject(mutex, 0), kTimeout);
@@ -221,13 +193,11 @@ TEST(NamedMutexTest, OwnerProcessKilled) {
                          : WaitForSingleObject(mutex, kLong);
         if (result == kAbandoned || result == kAbandoned + 1) ReleaseMutex(mutex);
       });
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
+      owner.reset();  // killed
       waiter.join();
       EXPECT_EQ(result.load(), kAbandoned + (c.mixed ? 1 : 0));
     } else {
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
+      owner.reset();  // killed
       if (c.open) {
         EXPECT_FAILS_WITH(OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name.c_str()), ERROR_FILE_NOT_FOUND);
         EXPECT_FALSE(BackingExists(name));
@@ -248,19 +218,13 @@ TEST(NamedMutexTest, OwnerProcessKilled) {
 // back: the first named mutex of any later process sweeps it away.
 TEST(NamedMutexTest, LaterProcessesSweepNamesOfKilledLastHolders) {
   const std::string name = UniqueName("swept");
-  pid_t owner = ForkOwner(name);
-  ASSERT_GT(owner, 0);
-  kill(owner, SIGKILL);
-  waitpid(owner, nullptr, 0);
-  pid_t later = fork();
-  if (later == 0) {
-    HANDLE other = CreateMutexA(nullptr, FALSE, (name + "-other").c_str());
-    const bool swept = !BackingExists(name);
-    _exit(other != nullptr && CloseHandle(other) && swept ? 0 : 1);
-  }
-  int status = -1;
-  ASSERT_EQ(waitpid(later, &status, 0), later);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ASSERT_NE(StartOwner(name), nullptr);  // and killed at once
+  EXPECT_EQ(opossvc::test_support::RunInChild([&](ChildChecks& checks) {
+              HANDLE other = CreateMutexA(nullptr, FALSE, (name + "-other").c_str());
+              checks.Expect(!BackingExists(name), "not swept");
+              checks.Expect(other != nullptr && CloseHandle(other), "no other mutex");
+            }),
+            "");
 }
 
 }  // namespace

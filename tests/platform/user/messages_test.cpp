@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -16,67 +15,34 @@
 #include <opossvc/testing/message_pump.h>
 
 #include "tests/platform/user/window_helpers.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 
 using opossvc::test::Answer;
 using opossvc::test::Drain;
+using opossvc::test::kLong;
 using opossvc::test::TestWindow;
-
-constexpr DWORD kLong = 10000;
+using opossvc::test_support::ScopedEnv;
 
 TEST(PeekTest, RangesPickTheFirstMatchingMessage) {
   TestWindow window;
-  struct Case {
-    const char* what;
-    UINT first;
-    UINT last;
-    UINT expected;  // WM_NULL: nothing matches
-  } cases[] = {
-      {"everything", 0, 0, WM_USER},
-      {"one number", WM_USER + 1, WM_USER + 1, WM_USER + 1},
-      {"keyboard", WM_KEYFIRST, WM_KEYLAST, WM_KEYDOWN},
-      {"mouse", WM_MOUSEFIRST, WM_MOUSELAST, WM_MOUSEMOVE},
-      {"inverted takes the outside", WM_APP, WM_USER - 1, WM_KEYDOWN},
-      {"empty range", WM_USER + 2, WM_USER + 100, WM_NULL},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  // The message a ranged peek takes from a fresh queue; WM_NULL for none.
+  auto first_of = [&](UINT first, UINT last) -> UINT {
     Drain();
     for (UINT m : {WM_USER, WM_USER + 1, WM_KEYDOWN, WM_MOUSEMOVE, WM_APP}) {
-      ASSERT_TRUE(PostMessageA(window.hwnd, m, 0, 0));
+      PostMessageA(window.hwnd, m, 0, 0);
     }
     MSG msg{};
-    const BOOL found = PeekMessageA(&msg, nullptr, c.first, c.last, PM_REMOVE);
-    ASSERT_EQ(found != FALSE, c.expected != WM_NULL);
-    if (found) {
-      EXPECT_EQ(msg.message, c.expected);
-      EXPECT_EQ(msg.hwnd, window.hwnd);
-    }
-  }
+    return PeekMessageA(&msg, nullptr, first, last, PM_REMOVE) ? msg.message : WM_NULL;
+  };
+  EXPECT_EQ(first_of(0, 0), UINT{WM_USER});
+  EXPECT_EQ(first_of(WM_USER + 1, WM_USER + 1), UINT{WM_USER + 1});
+  EXPECT_EQ(first_of(WM_KEYFIRST, WM_KEYLAST), UINT{WM_KEYDOWN});
+  EXPECT_EQ(first_of(WM_MOUSEFIRST, WM_MOUSELAST), UINT{WM_MOUSEMOVE});
+  EXPECT_EQ(first_of(WM_APP, WM_USER - 1), UINT{WM_KEYDOWN});  // inverted: the outside
+  EXPECT_EQ(first_of(WM_USER + 2, WM_USER + 100), UINT{WM_NULL});
   Drain();
-}
-
-TEST(PeekTest, NoRemoveKeepsOrderAndQuitComesAfterPostedMessages) {
-  TestWindow window;
-  PostMessageA(window.hwnd, WM_USER, 1, 10);
-  PostMessageA(window.hwnd, WM_USER, 2, 20);
-  PostQuitMessage(42);
-  MSG msg{};
-  for (int i = 0; i < 2; ++i) {
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));
-    EXPECT_EQ(msg.wParam, 1u);
-    EXPECT_EQ(msg.lParam, 10);
-  }
-  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
-  EXPECT_EQ(msg.message, UINT{WM_QUIT});
-  for (WPARAM expected : {1u, 2u}) {
-    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
-    EXPECT_EQ(msg.wParam, expected);
-  }
-  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
-  EXPECT_EQ(msg.wParam, 42u);
-  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 TEST(PeekTest, WindowFilters) {
@@ -125,26 +91,16 @@ TEST(PostTest, ThreadsWithoutAQueueAndTheQuota) {
   Drain();
 }
 
-TEST(PostTest, MessageForAWindowOfAnotherThreadGoesToThatThread) {
-  HANDLE handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  opossvc::testing::MessagePump pump;
-  auto window = pump.Create<TestWindow>(Answer(WM_USER, [&](WPARAM) { return SetEvent(handled); }));
-  ASSERT_TRUE(PostMessageA(window->hwnd, WM_USER, 5, 0));
-  ASSERT_EQ(WaitForSingleObject(handled, kLong), DWORD{WAIT_OBJECT_0});
-  EXPECT_EQ(window->ThreadOf(WM_USER), pump.thread_id());
-  CloseHandle(handled);
-}
-
 TEST(TranslateTest, OnlyKeyDownBecomesACharacter) {
   TestWindow window;
-  MSG key{window.hwnd, WM_KEYDOWN, 'Q', 0, 0, {0, 0}};
+  MSG key{window.hwnd, WM_USER, 'Q', 0, 0, {0, 0}};
+  EXPECT_FALSE(TranslateMessage(&key));
+  key.message = WM_KEYDOWN;
   EXPECT_TRUE(TranslateMessage(&key));
   MSG msg{};
   ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(msg.message, UINT{WM_CHAR});
   EXPECT_EQ(msg.wParam, WPARAM{'q'});
-  key.message = WM_USER;
-  EXPECT_FALSE(TranslateMessage(&key));
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
@@ -175,19 +131,14 @@ TEST(MsgWaitTest, WakesForNewMessagesSendsAndObjects) {
 }
 
 TEST(SystemMetricsTest, ScreenSizeDefaultsAndSetting) {
-  struct Case {
-    const char* setting;  // null: unset
-    int width;
-    int height;
-  } cases[] = {{nullptr, 1024, 768}, {"800x600", 800, 600}, {"1920X1080", 1920, 1080},
-               {"wide", 1024, 768},  {"0x600", 1024, 768},  {"800x600px", 1024, 768}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.setting ? c.setting : "unset");
-    c.setting ? setenv("OPOS_SCREEN_SIZE", c.setting, 1) : unsetenv("OPOS_SCREEN_SIZE");
-    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), c.width);
-    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), c.height);
+  for (const char* setting : {"0x600", "800x600px"}) {
+    ScopedEnv size("OPOS_SCREEN_SIZE", setting);
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1024) << setting;
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 768) << setting;
   }
-  unsetenv("OPOS_SCREEN_SIZE");
+  ScopedEnv size("OPOS_SCREEN_SIZE", "1920X1080");
+  EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN), 1920);
+  EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN), 1080);
   EXPECT_EQ(GetSystemMetrics(9999), 0);
 }
 
@@ -230,11 +181,13 @@ TEST(SendTest, OwnThreadCallsDirectlyOtherThreadWaitsForTheOwnersPeek) {
 
 // Kinds of message (PM_QS_*): a sent message is handled whatever the kinds,
 // and a call with kinds that handled one takes nothing more; posted messages
-// and WM_QUIT need PM_QS_POSTMESSAGE.
-TEST(PeekTest, KindsOfMessage) {
+// and WM_QUIT need PM_QS_POSTMESSAGE. PM_NOREMOVE leaves the first message
+// first, and WM_QUIT comes after every posted message.
+TEST(PeekTest, KindsOfMessageNoRemoveAndQuit) {
   TestWindow window;
-  PostMessageA(window.hwnd, WM_USER, 0, 0);
-  PostQuitMessage(3);
+  PostMessageA(window.hwnd, WM_USER, 1, 10);
+  PostMessageA(window.hwnd, WM_USER, 2, 20);
+  PostQuitMessage(42);
   MSG msg{};
   for (UINT kinds : {PM_QS_SENDMESSAGE, PM_QS_INPUT, PM_QS_PAINT}) {
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | kinds)) << kinds;
@@ -245,15 +198,24 @@ TEST(PeekTest, KindsOfMessage) {
   EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE));
   sender.join();
   EXPECT_EQ(window.CountOf(WM_USER + 1), 1);
-  for (UINT expected : {WM_USER, WM_QUIT}) {
-    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_POSTMESSAGE));
-    EXPECT_EQ(msg.message, expected);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE));
+    EXPECT_EQ(msg.lParam, 10);
   }
+  ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE | PM_QS_POSTMESSAGE));
+  for (WPARAM expected : {1u, 2u}) {
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(msg.wParam, expected);
+  }
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(msg.wParam, 42u);
+  EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
 // A on this thread sends to B on the pump; B, while handling it, sends back
-// to A, which handles that inside its own waiting SendMessageA.
-TEST(SendTest, ReentrantSendsBetweenTwoThreads) {
+// to A, which handles that inside its own waiting SendMessageA. A message
+// posted to B goes to B's thread.
+TEST(SendTest, ReentrantSendsAndPostsBetweenTwoThreads) {
   TestWindow a(Answer(WM_USER + 1, [](WPARAM w) { return LRESULT(w + 100); }));
   const HWND a_hwnd = a.hwnd;
   opossvc::testing::MessagePump pump;
@@ -263,38 +225,34 @@ TEST(SendTest, ReentrantSendsBetweenTwoThreads) {
   EXPECT_EQ(a.CountOf(WM_USER + 1), 1);
   EXPECT_EQ(a.ThreadOf(WM_USER + 1), GetCurrentThreadId());
   EXPECT_EQ(b->ThreadOf(WM_USER), pump.thread_id());
+  HANDLE handled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(PostMessageA(b->hwnd, WM_USER + 2, 0, 0));
+  ASSERT_TRUE(pump.Post([&] { SetEvent(handled); }));  // handled after the message
+  ASSERT_EQ(WaitForSingleObject(handled, kLong), DWORD{WAIT_OBJECT_0});
+  EXPECT_EQ(b->ThreadOf(WM_USER + 2), pump.thread_id());
+  CloseHandle(handled);
 }
 
-// What a window's owner thread does after a send to the window is queued.
-enum class OwnerFate {
-  kDestroyedBefore,
-  kThreadEndedBefore,
-  kThreadEndsWhilePending,
-  kWindowDestroyedWhilePending
-};
-
+// What a window's owner thread does after a send to the window is queued:
+// 0 destroys the window before, 1 ends before, 2 ends while the send waits,
+// 3 destroys the window while the send waits.
 TEST(SendTest, SendToADeadWindowReturnsZeroWithoutHanging) {
-  for (OwnerFate fate :
-       {OwnerFate::kDestroyedBefore, OwnerFate::kThreadEndedBefore,
-        OwnerFate::kThreadEndsWhilePending, OwnerFate::kWindowDestroyedWhilePending}) {
-    SCOPED_TRACE(static_cast<int>(fate));
-    const bool pending = fate == OwnerFate::kThreadEndsWhilePending ||
-                         fate == OwnerFate::kWindowDestroyedWhilePending;
-    const bool thread_ends =
-        fate == OwnerFate::kThreadEndedBefore || fate == OwnerFate::kThreadEndsWhilePending;
+  for (int fate = 0; fate < 4; ++fate) {
+    SCOPED_TRACE(fate);
+    const bool pending = fate >= 2;
+    const bool thread_ends = fate == 1 || fate == 2;
     HANDLE created = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::unique_ptr<TestWindow> window;
     std::thread owner([&] {
       window = std::make_unique<TestWindow>(Answer(WM_USER, [](WPARAM) { return LRESULT{7}; }));
-      if (fate == OwnerFate::kDestroyedBefore) DestroyWindow(window->hwnd);
+      if (fate == 0) DestroyWindow(window->hwnd);
       SetEvent(created);
       if (!pending) return;
       ASSERT_TRUE(WaitForIncomingSend());
-      if (fate == OwnerFate::kWindowDestroyedWhilePending) {
+      if (fate == 3) {
         DestroyWindow(window->hwnd);
-        opossvc::test::Drain();  // must not deliver the send to a dead window
+        Drain();  // must not deliver the send to a dead window
       }
-      // kThreadEndsWhilePending: end without looking at the queue again.
     });
     ASSERT_EQ(WaitForSingleObject(created, kLong), DWORD{WAIT_OBJECT_0});
     if (!pending) owner.join();
@@ -321,7 +279,7 @@ TEST(SendTest, TimedOutSendIsWithdrawn) {
     window = std::make_unique<TestWindow>();
     SetEvent(created);
     WaitForSingleObject(go, kLong);  // not looking at the queue meanwhile
-    opossvc::test::Drain();
+    Drain();
   });
   ASSERT_EQ(WaitForSingleObject(created, kLong), DWORD{WAIT_OBJECT_0});
   DWORD_PTR result = 99;

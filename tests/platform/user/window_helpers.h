@@ -16,6 +16,8 @@
 
 namespace opossvc::test {
 
+constexpr DWORD kLong = 10000;  // "soon"; never reached when the code works
+
 using Handler = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
 // A handler that answers `message` with answer(wparam) and leaves every other
@@ -36,10 +38,8 @@ class TestWindow {
     wc.lpfnWndProc = &TestWindow::Proc;
     wc.lpszClassName = "opossvc.test.Recorder";
     RegisterClassA(&wc);  // once per process; later calls fail harmlessly
-    creating() = this;
     hwnd = CreateWindowExA(0, wc.lpszClassName, "test", style, 0, 0, 10, 10, parent, nullptr,
-                           nullptr, nullptr);
-    creating() = nullptr;
+                           nullptr, this);
   }
   // Destroys the window when it still exists and belongs to this thread.
   ~TestWindow() {
@@ -58,7 +58,7 @@ class TestWindow {
     return messages;
   }
   int CountOf(UINT message) const {
-    std::vector<UINT> messages = Messages();
+    const std::vector<UINT> messages = Messages();
     return static_cast<int>(std::count(messages.begin(), messages.end(), message));
   }
   // The thread of the last call with `message`; 0 when there was none.
@@ -72,16 +72,12 @@ class TestWindow {
   HWND hwnd = nullptr;
 
  private:
-  // The object being created on this thread, until its first message stores it.
-  static TestWindow*& creating() {
-    thread_local TestWindow* object = nullptr;
-    return object;
-  }
   static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (self == nullptr && (self = creating()) != nullptr) {
-      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
+    auto* self = reinterpret_cast<TestWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
     {
       std::lock_guard<std::mutex> lock(self->mutex_);
