@@ -51,7 +51,7 @@ class DrawingTest : public ::testing::Test {
 };
 
 TEST_F(DrawingTest, LayoutAtTheDecidingSizes) {
-  struct Case {
+  const struct {
     CRect bounds;
     bool icon;
     POINT icon_at;
@@ -61,21 +61,14 @@ TEST_F(DrawingTest, LayoutAtTheDecidingSizes) {
       {CRect(10, 20, 43, 69), true, {10, 20}},  // 33 x 49: (53 - 32) / 2 truncates
       {CRect(0, 0, 31, 48), false, {0, 0}},
       {CRect(0, 0, 32, 47), false, {0, 0}},
-      {CRect(-40, -40, -8, 8), true, {-40, -40}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.bounds.left << "," << c.bounds.top << "," << c.bounds.right << ","
-                                      << c.bounds.bottom);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.bounds.right << "x" << c.bounds.bottom);
     Surface surface(120, 120);
     CDC& dc = surface.dc();
     COOnDraw(&dc, c.bounds, "Scanner", reinterpret_cast<HINSTANCE>(Module()), kIconId);
     COLORREF face = GetSysColor(COLOR_BTNFACE);
-    // Pixels outside the surface are not looked at.
-    auto expect_pixel = [&](int x, int y, COLORREF color) {
-      if (x >= 0 && y >= 0 && x < 120 && y < 120) {
-        EXPECT_EQ(dc.GetPixel(x, y), color) << x << "," << y;
-      }
-    };
+    auto expect_pixel = [&](int x, int y, COLORREF color) { EXPECT_EQ(dc.GetPixel(x, y), color) << x << "," << y; };
     // The background fills the bounds and nothing else.
     expect_pixel(c.bounds.right - 1, c.bounds.bottom - 1, face);
     expect_pixel(c.bounds.right, c.bounds.bottom, kBackground);
@@ -130,9 +123,7 @@ TEST(GdiTest, TextLayout) {
     RECT placed;
     int result;
   } cases[] = {
-      {"ab", DT_LEFT | DT_TOP, {10, 10, 26, 26}, 16},
       {"ab", DT_SINGLELINE | DT_RIGHT | DT_VCENTER, {94, 52, 110, 68}, 58},
-      {"ab", DT_SINGLELINE | DT_CENTER | DT_BOTTOM, {52, 94, 68, 110}, 100},
       {"a\nbcd", DT_CENTER, {48, 10, 72, 42}, 32},
       {"&File", DT_SINGLELINE, {10, 10, 42, 26}, 16},
       {"&&", DT_SINGLELINE | DT_NOPREFIX, {10, 10, 26, 26}, 16},

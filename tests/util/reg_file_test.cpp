@@ -1,8 +1,7 @@
-// Registry export files: their pieces (byte lists, numbers, quoted tokens,
-// sections), and ImportRegistry on real-looking and malformed files.
+// Registry export files: byte lists, dword data, and ImportRegistry on
+// real-looking and malformed files.
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -13,14 +12,8 @@
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/util.h>
 
-#include "util/reg_file_syntax.h"
-
 namespace {
 
-using opossvc::detail::HexToBytes;
-using opossvc::detail::ParseDwordData;
-using opossvc::detail::ParseSectionLine;
-using opossvc::detail::ReadQuotedToken;
 using opossvc::testing::TempRegistry;
 
 using Bytes = std::vector<BYTE>;
@@ -43,90 +36,13 @@ TEST(RegFileSyntaxTest, ByteListsReadAndWritten) {
       {"xyz;-", {}},                    {"ghijk", {}},           {"", {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(HexToBytes(c.text), c.bytes);
-    EXPECT_EQ(BytesOf(ConvStrToBin(c.text)), c.bytes);
+    EXPECT_EQ(BytesOf(ConvStrToBin(c.text)), c.bytes) << c.text;
   }
   EXPECT_EQ(BytesOf(ConvStrToBin(nullptr)), Bytes{});
   CByteArray data;
   EXPECT_STREQ(ConvBinToStr(data), "");
   for (int value : {0x00, 0x0A, 0xFF, 0x41}) data.Add(static_cast<BYTE>(value));
   EXPECT_STREQ(ConvBinToStr(data), "00,0a,ff,41");
-}
-
-TEST(RegFileSyntaxTest, DwordData) {
-  struct Case {
-    const char* text;
-    std::optional<DWORD> value;
-  } cases[] = {
-      {"0000000a", 10},   {"00002580", 9600}, {"  1f ; comment", 0x1F}, {"FFFFFFFF", 0xFFFFFFFF},
-      {"000000001", 1},   {"7 ", 7},          {"100000000", {}},         {"123456789abcdef", {}},
-      {"zz", {}},         {"1g", {}},         {"0x10", {}},              {"-1", {}},
-      {"+2", {}},         {"", {}},           {" ; 1", {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(ParseDwordData(c.text), c.value);
-  }
-}
-
-TEST(RegFileSyntaxTest, QuotedTokens) {
-  struct Case {
-    std::string text;
-    bool ok;
-    std::string token;
-    std::string rest;
-  } cases[] = {
-      {"\"Name\"=\"x\"", true, "Name", "=\"x\""},
-      {"\"a\\\\b\\\"c\\n\"tail", true, "a\\b\"cn", "tail"},
-      {"\"\"", true, "", ""},
-      {"\"unterminated", false, "", ""},
-      {"\"ends in backslash\\", false, "", ""},
-      {"@=\"x\"", false, "", "@=\"x\""},
-      {"", false, "", ""},
-      {std::string("\"nul\0inside\"", 12), true, std::string("nul\0inside", 10), ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    std::string text = c.text;
-    std::string token = "previous";
-    EXPECT_EQ(ReadQuotedToken(text, token), c.ok);
-    if (c.ok) {
-      EXPECT_EQ(token, c.token);
-    }
-    EXPECT_EQ(text, c.rest);
-  }
-}
-
-TEST(RegFileSyntaxTest, SectionLines) {
-  struct Case {
-    std::string line;
-    bool well_formed;
-    bool in_database;
-    std::string below_root;
-  } cases[] = {
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail]", true, true, ""},
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1]  ", true, true,
-       "ServiceOPOS\\Scanner\\S1"},
-      {"[HKEY_CURRENT_USER\\SOFTWARE\\OLEforRetail\\ServiceInfo]", true, true, "ServiceInfo"},
-      {"[-HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS]", true, false, ""},
-      {"[SOFTWARE\\OLEforRetail\\]", true, true, ""},
-      {"[HKEY_LOCAL_MACHINE\\Software\\OLEforRetail\\ServiceOPOS]", true, false, ""},
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail2\\ServiceOPOS]", true, false, ""},
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\\\Scanner]", true, false, ""},
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\]", true, false, ""},
-      {std::string("[SOFTWARE\\OLEforRetail\\Service\0OPOS]", 36), true, false, ""},
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]", true, false, ""},
-      {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS", false, false, ""},
-      {"[", false, false, ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    opossvc::detail::Section section = ParseSectionLine(c.line);
-    EXPECT_EQ(section.well_formed, c.well_formed);
-    EXPECT_EQ(section.in_database, c.in_database);
-    EXPECT_EQ(section.below_root, c.below_root);
-  }
 }
 
 const std::string kRoot = "SOFTWARE\\OLEforRetail";
@@ -203,115 +119,89 @@ TEST(RegImportTest, ImportsADeviceSetUp) {
   EXPECT_EQ(Value(registry, kRoot, "RootValue", REG_SZ), Sz("r"));
 }
 
+const std::string kMissing = "<missing>";
+const std::string kS1 = kServiceOpos + "\\Scanner\\S1";
+const std::string kDevice = kSection + "\\ServiceOPOS\\Scanner\\S1]\n";
+
 struct MalformedCase {
   const char* name;
   std::string contents;
   int result;
-  std::function<void(const TempRegistry&)> check;
+  std::string a;            // value "A" of `at` as read back as `type`
+  std::string absent = "";  // a key the import must not make
+  DWORD type = REG_SZ;
+  std::string at = kS1;
 };
 
+// A section that selects no key leaves none selected, not the one before;
+// a line that fails fails alone.
 TEST(RegImportTest, MalformedFilesEndInResultBits) {
-  const std::string device = kSection + "\\ServiceOPOS\\Scanner\\S1]\n";
-  const std::string s1 = kServiceOpos + "\\Scanner\\S1";
-  auto has = [&](const std::string& key, const std::string& name, DWORD type, const std::string& data) {
-    return [=](const TempRegistry& r) { EXPECT_EQ(Value(r, key, name, type), data) << key << " " << name; };
-  };
-  auto lacks_key = [](const std::string& key) {
-    return [=](const TempRegistry& r) { EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, key)) << key; };
-  };
-  MalformedCase cases[] = {
-      {"header only", "REGEDIT4\n", 0,
-       [](const TempRegistry& r) {
-         EXPECT_TRUE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos));
-         EXPECT_TRUE(r.KeyExists(HKEY_LOCAL_MACHINE, kRoot + "\\ServiceInfo"));
-       }},
-      {"empty file", "", 0, lacks_key(kRoot + "\\ServiceOPOS\\Scanner")},
-      {"no header", device + "\"A\"=\"1\"\n", kWritten, has(s1, "A", REG_SZ, Sz("1"))},
-      {"version 5 header", "Windows Registry Editor Version 5.00\n" + device + "\"A\"=\"1\"\n",
-       kWritten | kFailed, has(s1, "A", REG_SZ, Sz("1"))},
-      {"second header", "REGEDIT4\nregedit4\n", kFailed, nullptr},
-      {"header with trailing blank", "REGEDIT4 \n", kFailed, nullptr},
-      {"value before any section", "\"A\"=\"1\"\n", kFailed, nullptr},
-      {"root followed by more letters",
-       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail2\\ServiceOPOS]\n\"A\"=\"1\"\n", kFailed,
-       has(kRoot, "A", REG_SZ, "<missing>")},
-      {"empty component", kSection + "\\ServiceOPOS\\\\Scanner]\n\"A\"=\"1\"\n", kFailed,
-       lacks_key(kServiceOpos + "\\Scanner")},
-      {"section without bracket keeps the key",
-       device + kSection + "\\ServiceOPOS\\Scanner\\S2\n\"B\"=\"2\"\n", kWritten,
-       [=](const TempRegistry& r) {
-         EXPECT_EQ(Value(r, s1, "B", REG_SZ), Sz("2"));
-         EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\S2"));
-       }},
-      {"root after a device", device + kSection + "]\n\"R\"=dword:1\n", kWritten,
-       has(kRoot, "R", REG_DWORD, Dword(1))},
-      // A section that selects no key leaves none selected, not the one before.
-      {"unknown class after a device", device + kSection + "\\Unknown\\X]\n\"A\"=\"1\"\n", kFailed,
-       [=](const TempRegistry& r) {
-         EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, kRoot + "\\Unknown"));
-         EXPECT_EQ(Value(r, s1, "A", REG_SZ), "<missing>");
-       }},
+  const std::string& device = kDevice;
+  const std::string kAfterS1 = kSection + "\\ServiceOPOS\\Scanner\\S2";
+  const MalformedCase cases[] = {
+      {"no header, no final line feed", device + "\"A\"=\"1\"", kWritten, Sz("1")},
+      {"version 5 header", "Windows Registry Editor Version 5.00\n" + device + "\"A\"=\"1\"\n", kWritten | kFailed,
+       Sz("1")},
+      {"second header", "REGEDIT4\nregedit4\n", kFailed, kMissing},
+      {"value before any section", "\"A\"=\"1\"\n", kFailed, kMissing},
+      {"root followed by more letters", kSection + "2\\ServiceOPOS]\n\"A\"=\"1\"\n", kFailed, kMissing, "", REG_SZ,
+       kRoot},
+      {"empty component", kSection + "\\ServiceOPOS\\\\Scanner]\n\"A\"=\"1\"\n", kFailed, kMissing,
+       kServiceOpos + "\\Scanner"},
+      {"section without bracket keeps the key", device + kAfterS1 + "\n\"A\"=\"2\"\n", kWritten, Sz("2"),
+       kServiceOpos + "\\Scanner\\S2"},
+      {"unknown class after a device", device + kSection + "\\Unknown\\X]\n\"A\"=\"1\"\n", kFailed, kMissing,
+       kRoot + "\\Unknown"},
       {"AllDevices after a device", device + kSection + "\\ServiceOPOS\\AllDevices]\n\"A\"=\"1\"\n", kFailed,
-       [=](const TempRegistry& r) {
-         EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "\\AllDevices"));
-         EXPECT_EQ(Value(r, s1, "A", REG_SZ), "<missing>");
-       }},
-      {"deletion section alone", "[-" + device.substr(1), kFailed,
-       lacks_key(kServiceOpos + "\\Scanner")},
-      {"deletion section after a device",
-       device + "[-" + kSection.substr(1) + "\\ServiceOPOS\\Scanner\\S2]\n\"A\"=\"1\"\n", kFailed,
-       [=](const TempRegistry& r) {
-         EXPECT_FALSE(r.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\S2"));
-         EXPECT_EQ(Value(r, s1, "A", REG_SZ), "<missing>");
-       }},
-      {"unterminated name", device + "\"A=\"1\"\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
-      {"unterminated data", device + "\"A\"=\"abc\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
-      {"unknown type", device + "\"A\"=qword:1\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
-      {"missing colon", device + "\"A\"=12\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
-      {"deletion of a value", device + "\"A\"=-\n", kFailed, has(s1, "A", REG_SZ, "<missing>")},
-      {"equals first", device + "=\"x\"\n", kFailed, nullptr},
-      {"dword past 32 bits", device + "\"A\"=dword:100000000\n", kFailed,
-       has(s1, "A", REG_DWORD, "<missing>")},
-      {"dword without digits", device + "\"A\"=dword:zz\n", kFailed,
-       has(s1, "A", REG_DWORD, "<missing>")},
-      {"dword with a stray letter", device + "\"A\"=dword:1g\n\"B\"=dword:2\n", kWritten | kFailed,
-       [=](const TempRegistry& r) {
-         EXPECT_EQ(Value(r, s1, "A", REG_DWORD), "<missing>");
-         EXPECT_EQ(Value(r, s1, "B", REG_DWORD), Dword(2));
-       }},
-      {"continuation across a comment", device + "\"A\"=hex:01,\\\n; note\n   02\n", kWritten,
-       has(s1, "A", REG_BINARY, "\x01\x02")},
-      {"NUL in a value name", device + std::string("\"A\0B\"=\"1\"\n", 10), kFailed,
-       has(s1, "A", REG_SZ, "<missing>")},
+       kMissing, kServiceOpos + "\\AllDevices"},
+      {"deletion section alone", "[-" + device.substr(1), kFailed, kMissing, kS1},
+      {"deletion section after a device", device + "[-" + kAfterS1.substr(1) + "]\n\"A\"=\"1\"\n", kFailed, kMissing,
+       kServiceOpos + "\\Scanner\\S2"},
+      {"unterminated name", device + "\"A=\"1\"\n", kFailed, kMissing},
+      {"unterminated data", device + "\"A\"=\"abc\n", kFailed, kMissing},
+      {"unknown type", device + "\"A\"=qword:1\n", kFailed, kMissing},
+      {"deletion of a value", device + "\"A\"=-\n", kFailed, kMissing},
+      {"equals first", device + "=\"x\"\n", kFailed, kMissing},
+      {"continuation across a comment", device + "\"A\"=hex:01,\\\n; note\n   02\n", kWritten, "\x01\x02", "",
+       REG_BINARY},
+      {"NUL in a value name", device + std::string("\"A\0B\"=\"1\"\n", 10), kFailed, kMissing},
       {"NUL in a section", std::string("[SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S\0X]\n", 48) + "\"A\"=\"1\"\n",
-       kFailed, lacks_key(kServiceOpos + "\\Scanner\\S")},
-      {"NUL in string data", device + std::string("\"A\"=\"a\0b\"\n", 10), kWritten,
-       has(s1, "A", REG_SZ, std::string("a\0b\0", 4))},
-      // Written as any A call writes them: each becomes U+FFFD.
-      {"bytes that are not UTF-8 in data", device + "\"A\"=\"\xff\xfe\"\n", kWritten,
-       has(s1, "A", REG_SZ, Sz("\xEF\xBF\xBD\xEF\xBF\xBD"))},
-      {"over-long line", device + "\"A\"=\"" + std::string(5 << 20, 'x') + "\"\n\"B\"=\"ok\"\n",
-       kWritten | kFailed,
-       [=](const TempRegistry& r) {
-         EXPECT_EQ(Value(r, s1, "A", REG_SZ), "<missing>");
-         EXPECT_EQ(Value(r, s1, "B", REG_SZ), Sz("ok"));
-       }},
+       kFailed, kMissing, kServiceOpos + "\\Scanner\\S"},
+      {"NUL in string data", device + std::string("\"A\"=\"a\0b\"\n", 10), kWritten, std::string("a\0b\0", 4)},
+      {"over-long line", device + "\"B\"=\"" + std::string(5 << 20, 'x') + "\"\n\"A\"=\"ok\"\n", kWritten | kFailed,
+       Sz("ok")},
       {"over-long continuation",
-       device + "\"A\"=hex:" + std::string(3 << 20, '1') + "\\\n" + std::string(3 << 20, '2') + "\n\"B\"=\"ok\"\n",
-       kWritten | kFailed,
-       [=](const TempRegistry& r) {
-         EXPECT_EQ(Value(r, s1, "A", REG_BINARY), "<missing>");
-         EXPECT_EQ(Value(r, s1, "B", REG_SZ), Sz("ok"));
-       }},
-      {"last line without line feed", device + "\"A\"=\"1\"", kWritten, has(s1, "A", REG_SZ, Sz("1"))},
-      {"Ctrl-Z ends the text", device + "\"A\"=\"1\"\n\x1a\"B\"=\"2\"\n", kWritten,
-       has(s1, "B", REG_SZ, "<missing>")},
+       device + "\"B\"=hex:" + std::string(3 << 20, '1') + "\\\n" + std::string(3 << 20, '2') + "\n\"A\"=\"ok\"\n",
+       kWritten | kFailed, Sz("ok")},
+      {"Ctrl-Z ends the text", device + "\x1a\"A\"=\"1\"\n", 0, kMissing},
   };
   for (const MalformedCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempRegistry registry;
     EXPECT_EQ(ImportRegistry(WriteFile(registry, c.contents).c_str()), c.result);
-    if (c.check) c.check(registry);
+    EXPECT_EQ(Value(registry, c.at, "A", c.type), c.a);
+    EXPECT_TRUE(c.absent.empty() || !registry.KeyExists(HKEY_LOCAL_MACHINE, c.absent)) << c.absent;
+  }
+  TempRegistry registry;
+  EXPECT_EQ(ImportRegistry(WriteFile(registry, "REGEDIT4\n").c_str()), 0) << "a header alone";
+  EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos));
+  EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, kRoot + "\\ServiceInfo"));
+}
+
+// dword data as the export format writes it: hexadecimal digits that fit in
+// 32 bits, then blanks or a comment. Anything else fails its line alone.
+TEST(RegImportTest, DwordData) {
+  const std::pair<const char*, std::optional<DWORD>> cases[] = {
+      {"0000000a", 10}, {"  1f ; comment", 0x1F}, {"FFFFFFFF", 0xFFFFFFFF}, {"000000001", 1},
+      {"100000000", {}}, {"zz", {}}, {"1g", {}}, {"0x10", {}}, {"-1", {}}, {"", {}},
+  };
+  TempRegistry registry;
+  std::string file = kDevice;
+  for (const auto& [text, value] : cases) file += "\"" + std::string(text) + "\"=dword:" + text + "\n";
+  EXPECT_EQ(ImportRegistry(WriteFile(registry, file).c_str()), kWritten | kFailed);
+  for (const auto& [text, value] : cases) {
+    EXPECT_EQ(Value(registry, kS1, text, REG_DWORD), value ? Dword(*value) : "<missing>")
+        << text;
   }
 }
 
