@@ -39,8 +39,10 @@ class TraceTest : public ::testing::Test {
 
   std::string DriveC() const { return registry_.root() + "/drive_c"; }
 
-  void SetConfig(const std::string& name, const std::string& value, const std::string& configuration = "VANTA1.6") {
-    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kMakerKey + "\\" + configuration, name, value), ERROR_SUCCESS);
+  void SetConfig(const std::string& name, const std::string& value,
+                 const std::string& configuration = "VANTA1.6") {
+    const std::string key = kMakerKey + "\\" + configuration;
+    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, key, name, value), ERROR_SUCCESS);
   }
 
   static std::string Contents(const std::string& path) {
@@ -91,7 +93,8 @@ TEST_F(TraceTest, SharedFileLocationComesFromTheConfigurationOrIsTheRootOfDriveC
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string configuration = c.primary.empty() ? "VANTA1.6" : c.primary;
-    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kMakerKey, "PrimaryConfig", c.primary), ERROR_SUCCESS);
+    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kMakerKey, "PrimaryConfig", c.primary),
+              ERROR_SUCCESS);
     if (!c.primary.empty()) SetConfig("DebugTrace", "C:\\Temp\\default.log");
     if (c.debug_trace) SetConfig("DebugTrace", *c.debug_trace, configuration);
     if (c.opos_dir) SetConfig("OposDir", *c.opos_dir, configuration);
@@ -163,7 +166,8 @@ TEST_F(TraceTest, AFileTheUserMayOnlyWriteIsTraced) {
   ASSERT_EQ(chmod(path.c_str(), 0222), 0);
   EXPECT_EQ(RunInChild([&](ChildChecks& checks) {
               gid_t group = nobody->pw_gid;
-              if (!checks.Expect(setgroups(1, &group) == 0 && setgid(group) == 0 && setuid(nobody->pw_uid) == 0,
+              if (!checks.Expect(setgroups(1, &group) == 0 && setgid(group) == 0 &&
+                                     setuid(nobody->pw_uid) == 0,
                                  "became nobody")) {
                 return;
               }
@@ -240,7 +244,7 @@ TEST_F(TraceTest, PropertyRecords) {
               OnGetProp(f, "S", "DeviceName", "POSPrinter", 0);  // up to the NUL
               OnSetProp(f, "S", "P", "A\rB", 4);                 // a length: the NUL too
               OnGetProp(f, "S", "P", "\xc3\xa9\x7f~", -1);       // high bytes and DEL escaped
-              OnGetProp(f, "S", "P", "a\"b\\c", 0);              // quotes and backslashes as they are
+              OnGetProp(f, "S", "P", "a\"b\\c", 0);              // quotes, backslashes as they are
               OnGetProp(f, "S", "P", static_cast<const char*>(nullptr), 5);
             }),
             "S.ResultCode:106 (0x0000006a)\r\n"
@@ -271,18 +275,21 @@ TEST_F(TraceTest, MethodRecordsForEveryParameterType) {
         OnMethod(f, "POSPrinter", "ClearOutput", 1, nullptr);
         OnMethod(f, "S", "M", 0, VTS_I2 VTS_I4, 3, 4L);              // a short keeps its comma
         OnMethod(f, "S", "M", 0, VTS_I4, -2);                        // an int passed for a long
-        OnMethod(f, "S", "M", 0, "\x01" VTS_I4 "\x0f" VTS_BOOL, 9L, 1);  // unknown bytes take nothing
+        OnMethod(f, "S", "M", 0, "\x01" VTS_I4 "\x0f" VTS_BOOL, 9L, 1);  // unknown bytes: nothing
         // Types that are not traced keep their place and take their argument.
-        OnMethod(f, "S", "M", 0, VTS_R4 VTS_R8 VTS_CY VTS_DATE VTS_DISPATCH VTS_SCODE VTS_VARIANT VTS_UNKNOWN VTS_I4,
+        OnMethod(f, "S", "M", 0,
+                 VTS_R4 VTS_R8 VTS_CY VTS_DATE VTS_DISPATCH VTS_SCODE VTS_VARIANT VTS_UNKNOWN
+                     VTS_I4,
                  1.0, 2.0, &cy, 3.0, nullptr, 5, nullptr, nullptr, 6L);
         OnMethod(f, "S", "M", 0,
-                 VTS_PI2 VTS_PR4 VTS_PR8 VTS_PCY VTS_PDATE VTS_PDISPATCH VTS_PSCODE VTS_PBOOL VTS_PVARIANT
-                     VTS_PUNKNOWN VTS_BOOL,
+                 VTS_PI2 VTS_PR4 VTS_PR8 VTS_PCY VTS_PDATE VTS_PDISPATCH VTS_PSCODE VTS_PBOOL
+                     VTS_PVARIANT VTS_PUNKNOWN VTS_BOOL,
                  &seven, &real, &real, &cy, &real, nullptr, &seven, &seven, nullptr, nullptr, 0);
         OnMethod(f, "S", "M", 0, VTS_BSTR VTS_WBSTR, "x\ty", u"\u00e9\n");
         OnMethod(f, "S", "M", 0, VTS_BSTR VTS_WBSTR VTS_PBSTR, static_cast<const char*>(nullptr),
                  static_cast<const OLECHAR*>(nullptr), &null_bstr);
-        OnMethod(f, "S", "M", 0, VTS_PI4 VTS_PBSTR, static_cast<long*>(nullptr), static_cast<BSTR*>(nullptr));
+        OnMethod(f, "S", "M", 0, VTS_PI4 VTS_PBSTR, static_cast<long*>(nullptr),
+                 static_cast<BSTR*>(nullptr));
         OnMethod(f, "S", "M", 0, VTS_PBSTR, &two_lines);  // a line feed must not split the record
       }),
       ">POSPrinter.DirectIO(5 (0x00000005),[7 (0x00000007)],[\"Service\"])\r\n"

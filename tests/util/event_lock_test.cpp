@@ -25,7 +25,8 @@ using std::chrono::milliseconds;
 
 std::string UniqueName(const char* what) {
   static std::atomic<int> counter{0};
-  return std::string("opossvc-test-") + what + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  return std::string("opossvc-test-") + what + "-" + std::to_string(getpid()) + "-" +
+         std::to_string(counter++);
 }
 
 struct Event {
@@ -47,7 +48,9 @@ struct Entrant {
   ~Entrant() { SetEvent(abort.handle); }
   // Still waiting a moment later: only checks that nothing happens.
   bool Waiting() { return result.wait_for(milliseconds(50)) == std::future_status::timeout; }
-  long Result() { return result.wait_for(milliseconds(20000)) == std::future_status::ready ? result.get() : -999; }
+  long Result() {
+    return result.wait_for(milliseconds(20000)) == std::future_status::ready ? result.get() : -999;
+  }
 
   Event abort;
   std::future<long> result;
@@ -82,7 +85,8 @@ TEST(EventLockTest, AbortObjectsComeBeforeTheLockAndBadOnesFail) {
   for (const auto& c : cases) {
     Event first(c.first_set), second(c.second_set);
     void* lock = reinterpret_cast<void*>(1);
-    EXPECT_EQ(EnterEventCS(UniqueName("order").c_str(), lock, first.handle, second.handle), c.result);
+    EXPECT_EQ(EnterEventCS(UniqueName("order").c_str(), lock, first.handle, second.handle),
+              c.result);
     EXPECT_EQ(lock != nullptr, c.result == 0);
     if (c.result == 0) {
       EXPECT_NE(LeaveEventCS(lock), 0);
@@ -90,7 +94,8 @@ TEST(EventLockTest, AbortObjectsComeBeforeTheLockAndBadOnesFail) {
   }
   void* lock = reinterpret_cast<void*>(1);
   Event event;
-  EXPECT_EQ(EnterEventCS(UniqueName("bad").c_str(), lock, event.handle, reinterpret_cast<void*>(0x5678)), 3);
+  void* bogus = reinterpret_cast<void*>(0x5678);
+  EXPECT_EQ(EnterEventCS(UniqueName("bad").c_str(), lock, event.handle, bogus), 3);
   EXPECT_EQ(lock, nullptr);
   EXPECT_EQ(EnterEventCS(std::string(400, 'n').c_str(), lock, event.handle, event.handle), -1);
   EXPECT_EQ(lock, nullptr);
