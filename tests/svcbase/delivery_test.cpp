@@ -18,17 +18,6 @@ using svcbase_test::TestServiceObject;
 using Event = TestServiceObject::Event;
 using ::testing::ElementsAre;
 
-TEST(SvcBaseTest, DynamicallyCreatedObjectOwnsAHiddenWindowUntilDeleted) {
-  CObject* object = CRuntimeClass::FromName("CSvcBase")->CreateObject();
-  ASSERT_NE(object, nullptr);
-  HWND hwnd = static_cast<CSvcBase*>(object)->m_hWnd;
-  ASSERT_TRUE(IsWindow(hwnd));
-  EXPECT_FALSE(IsWindowVisible(hwnd));
-  EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr), GetCurrentThreadId());
-  delete object;
-  EXPECT_FALSE(IsWindow(hwnd)) << "destroyed with the object";
-}
-
 // The flags that decide delivery, as each case sets them before the event
 // thread starts.
 struct Flags {

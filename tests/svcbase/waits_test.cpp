@@ -1,4 +1,4 @@
-#include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <opossvc/svcbase.h>
-#include <opossvc/testing/flags.h>
 
 #include "tests/svcbase/svcbase_test_support.h"
 
 namespace {
 
-using opossvc::testing::SetFlag;
 using svcbase_test::EventThread;
 using svcbase_test::TestServiceObject;
 
@@ -55,14 +53,13 @@ constexpr UINT kMouseMove = 0x0200;
 constexpr UINT kNcMouseMove = 0x00A0;
 
 TEST(WaitsTest, ProcessMessagePassesByConfiguration) {
-  struct Case {
+  const struct {
     const char* name;
     DWORD first, last;
     LONG remove_keys;
     int all, discard;
     std::vector<UINT> posted, dispatched, left;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"one per pass", kAppMessage, kAppMessage, 0, 0, 0,
        {kAppMessage, kAppMessage, kAppMessage}, {kAppMessage}, {kAppMessage, kAppMessage}},
       {"all per pass", kAppMessage, kAppMessage, 0, 1, 0,
@@ -81,7 +78,7 @@ TEST(WaitsTest, ProcessMessagePassesByConfiguration) {
       {"nothing configured touches nothing", 0, 0, 0, 1, 0,
        {kKeyDown, kAppMessage}, {}, {kKeyDown, kAppMessage}},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     RecordingServiceObject so;
     so.Configure(c.first, c.last, c.remove_keys, 1);
