@@ -6,7 +6,6 @@
 #include <opossvc/svcbase.h>
 #include <opossvc/testing/scoped_code_page.h>
 
-#include "svcbase/binary_conversion.h"
 #include "tests/svcbase/svcbase_test_support.h"
 
 namespace {
@@ -34,7 +33,6 @@ struct DecodeCase {
 
 const DecodeCase kDecodeCases[] = {
     {1, "1;?0", "\x1B\xF0", 0},
-    {1, "", "", 0},
     {1, "3A", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {1, "12zz34", std::string("\x12\0\0", 3), OPOSSVC_E_CONVERSION},
     {1, "123", "", OPOSSVC_E_CONVERSION},
@@ -44,7 +42,6 @@ const DecodeCase kDecodeCases[] = {
     {2, "  7 42255", "\x07\x2A\xFF", 0},
     {2, "000", std::string(1, '\0'), 0},
     {2, "256", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
-    {2, "999", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {2, "1 5", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {2, " 5 ", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {2, "   ", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
@@ -110,25 +107,17 @@ TEST(ConversionTest, EveryByteRoundTripsInEveryMode) {
   }
 }
 
-TEST(ConversionTest, ToASCIIFormsAndMissingOrBadArguments) {
+// Exact texts come from the decoding table and the round trip; here what
+// gives nothing.
+TEST(ConversionTest, MissingOrBadArgumentsGiveEmptyResults) {
   TestServiceObject so;
-  const unsigned char bytes[] = {7, 200};
-  const char* data = reinterpret_cast<const char*>(bytes);
-  struct Case {
-    LONG mode;
-    const char* data;
-    long length;
-    std::string text;
-  } cases[] = {
-      {1, "\x1B\xF0", 2, "1;?0"}, {2, data, 2, "007200"}, {0, "a\0b", 3, std::string("a\0b", 3)},
-      {1, data, 0, ""},         {2, data, -5, ""},      {1, nullptr, 4, ""},
-      {3, data, 2, ""},
-  };
-  for (const Case& c : cases) {
-    so.m_lBinaryConversion = c.mode;
-    EXPECT_EQ(Bytes(so.ConvertToASCII(c.data, c.length)), c.text) << "mode " << c.mode;
+  const std::pair<LONG, long> cases[] = {{1, 0}, {2, -5}, {3, 2}, {-1, 2}};  // mode, length
+  for (const auto& [mode, length] : cases) {
+    so.m_lBinaryConversion = mode;
+    EXPECT_EQ(so.ConvertToASCII("\x07\xC8", length).GetLength(), 0) << mode;
   }
   so.m_lBinaryConversion = 1;
+  EXPECT_EQ(so.ConvertToASCII(nullptr, 4).GetLength(), 0);
   EXPECT_EQ(so.ConvertToBinary(nullptr, 0, nullptr).GetLength(), 0);
   long error = -1;
   EXPECT_EQ(so.ConvertToBinary(static_cast<BSTR*>(nullptr), &error).GetLength(), 0);

@@ -14,44 +14,30 @@ SYSTEMTIME At(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s, WORD ms) {
 }
 
 TEST(IntervalTest, TickIntervalSurvivesTheWrap) {
-  struct Case {
-    DWORD start, now, expected;
-  };
-  const Case cases[] = {
-      {100, 350, 250},
-      {0xFFFFFFF0u, 0x00000010u, 0x20},  // taken just before the wrap
-      {0xFFFFFFFFu, 0, 1},
-      {500, 400, 0xFFFFFF9Cu},  // a start in the future wraps to a large value
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(TickInterval(c.start, c.now), c.expected) << c.start << " -> " << c.now;
-  }
+  EXPECT_EQ(TickInterval(0xFFFFFFF0u, 0x00000010u), 0x20u);  // taken just before the wrap
+  EXPECT_EQ(TickInterval(500, 400), 0xFFFFFF9Cu);            // a start in the future wraps too
 }
 
 TEST(IntervalTest, LocalTimeIntervalAcrossCalendarEdges) {
-  struct Case {
+  const struct {
     const char* name;
     SYSTEMTIME start, now;
     DWORD expected;
-  };
-  const Case cases[] = {
-      {"same second", At(2024, 5, 6, 10, 0, 0, 100), At(2024, 5, 6, 10, 0, 0, 350), 250},
+  } cases[] = {
       {"midnight", At(2023, 7, 14, 23, 59, 59, 900), At(2023, 7, 15, 0, 0, 0, 100), 200},
       {"leap February end", At(2024, 2, 28, 23, 59, 59, 500), At(2024, 3, 1, 0, 0, 0, 250),
        86400750},
-      {"common February end", At(2023, 2, 28, 23, 59, 59, 500), At(2023, 3, 1, 0, 0, 0, 250), 750},
       {"century not leap", At(1900, 2, 28, 23, 59, 59, 500), At(1900, 3, 1, 0, 0, 0, 250), 750},
       {"400th year leap", At(2000, 2, 28, 23, 59, 59, 500), At(2000, 3, 1, 0, 0, 0, 250),
        86400750},
       {"year end", At(2023, 12, 31, 23, 59, 59, 500), At(2024, 1, 1, 0, 0, 0, 250), 750},
-      {"month end", At(2023, 4, 30, 12, 0, 0, 0), At(2023, 5, 1, 12, 0, 0, 0), 86400000},
       {"a leap year", At(2024, 1, 1, 0, 0, 0, 0), At(2025, 1, 1, 0, 0, 0, 0), 366u * 86400000u},
       {"start later wraps", At(2024, 1, 1, 0, 0, 1, 0), At(2024, 1, 1, 0, 0, 0, 0),
        static_cast<DWORD>(-1000)},
       {"span beyond 2^32 ms wraps", At(2024, 1, 1, 0, 0, 0, 0), At(2024, 3, 1, 0, 0, 0, 0),
        static_cast<DWORD>(60ull * 86400000ull)},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(LocalTimeInterval(c.start, c.now), c.expected) << c.name;
   }
 }
