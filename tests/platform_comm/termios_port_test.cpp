@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,7 @@ struct FaultPlan {
   std::atomic<bool> vanished{false};   // the device is gone: hang-up and EIO
   std::atomic<int> open_errno{0};      // opens refused with this error
   std::atomic<int> unsent{-1};         // TIOCOUTQ: bytes not yet on the line; -1 for the tty's
+  std::atomic<int> lines{-1};          // TIOCMGET: a UART's lines; -1 for the tty's (none)
   std::atomic<int> tx_flushes{0};      // TCFLSH calls that discarded the transmit buffer
   std::atomic<int> calls{0};           // every call made
   std::mutex mutex;
@@ -112,6 +114,10 @@ int FaultIoctl(int fd, unsigned long request, void* argument) {
   ++plan.calls;
   if (TakeOne(plan.eintr_ioctls)) return errno = EINTR, -1;
   if (plan.vanished) return errno = EIO, -1;
+  if (request == TIOCMGET && plan.lines >= 0) {
+    *static_cast<int*>(argument) = plan.lines;
+    return 0;
+  }
   if (request == TIOCOUTQ && plan.unsent >= 0) {
     *static_cast<int*>(argument) = plan.unsent;
     return 0;
@@ -159,6 +165,7 @@ class TermiosPortTest : public ::testing::Test {
     plan.vanished = false;
     plan.open_errno = 0;
     plan.unsent = -1;
+    plan.lines = -1;
     plan.tx_flushes = 0;
     detail::SetCommSyscalls(&kFaultCalls);
     ASSERT_GE(pty_.master(), 0);
@@ -441,8 +448,10 @@ TEST_F(TermiosPortTest, WriteStopsAtItsTimeoutWhenTheDeviceTakesNothing) {
 }
 
 // A write returns once its bytes have left the tty; one that ends early takes back what had not
-// left, so that no byte of it goes out after the caller was told it was not written.
+// left, so that no byte of it goes out after the caller was told it was not written. The pty plays
+// a UART, which has modem lines and a transmit buffer.
 TEST_F(TermiosPortTest, WriteCompletesWhenItsBytesHaveLeft) {
+  plan.lines = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
   Open();
   enum Ending { kLeft, kTimedOut, kAborted };
   struct Case {
@@ -491,6 +500,17 @@ TEST_F(TermiosPortTest, WriteCompletesWhenItsBytesHaveLeft) {
   ASSERT_EQ(WritePort(handle_, many).written, many.size());
   ASSERT_TRUE(PurgeComm(handle_, PURGE_TXABORT | PURGE_TXCLEAR));
   EXPECT_EQ(pty_.Read(many.size()).size(), many.size());
+
+  // A device without modem lines passes its bytes on as written: it is not asked what it holds.
+  ASSERT_TRUE(CloseHandle(handle_));
+  plan.lines = -1;
+  Open();
+  ASSERT_TRUE(SetTimeouts(handle_, MAXDWORD, 0, 0, 0, 20000));  // asked, it would wait for this
+  plan.unsent = 30;
+  auto writer = std::async(std::launch::async, [&] { return WritePort(handle_, record); });
+  ASSERT_EQ(writer.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(writer.get().written, record.size());
+  EXPECT_EQ(pty_.Read(record.size()), record);
 }
 
 TEST_F(TermiosPortTest, CloseEndsAWaitingRead) {
@@ -503,6 +523,15 @@ TEST_F(TermiosPortTest, CloseEndsAWaitingRead) {
   ASSERT_TRUE(CloseHandle(handle));
   ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
   EXPECT_FALSE(reader.get().ok);
+}
+
+TEST_F(TermiosPortTest, WaitForInput) {
+  Open();
+  plan.eintr_polls = 3;
+  ExpectInputWaitRules(
+      std::exchange(handle_, INVALID_HANDLE_VALUE), [this](const std::string& b) { pty_.Write(b); },
+      WaitForBlockedPoll);
+  EXPECT_EQ(plan.eintr_polls, 0) << "interrupted waits go on";
 }
 
 TEST_F(TermiosPortTest, InterruptedCallsAreRetriedAndShortWritesCompleted) {

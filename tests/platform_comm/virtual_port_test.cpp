@@ -6,6 +6,7 @@
 #include <future>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -303,6 +304,12 @@ TEST_F(VirtualPortTest, CloseAndPurgeEndAWaitingRead) {
   EXPECT_TRUE(CloseHandle(handle));
   ASSERT_EQ(closed.wait_for(kPatience), std::future_status::ready);
   EXPECT_FALSE(closed.get().ok);
+}
+
+TEST_F(VirtualPortTest, WaitForInput) {
+  ExpectInputWaitRules(
+      std::exchange(handle_, INVALID_HANDLE_VALUE), [this](const std::string& b) { port_.Send(b); },
+      [this] { return port_.WaitUntil(ReaderWaits, kPatience); });
 }
 
 TEST_F(VirtualPortTest, ZeroCapacityStallsWritesUntilTheirTimeout) {
