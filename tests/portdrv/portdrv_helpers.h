@@ -18,6 +18,8 @@
 namespace opossvc::testing {
 
 inline constexpr std::chrono::milliseconds kDeadline{10000};
+// A pause of the driver's threads far longer than any test waits.
+inline constexpr DWORD kLongPause = 600000;
 
 // One notification, in the order received.
 struct Notice {

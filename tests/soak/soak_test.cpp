@@ -62,14 +62,27 @@ size_t ResidentBytes() {
   return read == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
+// Byte n of the device's input stream: never repeats within 251 bytes and
+// is free of the XON/XOFF characters.
+char InputByte(uint64_t n) {
+  char c = static_cast<char>(n % 251);
+  if (c == 0x11 || c == 0x13) c = static_cast<char>(0x80 + c);
+  return c;
+}
+
 // A service object whose data notifications can be frozen: the driver's
 // input thread then waits inside DataUpdate, as behind a busy application.
+// It checks its input against the stream as it comes, so that memory stays
+// flat however fast the input runs.
 class SoakSvc : public CSvcBase {
  public:
   void DataUpdate(unsigned char* data, long length) override {
     std::unique_lock<std::mutex> lock(mutex_);
     thawed_.wait(lock, [this] { return !frozen_; });
-    received_.append(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    for (long i = 0; i < length && first_wrong_ == kNone; ++i) {
+      if (static_cast<char>(data[i]) != InputByte(received_ + i)) first_wrong_ = received_ + i;
+    }
+    received_ += static_cast<uint64_t>(length);
     changed_.notify_all();
   }
   void OutputDataComplete(long outputId) override {
@@ -91,9 +104,9 @@ class SoakSvc : public CSvcBase {
     }
     thawed_.notify_all();
   }
-  bool WaitForReceived(size_t size) {
+  bool WaitForReceived(uint64_t size) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kDeadline, [&] { return received_.size() >= size; });
+    return changed_.wait_for(lock, kDeadline, [&] { return received_ >= size; });
   }
   bool WaitForCompleted(const std::set<long>& ids) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -105,9 +118,16 @@ class SoakSvc : public CSvcBase {
       return true;
     });
   }
-  std::string received() {
+  uint64_t received() {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
+  }
+  // The index of the first input byte that was lost, duplicated or
+  // reordered; kNone while all came right.
+  static constexpr uint64_t kNone = ~uint64_t{0};
+  uint64_t first_wrong() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return first_wrong_;
   }
   std::vector<long> completed() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -117,29 +137,17 @@ class SoakSvc : public CSvcBase {
     std::lock_guard<std::mutex> lock(mutex_);
     return errors_;
   }
-  // Drops the received bytes that were checked, keeping memory flat.
-  void DropReceived(size_t count) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    received_.erase(0, count);
-  }
 
  private:
   std::mutex mutex_;
   std::condition_variable thawed_;
   std::condition_variable changed_;
   bool frozen_ = false;              // guarded by mutex_
-  std::string received_;             // guarded by mutex_
+  uint64_t received_ = 0;            // guarded by mutex_
+  uint64_t first_wrong_ = kNone;     // guarded by mutex_
   std::vector<long> completed_;      // guarded by mutex_
   std::vector<long> errors_;         // guarded by mutex_
 };
-
-// Byte n of the device's input stream: never repeats within 251 bytes and
-// is free of the XON/XOFF characters.
-char InputByte(uint64_t n) {
-  char c = static_cast<char>(n % 251);
-  if (c == 0x11 || c == 0x13) c = static_cast<char>(0x80 + c);
-  return c;
-}
 
 // A record: STX, "<client>:<id>:", a body whose letters follow from the
 // id, ETX. Parsed back from the device's output stream.
@@ -253,25 +261,16 @@ TEST(Soak, SharedPortUnderLoad) {
     }
     output.clear();
   };
-  std::vector<size_t> checked(kClients, 0);            // input bytes verified per client
-  std::vector<uint64_t> verified_base(kClients, 0);    // stream index of received()[0]
   size_t baseline_rss = 0;
   long next_id = 1;
   int step = 0;
 
   // Input check: what each client got so far is exactly the stream's start.
   auto check_input = [&](int c) {
-    const std::string got = clients[c]->received();
-    for (size_t i = 0; i < got.size(); ++i) {
-      if (got[i] != InputByte(verified_base[c] + i)) {
-        ADD_FAILURE() << "client " << c << " input byte " << verified_base[c] + i
-                      << " lost, duplicated or reordered";
-        return false;
-      }
-    }
-    clients[c]->DropReceived(got.size());
-    verified_base[c] += got.size();
-    return true;
+    const uint64_t wrong = clients[c]->first_wrong();
+    if (wrong == SoakSvc::kNone) return true;
+    ADD_FAILURE() << "client " << c << " input byte " << wrong << " lost, duplicated or reordered";
+    return false;
   };
 
   const auto end = Clock::now() + duration;
@@ -344,11 +343,10 @@ TEST(Soak, SharedPortUnderLoad) {
   sender.join();
   const uint64_t total = sent.load();
   for (int c = 0; c < kClients; ++c) {
+    ASSERT_TRUE(clients[c]->WaitForReceived(total))
+        << "client " << c << " got " << clients[c]->received() << " of " << total << " input bytes";
     ASSERT_TRUE(check_input(c));
-    ASSERT_TRUE(clients[c]->WaitForReceived(static_cast<size_t>(total - verified_base[c])))
-        << "client " << c << " got " << verified_base[c] << " of " << total << " input bytes";
-    ASSERT_TRUE(check_input(c));
-    EXPECT_EQ(verified_base[c], total) << "client " << c;
+    EXPECT_EQ(clients[c]->received(), total) << "client " << c;
   }
   ASSERT_TRUE(device.WaitUntil([](const auto& s) { return s.writers_waiting == 0; }, kDeadline));
   output += device.TakeWritten();
