@@ -26,8 +26,8 @@
 // PURGE_TXABORT, takes back what the tty still holds of it (counted and discarded) and reports
 // only the bytes that left; so the tty's transmit buffer only ever holds bytes of a write in
 // progress, and PURGE_TXCLEAR never discards bytes of a write that completed. A device without
-// modem-control lines (a pseudo-terminal) passes bytes on as they are written, so a write on it
-// does not ask what the tty still holds.
+// modem-control lines (a pseudo-terminal) passes bytes on as they are written, so neither a write
+// nor ClearCommError asks it what it still holds.
 //
 // The receive queue is the line discipline's buffer: FIONREAD, and so COMSTAT.cbInQue, never
 // counts more than kReceiveQueue bytes, whatever SetupComm asked for (more may wait in the
@@ -455,8 +455,13 @@ class TermiosPort final : public CommPort {
     if (op.error()) return op.error();
     int in_queue = 0;
     int out_queue = 0;
+    bool buffered;
+    {
+      CommLock lock(mutex_);
+      buffered = has_lines_;
+    }
     if (Ioctl(FIONREAD, &in_queue) != 0) return Fail(errno);
-    if (Ioctl(TIOCOUTQ, &out_queue) != 0 && !IsNoSuchIoctl(errno)) return Fail(errno);
+    if (buffered && Ioctl(TIOCOUTQ, &out_queue) != 0 && !IsNoSuchIoctl(errno)) return Fail(errno);
     int failure = 0;  // errno of a failed call, handled once the lock is released
     {
       CommLock lock(mutex_);
