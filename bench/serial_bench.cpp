@@ -12,12 +12,12 @@
 //   serial_idle_cpu_pct    the CPU of the process while a port is open and
 //                          idle (both driver threads), at the default pauses.
 //
-// The driver has the slave to itself while it is measured (the anchor's
-// descriptor is closed, and the driver's port closed while the anchor runs),
-// so that no bytes go to the wrong reader. Each repetition measures both
-// sides, in alternating order, each side as the best of three measurements
-// in a row (the pty's kernel work makes single measurements jump by a factor
-// of several on a busy machine); the first repetition is a warm-up.
+// Each repetition measures both sides, in alternating order; the first is a
+// warm-up. The pty's kernel work makes single measurements jump by a factor
+// of several on a busy machine, so the sides take turns as closely as they
+// can: output in 16 slices each, alternating; input and latency, where the
+// driver must have the slave to itself (two readers would take each other's
+// bytes), as the best of three measurements in a row per side.
 //
 //   serial_bench [runs, default 7] [line names: only these]
 #include <fcntl.h>
@@ -27,7 +27,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -53,7 +52,8 @@ constexpr size_t kTotal = 4 << 20;           // bytes per throughput measurement
 constexpr int kLatencySamples = 200;         // bytes per latency measurement
 constexpr auto kLatencyGap = std::chrono::microseconds(500);
 constexpr auto kIdleTime = std::chrono::seconds(3);
-constexpr int kTries = 3;                    // measurements per side and repetition
+constexpr int kSlices = 16;                  // output turns per side and repetition
+constexpr int kTries = 3;                    // input measurements per side and repetition
 constexpr char kDeviceKey[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Bench";
 constexpr char kDevice[] = "POSPrinter\\Bench";
 
@@ -128,6 +128,12 @@ std::thread ReadOnThread(int fd, size_t total, size_t buffer_size, Receipts* to)
   });
 }
 
+// One paired measurement: seconds for the driver and for the anchor.
+struct Sample {
+  double ours = 0;
+  double anchor = 0;
+};
+
 class Bench {
  public:
   bool SetUp() {
@@ -154,99 +160,91 @@ class Bench {
   }
 
   // Seconds to write kTotal bytes, as records through the driver or with
-  // write() on the slave, until the master side has read them all.
-  double OutputDriver() {
-    Open();
-    const std::string record(kBlock, 'o');
-    const double best = Best([&] {
-      Receipts drained;
-      std::thread reader = ReadOnThread(master_, kTotal, 65536, &drained);
-      svc_.completed.Reset();
-      const Clock::time_point start = Clock::now();
-      for (size_t sent = 0; sent < kTotal; sent += kBlock) {
-        port_.PortOutputData(record.data(), record.size(), 0, &svc_, 0, 0, 0);
-      }
-      const Clock::time_point end = drained.WaitFor(kTotal);
-      reader.join();
-      svc_.completed.WaitFor(kTotal / kBlock);
-      return Seconds(end - start);
-    });
-    Close();
-    return best;
-  }
-  double OutputWrite() {
+  // write() on the slave, until the master side has read them all. Both
+  // sides hold the slave at once (the anchor's descriptor is opened first,
+  // the driver then holds the port exclusively), so that they can take turns
+  // closely: kSlices slices each, summed.
+  Sample Output(bool ours_first) {
     const int fd = OpenSlave();
-    const std::string record(kBlock, 'o');
-    const double best = Best([&] {
-      Receipts drained;
-      std::thread reader = ReadOnThread(master_, kTotal, 65536, &drained);
-      const Clock::time_point start = Clock::now();
-      for (size_t sent = 0; sent < kTotal; sent += kBlock) {
-        if (!WriteAll(fd, record.data(), record.size())) std::exit(1);
+    Open();
+    Sample sample;
+    for (int slice = 0; slice < 2 * kSlices; ++slice) {
+      if ((slice % 2 == 0) == ours_first) {
+        sample.ours += OutputSlice([&](const std::string& record) {
+          port_.PortOutputData(record.data(), record.size(), 0, &svc_, 0, 0, 0);
+        });
+        svc_.completed.WaitFor(kTotal / kBlock / kSlices);
+        svc_.completed.Reset();
+      } else {
+        sample.anchor += OutputSlice([&](const std::string& record) {
+          if (!WriteAll(fd, record.data(), record.size())) std::exit(1);
+        });
       }
-      const Clock::time_point end = drained.WaitFor(kTotal);
-      reader.join();
-      return Seconds(end - start);
-    });
+    }
+    Close();
     close(fd);
-    return best;
+    return sample;
   }
 
-  // Seconds for kTotal bytes from the master to the receiver.
-  double InputDriver() {
-    Open();
-    const double best = Best([&] {
-      svc_.received.Reset();
-      const Clock::time_point start = Clock::now();
-      WriteBlocks();
-      return Seconds(svc_.received.WaitFor(kTotal) - start);
-    });
-    Close();
-    return best;
-  }
-  double InputRead() {
-    const int fd = OpenSlave();
-    const double best = Best([&] {
-      Receipts received;
-      std::thread reader = ReadOnThread(fd, kTotal, kBlock, &received);
-      const Clock::time_point start = Clock::now();
-      WriteBlocks();
-      const Clock::time_point end = received.WaitFor(kTotal);
-      reader.join();
-      return Seconds(end - start);
-    });
-    close(fd);
-    return best;
-  }
-
-  // The median latency of one byte, in seconds.
-  double LatencyDriver() {
-    Open();
-    const double best = Best([&] {
-      svc_.received.Reset();
-      return Latency(svc_.received);
-    });
-    Close();
-    return best;
-  }
-  double LatencyPoll() {
-    const int fd = OpenSlave();
-    const double best = Best([&] {
-      Receipts received;
-      std::thread reader([&] {
-        char byte;
-        for (int i = 0; i < kLatencySamples; ++i) {
-          pollfd p = {fd, POLLIN, 0};
-          if (poll(&p, 1, -1) != 1 || read(fd, &byte, 1) != 1) std::exit(1);
-          received.Add(1);
-        }
+  // Seconds for kTotal bytes from the master to the receiver. The driver
+  // and the anchor cannot both read the slave: each side runs alone, as the
+  // best of kTries in a row.
+  Sample Input(bool ours_first) {
+    return Alone(ours_first, [this] {
+      Open();
+      const double best = Best([&] {
+        svc_.received.Reset();
+        const Clock::time_point start = Clock::now();
+        WriteBlocks();
+        return Seconds(svc_.received.WaitFor(kTotal) - start);
       });
-      const double median = Latency(received);
-      reader.join();
-      return median;
+      Close();
+      return best;
+    }, [this] {
+      const int fd = OpenSlave();
+      const double best = Best([&] {
+        Receipts received;
+        std::thread reader = ReadOnThread(fd, kTotal, kBlock, &received);
+        const Clock::time_point start = Clock::now();
+        WriteBlocks();
+        const Clock::time_point end = received.WaitFor(kTotal);
+        reader.join();
+        return Seconds(end - start);
+      });
+      close(fd);
+      return best;
     });
-    close(fd);
-    return best;
+  }
+
+  // The median time for one byte to arrive, in seconds; as Input.
+  Sample Latency(bool ours_first) {
+    return Alone(ours_first, [this] {
+      Open();
+      const double best = Best([&] {
+        svc_.received.Reset();
+        return MedianLatency(svc_.received);
+      });
+      Close();
+      return best;
+    }, [this] {
+      const int fd = OpenSlave();
+      const double best = Best([&] {
+        Receipts received;
+        std::thread reader([&] {
+          char byte;
+          for (int i = 0; i < kLatencySamples; ++i) {
+            pollfd p = {fd, POLLIN, 0};
+            if (poll(&p, 1, -1) != 1 || read(fd, &byte, 1) != 1) std::exit(1);
+            received.Add(1);
+          }
+        });
+        const double median = MedianLatency(received);
+        reader.join();
+        return median;
+      });
+      close(fd);
+      return best;
+    });
   }
 
   // Percent of one core that the process uses while the port is open and
@@ -264,6 +262,31 @@ class Bench {
   }
 
  private:
+  // One slice of the output: kTotal / kSlices bytes as records, until the
+  // master side has read them all.
+  double OutputSlice(const std::function<void(const std::string&)>& put) {
+    constexpr size_t kSliceBytes = kTotal / kSlices;
+    const std::string record(kBlock, 'o');
+    Receipts drained;
+    std::thread reader = ReadOnThread(master_, kSliceBytes, 65536, &drained);
+    const Clock::time_point start = Clock::now();
+    for (size_t sent = 0; sent < kSliceBytes; sent += kBlock) put(record);
+    const Clock::time_point end = drained.WaitFor(kSliceBytes);
+    reader.join();
+    return Seconds(end - start);
+  }
+  static Sample Alone(bool ours_first, const std::function<double()>& ours,
+                      const std::function<double()>& anchor) {
+    Sample sample;
+    if (ours_first) {
+      sample.ours = ours();
+      sample.anchor = anchor();
+    } else {
+      sample.anchor = anchor();
+      sample.ours = ours();
+    }
+    return sample;
+  }
   // The best of kTries measurements in a row: what the other work on a
   // shared machine did not slow down.
   static double Best(const std::function<double()>& measure) {
@@ -308,7 +331,7 @@ class Bench {
   }
   // Sends one byte at a time and waits for it; the median of the times from
   // the write to the receiver's time stamp.
-  double Latency(Receipts& received) {
+  double MedianLatency(Receipts& received) {
     std::vector<double> samples;
     for (int i = 0; i < kLatencySamples; ++i) {
       std::this_thread::sleep_for(kLatencyGap);
@@ -346,42 +369,33 @@ int main(int argc, char** argv) {
 
   // Each side measures seconds: for kTotal bytes to pass, or for one byte to
   // arrive. The figure is the driver's own median.
-  struct Pair {
+  struct Line {
     const char* name;
-    double (Bench::*ours)();
-    double (Bench::*anchor)();
+    Sample (Bench::*measure)(bool ours_first);
     const char* figure;
     bool throughput;  // MB/s, else microseconds
   };
-  const Pair pairs[] = {
-      {"serial_out", &Bench::OutputDriver, &Bench::OutputWrite, "serial_out_mb_per_s", true},
-      {"serial_in", &Bench::InputDriver, &Bench::InputRead, "serial_in_mb_per_s", true},
-      {"serial_in_latency_p50", &Bench::LatencyDriver, &Bench::LatencyPoll,
-       "serial_in_latency_p50_us", false},
+  const Line lines[] = {
+      {"serial_out", &Bench::Output, "serial_out_mb_per_s", true},
+      {"serial_in", &Bench::Input, "serial_in_mb_per_s", true},
+      {"serial_in_latency_p50", &Bench::Latency, "serial_in_latency_p50_us", false},
   };
-  for (const Pair& pair : pairs) {
-    if (!selected(pair.name)) continue;
+  for (const Line& line : lines) {
+    if (!selected(line.name)) continue;
     std::vector<double> ratios;
-    std::vector<double> ours_seconds;
+    std::vector<double> ours;
     for (int run = 0; run <= runs; ++run) {  // run 0 warms up
-      double ours, anchor;
-      if (run % 2 == 0) {
-        ours = (bench.*pair.ours)();
-        anchor = (bench.*pair.anchor)();
-      } else {
-        anchor = (bench.*pair.anchor)();
-        ours = (bench.*pair.ours)();
-      }
+      const Sample sample = (bench.*line.measure)(run % 2 == 0);
       if (run == 0) continue;
-      ratios.push_back(anchor / ours);
-      ours_seconds.push_back(ours);
+      ratios.push_back(sample.anchor / sample.ours);
+      ours.push_back(sample.ours);
     }
-    opossvc::bench::PrintRatio(pair.name, ratios);
-    const double median = opossvc::bench::Median(ours_seconds);
-    if (pair.throughput) {
-      opossvc::bench::PrintFigure(pair.figure, kTotal / median / 1e6, "MB/s");
+    opossvc::bench::PrintRatio(line.name, ratios);
+    const double median = opossvc::bench::Median(ours);
+    if (line.throughput) {
+      opossvc::bench::PrintFigure(line.figure, kTotal / median / 1e6, "MB/s");
     } else {
-      opossvc::bench::PrintFigure(pair.figure, median * 1e6, "us");
+      opossvc::bench::PrintFigure(line.figure, median * 1e6, "us");
     }
   }
   if (selected("serial_idle_cpu_pct")) {
