@@ -1,11 +1,14 @@
-// The input thread: one pass every "InputSleep" ms reads and clears the
-// port's error state, reads the modem lines, runs input flow control and the
-// power-line watch (all in one PortLock section, so that GetPowerState and
-// the watch see the lines in one order), then delivers what has arrived.
+// The input thread: each pass reads and clears the port's error state, reads
+// the modem lines, runs input flow control and the power-line watch (all in
+// one PortLock section, so that GetPowerState and the watch see the lines in
+// one order), then delivers what has arrived.
 //
-// The thread polls: besides the bytes it watches the modem lines, which
-// raise no event here. Its pause waits on the stop event, so PortClose does
-// not wait for it.
+// The thread polls: besides the bytes it watches the modem lines and the
+// line errors, which raise no event here, so a pass follows at least every
+// "InputSleep" ms. The pause between passes ends as soon as bytes arrive, and
+// is left out after a pass that filled the read buffer, or that read while
+// input is held back (so that the line comes back as soon as the queue has
+// drained). PortClose ends the pause by clearing the port's event mask.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -13,6 +16,7 @@
 #include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
 
+#include "platform/internal/comm_wait.h"
 #include "portdrv/client_list.h"
 #include "portdrv/critical_section_lock.h"
 #include "portdrv/line_mode.h"
@@ -41,8 +45,11 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   bool errorsRead = false;
   PowerChange changes[2];
   int changeCount = 0;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  bool held = false;
   {
     CriticalSectionLock port(&PortLock);
+    handle = PortHandle;
     if (PortHandle != INVALID_HANDLE_VALUE) {
       COMSTAT stat = {};
       errorsRead = ClearCommError(PortHandle, &errors, &stat) != FALSE;
@@ -56,6 +63,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
       InputFull = flow.inputFull;
       RtsRaised = flow.rtsRaised;
       if (change != 0) EscapeCommFunction(PortHandle, change);
+      held = InputFull != 0;
       changeCount = WatchLines(changes);
     }
   }
@@ -68,8 +76,24 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
     return false;
   }
   if (InputStopped(session)) return false;
-  Pause(StopEvent, InputSleep.load(std::memory_order_relaxed));
+  if (count < buffers->block.size() && !(held && count != 0)) {
+    AwaitInput(handle, InputSleep.load(std::memory_order_relaxed));
+  }
   return !InputStopped(session);
+}
+
+// Without PortLock, which the other threads need meanwhile. The handle stays
+// valid: it is closed only after this thread has ended, or, when a
+// notification of this thread closed the port, after its pass saw the stop.
+void CPortdrv::AwaitInput(HANDLE handle, DWORD ms) {
+  ms = std::max<DWORD>(ms, 1);
+  DWORD events = 0;
+  if (handle != INVALID_HANDLE_VALUE && opossvc::detail::WaitCommInput(handle, &events, ms)) {
+    return;
+  }
+  // No wait on the port (it is closing, or failing): a plain pause, which
+  // the stop ends.
+  Pause(StopEvent, ms);
 }
 
 bool CPortdrv::ErrorLoop(DWORD session, InputBuffers* buffers) {

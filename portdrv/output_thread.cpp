@@ -1,15 +1,16 @@
 // The output queue and the output thread.
 //
-// PortOutputData copies a record into the queue and wakes the thread. The
-// thread writes the front record in chunks of half the transmit queue while
-// it holds QueueLock (so queueing and clearing wait for the record being
-// written), taking PortLock around each port call but the write itself
-// (see WriteChunk). A write that makes no
-// progress is tried once more after "Timeout" ms; a second one times the
-// record out: it stays at the front with the bytes not yet written. The
-// thread waits on an event rather than polling: for work while the queue is
-// empty (at most "IdleSleep" ms), and for the line while a flow-controlled
-// record is held back.
+// PortOutputData copies a record into the queue and wakes the thread if it
+// waits. The thread writes the front record in chunks of half the transmit
+// queue while it holds QueueLock (so queueing and clearing wait for the
+// record being written), taking PortLock once per record, for its flow
+// control and the ready test, but not around the writes (see WriteChunk). A
+// write that makes no progress is tried once more after "Timeout" ms; a
+// second one times the record out: it stays at the front with the bytes not
+// yet written. The thread waits on an event rather than polling: while the
+// queue is empty until a record is queued or the port closes, and while a
+// flow-controlled record is held back for the line at most "IdleSleep" ms
+// (the modem lines raise no event here).
 #include <algorithm>
 #include <new>
 #include <string>
@@ -58,14 +59,12 @@ bool CPortdrv::PrepareHandshake() {
     EnableHandshake();
     HandshakeDisabled = 0;
   }
-  if (HandShake == 0) return true;
-  DWORD status = 0;
-  if (!GetCommModemStatus(PortHandle, &status)) return true;
-  return opossvc::detail::DeviceReady(HandShake, Hydra.load(std::memory_order_relaxed), status);
+  return DeviceReadyLocked();
 }
 
 long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, int immediate,
                            int handshake, long outputId) {
+  bool wake = false;
   {
     CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters);
     if (QueueOpen == 0) return OPOSSVC_E_NOT_CLIENT;
@@ -86,8 +85,12 @@ long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, i
     }
     if (handshake == 0) DemotionDone = 0;
     OutputPending = 1;
+    wake = OutputWaiting != 0;
+    OutputWaiting = 0;
   }
-  SetEvent(OutputWake);
+  // One wake-up per wait of the thread; while it drains the queue it finds
+  // the record by itself.
+  if (wake) SetEvent(OutputWake);
   return 0;
 }
 
@@ -153,26 +156,24 @@ void CPortdrv::PortOutputProc() {
         work = !Queue->empty();
         if (!work) OutputPending = 0;
       }
+      OutputWaiting = work ? 0 : 1;
     }
     if (!work) {
-      Pause(OutputWake, IdleSleep.load(std::memory_order_relaxed));
+      // Nothing else to watch while idle: the next record or the close ends
+      // the wait.
+      WaitForSingleObject(OutputWake, INFINITE);
       continue;
     }
     for (;;) {
       const PassResult result = OutputPass(session);
       if (result == PassResult::kStop) return;
+      if (result == PassResult::kDrained) break;
       if (result == PassResult::kHeld) {
         // Waiting for the line: a new record (which may need the demotion)
         // or the stop wakes the thread early.
         Pause(OutputWake, IdleSleep.load(std::memory_order_relaxed));
       }
       if (OutputStopped(session)) return;
-      YieldToQueueWaiters(session);
-      CriticalSectionLock queue(&QueueLock);
-      if (Queue->empty()) {
-        OutputPending = 0;
-        break;
-      }
     }
   }
 }
@@ -185,6 +186,12 @@ CPortdrv::PassResult CPortdrv::OutputPass(DWORD session) {
   {
     CriticalSectionLock queue(&QueueLock);
     result = WriteFront(session, &notice);
+    // The end of the inner loop, tested while the lock is held anyway: a
+    // record that the notification below queues sets OutputPending again.
+    if (result == PassResult::kDone && Queue->empty()) {
+      OutputPending = 0;
+      result = PassResult::kDrained;
+    }
     // Marked before the queue lock goes, so that a PortClose of the record's
     // service object either sees the record or waits for this notification.
     if (notice.svc != nullptr) ClientArray->Enter(notice.svc, false);
@@ -200,9 +207,15 @@ CPortdrv::PassResult CPortdrv::OutputPass(DWORD session) {
 }
 
 CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
+  OutputWaiting = 0;
   if (Queue->empty()) return PassResult::kDone;
   OutputRecord& record = Queue->front();
 
+  // The record's one PortLock section: its flow control, the handle for its
+  // writes and, for a stalled flow-controlled record, the ready test.
+  const bool holdBack = record.handshake != 0 && WriteStalled != 0 && HandShake != 0;
+  bool ready = true;
+  HANDLE handle = INVALID_HANDLE_VALUE;
   {
     CriticalSectionLock port(&PortLock);
     if (record.handshake == 0 && HandshakeDisabled == 0) {
@@ -212,15 +225,20 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
       EnableHandshake();
       HandshakeDisabled = 0;
     }
+    if (holdBack && DemotionDone != 0) ready = DeviceReadyLocked();
+    handle = PortHandle;
   }
 
-  if (record.handshake != 0 && WriteStalled != 0 && HandShake != 0) {
+  if (holdBack) {
     if (DemotionDone == 0) {
       Queue->Demote();
       DemotionDone = 1;
       return PassResult::kDone;
     }
-    if (!DeviceReadyNow()) return PassResult::kHeld;
+    if (!ready) {
+      OutputWaiting = 1;  // a record queued meanwhile may need the demotion
+      return PassResult::kHeld;
+    }
   }
 
   OutputBusy = 1;
@@ -241,7 +259,8 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
       return PassResult::kStop;
     }
     const long chunk = Minimum(half, static_cast<long>(size - offset));
-    const DWORD written = WriteChunk(record.bytes.data() + offset, static_cast<DWORD>(chunk));
+    const DWORD written =
+        WriteChunk(handle, record.bytes.data() + offset, static_cast<DWORD>(chunk));
     offset += written;
     if (written != 0) {
       WriteStalled = 0;
@@ -274,25 +293,19 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
 
 // The write itself runs without PortLock: held back by flow control it may
 // take its whole time-out, and the input thread must go on reading, holding
-// input back and watching the lines meanwhile. The handle stays valid: it is
-// closed only after this thread has ended, and the only other calls that
-// act on the transmit side (ClearOutputBuffer's purge) need QueueLock, which
-// this thread holds.
-DWORD CPortdrv::WriteChunk(const char* data, DWORD size) {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  {
-    CriticalSectionLock port(&PortLock);
-    handle = PortHandle;
-  }
+// input back and watching the lines meanwhile. The handle, taken under
+// PortLock once per record, stays valid: it is closed only after this thread
+// has ended, and the only other calls that act on the transmit side
+// (ClearOutputBuffer's purge) need QueueLock, which this thread holds.
+DWORD CPortdrv::WriteChunk(HANDLE handle, const char* data, DWORD size) {
   if (handle == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   WriteFile(handle, data, size, &written, nullptr);
   return std::min(written, size);
 }
 
-bool CPortdrv::DeviceReadyNow() {
-  CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return true;
+bool CPortdrv::DeviceReadyLocked() {
+  if (PortHandle == INVALID_HANDLE_VALUE || HandShake == 0) return true;
   DWORD status = 0;
   if (!GetCommModemStatus(PortHandle, &status)) return true;
   return opossvc::detail::DeviceReady(HandShake, Hydra.load(std::memory_order_relaxed), status);

@@ -96,6 +96,7 @@ CPortdrv::CPortdrv()
       DemotionDone(1),
       CurrentSvc(nullptr),
       QueueOpen(0),
+      OutputWaiting(0),
       QueueWaiters(0),
       Closing(0),
       SessionHandle(INVALID_HANDLE_VALUE),
@@ -326,6 +327,8 @@ long CPortdrv::ConfigurePort(HANDLE handle, const PortSettings& s) {
   DsrReported = -1;
   CtsReported = -1;
   PurgeComm(handle, PURGE_RXCLEAR);
+  // What ends the input thread's pause early; without it the pause is plain.
+  SetCommMask(handle, EV_RXCHAR);
   return 0;
 }
 
@@ -335,6 +338,7 @@ long CPortdrv::StartSession(CSvcBase* svc, long readSize) {
   {
     CriticalSectionLock queue(&QueueLock);
     QueueOpen = 1;
+    OutputWaiting = 0;
     DemotionDone = 1;
     OutputBusy = 0;
     OutputPending = 0;
@@ -433,9 +437,13 @@ std::vector<CWinThread*> CPortdrv::BeginShutdown() {
   Session.fetch_add(1);
   SetEvent(StopEvent);
   SetEvent(OutputWake);
-  // Not under PortLock: this ends a write that the output thread may be
-  // blocked in while it holds that lock.
-  if (SessionHandle != INVALID_HANDLE_VALUE) PurgeComm(SessionHandle, 15);
+  // Not under PortLock: the empty event mask ends the input thread's wait
+  // for input, begun or not; the purge ends a write that the output thread
+  // may be blocked in.
+  if (SessionHandle != INVALID_HANDLE_VALUE) {
+    SetCommMask(SessionHandle, 0);
+    PurgeComm(SessionHandle, 15);
+  }
 
   std::vector<CWinThread*> threads;
   for (CWinThread* thread : {InputThread, OutputThread}) {

@@ -28,7 +28,11 @@
 // name the same port and may leave settings out, but those it gives must
 // equal the open port's. Optional: "Hydra"/"SHydra" and "Timeout" (device),
 // "SimultaneousCom1234" (the maker's configuration key), "IdleSleep" and
-// "InputSleep" (configuration key, else device).
+// "InputSleep" (configuration key, else device). The input thread reads line
+// errors and modem lines at least every "InputSleep" ms (default 10) and
+// delivers bytes as soon as they arrive; the output thread writes a record
+// as soon as it is queued, and looks at the lines every "IdleSleep" ms
+// (default 10) while a flow-controlled record waits for the device.
 //
 // Line modes ("HandShake"; `variant` of PortOpen turns 1 into 3, 2 into 4):
 //   mode   output flow   lines at open   PortEnabled   input flow     power lines
@@ -160,7 +164,8 @@ class CPortdrv {
   void PortOutputProc();
 
  private:
-  enum class PassResult { kDone, kHeld, kStop };
+  // kDrained: done, and the queue was left empty.
+  enum class PassResult { kDone, kDrained, kHeld, kStop };
   // The notification that a pass of the output thread makes, if any.
   struct OutputNotice {
     CSvcBase* svc = nullptr;
@@ -215,8 +220,10 @@ class CPortdrv {
   long Minimum(long a, long b);
   PassResult OutputPass(DWORD session) OPOSSVC_EXCLUDES(QueueLock);
   PassResult WriteFront(DWORD session, OutputNotice* notice) OPOSSVC_REQUIRES(QueueLock);
-  DWORD WriteChunk(const char* data, DWORD size) OPOSSVC_EXCLUDES(PortLock);
-  bool DeviceReadyNow() OPOSSVC_EXCLUDES(PortLock);
+  DWORD WriteChunk(HANDLE handle, const char* data, DWORD size) OPOSSVC_EXCLUDES(PortLock);
+  // The ready test of the mode on the modem lines read now; ready when they
+  // cannot be read.
+  bool DeviceReadyLocked() OPOSSVC_REQUIRES(PortLock);
   bool OutputStopped(DWORD session) const;
   void YieldToQueueWaiters(DWORD session) const;
   // Waits up to ms (at least 1) for the event; true when it was set.
@@ -229,6 +236,9 @@ class CPortdrv {
   bool ReadInput(InputBuffers* buffers, DWORD* count) OPOSSVC_EXCLUDES(PortLock);
   bool Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool lineError);
   bool InputStopped(DWORD session) const;
+  // The pause after a pass: up to ms (at least 1) for bytes to arrive on
+  // `handle`, or for the port to close.
+  void AwaitInput(HANDLE handle, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
   int WatchLines(PowerChange changes[2]) OPOSSVC_REQUIRES(PortLock);
   bool ReportPower(DWORD session, const PowerChange* changes, int count);
   DWORD ModemStatus() OPOSSVC_REQUIRES(PortLock);
@@ -294,6 +304,9 @@ class CPortdrv {
   CRITICAL_SECTION OpenLock OPOSSVC_ACQUIRED_BEFORE(QueueLock);
   // Records can be queued only while this is set (cleared with the queue).
   LONG QueueOpen OPOSSVC_GUARDED_BY(QueueLock);
+  // The output thread waits for OutputWake (or is about to): the next record
+  // queued sets the event, and only that one.
+  LONG OutputWaiting OPOSSVC_GUARDED_BY(QueueLock);
   // Callers waiting for QueueLock. The output thread lets them in before it
   // takes the lock for its next pass, so that a record that keeps timing out
   // cannot starve PortOutputData and ClearOutputBuffer.
@@ -311,7 +324,7 @@ class CPortdrv {
   std::vector<unsigned char> ReadBuffer;
   std::vector<unsigned char> DeliveryBuffer;
   HANDLE StopEvent;    // manual reset: set when the session ends
-  HANDLE OutputWake;   // auto reset: a record was queued, or the session ends
+  HANDLE OutputWake;   // auto reset: a record for the waiting thread, or the session ends
   HANDLE ClosedEvent;  // manual reset: clear while a last PortClose runs
   CWinThread* InputThread OPOSSVC_GUARDED_BY(OpenLock);
   CWinThread* OutputThread OPOSSVC_GUARDED_BY(OpenLock);

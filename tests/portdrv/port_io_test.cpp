@@ -160,21 +160,54 @@ TEST(PortIo, ClearOutputOfOneServiceObjectKeepsTheOthers) {
   EXPECT_TRUE(a.Notices(Notice::kComplete).empty());
 }
 
+// Pauses far longer than the test waits: what the device sends, what is
+// queued and the close all go through as soon as they come.
+TEST(PortIo, PausesEndAsSoonAsThereIsWork) {
+  Rig rig;
+  WriteConfig(rig.registry, {{"IdleSleep", kLongPause}, {"InputSleep", kLongPause}});
+  RecordingSvc& svc = rig.Open();
+  const std::string sent(200, 's');  // more than one read buffer
+  rig.device.Send(sent);
+  ASSERT_TRUE(svc.WaitForReceived(sent.size()));
+  for (long id : {1, 2}) ASSERT_EQ(rig.port.PortOutputData("out", 3, 0, &svc, 0, 0, id), 0);
+  ASSERT_TRUE(svc.WaitForNotice(Notice::kComplete, 2));
+  rig.device.Send("t");
+  ASSERT_TRUE(svc.WaitForReceived(sent.size() + 1));
+  EXPECT_EQ(rig.port.PortClose(&svc), 0);
+}
+
 // The marks of input flow control are taken against what the port holds when
 // "InputBuf" is more: the count of waiting bytes never passes the port's size.
+// The pass after one that read while the line was down follows at once, also
+// when it read the whole queue: no more input comes while the line is down.
 TEST(PortIo, InputFlowControlOnAPortSmallerThanInputBuf) {
-  Rig rig({{"HandShake", 1}, {"InputBuf", 8192}}, MS_CTS_ON);
-  rig.device.SetReceiveCapacity(4096);  // marks at 1024 and 3072, not 2048 and 6144
-  RecordingSvc& svc = rig.Open();
-  const auto rts_is = [&rig](bool on) {
-    return rig.device.WaitUntil([on](const VirtualPort::State& s) { return s.rts == on; },
-                                kPatience);
-  };
-  ASSERT_TRUE(rts_is(true));
-  rig.device.Send(std::string(4096, 'q'));
-  EXPECT_TRUE(rts_is(false));
-  ASSERT_TRUE(svc.WaitForReceived(4096));
-  EXPECT_TRUE(rts_is(true));
+  for (long readSize : {64, 8192}) {
+    SCOPED_TRACE(readSize);
+    Rig rig({{"HandShake", 1}, {"InputBuf", 8192}}, MS_CTS_ON);
+    WriteConfig(rig.registry, {{"IdleSleep", kLongPause}, {"InputSleep", kLongPause}});
+    rig.device.SetReceiveCapacity(4096);  // marks at 1024 and 3072, not 2048 and 6144
+    RecordingSvc& svc = rig.Add();
+    std::promise<bool> rts_at_first_delivery;
+    svc.on_data = [&, first = true](RecordingSvc*, unsigned char*, long) mutable {
+      if (std::exchange(first, false)) rts_at_first_delivery.set_value(rig.device.rts());
+    };
+    ASSERT_EQ(rig.port.PortOpen(rig.entry.id().c_str(), &svc, readSize, 0, 0), 0);
+    const auto rts_is = [&rig](bool on) {
+      return rig.device.WaitUntil([on](const VirtualPort::State& s) { return s.rts == on; },
+                                  kPatience);
+    };
+    ASSERT_TRUE(rts_is(true));
+    // Sent while the input thread waits, so that its next pass sees it all and
+    // drops the line before it delivers.
+    ASSERT_TRUE(rig.device.WaitUntil(
+        [](const VirtualPort::State& s) { return s.readers_waiting == 1; }, kPatience));
+    rig.device.Send(std::string(4096, 'q'));
+    std::future<bool> rts = rts_at_first_delivery.get_future();
+    ASSERT_EQ(rts.wait_for(kPatience), std::future_status::ready);
+    EXPECT_FALSE(rts.get());
+    ASSERT_TRUE(svc.WaitForReceived(4096));
+    EXPECT_TRUE(rts_is(true));
+  }
 }
 
 TEST(PortIo, PowerReports) {

@@ -92,6 +92,10 @@ int Ioctl(int fd, unsigned long request, void* argument) {
   // A device that comes back is a new terminal, exclusive to nobody: the close's TIOCNXCL goes
   // through to the pseudo-terminal that stands for both.
   if (plan.vanished && request != TIOCNXCL) return errno = EIO, -1;
+  if (request == TIOCMGET && plan.lines >= 0) {
+    *static_cast<int*>(argument) = plan.lines;
+    return 0;
+  }
   if (request == TIOCOUTQ && plan.unsent >= 0) {
     *static_cast<int*>(argument) = plan.unsent;
     return 0;
@@ -128,6 +132,7 @@ FaultyCommCalls::FaultyCommCalls() {
   plan.vanished = false;
   plan.open_errno = 0;
   plan.unsent = -1;
+  plan.lines = -1;
   plan.tx_flushes = plan.calls = 0;
   detail::SetCommSyscalls(&kFaultyCalls);
 }

@@ -19,6 +19,7 @@ struct CommFaultPlan {
   std::atomic<bool> vanished{false};   // the device is gone: opens ENOENT, hang-up, EIO
   std::atomic<int> open_errno{0};      // opens refused with this error
   std::atomic<int> unsent{-1};         // TIOCOUTQ: bytes not yet on the line; -1 for the tty's
+  std::atomic<int> lines{-1};          // TIOCMGET: a UART's modem lines; -1 for the tty's (none)
   std::atomic<int> tx_flushes{0};      // TCFLSH calls that discarded the transmit buffer
   std::atomic<int> calls{0};           // calls that went to the device
 };

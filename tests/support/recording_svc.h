@@ -16,6 +16,9 @@
 
 namespace opossvc::testing {
 
+// A pause of the driver's threads far longer than any test waits.
+inline constexpr DWORD kLongPause = 600000;
+
 // One notification, in the order received.
 struct Notice {
   enum Kind { kData, kComplete, kError, kPower } kind = kData;

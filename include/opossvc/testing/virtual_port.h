@@ -82,7 +82,8 @@ class VirtualPort {
     bool plugged = true;
     int open_handles = 0;
     int open_count = 0;
-    // Library calls waiting in ReadFile for bytes, and in WriteFile for the device to take them.
+    // Library calls waiting for bytes (in ReadFile, or the driver's input thread waiting for
+    // input), and in WriteFile for the device to take them.
     int readers_waiting = 0;
     int writers_waiting = 0;
   };

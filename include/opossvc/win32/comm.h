@@ -270,7 +270,8 @@ BOOL WINAPI ClearCommBreak(HANDLE hFile);
 BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
 BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
 BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
-// The event mask is kept and reported back; no call waits for the events.
+// The event mask is kept and reported back; WaitCommEvent is not offered. Changing the mask ends
+// the library's own wait for input on the port, as it ends a pending WaitCommEvent on Win32.
 BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask);
 BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
 // Fills the DCB's rate, parity, data bits and stop bits from a mode string, either

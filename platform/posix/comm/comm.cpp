@@ -8,6 +8,7 @@
 #include <opossvc/win32/comm.h>
 #include <opossvc/win32/errors.h>
 
+#include "platform/internal/comm_wait.h"
 #include "platform/posix/comm/comm_mutex.h"
 #include "platform/posix/comm/comm_port.h"
 #include "platform/posix/files/file_object.h"
@@ -120,6 +121,7 @@ class CommHandle final : public FileObject {
   void SetMask(DWORD mask) {
     CommLock lock(mutex_);
     mask_ = mask;
+    port_->SetEventMask(mask);
   }
 
  private:
@@ -183,6 +185,14 @@ DWORD CheckDcb(const DCB& dcb) {
 
 DWORD ReportedLineErrors(DWORD raw, const DCB& dcb) {
   return dcb.fParity ? raw : raw & ~static_cast<DWORD>(CE_RXPARITY);
+}
+
+BOOL WaitCommInput(HANDLE port, DWORD* events, DWORD timeout_ms) {
+  auto comm = FindPort(port);
+  if (!comm) return FALSE;
+  if (!events) return Result(ERROR_INVALID_PARAMETER);
+  *events = 0;
+  return Result(comm->port().WaitInput(timeout_ms, events));
 }
 
 HANDLE OpenCommHandle(int number, DWORD desired_access, DWORD flags_and_attributes) {

@@ -46,6 +46,13 @@ class CommPort {
   virtual DWORD ModemStatus(DWORD* status) = 0;
   // SETXOFF, SETXON, SETRTS, CLRRTS, SETDTR, CLRDTR, SETBREAK, CLRBREAK.
   virtual DWORD Escape(DWORD function) = 0;
+  // The event mask of SetCommMask, which WaitInput follows; a change ends a wait in progress.
+  virtual void SetEventMask(DWORD mask) = 0;
+  // WaitCommInput (platform/internal/comm_wait.h): waits up to `timeout_ms` (INFINITE: no limit)
+  // until the mask has EV_RXCHAR and bytes wait in the receive queue (*events = EV_RXCHAR), or
+  // the mask changes (*events = 0, as at the time limit). ERROR_INVALID_PARAMETER at once for a
+  // mask of 0 or while another wait is in progress.
+  virtual DWORD WaitInput(DWORD timeout_ms, DWORD* events) = 0;
   virtual void Close() = 0;
 };
 

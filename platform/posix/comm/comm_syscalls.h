@@ -3,8 +3,8 @@
 //
 // The backend loads the current table at each call; SetCommSyscalls swaps it for the whole
 // process (tests swap it while no other test uses a real port). A table must outlive its use.
-// The backend's private wake-up descriptor is not a device and is not routed through the table,
-// except that it is polled together with the device.
+// The backend's private wake-up descriptors are not devices and are not routed through the
+// table, except that they are polled together with the device (always the first descriptor).
 #ifndef OPOSSVC_PLATFORM_POSIX_COMM_COMM_SYSCALLS_H_
 #define OPOSSVC_PLATFORM_POSIX_COMM_COMM_SYSCALLS_H_
 

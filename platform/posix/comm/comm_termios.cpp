@@ -25,8 +25,9 @@
 // and not when a buffer took them. A write that ends early, at its total time-out or by
 // PURGE_TXABORT, takes back what the tty still holds of it (counted and discarded) and reports
 // only the bytes that left; so the tty's transmit buffer only ever holds bytes of a write in
-// progress, and PURGE_TXCLEAR never discards bytes of a write that completed. On a
-// pseudo-terminal the bytes leave as they are written.
+// progress, and PURGE_TXCLEAR never discards bytes of a write that completed. A device without
+// modem-control lines (a pseudo-terminal) passes bytes on as they are written, so neither a write
+// nor ClearCommError asks it what it still holds.
 //
 // The receive queue is the line discipline's buffer: FIONREAD, and so COMSTAT.cbInQue, never
 // counts more than kReceiveQueue bytes, whatever SetupComm asked for (more may wait in the
@@ -43,7 +44,9 @@
 // the same way at once, without touching the device again; CloseHandle still works. An EIO
 // without a hang-up fails that one call with ERROR_GEN_FAILURE. EINTR is retried, short writes
 // are completed. No call waits in the kernel: reads and writes wait in poll() on the device and a
-// wake-up descriptor, so CloseHandle and PurgeComm(PURGE_RXABORT/TXABORT) end a waiting call.
+// wake-up descriptor, so CloseHandle and PurgeComm(PURGE_RXABORT/TXABORT) end a waiting call. The
+// wait for input (WaitCommInput) polls the device and a descriptor of its own, which SetCommMask
+// and CloseHandle signal.
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -252,8 +255,8 @@ int IoctlRetrying(const CommSyscalls& calls, int fd, unsigned long request, void
 
 class TermiosPort final : public CommPort {
  public:
-  TermiosPort(int fd, int wake_fd, const termios2& settings)
-      : fd_(fd), wake_fd_(wake_fd), settings_(settings) {}
+  TermiosPort(int fd, int wake_fd, int event_fd, const termios2& settings)
+      : fd_(fd), wake_fd_(wake_fd), event_fd_(event_fd), settings_(settings) {}
   ~TermiosPort() override { Close(); }
 
   // Probes what the device offers; called once before the port is shared.
@@ -391,16 +394,17 @@ class TermiosPort final : public CommPort {
     {
       CommLock lock(mutex_);
       if (DWORD error = PendingAbortLocked()) return error;
-      write.deadline = WriteDeadline(timeouts_, size, CommClock::now());
+      write.deadline = WriteDeadline(timeouts_, size);
       write.dsr_flow = dcb_.fOutxDsrFlow && has_lines_;
+      write.buffered = has_lines_;
       write.abort_generation = write_aborts_;
       write.byte_us = ByteMicroseconds(dcb_);
     }
     Writing writing(*this);
     DWORD put = 0;
     DWORD error = Put(static_cast<const unsigned char*>(data), size, write, &put);
-    bool sent = false;
-    if (error == 0) error = WaitUntilSent(write, &sent);
+    bool sent = error == 0 && !write.buffered;
+    if (error == 0 && write.buffered) error = WaitUntilSent(write, &sent);
     // What has not left is not sent: a time-out or an abort, not a failing device.
     if (!sent && (error == 0 || error == ERROR_OPERATION_ABORTED)) put -= TakeBack(put);
     *written = put;
@@ -451,8 +455,13 @@ class TermiosPort final : public CommPort {
     if (op.error()) return op.error();
     int in_queue = 0;
     int out_queue = 0;
+    bool buffered;
+    {
+      CommLock lock(mutex_);
+      buffered = has_lines_;
+    }
     if (Ioctl(FIONREAD, &in_queue) != 0) return Fail(errno);
-    if (Ioctl(TIOCOUTQ, &out_queue) != 0 && !IsNoSuchIoctl(errno)) return Fail(errno);
+    if (buffered && Ioctl(TIOCOUTQ, &out_queue) != 0 && !IsNoSuchIoctl(errno)) return Fail(errno);
     int failure = 0;  // errno of a failed call, handled once the lock is released
     {
       CommLock lock(mutex_);
@@ -483,6 +492,13 @@ class TermiosPort final : public CommPort {
   DWORD ModemStatus(DWORD* status) override {
     Operation op(*this);
     if (op.error()) return op.error();
+    {
+      CommLock lock(mutex_);
+      if (!has_lines_) {  // nothing to ask the device, which the input thread does all the time
+        *status = kNoLinesStatus;
+        return 0;
+      }
+    }
     int lines = 0;
     if (Ioctl(TIOCMGET, &lines) != 0) {
       if (!IsNoSuchIoctl(errno)) return Fail(errno);
@@ -529,18 +545,47 @@ class TermiosPort final : public CommPort {
     return 0;
   }
 
+  void SetEventMask(DWORD mask) override {
+    CommLock lock(mutex_);
+    if (closing_) return;  // the descriptors are going
+    event_mask_ = mask;
+    ++mask_changes_;
+    WakeInputWait();
+  }
+
+  DWORD WaitInput(DWORD timeout_ms, DWORD* events) override {
+    *events = 0;
+    Operation op(*this);
+    if (op.error()) return op.error();
+    DWORD mask;
+    uint64_t changes;
+    {
+      CommLock lock(mutex_);
+      if (event_mask_ == 0 || input_waiting_) return ERROR_INVALID_PARAMETER;
+      input_waiting_ = true;
+      mask = event_mask_;
+      changes = mask_changes_;
+    }
+    DWORD error = AwaitInput(mask, changes, timeout_ms, events);
+    CommLock lock(mutex_);
+    input_waiting_ = false;
+    return error;
+  }
+
   void Close() override {
     {
       CommLock lock(mutex_);
       if (closing_) return;
       closing_ = true;
       WakeWaiters();
+      WakeInputWait();
       while (active_ > 0) lock.WaitUntil(idle_, std::nullopt);
     }
     const CommSyscalls& calls = Calls();
     IoctlRetrying(calls, fd_, TIOCNXCL, nullptr);
     calls.close(fd_);
     ::close(wake_fd_);
+    ::close(event_fd_);
   }
 
  private:
@@ -550,6 +595,7 @@ class TermiosPort final : public CommPort {
   struct WriteParameters {
     std::optional<CommClock::time_point> deadline;  // none: no limit
     bool dsr_flow = false;
+    bool buffered = true;  // the device may hold bytes after the tty took them
     uint64_t abort_generation = 0;
     uint64_t byte_us = 0;  // line time of one byte
   };
@@ -606,6 +652,52 @@ class TermiosPort final : public CommPort {
     return IoctlRetrying(Calls(), fd_, request, argument);
   }
 
+  // The body of WaitInput, as the only wait in progress; `changes` is the count of mask changes
+  // at its start. It alone reads event_fd_, so no wake-up meant for it goes to another call.
+  DWORD AwaitInput(DWORD mask, uint64_t changes, DWORD timeout_ms, DWORD* events) {
+    const bool limited = timeout_ms != INFINITE;
+    const CommClock::time_point deadline =
+        limited ? CommClock::now() + std::chrono::milliseconds(timeout_ms) : CommClock::time_point();
+    const short wanted = (mask & EV_RXCHAR) != 0 ? POLLIN : 0;
+    int wait = limited ? static_cast<int>(std::min<DWORD>(timeout_ms, INT32_MAX)) : -1;
+    for (;;) {
+      pollfd fds[2] = {{fd_, wanted, 0}, {event_fd_, POLLIN, 0}};
+      const int ready = Calls().poll(fds, 2, wait);
+      if (ready < 0 && errno != EINTR) return ERROR_GEN_FAILURE;
+      if (ready > 0) {
+        if (fds[1].revents & POLLIN) {
+          uint64_t count = 0;
+          ssize_t ignored = ::read(event_fd_, &count, sizeof count);
+          (void)ignored;
+          CommLock lock(mutex_);
+          if (closing_) return ERROR_OPERATION_ABORTED;
+          if (mask_changes_ != changes) return 0;
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+          MarkGone();
+          return ERROR_DEVICE_NOT_CONNECTED;
+        }
+        if (fds[0].revents & POLLIN) {
+          *events = EV_RXCHAR;
+          return 0;
+        }
+      }
+      if (limited) {
+        // Only a signal or a stale wake-up ends poll() early; go on with what is left.
+        wait = PollTimeoutMs(deadline, CommClock::now());
+        if (wait == 0) return 0;
+      }
+    }
+  }
+
+  // Ends the input wait in progress, if any; one wake-up is kept for a wait about to begin,
+  // which finds nothing changed and waits on.
+  void WakeInputWait() OPOSSVC_REQUIRES(mutex_) {
+    const uint64_t one = 1;
+    ssize_t ignored = ::write(event_fd_, &one, sizeof one);
+    (void)ignored;
+  }
+
   // Hands bytes[*put..size) to the tty until all are taken or the write's time is up; 0 also then.
   DWORD Put(const unsigned char* bytes, DWORD size, const WriteParameters& write, DWORD* put) {
     while (*put < size) {
@@ -613,7 +705,7 @@ class TermiosPort final : public CommPort {
         int lines = 0;
         if (Ioctl(TIOCMGET, &lines) != 0) return Fail(errno);
         if (!(lines & TIOCM_DSR)) {
-          int wait = PollTimeoutMs(write.deadline, CommClock::now());
+          int wait = PollTimeoutMs(write.deadline);
           if (wait == 0) return 0;
           if (DWORD error = WaitForWake(wait < 0 ? kLinePollMs : std::min(wait, kLinePollMs),
                                         write.abort_generation)) {
@@ -630,7 +722,7 @@ class TermiosPort final : public CommPort {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN) return Fail(errno);
       // The transmit buffer is full: wait until it takes more, or the time is up.
-      int wait = PollTimeoutMs(write.deadline, CommClock::now());
+      int wait = PollTimeoutMs(write.deadline);
       if (wait == 0) return 0;
       pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
       int ready = Calls().poll(fds, 2, wait);
@@ -663,7 +755,7 @@ class TermiosPort final : public CommPort {
         *sent = true;
         return 0;
       }
-      const int left = PollTimeoutMs(write.deadline, CommClock::now());
+      const int left = PollTimeoutMs(write.deadline);
       if (left == 0) return 0;
       // About the time the line needs for what is queued, so that the end is seen soon after it
       // comes; the line may be held, so look again at least every kLinePollMs.
@@ -791,7 +883,8 @@ class TermiosPort final : public CommPort {
 
   // Set at construction, valid until Close() has waited out every Operation.
   const int fd_;
-  const int wake_fd_;  // eventfd (semaphore mode) that wakes calls waiting in poll()
+  const int wake_fd_;   // eventfd (semaphore mode) that wakes calls waiting in poll()
+  const int event_fd_;  // eventfd that ends the input wait: a mask change or the close
 
   CommMutex mutex_;
   std::condition_variable idle_;               // signalled when active_ drops to 0
@@ -808,6 +901,9 @@ class TermiosPort final : public CommPort {
   int writing_ OPOSSVC_GUARDED_BY(mutex_) = 0;                      // writes in progress
   uint64_t read_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;             // PURGE_RXABORT count
   uint64_t write_aborts_ OPOSSVC_GUARDED_BY(mutex_) = 0;            // PURGE_TXABORT count
+  DWORD event_mask_ OPOSSVC_GUARDED_BY(mutex_) = 0;                 // SetCommMask
+  uint64_t mask_changes_ OPOSSVC_GUARDED_BY(mutex_) = 0;
+  bool input_waiting_ OPOSSVC_GUARDED_BY(mutex_) = false;           // a WaitInput is in progress
 };
 
 // ---- Name to device ---------------------------------------------------------------------------
@@ -908,7 +1004,13 @@ DWORD OpenTermiosCommPort(int number, std::unique_ptr<CommPort>* port) {
 
   int wake_fd = ::eventfd(0, EFD_SEMAPHORE | EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_fd < 0) return fail(OpenError(errno));
-  auto termios_port = std::make_unique<TermiosPort>(fd, wake_fd, settings);
+  int event_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (event_fd < 0) {
+    const int error = errno;
+    ::close(wake_fd);
+    return fail(OpenError(error));
+  }
+  auto termios_port = std::make_unique<TermiosPort>(fd, wake_fd, event_fd, settings);
   termios_port->Probe();
   *port = std::move(termios_port);
   return 0;

@@ -59,9 +59,10 @@ std::optional<CommClock::time_point> ReadTimeouts::Deadline(
   return deadline;
 }
 
-std::optional<CommClock::time_point> WriteDeadline(const COMMTIMEOUTS& t, DWORD size,
-                                                   CommClock::time_point start) {
-  return TotalDeadline(t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant, size, start);
+std::optional<CommClock::time_point> WriteDeadline(const COMMTIMEOUTS& t, DWORD size) {
+  if (t.WriteTotalTimeoutMultiplier == 0 && t.WriteTotalTimeoutConstant == 0) return std::nullopt;
+  return TotalDeadline(t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant, size,
+                       CommClock::now());
 }
 
 int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline, CommClock::time_point now) {
@@ -69,6 +70,10 @@ int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline, CommCloc
   if (now >= *deadline) return 0;
   auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - now).count();
   return static_cast<int>(std::min<int64_t>(left, std::numeric_limits<int>::max()));
+}
+
+int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline) {
+  return deadline ? PollTimeoutMs(deadline, CommClock::now()) : -1;
 }
 
 }  // namespace opossvc::detail

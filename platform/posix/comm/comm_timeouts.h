@@ -44,13 +44,15 @@ class ReadTimeouts {
   std::optional<CommClock::duration> interval_;
 };
 
-// The moment a write of `size` bytes begun at `start` gives up; empty when it never does.
-std::optional<CommClock::time_point> WriteDeadline(const COMMTIMEOUTS& timeouts, DWORD size,
-                                                   CommClock::time_point start);
+// The moment a write of `size` bytes begun now gives up; empty when it never does (the clock is
+// read only when a time-out applies).
+std::optional<CommClock::time_point> WriteDeadline(const COMMTIMEOUTS& timeouts, DWORD size);
 
 // Milliseconds from `now` to `deadline` for poll(): -1 for no deadline, 0 when it has passed,
 // rounded up so that a wait never ends before the deadline.
 int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline, CommClock::time_point now);
+// The same from the clock, read only when there is a deadline.
+int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline);
 
 }  // namespace opossvc::detail
 

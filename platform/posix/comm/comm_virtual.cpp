@@ -76,6 +76,10 @@ class VirtualCommPort final : public CommPort {
   }
   DWORD ModemStatus(DWORD* status) override { return device_->ModemStatus(session_, status); }
   DWORD Escape(DWORD function) override { return device_->Escape(session_, function); }
+  void SetEventMask(DWORD mask) override { device_->SetEventMask(session_, mask); }
+  DWORD WaitInput(DWORD timeout_ms, DWORD* events) override {
+    return device_->WaitInput(session_, timeout_ms, events);
+  }
   void Close() override { device_->Close(session_); }
 
  private:
@@ -435,14 +439,45 @@ DWORD VirtualDevice::Read(const Session& session, void* buffer, DWORD size, DWOR
   return 0;
 }
 
+void VirtualDevice::SetEventMask(Session& session, DWORD mask) {
+  CommLock lock(mutex_);
+  session.event_mask = mask;
+  ++session.mask_changes;
+  changed_.notify_all();
+}
+
+// Counted with the readers waiting: the test sees a driver that waits for input as one that waits
+// for bytes.
+DWORD VirtualDevice::WaitInput(Session& session, DWORD timeout_ms, DWORD* events) {
+  *events = 0;
+  CommLock lock(mutex_);
+  if (DWORD error = SessionErrorLocked(session)) return error;
+  if (session.event_mask == 0 || session.input_waiting) return ERROR_INVALID_PARAMETER;
+  std::optional<CommClock::time_point> deadline;
+  if (timeout_ms != INFINITE) deadline = CommClock::now() + std::chrono::milliseconds(timeout_ms);
+  const uint64_t changes = session.mask_changes;
+  session.input_waiting = true;
+  DWORD error = 0;
+  for (;;) {
+    if ((session.event_mask & EV_RXCHAR) != 0 && !received_.empty()) {
+      *events = EV_RXCHAR;
+      break;
+    }
+    if (deadline && CommClock::now() >= *deadline) break;
+    WaitLocked(lock, &readers_waiting_, deadline);
+    if ((error = SessionErrorLocked(session)) != 0 || session.mask_changes != changes) break;
+  }
+  session.input_waiting = false;
+  return error;
+}
+
 DWORD VirtualDevice::Write(const Session& session, const void* data, DWORD size, DWORD* written) {
   *written = 0;
   CommLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   if (DWORD error = PendingAbortLocked()) return error;
   const auto* bytes = static_cast<const char*>(data);
-  const std::optional<CommClock::time_point> deadline =
-      WriteDeadline(timeouts_, size, CommClock::now());
+  const std::optional<CommClock::time_point> deadline = WriteDeadline(timeouts_, size);
   const uint64_t aborts = write_aborts_;
   const bool toggle = dcb_.fRtsControl == RTS_CONTROL_TOGGLE;
   if (toggle) rts_ = true;

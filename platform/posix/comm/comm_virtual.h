@@ -28,9 +28,12 @@ namespace opossvc::detail {
 class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
  public:
   using State = testing::VirtualPort::State;
-  // One open handle. `closed` is guarded by the device's mutex.
+  // One open handle; guarded by the device's mutex.
   struct Session {
     bool closed = false;
+    DWORD event_mask = 0;       // SetCommMask
+    uint64_t mask_changes = 0;  // ends an input wait begun before the change
+    bool input_waiting = false;
   };
 
   VirtualDevice();
@@ -76,6 +79,8 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   DWORD ClearError(const Session& session, DWORD* errors, COMSTAT* stat);
   DWORD ModemStatus(const Session& session, DWORD* status);
   DWORD Escape(const Session& session, DWORD function);
+  void SetEventMask(Session& session, DWORD mask);
+  DWORD WaitInput(Session& session, DWORD timeout_ms, DWORD* events);
   void Close(Session& session);
 
  private:

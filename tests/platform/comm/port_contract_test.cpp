@@ -7,12 +7,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include <opossvc/win32/comm.h>
 #include <opossvc/win32/files.h>
 
+#include "platform/internal/comm_wait.h"
 #include "tests/platform/comm/backend_helpers.h"
 
 namespace opossvc::testing {
@@ -166,6 +168,53 @@ TEST_P(PortContract, PurgeAndCloseEndAWaitingRead) {
   EXPECT_TRUE(CloseHandle(handle));
   ASSERT_EQ(closed.wait_for(kPatience), std::future_status::ready);
   EXPECT_FALSE(closed.get().ok);
+}
+
+// The library's wait for input: bytes end it for as long as they wait to be read, a change of the
+// event mask ends it, as the close of the port does; one wait at a time, and none without events.
+TEST_P(PortContract, WaitForInput) {
+  using Result = std::pair<BOOL, DWORD>;  // the call's result and the events it reported
+  const auto wait = [](HANDLE port, DWORD ms) {
+    DWORD events = 0xdead;
+    const BOOL ok = detail::WaitCommInput(port, &events, ms);
+    return Result(ok, events);
+  };
+  const DWORD bounded = static_cast<DWORD>(milliseconds(2 * kPatience).count());
+  const auto wait_in_background = [&](HANDLE port) {
+    return std::async(std::launch::async, wait, port, bounded);
+  };
+  ASSERT_TRUE(SetTimeouts(handle_, 0, 0, 0));
+  DWORD events = 0;
+  ASSERT_TRUE(SetCommMask(handle_, 0));
+  EXPECT_TRUE(Fails(detail::WaitCommInput(handle_, &events, INFINITE), ERROR_INVALID_PARAMETER))
+      << "no events to wait for";
+  ASSERT_TRUE(SetCommMask(handle_, EV_RXCHAR));
+  EXPECT_EQ(wait(handle_, 0), Result(TRUE, 0)) << "nothing there: the time runs out";
+
+  device_->Send("ab");
+  EXPECT_EQ(wait(handle_, INFINITE), Result(TRUE, EV_RXCHAR));
+  EXPECT_EQ(wait(handle_, INFINITE), Result(TRUE, EV_RXCHAR)) << "a level, not an edge";
+  EXPECT_EQ(ReadPort(handle_, 2).bytes, "ab");
+  auto waiter = wait_in_background(handle_);
+  ASSERT_TRUE(device_->WaitForWaitingRead());
+  device_->Send("c");
+  ASSERT_EQ(waiter.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(waiter.get(), Result(TRUE, EV_RXCHAR));
+  EXPECT_EQ(ReadPort(handle_, 1).bytes, "c");
+
+  waiter = wait_in_background(handle_);
+  ASSERT_TRUE(device_->WaitForWaitingRead());
+  EXPECT_TRUE(Fails(detail::WaitCommInput(handle_, &events, 0), ERROR_INVALID_PARAMETER));
+  ASSERT_TRUE(SetCommMask(handle_, 0));
+  ASSERT_EQ(waiter.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(waiter.get(), Result(TRUE, 0));
+  ASSERT_TRUE(SetCommMask(handle_, EV_RXCHAR));
+  HANDLE handle = Release();
+  waiter = wait_in_background(handle);
+  ASSERT_TRUE(device_->WaitForWaitingRead());
+  ASSERT_TRUE(CloseHandle(handle));
+  ASSERT_EQ(waiter.wait_for(kPatience), std::future_status::ready);
+  EXPECT_FALSE(waiter.get().first);
 }
 
 TEST_P(PortContract, WriteStopsAtItsTimeoutWhenTheDeviceTakesNoMore) {

@@ -157,8 +157,10 @@ TEST_F(TermiosPortTest, PseudoTerminalHasNoModemLines) {
 }
 
 // A write returns once its bytes have left the tty; one that ends early takes back what had not
-// left, so that no byte of it goes out after the caller was told it was not written.
+// left, so that no byte of it goes out after the caller was told it was not written. The pty plays
+// a UART, which has modem lines and a transmit buffer.
 TEST_F(TermiosPortTest, WriteCompletesWhenItsBytesHaveLeft) {
+  faults()->lines = TIOCM_CTS | TIOCM_DSR | TIOCM_CAR;
   Open();
   enum Ending { kLeft, kTimedOut, kAborted };
   struct Case {
