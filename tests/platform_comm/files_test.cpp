@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -12,6 +13,7 @@
 
 #include <opossvc/testing/temp_registry.h>
 
+#include "platform/posix/files/file_io.h"
 #include "tests/platform_comm/comm_helpers.h"
 
 namespace opossvc::testing {
@@ -187,6 +189,48 @@ TEST_F(FilesTest, FoldersAndAttributes) {
 
   EXPECT_TRUE(
       Fails(Open(Path("missing/file"), GENERIC_READ, 0, OPEN_EXISTING), ERROR_PATH_NOT_FOUND));
+}
+
+// Whatever the umask: nothing made here may be written by other users.
+TEST_F(FilesTest, WhatIsMadeIsWritableByItsOwnerAlone) {
+  auto create = [this](DWORD attributes) {
+    return [this, attributes](const std::string& path) {
+      HANDLE handle = Open(path, GENERIC_WRITE, 0, CREATE_NEW, attributes);
+      return handle != INVALID_HANDLE_VALUE && CloseHandle(handle);
+    };
+  };
+  struct {
+    const char* what;
+    std::function<bool(const std::string&)> make;
+    mode_t mode;
+  } cases[] = {
+      {"CreateFileA", create(FILE_ATTRIBUTE_NORMAL), 0644},
+      {"CreateFileA, read-only", create(FILE_ATTRIBUTE_READONLY), 0444},
+      {"CreateDirectoryA",
+       [](const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != FALSE; },
+       0755},
+      {"a file's class",
+       [](const std::string& path) {
+         opossvc::detail::FileOpenRequest request;
+         request.write = true;
+         request.creation = opossvc::detail::FileCreation::kCreateAlways;
+         int fd = -1;
+         return opossvc::detail::OpenFile(path, request, &fd) == ERROR_SUCCESS &&
+                opossvc::detail::CloseFile(fd) == ERROR_SUCCESS;
+       },
+       0644},
+  };
+  const mode_t old_mask = umask(0);
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = Path("made" + std::to_string(n++));
+    ASSERT_TRUE(c.make(path));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+  }
+  umask(old_mask);
 }
 
 TEST_F(FilesTest, WindowsPathsMapBelowTheDrive) {

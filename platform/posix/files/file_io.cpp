@@ -29,7 +29,7 @@ int OpenDescriptor(const std::string& path, int access, bool create) {
   int flags = access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (create ? O_CREAT : 0);
   int fd;
   do {
-    fd = open(path.c_str(), flags, 0666);
+    fd = open(path.c_str(), flags, kNewFileMode);
   } while (fd < 0 && errno == EINTR);
   return fd;
 }
