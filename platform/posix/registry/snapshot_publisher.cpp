@@ -35,20 +35,26 @@ SnapshotPublisher::~SnapshotPublisher() {
 }
 
 void SnapshotPublisher::Request() {
-  RegistryLock lock(mu_);
-  // A request already there has woken the thread, or will be seen by it.
-  if (requested_ && running_) return;
-  requested_ = true;
-  if (!running_) {
-    // The thread takes no signals: those are for the application's threads.
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    // Without a thread the request waits for the next one, or for Flush.
-    running_ = pthread_create(&thread_, nullptr, &ThreadMain, this) == 0;
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  {
+    RegistryLock lock(mu_);
+    // A request already there has woken the thread, or will be seen by it.
+    if (requested_ && running_) return;
+    requested_ = true;
+    if (!at_once_) {
+      if (!running_) {
+        // The thread takes no signals: those are for the application's threads.
+        sigset_t all, previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
+        // Without a thread the request waits for the next one, or for Flush.
+        running_ = pthread_create(&thread_, nullptr, &ThreadMain, this) == 0;
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+      }
+      changed_.notify_all();
+      return;
+    }
   }
-  changed_.notify_all();
+  PublishPending();
 }
 
 LONG SnapshotPublisher::Publish(bool durable, bool always) {
@@ -111,7 +117,9 @@ void SnapshotPublisher::AfterForkInParent() { mu_.Unlock(); }
 
 void SnapshotPublisher::AfterForkInChild() {
   // Only the forking thread lives on: the parent's thread, its requests and
-  // its waits on changed_ are not this process's.
+  // its waits on changed_ are not this process's. A child of a process with
+  // threads should start none of its own.
+  at_once_ = at_once_ || running_;
   running_ = false;
   requested_ = false;
   new (&changed_) std::condition_variable;

@@ -9,8 +9,10 @@
 //
 // The thread starts with the first request. Around fork() the forking
 // thread waits for a publication under way, so that no copy is half made
-// and no publication lock is held in the child; the child starts a thread of
-// its own when it asks. What was asked and not yet published is published
+// and no publication lock is held in the child. A child forked while the
+// thread ran starts no thread (a process forked from one with threads should
+// not): it publishes each commit at once, itself; any other child starts a
+// thread of its own when it asks. What was asked and not yet published is published
 // at exit (see StoreCache) and when the publisher is destroyed; a process
 // that ends without exit() leaves the snapshot behind its last commits until
 // the next commit or the next open by a writer (SnapshotCurrent).
@@ -66,6 +68,9 @@ class SnapshotPublisher {
   Clock::time_point rested_ OPOSSVC_GUARDED_BY(mu_);  // when the thread may copy again
   bool stopping_ OPOSSVC_GUARDED_BY(mu_) = false;
   bool running_ OPOSSVC_GUARDED_BY(mu_) = false;  // thread_ is this process's
+  // In a child forked while the thread ran: each request is published at
+  // once, on the requesting thread.
+  bool at_once_ OPOSSVC_GUARDED_BY(mu_) = false;
   pthread_t thread_ OPOSSVC_GUARDED_BY(mu_){};
 };
 
