@@ -441,10 +441,6 @@ bool RegistryStore::FilesWritable() const {
 }
 
 LONG RegistryStore::OpenReadWrite() {
-  // Made here, where they cannot be links that another user put in their
-  // place before SQLite makes them.
-  MakeBeside(LogFile(file_), file_);
-  MakeBeside(LogIndexFile(file_), file_);
   std::unique_ptr<SqliteConnection> connection;
   if (LONG error = SqliteConnection::Open(file_, SQLITE_OPEN_READWRITE, &connection)) return error;
   sqlite3_busy_timeout(connection->db(), kBusyTimeoutMs);
@@ -452,6 +448,10 @@ LONG RegistryStore::OpenReadWrite() {
   Schema schema;
   if (LONG error = ReadSchema(*connection, &schema)) return error;
   if (schema == Schema::kForeign) return ERROR_BADDB;
+  // Made here, before SQLite makes them, where they cannot be links that
+  // another user put in their place.
+  MakeBeside(LogFile(file_), file_);
+  MakeBeside(LogIndexFile(file_), file_);
   // Keep -wal and -shm after the last connection closes, so that readers
   // who may not create them can still open the store.
   int persist = 1;
