@@ -359,9 +359,11 @@ TEST(RegistryStoreFile, RootsFollowOposRootWhileHandlesStayWithTheirStore) {
   EXPECT_FALSE(first.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Second"));
   EXPECT_EQ(first.GetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\First", "v"), "first\0"s);
 
-  // A store file replaced on disk is opened anew. Flushed, the store has
-  // nothing left to publish while its folder goes.
+  // A store file replaced on disk is opened anew. Flushed, the store (one
+  // object for the handle, one for the root keys) has nothing left to
+  // publish while its folder goes.
   ASSERT_EQ(RegFlushKey(in_first.get()), ERROR_SUCCESS);
+  ASSERT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
   std::filesystem::remove_all(first.root());
   std::filesystem::create_directory(first.root());
   ASSERT_EQ(first.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", "n", 0x01020304u), ERROR_SUCCESS);
