@@ -98,12 +98,13 @@ bool Newer(const struct stat& a, const struct stat& b) {
 LONG PublishSnapshot(const std::string& store, bool durable) {
   const std::string folder = FolderOf(store);
   if (faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) != 0) return ERROR_SUCCESS;
+  // Nothing is made beside a store that is gone.
+  struct stat copied {};
+  if (stat(store.c_str(), &copied) != 0) return ERROR_SUCCESS;
   Descriptor lock(OpenBeside(PublishLockFile(store), store, O_RDONLY));
   if (!lock.valid()) return ErrorFromErrno(errno);
   if (LONG error = LockExclusively(lock.get())) return error;
 
-  struct stat copied {};
-  if (stat(store.c_str(), &copied) != 0) return ERROR_SUCCESS;
   std::unique_ptr<SqliteConnection> source;
   if (LONG error = SqliteConnection::Open(store, SQLITE_OPEN_READONLY, &source)) return error;
   sqlite3_busy_timeout(source->db(), kBusyTimeoutMs);
