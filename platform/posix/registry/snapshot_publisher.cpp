@@ -13,10 +13,11 @@ namespace opossvc::detail {
 namespace {
 
 // After a copy the thread rests this many times as long as the copy took,
-// and at least kShortestRest, so that copying takes at most a fifth of the
-// time and a burst of small writes is published a few times a second.
-constexpr int kRestPerCopy = 4;
-constexpr std::chrono::milliseconds kShortestRest{100};
+// and at least kShortestRest: during a burst of writes copying takes at most
+// a tenth of the time, and a large store is written out about once a second
+// rather than after every write.
+constexpr int kRestPerCopy = 9;
+constexpr std::chrono::milliseconds kShortestRest{1000};
 
 }  // namespace
 

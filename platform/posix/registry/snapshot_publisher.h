@@ -1,11 +1,11 @@
 // Publishes a store's snapshot (registry_snapshot.h) after its commits, on a
 // thread of its own, so that a write never waits for a copy of the whole
 // store. Commits that come while a copy is made share the next one, and
-// during a burst of writes the thread rests between copies four times as
-// long as the last copy took, so that copying takes at most a fifth of the
-// time: a reader sees the store as one commit left it, a moment behind the
-// writer (at most about five copies' time during a burst). Flush publishes
-// at once and waits for it.
+// during a burst of writes the thread rests between copies nine times as
+// long as the last copy took and at least a second, so that copying takes
+// at most a tenth of the time: a reader sees the store as one commit left
+// it, a moment behind the writer (about a second during a burst, more for a
+// store that takes long to copy). Flush publishes at once and waits for it.
 //
 // The thread starts with the first request. Around fork() the forking
 // thread waits for a publication under way, so that no copy is half made
