@@ -63,8 +63,12 @@ TempRegistry::~TempRegistry() {
   } else {
     unsetenv(kRootVariable);
   }
+  // A snapshot that the store was publishing may still appear while the
+  // folder is emptied, but none once the store file is gone.
   std::error_code ignored;
-  std::filesystem::remove_all(root_, ignored);
+  for (int attempt = 0; attempt < 8 && std::filesystem::exists(root_, ignored); ++attempt) {
+    std::filesystem::remove_all(root_, ignored);
+  }
 }
 
 LONG TempRegistry::CreateKey(HKEY root, std::string_view key) {

@@ -1,5 +1,9 @@
 #include "tools/oposreg/commands.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,6 +47,24 @@ TEST(OposregCommands, ReadingCommandsRefuseAStoreThatDoesNotExist) {
   EXPECT_EQ(Call(RunExport, {}), kExitFailure);
   EXPECT_EQ(Call(RunDevices, {}), kExitFailure);
   EXPECT_TRUE(CheckStoreForWriting(&error)) << error;
+}
+
+// Users other than the store's owner read what the owner publishes for them.
+TEST(OposregCommands, AnotherUserReadsTheStore) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a command as another user";
+  testing::TempRegistry registry;
+  ASSERT_EQ(chmod(registry.root().c_str(), 0755), 0);
+  ASSERT_EQ(Call(RunSet, {kDeviceArg, "Port", "sz", "COM3"}, true), kExitOk);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    bool read =
+        setgid(65534) == 0 && setuid(65534) == 0 && Call(RunGet, {kDeviceArg, "Port"}) == kExitOk;
+    _exit(read ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(OposregCommands, SetGetDeleteAndTheirFailures) {

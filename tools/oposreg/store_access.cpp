@@ -56,9 +56,13 @@ bool CheckStoreForReading(std::string* error) {
     *error = "the registry store " + path + " is not a file";
     return false;
   }
+  // Users other than the store's owner read the snapshot published beside it.
   if (access(path.c_str(), R_OK) != 0) {
-    *error = "cannot read the registry store " + path + ": " + std::strerror(errno);
-    return false;
+    const int reason = errno;
+    if (access((path + "-snapshot").c_str(), R_OK) != 0) {
+      *error = "cannot read the registry store " + path + ": " + std::strerror(reason);
+      return false;
+    }
   }
   return true;
 }
@@ -107,6 +111,11 @@ std::string ErrorText(LONG error) {
       text = "the store, of an earlier version, holds text of another code page: run oposreg "
              "as the store's owner with OPOS_CODEPAGE set to the code page it was written "
              "with to convert it, or remove it and import the .reg files again";
+      break;
+    case ERROR_CANT_ACCESS_FILE:
+      text =
+          "a file of the store is a symbolic link in a folder that other users may write "
+          "(keep the store in a folder that only its owner may write)";
       break;
     case ERROR_CANTREAD: text = "the store cannot be read"; break;
     case ERROR_CANTWRITE: text = "the store cannot be written"; break;

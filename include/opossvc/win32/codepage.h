@@ -3,7 +3,8 @@
 //
 // CP_ACP is the system's ANSI code page: $OPOS_CODEPAGE when it names a
 // code page that is known here (1252, 932, 65001, ...), else UTF-8 (65001),
-// read at each call. CP_OEMCP is the matching OEM code page (850 for 1252,
+// read at each call (a setuid or otherwise privileged process ignores it and
+// keeps UTF-8). CP_OEMCP is the matching OEM code page (850 for 1252,
 // the same number for the double-byte pages and UTF-8). CP_THREAD_ACP is
 // CP_ACP. UTF-7 and the other stateful encodings are not supported.
 //

@@ -1,6 +1,8 @@
 // The Win32 registry subset. On POSIX the keys live in a persistent,
-// transactional store ($OPOS_ROOT/registry.db); names are case-insensitive
-// and case-preserving; every call returns a Win32 error code.
+// transactional store ($OPOS_ROOT/registry.db), private to the users who may
+// write it; other users read a snapshot of it that each write publishes a
+// moment later, and RegFlushKey at once. Names are case-insensitive and
+// case-preserving; every call returns a Win32 error code.
 #ifndef OPOSSVC_WIN32_REGISTRY_H_
 #define OPOSSVC_WIN32_REGISTRY_H_
 

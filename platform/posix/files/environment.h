@@ -5,6 +5,7 @@
 // that a test can move the whole system to a private folder by changing
 // OPOS_ROOT. Reading the environment is not synchronised with setenv(); the
 // settings are meant to be changed only while no other thread uses them.
+// ReadSetting is the platform layer's one reader of the environment.
 //
 //   OPOS_ROOT      folder of the registry store and of drive C:; default
 //                  /var/lib/opos. Trailing slashes are dropped.
@@ -18,6 +19,13 @@
 #include <string_view>
 
 namespace opossvc::detail {
+
+// The value of the environment variable `name`, or null when it is unset.
+// A process running with privileges that its caller lacks (setuid, setgid,
+// file capabilities) sees every setting unset: its caller's environment
+// must not choose which store it writes, which folders its drives reach or
+// how it converts text.
+const char* ReadSetting(const char* name);
 
 // The system's data folder: $OPOS_ROOT, or /var/lib/opos when it is unset or
 // empty.

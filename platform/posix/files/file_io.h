@@ -11,6 +11,13 @@
 
 namespace opossvc::detail {
 
+// Modes of the files and folders that the file calls make (CreateFileA,
+// CreateDirectoryA, CFile): readable by all, writable by their owner alone,
+// less what the umask takes. A read-only file loses its owner's write too.
+inline constexpr mode_t kNewFileMode = 0644;
+inline constexpr mode_t kNewReadOnlyFileMode = 0444;
+inline constexpr mode_t kNewFolderMode = 0755;
+
 DWORD CloseFile(int fd);
 
 // Reads up to `size` bytes; *done 0 at the end of the file.

@@ -152,7 +152,8 @@ HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD
   }
   int options = O_CLOEXEC | O_NOCTTY;
   if (flags_and_attributes & FILE_FLAG_WRITE_THROUGH) options |= O_DSYNC;
-  const mode_t mode = (flags_and_attributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  const mode_t mode =
+      (flags_and_attributes & FILE_ATTRIBUTE_READONLY) ? kNewReadOnlyFileMode : kNewFileMode;
 
   // Share locks need a readable descriptor, so writers open for both when they may.
   bool readable = true;
@@ -383,7 +384,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
   if (!lpPathName) return Fail(ERROR_INVALID_PARAMETER);
   std::string path = opossvc::detail::MapPath(lpPathName);
   if (path.empty()) return Fail(ERROR_PATH_NOT_FOUND);
-  if (mkdir(path.c_str(), 0777) != 0) {
+  if (mkdir(path.c_str(), opossvc::detail::kNewFolderMode) != 0) {
     int error = errno;
     if (error == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
     return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : opossvc::detail::ErrorFromErrno(error));

@@ -2,6 +2,8 @@
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_MUTEX_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_MUTEX_H_
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 #include <opossvc/thread_annotations.h>
@@ -12,6 +14,19 @@ class OPOSSVC_CAPABILITY("mutex") RegistryMutex {
  public:
   void Lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
   void Unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
+  // Releases the mutex while waiting on `cv`; holds it again on return.
+  // Callers test their condition in a loop.
+  void Wait(std::condition_variable& cv) OPOSSVC_REQUIRES(this) {
+    std::unique_lock<std::mutex> lock(mutex_, std::adopt_lock);
+    cv.wait(lock);
+    lock.release();
+  }
+  void WaitUntil(std::condition_variable& cv, std::chrono::steady_clock::time_point deadline)
+      OPOSSVC_REQUIRES(this) {
+    std::unique_lock<std::mutex> lock(mutex_, std::adopt_lock);
+    cv.wait_until(lock, deadline);
+    lock.release();
+  }
 
  private:
   std::mutex mutex_;

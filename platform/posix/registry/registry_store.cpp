@@ -17,15 +17,20 @@
 #include "platform/posix/text/ansi_codepage.h"
 #include "platform/posix/files/environment.h"
 #include "platform/posix/registry/registry_migration.h"
+#include "platform/posix/registry/registry_snapshot.h"
 #include "platform/posix/registry/registry_text.h"
 #include "platform/posix/registry/sqlite_connection.h"
 #include "platform/posix/registry/store_reserve.h"
+#include "platform/posix/registry/store_files.h"
 
 namespace opossvc::detail {
 namespace {
 
-constexpr mode_t kFileMode = 0644;
+// Other users reach the snapshot, and drive C:, through the folder.
 constexpr mode_t kFolderMode = 0755;
+// SQLite's own checkpoint after a commit that leaves the log this long,
+// which the commit hook stands in for.
+constexpr int kCheckpointFrames = 1000;
 
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kFileTimeEpochOffset = 11644473600LL;
@@ -176,6 +181,22 @@ bool LogUnavailable(SqliteConnection& connection) {
   return (code & 0xff) == SQLITE_CANTOPEN || (code & 0xff) == SQLITE_READONLY;
 }
 
+// Runs after each commit of a read-write connection, its write lock given
+// back: the commit is published, and the log checkpointed as SQLite's own
+// hook, which this one replaces, would.
+int AfterCommit(void* publisher, sqlite3* db, const char* name, int frames) {
+  static_cast<SnapshotPublisher*>(publisher)->Request();
+  if (frames >= kCheckpointFrames) {
+    sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  }
+  return SQLITE_OK;
+}
+
+bool SameFile(const std::string& path, dev_t device, ino_t inode) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
 // Rows of the listing statements: kChildAt and kChildFrom, kValueAt and
 // kValueFrom.
 void ReadSubkey(const Statement& row, SubkeyEntry* out, ListPosition* position) {
@@ -216,10 +237,14 @@ class StoreCache {
   }
 
  private:
-  StoreCache() { pthread_atfork(&PrepareFork, &AfterFork, &AfterFork); }
+  StoreCache() {
+    pthread_atfork(&PrepareFork, &AfterForkInParent, &AfterForkInChild);
+    atexit(&PublishAtExit);
+  }
 
-  // Runs in the forking thread just before fork(): with every store locked
-  // and its connection closed, neither process inherits SQLite state.
+  // Runs in the forking thread just before fork(): with every store locked,
+  // its connection closed and no snapshot being made, neither process
+  // inherits SQLite state or a publication's lock.
   static void PrepareFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
     StoreCache& cache = Get();
     cache.mu_.Lock();
@@ -227,16 +252,36 @@ class StoreCache {
       if (std::shared_ptr<RegistryStore> store = weak.lock()) {
         store->mu_.Lock();
         store->CloseConnection();
+        store->publisher_.PrepareFork();
         cache.forking_.push_back(std::move(store));
       }
     }
   }
 
-  static void AfterFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
+  static void AfterFork(bool child) OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
     StoreCache& cache = Get();
-    for (auto it = cache.forking_.rbegin(); it != cache.forking_.rend(); ++it) (*it)->mu_.Unlock();
+    for (auto it = cache.forking_.rbegin(); it != cache.forking_.rend(); ++it) {
+      RegistryStore& store = **it;
+      child ? store.publisher_.AfterForkInChild() : store.publisher_.AfterForkInParent();
+      store.mu_.Unlock();
+    }
     cache.forking_.clear();
     cache.mu_.Unlock();
+  }
+  static void AfterForkInParent() { AfterFork(false); }
+  static void AfterForkInChild() { AfterFork(true); }
+
+  // What the process committed reaches the readers before it ends.
+  static void PublishAtExit() {
+    StoreCache& cache = Get();
+    std::vector<std::shared_ptr<RegistryStore>> stores;
+    {
+      RegistryLock lock(cache.mu_);
+      for (const std::weak_ptr<RegistryStore>& weak : cache.stores_) {
+        if (std::shared_ptr<RegistryStore> store = weak.lock()) stores.push_back(std::move(store));
+      }
+    }
+    for (const std::shared_ptr<RegistryStore>& store : stores) store->publisher_.PublishPending();
   }
 
   RegistryMutex mu_;  // acquired before any store's mutex
@@ -279,7 +324,9 @@ class RegistryStore::Transaction {
 std::shared_ptr<RegistryStore> RegistryStore::Current() { return StoreCache::Get().Current(); }
 
 RegistryStore::RegistryStore(std::string folder)
-    : folder_(std::move(folder)), file_(folder_ + (folder_ == "/" ? "" : "/") + "registry.db") {}
+    : folder_(std::move(folder)),
+      file_(folder_ + (folder_ == "/" ? "" : "/") + "registry.db"),
+      publisher_(file_) {}
 
 RegistryStore::~RegistryStore() = default;
 
@@ -313,11 +360,17 @@ void RegistryStore::RememberFile() {
 LONG RegistryStore::EnsureReadable() {
   switch (mode_) {
     case Mode::kReadWrite:
-    case Mode::kReadOnly:
       return ERROR_SUCCESS;
+    case Mode::kSnapshot:
+      if (SameFile(SnapshotFile(file_), snapshot_device_, snapshot_inode_)) return ERROR_SUCCESS;
+      break;
+    case Mode::kReadOnly:
+      // A writer now publishes: read that, and no longer the store itself.
+      if (!Exists(SnapshotFile(file_))) return ERROR_SUCCESS;
+      break;
     case Mode::kImmutable:
       // A writer made a log: the file alone no longer tells everything.
-      if (!Exists(file_ + "-wal")) return ERROR_SUCCESS;
+      if (!Exists(LogFile(file_)) && !Exists(SnapshotFile(file_))) return ERROR_SUCCESS;
       break;
     case Mode::kEmpty: {
       struct stat st {};
@@ -340,6 +393,7 @@ LONG RegistryStore::EnsureReadable() {
 LONG RegistryStore::EnsureWritable() {
   if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
   // Decide before giving up the connection we read with.
+  if (LONG error = CheckForLinks(folder_, file_)) return error;
   if (LONG error = PrepareFiles()) return error;
   if (!FilesWritable()) return ERROR_ACCESS_DENIED;
   CloseConnection();
@@ -352,12 +406,14 @@ LONG RegistryStore::CanWrite() {
 }
 
 LONG RegistryStore::OpenForReading() {
+  if (LONG error = CheckForLinks(folder_, file_)) return error;
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return OpenEmpty();
     return ErrorFromErrno(errno);
   }
-  return FilesWritable() ? OpenReadWrite() : OpenReadOnly();
+  if (FilesWritable()) return OpenReadWrite();
+  return Exists(SnapshotFile(file_)) ? OpenSnapshot() : OpenReadOnly();
 }
 
 // Makes $OPOS_ROOT (when its parent exists) and an empty store file.
@@ -367,9 +423,9 @@ LONG RegistryStore::PrepareFiles() {
   } else if (errno != EEXIST) {
     return ErrorFromErrno(errno);
   }
-  int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+  int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kStoreMode);
   if (fd >= 0) {
-    fchmod(fd, kFileMode);
+    fchmod(fd, kStoreMode);  // whatever the umask
     close(fd);
   } else if (errno != EEXIST) {
     return ErrorFromErrno(errno);
@@ -389,9 +445,14 @@ LONG RegistryStore::OpenReadWrite() {
   std::unique_ptr<SqliteConnection> connection;
   if (LONG error = SqliteConnection::Open(file_, SQLITE_OPEN_READWRITE, &connection)) return error;
   sqlite3_busy_timeout(connection->db(), kBusyTimeoutMs);
+  sqlite3_wal_hook(connection->db(), &AfterCommit, &publisher_);
   Schema schema;
   if (LONG error = ReadSchema(*connection, &schema)) return error;
   if (schema == Schema::kForeign) return ERROR_BADDB;
+  // Made here, before SQLite makes them, where they cannot be links that
+  // another user put in their place.
+  MakeBeside(LogFile(file_), file_);
+  MakeBeside(LogIndexFile(file_), file_);
   // Keep -wal and -shm after the last connection closes, so that readers
   // who may not create them can still open the store.
   int persist = 1;
@@ -427,6 +488,41 @@ LONG RegistryStore::OpenReadWrite() {
   mode_ = Mode::kReadWrite;
   RememberFile();
   FillReserve(ReservePath(file_));
+  ShareWithReaders();
+  return ERROR_SUCCESS;
+}
+
+// Failures leave the snapshot as it was: the store stays as readable as its
+// modes were, and the next commit publishes again.
+void RegistryStore::ShareWithReaders() {
+  const std::string snapshot = SnapshotFile(file_);
+  if (!Exists(snapshot)) {
+    publisher_.PublishNow(false);
+  } else if (!SnapshotCurrent(file_)) {
+    publisher_.Request();
+  }
+  if (Exists(snapshot)) MakePrivate(file_);
+}
+
+LONG RegistryStore::OpenSnapshot() {
+  const std::string snapshot = SnapshotFile(file_);
+  // Known before it is opened: a newer one renamed in between is opened by
+  // the next call.
+  struct stat st {};
+  if (stat(snapshot.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  std::unique_ptr<SqliteConnection> connection;
+  if (LONG error = SqliteConnection::Open(FileUri(snapshot) + "?mode=ro&immutable=1",
+                                          SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &connection)) {
+    return error;
+  }
+  Schema schema;
+  if (LONG error = ReadSchema(*connection, &schema)) return error;
+  if (schema != Schema::kCurrent) return ERROR_BADDB;
+  connection_ = std::move(connection);
+  mode_ = Mode::kSnapshot;
+  RememberFile();
+  snapshot_device_ = st.st_dev;
+  snapshot_inode_ = st.st_ino;
   return ERROR_SUCCESS;
 }
 
@@ -967,8 +1063,13 @@ LONG RegistryStore::Flush() {
           sqlite3_file_control(connection_->db(), "main", SQLITE_FCNTL_JOURNAL_POINTER, &log)) {
     return connection_->ErrorFor(result);
   }
-  if (log == nullptr || log->pMethods == nullptr) return ERROR_SUCCESS;  // no log: nothing to sync
-  return connection_->ErrorFor(log->pMethods->xSync(log, SQLITE_SYNC_NORMAL));
+  if (log != nullptr && log->pMethods != nullptr) {  // no log: nothing to sync
+    if (LONG error = connection_->ErrorFor(log->pMethods->xSync(log, SQLITE_SYNC_NORMAL))) {
+      return error;
+    }
+  }
+  // What is durable reaches the readers, durably too.
+  return publisher_.PublishNow(true);
 }
 
 }  // namespace opossvc::detail

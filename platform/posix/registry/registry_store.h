@@ -11,21 +11,38 @@
 // written so far durable. Deleting works on a full disk: a writer keeps
 // "registry.db-reserve" beside the store (store_reserve.h).
 //
+// Writers and readers. The processes that may write the store (its owner,
+// root) open the store itself; it and its log files are private to them
+// (store_files.h), since whoever may open a file may hold locks on it, and
+// a lock on the log index stops every write. After each commit a writer
+// publishes a snapshot beside the store (registry_snapshot.h), on a thread
+// of its own (snapshot_publisher.h); the other users read the latest
+// snapshot, immutable, with no locks, and so can neither block a writer nor
+// see part of a write. A reader sees a commit once it is published, a
+// moment after the writer, and at once after the writer's Flush.
+//
 // Opening, in order of preference:
-//   read-write  when this process may write the file and its folder;
-//   read-only   otherwise ("mode=ro"), which needs the -wal and -shm files;
-//               writers keep them (persistent WAL) and SQLite gives them the
-//               database file's permissions, so a store that root wrote and
-//               others may read stays readable while no writer runs;
+//   read-write  when this process may write the file and its folder; a
+//               writer that finds no snapshot publishes one before it goes
+//               on, and then makes the store private;
+//   snapshot    when a snapshot is there: the latest one, reopened when a
+//               newer one replaces it;
+//   read-only   a store without a snapshot that this process may read
+//               (written by an earlier version, or in a folder that its
+//               writer may not write): "mode=ro", which needs the -wal and
+//               -shm files; writers keep them (persistent WAL);
 //   immutable   when those files are missing and cannot be made, and the
 //               database holds no log: the file alone is read, until a
 //               writer makes a log, which sends the next call back to
 //               read-only;
 //   empty       when there is no store file yet (or an empty one that we may
 //               not initialise): the roots exist and hold nothing. The file
-//               is made ($OPOS_ROOT too, when its parent exists) by the
-//               first write, with mode 0644 whatever the umask, since the
-//               service objects that read it run as other users.
+//               is made ($OPOS_ROOT too, mode 0755, when its parent exists)
+//               by the first write.
+// A store file that exists but that this process may neither write nor
+// read, with no snapshot beside it, gives ERROR_ACCESS_DENIED. In a folder
+// that other users may write, a store whose files are symbolic links is
+// refused: ERROR_CANT_ACCESS_FILE.
 // A file that is not a store, or a store of a newer format, is left as it is:
 // ERROR_BADDB; damage found while reading is ERROR_REGISTRY_CORRUPT. A store
 // of format 1 is migrated when it is opened read-write
@@ -55,6 +72,7 @@
 #include "platform/posix/registry/registry_mutex.h"
 #include "platform/posix/registry/registry_names.h"
 #include "platform/posix/registry/registry_schema.h"
+#include "platform/posix/registry/snapshot_publisher.h"
 
 namespace opossvc::detail {
 
@@ -142,7 +160,7 @@ class RegistryStore {
  private:
   friend class StoreCache;
   class Transaction;
-  enum class Mode { kClosed, kEmpty, kReadWrite, kReadOnly, kImmutable };
+  enum class Mode { kClosed, kEmpty, kReadWrite, kSnapshot, kReadOnly, kImmutable };
 
   // Whether the file it has open is still the one at its path.
   bool StillNamesItsFile() OPOSSVC_EXCLUDES(mu_);
@@ -152,10 +170,14 @@ class RegistryStore {
   LONG EnsureWritable() OPOSSVC_REQUIRES(mu_);
   LONG OpenForReading() OPOSSVC_REQUIRES(mu_);
   LONG OpenReadWrite() OPOSSVC_REQUIRES(mu_);
+  LONG OpenSnapshot() OPOSSVC_REQUIRES(mu_);
   LONG OpenReadOnly() OPOSSVC_REQUIRES(mu_);
   LONG OpenEmpty() OPOSSVC_REQUIRES(mu_);
   LONG PrepareFiles() OPOSSVC_REQUIRES(mu_);
   bool FilesWritable() const;
+  // Publishes a snapshot when the writer finds none, and makes the store
+  // private once there is one.
+  void ShareWithReaders() OPOSSVC_REQUIRES(mu_);
   void RememberFile() OPOSSVC_REQUIRES(mu_);
 
   // The deletes, each run once; the public ones run them again with the
@@ -195,6 +217,13 @@ class RegistryStore {
   ino_t inode_ OPOSSVC_GUARDED_BY(mu_) = 0;
   off_t size_ OPOSSVC_GUARDED_BY(mu_) = 0;
   int64_t mtime_ns_ OPOSSVC_GUARDED_BY(mu_) = 0;
+  // Identity of the snapshot open in snapshot mode.
+  dev_t snapshot_device_ OPOSSVC_GUARDED_BY(mu_) = 0;
+  ino_t snapshot_inode_ OPOSSVC_GUARDED_BY(mu_) = 0;
+
+  // Asked by each commit of the read-write connection; its lock is taken
+  // after mu_.
+  SnapshotPublisher publisher_;
 };
 
 }  // namespace opossvc::detail

@@ -7,6 +7,7 @@
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
+#include "platform/posix/files/environment.h"
 #include "platform/posix/text/icu_converter.h"
 
 namespace opossvc::detail {
@@ -40,7 +41,7 @@ void AppendUtf8(char32_t c, std::string* out) {
 }  // namespace
 
 UINT ActiveCodePage() {
-  const char* setting = std::getenv("OPOS_CODEPAGE");
+  const char* setting = ReadSetting("OPOS_CODEPAGE");
   if (setting == nullptr || *setting == '\0') return kUtf8CodePage;
   char* end = nullptr;
   const unsigned long value = std::strtoul(setting, &end, 10);

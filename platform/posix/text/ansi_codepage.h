@@ -3,8 +3,9 @@
 //
 // The ANSI code page is $OPOS_CODEPAGE when it holds the number of a code page
 // that the converters know (1252, 932, 65001, ...), else 65001 (UTF-8). The
-// variable is read at each call, so a test can switch code pages; converters
-// are cached per thread (icu_converter.h), so the calls are cheap.
+// variable is read at each call (through ReadSetting, so a privileged process
+// keeps UTF-8), and a test can switch code pages; converters are cached per
+// thread (icu_converter.h), so the calls are cheap.
 #ifndef OPOSSVC_PLATFORM_POSIX_TEXT_ANSI_CODEPAGE_H_
 #define OPOSSVC_PLATFORM_POSIX_TEXT_ANSI_CODEPAGE_H_
 

@@ -10,6 +10,7 @@
 #include <opossvc/win32/threads.h>
 #include <opossvc/win32/time.h>
 
+#include "platform/posix/files/environment.h"
 #include "platform/posix/kernel/wait.h"
 #include "platform/posix/user/window_system.h"
 
@@ -153,7 +154,7 @@ bool PostTo(const std::shared_ptr<MessageQueue>& queue, HWND hwnd, UINT message,
 int ScreenMetric(bool width) {
   int w = kDefaultScreenWidth;
   int h = kDefaultScreenHeight;
-  if (const char* setting = std::getenv("OPOS_SCREEN_SIZE")) {
+  if (const char* setting = ReadSetting("OPOS_SCREEN_SIZE")) {
     char* end = nullptr;
     long sw = std::strtol(setting, &end, 10);
     if (end != setting && (*end == 'x' || *end == 'X')) {

@@ -1,16 +1,35 @@
 // How Windows paths map onto the POSIX layout the environment names.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "platform/posix/files/environment.h"
 #include "tests/support/scoped_env.h"
+#include "platform/posix/text/ansi_codepage.h"
 
 namespace opossvc::detail {
 namespace {
 
 using test_support::ScopedEnv;
+
+// Run with OPOSSVC_REPORT_SETTINGS set, this program prints the settings in
+// force and ends before any test runs.
+[[maybe_unused]] const bool kReportsSettings = [] {
+  if (std::getenv("OPOSSVC_REPORT_SETTINGS") == nullptr) return false;
+  std::printf("%s|%s|%s|%u", OposRoot().c_str(), DriveRoot('C').c_str(), DriveRoot('D').c_str(),
+              ActiveCodePage());
+  std::fflush(stdout);
+  _exit(0);
+}();
+
 
 // C: defaults below OPOS_ROOT, Z: to the file system root; other letters need
 // their own setting, and an empty one maps nothing.
@@ -50,6 +69,54 @@ TEST(Environment, DriveRootsAndMappedPaths) {
   EXPECT_EQ(MapPath("C:\\x"), "/elsewhere/x");
   ScopedEnv unset_root("OPOS_ROOT", std::nullopt);
   EXPECT_EQ(OposRoot(), "/var/lib/opos");
+}
+
+// A setuid or setgid program takes none of its settings from the caller,
+// who could otherwise point it at a store, a drive or a code page of their
+// choosing.
+TEST(Environment, APrivilegedProcessIgnoresItsCallersSettings) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a setgid program";
+  std::string folder = "/tmp/opossvc-setgid-XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  const std::string program = folder + "/probe";
+  std::filesystem::copy_file("/proc/self/exe", program);
+  ASSERT_EQ(chown(program.c_str(), 0, 65534), 0);
+  struct {
+    mode_t mode;
+    const char* report;
+  } cases[] = {
+      {0755, "/evil|/evil/c|/evil/d|1252"},
+      // Set-group-ID to another group: run by root, a privileged process.
+      {02755, "/var/lib/opos|/var/lib/opos/drive_c||65001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ASSERT_EQ(chmod(program.c_str(), c.mode), 0);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      dup2(out[1], 1);
+      setenv("OPOSSVC_REPORT_SETTINGS", "1", 1);
+      setenv("OPOS_ROOT", "/evil", 1);
+      setenv("OPOS_DRIVE_C", "/evil/c", 1);
+      setenv("OPOS_DRIVE_D", "/evil/d", 1);
+      setenv("OPOS_CODEPAGE", "1252", 1);
+      execl(program.c_str(), program.c_str(), nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(report, c.report);
+  }
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -185,7 +186,41 @@ TEST_F(FilesTest, FoldersAttributesAndWindowsPaths) {
   EXPECT_TRUE(
       Fails(Open(Path("missing/file"), GENERIC_READ, 0, OPEN_EXISTING), ERROR_PATH_NOT_FOUND));
 
-  // Windows paths map below their drive.
+}
+
+// Whatever the umask: nothing made here may be written by other users.
+TEST_F(FilesTest, WhatIsMadeIsWritableByItsOwnerAlone) {
+  auto create = [this](DWORD attributes) {
+    return [this, attributes](const std::string& path) {
+      HANDLE handle = Open(path, GENERIC_WRITE, 0, CREATE_NEW, attributes);
+      return handle != INVALID_HANDLE_VALUE && CloseHandle(handle);
+    };
+  };
+  struct {
+    const char* what;
+    std::function<bool(const std::string&)> make;
+    mode_t mode;
+  } cases[] = {
+      {"CreateFileA", create(FILE_ATTRIBUTE_NORMAL), 0644},
+      {"CreateFileA, read-only", create(FILE_ATTRIBUTE_READONLY), 0444},
+      {"CreateDirectoryA",
+       [](const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != FALSE; },
+       0755},
+  };
+  const mode_t old_mask = umask(0);
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = Path("made" + std::to_string(n++));
+    ASSERT_TRUE(c.make(path));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+  }
+  umask(old_mask);
+}
+
+TEST_F(FilesTest, WindowsPathsMapBelowTheDrive) {
   ASSERT_EQ(mkdir(Path("drive_c").c_str(), 0777), 0);
   ASSERT_TRUE(CreateDirectoryA("C:\\Data", nullptr));
   HANDLE handle = Open("c:\\Data\\log.txt", GENERIC_WRITE, 0, CREATE_ALWAYS);

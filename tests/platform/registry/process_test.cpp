@@ -2,18 +2,22 @@
 // middle of a write, and a reader that may not write the store.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include <opossvc/testing/temp_registry.h>
+#include <opossvc/util.h>
 
 #include "tests/platform/registry/registry_test_support.h"
 
@@ -37,6 +41,26 @@ std::string IntegrityCheck(const std::string& file) {
   sqlite3_finalize(statement);
   sqlite3_close(db);
   return result;
+}
+
+// Opens every file of the store in `folder` that this process may read and
+// takes every lock it can on each: a shared flock, and read locks on every
+// byte for the process and for the open file description. The files stay
+// open.
+void HoldEveryLock(const std::string& folder, ChildChecks& checks) {
+  int held = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind("registry.db", 0) != 0) continue;
+    int fd = open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct flock every_byte {};
+    every_byte.l_type = F_RDLCK;
+    every_byte.l_whence = SEEK_SET;
+    held += flock(fd, LOCK_SH | LOCK_NB) == 0;
+    held += fcntl(fd, F_SETLK, &every_byte) == 0;
+    held += fcntl(fd, F_OFD_SETLK, &every_byte) == 0;
+  }
+  checks.Expect(held > 0, "no lock taken");
 }
 
 TEST(RegistryProcesses, TwoWritersAtOnceLoseNothing) {
@@ -135,7 +159,8 @@ TEST(RegistryProcesses, AKilledWriterLeavesEachWriteWholeOrAbsent) {
 }
 
 // Configuration written by root, read by a service object running as an
-// ordinary user: everything reads, nothing writes, no file is made.
+// ordinary user: everything reads, nothing writes, no file is made, and no
+// lock that the reader takes stops a write.
 TEST(RegistryProcesses, AnOrdinaryUserReadsAStoreThatRootWrote) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run a reader as another user";
   constexpr uid_t kNobody = 65534;
@@ -144,6 +169,7 @@ TEST(RegistryProcesses, AnOrdinaryUserReadsAStoreThatRootWrote) {
   ASSERT_EQ(chmod(registry.root().c_str(), 0755), 0);
   ASSERT_EQ(registry.SetString(HKEY_LOCAL_MACHINE, kDevice, "Port", "COM0"), ERROR_SUCCESS);
 
+  const std::string root = registry.root();
   // `hold` (parent to reader) and `resume` (reader to parent), when given,
   // let a writer change the value while the reader stays open.
   auto reader = [&](std::string expected, Pipe* hold, Pipe* resume) {
@@ -170,6 +196,7 @@ TEST(RegistryProcesses, AnOrdinaryUserReadsAStoreThatRootWrote) {
       checks.ExpectCode(RegDeleteKeyA(HKEY_LOCAL_MACHINE, kDevice), ERROR_ACCESS_DENIED, "delete");
       checks.ExpectCode(RegFlushKey(key.get()), ERROR_SUCCESS, "flush");
       if (hold != nullptr) {
+        HoldEveryLock(root, checks);
         resume->Writer().Send();
         hold->Reader().Receive();
         checks.Expect(ReadBytes(key.get(), "Port") == "COM2\0"s, "see a later write");
@@ -179,16 +206,23 @@ TEST(RegistryProcesses, AnOrdinaryUserReadsAStoreThatRootWrote) {
 
   {
     SCOPED_TRACE("a writer has the store open, the newest data only in its log");
+    const std::string update = registry.root() + "/update.reg";
+    std::ofstream(update) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\" << kDevice
+                          << "]\r\n\"Port\"=\"COM2\"\r\n";
     Pipe ready, go;
     ChildProcess writer([&](ChildChecks& checks) {
       ready.Writer();
       go.Reader();
-      for (const char* port : {"COM1", "COM2"}) {
-        checks.ExpectCode(registry.SetString(HKEY_LOCAL_MACHINE, kDevice, "Port", port),
-                          ERROR_SUCCESS, port);
-        ready.Send();
-        go.Receive();
-      }
+      checks.ExpectCode(registry.SetString(HKEY_LOCAL_MACHINE, kDevice, "Port", "COM1"),
+                        ERROR_SUCCESS, "set");
+      checks.ExpectCode(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS, "flush");
+      ready.Send();
+      go.Receive();
+      // The reader now holds every lock it can take.
+      checks.Expect(ImportRegistry(update.c_str()) == OPOSSVC_IMPORT_WRITTEN, "import");
+      checks.ExpectCode(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS, "flush after import");
+      ready.Send();
+      go.Receive();
     });
     Pipe hold, resume;  // made after the writer's fork: a reader that ends early ends `resume`
     ASSERT_TRUE(ready.Reader().Receive());

@@ -116,7 +116,8 @@ TEST(RegistryStoreFile, TheFixedKeysNeedNoFileAndStay) {
   EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Late", &key, KEY_READ), ERROR_SUCCESS);
 }
 
-TEST(RegistryStoreFile, TheFirstWriteMakesTheFolderAndFilesOthersMayRead) {
+// Whatever the umask: the store is its owner's alone, the snapshot for all.
+TEST(RegistryStoreFile, TheFirstWriteMakesTheFolderAPrivateStoreAndASnapshot) {
   opossvc::testing::TempRegistry registry;
   WriteFile(registry.root() + "/plain", "not a folder");
   struct {
@@ -139,12 +140,59 @@ TEST(RegistryStoreFile, TheFirstWriteMakesTheFolderAndFilesOthersMayRead) {
               c.create == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     if (c.create != ERROR_SUCCESS) continue;
     EXPECT_EQ(ModeOf(c.root), 0755u);
-    for (const char* file : {"/registry.db", "/registry.db-wal", "/registry.db-shm"}) {
-      EXPECT_EQ(ModeOf(c.root + file), 0644u) << file;
+    for (const char* file :
+         {"/registry.db", "/registry.db-wal", "/registry.db-shm", "/registry.db-publish"}) {
+      EXPECT_EQ(ModeOf(c.root + file), 0600u) << file;
     }
+    EXPECT_EQ(ModeOf(c.root + "/registry.db-snapshot"), 0644u);
   }
   umask(old_mask);
   EXPECT_FALSE(std::filesystem::exists(registry.root() + "/absent"));
+}
+
+// Where other users may write the folder, a store file that is a symbolic
+// link could lead the owner's writes into any file of their choosing.
+TEST(RegistryStoreFile, LinksAreFollowedOnlyInAFolderThatOthersMayNotWrite) {
+  opossvc::testing::TempRegistry registry;
+  const std::string real = registry.root() + "/real", victim = registry.root() + "/victim";
+  std::filesystem::create_directory(real);
+  {
+    ScopedEnv root("OPOS_ROOT", real);
+    ASSERT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "real"), ERROR_SUCCESS);
+  }
+  WriteFile(victim, "precious");
+  struct {
+    const char* what;
+    mode_t folder;
+    const char* name;
+    std::string target;
+    LONG result;
+  } cases[] = {
+      {"the store, where its owner alone writes", 0755, "registry.db", real + "/registry.db",
+       ERROR_SUCCESS},
+      {"the store, where all may write", 01777, "registry.db", registry.root() + "/made",
+       ERROR_CANT_ACCESS_FILE},
+      {"its log, planted before the first write", 01777, "registry.db-wal", victim,
+       ERROR_CANT_ACCESS_FILE},
+      {"its log index, where a group may write", 0775, "registry.db-shm", victim,
+       ERROR_CANT_ACCESS_FILE},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string folder = registry.root() + "/case" + std::to_string(n++);
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(chmod(folder.c_str(), c.folder), 0);
+    ASSERT_EQ(symlink(c.target.c_str(), (folder + "/" + c.name).c_str()), 0);
+    const std::string before = FileBytes(c.target);
+    ScopedEnv root("OPOS_ROOT", folder);
+    EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "v", nullptr, nullptr, nullptr, nullptr),
+              c.result);
+    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "w", "x"), c.result);
+    if (c.result != ERROR_SUCCESS) {
+      EXPECT_TRUE(FileBytes(c.target) == before) << "the link's target was written";
+    }
+  }
 }
 
 TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
@@ -329,7 +377,11 @@ TEST(RegistryStoreFile, RootsFollowOposRootWhileHandlesStayWithTheirStore) {
   EXPECT_FALSE(first.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Second"));
   EXPECT_EQ(first.GetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\First", "v"), "first\0"s);
 
-  // A store file replaced on disk is opened anew.
+  // A store file replaced on disk is opened anew. Flushed, the store (one
+  // object for the handle, one for the root keys) has nothing left to
+  // publish while its folder goes.
+  ASSERT_EQ(RegFlushKey(in_first.get()), ERROR_SUCCESS);
+  ASSERT_EQ(RegFlushKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
   std::filesystem::remove_all(first.root());
   std::filesystem::create_directory(first.root());
   ASSERT_EQ(first.SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", "n", 0x01020304u), ERROR_SUCCESS);
