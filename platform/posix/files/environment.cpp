@@ -71,8 +71,10 @@ std::string Relative(std::string_view path) {
 
 }  // namespace
 
+const char* ReadSetting(const char* name) { return std::getenv(name); }
+
 std::string OposRoot() {
-  const char* value = std::getenv("OPOS_ROOT");
+  const char* value = ReadSetting("OPOS_ROOT");
   if (value == nullptr || *value == '\0') return kDefaultRoot;
   return DropTrailingSlashes(value);
 }
@@ -82,7 +84,7 @@ std::string DriveRoot(char letter) {
   char upper = ToUpper(letter);
   std::string name = "OPOS_DRIVE_";
   name += upper;
-  if (const char* value = std::getenv(name.c_str())) {
+  if (const char* value = ReadSetting(name.c_str())) {
     return *value == '\0' ? std::string() : DropTrailingSlashes(value);
   }
   if (upper == 'C') {

@@ -19,6 +19,10 @@
 
 namespace opossvc::detail {
 
+// The value of the environment variable `name`, or null when it is unset:
+// the platform layer's one reader of the environment.
+const char* ReadSetting(const char* name);
+
 // The system's data folder: $OPOS_ROOT, or /var/lib/opos when it is unset or
 // empty.
 std::string OposRoot();
