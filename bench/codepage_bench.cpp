@@ -1,72 +1,137 @@
-// Costs of the text conversions that run on every registry lookup and every
-// automation string: case-folded keys, ANSI <-> UTF-16, variant conversion.
-#include <benchmark/benchmark.h>
-
+// Code-page conversion of short texts, the size of the names and values that
+// registry lookups, automation strings and trace records convert.
+//
+// The project converts 16 bytes of CP_ACP text (OPOS_CODEPAGE set to the code
+// page) to UTF-16 and back with MultiByteToWideChar and WideCharToMultiByte;
+// its anchor converts the same bytes both ways with ICU's ucnv_toUChars and
+// ucnv_fromUChars on a converter opened once. Each of the project's calls
+// also reads OPOS_CODEPAGE, as every CP_ACP conversion does. The texts hold
+// non-ASCII characters, so neither side takes a shortcut for plain ASCII. One
+// ratio per code page; the line without a suffix is the worst of the three in
+// each run.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <string>
+#include <vector>
 
-#include <opossvc/afx/cstring.h>
+#include <unicode/ucnv.h>
+
 #include <opossvc/testing/scoped_code_page.h>
 #include <opossvc/win32/codepage.h>
-#include <opossvc/win32/oleauto.h>
 
-#include "platform/posix/text/ansi_codepage.h"
+#include "bench/report.h"
 
 namespace {
 
-void BM_FoldCaseKeyAscii(benchmark::State& state) {
-  const std::string name = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter";
-  for (auto _ : state) benchmark::DoNotOptimize(opossvc::detail::FoldCaseKey(name));
-}
-BENCHMARK(BM_FoldCaseKeyAscii);
+using Clock = std::chrono::steady_clock;
 
-void BM_FoldCaseKeyUtf8(benchmark::State& state) {
-  const std::string name = "Drucker Stra\xC3\x9F" "e \xC3\x84rger";
-  for (auto _ : state) benchmark::DoNotOptimize(opossvc::detail::FoldCaseKey(name));
-}
-BENCHMARK(BM_FoldCaseKeyUtf8);
+constexpr int kRuns = 9;  // paired repetitions per code page
+constexpr int kConversions = 200000;  // round trips per side and run
+constexpr int kWarmUp = 20000;
 
-void BM_FoldCaseKeyShiftJis(benchmark::State& state) {
-  opossvc::testing::ScopedCodePage page(932);
-  const std::string name = "\x83\x76\x83\x8A\x83\x93\x83\x5E POS";
-  for (auto _ : state) benchmark::DoNotOptimize(opossvc::detail::FoldCaseKey(name));
-}
-BENCHMARK(BM_FoldCaseKeyShiftJis);
+struct Text {
+  const char* suffix;
+  UINT codepage;
+  const char* icu_name;  // the converter the project opens for the page
+  const char* bytes;     // 16 bytes
+};
 
-void BM_MultiByteToWideChar(benchmark::State& state) {
-  const std::string text(static_cast<size_t>(state.range(0)), 'x');
-  std::u16string out(text.size(), u'\0');
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(MultiByteToWideChar(CP_ACP, 0, text.data(),
-                                                 static_cast<int>(text.size()), out.data(),
-                                                 static_cast<int>(out.size())));
-  }
-  state.SetBytesProcessed(state.iterations() * state.range(0));
-}
-BENCHMARK(BM_MultiByteToWideChar)->Arg(16)->Arg(4096);
+const Text kTexts[] = {
+    {"1252", 1252, "windows-1252", "Caf\xE9 M\xFCller \x80 12"},
+    {"932", 932, "windows-932", "\x83\x76\x83\x8A\x83\x93\x83\x5E POS 001"},
+    {"utf8", 65001, "UTF-8", "Stra\xC3\x9F" "e \xE2\x82\xAC 12,5"},
+};
+constexpr int kTextBytes = 16;
 
-void BM_AllocSysString(benchmark::State& state) {
-  const CString text("Service object status text");
-  for (auto _ : state) {
-    BSTR b = text.AllocSysString();
-    benchmark::DoNotOptimize(b);
-    SysFreeString(b);
-  }
-}
-BENCHMARK(BM_AllocSysString);
+// Units and bytes of the last round trip, so that no side's work is dead.
+volatile int g_sink = 0;
 
-void BM_VariantTextToI4(benchmark::State& state) {
-  VARIANT text, number;
-  VariantInit(&text);
-  VariantInit(&number);
-  text.vt = VT_BSTR;
-  text.bstrVal = SysAllocString(u"-960726");
-  for (auto _ : state) {
-    benchmark::DoNotOptimize(VariantChangeType(&number, &text, 0, VT_I4));
-  }
-  VariantClear(&text);
+int ProjectRoundTrip(const char* bytes) {
+  WCHAR wide[32];
+  char back[32];
+  const int units = MultiByteToWideChar(CP_ACP, 0, bytes, kTextBytes, wide, 32);
+  return WideCharToMultiByte(CP_ACP, 0, wide, units, back, 32, nullptr, nullptr) + back[0];
 }
-BENCHMARK(BM_VariantTextToI4);
+
+int AnchorRoundTrip(UConverter* converter, const char* bytes) {
+  UChar wide[32];
+  char back[32];
+  UErrorCode err = U_ZERO_ERROR;
+  const int32_t units = ucnv_toUChars(converter, wide, 32, bytes, kTextBytes, &err);
+  const int32_t length = ucnv_fromUChars(converter, back, 32, wide, units, &err);
+  return U_SUCCESS(err) ? length + back[0] : -1;
+}
+
+// Seconds for `count` round trips.
+template <class RoundTrip>
+double Time(int count, RoundTrip&& round_trip) {
+  const Clock::time_point start = Clock::now();
+  int sink = 0;
+  for (int i = 0; i < count; ++i) sink += round_trip();
+  g_sink = sink;
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// True when both sides give the same UTF-16 text and the same bytes back.
+bool SameResults(UConverter* converter, const char* bytes) {
+  WCHAR ours[32];
+  UChar theirs[32];
+  char back[32];
+  UErrorCode err = U_ZERO_ERROR;
+  const int n = MultiByteToWideChar(CP_ACP, 0, bytes, kTextBytes, ours, 32);
+  const int32_t m = ucnv_toUChars(converter, theirs, 32, bytes, kTextBytes, &err);
+  return U_SUCCESS(err) && n == m && std::memcmp(ours, theirs, sizeof(UChar) * n) == 0 &&
+         WideCharToMultiByte(CP_ACP, 0, ours, n, back, 32, nullptr, nullptr) == kTextBytes &&
+         std::memcmp(back, bytes, kTextBytes) == 0;
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main() {
+  std::vector<double> worst(kRuns, std::numeric_limits<double>::infinity());
+  for (const Text& text : kTexts) {
+    opossvc::testing::ScopedCodePage page(text.codepage);
+    UErrorCode err = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(text.icu_name, &err);
+    if (U_FAILURE(err)) {
+      std::fprintf(stderr, "ucnv_open(%s): %s\n", text.icu_name, u_errorName(err));
+      return 1;
+    }
+    if (!SameResults(converter, text.bytes)) {
+      std::fprintf(stderr, "%s: the two sides convert differently\n", text.suffix);
+      return 1;
+    }
+    auto project = [&] { return Time(kConversions, [&] { return ProjectRoundTrip(text.bytes); }); };
+    auto anchor = [&] {
+      return Time(kConversions, [&] { return AnchorRoundTrip(converter, text.bytes); });
+    };
+    Time(kWarmUp, [&] { return ProjectRoundTrip(text.bytes); });
+    Time(kWarmUp, [&] { return AnchorRoundTrip(converter, text.bytes); });
+
+    std::vector<double> ratios, ours_ns, theirs_ns;
+    for (int run = 0; run < kRuns; ++run) {
+      double ours, theirs;
+      if (run % 2 == 0) {
+        theirs = anchor();
+        ours = project();
+      } else {
+        ours = project();
+        theirs = anchor();
+      }
+      ratios.push_back(theirs / ours);
+      ours_ns.push_back(ours / kConversions * 1e9);
+      theirs_ns.push_back(theirs / kConversions * 1e9);
+      worst[run] = std::min(worst[run], ratios.back());
+    }
+    ucnv_close(converter);
+    const std::string name = std::string("codepage_16b_") + text.suffix;
+    opossvc::bench::PrintRatio(name, ratios);
+    opossvc::bench::PrintFigure(name + "_ns", opossvc::bench::Median(ours_ns), "ns");
+    opossvc::bench::PrintFigure(name + "_anchor_ns", opossvc::bench::Median(theirs_ns), "ns");
+  }
+  opossvc::bench::PrintRatio("codepage_16b", worst);
+  return 0;
+}

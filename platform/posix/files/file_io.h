@@ -4,6 +4,8 @@
 #ifndef OPOSSVC_PLATFORM_POSIX_FILES_FILE_IO_H_
 #define OPOSSVC_PLATFORM_POSIX_FILES_FILE_IO_H_
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -12,7 +14,7 @@
 namespace opossvc::detail {
 
 // Modes of the files and folders that the file calls make (CreateFileA,
-// CreateDirectoryA, CFile): readable by all, writable by their owner alone,
+// CreateDirectoryA): readable by all, writable by their owner alone,
 // less what the umask takes. A read-only file loses its owner's write too.
 inline constexpr mode_t kNewFileMode = 0644;
 inline constexpr mode_t kNewReadOnlyFileMode = 0444;

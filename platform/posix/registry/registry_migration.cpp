@@ -6,7 +6,6 @@
 #include <opossvc/win32/errors.h>
 
 #include "platform/posix/text/ansi_codepage.h"
-#include "platform/posix/text/icu_converter.h"
 #include "platform/posix/registry/registry_names.h"
 #include "platform/posix/registry/registry_schema.h"
 #include "platform/posix/registry/registry_text.h"
@@ -35,9 +34,7 @@ struct OldValue {
 // is no character of the code page.
 class Decoder {
  public:
-  explicit Decoder(UINT codepage) : converter_(CodePageConverter::ForThread(codepage)) {
-    if (converter_ == nullptr) converter_ = CodePageConverter::ForThread(kUtf8CodePage);
-  }
+  explicit Decoder(UINT codepage) : converter_(&ConverterOrUtf8(codepage)) {}
   bool Decode(std::string_view bytes, std::u16string* text) {
     return converter_->Decode(bytes, OnUndecodable::kFail, text);
   }

@@ -1,23 +1,51 @@
 #include "platform/posix/text/ansi_codepage.h"
 
-#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
 
+#include <opossvc/win32/codepage.h>
+
 #include "platform/posix/files/environment.h"
-#include "platform/posix/text/icu_converter.h"
 
 namespace opossvc::detail {
 namespace {
 
-// The converter for `codepage`, or UTF-8's when the code page is unknown.
-CodePageConverter& ConverterOrUtf8(UINT codepage) {
-  CodePageConverter* converter = CodePageConverter::ForThread(codepage);
-  if (converter == nullptr) converter = CodePageConverter::ForThread(kUtf8CodePage);
-  return *converter;  // ICU always has UTF-8
+constexpr UINT kMacRoman = 10000;
+
+// The code page that a setting of OPOS_CODEPAGE names, before asking the
+// converters whether they know it; UTF-8 when it names none.
+UINT ParseSetting(const char* setting) {
+  if (*setting == '\0') return kUtf8CodePage;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(setting, &end, 10);
+  // 0 and 1 are CP_ACP and CP_OEMCP, which name no code page of their own.
+  if (*end != '\0' || setting[0] == '-' || setting[0] == '+' || value < 2 || value > 65535) {
+    return kUtf8CodePage;
+  }
+  return static_cast<UINT>(value);
+}
+
+// This thread's reading of OPOS_CODEPAGE: the text last parsed and the
+// converter that it named. Plain data, so that a thread finds it without a
+// guard: a setting too long to keep here is parsed at each use.
+struct AnsiSetting {
+  static constexpr size_t kCapacity = 16;
+  char text[kCapacity];  // NUL-terminated; "" also for an unset variable
+  CodePageConverter* converter;  // null until a setting is kept
+};
+
+// True when `setting` is the text that `kept` holds.
+bool Holds(const AnsiSetting& kept, const char* setting) {
+  for (size_t i = 0; i < AnsiSetting::kCapacity; ++i) {
+    if (kept.text[i] != setting[i]) return false;
+    if (kept.text[i] == '\0') return true;
+  }
+  return false;
 }
 
 void AppendUtf8(char32_t c, std::string* out) {
@@ -40,17 +68,44 @@ void AppendUtf8(char32_t c, std::string* out) {
 
 }  // namespace
 
-UINT ActiveCodePage() {
+CodePageConverter& AnsiConverter() {
+  thread_local AnsiSetting memo;
   const char* setting = ReadSetting("OPOS_CODEPAGE");
-  if (setting == nullptr || *setting == '\0') return kUtf8CodePage;
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(setting, &end, 10);
-  // 0 and 1 are CP_ACP and CP_OEMCP, which name no code page of their own.
-  if (*end != '\0' || setting[0] == '-' || setting[0] == '+' || value < 2 || value > 65535) {
-    return kUtf8CodePage;
+  if (setting == nullptr) setting = "";
+  const AnsiSetting kept = memo;  // a copy: the loop then reads no thread-local storage
+  if (kept.converter != nullptr && Holds(kept, setting)) return *kept.converter;
+  CodePageConverter& converter = ConverterOrUtf8(ParseSetting(setting));
+  const size_t length = std::strlen(setting);
+  if (length < AnsiSetting::kCapacity) {
+    std::memcpy(memo.text, setting, length + 1);
+    memo.converter = &converter;
   }
-  const UINT codepage = static_cast<UINT>(value);
-  return IsKnownCodePage(codepage) ? codepage : kUtf8CodePage;
+  return converter;
+}
+
+UINT ActiveCodePage() { return AnsiConverter().codepage(); }
+
+CodePageConverter* ConverterFor(UINT code_page) {
+  switch (code_page) {
+    case CP_ACP:
+    case CP_THREAD_ACP:
+      return &AnsiConverter();
+    case CP_OEMCP:
+      return CodePageConverter::ForThread(OemCodePageFor(ActiveCodePage()));
+    case CP_MACCP:
+      return CodePageConverter::ForThread(kMacRoman);
+    case CP_UTF7:
+    case CP_SYMBOL:
+      return nullptr;
+    default:
+      return CodePageConverter::ForThread(code_page);
+  }
+}
+
+CodePageConverter& ConverterOrUtf8(UINT codepage) {
+  CodePageConverter* converter = CodePageConverter::ForThread(codepage);
+  if (converter == nullptr) converter = CodePageConverter::ForThread(kUtf8CodePage);
+  return *converter;  // ICU always has UTF-8
 }
 
 UINT OemCodePageFor(UINT ansi_codepage) {
@@ -71,39 +126,23 @@ bool IsKnownCodePage(UINT codepage) {
   return CodePageConverter::ForThread(codepage) != nullptr;
 }
 
-bool IsAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 bool KeepsAscii(UINT codepage) { return ConverterOrUtf8(codepage).ascii_compatible(); }
 
-// ASCII passes through the code pages that keep it unconverted.
 std::u16string AnsiToUtf16(std::string_view ansi, UINT codepage) {
-  CodePageConverter& converter = ConverterOrUtf8(codepage);
-  if (converter.ascii_compatible() && IsAscii(ansi)) return std::u16string(ansi.begin(), ansi.end());
   std::u16string text;
-  converter.Decode(ansi, OnUndecodable::kReplace, &text);
+  ConverterOrUtf8(codepage).Decode(ansi, OnUndecodable::kReplace, &text);
   return text;
 }
 
 std::string Utf16ToAnsi(std::u16string_view text, UINT codepage) {
   CodePageConverter& converter = ConverterOrUtf8(codepage);
   std::string ansi;
-  if (converter.ascii_compatible() &&
-      std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80; })) {
-    ansi.reserve(text.size());
-    for (char16_t unit : text) ansi.push_back(static_cast<char>(unit));
-    return ansi;
-  }
   converter.Encode(text, OnUnmappable::kReplace, converter.default_replacement(), &ansi);
   return ansi;
 }
 
 std::string FoldCaseKey(std::string_view ansi) {
-  CodePageConverter& converter = ConverterOrUtf8(ActiveCodePage());
+  CodePageConverter& converter = AnsiConverter();
   if (converter.ascii_compatible() && IsAscii(ansi)) {
     std::string key(ansi);
     for (char& c : key) {

@@ -1,6 +1,6 @@
 #include <opossvc/win32/codepage.h>
 
-#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -8,35 +8,17 @@
 #include <opossvc/win32/errors.h>
 
 #include "platform/posix/text/ansi_codepage.h"
-#include "platform/posix/text/icu_converter.h"
 
 namespace {
 
 using opossvc::detail::CodePageConverter;
+using opossvc::detail::Converted;
 using opossvc::detail::OnUndecodable;
 using opossvc::detail::OnUnmappable;
 
-constexpr UINT kMacRoman = 10000;
-
-UINT ResolveCodePage(UINT code_page) {
-  switch (code_page) {
-    case CP_ACP:
-    case CP_THREAD_ACP:
-      return opossvc::detail::ActiveCodePage();
-    case CP_OEMCP:
-      return opossvc::detail::OemCodePageFor(opossvc::detail::ActiveCodePage());
-    case CP_MACCP:
-      return kMacRoman;
-    default:
-      return code_page;
-  }
-}
-
 // The converter of a code page argument, or null (last error set).
-CodePageConverter* ConverterFor(UINT code_page) {
-  const UINT resolved = ResolveCodePage(code_page);
-  CodePageConverter* converter =
-      resolved == CP_UTF7 || resolved == CP_SYMBOL ? nullptr : CodePageConverter::ForThread(resolved);
+CodePageConverter* ConverterOrError(UINT code_page) {
+  CodePageConverter* converter = opossvc::detail::ConverterFor(code_page);
   if (converter == nullptr) SetLastError(ERROR_INVALID_PARAMETER);
   return converter;
 }
@@ -46,16 +28,13 @@ int Fail(DWORD error) {
   return 0;
 }
 
-// Copies a converted result into the caller's buffer under the Win32 rules.
-template <class Unit>
-int Deliver(const std::basic_string<Unit>& result, Unit* destination, int capacity) {
-  if (result.size() > static_cast<size_t>(0x7FFFFFFF)) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  const int needed = static_cast<int>(result.size());
-  if (capacity == 0) return needed;
-  const int written = std::min(needed, capacity);
-  std::memcpy(destination, result.data(), static_cast<size_t>(written) * sizeof(Unit));
-  if (written < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  return needed;
+// The Win32 result of a conversion into a buffer of `capacity` units (0: the
+// length query).
+int Result(const Converted& converted, int capacity) {
+  if (!converted.ok) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+  if (converted.length > static_cast<size_t>(0x7FFFFFFF)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  if (capacity > 0 && !converted.fits) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  return static_cast<int>(converted.length);
 }
 
 bool Overlap(const void* a, size_t a_bytes, const void* b, size_t b_bytes) {
@@ -72,7 +51,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
       (cchWideChar > 0 && lpWideCharStr == nullptr)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  CodePageConverter* converter = ConverterFor(CodePage);
+  CodePageConverter* converter = ConverterOrError(CodePage);
   if (converter == nullptr) return 0;
   const DWORD allowed = converter->is_utf8() ? MB_ERR_INVALID_CHARS
                                               : MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS |
@@ -89,11 +68,9 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
   }
   const OnUndecodable policy =
       (dwFlags & MB_ERR_INVALID_CHARS) ? OnUndecodable::kFail : OnUndecodable::kReplace;
-  std::u16string text;
-  if (!converter->Decode(std::string_view(lpMultiByteStr, length), policy, &text)) {
-    return Fail(ERROR_NO_UNICODE_TRANSLATION);
-  }
-  return Deliver(text, lpWideCharStr, cchWideChar);
+  return Result(converter->Decode(std::string_view(lpMultiByteStr, length), policy, lpWideCharStr,
+                                  static_cast<size_t>(cchWideChar)),
+                cchWideChar);
 }
 
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
@@ -103,7 +80,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
       (cbMultiByte > 0 && lpMultiByteStr == nullptr)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  CodePageConverter* converter = ConverterFor(CodePage);
+  CodePageConverter* converter = ConverterOrError(CodePage);
   if (converter == nullptr) return 0;
   if (converter->is_utf8()) {
     if ((dwFlags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) != 0) {
@@ -134,14 +111,13 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
   }
   const OnUnmappable policy =
       (dwFlags & WC_ERR_INVALID_CHARS) ? OnUnmappable::kFail : OnUnmappable::kReplace;
-  std::string bytes;
-  bool used_default = false;
-  if (!converter->Encode(std::u16string_view(lpWideCharStr, length), policy, replacement, &bytes,
-                         &used_default)) {
-    return Fail(ERROR_NO_UNICODE_TRANSLATION);
+  const Converted converted =
+      converter->Encode(std::u16string_view(lpWideCharStr, length), policy, replacement,
+                        lpMultiByteStr, static_cast<size_t>(cbMultiByte));
+  if (converted.ok && lpUsedDefaultChar != nullptr) {
+    *lpUsedDefaultChar = converted.replaced ? TRUE : FALSE;
   }
-  if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = used_default ? TRUE : FALSE;
-  return Deliver(bytes, lpMultiByteStr, cbMultiByte);
+  return Result(converted, cbMultiByte);
 }
 
 UINT WINAPI GetACP(void) { return opossvc::detail::ActiveCodePage(); }
@@ -160,13 +136,13 @@ BOOL WINAPI IsValidCodePage(UINT CodePage) {
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar) { return IsDBCSLeadByteEx(CP_ACP, TestChar); }
 
 BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar) {
-  CodePageConverter* converter = ConverterFor(CodePage);
+  CodePageConverter* converter = ConverterOrError(CodePage);
   return converter != nullptr && converter->IsLeadByte(TestChar) ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo) {
   if (lpCPInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-  CodePageConverter* converter = ConverterFor(CodePage);
+  CodePageConverter* converter = ConverterOrError(CodePage);
   if (converter == nullptr) return FALSE;
   *lpCPInfo = CPINFO{};
   lpCPInfo->MaxCharSize = converter->is_utf8() ? 4 : converter->is_double_byte() ? 2 : 1;

@@ -63,6 +63,8 @@ TEST(CodePage, RoundTripsThroughLegacyAndUtf8Pages) {
       {932, "\x82\xA0\x5C\x83\x41\x81\x40", u"\u3042\\\u30A2\u3000"},
       {932, "\xB1", u"\uFF71"},  // a half-width katakana is one byte
       {65001, "\xE2\x82\xAC\xF0\x9F\x98\x80", u"\u20AC\U0001F600"},
+      {65001, "\xDF\xBF\xE0\xA0\x80\xEF\xB7\x8F\xEF\xB7\x90\xEF\xBF\xBF",
+       u"\u07FF\u0800\uFDCF\uFDD0\uFFFF"},
       {1251, "\xC0\xFF", u"\u0410\u044F"},
       {65001, std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
   };
@@ -106,6 +108,8 @@ TEST(CodePage, LengthsAndBuffersFollowTheWin32Contract) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", 2, wide, 8), 2);
   EXPECT_EQ(wide[2], u'x');
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", -1, nullptr, 0, nullptr, nullptr), 4);
+  // A size beyond what one converter call takes still only bounds the output.
+  EXPECT_EQ(MultiByteToWideChar(932, 0, "\x82\xA0", 2, wide, 0x7FFFFFFF), 1);
 }
 
 TEST(CodePage, EachBadArgumentSetsItsError) {
@@ -149,7 +153,9 @@ TEST(CodePage, AnsiCodePageFollowsTheEnvironmentAndLeadBytesTheirPage) {
     UINT acp;
     UINT oemcp;
   } cases[] = {{nullptr, 65001, 65001}, {"1252", 1252, 850}, {"932", 932, 932},
-               {"12345", 65001, 65001}, {"1252x", 65001, 65001}};
+               {"12345", 65001, 65001}, {"1252x", 65001, 65001},
+               // Longer than a thread keeps, alike in their first 15 characters.
+               {"000000000000000932", 932, 932}, {"0000000000000001252", 1252, 850}};
   for (const auto& c : cases) {
     ScopedCodePage page(c.setting);
     EXPECT_EQ(GetACP(), c.acp) << (c.setting ? c.setting : "unset");
