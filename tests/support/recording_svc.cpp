@@ -14,6 +14,14 @@ void NoticeLog::Add(Notice notice) {
   changed_.notify_all();
 }
 
+void NoticeLog::CountBytes(const void* who, size_t count) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytes_of_[who] += count;
+  }
+  changed_.notify_all();
+}
+
 std::vector<Notice> NoticeLog::All() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return notices_;
@@ -56,9 +64,13 @@ void RecordingSvc::Log(Notice::Kind kind, long a, long b, long c, std::string by
 }
 
 void RecordingSvc::DataUpdate(unsigned char* data, long length) {
+  if (on_data) on_data(this, data, length);
+  if (!keep_data) {
+    log_->CountBytes(this, static_cast<size_t>(length));
+    return;
+  }
   Log(Notice::kData, length, 0, 0,
       std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length)));
-  if (on_data) on_data(this, data, length);
 }
 
 void RecordingSvc::OutputDataComplete(long outputId) {
