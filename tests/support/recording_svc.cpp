@@ -63,14 +63,17 @@ void RecordingSvc::Log(Notice::Kind kind, long a, long b, long c, std::string by
   log_->Add({kind, a, b, c, std::move(bytes), this});
 }
 
+// Kept data is logged before on_data may change the block; counted data after on_data, so that a
+// waiter for the count sees what on_data did with it.
 void RecordingSvc::DataUpdate(unsigned char* data, long length) {
-  if (on_data) on_data(this, data, length);
   if (!keep_data) {
+    if (on_data) on_data(this, data, length);
     log_->CountBytes(this, static_cast<size_t>(length));
     return;
   }
   Log(Notice::kData, length, 0, 0,
       std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length)));
+  if (on_data) on_data(this, data, length);
 }
 
 void RecordingSvc::OutputDataComplete(long outputId) {

@@ -65,7 +65,7 @@ class RecordingSvc : public CSvcBase {
     Log(Notice::kPower, kind, newState, oldState);
   }
 
-  // Run inside DataUpdate and OutputDataComplete, after the notice is logged. Set them before
+  // Run inside DataUpdate and OutputDataComplete (see DataUpdate for the order). Set them before
   // the port opens.
   std::function<void(RecordingSvc*, unsigned char*, long)> on_data;
   // False: data is only counted and handed to on_data, so that a long run keeps its memory flat.
