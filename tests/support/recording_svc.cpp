@@ -14,6 +14,14 @@ void NoticeLog::Add(Notice notice) {
   changed_.notify_all();
 }
 
+void NoticeLog::CountBytes(const void* who, size_t count) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bytes_of_[who] += count;
+  }
+  changed_.notify_all();
+}
+
 std::vector<Notice> NoticeLog::All() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return notices_;
@@ -55,7 +63,14 @@ void RecordingSvc::Log(Notice::Kind kind, long a, long b, long c, std::string by
   log_->Add({kind, a, b, c, std::move(bytes), this});
 }
 
+// Kept data is logged before on_data may change the block; counted data after on_data, so that a
+// waiter for the count sees what on_data did with it.
 void RecordingSvc::DataUpdate(unsigned char* data, long length) {
+  if (!keep_data) {
+    if (on_data) on_data(this, data, length);
+    log_->CountBytes(this, static_cast<size_t>(length));
+    return;
+  }
   Log(Notice::kData, length, 0, 0,
       std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length)));
   if (on_data) on_data(this, data, length);

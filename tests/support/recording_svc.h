@@ -34,6 +34,8 @@ struct Notice {
 class NoticeLog {
  public:
   void Add(Notice notice);
+  // Counts data that is not kept as a notice.
+  void CountBytes(const void* who, size_t count);
   std::vector<Notice> All() const;
   size_t BytesOf(const void* who) const;
   // Removes the data notices of `who` and returns their bytes; BytesOf goes on counting them.
@@ -63,9 +65,11 @@ class RecordingSvc : public CSvcBase {
     Log(Notice::kPower, kind, newState, oldState);
   }
 
-  // Run inside DataUpdate and OutputDataComplete, after the notice is logged. Set them before
+  // Run inside DataUpdate and OutputDataComplete (see DataUpdate for the order). Set them before
   // the port opens.
   std::function<void(RecordingSvc*, unsigned char*, long)> on_data;
+  // False: data is only counted and handed to on_data, so that a long run keeps its memory flat.
+  bool keep_data = true;
   std::function<void(RecordingSvc*, long)> on_complete;
 
   const NoticeLog& log() const { return *log_; }
