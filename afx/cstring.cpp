@@ -145,7 +145,7 @@ CString& CString::operator=(char ch) {
 }
 
 CString& CString::operator=(LPCWSTR pszw) {
-  const size_t length = pszw == nullptr ? 0 : std::char_traits<char16_t>::length(pszw);
+  const size_t length = pszw == nullptr ? 0 : std::char_traits<WCHAR>::length(pszw);
   const std::string ansi = Narrowed(pszw, length);
   AssignBytes(ansi.data(), CheckedLength(ansi.size()));
   return *this;

@@ -401,11 +401,12 @@ BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pEr
   if (!CFile::Open(lpszFileName, nOpenFlags, pError)) return FALSE;
   m_nReadPos = m_nReadEnd = 0;
   m_bEndOfText = false;
-  const char* mode = (nOpenFlags & 0x3) == modeRead ? "r" : (nOpenFlags & 0x3) == modeWrite ? "w" : "r+";
+  std::string mode = (nOpenFlags & 0x3) == modeRead ? "r" : (nOpenFlags & 0x3) == modeWrite ? "w" : "r+";
+  if (!IsText()) mode += 'b';
   opossvc::detail::StreamFunctions functions{&opossvc::detail::StdioStreamAccess::Read,
                                              &opossvc::detail::StdioStreamAccess::Write,
                                              &opossvc::detail::StdioStreamAccess::Seek};
-  m_pStream = opossvc::detail::OpenCallbackStream(this, functions, mode);
+  m_pStream = opossvc::detail::OpenCallbackStream(this, functions, mode.c_str(), m_hFile);
   if (m_pStream == nullptr) {
     CFile::Abort();
     Fill(pError, ERROR_NOT_ENOUGH_MEMORY, lpszFileName);

@@ -3,7 +3,7 @@ include(CMakePackageConfigHelpers)
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/opossvc
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS opossvc opossvc_static opossvc_testing
+install(TARGETS ${OPOSSVC_LIBRARIES} opossvc_testing
         EXPORT opossvcTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

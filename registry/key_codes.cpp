@@ -27,12 +27,12 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 
 // Text of the active code page as UTF-16 (invalid bytes become U+FFFD, as
 // the registry calls take them).
-std::u16string Wide(const char* text) {
+std::basic_string<WCHAR> Wide(const char* text) {
   const size_t bytes = text != nullptr ? std::strlen(text) : 0;
-  if (bytes == 0 || bytes > 0x7FFFFFFF) return std::u16string();
+  if (bytes == 0 || bytes > 0x7FFFFFFF) return std::basic_string<WCHAR>();
   const int length = static_cast<int>(bytes);
-  std::u16string wide(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0)),
-                      u'\0');
+  std::basic_string<WCHAR> wide(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0)), WCHAR());
   if (!wide.empty()) {
     MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), static_cast<int>(wide.size()));
   }
@@ -64,8 +64,8 @@ bool StartsWithName(const char* text, const char* prefix) {
 }
 
 bool SameName(const char* a, const char* b) {
-  const std::u16string wide_a = Wide(a);
-  const std::u16string wide_b = Wide(b);
+  const std::basic_string<WCHAR> wide_a = Wide(a);
+  const std::basic_string<WCHAR> wide_b = Wide(b);
   return CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()), wide_b.c_str(),
                               static_cast<int>(wide_b.size()), TRUE) == CSTR_EQUAL;
 }

@@ -96,8 +96,8 @@ std::string EncodeDecimal(const unsigned char* bytes, std::size_t count) {
 }
 
 DecodedBytes DecodeNibbles(const char* text, std::size_t count) { return DecodeNibblesOf(text, count); }
-DecodedBytes DecodeNibbles(const char16_t* text, std::size_t count) { return DecodeNibblesOf(text, count); }
+DecodedBytes DecodeNibbles(const OLECHAR* text, std::size_t count) { return DecodeNibblesOf(text, count); }
 DecodedBytes DecodeDecimal(const char* text, std::size_t count) { return DecodeDecimalOf(text, count); }
-DecodedBytes DecodeDecimal(const char16_t* text, std::size_t count) { return DecodeDecimalOf(text, count); }
+DecodedBytes DecodeDecimal(const OLECHAR* text, std::size_t count) { return DecodeDecimalOf(text, count); }
 
 }  // namespace opossvc::detail

@@ -31,9 +31,9 @@ std::string EncodeNibbles(const unsigned char* bytes, std::size_t count);
 std::string EncodeDecimal(const unsigned char* bytes, std::size_t count);
 
 DecodedBytes DecodeNibbles(const char* text, std::size_t count);
-DecodedBytes DecodeNibbles(const char16_t* text, std::size_t count);
+DecodedBytes DecodeNibbles(const OLECHAR* text, std::size_t count);
 DecodedBytes DecodeDecimal(const char* text, std::size_t count);
-DecodedBytes DecodeDecimal(const char16_t* text, std::size_t count);
+DecodedBytes DecodeDecimal(const OLECHAR* text, std::size_t count);
 
 }  // namespace opossvc::detail
 

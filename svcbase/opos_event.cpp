@@ -20,7 +20,7 @@ class OPOSSVC_SCOPED_CAPABILITY ScopedCriticalSection {
 };
 
 // Types and loci are 32-bit values; a wider long is taken modulo 2^32.
-DWORD Low32(long value) { return static_cast<DWORD>(value); }
+DWORD Low32(long long value) { return static_cast<DWORD>(value); }
 
 }  // namespace
 
@@ -31,7 +31,7 @@ COposEvent::COposEvent() {
 
 COposEvent::~COposEvent() { DeleteCriticalSection(&m_cs); }
 
-void COposEvent::QueueEvent(long lEventType, long lData1, long lData2, long lData3) {
+void COposEvent::QueueEvent(long lEventType, long lData1, long lData2, LONG_PTR lData3) {
   Record record{Low32(lEventType), static_cast<ULONG_PTR>(lData1), static_cast<ULONG_PTR>(lData2),
                 static_cast<ULONG_PTR>(lData3)};
   {

@@ -34,7 +34,7 @@ void FreeDirectIOString(ULONG_PTR variable_address) {
 
 }  // namespace
 
-UINT CSvcBase::QueueEvent(long lEventType, long lData1, long lData2, long lData3) {
+UINT CSvcBase::QueueEvent(long lEventType, long lData1, long lData2, LONG_PTR lData3) {
   if (static_cast<DWORD>(lEventType) == OPOS_EVENT_STATUSUPDATE && !LoadFlag(m_bDeviceEnabled)) {
     return 0;
   }

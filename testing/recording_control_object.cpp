@@ -95,7 +95,7 @@ Variant Variant::I8(LONGLONG value) {
   return v;
 }
 
-Variant Variant::Text(const std::u16string& text) {
+Variant Variant::Text(const std::basic_string<OLECHAR>& text) {
   Variant v;
   v.value_.vt = VT_BSTR;
   v.value_.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -103,7 +103,7 @@ Variant Variant::Text(const std::u16string& text) {
 }
 
 Variant Variant::Text(const char* utf8) {
-  std::u16string text;
+  std::basic_string<OLECHAR> text;
   const int length = static_cast<int>(std::strlen(utf8));
   if (length > 0) {
     text.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8, length, nullptr, 0)));
@@ -126,9 +126,9 @@ LONG Variant::AsI4() const {
   return converted.lVal;
 }
 
-std::u16string Variant::AsText() const {
-  if (value_.vt != VT_BSTR || value_.bstrVal == nullptr) return std::u16string();
-  return std::u16string(value_.bstrVal, SysStringLen(value_.bstrVal));
+std::basic_string<OLECHAR> Variant::AsText() const {
+  if (value_.vt != VT_BSTR || value_.bstrVal == nullptr) return std::basic_string<OLECHAR>();
+  return std::basic_string<OLECHAR>(value_.bstrVal, SysStringLen(value_.bstrVal));
 }
 
 std::string Variant::AsBytes() const {
@@ -139,8 +139,8 @@ std::string Variant::AsBytes() const {
 
 LONG RecordedCall::I4(size_t index) const { return index < args.size() ? args[index].AsI4() : 0; }
 
-std::u16string RecordedCall::Text(size_t index) const {
-  return index < args.size() ? args[index].AsText() : std::u16string();
+std::basic_string<OLECHAR> RecordedCall::Text(size_t index) const {
+  return index < args.size() ? args[index].AsText() : std::basic_string<OLECHAR>();
 }
 
 // The object.
@@ -172,8 +172,8 @@ enum class Kind { kMethod, kProperty };
 struct Failure {
   HRESULT hr = S_OK;
   SCODE scode = 0;  // for DISP_E_EXCEPTION
-  std::u16string description;
-  std::u16string source;
+  std::basic_string<OLECHAR> description;
+  std::basic_string<OLECHAR> source;
 };
 
 struct Member {
@@ -214,7 +214,7 @@ Variant RecordedValue(const VARIANT& arg) {
   return value;
 }
 
-BSTR CopyText(const std::u16string& text) {
+BSTR CopyText(const std::basic_string<OLECHAR>& text) {
   return text.empty() ? nullptr : SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
@@ -498,8 +498,8 @@ void RecordingControlObject::FailMember(const std::string& name, HRESULT hr) {
 }
 
 void RecordingControlObject::RaiseInMember(const std::string& name, SCODE scode,
-                                           const std::u16string& description,
-                                           const std::u16string& source) {
+                                           const std::basic_string<OLECHAR>& description,
+                                           const std::basic_string<OLECHAR>& source) {
   Lock lock(state_->mutex);
   state_->Named(name).failure = Failure{DISP_E_EXCEPTION, scode, description, source};
 }

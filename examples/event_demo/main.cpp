@@ -44,7 +44,7 @@ void RunWorker(CDemoServiceObject& so, int w, BSTR* directIOString) {
       break;
     default:
       *directIOString = AllocSysString("scanner settings");
-      so.QueueEvent(OPOS_EVENT_DIRECTIO, 7, 42, reinterpret_cast<long>(directIOString));
+      so.QueueEvent(OPOS_EVENT_DIRECTIO, 7, 42, reinterpret_cast<LONG_PTR>(directIOString));
       break;
   }
 }

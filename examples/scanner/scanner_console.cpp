@@ -27,7 +27,7 @@ constexpr char kDeviceClass[] = "Scanner";
 class ScannerControlObject : public ConsoleControlObject {
  public:
   explicit ScannerControlObject(std::FILE* out) : ConsoleControlObject(out) {
-    OLECHAR name[] = u"SOData";
+    OLECHAR name[] = OLESTR("SOData");
     LPOLESTR names[] = {name};
     GetIDsOfNames(IID_NULL, names, 1, 0, &so_data_);
   }

@@ -58,8 +58,10 @@
 // Everything else belongs to the window's thread.
 //
 // Event data values are pointer-wide (ULONG_PTR): a direct-I/O record's third
-// value is the address of a BSTR variable. QueueEvent keeps its four long
-// arguments; long is 64-bit on LP64 platforms, so an address fits.
+// value is the address of a BSTR variable. QueueEvent keeps its long
+// arguments but takes the third as LONG_PTR: that is long itself on LP64
+// platforms and 32-bit Windows, and wide enough for an address on 64-bit
+// Windows, where long is 32-bit.
 #ifndef OPOSSVC_SVCBASE_H_
 #define OPOSSVC_SVCBASE_H_
 
@@ -92,7 +94,7 @@ class COposEvent {
   // Appends a record at the tail; an error record (type 3) whose third
   // value is OPOS_EL_INPUT_DATA (3) goes to the head instead. The type and
   // the locus are 32-bit; the data values are kept pointer-wide.
-  void QueueEvent(long lEventType, long lData1, long lData2, long lData3);
+  void QueueEvent(long lEventType, long lData1, long lData2, LONG_PTR lData3);
   // 0 empties the queue; another value removes every record of that type,
   // keeping the order of the rest.
   void RemoveAll(long lEventType);
@@ -150,7 +152,7 @@ class CSvcBase : public CWnd {
   virtual UINT ProcessEvents();
   // Queues an event from any thread; a status update (type 5) is dropped
   // while m_bDeviceEnabled is clear. Returns 0.
-  virtual UINT QueueEvent(long lEventType, long lData1, long lData2, long lData3);
+  virtual UINT QueueEvent(long lEventType, long lData1, long lData2, LONG_PTR lData3);
 
   // --- Notifications from the serial port driver (default: nothing) ---
   // Called on the driver's threads, not on the window's thread.

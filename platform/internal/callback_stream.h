@@ -1,12 +1,15 @@
 // A C stream (FILE*) whose reads, writes and seeks are calls of the caller's
-// own, for CStdioFile::m_pStream. The C library provides the means, so every
-// platform implements this: the POSIX one through fopencookie.
+// own, for CStdioFile::m_pStream. The POSIX C library provides the means
+// (fopencookie); the Windows one has none, so there the stream is made over a
+// duplicate of the file's handle instead, which shares the file's position.
 #ifndef OPOSSVC_PLATFORM_INTERNAL_CALLBACK_STREAM_H_
 #define OPOSSVC_PLATFORM_INTERNAL_CALLBACK_STREAM_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include <opossvc/win32/types.h>
 
 namespace opossvc::detail {
 
@@ -20,10 +23,12 @@ struct StreamFunctions {
 };
 
 // A stream with no buffer of its own, so that every read, write and seek on
-// it is at once a call of `functions` on `cookie`; `mode` as fopen's. Closing
-// it (fclose) calls none of the functions. Null when no stream can be made
-// (memory ran out).
-FILE* OpenCallbackStream(void* cookie, const StreamFunctions& functions, const char* mode);
+// it is at once a call of `functions` on `cookie` (on Windows: on `file`, the
+// handle those functions act on, in the C library's text or binary mode as
+// `mode` says); `mode` as fopen's. Closing it (fclose) calls none of the
+// functions and leaves `file` open. Null when no stream can be made.
+FILE* OpenCallbackStream(void* cookie, const StreamFunctions& functions, const char* mode,
+                         HANDLE file);
 
 }  // namespace opossvc::detail
 

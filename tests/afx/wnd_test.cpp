@@ -98,9 +98,9 @@ TEST(RuntimeClassTest, RecordsChainsAndFactories) {
   EXPECT_FALSE(RUNTIME_CLASS(CBaseWnd)->IsDerivedFrom(RUNTIME_CLASS(CDerivedWnd)));
   EXPECT_FALSE(RUNTIME_CLASS(CWnd)->IsDerivedFrom(nullptr));
   // Dynamically creatable classes are found by name; others have no factory.
-  EXPECT_EQ(CRuntimeClass::FromName(u"CBaseWnd"), RUNTIME_CLASS(CBaseWnd));
+  EXPECT_EQ(CRuntimeClass::FromName(OLESTR("CBaseWnd")), RUNTIME_CLASS(CBaseWnd));
   EXPECT_EQ(CRuntimeClass::FromName("cbasewnd"), nullptr);
-  EXPECT_EQ(CRuntimeClass::FromName(u"CBaseWnd\u00e9"), nullptr);
+  EXPECT_EQ(CRuntimeClass::FromName(OLESTR("CBaseWnd\u00e9")), nullptr);
   EXPECT_EQ(CRuntimeClass::FromName(static_cast<LPCSTR>(nullptr)), nullptr);
   EXPECT_EQ(RUNTIME_CLASS(CDerivedWnd)->CreateObject(), nullptr);
   CObject* made = CRuntimeClass::CreateObject("CBaseWnd");

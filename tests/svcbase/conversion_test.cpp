@@ -75,7 +75,7 @@ TEST(ConversionTest, ToBinaryInBothFormsAndAllModes) {
 TEST(ConversionTest, WideFormRejectsUnitsThatOnlyLookLikeDigits) {
   // U+0131 and U+FF10 have low bytes in the accepted ranges.
   TestServiceObject so;
-  const std::pair<LONG, std::u16string> cases[] = {{1, u"\u0131" u"0"}, {2, u"00\uFF10"}};
+  const std::pair<LONG, std::basic_string<OLECHAR>> cases[] = {{1, OLESTR("\u0131") OLESTR("0")}, {2, OLESTR("00\uFF10")}};
   for (const auto& [mode, text] : cases) {
     BSTR s = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     long error = 0;
@@ -128,7 +128,7 @@ TEST(ConversionTest, MissingOrBadArgumentsGiveEmptyResults) {
 
 TEST(ConversionTest, NoConversionModeKeepsEveryCharacterOfTheText) {
   // "Prüfung ✓ 価格": characters of one, two and three UTF-8 bytes.
-  const OLECHAR text[] = u"Pr\u00FCfung \u2713 \u4FA1\u683C";
+  const OLECHAR text[] = OLESTR("Pr\u00FCfung \u2713 \u4FA1\u683C");
   BSTR s = SysAllocString(text);
   TestServiceObject so;
   so.m_lBinaryConversion = 0;
@@ -143,6 +143,7 @@ TEST(ConversionTest, NoConversionModeKeepsEveryCharacterOfTheText) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.page);
     ScopedCodePage page(c.page);
+    if (!page.applied()) continue;  // the code page is the system's here
     long error = -1;
     EXPECT_EQ(Bytes(so.ConvertToBinary(&s, &error)), c.bytes);
     EXPECT_EQ(error, 0);

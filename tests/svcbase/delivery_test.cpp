@@ -170,7 +170,7 @@ TEST(DeliveryTest, DirectIOStringIsFreedAndClearedWhateverBecomesOfTheRecord) {
       if (fate == kRaised) AfxThrowOleDispatchException(0, "cover open");
       return 0;
     };
-    so.QueueEvent(OPOS_EVENT_DIRECTIO, 1, 2, reinterpret_cast<long>(&variable));
+    so.QueueEvent(OPOS_EVENT_DIRECTIO, 1, 2, reinterpret_cast<LONG_PTR>(&variable));
     so.QueueEvent(OPOS_EVENT_DIRECTIO, 1, 2, 0);  // no string: nothing to free
     EventThread thread(so);
     ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == 0; }));

@@ -86,7 +86,7 @@ TEST(OposEventTest, DataValuesKeepFullPointerWidth) {
   // A direct-I/O record carries the address of a BSTR variable.
   BSTR variable = nullptr;
   COposEvent q;
-  q.QueueEvent(2, -1, 0x7FFFFFFF, reinterpret_cast<long>(&variable));
+  q.QueueEvent(2, -1, 0x7FFFFFFF, reinterpret_cast<LONG_PTR>(&variable));
   Rec r{};
   ASSERT_EQ(q.GetFirstData(&r.type, &r.d1, &r.d2, &r.d3, TRUE), 1);
   EXPECT_EQ(reinterpret_cast<BSTR*>(r.d3), &variable);

@@ -38,7 +38,7 @@ class RecordingServiceObject : public TestServiceObject {
     m_bRemoveKeyMessage = remove_keys;
     m_dwIdleSleep = idle;
   }
-  void Post(UINT message) { ASSERT_TRUE(PostMessageA(m_hWnd, message, 0, 0)); }
+  void Post(UINT message) { ASSERT_TRUE(::PostMessageA(m_hWnd, message, 0, 0)); }
   // Messages still waiting in this thread's queue.
   std::vector<UINT> Waiting() {
     std::vector<UINT> left;

@@ -263,8 +263,8 @@ TEST_F(TraceTest, PropertyRecords) {
 }
 
 TEST_F(TraceTest, MethodRecordsForEveryParameterType) {
-  BSTR service = SysAllocString(u"Service");
-  BSTR two_lines = SysAllocString(u"a\nb");
+  BSTR service = SysAllocString(OLESTR("Service"));
+  BSTR two_lines = SysAllocString(OLESTR("a\nb"));
   BSTR null_bstr = nullptr;
   LONG seven = 7;  // a service object's LONG, as VTS_PI4 is given one
   CY cy = Currency(1);
@@ -285,7 +285,7 @@ TEST_F(TraceTest, MethodRecordsForEveryParameterType) {
                  VTS_PI2 VTS_PR4 VTS_PR8 VTS_PCY VTS_PDATE VTS_PDISPATCH VTS_PSCODE VTS_PBOOL
                      VTS_PVARIANT VTS_PUNKNOWN VTS_BOOL,
                  &seven, &real, &real, &cy, &real, nullptr, &seven, &seven, nullptr, nullptr, 0);
-        OnMethod(f, "S", "M", 0, VTS_BSTR VTS_WBSTR, "x\ty", u"\u00e9\n");
+        OnMethod(f, "S", "M", 0, VTS_BSTR VTS_WBSTR, "x\ty", OLESTR("\u00e9\n"));
         OnMethod(f, "S", "M", 0, VTS_BSTR VTS_WBSTR VTS_PBSTR, static_cast<const char*>(nullptr),
                  static_cast<const OLECHAR*>(nullptr), &null_bstr);
         OnMethod(f, "S", "M", 0, VTS_PI4 VTS_PBSTR, static_cast<long*>(nullptr),

@@ -7,6 +7,14 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef _WIN32
+#include <io.h>
+// The Windows C runtime's names: no descriptor is inherited unless asked,
+// text is written as given (the writer makes the line ends), _commit syncs.
+#define O_CLOEXEC (_O_NOINHERIT | _O_BINARY)
+inline int fsync(int fd) { return _commit(fd); }
+#endif
+
 #include "tools/oposreg/commands.h"
 #include "tools/oposreg/key_path.h"
 #include "tools/oposreg/regedit4_writer.h"

@@ -68,6 +68,10 @@ int main(int argc, char** argv) {
     Complain("--write is an option of \"ports\" only");
     return kExitUsage;
   }
-  if (!invocation.root.empty()) setenv("OPOS_ROOT", invocation.root.c_str(), 1);
+  std::string root_error;
+  if (!invocation.root.empty() && !UseStoreRoot(invocation.root, &root_error)) {
+    Complain(root_error);
+    return kExitUsage;
+  }
   return Dispatch(invocation);
 }

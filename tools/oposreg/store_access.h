@@ -12,8 +12,13 @@
 
 namespace opossvc::oposreg {
 
-// $OPOS_ROOT/registry.db, with OPOS_ROOT's default.
+// $OPOS_ROOT/registry.db, with OPOS_ROOT's default (on Windows: the
+// system's registry).
 std::string StorePath();
+
+// Makes `root` the store's folder (--root DIR) for this process. false with
+// a message in `error` where the store has no folder (Windows).
+bool UseStoreRoot(const std::string& root, std::string* error);
 
 // Whether `st` (of an open file) is the store file or one that SQLite keeps
 // beside it ("-wal", "-shm"), by device and inode, whatever path names it.

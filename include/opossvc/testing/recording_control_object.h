@@ -73,7 +73,7 @@ class Variant {
   static Variant R8(double value);
   static Variant I8(LONGLONG value);
   // A BSTR of UTF-16 text; Text(const char*) takes ASCII or UTF-8.
-  static Variant Text(const std::u16string& text);
+  static Variant Text(const std::basic_string<OLECHAR>& text);
   static Variant Text(const char* utf8);
   // A BSTR holding exactly these bytes (an odd count stays odd).
   static Variant Bytes(const std::string& bytes);
@@ -85,7 +85,7 @@ class Variant {
   // The value as a 32-bit integer (VariantChangeType); 0 when it has none.
   LONG AsI4() const;
   // A BSTR's text; empty for other types.
-  std::u16string AsText() const;
+  std::basic_string<OLECHAR> AsText() const;
   // A BSTR's bytes, all SysStringByteLen of them; empty for other types.
   std::string AsBytes() const;
 
@@ -106,7 +106,7 @@ struct RecordedCall {
   HRESULT result = S_OK;  // set when the call returns
 
   LONG I4(size_t index) const;
-  std::u16string Text(size_t index) const;
+  std::basic_string<OLECHAR> Text(size_t index) const;
 };
 
 class RecordingControlObject : public IDispatch {
@@ -153,8 +153,8 @@ class RecordingControlObject : public IDispatch {
   // std::invalid_argument.
   void FailMember(const std::string& name, HRESULT hr);
   // DISP_E_EXCEPTION with an EXCEPINFO of this scode, description, source.
-  void RaiseInMember(const std::string& name, SCODE scode, const std::u16string& description,
-                     const std::u16string& source = u"");
+  void RaiseInMember(const std::string& name, SCODE scode, const std::basic_string<OLECHAR>& description,
+                     const std::basic_string<OLECHAR>& source = OLESTR(""));
   void ClearFailure(const std::string& name);
   // A method's return value or a property's value.
   void SetResult(const std::string& name, const Variant& value);

@@ -1,5 +1,9 @@
 // A private registry store for one test.
 //
+// On Windows the process's HKEY_LOCAL_MACHINE is redirected instead
+// (RegOverridePredefKey) to a fresh key below HKEY_CURRENT_USER, which root()
+// names and the destructor removes; child processes do not see it there.
+//
 // The constructor makes a fresh temporary folder (below $TMPDIR, else /tmp)
 // and points OPOS_ROOT at it, so that every registry call of the process,
 // and of the processes it forks, uses a store of its own there. The

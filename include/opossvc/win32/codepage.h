@@ -31,6 +31,9 @@
 #define OPOSSVC_WIN32_CODEPAGE_H_
 
 #include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
+#include <opossvc/win32/types.h>
 
 #define CP_ACP 0
 #define CP_OEMCP 1
@@ -93,5 +96,7 @@ BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
 // ERROR_INVALID_PARAMETER for a null string or a count below -1.
 int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
                                 int cchCount2, BOOL bIgnoreCase);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_CODEPAGE_H_

@@ -46,6 +46,9 @@
 #ifndef OPOSSVC_WIN32_COMM_H_
 #define OPOSSVC_WIN32_COMM_H_
 
+#include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/files.h>
 #include <opossvc/win32/types.h>
@@ -282,5 +285,7 @@ BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
 // names them; other fields are left as they are. FALSE (ERROR_INVALID_PARAMETER) for a string
 // it cannot read or that starts with a space.
 BOOL WINAPI BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_COMM_H_

@@ -9,6 +9,9 @@
 #define OPOSSVC_WIN32_DRIVES_H_
 
 #include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
+#include <opossvc/win32/types.h>
 
 #define DRIVE_UNKNOWN 0
 #define DRIVE_NO_ROOT_DIR 1
@@ -23,5 +26,7 @@
 // asks for the current drive too. Anything that is not a root, a path below
 // a root included, gives DRIVE_NO_ROOT_DIR.
 UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_DRIVES_H_

@@ -3,6 +3,9 @@
 #define OPOSSVC_WIN32_ERRORS_H_
 
 #include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
+#include <opossvc/win32/types.h>
 
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
@@ -106,5 +109,7 @@
 
 void WINAPI SetLastError(DWORD dwErrCode);
 DWORD WINAPI GetLastError(void);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_ERRORS_H_

@@ -24,6 +24,9 @@
 #ifndef OPOSSVC_WIN32_FILES_H_
 #define OPOSSVC_WIN32_FILES_H_
 
+#include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/handles.h>
 #include <opossvc/win32/types.h>
@@ -111,5 +114,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_FILES_H_

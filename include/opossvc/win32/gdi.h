@@ -21,6 +21,9 @@
 #ifndef OPOSSVC_WIN32_GDI_H_
 #define OPOSSVC_WIN32_GDI_H_
 
+#include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
 
@@ -164,5 +167,7 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 // left corner at (X, Y); transparent pixels leave the bitmap as it was.
 BOOL WINAPI DrawIcon(HDC hDC, int X, int Y, HICON hIcon);
 BOOL WINAPI DestroyIcon(HICON hIcon);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_GDI_H_

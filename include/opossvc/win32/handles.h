@@ -4,7 +4,12 @@
 #define OPOSSVC_WIN32_HANDLES_H_
 
 #include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
+#include <opossvc/win32/types.h>
 
 BOOL WINAPI CloseHandle(HANDLE hObject);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_HANDLES_H_

@@ -29,6 +29,9 @@
 #define OPOSSVC_WIN32_MESSAGES_H_
 
 #include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
+#include <opossvc/win32/types.h>
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 OPOSSVC_DECLARE_HANDLE(HHOOK);
@@ -393,5 +396,7 @@ BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk);
 LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam);
 
 int WINAPI GetSystemMetrics(int nIndex);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_MESSAGES_H_

@@ -21,6 +21,9 @@
 #define OPOSSVC_WIN32_OLEAUTO_H_
 
 #include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
+#include <opossvc/win32/types.h>
 
 typedef HRESULT SCODE;
 typedef unsigned short VARTYPE;
@@ -422,5 +425,7 @@ HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHO
                           VARTYPE vt);
 HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
                             USHORT wFlags, VARTYPE vt);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_OLEAUTO_H_

@@ -6,6 +6,9 @@
 #ifndef OPOSSVC_WIN32_REGISTRY_H_
 #define OPOSSVC_WIN32_REGISTRY_H_
 
+#include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
 
@@ -87,5 +90,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                              LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                              LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_REGISTRY_H_

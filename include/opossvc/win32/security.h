@@ -18,6 +18,9 @@
 #ifndef OPOSSVC_WIN32_SECURITY_H_
 #define OPOSSVC_WIN32_SECURITY_H_
 
+#include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
 
@@ -168,5 +171,7 @@ typedef struct _OSVERSIONINFOEXA {
 // dwOSVersionInfoSize must be the size of OSVERSIONINFOA or OSVERSIONINFOEXA
 // (ERROR_INSUFFICIENT_BUFFER otherwise).
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_SECURITY_H_

@@ -26,6 +26,9 @@
 #ifndef OPOSSVC_WIN32_SYNC_H_
 #define OPOSSVC_WIN32_SYNC_H_
 
+#include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
@@ -105,5 +108,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
 
 // Sleep(0) yields; Sleep(INFINITE) never returns.
 VOID WINAPI Sleep(DWORD dwMilliseconds);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_SYNC_H_

@@ -9,6 +9,9 @@
 #define OPOSSVC_WIN32_TIME_H_
 
 #include <opossvc/win32/types.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
+#include <opossvc/win32/types.h>
 
 typedef struct _SYSTEMTIME {
   WORD wYear;
@@ -25,5 +28,7 @@ DWORD WINAPI GetTickCount(void);
 ULONGLONG WINAPI GetTickCount64(void);
 VOID WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 VOID WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
+
+#endif  // !OPOSSVC_WIN32_NATIVE
 
 #endif  // OPOSSVC_WIN32_TIME_H_

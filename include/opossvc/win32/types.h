@@ -10,6 +10,9 @@
 #ifndef OPOSSVC_WIN32_TYPES_H_
 #define OPOSSVC_WIN32_TYPES_H_
 
+#include <opossvc/win32/native.h>
+#ifndef OPOSSVC_WIN32_NATIVE
+
 #include <cstddef>
 #include <cstdint>
 
@@ -46,6 +49,7 @@ typedef short SHORT;
 typedef char CHAR;
 typedef char16_t WCHAR;
 typedef char16_t OLECHAR;
+#define OLESTR(str) u##str
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef uint64_t DWORDLONG;
@@ -149,15 +153,6 @@ typedef ACCESS_MASK REGSAM;
 
 #define MAX_PATH 260
 
-namespace opossvc {
-
-// The LONG that Win32 keeps for `value`: its low 32 bits, as a signed number.
-constexpr LONG Long32(long long value) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
-}
-
-}  // namespace opossvc
-
 typedef struct _SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
@@ -199,5 +194,17 @@ typedef const IID& REFIID;
 typedef const GUID& REFGUID;
 typedef const CLSID& REFCLSID;
 
+#endif  // !OPOSSVC_WIN32_NATIVE
+
+#include <cstdint>
+
+namespace opossvc {
+
+// The LONG that Win32 keeps for `value`: its low 32 bits, as a signed number.
+constexpr LONG Long32(long long value) {
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
+}
+
+}  // namespace opossvc
 
 #endif  // OPOSSVC_WIN32_TYPES_H_

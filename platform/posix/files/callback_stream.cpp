@@ -38,7 +38,8 @@ int BridgeClose(void* bridge) {
 
 }  // namespace
 
-FILE* OpenCallbackStream(void* cookie, const StreamFunctions& functions, const char* mode) {
+FILE* OpenCallbackStream(void* cookie, const StreamFunctions& functions, const char* mode,
+                         HANDLE /*file*/) {
   auto* bridge = new (std::nothrow) CookieBridge{cookie, functions};
   if (bridge == nullptr) return nullptr;
   cookie_io_functions_t io{BridgeRead, BridgeWrite, BridgeSeek, BridgeClose};

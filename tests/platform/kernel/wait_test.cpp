@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include <opossvc/thread_annotations.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/threads.h>
 

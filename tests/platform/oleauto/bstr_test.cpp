@@ -7,7 +7,7 @@
 
 namespace {
 
-std::u16string Text(BSTR b) { return std::u16string(b, SysStringLen(b)); }
+std::basic_string<OLECHAR> Text(BSTR b) { return std::basic_string<OLECHAR>(b, SysStringLen(b)); }
 
 TEST(Bstr, LayoutHasByteLengthBeforeAndTwoNulsAfter) {
   struct Case {
@@ -17,9 +17,9 @@ TEST(Bstr, LayoutHasByteLengthBeforeAndTwoNulsAfter) {
     std::string bytes;  // contents followed by the expected terminator bytes
   };
   const Case cases[] = {
-      {"chars", [] { return SysAllocStringLen(u"ab\0c", 4); }, 8,
+      {"chars", [] { return SysAllocStringLen(OLESTR("ab\0c"), 4); }, 8,
        std::string("a\0b\0\0\0c\0\0\0", 10)},
-      {"NUL-terminated", [] { return SysAllocString(u"hi"); }, 4, std::string("h\0i\0\0\0", 6)},
+      {"NUL-terminated", [] { return SysAllocString(OLESTR("hi")); }, 4, std::string("h\0i\0\0\0", 6)},
       {"odd bytes", [] { return SysAllocStringByteLen("abc", 3); }, 3, std::string("abc\0\0", 5)},
       {"zeros for null text", [] { return SysAllocStringByteLen(nullptr, 3); }, 3,
        std::string(5, '\0')},
@@ -36,7 +36,7 @@ TEST(Bstr, LayoutHasByteLengthBeforeAndTwoNulsAfter) {
     EXPECT_EQ(SysStringLen(b), c.byte_length / 2);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(b), c.bytes.size()), c.bytes);
     // Terminated as a wide string too, whatever the byte count.
-    EXPECT_EQ(b[(c.byte_length + 1) / 2], u'\0');
+    EXPECT_EQ(b[(c.byte_length + 1) / 2], OLECHAR('\0'));
     SysFreeString(b);
   }
 }
@@ -46,33 +46,33 @@ TEST(Bstr, NullIsEmptyAndAbsurdLengthsFailWithoutAllocating) {
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   EXPECT_EQ(SysStringByteLen(nullptr), 0u);
   SysFreeString(nullptr);
-  EXPECT_EQ(SysAllocStringLen(u"x", 0x7FFFFFFF), nullptr);
+  EXPECT_EQ(SysAllocStringLen(OLESTR("x"), 0x7FFFFFFF), nullptr);
   EXPECT_EQ(SysAllocStringLen(nullptr, 0xFFFFFFFF), nullptr);
   EXPECT_EQ(SysAllocStringByteLen(nullptr, 0xFFFFFFFF), nullptr);
 }
 
 TEST(Bstr, ReAlloc) {
-  BSTR b = SysAllocString(u"hello");
+  BSTR b = SysAllocString(OLESTR("hello"));
   // A source inside the old string is copied before the old string goes.
   ASSERT_TRUE(SysReAllocString(&b, b + 2));
-  EXPECT_EQ(Text(b), u"llo");
+  EXPECT_EQ(Text(b), OLESTR("llo"));
   ASSERT_TRUE(SysReAllocStringLen(&b, b + 1, 1));
-  EXPECT_EQ(Text(b), u"l");
+  EXPECT_EQ(Text(b), OLESTR("l"));
   // Without a source the old characters are kept as far as they fit.
-  ASSERT_TRUE(SysReAllocString(&b, u"abc"));
+  ASSERT_TRUE(SysReAllocString(&b, OLESTR("abc")));
   ASSERT_TRUE(SysReAllocStringLen(&b, nullptr, 5));
-  EXPECT_EQ(Text(b), std::u16string(u"abc\0\0", 5));
+  EXPECT_EQ(Text(b), std::basic_string<OLECHAR>(OLESTR("abc\0\0"), 5));
   ASSERT_TRUE(SysReAllocStringLen(&b, nullptr, 1));
-  EXPECT_EQ(Text(b), u"a");
+  EXPECT_EQ(Text(b), OLESTR("a"));
   // The old string as source keeps its characters and reads nothing past them.
   ASSERT_TRUE(SysReAllocStringLen(&b, b, 64));
-  EXPECT_EQ(Text(b), u"a" + std::u16string(63, u'\0'));
+  EXPECT_EQ(Text(b), OLESTR("a") + std::basic_string<OLECHAR>(63, OLECHAR('\0')));
   ASSERT_TRUE(SysReAllocString(&b, b));
-  EXPECT_EQ(Text(b), u"a");
+  EXPECT_EQ(Text(b), OLESTR("a"));
   // A failure leaves the old string in place.
   EXPECT_FALSE(SysReAllocStringLen(&b, nullptr, 0x7FFFFFFF));
-  EXPECT_EQ(Text(b), u"a");
-  EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
+  EXPECT_EQ(Text(b), OLESTR("a"));
+  EXPECT_FALSE(SysReAllocString(nullptr, OLESTR("x")));
   SysFreeString(b);
 }
 

@@ -69,24 +69,24 @@ TEST(VariantChangeType, Conversions) {
     const char* expected;
   } cases[] = {
       // clang-format off
-      {Variant::I4(-7), VT_BSTR, "'-7'"},       {Variant::Text(u" 42 "), VT_I4, "42"},
-      {Variant::Text(u"+5"), VT_I2, "5"},       {Variant::Text(u"1e3"), VT_I4, "1000"},
+      {Variant::I4(-7), VT_BSTR, "'-7'"},       {Variant::Text(OLESTR(" 42 ")), VT_I4, "42"},
+      {Variant::Text(OLESTR("+5")), VT_I2, "5"},       {Variant::Text(OLESTR("1e3")), VT_I4, "1000"},
       // Rounding half to even, from text, reals and currency alike.
-      {Variant::Text(u"2.5"), VT_I4, "2"},      {Variant::Text(u"3.5"), VT_I4, "4"},
-      {Variant::Text(u"2.5000001"), VT_I4, "3"}, {Variant::R8(1.5), VT_I2, "2"},
+      {Variant::Text(OLESTR("2.5")), VT_I4, "2"},      {Variant::Text(OLESTR("3.5")), VT_I4, "4"},
+      {Variant::Text(OLESTR("2.5000001")), VT_I4, "3"}, {Variant::R8(1.5), VT_I2, "2"},
       {Cy(-35000), VT_I4, "-4"},
       // Text to currency is exact to the last of its four decimals.
-      {Variant::Text(u"123.45678"), VT_CY, "cy:1234568"},
-      {Variant::Text(u"922337203685477.5807"), VT_CY, "cy:9223372036854775807"},
-      {Variant::Text(u"922337203685477.5808"), VT_CY, "overflow"},
+      {Variant::Text(OLESTR("123.45678")), VT_CY, "cy:1234568"},
+      {Variant::Text(OLESTR("922337203685477.5807")), VT_CY, "cy:9223372036854775807"},
+      {Variant::Text(OLESTR("922337203685477.5808")), VT_CY, "overflow"},
       {Cy(-10001), VT_BSTR, "'-1.0001'"},       {Cy(20000), VT_BSTR, "'2'"},
       {Variant::I4(3), VT_CY, "cy:30000"},
       // Ranges.
-      {Variant::Text(u"4294967296"), VT_I4, "overflow"},
-      {Variant::Text(u"99999999999999999999999999999999999999999"), VT_I8, "overflow"},
+      {Variant::Text(OLESTR("4294967296")), VT_I4, "overflow"},
+      {Variant::Text(OLESTR("99999999999999999999999999999999999999999")), VT_I8, "overflow"},
       {Variant::I4(-1), VT_UI2, "overflow"},    {Variant::R8(1e300), VT_R4, "overflow"},
       {Variant::R8(1e300), VT_I8, "overflow"},  {Variant::R8(1e7), VT_DATE, "overflow"},
-      {Variant::Text(u"1e400"), VT_R8, "overflow"},
+      {Variant::Text(OLESTR("1e400")), VT_R8, "overflow"},
       // Integers of one width keep their bits, whatever their signs.
       {Variant::I4(-1), VT_UI4, "4294967295"},  {Raw(VT_UINT, 0xFFFFFFFF), VT_I4, "-1"},
       {Raw(VT_UI1, 0xFF), VT_I1, "-1"},         {Raw(VT_I2, -2), VT_UI2, "65534"},
@@ -95,16 +95,16 @@ TEST(VariantChangeType, Conversions) {
       {Variant::Bool(true), VT_I4, "-1"},       {Variant::Bool(true), VT_UI1, "255"},
       {Raw(VT_BOOL, 1), VT_UI4, "1"},           {Raw(VT_BOOL, 1), VT_BSTR, "'1'"},
       {Variant::Bool(true), VT_BSTR, "'-1'"},   {Variant::I4(2), VT_BOOL, "TRUE"},
-      {Variant::Text(u" false "), VT_BOOL, "FALSE"}, {Variant::Text(u"0.1"), VT_BOOL, "TRUE"},
+      {Variant::Text(OLESTR(" false ")), VT_BOOL, "FALSE"}, {Variant::Text(OLESTR("0.1")), VT_BOOL, "TRUE"},
       // Reals as text, in the invariant locale.
       {Variant::R8(0.1), VT_BSTR, "'0.1'"},
       // Empty is zero or nothing; null and text that is no number are refused.
       {Variant(), VT_I4, "0"},                  {Variant(), VT_BSTR, "''"},
-      {Raw(VT_NULL), VT_I4, "mismatch"},        {Variant::Text(u"abc"), VT_I4, "mismatch"},
-      {Variant::Text(u"1 2"), VT_I4, "mismatch"}, {Variant::Text(u"1e"), VT_I4, "mismatch"},
-      {Variant::Text(u"\uFF11"), VT_I4, "mismatch"},  // a full-width digit
+      {Raw(VT_NULL), VT_I4, "mismatch"},        {Variant::Text(OLESTR("abc")), VT_I4, "mismatch"},
+      {Variant::Text(OLESTR("1 2")), VT_I4, "mismatch"}, {Variant::Text(OLESTR("1e")), VT_I4, "mismatch"},
+      {Variant::Text(OLESTR("\uFF11")), VT_I4, "mismatch"},  // a full-width digit
       // Anything but an error becomes empty or null; only objects become objects.
-      {Variant::I4(1), VT_NULL, "vt1"},         {Variant::Text(u"x"), VT_EMPTY, "vt0"},
+      {Variant::I4(1), VT_NULL, "vt1"},         {Variant::Text(OLESTR("x")), VT_EMPTY, "vt0"},
       {Variant(), VT_NULL, "vt1"},              {Raw(VT_UNKNOWN), VT_EMPTY, "vt0"},
       {Raw(VT_NULL), VT_EMPTY, "mismatch"},     {Raw(VT_ERROR), VT_NULL, "mismatch"},
       {Variant(), VT_DISPATCH, "mismatch"},     {Variant(), VT_UNKNOWN, "mismatch"},
@@ -118,7 +118,7 @@ TEST(VariantChangeType, Conversions) {
 
 TEST(Variant, ConversionsAndCopyIndFollowReferences) {
   LONG value = 12;
-  BSTR text = SysAllocString(u"34");
+  BSTR text = SysAllocString(OLESTR("34"));
   VARIANT by_ref_long{}, by_ref_text{}, by_ref_variant{}, out{};
   by_ref_long.vt = VT_I4 | VT_BYREF;
   by_ref_long.plVal = &value;
@@ -135,7 +135,7 @@ TEST(Variant, ConversionsAndCopyIndFollowReferences) {
   EXPECT_EQ(out.lVal, 34);
   ASSERT_EQ(VariantCopyInd(&out, &by_ref_variant), S_OK);
   ASSERT_EQ(out.vt, VT_BSTR);
-  EXPECT_EQ(std::u16string(out.bstrVal), u"34");
+  EXPECT_EQ(std::basic_string<OLECHAR>(out.bstrVal), OLESTR("34"));
   VARIANT twice{};
   twice.vt = VT_VARIANT | VT_BYREF;
   twice.pvarVal = &by_ref_variant;
@@ -152,7 +152,7 @@ TEST(Variant, ConversionsAndCopyIndFollowReferences) {
   ASSERT_EQ(VariantCopyInd(&out, &by_ref_text), S_OK);
   ASSERT_EQ(out.vt, VT_BSTR);
   EXPECT_NE(out.bstrVal, text);
-  EXPECT_EQ(std::u16string(out.bstrVal), u"34");
+  EXPECT_EQ(std::basic_string<OLECHAR>(out.bstrVal), OLESTR("34"));
   ASSERT_EQ(VariantCopyInd(&by_ref_text, &by_ref_text), S_OK);
   EXPECT_EQ(by_ref_text.vt, VT_BSTR);
   VariantClear(&by_ref_text);
@@ -163,14 +163,14 @@ TEST(Variant, ConversionsAndCopyIndFollowReferences) {
 TEST(VariantChangeType, InPlaceFreesTheOldStringOnlyOnSuccess) {
   VARIANT v{};
   v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(u"77");
+  v.bstrVal = SysAllocString(OLESTR("77"));
   ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);  // the leak checker sees the BSTR go
   EXPECT_EQ(v.lVal, 77);
   v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(u"seven");
+  v.bstrVal = SysAllocString(OLESTR("seven"));
   EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
   ASSERT_EQ(v.vt, VT_BSTR);
-  EXPECT_EQ(std::u16string(v.bstrVal), u"seven");
+  EXPECT_EQ(std::basic_string<OLECHAR>(v.bstrVal), OLESTR("seven"));
   VariantClear(&v);
 }
 
