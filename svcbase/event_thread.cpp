@@ -6,6 +6,7 @@
 #include <opossvc/win32/threads.h>
 
 #include "svcbase/delivery_flags.h"
+#include "svcbase/direct_io_string.h"
 
 namespace opossvc {
 namespace {
@@ -13,6 +14,16 @@ namespace {
 UINT RunEvents(LPVOID so) { return static_cast<CSvcBase*>(so)->ProcessEvents(); }
 
 bool HasEnded(HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }
+
+// Empties the queue, freeing the string of each direct-I/O record as its
+// delivery would have. Records are taken one at a time, each in one locked
+// step, so an event thread that has not yet ended takes none of them twice.
+void DropQueued(COposEvent& queue) {
+  ULONG_PTR type = 0, data1 = 0, data2 = 0, data3 = 0;
+  while (queue.GetFirstData(&type, &data1, &data2, &data3, TRUE)) {
+    if (type == OPOS_EVENT_DIRECTIO) detail::FreeDirectIOString(data3);
+  }
+}
 
 }  // namespace
 
@@ -51,7 +62,7 @@ UINT EventThread::Stop() {
   } else {
     taken = Join();
   }
-  so_->m_Event.RemoveAll(0);
+  DropQueued(so_->m_Event);
   return taken;
 }
 

@@ -49,8 +49,9 @@ class EventThread {
   // Clears m_bOpened, waits until ProcessEvents has returned while handling
   // the messages sent to this thread, and removes the records left in the
   // queue, so that events of a closed session never reach the application
-  // and the next open starts afresh. Returns the number of records that
-  // ProcessEvents took; 0 when no thread runs.
+  // and the next open starts afresh; the string of a direct-I/O record is
+  // freed as its delivery would have freed it. Returns the number of records
+  // that ProcessEvents took; 0 when no thread runs.
   //
   // Called while this thread handles a sent message (an event handler that
   // closes the device, for one), it cannot wait, for the sender may be the

@@ -240,7 +240,8 @@ TEST(DeliveryTest, ClosingReturnsTheCountAndLeavesTheRestQueued) {
 
 // Closing from an event handler cannot wait for the event thread, which
 // waits for that handler: the stop ends delivery at once and completes at
-// the next Start. Stop drops what is left queued.
+// the next Start. Stop drops what is left queued, freeing the string of a
+// direct-I/O record as its delivery would have.
 TEST(EventThreadTest, StopFromAHandlerCompletesAtTheNextStart) {
   TestServiceObject so;
   ReadyForEvents(so);
@@ -251,13 +252,15 @@ TEST(EventThreadTest, StopFromAHandlerCompletesAtTheNextStart) {
     }
     return LRESULT{0};
   };
+  BSTR variable = AllocSysString("payload");
   so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
-  so.QueueEvent(OPOS_EVENT_DATA, 2, 0, 0);
+  so.QueueEvent(OPOS_EVENT_DIRECTIO, 2, 0, reinterpret_cast<long>(&variable));
   ASSERT_TRUE(thread.Start(so));
   EXPECT_FALSE(thread.Start(so)) << "one open at a time";
   EXPECT_EQ(GetLastError(), DWORD{ERROR_BUSY});
   ASSERT_TRUE(PumpUntil([&] { return !so.events.empty(); }));
   EXPECT_EQ(so.m_Event.GetSize(), 0);
+  EXPECT_EQ(variable, nullptr);
   ASSERT_TRUE(thread.Start(so));
   so.QueueEvent(OPOS_EVENT_DATA, 3, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 2; }));
