@@ -168,7 +168,8 @@ void CScannerServiceObject::PortError(long lCode) {
 }
 
 void CScannerServiceObject::PowerReport(long, int nNewState, int) {
-  QueueEvent(OPOS_EVENT_STATUSUPDATE, nNewState ? OPOS_PS_ONLINE : OPOS_PS_OFF_OFFLINE, 0, 0);
+  QueueEvent(OPOS_EVENT_STATUSUPDATE,
+             nNewState ? OPOS_SUE_POWER_ONLINE : OPOS_SUE_POWER_OFF_OFFLINE, 0, 0);
 }
 
 // Window thread: fire the delivered event at the control object.
