@@ -22,11 +22,11 @@ std::string Describe(const std::vector<ComAssignment>& ports) {
 }
 
 TEST(SerialPorts, AssignComNames) {
-  const SerialDevice uart0{"/dev/ttyS0", "/dev/ttyS0", 1};
-  const SerialDevice uart1{"/dev/ttyS1", "/dev/ttyS1", 2};
-  const SerialDevice usb_a{"/dev/serial/by-id/usb-A", "/dev/ttyUSB0", 0};
-  const SerialDevice usb_b{"/dev/serial/by-id/usb-B", "/dev/ttyUSB1", 0};
-  const SerialDevice acm{"/dev/ttyACM0", "/dev/ttyACM0", 0};
+  const SerialDevice uart0{"/dev/ttyS0", "/dev/ttyS0", 1, {}};
+  const SerialDevice uart1{"/dev/ttyS1", "/dev/ttyS1", 2, {}};
+  const SerialDevice usb_a{"/dev/serial/by-id/usb-A", "/dev/ttyUSB0", 0, {}};
+  const SerialDevice usb_b{"/dev/serial/by-id/usb-B", "/dev/ttyUSB1", 0, {}};
+  const SerialDevice acm{"/dev/ttyACM0", "/dev/ttyACM0", 0, {}};
   struct Case {
     const char* what;
     std::vector<MapEntry> map;

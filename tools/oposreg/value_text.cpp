@@ -99,11 +99,29 @@ std::string DataText(const RegValue& value) {
   return HexBytes(value.data);
 }
 
+std::string Escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      out += escape;
+    }
+  }
+  return out;
+}
+
 std::string ValueLine(const RegValue& value) {
-  std::string name = value.name.empty() ? "@" : value.name;
+  std::string name = value.name.empty() ? "@" : Escaped(value.name);
   std::string line = name + " = " + TypeName(value.type) + " ";
   if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
-    return line + "\"" + DataText(value) + "\"";
+    return line + "\"" + Escaped(DataText(value)) + "\"";
   }
   if (value.type == REG_DWORD && value.data.size() == 4) {
     char hex[16];
