@@ -131,6 +131,19 @@ std::string ValueLine(const RegValue& value) {
   return line + (value.data.empty() ? "(empty)" : HexBytes(value.data));
 }
 
+void WriteValueJson(const RegValue& value, JsonWriter* json) {
+  json->BeginObject();
+  json->Member("name", value.name);
+  json->Member("type", TypeName(value.type));
+  json->Key("data");
+  if (value.type == REG_DWORD && value.data.size() == 4) {
+    json->Number(DwordOf(value.data));
+  } else {
+    json->String(DataText(value));
+  }
+  json->EndObject();
+}
+
 std::string ValueNameArg(const std::string& arg) { return arg == "@" ? "" : arg; }
 
 bool ParseTypedData(std::string_view type, std::string_view data, RegValue* value,

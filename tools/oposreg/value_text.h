@@ -7,6 +7,7 @@
 
 #include <opossvc/win32/types.h>
 
+#include "tools/oposreg/json_writer.h"
 #include "tools/oposreg/registry_tree.h"
 
 namespace opossvc::oposreg {
@@ -26,6 +27,10 @@ std::string Escaped(std::string_view text);
 // "Name = REG_DWORD 6 (0x00000006)", the default value shown as "@"; the
 // name and string data Escaped.
 std::string ValueLine(const RegValue& value);
+
+// The value as a JSON object: name, type and data (text for strings, a
+// number for a four-byte REG_DWORD, else the bytes as "01,02,ff").
+void WriteValueJson(const RegValue& value, JsonWriter* json);
 
 // The value name a user typed: "@" stands for the default value.
 std::string ValueNameArg(const std::string& arg);
