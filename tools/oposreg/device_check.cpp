@@ -11,7 +11,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include <opossvc/opos.h>
 #include <opossvc/registry.h>
@@ -35,6 +37,9 @@ constexpr char kServiceOpos[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS";
 constexpr char kServiceOposArg[] = "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS";
 // COM1 to COM10: the ports the serial driver opens.
 constexpr int kDriverPorts = static_cast<int>(detail::kPortCount);
+// How often and how far apart the lines are read before power counts as off.
+constexpr int kLineReads = 10;
+constexpr int kLineReadPause = 25;  // ms
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
@@ -425,36 +430,52 @@ class Checker {
   }
 
   void Power(CheckStep* step) {
-    DWORD status = 0;
-    if (!GetCommModemStatus(port_, &status)) {
-      return Fail(step, "the modem lines cannot be read (error " +
-                            std::to_string(GetLastError()) + "): the device is gone",
-                  "plug the device in again");
-    }
     const detail::WatchedLines watched =
         detail::WatchedLinesFor(settings_.HandShake, settings_.Hydra);
-    std::string lines = LineStates(status);
+    std::string names;
+    for (int i = 0; i < watched.count; ++i) {
+      names += std::string(names.empty() ? "" : " and ") + LineName(watched.lines[i]);
+    }
+    auto lines_off = [&watched](DWORD status) {
+      std::string off;
+      for (int i = 0; i < watched.count; ++i) {
+        const bool cts = watched.lines[i] == detail::Line::kCts;
+        if ((status & (cts ? MS_CTS_ON : MS_DSR_ON)) == 0) {
+          off += std::string(off.empty() ? "" : " and ") + LineName(watched.lines[i]);
+        }
+      }
+      return off;
+    };
+    // The open has just raised the mode's lines: a device answers within
+    // moments, so its lines are read a few times before power counts as off.
+    DWORD status = 0;
+    std::string off;
+    for (int attempt = 0;; ++attempt) {
+      if (!GetCommModemStatus(port_, &status)) {
+        return Fail(step, "the modem lines cannot be read (error " +
+                              std::to_string(GetLastError()) + "): the device is gone",
+                    "plug the device in again");
+      }
+      off = lines_off(status);
+      if (off.empty() || attempt == kLineReads) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(kLineReadPause));
+    }
+    const std::string lines = LineStates(status);
     if (watched.count == 0) {
       step->detail = lines + "; handshake mode " + std::to_string(settings_.HandShake) +
                      " reports no power state";
-      return;
-    }
-    std::string off, names;
-    for (int i = 0; i < watched.count; ++i) {
-      const bool cts = watched.lines[i] == detail::Line::kCts;
-      const char* name = cts ? "CTS" : "DSR";
-      names += std::string(names.empty() ? "" : " and ") + name;
-      if ((status & (cts ? MS_CTS_ON : MS_DSR_ON)) == 0) {
-        off += std::string(off.empty() ? "" : " and ") + name;
-      }
-    }
-    if (off.empty()) {
+    } else if (off.empty()) {
       step->detail = lines + "; power online (" + names + " on)";
-      return;
+    } else {
+      Fail(step, lines + "; power off or offline: " + off + " off",
+           "switch the device on and check its cable (in handshake mode " +
+               std::to_string(settings_.HandShake) + " the power state comes from " + names +
+               ")");
     }
-    Fail(step, lines + "; power off or offline: " + off + " off",
-         "switch the device on and check its cable (in handshake mode " +
-             std::to_string(settings_.HandShake) + " the power state comes from " + names + ")");
+  }
+
+  static const char* LineName(detail::Line line) {
+    return line == detail::Line::kCts ? "CTS" : "DSR";
   }
 
   std::string class_;
