@@ -7,7 +7,9 @@
 
 #include <opossvc/registry.h>
 #include <opossvc/thread_annotations.h>
+#include <opossvc/win32/files.h>
 
+#include "trace/trace_text.h"
 #include "trace/trace_writer.h"
 
 namespace opossvc::detail {
@@ -140,18 +142,26 @@ void CloseShared() {
   if (--shared.users == 0) shared.file.Abort();
 }
 
-void WriteOpen(CStdioFile& file, const std::string& record) {
-  if (file.m_hFile == CFile::hFileNull) return;
-  try {
-    file.WriteString(record.c_str());
-  } catch (CException* e) {
-    e->Delete();  // a trace that cannot be written is dropped
+void WriteOpen(const CStdioFile& file, const RecordText& record) {
+  const HANDLE handle = file.m_hFile;
+  if (handle == CFile::hFileNull || record.failed()) return;
+  const char* next = record.data();
+  size_t left = record.size();
+  while (left > 0) {
+    // Offsets of all ones write at the end of the file as it is then.
+    OVERLAPPED at_end{};
+    at_end.Offset = at_end.OffsetHigh = 0xFFFFFFFF;
+    const auto piece = static_cast<DWORD>(left < 0xFFFFFFFF ? left : 0xFFFFFFFF);
+    DWORD written = 0;
+    if (!WriteFile(handle, next, piece, &written, &at_end)) return;  // a trace that cannot be written is dropped
+    next += piece;
+    left -= piece;
   }
 }
 
 }  // namespace
 
-void WriteTraceRecord(CStdioFile* file, const std::string& record) {
+void WriteTraceRecord(CStdioFile* file, const RecordText& record) {
   if (file == nullptr) return;
   if (file != &g_shared_trace.file) {
     WriteOpen(*file, record);
