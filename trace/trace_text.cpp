@@ -59,17 +59,30 @@ bool NeedsEscape(unsigned char byte) { return byte < 0x20 || byte >= 0x7F; }
 
 // The signed decimal of the value at `out`; returns its length.
 size_t FormatDecimal(LONG value, char* out) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
   char digits[10];
-  size_t count = 0;
+  char* first = digits + sizeof(digits);
   uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  do {
-    digits[count++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
+  while (magnitude >= 100) {
+    const uint32_t pair = magnitude % 100;
+    magnitude /= 100;
+    first -= 2;
+    std::memcpy(first, kPairs + 2 * pair, 2);
+  }
+  if (magnitude >= 10) {
+    first -= 2;
+    std::memcpy(first, kPairs + 2 * magnitude, 2);
+  } else {
+    *--first = static_cast<char>('0' + magnitude);
+  }
   size_t length = 0;
   if (value < 0) out[length++] = '-';
-  while (count > 0) out[length++] = digits[--count];
-  return length;
+  const auto count = static_cast<size_t>(digits + sizeof(digits) - first);
+  std::memcpy(out + length, first, count);
+  return length + count;
 }
 
 // Eight lowercase hexadecimal digits of the 32 bits at `out`.
@@ -91,10 +104,6 @@ std::string_view TextOf(const char* text) {
 
 }  // namespace
 
-RecordText::~RecordText() {
-  if (data_ != inline_) std::free(data_);
-}
-
 bool RecordText::Grow(size_t count) {
   if (count > SIZE_MAX / 2 - size_) {
     failed_ = true;
@@ -112,10 +121,6 @@ bool RecordText::Grow(size_t count) {
   data_ = grown;
   capacity_ = capacity;
   return true;
-}
-
-void RecordText::Put(std::string_view bytes) {
-  if (char* out = Room(bytes.size())) size_ += Copy(out, bytes);
 }
 
 void RecordText::PutName(const char* name) {
@@ -225,8 +230,6 @@ void RecordText::PutCurrency(const CY& value) {
   out[length++] = ')';
   size_ += length;
 }
-
-void RecordText::PutBoolean(int value) { Put(value != 0 ? "TRUE" : "FALSE"); }
 
 void PutPropertyPrefix(RecordText& record, const char* object, const char* property,
                        char separator) {

@@ -5,6 +5,8 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include <opossvc/win32/oleauto.h>
@@ -18,7 +20,9 @@ namespace opossvc::detail {
 class RecordText {
  public:
   RecordText() = default;
-  ~RecordText();
+  ~RecordText() {
+    if (data_ != inline_) std::free(data_);
+  }
   RecordText(const RecordText&) = delete;
   RecordText& operator=(const RecordText&) = delete;
 
@@ -32,7 +36,12 @@ class RecordText {
       size_ += 1;
     }
   }
-  void Put(std::string_view bytes);
+  void Put(std::string_view bytes) {
+    if (char* out = Room(bytes.size())) {
+      std::memcpy(out, bytes.data(), bytes.size());
+      size_ += bytes.size();
+    }
+  }
   // A name (object, property, method) as given; a line feed in it ends a
   // line like any other, with CR LF.
   void PutName(const char* name);
@@ -48,7 +57,7 @@ class RecordText {
   // "Hi = %ld, Lo = %ld (Hi = 0x%.8lx, Lo = 0x%.8lx)".
   void PutCurrency(const CY& value);
   // "TRUE" when the value is not 0, else "FALSE".
-  void PutBoolean(int value);
+  void PutBoolean(int value) { Put(value != 0 ? std::string_view("TRUE", 4) : std::string_view("FALSE", 5)); }
   void EndLine() { Put(std::string_view("\r\n", 2)); }
 
  private:

@@ -1,7 +1,9 @@
 // Trace files and records: private files, the shared file's location and
 // its user count, concurrent users; records read back byte for byte.
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +31,8 @@
 namespace {
 
 using opossvc::test_support::ChildChecks;
+using opossvc::test_support::ChildProcess;
+using opossvc::test_support::Pipe;
 using opossvc::test_support::RunInChild;
 
 const std::string kMakerKey = "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON";
@@ -178,6 +182,57 @@ TEST_F(TraceTest, AFileTheUserMayOnlyWriteIsTraced) {
             }),
             "");
   EXPECT_EQ(Contents(path), "earlier\r\nS.P:TRUE\r\n");
+}
+
+// Whoever may read a trace file can take every lock a reader can on it:
+// none of them keeps the trace out.
+TEST_F(TraceTest, NoReaderOfTheFileKeepsTheTraceOut) {
+  const std::string path = registry_.root() + "/read_locked.log";
+  std::ofstream(path, std::ios::binary) << "earlier\r\n";
+  ASSERT_EQ(chmod(registry_.root().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+  const passwd* nobody = getpwnam("nobody");
+  Pipe locked;
+  ChildProcess reader([&](ChildChecks&) {
+    if (geteuid() == 0 && nobody != nullptr) {
+      gid_t group = nobody->pw_gid;
+      if (setgroups(1, &group) != 0 || setgid(group) != 0 || setuid(nobody->pw_uid) != 0) return;
+    }
+    struct flock everything {};  // from byte 0 on, without end
+    everything.l_type = F_RDLCK;
+    everything.l_whence = SEEK_SET;
+    const int ofd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int posix = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fcntl(ofd, F_OFD_SETLK, &everything) != 0 || fcntl(posix, F_SETLK, &everything) != 0 ||
+        flock(ofd, LOCK_SH) != 0) {
+      return;  // the parent hears nothing
+    }
+    locked.Writer().Send();
+    for (;;) pause();
+  });
+  ASSERT_TRUE(locked.Reader().Receive()) << "the reader could not lock";
+  CStdioFile* trace = OpenTrace(path.c_str());
+  ASSERT_NE(trace, nullptr);
+  OnGetProp(trace, "S", "P", 1);
+  CloseTrace(trace);
+  EXPECT_EQ(Contents(path), "earlier\r\nS.P:TRUE\r\n");
+}
+
+// A trace path ending in a symbolic link is refused: a privileged service
+// object's trace cannot be turned onto another file.
+TEST_F(TraceTest, ALinkNeverLeadsTheTraceElsewhere) {
+  const std::string target = registry_.root() + "/target.log";
+  const std::string link = registry_.root() + "/link.log";
+  for (const bool target_exists : {true, false}) {
+    SCOPED_TRACE(target_exists ? "to a file" : "dangling");
+    std::filesystem::remove(target);
+    std::filesystem::remove(link);
+    if (target_exists) std::ofstream(target, std::ios::binary) << "kept";
+    std::filesystem::create_symlink(target, link);
+    EXPECT_EQ(OpenTrace(link.c_str()), nullptr);
+    EXPECT_EQ(std::filesystem::exists(target) ? Contents(target) : "(none)",
+              target_exists ? "kept" : "(none)");
+  }
 }
 
 // Threads that open, trace and close at once: no open fails, no count is
