@@ -124,13 +124,14 @@ bool RecordText::Grow(size_t count) {
 }
 
 void RecordText::PutName(const char* name) {
-  std::string_view rest = TextOf(name);
-  for (size_t line_end; (line_end = rest.find('\n')) != std::string_view::npos;) {
-    Put(rest.substr(0, line_end));
+  if (name == nullptr) return;
+  for (;;) {
+    const size_t line = std::strcspn(name, "\n");  // one pass to the line end or the NUL
+    Put(std::string_view(name, line));
+    if (name[line] == '\0') return;
     EndLine();
-    rest.remove_prefix(line_end + 1);
+    name += line + 1;
   }
-  Put(rest);
 }
 
 void RecordText::PutEscaped(std::string_view bytes) {
