@@ -11,7 +11,6 @@
 
 #include <opossvc/registry.h>
 #include <opossvc/thread_annotations.h>
-#include <opossvc/win32/files.h>
 
 #include "platform/internal/append_file.h"
 #include "trace/trace_text.h"
