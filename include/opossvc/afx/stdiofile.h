@@ -157,6 +157,8 @@ class CFile : public CObject {
   // Writes all the bytes at the file pointer, or at the end of the file while
   // appending, in one write; throws on failure.
   void WriteBytes(const void* data, size_t size);
+  // Takes `handle` as the open file, with the flags it was opened by.
+  void AttachHandle(HANDLE handle, LPCTSTR lpszFileName, UINT nOpenFlags);
   // The open flags of the current file.
   UINT m_nOpenFlags;
   CString m_strFileName;
@@ -197,8 +199,20 @@ class CStdioFile : public CFile {
 
   FILE* m_pStream;
 
+ protected:
+  // Makes `hFile`, a file handle that the caller opened on `lpszFileName`
+  // with the access that `nOpenFlags` names, this object's file, as Open
+  // would have; the object closes it from then on. FALSE, with the handle
+  // closed and *pError filled, when a file is open already or no stream
+  // can be made. For openers that need more than CreateFileA gives.
+  BOOL OpenHandle(HANDLE hFile, LPCTSTR lpszFileName, UINT nOpenFlags,
+                  CFileException* pError = nullptr);
+
  private:
   friend struct opossvc::detail::StdioStreamAccess;
+
+  // Makes m_pStream for the file just opened; closes the file when it cannot.
+  BOOL OpenStream(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError);
 
   bool IsText() const { return (m_nOpenFlags & typeBinary) == 0; }
   // Takes bytes from the read-ahead buffer, refilling it from the file;

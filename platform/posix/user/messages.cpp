@@ -95,13 +95,13 @@ void AbortCreation(HWND hwnd, bool send_ncdestroy) {
 }
 
 // Removes the sends still queued for a window that is gone.
-void FailPendingSends(HWND hwnd) OPOSSVC_REQUIRES(g_wait_lock) {
+void FailPendingSends(HWND hwnd, QueueWakeup& wakeup) OPOSSVC_REQUIRES(g_wait_lock) {
   std::shared_ptr<MessageQueue> queue = WindowSystem::Get().FindQueue(GetCurrentThreadId());
   if (!queue) return;
   auto& incoming = queue->incoming;
   for (auto it = incoming.begin(); it != incoming.end();) {
     if ((*it)->hwnd == hwnd) {
-      (*it)->Complete(0, true);
+      (*it)->Complete(0, true, wakeup);
       it = incoming.erase(it);
     } else {
       ++it;
@@ -141,14 +141,14 @@ bool ValidFilter(HWND hwnd) {
 }
 
 bool PostTo(const std::shared_ptr<MessageQueue>& queue, HWND hwnd, UINT message, WPARAM wparam,
-            LPARAM lparam) OPOSSVC_REQUIRES(g_wait_lock) {
+            LPARAM lparam, QueueWakeup& wakeup) OPOSSVC_REQUIRES(g_wait_lock) {
   MSG msg{};
   msg.hwnd = hwnd;
   msg.message = message;
   msg.wParam = wparam;
   msg.lParam = lparam;
   msg.time = GetTickCount();
-  return queue->Post(msg);
+  return queue->Post(msg, wakeup);
 }
 
 int ScreenMetric(bool width) {
@@ -354,9 +354,10 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     if (child->thread_id == GetCurrentThreadId()) DestroyWindow(child->hwnd);
   }
   CallProcedure(hWnd, WM_NCDESTROY, 0, 0);
+  QueueWakeup wakeup;
   WaitLockHolder lock;
   WindowSystem::Get().RemoveWindow(hWnd);
-  FailPendingSends(hWnd);
+  FailPendingSends(hWnd, wakeup);
   return TRUE;
 }
 
@@ -578,11 +579,12 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   using namespace opossvc::detail;
   if (hWnd == nullptr) return PostThreadMessageA(GetCurrentThreadId(), Msg, wParam, lParam);
   WindowSystem& system = WindowSystem::Get();
+  QueueWakeup wakeup;
   WaitLockHolder lock;
   if (hWnd == HWND_BROADCAST) {
     for (const auto& window : system.WindowsWhere(&IsTopLevel, nullptr)) {
       if (std::shared_ptr<MessageQueue> queue = system.FindQueue(window->thread_id)) {
-        PostTo(queue, window->hwnd, Msg, wParam, lParam);
+        PostTo(queue, window->hwnd, Msg, wParam, lParam, wakeup);
       }
     }
     return TRUE;
@@ -594,20 +596,21 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  return PostTo(queue, hWnd, Msg, wParam, lParam) ? TRUE : FALSE;
+  return PostTo(queue, hWnd, Msg, wParam, lParam, wakeup) ? TRUE : FALSE;
 }
 
 BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
   using namespace opossvc::detail;
   // The calling thread's own queue exists from its first message call on.
   if (idThread == GetCurrentThreadId()) CurrentQueue();
+  QueueWakeup wakeup;
   WaitLockHolder lock;
   std::shared_ptr<MessageQueue> queue = WindowSystem::Get().FindQueue(idThread);
   if (!queue) {
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
-  return PostTo(queue, nullptr, Msg, wParam, lParam) ? TRUE : FALSE;
+  return PostTo(queue, nullptr, Msg, wParam, lParam, wakeup) ? TRUE : FALSE;
 }
 
 VOID WINAPI PostQuitMessage(int nExitCode) {
@@ -665,19 +668,16 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
   }
   if (!ValidFilter(hWnd)) return -1;
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  const std::vector<std::shared_ptr<Waitable>> wait_set{queue};
   for (;;) {
     if (PeekInto(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, PM_REMOVE)) {
       return lpMsg->message == WM_QUIT ? FALSE : TRUE;
     }
-    {
-      WaitLockHolder lock;
-      queue->mode = MessageQueue::WaitMode::kFilter;
-      queue->filter_hwnd = hWnd;
-      queue->filter_first = wMsgFilterMin;
-      queue->filter_last = wMsgFilterMax;
-    }
-    WaitForObjects(wait_set, false, INFINITE);
+    WaitLockHolder lock;
+    queue->mode = MessageQueue::WaitMode::kFilter;
+    queue->filter_hwnd = hWnd;
+    queue->filter_first = wMsgFilterMin;
+    queue->filter_last = wMsgFilterMax;
+    while (!queue->Ready()) queue->wake.wait(lock.native());
   }
 }
 
