@@ -179,6 +179,8 @@ TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndProcessesAndRefusedOpensDoNot
       {kRead | CFile::shareDenyRead, kRead | CFile::shareDenyNone, false},
       {kRead | CFile::shareDenyRead, kWrite | CFile::shareDenyNone, true},
       {kWrite | CFile::shareCompat, kWrite | CFile::shareDenyNone, false},
+      {kWrite | CFile::shareDenyNone, kRead | CFile::shareDenyWrite, false},  // denies the first
+      {kRead | CFile::shareDenyNone, kWrite | CFile::shareDenyRead, false},
   };
   const std::string path = PathOf("shared.txt");
   Put("shared.txt", "contents");
