@@ -49,15 +49,12 @@ const RuleCase kRuleCases[] = {
     {"data, held", 1, {.hold = 1}, Outcome::kWaits},
     {"error, device disabled despite auto-disable special", 3,
      {.device = 0, .auto_disable = 1, .auto_special = 1}, Outcome::kWaits},
-    {"error, data events disabled", 3, {.data_event = 0}, Outcome::kWaits},
-    {"error, delivery off", 3, {.deliver = 0}, Outcome::kWaits},
     {"direct I/O, enables ignored", 2, {.device = 0, .data_event = 0}, Outcome::kSent},
     {"direct I/O, delivery off", 2, {.deliver = 0}, Outcome::kDropped},
     {"direct I/O, delivery off, always", 2, {.deliver = 0, .dio_always = 1}, Outcome::kSent},
     {"direct I/O, frozen with delivery off", 2, {.freeze = 1, .deliver = 0}, Outcome::kWaits},
     {"output complete, device disabled", 4, {.device = 0, .data_event = 0}, Outcome::kSent},
     {"output complete, delivery off", 4, {.deliver = 0}, Outcome::kDropped},
-    {"status update, data events disabled", 5, {.data_event = 0}, Outcome::kSent},
     {"unknown type", 9, {}, Outcome::kDropped},
 };
 

@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <vector>
 
 #include <opossvc/opossvc.h>  // all a service object needs, as in the README
@@ -23,9 +22,6 @@ class TestServiceObject : public CSvcBase {
     ULONG_PTR type, d1, d2, d3;
     bool operator==(const Event& o) const {
       return type == o.type && d1 == o.d1 && d2 == o.d2 && d3 == o.d3;
-    }
-    friend void PrintTo(const Event& e, std::ostream* os) {
-      *os << "{" << e.type << ", " << e.d1 << ", " << e.d2 << ", " << e.d3 << "}";
     }
   };
 
