@@ -34,11 +34,13 @@ constexpr char kBase[] = "SOFTWARE\\Crash";
 
 // Step n of the writer: most steps make key k<n> with a subkey and give it the value "d" =
 // Payload(n); every third deletes the tree made two steps before. The payload's length and bytes
-// follow from n, so a torn value shows.
+// follow from n, so a torn value shows; one in sixteen is over 64 KiB, so that it spans many pages
+// of the store.
 bool IsDelete(uint32_t n) { return n % 3 == 2; }
 std::string KeyName(uint32_t n) { return std::string(kBase) + "\\k" + std::to_string(n); }
 std::string Payload(uint32_t n) {
-  std::string data((n * 7919u) % 6000u + 1u, '\0');
+  const size_t size = (n * 7919u) % 6000u + 1u + (n % 16 == 0 ? 64u << 10 : 0u);
+  std::string data(size, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + (n + i) % 26);
   return data;
 }

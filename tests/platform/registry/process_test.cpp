@@ -1,14 +1,12 @@
-// Several processes on one store: concurrent writers, writers killed in the
-// middle of a write, and a reader that may not write the store.
+// Several processes on one store: concurrent writers, and a reader that may
+// not write the store.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <grp.h>
-#include <signal.h>
 #include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -97,64 +95,6 @@ TEST(RegistryProcesses, TwoWritersAtOnceLoseNothing) {
     for (int n = 0; n < kWrites; ++n) {
       std::string tag = std::to_string(id) + "_" + std::to_string(n);
       ASSERT_EQ(ReadBytes(base.get(), ("v" + tag).c_str()), tag + '\0');
-    }
-  }
-  EXPECT_EQ(IntegrityCheck(registry.store_path()), "ok");
-}
-
-// A writer killed at an arbitrary point: each of its writes is either
-// wholly in the store or not at all, and every write it finished is there.
-TEST(RegistryProcesses, AKilledWriterLeavesEachWriteWholeOrAbsent) {
-  constexpr size_t kTreeKeys = 12;
-  // Blob n: its size and bytes follow from n, so a torn or an old one shows.
-  auto blob = [](int n) {
-    return std::string((256 << 10) + n % 7, static_cast<char>('a' + n % 26));
-  };
-  opossvc::testing::TempRegistry registry;
-  ASSERT_EQ(registry.SetValue(HKEY_LOCAL_MACHINE, kBase, "Blob", REG_BINARY, blob(0)),
-            ERROR_SUCCESS);
-  int finished = 0;  // the last blob whose write returned
-  for (int round = 0; round < 30; ++round) {
-    SCOPED_TRACE(round);
-    Pipe progress;  // a byte after each blob, another before each tree deletion
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      progress.Writer();
-      ScopedKey base;
-      Open(HKEY_LOCAL_MACHINE, kBase, &base);
-      for (int n = finished + 1;; ++n) {
-        if (SetBytes(base.get(), "Blob", REG_BINARY, blob(n)) != ERROR_SUCCESS) _exit(1);
-        progress.Send();
-        // A round killed between the tree's deletion and this value's leaves it behind.
-        RegDeleteValueA(base.get(), "Complete");
-        ScopedKey leaf;
-        for (size_t k = 0; k < kTreeKeys; ++k) {
-          Create(base.get(), ("Tree\\N" + std::to_string(k)).c_str(), &leaf);
-        }
-        SetText(base.get(), "Complete", "yes");
-        progress.Send();
-        RegDeleteTreeA(base.get(), "Tree");  // one write: all or nothing
-        RegDeleteValueA(base.get(), "Complete");
-      }
-    }
-    progress.Reader();
-    int bytes = 0;
-    while (bytes < 1 + round % 5 && progress.Receive()) ++bytes;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    while (progress.Receive()) ++bytes;  // sent before the kill
-    finished += (bytes + 1) / 2;
-
-    ScopedKey base;
-    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, kBase, &base), ERROR_SUCCESS);
-    std::optional<std::string> now = ReadBytes(base.get(), "Blob");
-    ASSERT_TRUE(now.has_value());
-    EXPECT_TRUE(*now == blob(finished) || *now == blob(finished + 1))
-        << "a blob of mixed contents or size, or a finished write lost";
-    ScopedKey tree;
-    if (ReadBytes(base.get(), "Complete") && Open(base.get(), "Tree", &tree) == ERROR_SUCCESS) {
-      EXPECT_EQ(SubkeyNames(tree.get()).size(), kTreeKeys) << "a tree deleted in part";
     }
   }
   EXPECT_EQ(IntegrityCheck(registry.store_path()), "ok");
