@@ -16,12 +16,13 @@
 #include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
 
-#include "platform/internal/comm_wait.h"
+#include "platform/internal/serial_port.h"
 #include "portdrv/client_list.h"
 #include "portdrv/critical_section_lock.h"
 #include "portdrv/line_mode.h"
 
 using opossvc::detail::CriticalSectionLock;
+using opossvc::detail::SerialPort;
 
 void CPortdrv::PortInputProc() {
   const DWORD session = Session.load();
@@ -45,14 +46,14 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   bool errorsRead = false;
   PowerChange changes[2];
   int changeCount = 0;
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::shared_ptr<SerialPort> device;
   bool held = false;
   {
     CriticalSectionLock port(&PortLock);
-    handle = PortHandle;
-    if (PortHandle != INVALID_HANDLE_VALUE) {
+    device = PortHandle;
+    if (PortHandle != nullptr) {
       COMSTAT stat = {};
-      errorsRead = ClearCommError(PortHandle, &errors, &stat) != FALSE;
+      errorsRead = PortHandle->ClearError(&errors, &stat) == 0;
       const DWORD status = ModemStatus();
       DsrState = (status & MS_DSR_ON) != 0 ? 1 : 0;
       CtsState = (status & MS_CTS_ON) != 0 ? 1 : 0;
@@ -62,7 +63,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
                                          HighWater, Enabled != 0, CtsState != 0, &flow);
       InputFull = flow.inputFull;
       RtsRaised = flow.rtsRaised;
-      if (change != 0) EscapeCommFunction(PortHandle, change);
+      if (change != 0) PortHandle->Escape(change);
       held = InputFull != 0;
       changeCount = WatchLines(changes);
     }
@@ -77,20 +78,18 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   }
   if (InputStopped(session)) return false;
   if (count < buffers->block.size() && !(held && count != 0)) {
-    AwaitInput(handle, InputSleep.load(std::memory_order_relaxed));
+    AwaitInput(device.get(), InputSleep.load(std::memory_order_relaxed));
   }
   return !InputStopped(session);
 }
 
-// Without PortLock, which the other threads need meanwhile. The handle stays
-// valid: it is closed only after this thread has ended, or, when a
+// Without PortLock, which the other threads need meanwhile. The port stays
+// open: it is closed only after this thread has ended, or, when a
 // notification of this thread closed the port, after its pass saw the stop.
-void CPortdrv::AwaitInput(HANDLE handle, DWORD ms) {
+void CPortdrv::AwaitInput(SerialPort* device, DWORD ms) {
   ms = std::max<DWORD>(ms, 1);
   DWORD events = 0;
-  if (handle != INVALID_HANDLE_VALUE && opossvc::detail::WaitCommInput(handle, &events, ms)) {
-    return;
-  }
+  if (device != nullptr && device->WaitInput(ms, &events) == 0) return;
   // No wait on the port (it is closing, or failing): a plain pause, which
   // the stop ends.
   Pause(StopEvent, ms);
@@ -107,8 +106,7 @@ bool CPortdrv::ErrorLoop(DWORD session, InputBuffers* buffers) {
     {
       CriticalSectionLock port(&PortLock);
       COMSTAT stat = {};
-      errorsRead = PortHandle != INVALID_HANDLE_VALUE &&
-                   ClearCommError(PortHandle, &errors, &stat) != FALSE;
+      errorsRead = PortHandle != nullptr && PortHandle->ClearError(&errors, &stat) == 0;
     }
     if (!errorsRead || errors == 0) return true;
     // A line that keeps failing is read at the pace of the normal passes.
@@ -119,9 +117,9 @@ bool CPortdrv::ErrorLoop(DWORD session, InputBuffers* buffers) {
 bool CPortdrv::ReadInput(InputBuffers* buffers, DWORD* count) {
   *count = 0;
   CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return false;
+  if (PortHandle == nullptr) return false;
   const DWORD size = static_cast<DWORD>(buffers->block.size());
-  const bool ok = ReadFile(PortHandle, buffers->block.data(), size, count, nullptr) != FALSE;
+  const bool ok = PortHandle->Read(buffers->block.data(), size, count) == 0;
   *count = std::min(*count, size);
   return ok;
 }
@@ -147,6 +145,6 @@ bool CPortdrv::Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool l
 long CPortdrv::ClearCommInputBuffer() {
   if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
   CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return OPOSSVC_E_NOT_CLIENT;
-  return PurgeComm(PortHandle, PURGE_RXCLEAR) ? 0 : OPOSSVC_E_PORT_CALL;
+  if (PortHandle == nullptr) return OPOSSVC_E_NOT_CLIENT;
+  return PortHandle->Purge(PURGE_RXCLEAR) == 0 ? 0 : OPOSSVC_E_PORT_CALL;
 }

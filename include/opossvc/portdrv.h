@@ -108,6 +108,7 @@ namespace opossvc::detail {
 struct PortSettings;
 class OutputQueue;
 class ClientList;
+class SerialPort;
 }  // namespace opossvc::detail
 
 // The highest COM port number listed in the registry ("Enum\Root" device
@@ -192,9 +193,10 @@ class CPortdrv {
   void FollowHydra() OPOSSVC_EXCLUDES(PortLock);
   long PartnerTest(const opossvc::detail::PortSettings& settings);
   long TestCoPort(long portNumber);
-  long OpenDevice(const opossvc::detail::PortSettings& settings, HANDLE* handle);
-  long ConfigurePort(HANDLE handle, const opossvc::detail::PortSettings& settings)
-      OPOSSVC_REQUIRES(OpenLock);
+  long OpenDevice(const opossvc::detail::PortSettings& settings,
+                  std::shared_ptr<opossvc::detail::SerialPort>* port);
+  long ConfigurePort(const std::shared_ptr<opossvc::detail::SerialPort>& port,
+                     const opossvc::detail::PortSettings& settings) OPOSSVC_REQUIRES(OpenLock);
   long StartSession(CSvcBase* svc, long readSize) OPOSSVC_REQUIRES(OpenLock);
   bool StartThreads() OPOSSVC_REQUIRES(OpenLock);
   // Tells the session's threads to stop and marks it closing; returns the
@@ -220,7 +222,8 @@ class CPortdrv {
   long Minimum(long a, long b);
   PassResult OutputPass(DWORD session) OPOSSVC_EXCLUDES(QueueLock);
   PassResult WriteFront(DWORD session, OutputNotice* notice) OPOSSVC_REQUIRES(QueueLock);
-  DWORD WriteChunk(HANDLE handle, const char* data, DWORD size) OPOSSVC_EXCLUDES(PortLock);
+  DWORD WriteChunk(opossvc::detail::SerialPort* port, const char* data, DWORD size)
+      OPOSSVC_EXCLUDES(PortLock);
   // The ready test of the mode on the modem lines read now; ready when they
   // cannot be read.
   bool DeviceReadyLocked() OPOSSVC_REQUIRES(PortLock);
@@ -237,8 +240,8 @@ class CPortdrv {
   bool Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool lineError);
   bool InputStopped(DWORD session) const;
   // The pause after a pass: up to ms (at least 1) for bytes to arrive on
-  // `handle`, or for the port to close.
-  void AwaitInput(HANDLE handle, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
+  // `port`, or for the port to close.
+  void AwaitInput(opossvc::detail::SerialPort* port, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
   int WatchLines(PowerChange changes[2]) OPOSSVC_REQUIRES(PortLock);
   bool ReportPower(DWORD session, const PowerChange* changes, int count);
   DWORD ModemStatus() OPOSSVC_REQUIRES(PortLock);
@@ -287,7 +290,8 @@ class CPortdrv {
   LONG DsrReported OPOSSVC_GUARDED_BY(PortLock);  // -1: nothing reported yet
   LONG CtsReported OPOSSVC_GUARDED_BY(PortLock);
   DCB Dcb OPOSSVC_GUARDED_BY(PortLock);
-  HANDLE PortHandle OPOSSVC_GUARDED_BY(PortLock);  // INVALID_HANDLE_VALUE while closed
+  // The open device, reached through the comm seam; null while closed.
+  std::shared_ptr<opossvc::detail::SerialPort> PortHandle OPOSSVC_GUARDED_BY(PortLock);
   LONG OutputBusy OPOSSVC_GUARDED_BY(QueueLock);
   LONG OutputPending OPOSSVC_GUARDED_BY(QueueLock);
   LONG HandshakeDisabled OPOSSVC_GUARDED_BY(PortLock);
@@ -317,7 +321,7 @@ class CPortdrv {
   std::vector<DWORD> ClosingThreads OPOSSVC_GUARDED_BY(OpenLock);
   // PortHandle as the session opened it, for the purge that ends a write
   // in progress (made without PortLock, which that write holds).
-  HANDLE SessionHandle OPOSSVC_GUARDED_BY(OpenLock);
+  std::shared_ptr<opossvc::detail::SerialPort> SessionHandle OPOSSVC_GUARDED_BY(OpenLock);
   // Number of the open session; a thread of an earlier one ends at once.
   std::atomic<DWORD> Session;
   // Made by PortOpen, taken over by the input thread as it starts.

@@ -1,6 +1,6 @@
 // The far end of the cable for each comm backend, played by the test: a pseudo-terminal under the
 // termios backend (its system calls through the faulty table, no fault planned yet), or a
-// VirtualPort. And a fixture holding a port open on one.
+// VirtualPort. And a fixture holding a port of the comm seam open on one, as the driver does.
 #ifndef OPOSSVC_TESTS_PLATFORM_COMM_BACKEND_HELPERS_H_
 #define OPOSSVC_TESTS_PLATFORM_COMM_BACKEND_HELPERS_H_
 
@@ -14,6 +14,7 @@
 #include <opossvc/testing/virtual_port.h>
 #include <opossvc/win32/comm.h>
 
+#include "platform/internal/serial_port.h"
 #include "tests/support/comm_faults.h"
 #include "tests/support/comm_helpers.h"
 
@@ -27,7 +28,7 @@ class Device {
   virtual void Send(const std::string& bytes) = 0;
   // What the port wrote: waits for `count` bytes.
   virtual std::string Receive(size_t count) = 0;
-  // True once a ReadFile waits for the device.
+  // True once a read waits for the device.
   virtual bool WaitForWaitingRead() = 0;
   // From now on the device takes a few kilobytes more at most.
   virtual void Stall() = 0;
@@ -83,26 +84,24 @@ class VirtualPortDevice : public Device {
   VirtualPort port_{"COM7"};
 };
 
-// A port held open on a device; closed at the end.
+// The calls of tests/support/comm_helpers.h on a port of the comm seam.
+DWORD SetTimeouts(detail::SerialPort& port, DWORD interval, DWORD read_multiplier,
+                  DWORD read_constant, DWORD write_multiplier = 0, DWORD write_constant = 0);
+ReadResult ReadPort(detail::SerialPort& port, DWORD size);
+WriteResult WritePort(detail::SerialPort& port, const std::string& bytes);
+
+// A port of the comm seam held open on a device; closed at the end.
 class PortTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  void Open() {
-    handle_ = OpenPort(device_->name());
-    ASSERT_NE(handle_, INVALID_HANDLE_VALUE) << GetLastError();
-  }
-  // The handle, which the test closes itself.
-  HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+  void Open() { ASSERT_EQ(detail::OpenSerialPort(device_->name(), &port_), 0u); }
   DCB State() {
     DCB dcb = {};
-    EXPECT_TRUE(GetCommState(handle_, &dcb));
+    EXPECT_EQ(port_->GetState(&dcb), 0u);
     return dcb;
   }
 
   std::unique_ptr<Device> device_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::unique_ptr<detail::SerialPort> port_;
 };
 
 }  // namespace opossvc::testing
