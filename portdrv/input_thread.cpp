@@ -9,12 +9,15 @@
 // is left out after a pass that filled the read buffer, or that read while
 // input is held back (so that the line comes back as soon as the queue has
 // drained). PortClose ends the pause by clearing the port's event mask.
+// While the device is gone, a pass is an attempt to open it again
+// (device_loss.cpp).
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
+#include <opossvc/win32/errors.h>
 
 #include "platform/internal/serial_port.h"
 #include "portdrv/client_list.h"
@@ -30,6 +33,7 @@ void CPortdrv::PortInputProc() {
   InputBuffers buffers;
   buffers.block.swap(ReadBuffer);
   buffers.copy.swap(DeliveryBuffer);
+  ReopenPause = InputSleep.load(std::memory_order_relaxed);
   InputThreadStarted.store(1);
   if (InputStopped(session) || buffers.block.empty()) return;
   while (InputPass(session, &buffers)) {
@@ -42,6 +46,7 @@ bool CPortdrv::InputStopped(DWORD session) const {
 }
 
 bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
+  if (DeviceGone.load() != 0) return AwaitDevice(session);
   DWORD errors = 0;
   bool errorsRead = false;
   PowerChange changes[2];
@@ -53,7 +58,9 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
     device = PortHandle;
     if (PortHandle != nullptr) {
       COMSTAT stat = {};
-      errorsRead = PortHandle->ClearError(&errors, &stat) == 0;
+      const DWORD cleared = PortHandle->ClearError(&errors, &stat);
+      errorsRead = cleared == 0;
+      NoteDeviceLoss(cleared);
       const DWORD status = ModemStatus();
       DsrState = (status & MS_DSR_ON) != 0 ? 1 : 0;
       CtsState = (status & MS_CTS_ON) != 0 ? 1 : 0;
@@ -69,6 +76,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
     }
   }
   if (!ReportPower(session, changes, changeCount)) return false;
+  if (DeviceGone.load() != 0) return ReportLoss(session);
 
   if (errorsRead && errors != 0 && !ErrorLoop(session, buffers)) return false;
 
@@ -77,6 +85,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
     return false;
   }
   if (InputStopped(session)) return false;
+  if (DeviceGone.load() != 0) return ReportLoss(session);
   if (count < buffers->block.size() && !(held && count != 0)) {
     AwaitInput(device.get(), InputSleep.load(std::memory_order_relaxed));
   }
@@ -106,7 +115,10 @@ bool CPortdrv::ErrorLoop(DWORD session, InputBuffers* buffers) {
     {
       CriticalSectionLock port(&PortLock);
       COMSTAT stat = {};
-      errorsRead = PortHandle != nullptr && PortHandle->ClearError(&errors, &stat) == 0;
+      const DWORD cleared = PortHandle != nullptr ? PortHandle->ClearError(&errors, &stat)
+                                                  : static_cast<DWORD>(ERROR_INVALID_HANDLE);
+      errorsRead = cleared == 0;
+      NoteDeviceLoss(cleared);
     }
     if (!errorsRead || errors == 0) return true;
     // A line that keeps failing is read at the pace of the normal passes.
@@ -119,7 +131,9 @@ bool CPortdrv::ReadInput(InputBuffers* buffers, DWORD* count) {
   CriticalSectionLock port(&PortLock);
   if (PortHandle == nullptr) return false;
   const DWORD size = static_cast<DWORD>(buffers->block.size());
-  const bool ok = PortHandle->Read(buffers->block.data(), size, count) == 0;
+  const DWORD error = PortHandle->Read(buffers->block.data(), size, count);
+  NoteDeviceLoss(error);
+  const bool ok = error == 0;
   *count = std::min(*count, size);
   return ok;
 }

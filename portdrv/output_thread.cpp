@@ -19,6 +19,7 @@
 
 #include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
+#include <opossvc/win32/errors.h>
 
 #include "platform/internal/serial_port.h"
 #include "portdrv/client_list.h"
@@ -42,6 +43,7 @@ long CPortdrv::PortOutputData(BSTR* data, long errorCode, CSvcBase* svc, int imm
 long CPortdrv::PortOutputData(const char* data, unsigned long length, long errorCode,
                               CSvcBase* svc, int immediate, int handshake, long outputId) {
   if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
+  if (DeviceGone.load() != 0) return OPOS_E_NOHARDWARE;
   const DWORD size = static_cast<DWORD>(length);
   if (data == nullptr && size != 0) return OPOSSVC_E_PORT_CALL;
   if (handshake != 0 && !PrepareHandshake()) return OPOSSVC_E_NOT_READY;
@@ -211,6 +213,8 @@ CPortdrv::PassResult CPortdrv::OutputPass(DWORD session) {
 CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
   OutputWaiting = 0;
   if (Queue->empty()) return PassResult::kDone;
+  // The records wait for the device to come back (device_loss.cpp).
+  if (DeviceGone.load() != 0) return PassResult::kHeld;
   OutputRecord& record = Queue->front();
 
   // The record's one PortLock section: its flow control, the port for its
@@ -261,9 +265,15 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
       return PassResult::kStop;
     }
     const long chunk = Minimum(half, static_cast<long>(size - offset));
+    bool lost = false;
     const DWORD written =
-        WriteChunk(device.get(), record.bytes.data() + offset, static_cast<DWORD>(chunk));
+        WriteChunk(device.get(), record.bytes.data() + offset, static_cast<DWORD>(chunk), &lost);
     offset += written;
+    if (lost) {
+      // No time-out: the rest is written once the device is back.
+      record.bytes.erase(0, offset);
+      return PassResult::kHeld;
+    }
     if (written != 0) {
       WriteStalled = 0;
     } else if (WriteStalled != 0) {
@@ -299,10 +309,10 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
 // PortLock once per record, stays open: it is closed only after this thread
 // has ended, and the only other calls that act on the transmit side
 // (ClearOutputBuffer's purge) need QueueLock, which this thread holds.
-DWORD CPortdrv::WriteChunk(SerialPort* device, const char* data, DWORD size) {
+DWORD CPortdrv::WriteChunk(SerialPort* device, const char* data, DWORD size, bool* lost) {
   if (device == nullptr) return 0;
   DWORD written = 0;
-  device->Write(data, size, &written);
+  *lost = device->Write(data, size, &written) == ERROR_DEVICE_NOT_CONNECTED;
   return std::min(written, size);
 }
 

@@ -101,7 +101,8 @@ CPortdrv::CPortdrv()
       OutputWaiting(0),
       QueueWaiters(0),
       Closing(0),
-      SessionHandle(),
+      DeviceGone(0),
+      ReopenPause(0),
       Session(0),
       StopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       OutputWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
@@ -297,36 +298,42 @@ long CPortdrv::ConfigurePort(const std::shared_ptr<SerialPort>& device, const Po
   Dcb.DCBlength = sizeof(DCB);
   device->GetState(&Dcb);
   const bool rtsRaised = opossvc::detail::ApplyLineSettings(s, &Dcb);
-  if (device->SetState(Dcb) != 0 ||
-      device->Setup(static_cast<DWORD>(s.InputBuf), static_cast<DWORD>(s.OutputBuf)) != 0) {
-    device->Close();
-    return OPOSSVC_E_PORT_CALL;
-  }
-  COMMPROP properties = {};
-  const opossvc::detail::WaterMarks marks = opossvc::detail::WaterMarksFor(
-      s.InputBuf, device->GetProperties(&properties) == 0 ? properties.dwCurrentRxQueue : 0);
-  LowWater = marks.low;
-  HighWater = marks.high;
-  COMMTIMEOUTS timeouts = {};
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.WriteTotalTimeoutMultiplier = opossvc::detail::BaudRateAt(s.Baudrate).msPerByte;
-  if (device->SetTimeouts(timeouts) != 0 || device->Escape(SETDTR) != 0) {
-    device->Escape(CLRDTR);
-    device->Escape(CLRRTS);
-    device->Close();
-    return OPOSSVC_E_PORT_CALL;
-  }
+  if (long result = SetUpDevice(*device, Dcb)) return result;
   PortHandle = device;
-  SessionHandle = device;
+  DeviceGone.store(0);
   RtsRaised = rtsRaised ? 1 : 0;
   HandshakeDisabled = 0;
   InputFull = 0;
   Enabled = 1;
   DsrReported = -1;
   CtsReported = -1;
-  device->Purge(PURGE_RXCLEAR);
+  return 0;
+}
+
+// The settings are the open port's (CommitSettings came first).
+long CPortdrv::SetUpDevice(SerialPort& device, const DCB& dcb) {
+  if (device.SetState(dcb) != 0 ||
+      device.Setup(static_cast<DWORD>(InputBuf), static_cast<DWORD>(OutputBuf)) != 0) {
+    device.Close();
+    return OPOSSVC_E_PORT_CALL;
+  }
+  COMMPROP properties = {};
+  const opossvc::detail::WaterMarks marks = opossvc::detail::WaterMarksFor(
+      InputBuf, device.GetProperties(&properties) == 0 ? properties.dwCurrentRxQueue : 0);
+  LowWater = marks.low;
+  HighWater = marks.high;
+  COMMTIMEOUTS timeouts = {};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.WriteTotalTimeoutMultiplier = opossvc::detail::BaudRateAt(Baudrate).msPerByte;
+  if (device.SetTimeouts(timeouts) != 0 || device.Escape(SETDTR) != 0) {
+    device.Escape(CLRDTR);
+    device.Escape(CLRRTS);
+    device.Close();
+    return OPOSSVC_E_PORT_CALL;
+  }
+  device.Purge(PURGE_RXCLEAR);
   // What ends the input thread's pause early; without it the pause is plain.
-  device->SetMask(EV_RXCHAR);
+  device.SetMask(EV_RXCHAR);
   return 0;
 }
 
@@ -435,12 +442,18 @@ std::vector<CWinThread*> CPortdrv::BeginShutdown() {
   Session.fetch_add(1);
   SetEvent(StopEvent);
   SetEvent(OutputWake);
-  // Not under PortLock: the empty event mask ends the input thread's wait
-  // for input, begun or not; the purge ends a write that the output thread
-  // may be blocked in.
-  if (SessionHandle != nullptr) {
-    SessionHandle->SetMask(0);
-    SessionHandle->Purge(15);
+  // The port of the moment (the input thread may have opened it again after
+  // a loss), used without PortLock: the empty event mask ends the input
+  // thread's wait for input, begun or not; the purge ends a write that the
+  // output thread may be blocked in.
+  std::shared_ptr<SerialPort> device;
+  {
+    CriticalSectionLock port(&PortLock);
+    device = PortHandle;
+  }
+  if (device != nullptr) {
+    device->SetMask(0);
+    device->Purge(15);
   }
 
   std::vector<CWinThread*> threads;
@@ -477,7 +490,6 @@ void CPortdrv::FinishShutdown() {
     }
     PortHandle = nullptr;
   }
-  SessionHandle = nullptr;
   if (PortIndex >= 0 && PortIndex < opossvc::detail::kPortCount) {
     std::lock_guard<std::mutex> table(ComOpenFlagLock());
     ComOpenFlag[PortIndex] = 0;

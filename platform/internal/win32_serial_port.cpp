@@ -54,9 +54,7 @@ class Win32SerialPort final : public SerialPort {
     *written = 0;
     return Result(WriteFile(handle(), data, size, written, nullptr));
   }
-  DWORD ModemStatus(DWORD* status) override {
-    return Result(GetCommModemStatus(handle(), status));
-  }
+  DWORD ModemStatus(DWORD* status) override { return Result(GetCommModemStatus(handle(), status)); }
   DWORD ClearError(DWORD* errors, COMSTAT* stat) override {
     return Result(ClearCommError(handle(), errors, stat));
   }
@@ -84,9 +82,9 @@ class Win32SerialPort final : public SerialPort {
 DWORD OpenWin32SerialPort(std::string_view com_name, std::unique_ptr<SerialPort>* port) {
   const std::string name(com_name);
   SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
-                              OPEN_EXISTING, FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+  HANDLE handle =
+      CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
+                  FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return Result(FALSE);
   *port = std::make_unique<Win32SerialPort>(handle);
   return 0;

@@ -13,7 +13,6 @@
 
 #include <opossvc/win32/files.h>
 
-
 namespace opossvc::testing {
 
 Pty::Pty() {
