@@ -90,6 +90,6 @@ bool CPortdrv::Reopen() {
     dead = std::exchange(PortHandle, device);
     DeviceGone.store(0);
   }
-  dead->Close();
+  if (dead != nullptr) dead->Close();
   return true;
 }

@@ -275,7 +275,9 @@ long CPortdrv::TestCoPort(long portNumber) {
   std::snprintf(name, sizeof(name), "COM%ld", portNumber);
   std::unique_ptr<SerialPort> partner;
   const DWORD error = opossvc::detail::OpenSerialPort(name, &partner);
-  return error == ERROR_ACCESS_DENIED ? OPOSSVC_E_PORT_IN_USE : 0;
+  if (error != ERROR_ACCESS_DENIED) return 0;
+  SetLastError(error);
+  return OPOSSVC_E_PORT_IN_USE;
 }
 
 // The last error tells the caller why the device did not open.
