@@ -360,23 +360,44 @@ TEST(PortIo, PortCloseFromOutputDataComplete) {
   EXPECT_EQ(rig.device.TakeWritten(), "bye");
 }
 
-TEST(PortIo, UnplugReportsPowerOffAndTheStuckRecordOnce) {
-  Rig rig({{"HandShake", 1}}, MS_CTS_ON);
-  RecordingSvc& svc = rig.Open();
-  rig.Settle(svc);
-  rig.device.Unplug();
-  ASSERT_TRUE(svc.WaitForNotice(Notice::kPower));
-  ASSERT_EQ(rig.port.PortOutputData("lost", 4, 111, &svc, 0, 1, 1), 0);
-  ASSERT_TRUE(svc.WaitForNotice(Notice::kError));
-  EXPECT_EQ(rig.port.PortClose(&svc), OPOSSVC_E_OUTPUT_PENDING);
-  ASSERT_EQ(rig.port.ClearOutputBuffer(&svc), 0);
-  ASSERT_EQ(rig.port.PortClose(&svc), 0);
-  EXPECT_EQ(rig.device.open_handles(), 0);
-  // The threads have ended: nothing more can come.
-  EXPECT_EQ(svc.Values(Notice::kError), std::vector<long>{111});
-  const std::vector<Notice> power = svc.Notices(Notice::kPower);
-  ASSERT_EQ(power.size(), 1u);
-  EXPECT_EQ(power[0].b, 0);
+// In every line mode the loss of the device is told once to each client (the watched lines off,
+// then PortError), output is refused while it is gone, and the driver opens it again by itself:
+// the record cut off by the loss is not timed out but written once the device is back, the
+// watched lines coming on are reported, and input goes on.
+TEST(PortIo, UnpluggedDeviceIsToldOnceAndComesBackByItself) {
+  const struct {
+    DWORD handShake, hydra;
+    const char* power;  // the new states of the power reports, in order
+  } modes[] = {{0, 0, ""}, {1, 0, "01"}, {2, 0, "01"}, {3, 0, "01"}, {4, 0, ""}, {0, 1, "0011"}};
+  for (const auto& m : modes) {
+    SCOPED_TRACE(::testing::Message() << "mode " << m.handShake << " hydra " << m.hydra);
+    // 150 baud: the record's write waits long enough for the unplug to cut it off.
+    Rig rig({{"HandShake", m.handShake}, {"Hydra", m.hydra}, {"Baudrate", 0}},
+            MS_CTS_ON | MS_DSR_ON);
+    RecordingSvc& a = rig.Open();
+    RecordingSvc& b = rig.Open();
+    rig.Settle(a);
+    rig.device.SetWriteCapacity(0);
+    ASSERT_EQ(rig.port.PortOutputData("stuck", 5, 111, &a, 0, 1, 1), 0);
+    ASSERT_TRUE(
+        rig.device.WaitUntil([](const auto& s) { return s.writers_waiting == 1; }, kPatience));
+    rig.device.Unplug();
+    ASSERT_TRUE(b.WaitForValue(Notice::kError, OPOS_E_NOHARDWARE));
+    EXPECT_EQ(rig.port.PortOutputData("x", 1, 0, &a, 0, 0, 2), OPOS_E_NOHARDWARE);
+    EXPECT_EQ(rig.port.GetPowerState(2), 0);
+    rig.device.SetWriteCapacity(VirtualPort::kUnlimited);
+    rig.device.Replug();
+    ASSERT_TRUE(a.WaitForValue(Notice::kComplete, 1));
+    EXPECT_EQ(rig.device.TakeWritten(), "stuck");
+    rig.Settle(a);
+    EXPECT_EQ(rig.port.GetPowerState(2), 1);
+    for (const RecordingSvc* svc : {&a, &b}) {
+      EXPECT_EQ(svc->Values(Notice::kError), std::vector<long>{OPOS_E_NOHARDWARE});
+      std::string power;
+      for (const Notice& n : svc->Notices(Notice::kPower)) power += n.b != 0 ? '1' : '0';
+      EXPECT_EQ(power, m.power);
+    }
+  }
 }
 
 }  // namespace

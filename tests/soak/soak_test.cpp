@@ -3,8 +3,6 @@
 // notifications frozen and released at random. Nothing received is lost, duplicated or reordered;
 // every record either completes or was cleared; completed records arrive whole; memory stays
 // bounded.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -26,6 +24,7 @@
 #include <opossvc/testing/virtual_port.h>
 
 #include "tests/support/device_entry.h"
+#include "tests/support/process_usage.h"
 #include "tests/support/recording_svc.h"
 
 namespace opossvc::testing {
@@ -34,33 +33,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kDeadline{30000};
 
-// AddressSanitizer holds freed memory in quarantine (256 MiB by default), so resident size says
-// nothing about leaks there; its leak check does.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kResidentSizeMeaningful = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kResidentSizeMeaningful = false;
-#else
-constexpr bool kResidentSizeMeaningful = true;
-#endif
-#else
-constexpr bool kResidentSizeMeaningful = true;
-#endif
-
 int SoakSeconds() {
   const char* text = std::getenv("OPOSSVC_SOAK_SECONDS");
   const int seconds = text != nullptr ? std::atoi(text) : 10;
   return seconds > 0 ? seconds : 10;
-}
-
-size_t ResidentBytes() {
-  FILE* statm = std::fopen("/proc/self/statm", "r");
-  if (statm == nullptr) return 0;
-  unsigned long size = 0, resident = 0;
-  const int read = std::fscanf(statm, "%lu %lu", &size, &resident);
-  std::fclose(statm);
-  return read == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
 // Byte n of the device's input stream: never repeats within 251 bytes and is free of the
@@ -314,7 +290,7 @@ TEST(Soak, SharedPortUnderLoad) {
 
   for (auto& client : clients) EXPECT_EQ(port.PortClose(&client->svc), 0);
   const size_t final_rss = ResidentBytes();
-  if (kResidentSizeMeaningful && baseline_rss != 0) {
+  if (!kSanitized && baseline_rss != 0) {
     EXPECT_LT(final_rss, baseline_rss + 64u * 1024 * 1024)
         << "resident memory grew from " << baseline_rss << " to " << final_rss;
   }

@@ -70,10 +70,12 @@
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/registry.h>
 
-#include "platform/posix/comm/comm_mutex.h"
-#include "platform/posix/comm/comm_port.h"
+#include "platform/internal/comm_mutex.h"
+#include "platform/internal/comm_port.h"
+#include "platform/internal/comm_timeouts.h"
+#include "platform/internal/serial_port.h"
+#include "platform/posix/comm/comm_handle.h"
 #include "platform/posix/comm/comm_syscalls.h"
-#include "platform/posix/comm/comm_timeouts.h"
 
 namespace opossvc::detail {
 namespace {

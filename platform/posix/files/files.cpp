@@ -14,7 +14,8 @@
 #include <opossvc/win32/sync.h>
 
 #include "platform/internal/append_file.h"
-#include "platform/posix/comm/comm_port.h"
+#include "platform/internal/serial_port.h"
+#include "platform/posix/comm/comm_handle.h"
 #include "platform/posix/files/environment.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/file_object.h"

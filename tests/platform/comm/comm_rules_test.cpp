@@ -8,8 +8,8 @@
 
 #include <opossvc/win32/comm.h>
 
-#include "platform/posix/comm/comm_port.h"
-#include "platform/posix/comm/comm_timeouts.h"
+#include "platform/internal/comm_port.h"
+#include "platform/internal/comm_timeouts.h"
 
 namespace opossvc::detail {
 namespace {

@@ -23,15 +23,28 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class TermiosPortTest : public PortTest {
+// The Win32 calls on a handle of the pseudo-terminal; closed at the end.
+class TermiosPortTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    device_ = std::make_unique<PtyDevice>();
-    ASSERT_GE(pty().master(), 0);
+  void SetUp() override { ASSERT_GE(pty().master(), 0); }
+  void TearDown() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   }
-  PtyDevice& device() { return static_cast<PtyDevice&>(*device_); }
-  Pty& pty() { return device().pty(); }
-  CommFaultPlan* faults() { return device().faults().operator->(); }
+  void Open() {
+    handle_ = OpenPort(device_.name());
+    ASSERT_NE(handle_, INVALID_HANDLE_VALUE) << GetLastError();
+  }
+  DCB State() {
+    DCB dcb = {};
+    EXPECT_TRUE(GetCommState(handle_, &dcb));
+    return dcb;
+  }
+  PtyDevice& device() { return device_; }
+  Pty& pty() { return device_.pty(); }
+  CommFaultPlan* faults() { return device_.faults().operator->(); }
+
+  PtyDevice device_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
 TEST_F(TermiosPortTest, SettingsReachTheTerminalAndBytesPassUnderEach) {
@@ -144,6 +157,16 @@ TEST_F(TermiosPortTest, NamesReachTheMappedDeviceOrNothing) {
                                          "/dev/null", REG_BINARY, "COM205"),
             ERROR_SUCCESS);
   EXPECT_EQ(OpenPort("COM205"), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(TermiosPortTest, NullRecordsAreRefused) {
+  Open();
+  EXPECT_FALSE(GetCommState(handle_, nullptr));
+  EXPECT_FALSE(SetCommState(handle_, nullptr));
+  EXPECT_FALSE(SetCommTimeouts(handle_, nullptr));
+  EXPECT_FALSE(GetCommModemStatus(handle_, nullptr));
+  EXPECT_TRUE(Fails(ReadFile(handle_, nullptr, 4, nullptr, nullptr), ERROR_INVALID_PARAMETER));
+  EXPECT_TRUE(ClearCommError(handle_, nullptr, nullptr));
 }
 
 TEST_F(TermiosPortTest, PseudoTerminalHasNoModemLines) {

@@ -1,4 +1,4 @@
-#include "platform/posix/comm/comm_timeouts.h"
+#include "platform/internal/comm_timeouts.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,32 +3,21 @@
 // One mutex per device guards all of its state and one condition variable carries every change,
 // so a waiting ReadFile or WriteFile wakes at once on Send, on a line change, on new write
 // capacity, on a purge, an unplug or a close, and re-tests its own condition. Nothing polls.
-#include "platform/posix/comm/comm_virtual.h"
+#include "testing/virtual_device.h"
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <optional>
 
 #include <opossvc/win32/errors.h>
+#include <opossvc/win32/files.h>
 
-#include "platform/posix/comm/comm_timeouts.h"
+#include "platform/internal/comm_timeouts.h"
 
 namespace opossvc::detail {
 namespace {
 
 using testing::VirtualPort;
-
-// Port number -> device that holds it. Guarded by DeviceTableMutex(); taken before no other lock.
-std::map<int, std::shared_ptr<VirtualDevice>>& DeviceTable() {
-  static auto* table = new std::map<int, std::shared_ptr<VirtualDevice>>;
-  return *table;
-}
-std::mutex& DeviceTableMutex() {
-  static auto* mutex = new std::mutex;
-  return *mutex;
-}
 
 DCB InitialDcb() {
   DCB dcb = {};
@@ -89,40 +78,22 @@ class VirtualCommPort final : public CommPort {
 
 }  // namespace
 
-bool OpenVirtualCommPort(int number, std::unique_ptr<CommPort>* port, DWORD* error) {
-  std::shared_ptr<VirtualDevice> device = VirtualDevice::Find(number);
-  if (!device) return false;
-  *error = device->Open(port);
-  return true;
-}
-
 VirtualDevice::VirtualDevice() : dcb_(InitialDcb()) {}
 
 // ---- The table ----------------------------------------------------------------------------------
 
 bool VirtualDevice::Attach(int number, const std::shared_ptr<VirtualDevice>& device) {
-  std::lock_guard<std::mutex> lock(DeviceTableMutex());
-  return DeviceTable().emplace(number, device).second;
+  return AttachVirtualSerialDevice(number, device);
 }
 
 void VirtualDevice::Retire(int number) {
-  {
-    std::lock_guard<std::mutex> lock(DeviceTableMutex());
-    auto it = DeviceTable().find(number);
-    if (it != DeviceTable().end() && it->second.get() == this) DeviceTable().erase(it);
-  }
+  DetachVirtualSerialDevice(number, this);
   CommLock lock(mutex_);
   retired_ = true;
   live_ = nullptr;
   DropLinesLocked();
   received_.clear();
   changed_.notify_all();
-}
-
-std::shared_ptr<VirtualDevice> VirtualDevice::Find(int number) {
-  std::lock_guard<std::mutex> lock(DeviceTableMutex());
-  auto it = DeviceTable().find(number);
-  return it == DeviceTable().end() ? nullptr : it->second;
 }
 
 // ---- The device side ----------------------------------------------------------------------------
@@ -282,7 +253,20 @@ void VirtualDevice::SetHeldElsewhere(bool held) {
 
 // ---- The port side ------------------------------------------------------------------------------
 
-DWORD VirtualDevice::Open(std::unique_ptr<CommPort>* port) {
+// The port side is the backend under the rules of the Win32 calls, as CreateFileA would give it.
+DWORD VirtualDevice::Open(std::unique_ptr<SerialPort>* port) {
+  std::unique_ptr<CommPort> backend;
+  if (DWORD error = OpenBackend(&backend)) return error;
+  std::unique_ptr<BackedSerialPort> opened;
+  if (DWORD error = BackedSerialPort::Open(std::move(backend), GENERIC_READ | GENERIC_WRITE,
+                                           &opened)) {
+    return error;
+  }
+  *port = std::move(opened);
+  return 0;
+}
+
+DWORD VirtualDevice::OpenBackend(std::unique_ptr<CommPort>* port) {
   auto opened = std::make_unique<VirtualCommPort>(shared_from_this());
   CommLock lock(mutex_);
   if (retired_ || !plugged_) {

@@ -1,11 +1,11 @@
 // The devices that opossvc::testing::VirtualPort plays: the device side that the test drives
-// and the port side that CreateFileA opens (comm_virtual.cpp). The behaviour they show is the
-// one described in include/opossvc/testing/virtual_port.h.
+// and the port side that the serial driver opens (virtual_device.cpp). The behaviour they show is
+// the one described in include/opossvc/testing/virtual_port.h.
 //
-// Devices are found by port number in a process-wide table: while a device is attached there,
-// CreateFileA("COMn") opens it instead of the real device.
-#ifndef OPOSSVC_PLATFORM_POSIX_COMM_COMM_VIRTUAL_H_
-#define OPOSSVC_PLATFORM_POSIX_COMM_COMM_VIRTUAL_H_
+// A device is entered by port number in the comm seam's table (platform/internal/serial_port.h):
+// while it is there, OpenSerialPort("COMn") opens it instead of the real device.
+#ifndef OPOSSVC_TESTING_VIRTUAL_DEVICE_H_
+#define OPOSSVC_TESTING_VIRTUAL_DEVICE_H_
 
 #include <chrono>
 #include <condition_variable>
@@ -20,12 +20,14 @@
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/comm.h>
 
-#include "platform/posix/comm/comm_mutex.h"
-#include "platform/posix/comm/comm_port.h"
+#include "platform/internal/comm_mutex.h"
+#include "platform/internal/comm_port.h"
+#include "platform/internal/serial_port.h"
 
 namespace opossvc::detail {
 
-class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
+class VirtualDevice final : public VirtualSerialDevice,
+                            public std::enable_shared_from_this<VirtualDevice> {
  public:
   using State = testing::VirtualPort::State;
   // One open handle; guarded by the device's mutex.
@@ -42,7 +44,6 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   static bool Attach(int number, const std::shared_ptr<VirtualDevice>& device);
   // Takes the device out of the table and makes its open handles dead.
   void Retire(int number);
-  static std::shared_ptr<VirtualDevice> Find(int number);
 
   // ---- The device side (VirtualPort) ----
   void SetModemLine(DWORD ms_bit, bool on);
@@ -66,7 +67,7 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   void SetHeldElsewhere(bool held);
 
   // ---- The port side (CommPort calls of one handle) ----
-  DWORD Open(std::unique_ptr<CommPort>* port);
+  DWORD Open(std::unique_ptr<SerialPort>* port) override;
   DWORD QueryState(const Session& session, DCB* dcb);
   DWORD ApplyState(const Session& session, const DCB& dcb);
   DWORD Setup(const Session& session, DWORD input_queue, DWORD output_queue);
@@ -84,6 +85,8 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
   void Close(Session& session);
 
  private:
+  // The backend of one handle.
+  DWORD OpenBackend(std::unique_ptr<CommPort>* port);
   // 0 while `session` may use the device, else the error its calls get.
   DWORD SessionErrorLocked(const Session& session) OPOSSVC_REQUIRES(mutex_);
   DWORD PendingAbortLocked() OPOSSVC_REQUIRES(mutex_);
@@ -133,4 +136,4 @@ class VirtualDevice : public std::enable_shared_from_this<VirtualDevice> {
 
 }  // namespace opossvc::detail
 
-#endif  // OPOSSVC_PLATFORM_POSIX_COMM_COMM_VIRTUAL_H_
+#endif  // OPOSSVC_TESTING_VIRTUAL_DEVICE_H_

@@ -1,7 +1,7 @@
 // The lock of the serial-port backends: a mutex that the thread-safety analysis knows, with a
 // scoped holder that can wait on a condition variable.
-#ifndef OPOSSVC_PLATFORM_POSIX_COMM_COMM_MUTEX_H_
-#define OPOSSVC_PLATFORM_POSIX_COMM_COMM_MUTEX_H_
+#ifndef OPOSSVC_PLATFORM_INTERNAL_COMM_MUTEX_H_
+#define OPOSSVC_PLATFORM_INTERNAL_COMM_MUTEX_H_
 
 #include <chrono>
 #include <condition_variable>
@@ -46,4 +46,4 @@ class OPOSSVC_SCOPED_CAPABILITY CommLock {
 
 }  // namespace opossvc::detail
 
-#endif  // OPOSSVC_PLATFORM_POSIX_COMM_COMM_MUTEX_H_
+#endif  // OPOSSVC_PLATFORM_INTERNAL_COMM_MUTEX_H_

@@ -11,8 +11,8 @@
 //                                             arrived, counted once a first byte is there.
 // Write: the total (multiplier * n + constant) since the call; none when both are 0.
 // A time-out is no error: the call returns TRUE with the bytes it moved.
-#ifndef OPOSSVC_PLATFORM_POSIX_COMM_COMM_TIMEOUTS_H_
-#define OPOSSVC_PLATFORM_POSIX_COMM_COMM_TIMEOUTS_H_
+#ifndef OPOSSVC_PLATFORM_INTERNAL_COMM_TIMEOUTS_H_
+#define OPOSSVC_PLATFORM_INTERNAL_COMM_TIMEOUTS_H_
 
 #include <chrono>
 #include <optional>
@@ -56,4 +56,4 @@ int PollTimeoutMs(const std::optional<CommClock::time_point>& deadline);
 
 }  // namespace opossvc::detail
 
-#endif  // OPOSSVC_PLATFORM_POSIX_COMM_COMM_TIMEOUTS_H_
+#endif  // OPOSSVC_PLATFORM_INTERNAL_COMM_TIMEOUTS_H_
