@@ -6,7 +6,8 @@
 // While the outermost object of a thread lives, the Reg* reads of that
 // thread answer from one read snapshot of each store they reach, taken at
 // the first read: no commit of another thread or process, whole or in part,
-// shows in between. A write of the thread itself ends the snapshot; the
+// shows in between, and their text is converted in the code page active
+// at the first call. A write of the thread itself ends the snapshot; the
 // reads after it see a new one that holds the write. Objects nest: an inner
 // one joins the snapshot of the outer one. Meanwhile the other threads of
 // the process that use the same store wait for the scope to end, so a scope
