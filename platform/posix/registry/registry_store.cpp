@@ -267,7 +267,9 @@ class StoreCache {
       RegistryStore& store = **it;
       if (child) {
         store.publisher_.AfterForkInChild();
-        store.held_ = false;  // its holder is a thread of the parent
+        // Its holder and the calls that waited are threads of the parent.
+        store.held_ = false;
+        store.waiting_ = 0;
       } else {
         store.publisher_.AfterForkInParent();
       }
@@ -341,9 +343,7 @@ class OPOSSVC_SCOPED_CAPABILITY RegistryStore::Call {
  private:
   void Enter() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
     store_.mu_.Lock();
-    while (store_.held_ && !pthread_equal(store_.holder_, pthread_self())) {
-      store_.mu_.Wait(store_.turn_);
-    }
+    store_.AwaitTurn(false);
   }
 
   RegistryStore& store_;
@@ -391,6 +391,9 @@ LONG RegistryStore::EnsureReadable() {
   if (reading_) return ERROR_SUCCESS;
   if (LONG error = EnsureOpen()) return error;
   if (!InReadSnapshot()) return ERROR_SUCCESS;
+  AwaitTurn(true);
+  // Another call may have closed the connection meanwhile (before a fork).
+  if (mode_ == Mode::kClosed) return EnsureReadable();
   Statement begin(*connection_, kBeginRead, kSqlText[kBeginRead]);
   if (begin.status() != ERROR_SUCCESS) return begin.status();
   if (int result = begin.Step(); result != SQLITE_DONE) return begin.Error(result);
@@ -399,6 +402,21 @@ LONG RegistryStore::EnsureReadable() {
   holder_ = pthread_self();
   JoinReadSnapshot(shared_from_this());
   return ERROR_SUCCESS;
+}
+
+void RegistryStore::AwaitTurn(bool begin) {
+  const pthread_t self = pthread_self();
+  for (;;) {
+    if (held_ && !pthread_equal(holder_, self)) {
+      ++waiting_;
+      while (held_) mu_.Wait(turn_);
+      if (--waiting_ == 0) turn_.notify_all();
+    } else if (begin && !held_ && waiting_ > 0) {
+      mu_.Wait(turn_);
+    } else {
+      return;
+    }
+  }
 }
 
 void RegistryStore::EndRead() {

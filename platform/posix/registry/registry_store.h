@@ -181,6 +181,9 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // Readable, and inside a read snapshot scope the scope's snapshot begun.
   LONG EnsureReadable() OPOSSVC_REQUIRES(mu_);
   LONG EnsureOpen() OPOSSVC_REQUIRES(mu_);
+  // Waits while another thread holds a snapshot; to `begin` one, also while
+  // calls that waited for the last one have not had their turn.
+  void AwaitTurn(bool begin) OPOSSVC_REQUIRES(mu_);
   // Ends the read transaction of a snapshot, before a write or a reopen.
   void EndRead() OPOSSVC_REQUIRES(mu_);
   LONG EnsureWritable() OPOSSVC_REQUIRES(mu_);
@@ -228,9 +231,12 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // other threads' calls wait on turn_ until it ends. reading_ tells
   // whether its read transaction is open on connection_ (a write of the
   // holder ends it; its next read begins another).
+  // A snapshot begins only when no call waits (waiting_), so that a
+  // thread that runs one lookup after another lets the others in between.
   bool held_ OPOSSVC_GUARDED_BY(mu_) = false;
   pthread_t holder_ OPOSSVC_GUARDED_BY(mu_){};
   bool reading_ OPOSSVC_GUARDED_BY(mu_) = false;
+  int waiting_ OPOSSVC_GUARDED_BY(mu_) = 0;
   std::condition_variable turn_;
   // Where recent listings stopped; valid for this connection only.
   ListCursors cursors_ OPOSSVC_GUARDED_BY(mu_);
