@@ -16,6 +16,7 @@
 
 #include "platform/posix/text/ansi_codepage.h"
 #include "platform/posix/files/environment.h"
+#include "platform/posix/registry/read_snapshot_scope.h"
 #include "platform/posix/registry/registry_migration.h"
 #include "platform/posix/registry/registry_snapshot.h"
 #include "platform/posix/registry/registry_text.h"
@@ -63,6 +64,7 @@ enum Sql : size_t {
   kBegin,
   kCommit,
   kRollback,
+  kBeginRead,
 };
 
 constexpr const char* kSqlText[] = {
@@ -105,8 +107,9 @@ constexpr const char* kSqlText[] = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
+    "BEGIN",
 };
-static_assert(sizeof kSqlText / sizeof kSqlText[0] == kRollback + 1);
+static_assert(sizeof kSqlText / sizeof kSqlText[0] == kBeginRead + 1);
 
 int64_t Now() {
   timespec now{};
@@ -262,7 +265,14 @@ class StoreCache {
     StoreCache& cache = Get();
     for (auto it = cache.forking_.rbegin(); it != cache.forking_.rend(); ++it) {
       RegistryStore& store = **it;
-      child ? store.publisher_.AfterForkInChild() : store.publisher_.AfterForkInParent();
+      if (child) {
+        store.publisher_.AfterForkInChild();
+        // Its holder and the calls that waited are threads of the parent.
+        store.held_ = false;
+        store.waiting_ = 0;
+      } else {
+        store.publisher_.AfterForkInParent();
+      }
       store.mu_.Unlock();
     }
     cache.forking_.clear();
@@ -321,6 +331,24 @@ class RegistryStore::Transaction {
   bool open_ = false;
 };
 
+// The store's mutex for one call, taken once no other thread holds a read
+// snapshot of the store.
+class OPOSSVC_SCOPED_CAPABILITY RegistryStore::Call {
+ public:
+  explicit Call(RegistryStore& store) OPOSSVC_ACQUIRE(store.mu_) : store_(store) { Enter(); }
+  ~Call() OPOSSVC_RELEASE() { store_.mu_.Unlock(); }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+ private:
+  void Enter() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
+    store_.mu_.Lock();
+    store_.AwaitTurn(false);
+  }
+
+  RegistryStore& store_;
+};
+
 std::shared_ptr<RegistryStore> RegistryStore::Current() { return StoreCache::Get().Current(); }
 
 RegistryStore::RegistryStore(std::string folder)
@@ -339,6 +367,7 @@ bool RegistryStore::StillNamesItsFile() {
 }
 
 void RegistryStore::CloseConnection() {
+  reading_ = false;  // closing ends the transaction
   cursors_.Clear();
   connection_.reset();
   mode_ = Mode::kClosed;
@@ -358,6 +387,57 @@ void RegistryStore::RememberFile() {
 // Opening
 
 LONG RegistryStore::EnsureReadable() {
+  // Within the holder's snapshot: the connection it reads stays as it is.
+  if (reading_) return ERROR_SUCCESS;
+  if (LONG error = EnsureOpen()) return error;
+  if (!InReadSnapshot()) return ERROR_SUCCESS;
+  AwaitTurn(true);
+  // Another call may have closed the connection meanwhile (before a fork).
+  if (mode_ == Mode::kClosed) return EnsureReadable();
+  Statement begin(*connection_, kBeginRead, kSqlText[kBeginRead]);
+  if (begin.status() != ERROR_SUCCESS) return begin.status();
+  if (int result = begin.Step(); result != SQLITE_DONE) return begin.Error(result);
+  reading_ = true;
+  held_ = true;
+  holder_ = pthread_self();
+  JoinReadSnapshot(shared_from_this());
+  return ERROR_SUCCESS;
+}
+
+void RegistryStore::AwaitTurn(bool begin) {
+  const pthread_t self = pthread_self();
+  for (;;) {
+    if (held_ && !pthread_equal(holder_, self)) {
+      ++waiting_;
+      while (held_) mu_.Wait(turn_);
+      if (--waiting_ == 0) turn_.notify_all();
+    } else if (begin && !held_ && waiting_ > 0) {
+      mu_.Wait(turn_);
+    } else {
+      return;
+    }
+  }
+}
+
+void RegistryStore::EndRead() {
+  if (!reading_) return;
+  reading_ = false;
+  // A read transaction has nothing to commit; ending it cannot fail short
+  // of a broken connection, which the next call finds.
+  if (sqlite3_get_autocommit(connection_->db())) return;
+  Statement commit(*connection_, kCommit, kSqlText[kCommit]);
+  if (commit.status() == ERROR_SUCCESS) commit.Step();
+}
+
+void RegistryStore::EndReadSnapshot() {
+  RegistryLock lock(mu_);
+  if (!held_ || !pthread_equal(holder_, pthread_self())) return;
+  EndRead();
+  held_ = false;
+  turn_.notify_all();
+}
+
+LONG RegistryStore::EnsureOpen() {
   switch (mode_) {
     case Mode::kReadWrite:
       return ERROR_SUCCESS;
@@ -391,6 +471,8 @@ LONG RegistryStore::EnsureReadable() {
 }
 
 LONG RegistryStore::EnsureWritable() {
+  // A write begins a transaction of its own.
+  EndRead();
   if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
   // Decide before giving up the connection we read with.
   if (LONG error = CheckForLinks(folder_, file_)) return error;
@@ -401,7 +483,8 @@ LONG RegistryStore::EnsureWritable() {
 }
 
 LONG RegistryStore::CanWrite() {
-  RegistryLock lock(mu_);
+  Call call(*this);
+  if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
   return EnsureWritable();
 }
 
@@ -680,19 +763,19 @@ LONG RegistryStore::RemoveKeyRow(KeyId id) {
 // Reads
 
 LONG RegistryStore::CheckKey(KeyId id) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return Alive(id);
 }
 
 LONG RegistryStore::Open(KeyId from, const KeyPath& path, KeyId* id) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return Resolve(from, path, id);
 }
 
 LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path, std::vector<std::string>* names) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   KeyId id = 0;
   names->clear();
@@ -786,14 +869,14 @@ LONG RegistryStore::ListEntry(KeyId id, DWORD index, Entry* out) {
 }
 
 LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
                                std::string* data) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   Statement query(*connection_, kValueByName, kSqlText[kValueByName]);
   if (query.status() != ERROR_SUCCESS) return query.status();
@@ -811,20 +894,27 @@ LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
 }
 
 LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
-  // One snapshot for all the queries.
-  if (LONG error = connection_->Execute("BEGIN")) return error;
-  struct EndRead {
+  // One snapshot for all the queries: a transaction of their own unless
+  // the caller's snapshot is open.
+  const bool own = sqlite3_get_autocommit(connection_->db()) != 0;
+  if (own) {
+    if (LONG error = connection_->Execute("BEGIN")) return error;
+  }
+  struct EndInfoRead {
     SqliteConnection& connection;
-    ~EndRead() { connection.Execute("COMMIT"); }
-  } end_read{*connection_};
+    bool own;
+    ~EndInfoRead() {
+      if (own) connection.Execute("COMMIT");
+    }
+  } end_read{*connection_, own};
 
   Statement key(*connection_, kKeyRow, kSqlText[kKeyRow]);
   if (key.status() != ERROR_SUCCESS) return key.status();
@@ -870,7 +960,7 @@ LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
 
 LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view class_name,
                            KeyId* id, bool* created) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   *created = false;
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
@@ -915,7 +1005,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
 
 LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
                              std::string_view data) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
@@ -934,7 +1024,7 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
 }
 
 LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
@@ -951,7 +1041,7 @@ LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
 }
 
 LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   // Missing keys and roots are told apart before asking for write access.
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
@@ -980,7 +1070,7 @@ LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
 }
 
 LONG RegistryStore::DeleteTreeOnce(KeyId from, const KeyPath& path, bool delete_target) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
   bool fixed = false;
@@ -1027,7 +1117,7 @@ LONG RegistryStore::WithReserve(Delete run) {
   if (error != ERROR_DISK_FULL || !ReleaseReserve(ReservePath(file_))) return error;
   error = run();
   {
-    RegistryLock lock(mu_);
+    Call call(*this);
     // Busy while another connection reads, or short of room: then the log
     // is emptied by a later checkpoint.
     if (mode_ == Mode::kReadWrite) connection_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
@@ -1052,7 +1142,7 @@ LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_targ
 // the log: syncing the log makes every commit so far durable. It writes
 // nothing, so a full disk cannot stop it.
 LONG RegistryStore::Flush() {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (mode_ != Mode::kReadWrite) {
     // A store we may not write holds nothing of ours to flush.
     if (!Exists(file_) || !FilesWritable()) return ERROR_SUCCESS;

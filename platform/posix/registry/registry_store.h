@@ -51,14 +51,21 @@
 // migration's error for one that may.
 //
 // Thread safety: each store has one connection, guarded by its own mutex
-// and used by one call at a time. Around fork() every connection is closed
-// (SQLite connections and their locks do not survive into a child), and
-// reopened by the next call in the parent and in the child.
+// and used by one call at a time. A thread inside a read snapshot scope
+// (platform/internal/registry_read_snapshot.h) keeps one read transaction
+// open on it across its calls, and holds the connection for the scope: the
+// other threads' calls wait until the scope ends. Around fork() every
+// connection is closed (SQLite connections and their locks do not survive
+// into a child), and reopened by the next call in the parent and in the
+// child; a snapshot held then ends there, and the holder's next read takes
+// a new one.
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_STORE_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_STORE_H_
 
+#include <pthread.h>
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -105,7 +112,7 @@ struct KeyInfo {
   FILETIME written{};
 };
 
-class RegistryStore {
+class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
  public:
   // The store that OPOS_ROOT names now. The same object is handed out while
   // OPOS_ROOT and the file it opened stay the same.
@@ -157,16 +164,28 @@ class RegistryStore {
   LONG DeleteTree(KeyId from, const KeyPath& path, bool delete_target) OPOSSVC_EXCLUDES(mu_);
   LONG Flush() OPOSSVC_EXCLUDES(mu_);
 
+  // Ends the calling thread's read snapshot of this store, if it holds one,
+  // and lets the other threads' calls go on.
+  void EndReadSnapshot() OPOSSVC_EXCLUDES(mu_);
+
  private:
   friend class StoreCache;
   class Transaction;
+  class Call;
   enum class Mode { kClosed, kEmpty, kReadWrite, kSnapshot, kReadOnly, kImmutable };
 
   // Whether the file it has open is still the one at its path.
   bool StillNamesItsFile() OPOSSVC_EXCLUDES(mu_);
   void CloseConnection() OPOSSVC_REQUIRES(mu_);
 
+  // Readable, and inside a read snapshot scope the scope's snapshot begun.
   LONG EnsureReadable() OPOSSVC_REQUIRES(mu_);
+  LONG EnsureOpen() OPOSSVC_REQUIRES(mu_);
+  // Waits while another thread holds a snapshot; to `begin` one, also while
+  // calls that waited for the last one have not had their turn.
+  void AwaitTurn(bool begin) OPOSSVC_REQUIRES(mu_);
+  // Ends the read transaction of a snapshot, before a write or a reopen.
+  void EndRead() OPOSSVC_REQUIRES(mu_);
   LONG EnsureWritable() OPOSSVC_REQUIRES(mu_);
   LONG OpenForReading() OPOSSVC_REQUIRES(mu_);
   LONG OpenReadWrite() OPOSSVC_REQUIRES(mu_);
@@ -208,6 +227,17 @@ class RegistryStore {
   RegistryMutex mu_;
   Mode mode_ OPOSSVC_GUARDED_BY(mu_) = Mode::kClosed;
   std::unique_ptr<SqliteConnection> connection_ OPOSSVC_GUARDED_BY(mu_);
+  // The thread whose read snapshot holds the connection, when held_; the
+  // other threads' calls wait on turn_ until it ends. reading_ tells
+  // whether its read transaction is open on connection_ (a write of the
+  // holder ends it; its next read begins another).
+  // A snapshot begins only when no call waits (waiting_), so that a
+  // thread that runs one lookup after another lets the others in between.
+  bool held_ OPOSSVC_GUARDED_BY(mu_) = false;
+  pthread_t holder_ OPOSSVC_GUARDED_BY(mu_){};
+  bool reading_ OPOSSVC_GUARDED_BY(mu_) = false;
+  int waiting_ OPOSSVC_GUARDED_BY(mu_) = 0;
+  std::condition_variable turn_;
   // Where recent listings stopped; valid for this connection only.
   ListCursors cursors_ OPOSSVC_GUARDED_BY(mu_);
   // Identity of the open file (read-write, read-only, immutable), or of the

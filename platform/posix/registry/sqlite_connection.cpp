@@ -122,6 +122,13 @@ int Statement::Step() {
   return bind_result_ != SQLITE_OK ? bind_result_ : sqlite3_step(statement_);
 }
 
+void Statement::Reset() {
+  if (statement_ == nullptr) return;
+  sqlite3_reset(statement_);
+  sqlite3_clear_bindings(statement_);
+  bind_result_ = SQLITE_OK;
+}
+
 LONG Statement::Error(int result) const { return connection_.ErrorFor(result); }
 
 int64_t Statement::Int(int column) const { return sqlite3_column_int64(statement_, column); }

@@ -54,6 +54,9 @@ class Statement {
   // SQLITE_ROW, SQLITE_DONE, or a failure (see Error): the first failed
   // Bind's, without running the statement.
   int Step();
+  // Makes the statement ready to run again, with no parameter bound: for
+  // one statement run once per row.
+  void Reset();
   // The Win32 error for the last failure of Step.
   LONG Error(int result) const;
 

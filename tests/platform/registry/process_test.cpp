@@ -17,6 +17,7 @@
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/util.h>
 
+#include "platform/internal/registry_read_snapshot.h"
 #include "tests/platform/registry/registry_test_support.h"
 
 namespace opossvc::registry_test {
@@ -98,6 +99,49 @@ TEST(RegistryProcesses, TwoWritersAtOnceLoseNothing) {
     }
   }
   EXPECT_EQ(IntegrityCheck(registry.store_path()), "ok");
+}
+
+// Inside a read snapshot another process's commit stays unseen until the
+// snapshot ends; the thread's own writes and every read call still work,
+// and a write shows at once.
+TEST(RegistryProcesses, AReadSnapshotHidesOtherProcessesCommits) {
+  opossvc::testing::TempRegistry registry;
+  ScopedKey key;
+  ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, kBase, &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetText(key.get(), "Port", "COM1"), ERROR_SUCCESS);
+  Pipe go, done;
+  ChildProcess writer([&](ChildChecks& checks) {
+    go.Reader();
+    done.Writer();
+    go.Receive();
+    ScopedKey child;
+    checks.ExpectCode(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Processes\\New", &child),
+                      ERROR_SUCCESS, "create");
+    checks.ExpectCode(Open(HKEY_LOCAL_MACHINE, kBase, &child), ERROR_SUCCESS, "open");
+    checks.ExpectCode(SetText(child.get(), "Port", "COM2"), ERROR_SUCCESS, "write");
+    done.Send();
+  });
+  go.Writer();
+  done.Reader();
+  {
+    opossvc::detail::RegistryReadSnapshot snapshot;
+    opossvc::detail::RegistryReadSnapshot nested;
+    EXPECT_EQ(ReadBytes(key.get(), "Port"), "COM1\0"s);
+    go.Send();
+    ASSERT_TRUE(done.Receive());
+    EXPECT_EQ(ReadBytes(key.get(), "Port"), "COM1\0"s);
+    EXPECT_TRUE(SubkeyNames(key.get()).empty());
+    DWORD values = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               &values, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 1u);
+    EXPECT_EQ(SetText(key.get(), "Own", "x"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadBytes(key.get(), "Own"), "x\0"s);
+  }
+  EXPECT_EQ(ReadBytes(key.get(), "Port"), "COM2\0"s);
+  EXPECT_EQ(SubkeyNames(key.get()), std::vector<std::string>{"New"});
+  EXPECT_EQ(writer.Wait(), "");
 }
 
 // Configuration written by root, read by a service object running as an
