@@ -94,6 +94,7 @@
 #include <string>
 #include <vector>
 
+#include <opossvc/export.h>
 #include <opossvc/opos.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/comm.h>
@@ -112,9 +113,9 @@ class ClientList;
 
 // The highest COM port number listed in the registry ("Enum\Root" device
 // entries, else HKLM\Hardware\DeviceMap\SerialComm), at least 2.
-int GetComMax();
+OPOSSVC_API int GetComMax();
 
-class CPortdrv {
+class OPOSSVC_API CPortdrv {
  public:
   CPortdrv();
   // Closes the port if its owner left it open, and waits for the driver's
@@ -184,16 +185,18 @@ class CPortdrv {
   // --- Settings, open and close (port_open.cpp) ---
   long OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, int variant)
       OPOSSVC_REQUIRES(OpenLock);
-  long GetComInfo(const char* deviceName, const opossvc::detail::PortSettings* open,
-                  opossvc::detail::PortSettings* settings);
-  opossvc::detail::PortSettings OpenSettings() const;
-  void CommitSettings(const opossvc::detail::PortSettings& settings, bool firstOpen);
+  OPOSSVC_INTERNAL long GetComInfo(const char* deviceName,
+                                   const opossvc::detail::PortSettings* open,
+                                   opossvc::detail::PortSettings* settings);
+  OPOSSVC_INTERNAL opossvc::detail::PortSettings OpenSettings() const;
+  OPOSSVC_INTERNAL void CommitSettings(const opossvc::detail::PortSettings& settings,
+                                       bool firstOpen);
   // Sets the output flow of the mode after a further client's "SHydra".
   void FollowHydra() OPOSSVC_EXCLUDES(PortLock);
-  long PartnerTest(const opossvc::detail::PortSettings& settings);
+  OPOSSVC_INTERNAL long PartnerTest(const opossvc::detail::PortSettings& settings);
   long TestCoPort(long portNumber);
-  long OpenDevice(const opossvc::detail::PortSettings& settings, HANDLE* handle);
-  long ConfigurePort(HANDLE handle, const opossvc::detail::PortSettings& settings)
+  OPOSSVC_INTERNAL long OpenDevice(const opossvc::detail::PortSettings& settings, HANDLE* handle);
+  OPOSSVC_INTERNAL long ConfigurePort(HANDLE handle, const opossvc::detail::PortSettings& settings)
       OPOSSVC_REQUIRES(OpenLock);
   long StartSession(CSvcBase* svc, long readSize) OPOSSVC_REQUIRES(OpenLock);
   bool StartThreads() OPOSSVC_REQUIRES(OpenLock);
