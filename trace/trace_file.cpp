@@ -3,11 +3,11 @@
 
 #include <cstdint>
 #include <new>
-#include <shared_mutex>
 
 #include <opossvc/registry.h>
 #include <opossvc/thread_annotations.h>
 
+#include "platform/internal/mutex.h"
 #include "trace/trace_writer.h"
 
 namespace opossvc::detail {
@@ -22,48 +22,12 @@ constexpr UINT kTraceOpenMode =
 // line.
 constexpr UINT kCheckedOpenMode = (kTraceOpenMode & ~CFile::modeWrite) | CFile::modeReadWrite;
 
-class OPOSSVC_CAPABILITY("mutex") TraceMutex {
- public:
-  void lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
-  void unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  void lock_shared() OPOSSVC_THREAD_ANNOTATION(acquire_shared_capability()) { mutex_.lock_shared(); }
-  void unlock_shared() OPOSSVC_THREAD_ANNOTATION(release_shared_capability()) { mutex_.unlock_shared(); }
-
- private:
-  std::shared_mutex mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY TraceLock {
- public:
-  explicit TraceLock(TraceMutex& mutex) OPOSSVC_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-  ~TraceLock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  TraceLock(const TraceLock&) = delete;
-  TraceLock& operator=(const TraceLock&) = delete;
-
- private:
-  TraceMutex& mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY TraceReadLock {
- public:
-  explicit TraceReadLock(TraceMutex& mutex)
-      OPOSSVC_THREAD_ANNOTATION(acquire_shared_capability(mutex)) : mutex_(mutex) {
-    mutex_.lock_shared();
-  }
-  ~TraceReadLock() OPOSSVC_RELEASE() { mutex_.unlock_shared(); }
-  TraceReadLock(const TraceReadLock&) = delete;
-  TraceReadLock& operator=(const TraceReadLock&) = delete;
-
- private:
-  TraceMutex& mutex_;
-};
-
 // The process's shared trace file. `mutex` guards the user count and the
 // file's open state: OpenTrace and CloseTrace change them holding it
 // exclusively, records are written holding it shared (writes of several
 // threads then go out side by side, each in one write).
 struct SharedTrace {
-  TraceMutex mutex;
+  SharedMutex mutex;
   CStdioFile file;
   LONG users OPOSSVC_GUARDED_BY(mutex) = 0;
 };
@@ -120,7 +84,7 @@ bool OpenForAppend(CStdioFile& file, const char* path) {
 
 CStdioFile* OpenShared() {
   SharedTrace& shared = g_shared_trace;
-  TraceLock lock(shared.mutex);
+  WriterLock lock(shared.mutex);
   if (shared.users > 0) {
     if (shared.users == INT32_MAX) return nullptr;
     ++shared.users;
@@ -135,7 +99,7 @@ CStdioFile* OpenShared() {
 
 void CloseShared() {
   SharedTrace& shared = g_shared_trace;
-  TraceLock lock(shared.mutex);
+  WriterLock lock(shared.mutex);
   if (shared.users <= 0) return;  // closed more often than opened: nothing left to close
   if (--shared.users == 0) shared.file.Abort();
 }
@@ -157,7 +121,7 @@ void WriteTraceRecord(CStdioFile* file, const std::string& record) {
     WriteOpen(*file, record);
     return;
   }
-  TraceReadLock lock(g_shared_trace.mutex);
+  ReaderLock lock(g_shared_trace.mutex);
   WriteOpen(*file, record);
 }
 

@@ -1,48 +1,13 @@
-// The lock of the serial-port backends: a mutex that the thread-safety analysis knows, with a
-// scoped holder that can wait on a condition variable.
+// The lock of the serial-port backends: the library's annotated mutex.
 #ifndef OPOSSVC_PLATFORM_POSIX_COMM_COMM_MUTEX_H_
 #define OPOSSVC_PLATFORM_POSIX_COMM_COMM_MUTEX_H_
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
-
-#include <opossvc/thread_annotations.h>
+#include "platform/internal/mutex.h"
 
 namespace opossvc::detail {
 
-class OPOSSVC_CAPABILITY("mutex") CommMutex {
- public:
-  void Lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
-  void Unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  std::mutex& native() { return mutex_; }
-
- private:
-  std::mutex mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY CommLock {
- public:
-  explicit CommLock(CommMutex& mutex) OPOSSVC_ACQUIRE(mutex) : lock_(mutex.native()) {}
-  ~CommLock() OPOSSVC_RELEASE() {}
-  CommLock(const CommLock&) = delete;
-  CommLock& operator=(const CommLock&) = delete;
-
-  // Releases the lock while waiting on `cv` until notified or until `deadline` (no limit when
-  // empty); holds it again on return. Callers re-test their condition in a loop.
-  void WaitUntil(std::condition_variable& cv,
-                 const std::optional<std::chrono::steady_clock::time_point>& deadline) {
-    if (deadline) {
-      cv.wait_until(lock_, *deadline);
-    } else {
-      cv.wait(lock_);
-    }
-  }
-
- private:
-  std::unique_lock<std::mutex> lock_;
-};
+using CommMutex = Mutex;
+using CommLock = MutexLock;
 
 }  // namespace opossvc::detail
 

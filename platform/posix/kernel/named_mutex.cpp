@@ -222,7 +222,7 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
     if (ReleaseOneLevel()) {
       // Waiters of this process in mixed wait sets need not wait for their
       // next poll.
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       WakeWaiters();
     }
     return true;
@@ -234,7 +234,7 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
     block_->abandoned = 1;
     while (!ReleaseOneLevel()) {
     }
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     WakeWaiters();
   }
 

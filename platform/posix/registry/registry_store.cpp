@@ -227,7 +227,7 @@ class StoreCache {
 
   std::shared_ptr<RegistryStore> Current() OPOSSVC_EXCLUDES(mu_) {
     std::string folder = OposRoot();
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     if (current_ && current_->folder_ == folder && current_->StillNamesItsFile()) return current_;
     auto store = std::make_shared<RegistryStore>(std::move(folder));
     std::erase_if(stores_, [](const std::weak_ptr<RegistryStore>& s) { return s.expired(); });
@@ -276,7 +276,7 @@ class StoreCache {
     StoreCache& cache = Get();
     std::vector<std::shared_ptr<RegistryStore>> stores;
     {
-      RegistryLock lock(cache.mu_);
+      MutexLock lock(cache.mu_);
       for (const std::weak_ptr<RegistryStore>& weak : cache.stores_) {
         if (std::shared_ptr<RegistryStore> store = weak.lock()) stores.push_back(std::move(store));
       }
@@ -284,7 +284,7 @@ class StoreCache {
     for (const std::shared_ptr<RegistryStore>& store : stores) store->publisher_.PublishPending();
   }
 
-  RegistryMutex mu_;  // acquired before any store's mutex
+  Mutex mu_;  // acquired before any store's mutex
   std::shared_ptr<RegistryStore> current_ OPOSSVC_GUARDED_BY(mu_);
   std::vector<std::weak_ptr<RegistryStore>> stores_ OPOSSVC_GUARDED_BY(mu_);
   // Stores locked by PrepareFork, unlocked by AfterFork.
@@ -331,7 +331,7 @@ RegistryStore::RegistryStore(std::string folder)
 RegistryStore::~RegistryStore() = default;
 
 bool RegistryStore::StillNamesItsFile() {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (!have_identity_) return true;
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) return false;
@@ -401,7 +401,7 @@ LONG RegistryStore::EnsureWritable() {
 }
 
 LONG RegistryStore::CanWrite() {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   return EnsureWritable();
 }
 
@@ -680,19 +680,19 @@ LONG RegistryStore::RemoveKeyRow(KeyId id) {
 // Reads
 
 LONG RegistryStore::CheckKey(KeyId id) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   return Alive(id);
 }
 
 LONG RegistryStore::Open(KeyId from, const KeyPath& path, KeyId* id) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   return Resolve(from, path, id);
 }
 
 LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path, std::vector<std::string>* names) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   KeyId id = 0;
   names->clear();
@@ -786,14 +786,14 @@ LONG RegistryStore::ListEntry(KeyId id, DWORD index, Entry* out) {
 }
 
 LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
                                std::string* data) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   Statement query(*connection_, kValueByName, kSqlText[kValueByName]);
   if (query.status() != ERROR_SUCCESS) return query.status();
@@ -811,13 +811,13 @@ LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
 }
 
 LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   // One snapshot for all the queries.
   if (LONG error = connection_->Execute("BEGIN")) return error;
@@ -870,7 +870,7 @@ LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
 
 LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view class_name,
                            KeyId* id, bool* created) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   *created = false;
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
@@ -915,7 +915,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
 
 LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
                              std::string_view data) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
@@ -934,7 +934,7 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
 }
 
 LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
@@ -951,7 +951,7 @@ LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
 }
 
 LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   // Missing keys and roots are told apart before asking for write access.
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
@@ -980,7 +980,7 @@ LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
 }
 
 LONG RegistryStore::DeleteTreeOnce(KeyId from, const KeyPath& path, bool delete_target) {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
   bool fixed = false;
@@ -1027,7 +1027,7 @@ LONG RegistryStore::WithReserve(Delete run) {
   if (error != ERROR_DISK_FULL || !ReleaseReserve(ReservePath(file_))) return error;
   error = run();
   {
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     // Busy while another connection reads, or short of room: then the log
     // is emptied by a later checkpoint.
     if (mode_ == Mode::kReadWrite) connection_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
@@ -1052,7 +1052,7 @@ LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_targ
 // the log: syncing the log makes every commit so far durable. It writes
 // nothing, so a full disk cannot stop it.
 LONG RegistryStore::Flush() {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (mode_ != Mode::kReadWrite) {
     // A store we may not write holds nothing of ours to flush.
     if (!Exists(file_) || !FilesWritable()) return ERROR_SUCCESS;

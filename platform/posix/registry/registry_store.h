@@ -68,8 +68,8 @@
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/types.h>
 
+#include "platform/internal/mutex.h"
 #include "platform/posix/registry/registry_list_cursors.h"
-#include "platform/posix/registry/registry_mutex.h"
 #include "platform/posix/registry/registry_names.h"
 #include "platform/posix/registry/registry_schema.h"
 #include "platform/posix/registry/snapshot_publisher.h"
@@ -205,7 +205,7 @@ class RegistryStore {
   const std::string folder_;
   const std::string file_;
 
-  RegistryMutex mu_;
+  Mutex mu_;
   Mode mode_ OPOSSVC_GUARDED_BY(mu_) = Mode::kClosed;
   std::unique_ptr<SqliteConnection> connection_ OPOSSVC_GUARDED_BY(mu_);
   // Where recent listings stopped; valid for this connection only.

@@ -34,11 +34,11 @@ class SentMessageGuard {
   ~SentMessageGuard() {
     --queue_.in_send;
     if (done_) return;
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     message_->Complete(0, true);
   }
   void Finish(LRESULT result) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     message_->Complete(result, false);
     done_ = true;
   }
@@ -122,7 +122,7 @@ bool MessageQueue::Ready() {
 void MessageQueue::OnThreadExit() {
   std::vector<std::shared_ptr<Window>> gone;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     WindowSystem& system = WindowSystem::Get();
     dead = true;
     for (const auto& message : incoming) message->Complete(0, true);
@@ -239,7 +239,7 @@ std::shared_ptr<MessageQueue> CurrentQueue() {
   if (state.message_queue) return std::static_pointer_cast<MessageQueue>(state.message_queue);
   auto queue = std::make_shared<MessageQueue>(state.thread_id);
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     WindowSystem::Get().AddQueue(queue);
   }
   state.message_queue = queue;
@@ -251,7 +251,7 @@ bool DeliverSentMessages(MessageQueue& queue) {
     std::shared_ptr<SentMessage> message;
     WNDPROC proc = nullptr;
     {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       if (queue.incoming.empty()) return any;
       message = std::move(queue.incoming.front());
       queue.incoming.pop_front();
@@ -277,7 +277,7 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
   std::shared_ptr<MessageQueue> own = CurrentQueue();
   std::shared_ptr<MessageQueue> target;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     target = WindowSystem::Get().FindQueue(window->thread_id);
     if (!target || target->dead) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -298,7 +298,7 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
       left = remaining.count() > 0 ? static_cast<DWORD>(remaining.count()) : 0;
     }
     {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       own->mode = MessageQueue::WaitMode::kSentOnly;
     }
     DWORD wait = WaitForObjects(wait_set, false, left);
@@ -306,7 +306,7 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
       DeliverSentMessages(*own);
       continue;
     }
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     if (wait == WAIT_TIMEOUT && sent->state != SentMessage::State::kDone) {
       if (sent->state == SentMessage::State::kQueued) {
         auto& incoming = target->incoming;
@@ -327,7 +327,7 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
 LRESULT CallProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   WNDPROC proc = nullptr;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     std::shared_ptr<Window> window = WindowSystem::Get().LookupWindow(hwnd);
     if (!window) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
