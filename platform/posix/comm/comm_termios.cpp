@@ -74,6 +74,7 @@
 #include "platform/posix/comm/comm_port.h"
 #include "platform/posix/comm/comm_syscalls.h"
 #include "platform/posix/comm/comm_timeouts.h"
+#include "platform/posix/files/errno_map.h"
 
 namespace opossvc::detail {
 namespace {
@@ -813,16 +814,7 @@ class TermiosPort final : public CommPort {
       MarkGone();
       return ERROR_DEVICE_NOT_CONNECTED;
     }
-    switch (error) {
-      case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-      case ENOTTY:
-        return ERROR_INVALID_FUNCTION;
-      case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-      default:
-        return ERROR_GEN_FAILURE;
-    }
+    return Win32ErrorFromErrno(error);
   }
 
   bool HungUp() {
@@ -940,6 +932,8 @@ std::string DevicePath(int number) {
   return path;
 }
 
+// An absent device is a missing file whatever the errno, its permission bits are a privilege,
+// and a busy one is held by another program; the rest as for files.
 DWORD OpenError(int error) {
   switch (error) {
     case ENOENT:
@@ -954,13 +948,8 @@ DWORD OpenError(int error) {
       return ERROR_PRIVILEGE_NOT_HELD;
     case EBUSY:
       return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
     default:
-      return ERROR_OPEN_FAILED;
+      return Win32ErrorFromErrno(error, ERROR_OPEN_FAILED);
   }
 }
 

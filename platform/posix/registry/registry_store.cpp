@@ -123,28 +123,6 @@ DWORD ToDword(int64_t value) {
   return value < 0 ? 0 : value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
 }
 
-LONG ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case ENOMEM:
-      return ERROR_OUTOFMEMORY;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    default:
-      return ERROR_CANTOPEN;
-  }
-}
-
 std::string ReservePath(const std::string& file) { return file + "-reserve"; }
 
 bool Exists(const std::string& path) {
@@ -410,7 +388,7 @@ LONG RegistryStore::OpenForReading() {
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return OpenEmpty();
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   if (FilesWritable()) return OpenReadWrite();
   return Exists(SnapshotFile(file_)) ? OpenSnapshot() : OpenReadOnly();
@@ -421,14 +399,14 @@ LONG RegistryStore::PrepareFiles() {
   if (mkdir(folder_.c_str(), kFolderMode) == 0) {
     chmod(folder_.c_str(), kFolderMode);  // whatever the umask
   } else if (errno != EEXIST) {
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kStoreMode);
   if (fd >= 0) {
     fchmod(fd, kStoreMode);  // whatever the umask
     close(fd);
   } else if (errno != EEXIST) {
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   return ERROR_SUCCESS;
 }
@@ -509,7 +487,7 @@ LONG RegistryStore::OpenSnapshot() {
   // Known before it is opened: a newer one renamed in between is opened by
   // the next call.
   struct stat st {};
-  if (stat(snapshot.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  if (stat(snapshot.c_str(), &st) != 0) return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   std::unique_ptr<SqliteConnection> connection;
   if (LONG error = SqliteConnection::Open(FileUri(snapshot) + "?mode=ro&immutable=1",
                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &connection)) {
