@@ -214,12 +214,38 @@ std::vector<std::string> SplitLines(const std::string& text, UINT format) {
 
 int64_t LineWidth(const std::string& line) { return int64_t{kCellWidth} * static_cast<int64_t>(line.size()); }
 
+// Sets a setting of the DC `hdc` (a mode, a colour) to `value` when `valid`,
+// returning the old one; `failed` for an unknown DC, or with
+// ERROR_INVALID_PARAMETER for a value out of range.
+template <class T>
+T ExchangeSetting(HDC hdc, T DeviceContext::*field, T value, bool valid, T failed) {
+  GdiState& state = State();
+  MutexLock lock(state.mutex);
+  auto dc = FindDc(state, hdc);
+  if (dc == nullptr) return failed;
+  if (!valid) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return failed;
+  }
+  return std::exchange((*dc).*field, value);
+}
+
+// A setting of the DC `hdc`; `failed` for an unknown DC.
+template <class T>
+T Setting(HDC hdc, T DeviceContext::*field, T failed) {
+  GdiState& state = State();
+  MutexLock lock(state.mutex);
+  auto dc = FindDc(state, hdc);
+  return dc == nullptr ? failed : (*dc).*field;
+}
+
 }  // namespace
 }  // namespace opossvc::detail
 
 using opossvc::detail::Bitmap;
 using opossvc::detail::Brush;
 using opossvc::detail::DeviceContext;
+using opossvc::detail::ExchangeSetting;
 using opossvc::detail::Find;
 using opossvc::detail::FindDc;
 using opossvc::detail::GdiState;
@@ -227,6 +253,7 @@ using opossvc::detail::Icon;
 using opossvc::detail::IconImage;
 using opossvc::detail::Insert;
 using opossvc::detail::MutexLock;
+using opossvc::detail::Setting;
 using opossvc::detail::State;
 
 DWORD WINAPI GetSysColor(int nIndex) {
@@ -380,69 +407,34 @@ int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
 }
 
 int WINAPI SetMapMode(HDC hdc, int iMode) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  if (dc == nullptr) return 0;
-  if (iMode < MM_TEXT || iMode > MM_ANISOTROPIC) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  return std::exchange(dc->map_mode, iMode);
+  return ExchangeSetting(hdc, &DeviceContext::map_mode, iMode,
+                         iMode >= MM_TEXT && iMode <= MM_ANISOTROPIC, 0);
 }
 
-int WINAPI GetMapMode(HDC hdc) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? 0 : dc->map_mode;
-}
+int WINAPI GetMapMode(HDC hdc) { return Setting(hdc, &DeviceContext::map_mode, 0); }
 
 int WINAPI SetBkMode(HDC hdc, int mode) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  if (dc == nullptr) return 0;
-  if (mode != TRANSPARENT && mode != OPAQUE) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  return std::exchange(dc->background_mode, mode);
+  return ExchangeSetting(hdc, &DeviceContext::background_mode, mode,
+                         mode == TRANSPARENT || mode == OPAQUE, 0);
 }
 
-int WINAPI GetBkMode(HDC hdc) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? 0 : dc->background_mode;
-}
+int WINAPI GetBkMode(HDC hdc) { return Setting(hdc, &DeviceContext::background_mode, 0); }
 
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : std::exchange(dc->text_color, color & 0x00FFFFFF);
+  return ExchangeSetting(hdc, &DeviceContext::text_color, color & 0x00FFFFFF, true, CLR_INVALID);
 }
 
 COLORREF WINAPI GetTextColor(HDC hdc) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : dc->text_color;
+  return Setting(hdc, &DeviceContext::text_color, CLR_INVALID);
 }
 
 COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : std::exchange(dc->background_color, color & 0x00FFFFFF);
+  return ExchangeSetting(hdc, &DeviceContext::background_color, color & 0x00FFFFFF, true,
+                         CLR_INVALID);
 }
 
 COLORREF WINAPI GetBkColor(HDC hdc) {
-  GdiState& state = State();
-  MutexLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : dc->background_color;
+  return Setting(hdc, &DeviceContext::background_color, CLR_INVALID);
 }
 
 int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
