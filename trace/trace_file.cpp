@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <shared_mutex>
 #include <typeinfo>
 #include <utility>
 
@@ -13,6 +12,7 @@
 #include <opossvc/thread_annotations.h>
 
 #include "platform/internal/append_file.h"
+#include "platform/internal/mutex.h"
 #include "trace/trace_text.h"
 #include "trace/trace_writer.h"
 
@@ -27,42 +27,6 @@ constexpr UINT kTraceOpenMode =
 // Read access too where the file grants it, to see whether it ends inside a
 // line.
 constexpr UINT kCheckedOpenMode = (kTraceOpenMode & ~CFile::modeWrite) | CFile::modeReadWrite;
-
-class OPOSSVC_CAPABILITY("mutex") TraceMutex {
- public:
-  void lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
-  void unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  void lock_shared() OPOSSVC_THREAD_ANNOTATION(acquire_shared_capability()) { mutex_.lock_shared(); }
-  void unlock_shared() OPOSSVC_THREAD_ANNOTATION(release_shared_capability()) { mutex_.unlock_shared(); }
-
- private:
-  std::shared_mutex mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY TraceLock {
- public:
-  explicit TraceLock(TraceMutex& mutex) OPOSSVC_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-  ~TraceLock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  TraceLock(const TraceLock&) = delete;
-  TraceLock& operator=(const TraceLock&) = delete;
-
- private:
-  TraceMutex& mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY TraceReadLock {
- public:
-  explicit TraceReadLock(TraceMutex& mutex)
-      OPOSSVC_THREAD_ANNOTATION(acquire_shared_capability(mutex)) : mutex_(mutex) {
-    mutex_.lock_shared();
-  }
-  ~TraceReadLock() OPOSSVC_RELEASE() { mutex_.unlock_shared(); }
-  TraceReadLock(const TraceReadLock&) = delete;
-  TraceReadLock& operator=(const TraceReadLock&) = delete;
-
- private:
-  TraceMutex& mutex_;
-};
 
 // A trace file: a CStdioFile opened as its file's one appender
 // (internal/append_file.h), which records go to without a handle lookup.
@@ -120,7 +84,7 @@ class TraceFile final : public CStdioFile {
 // exclusively, records are written holding it shared (writes of several
 // threads then go out side by side, each in one write).
 struct SharedTrace {
-  TraceMutex mutex;
+  SharedMutex mutex;
   TraceFile file;
   LONG users OPOSSVC_GUARDED_BY(mutex) = 0;
 };
@@ -150,7 +114,7 @@ CString SharedTracePath() {
 
 CStdioFile* OpenShared() {
   SharedTrace& shared = g_shared_trace;
-  TraceLock lock(shared.mutex);
+  WriterLock lock(shared.mutex);
   if (shared.users > 0) {
     if (shared.users == INT32_MAX) return nullptr;
     ++shared.users;
@@ -165,7 +129,7 @@ CStdioFile* OpenShared() {
 
 void CloseShared() {
   SharedTrace& shared = g_shared_trace;
-  TraceLock lock(shared.mutex);
+  WriterLock lock(shared.mutex);
   if (shared.users <= 0) return;  // closed more often than opened: nothing left to close
   if (--shared.users == 0) shared.file.Abort();
 }
@@ -190,7 +154,7 @@ void WriteOther(CStdioFile& file, const RecordText& record) {
 void WriteTraceRecord(CStdioFile* file, const RecordText& record) {
   if (file == nullptr || record.failed()) return;
   if (file == &g_shared_trace.file) {
-    TraceReadLock lock(g_shared_trace.mutex);
+    ReaderLock lock(g_shared_trace.mutex);
     g_shared_trace.file.Append(record);
   } else if (typeid(*file) == typeid(TraceFile)) {
     static_cast<TraceFile*>(file)->Append(record);

@@ -27,12 +27,13 @@
 #define OPOSSVC_EVENT_THREAD_H_
 
 #include <opossvc/afx/winthread.h>
+#include <opossvc/export.h>
 #include <opossvc/svcbase.h>
 #include <opossvc/win32/types.h>
 
 namespace opossvc {
 
-class EventThread {
+class OPOSSVC_API EventThread {
  public:
   EventThread() = default;
   // Stops the thread (see Stop).

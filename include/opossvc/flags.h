@@ -14,17 +14,18 @@
 #ifndef OPOSSVC_FLAGS_H_
 #define OPOSSVC_FLAGS_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 
 namespace opossvc {
 
 // Stores value into flag atomically (relaxed).
-void SetFlag(LONG& flag, LONG value);
-void SetFlag(DWORD& flag, DWORD value);
+OPOSSVC_API void SetFlag(LONG& flag, LONG value);
+OPOSSVC_API void SetFlag(DWORD& flag, DWORD value);
 
 // Loads flag atomically (relaxed).
-LONG GetFlag(const LONG& flag);
-DWORD GetFlag(const DWORD& flag);
+OPOSSVC_API LONG GetFlag(const LONG& flag);
+OPOSSVC_API DWORD GetFlag(const DWORD& flag);
 
 }  // namespace opossvc
 

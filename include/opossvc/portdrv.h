@@ -104,6 +104,7 @@
 #include <string>
 #include <vector>
 
+#include <opossvc/export.h>
 #include <opossvc/opos.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/comm.h>
@@ -123,9 +124,9 @@ class SerialPort;
 
 // The highest COM port number listed in the registry ("Enum\Root" device
 // entries, else HKLM\Hardware\DeviceMap\SerialComm), at least 2.
-int GetComMax();
+OPOSSVC_API int GetComMax();
 
-class CPortdrv {
+class OPOSSVC_API CPortdrv {
  public:
   CPortdrv();
   // Closes the port if its owner left it open, and waits for the driver's
@@ -195,21 +196,25 @@ class CPortdrv {
   // --- Settings, open and close (port_open.cpp) ---
   long OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, int variant)
       OPOSSVC_REQUIRES(OpenLock);
-  long GetComInfo(const char* deviceName, const opossvc::detail::PortSettings* open,
-                  opossvc::detail::PortSettings* settings);
-  opossvc::detail::PortSettings OpenSettings() const;
-  void CommitSettings(const opossvc::detail::PortSettings& settings, bool firstOpen);
+  OPOSSVC_INTERNAL long GetComInfo(const char* deviceName,
+                                   const opossvc::detail::PortSettings* open,
+                                   opossvc::detail::PortSettings* settings);
+  OPOSSVC_INTERNAL opossvc::detail::PortSettings OpenSettings() const;
+  OPOSSVC_INTERNAL void CommitSettings(const opossvc::detail::PortSettings& settings,
+                                       bool firstOpen);
   // Sets the output flow of the mode after a further client's "SHydra".
   void FollowHydra() OPOSSVC_EXCLUDES(PortLock);
-  long PartnerTest(const opossvc::detail::PortSettings& settings);
+  OPOSSVC_INTERNAL long PartnerTest(const opossvc::detail::PortSettings& settings);
   long TestCoPort(long portNumber);
-  long OpenDevice(const opossvc::detail::PortSettings& settings,
-                  std::shared_ptr<opossvc::detail::SerialPort>* port);
-  long ConfigurePort(const std::shared_ptr<opossvc::detail::SerialPort>& port,
-                     const opossvc::detail::PortSettings& settings) OPOSSVC_REQUIRES(OpenLock);
+  OPOSSVC_INTERNAL long OpenDevice(const opossvc::detail::PortSettings& settings,
+                                   std::shared_ptr<opossvc::detail::SerialPort>* port);
+  OPOSSVC_INTERNAL long ConfigurePort(const std::shared_ptr<opossvc::detail::SerialPort>& port,
+                                      const opossvc::detail::PortSettings& settings)
+      OPOSSVC_REQUIRES(OpenLock);
   // Puts a device just opened into the port's settings (`dcb`, the queues, the time-outs, DTR,
   // an empty receive queue, the input wait); closes it when that fails.
-  long SetUpDevice(opossvc::detail::SerialPort& port, const DCB& dcb) OPOSSVC_REQUIRES(PortLock);
+  OPOSSVC_INTERNAL long SetUpDevice(opossvc::detail::SerialPort& port, const DCB& dcb)
+      OPOSSVC_REQUIRES(PortLock);
   long StartSession(CSvcBase* svc, long readSize) OPOSSVC_REQUIRES(OpenLock);
   bool StartThreads() OPOSSVC_REQUIRES(OpenLock);
   // Tells the session's threads to stop and marks it closing; returns the
@@ -236,7 +241,8 @@ class CPortdrv {
   PassResult OutputPass(DWORD session) OPOSSVC_EXCLUDES(QueueLock);
   PassResult WriteFront(DWORD session, OutputNotice* notice) OPOSSVC_REQUIRES(QueueLock);
   // The bytes written; *lost when the device has gone away.
-  DWORD WriteChunk(opossvc::detail::SerialPort* port, const char* data, DWORD size, bool* lost)
+  OPOSSVC_INTERNAL DWORD WriteChunk(opossvc::detail::SerialPort* port, const char* data,
+                                    DWORD size, bool* lost)
       OPOSSVC_EXCLUDES(PortLock);
   // The ready test of the mode on the modem lines read now; ready when they
   // cannot be read.
@@ -255,7 +261,7 @@ class CPortdrv {
   bool InputStopped(DWORD session) const;
   // The pause after a pass: up to ms (at least 1) for bytes to arrive on
   // `port`, or for the port to close.
-  void AwaitInput(opossvc::detail::SerialPort* port, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
+  OPOSSVC_INTERNAL void AwaitInput(opossvc::detail::SerialPort* port, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
   int WatchLines(PowerChange changes[2]) OPOSSVC_REQUIRES(PortLock);
   bool ReportPower(DWORD session, const PowerChange* changes, int count);
   DWORD ModemStatus() OPOSSVC_REQUIRES(PortLock);

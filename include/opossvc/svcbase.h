@@ -75,6 +75,7 @@
 #include <opossvc/afx/dispatch_driver.h>
 #include <opossvc/afx/wnd.h>
 #include <opossvc/flags.h>
+#include <opossvc/export.h>
 #include <opossvc/opos.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/oleauto.h>
@@ -86,7 +87,7 @@
 // the queue's lock for its whole duration and calls nothing outside, so any
 // number of threads may queue while the event thread takes. QueueEvent
 // wakes an event thread that waits for a record.
-class COposEvent {
+class OPOSSVC_API COposEvent {
  public:
   COposEvent();
   ~COposEvent();
@@ -143,7 +144,7 @@ class COposEvent {
   bool m_queued = false;  // a record was added since the last wait returned
 };
 
-class CSvcBase : public CWnd {
+class OPOSSVC_API CSvcBase : public CWnd {
   DECLARE_DYNCREATE(CSvcBase)
 
  public:
@@ -298,19 +299,19 @@ class CSvcBase : public CWnd {
 
 // An automation string of a zero-terminated ANSI string, converted to UTF-16.
 // Raises the memory exception when allocation fails.
-BSTR AllocSysString(const char* psz);
+OPOSSVC_API BSTR AllocSysString(const char* psz);
 // An automation string holding the bytes of psz unconverted (byte length =
 // strlen). Raises the memory exception when allocation fails.
-BSTR AllocSysStringByte(const char* psz);
+OPOSSVC_API BSTR AllocSysStringByte(const char* psz);
 // Replaces *pbstr with a new automation string of len bytes from psz. psz
 // may point into the old string, which then gives the bytes up to its end
 // and the rest are zero. Returns 1, or 0 with *pbstr null.
-int ReAllocSysStringByteLen(BSTR* pbstr, const char* psz, unsigned int len);
+OPOSSVC_API int ReAllocSysStringByteLen(BSTR* pbstr, const char* psz, unsigned int len);
 
 // Milliseconds since a tick count (GetTickCount), across one wrap.
-unsigned long GetInterval(unsigned long dwStartTick);
+OPOSSVC_API unsigned long GetInterval(unsigned long dwStartTick);
 // Milliseconds since a local time (GetLocalTime), across day, month and year
 // ends; a start later than now wraps to a large value.
-unsigned long GetInterval(const SYSTEMTIME& stStart);
+OPOSSVC_API unsigned long GetInterval(const SYSTEMTIME& stStart);
 
 #endif  // OPOSSVC_SVCBASE_H_

@@ -70,30 +70,31 @@
 #define OPOSSVC_TRACE_H_
 
 #include <opossvc/afx/stdiofile.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/oleauto.h>
 
-CStdioFile* OpenTrace(const char* name);
-void CloseTrace(CStdioFile*& file);
+OPOSSVC_API CStdioFile* OpenTrace(const char* name);
+OPOSSVC_API void CloseTrace(CStdioFile*& file);
 
 // `length` > 0: the first `length` bytes of the value, NULs included
 // (escaped); otherwise the value up to its NUL.
-void OnGetProp(CStdioFile* file, const char* object, const char* property, const char* value,
-               int length);
-void OnGetProp(CStdioFile* file, const char* object, const char* property, int value);
-void OnGetProp(CStdioFile* file, const char* object, const char* property, long value);
-void OnGetProp(CStdioFile* file, const char* object, const char* property, CY value);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property,
+                           const char* value, int length);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property, int value);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property, long value);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property, CY value);
 
-void OnSetProp(CStdioFile* file, const char* object, const char* property, const char* value,
-               int length);
-void OnSetProp(CStdioFile* file, const char* object, const char* property, int value);
-void OnSetProp(CStdioFile* file, const char* object, const char* property, long value);
-void OnSetProp(CStdioFile* file, const char* object, const char* property, CY value);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property,
+                           const char* value, int length);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property, int value);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property, long value);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property, CY value);
 
-void OnMethod(CStdioFile* file, const char* object, const char* method, int direction,
-              const char* types, ...);
+OPOSSVC_API void OnMethod(CStdioFile* file, const char* object, const char* method, int direction,
+                          const char* types, ...);
 
 // The result code by name (OPOS_SUCCESS, OPOS_E_CLOSED ... OPOS_E_EXTENDED,
 // else "(Unknown)"), the extended code as a number.
-void PutResultCode(CStdioFile* file, const char* object, long result, long extended);
+OPOSSVC_API void PutResultCode(CStdioFile* file, const char* object, long result, long extended);
 
 #endif  // OPOSSVC_TRACE_H_

@@ -47,6 +47,7 @@
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/exceptions.h>
 #include <opossvc/afx/object.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 
 // (Overrides are marked `virtual`, not `override`, as with the exceptions:
@@ -56,7 +57,7 @@ namespace opossvc::detail {
 struct StdioStreamAccess;
 }
 
-class CFileException : public CException {
+class OPOSSVC_API CFileException : public CException {
   DECLARE_DYNAMIC(CFileException)
  public:
   enum {
@@ -93,10 +94,10 @@ class CFileException : public CException {
 };
 
 // Throws a new CFileException* with the cause; never returns.
-[[noreturn]] void AfxThrowFileException(int cause, LONG lOsError = -1,
-                                        LPCTSTR lpszFileName = nullptr);
+[[noreturn]] OPOSSVC_API void AfxThrowFileException(int cause, LONG lOsError = -1,
+                                                    LPCTSTR lpszFileName = nullptr);
 
-class CFile : public CObject {
+class OPOSSVC_API CFile : public CObject {
   DECLARE_DYNAMIC(CFile)
  public:
   enum OpenFlags {
@@ -168,7 +169,7 @@ class CFile : public CObject {
   bool m_bAppend;
 };
 
-class CStdioFile : public CFile {
+class OPOSSVC_API CStdioFile : public CFile {
   DECLARE_DYNAMIC(CStdioFile)
  public:
   CStdioFile();

@@ -51,6 +51,7 @@
 #include <string>
 #include <string_view>
 
+#include <opossvc/export.h>
 #include <opossvc/win32/comm.h>
 
 namespace opossvc::detail {
@@ -59,7 +60,7 @@ class VirtualDevice;
 
 namespace opossvc::testing {
 
-class VirtualPort {
+class OPOSSVC_API VirtualPort {
  public:
   static constexpr size_t kUnlimited = SIZE_MAX;
 

@@ -70,12 +70,13 @@
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/registry.h>
 
-#include "platform/internal/comm_mutex.h"
 #include "platform/internal/comm_port.h"
 #include "platform/internal/comm_timeouts.h"
+#include "platform/internal/mutex.h"
 #include "platform/internal/serial_port.h"
 #include "platform/posix/comm/comm_handle.h"
 #include "platform/posix/comm/comm_syscalls.h"
+#include "platform/posix/files/errno_map.h"
 
 namespace opossvc::detail {
 namespace {
@@ -263,7 +264,7 @@ class TermiosPort final : public CommPort {
 
   // Probes what the device offers; called once before the port is shared.
   void Probe() {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     int lines = 0;
     has_lines_ = Ioctl(TIOCMGET, &lines) == 0 || !IsNoSuchIoctl(errno);
     has_counters_ = Ioctl(TIOCGICOUNT, &counted_) == 0;
@@ -275,11 +276,11 @@ class TermiosPort final : public CommPort {
     int lines = 0;
     bool has_lines;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       has_lines = has_lines_;
     }
     if (has_lines && Ioctl(TIOCMGET, &lines) != 0) return Fail(errno);
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     *dcb = TermiosToDcb(settings_, static_cast<DWORD>(lines), has_lines_);
     dcb_ = *dcb;
     return 0;
@@ -293,12 +294,12 @@ class TermiosPort final : public CommPort {
     // between the copy and the store.
     termios2 settings;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       settings = settings_;
     }
     DcbToTermios(dcb, &settings);
     if (Ioctl(TCSETS2, &settings) != 0) return Fail(errno);
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     settings_ = settings;
     dcb_ = dcb;
     return 0;
@@ -323,7 +324,7 @@ class TermiosPort final : public CommPort {
   DWORD SetTimeouts(const COMMTIMEOUTS& timeouts) override {
     Operation op(*this);
     if (op.error()) return op.error();
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     timeouts_ = timeouts;
     return 0;
   }
@@ -336,7 +337,7 @@ class TermiosPort final : public CommPort {
     bool strip_nulls;
     uint64_t abort_generation;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (DWORD error = PendingAbortLocked()) return error;
       timeouts = timeouts_;
       strip_nulls = dcb_.fNull;
@@ -394,7 +395,7 @@ class TermiosPort final : public CommPort {
     if (op.error()) return op.error();
     WriteParameters write;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (DWORD error = PendingAbortLocked()) return error;
       write.deadline = WriteDeadline(timeouts_, size);
       write.dsr_flow = dcb_.fOutxDsrFlow && has_lines_;
@@ -418,7 +419,7 @@ class TermiosPort final : public CommPort {
     if (op.error()) return op.error();
     WriteParameters write;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       write.abort_generation = write_aborts_;
       write.byte_us = ByteMicroseconds(dcb_);
     }
@@ -430,7 +431,7 @@ class TermiosPort final : public CommPort {
     Operation op(*this);
     if (op.error()) return op.error();
     if (flags & (PURGE_TXABORT | PURGE_RXABORT)) {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (flags & PURGE_TXABORT) ++write_aborts_;
       if (flags & PURGE_RXABORT) ++read_aborts_;
       WakeWaiters();
@@ -439,7 +440,7 @@ class TermiosPort final : public CommPort {
     if (flags & PURGE_TXCLEAR) {
       // Under the lock, so that no write starts meanwhile. The bytes of a write in progress are
       // its own (PURGE_TXABORT makes it take them back); those of a completed one have left.
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       int queued = 0;
       if (writing_ == 0 && Ioctl(TIOCOUTQ, &queued) == 0 && queued > 0 &&
           Ioctl(TCFLSH, IntArgument(TCOFLUSH)) != 0) {
@@ -459,14 +460,14 @@ class TermiosPort final : public CommPort {
     int out_queue = 0;
     bool buffered;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       buffered = has_lines_;
     }
     if (Ioctl(FIONREAD, &in_queue) != 0) return Fail(errno);
     if (buffered && Ioctl(TIOCOUTQ, &out_queue) != 0 && !IsNoSuchIoctl(errno)) return Fail(errno);
     int failure = 0;  // errno of a failed call, handled once the lock is released
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       *errors = 0;
       *stat = {};
       stat->cbInQue = static_cast<DWORD>(std::max(in_queue, 0));
@@ -495,7 +496,7 @@ class TermiosPort final : public CommPort {
     Operation op(*this);
     if (op.error()) return op.error();
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (!has_lines_) {  // nothing to ask the device, which the input thread does all the time
         *status = kNoLinesStatus;
         return 0;
@@ -535,7 +536,7 @@ class TermiosPort final : public CommPort {
       case SETXOFF:
       case SETXON: {
         // With the flag in one step, which TakeBack relies on.
-        CommLock lock(mutex_);
+        MutexLock lock(mutex_);
         result = Ioctl(TCXONC, IntArgument(function == SETXOFF ? TCOOFF : TCOON));
         if (result == 0) output_stopped_ = function == SETXOFF;
         break;
@@ -548,7 +549,7 @@ class TermiosPort final : public CommPort {
   }
 
   void SetEventMask(DWORD mask) override {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     if (closing_) return;  // the descriptors are going
     event_mask_ = mask;
     ++mask_changes_;
@@ -562,21 +563,21 @@ class TermiosPort final : public CommPort {
     DWORD mask;
     uint64_t changes;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (event_mask_ == 0 || input_waiting_) return ERROR_INVALID_PARAMETER;
       input_waiting_ = true;
       mask = event_mask_;
       changes = mask_changes_;
     }
     DWORD error = AwaitInput(mask, changes, timeout_ms, events);
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     input_waiting_ = false;
     return error;
   }
 
   void Close() override {
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (closing_) return;
       closing_ = true;
       WakeWaiters();
@@ -606,11 +607,11 @@ class TermiosPort final : public CommPort {
   class Writing {
    public:
     explicit Writing(TermiosPort& port) : port_(port) {
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       ++port_.writing_;
     }
     ~Writing() {
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       --port_.writing_;
     }
     Writing(const Writing&) = delete;
@@ -625,7 +626,7 @@ class TermiosPort final : public CommPort {
   class Operation {
    public:
     explicit Operation(TermiosPort& port) : port_(port) {
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       if (port_.closing_) {
         error_ = ERROR_INVALID_HANDLE;
       } else if (port_.gone_) {
@@ -636,7 +637,7 @@ class TermiosPort final : public CommPort {
     }
     ~Operation() {
       if (error_ != 0) return;
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       if (--port_.active_ == 0) port_.idle_.notify_all();
     }
     Operation(const Operation&) = delete;
@@ -671,7 +672,7 @@ class TermiosPort final : public CommPort {
           uint64_t count = 0;
           ssize_t ignored = ::read(event_fd_, &count, sizeof count);
           (void)ignored;
-          CommLock lock(mutex_);
+          MutexLock lock(mutex_);
           if (closing_) return ERROR_OPERATION_ABORTED;
           if (mask_changes_ != changes) return 0;
         }
@@ -774,7 +775,7 @@ class TermiosPort final : public CommPort {
   // between the counts and the discard, except under XON/XOFF output flow or a SETXOFF, whose
   // stop the resumption would lift.
   DWORD TakeBack(DWORD put) {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     const bool paused = !dcb_.fOutX && !output_stopped_ && Ioctl(TCXONC, IntArgument(TCOOFF)) == 0;
     int before = 0;
     int after = 0;
@@ -815,16 +816,7 @@ class TermiosPort final : public CommPort {
       MarkGone();
       return ERROR_DEVICE_NOT_CONNECTED;
     }
-    switch (error) {
-      case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-      case ENOTTY:
-        return ERROR_INVALID_FUNCTION;
-      case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-      default:
-        return ERROR_GEN_FAILURE;
-    }
+    return Win32ErrorFromErrno(error);
   }
 
   bool HungUp() {
@@ -837,7 +829,7 @@ class TermiosPort final : public CommPort {
   }
 
   void MarkGone() {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     gone_ = true;
   }
 
@@ -868,7 +860,7 @@ class TermiosPort final : public CommPort {
   // ERROR_OPERATION_ABORTED when the port is closing or the calls of `direction` were purged
   // since their count was `generation`.
   DWORD AbortedSince(uint64_t generation, Direction direction) {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     uint64_t now = direction == Direction::kRead ? read_aborts_ : write_aborts_;
     if (closing_ || now != generation) return ERROR_OPERATION_ABORTED;
     return 0;
@@ -879,7 +871,7 @@ class TermiosPort final : public CommPort {
     pollfd fd = {wake_fd_, POLLIN, 0};
     if (Calls().poll(&fd, 1, ms) > 0 && (fd.revents & POLLIN)) ConsumeWake();
     if (DWORD error = AbortedSince(write_generation, Direction::kWrite)) return error;
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     return gone_ ? ERROR_DEVICE_NOT_CONNECTED : 0;
   }
 
@@ -888,7 +880,7 @@ class TermiosPort final : public CommPort {
   const int wake_fd_;   // eventfd (semaphore mode) that wakes calls waiting in poll()
   const int event_fd_;  // eventfd that ends the input wait: a mask change or the close
 
-  CommMutex mutex_;
+  Mutex mutex_;
   std::condition_variable idle_;               // signalled when active_ drops to 0
   int active_ OPOSSVC_GUARDED_BY(mutex_) = 0;  // Operations in progress
   bool closing_ OPOSSVC_GUARDED_BY(mutex_) = false;
@@ -942,6 +934,8 @@ std::string DevicePath(int number) {
   return path;
 }
 
+// An absent device is a missing file whatever the errno, its permission bits are a privilege,
+// and a busy one is held by another program; the rest as for files.
 DWORD OpenError(int error) {
   switch (error) {
     case ENOENT:
@@ -956,13 +950,8 @@ DWORD OpenError(int error) {
       return ERROR_PRIVILEGE_NOT_HELD;
     case EBUSY:
       return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
     default:
-      return ERROR_OPEN_FAILED;
+      return Win32ErrorFromErrno(error, ERROR_OPEN_FAILED);
   }
 }
 

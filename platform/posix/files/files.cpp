@@ -17,10 +17,11 @@
 #include "platform/internal/serial_port.h"
 #include "platform/posix/comm/comm_handle.h"
 #include "platform/posix/files/environment.h"
+#include "platform/posix/files/errno_map.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/file_object.h"
-#include "platform/posix/kernel/handle_table.h"
 #include "platform/posix/files/share_lock.h"
+#include "platform/posix/kernel/handle_table.h"
 
 namespace opossvc::detail {
 namespace {
@@ -106,7 +107,7 @@ DWORD MissingError(const std::string& path) {
 }
 
 DWORD PathError(int error, const std::string& path) {
-  return error == ENOENT ? MissingError(path) : ErrorFromErrno(error);
+  return error == ENOENT ? MissingError(path) : Win32ErrorFromErrno(error);
 }
 
 int OpenRetrying(const std::string& path, int flags, mode_t mode) {
@@ -193,7 +194,7 @@ HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD
     return INVALID_HANDLE_VALUE;
   };
   struct stat info {};
-  if (fstat(fd, &info) != 0) return fail(ErrorFromErrno(errno));
+  if (fstat(fd, &info) != 0) return fail(Win32ErrorFromErrno(errno));
   if (S_ISDIR(info.st_mode) || (appender && !S_ISREG(info.st_mode))) {
     return fail(ERROR_ACCESS_DENIED);
   }
@@ -430,7 +431,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
   if (mkdir(path.c_str(), opossvc::detail::kNewFolderMode) != 0) {
     int error = errno;
     if (error == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
-    return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : opossvc::detail::ErrorFromErrno(error));
+    return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND
+                                : opossvc::detail::Win32ErrorFromErrno(error));
   }
   return TRUE;
 }

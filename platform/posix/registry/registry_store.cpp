@@ -126,28 +126,6 @@ DWORD ToDword(int64_t value) {
   return value < 0 ? 0 : value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
 }
 
-LONG ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case ENOMEM:
-      return ERROR_OUTOFMEMORY;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    default:
-      return ERROR_CANTOPEN;
-  }
-}
-
 std::string ReservePath(const std::string& file) { return file + "-reserve"; }
 
 bool Exists(const std::string& path) {
@@ -230,7 +208,7 @@ class StoreCache {
 
   std::shared_ptr<RegistryStore> Current() OPOSSVC_EXCLUDES(mu_) {
     std::string folder = OposRoot();
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     if (current_ && current_->folder_ == folder && current_->StillNamesItsFile()) return current_;
     auto store = std::make_shared<RegistryStore>(std::move(folder));
     std::erase_if(stores_, [](const std::weak_ptr<RegistryStore>& s) { return s.expired(); });
@@ -286,7 +264,7 @@ class StoreCache {
     StoreCache& cache = Get();
     std::vector<std::shared_ptr<RegistryStore>> stores;
     {
-      RegistryLock lock(cache.mu_);
+      MutexLock lock(cache.mu_);
       for (const std::weak_ptr<RegistryStore>& weak : cache.stores_) {
         if (std::shared_ptr<RegistryStore> store = weak.lock()) stores.push_back(std::move(store));
       }
@@ -294,7 +272,7 @@ class StoreCache {
     for (const std::shared_ptr<RegistryStore>& store : stores) store->publisher_.PublishPending();
   }
 
-  RegistryMutex mu_;  // acquired before any store's mutex
+  Mutex mu_;  // acquired before any store's mutex
   std::shared_ptr<RegistryStore> current_ OPOSSVC_GUARDED_BY(mu_);
   std::vector<std::weak_ptr<RegistryStore>> stores_ OPOSSVC_GUARDED_BY(mu_);
   // Stores locked by PrepareFork, unlocked by AfterFork.
@@ -359,7 +337,7 @@ RegistryStore::RegistryStore(std::string folder)
 RegistryStore::~RegistryStore() = default;
 
 bool RegistryStore::StillNamesItsFile() {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (!have_identity_) return true;
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) return false;
@@ -430,7 +408,7 @@ void RegistryStore::EndRead() {
 }
 
 void RegistryStore::EndReadSnapshot() {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (!held_ || !pthread_equal(holder_, pthread_self())) return;
   EndRead();
   held_ = false;
@@ -493,7 +471,7 @@ LONG RegistryStore::OpenForReading() {
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return OpenEmpty();
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   if (FilesWritable()) return OpenReadWrite();
   return Exists(SnapshotFile(file_)) ? OpenSnapshot() : OpenReadOnly();
@@ -504,14 +482,14 @@ LONG RegistryStore::PrepareFiles() {
   if (mkdir(folder_.c_str(), kFolderMode) == 0) {
     chmod(folder_.c_str(), kFolderMode);  // whatever the umask
   } else if (errno != EEXIST) {
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kStoreMode);
   if (fd >= 0) {
     fchmod(fd, kStoreMode);  // whatever the umask
     close(fd);
   } else if (errno != EEXIST) {
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   return ERROR_SUCCESS;
 }
@@ -592,7 +570,7 @@ LONG RegistryStore::OpenSnapshot() {
   // Known before it is opened: a newer one renamed in between is opened by
   // the next call.
   struct stat st {};
-  if (stat(snapshot.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  if (stat(snapshot.c_str(), &st) != 0) return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   std::unique_ptr<SqliteConnection> connection;
   if (LONG error = SqliteConnection::Open(FileUri(snapshot) + "?mode=ro&immutable=1",
                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &connection)) {

@@ -75,8 +75,8 @@
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/types.h>
 
+#include "platform/internal/mutex.h"
 #include "platform/posix/registry/registry_list_cursors.h"
-#include "platform/posix/registry/registry_mutex.h"
 #include "platform/posix/registry/registry_names.h"
 #include "platform/posix/registry/registry_schema.h"
 #include "platform/posix/registry/snapshot_publisher.h"
@@ -224,7 +224,7 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   const std::string folder_;
   const std::string file_;
 
-  RegistryMutex mu_;
+  Mutex mu_;
   Mode mode_ OPOSSVC_GUARDED_BY(mu_) = Mode::kClosed;
   std::unique_ptr<SqliteConnection> connection_ OPOSSVC_GUARDED_BY(mu_);
   // The thread whose read snapshot holds the connection, when held_; the

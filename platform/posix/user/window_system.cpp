@@ -35,12 +35,12 @@ class SentMessageGuard {
     --queue_.in_send;
     if (done_) return;
     QueueWakeup wakeup;
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     message_->Complete(0, true, wakeup);
   }
   void Finish(LRESULT result) {
     QueueWakeup wakeup;
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     message_->Complete(result, false, wakeup);
     done_ = true;
   }
@@ -151,7 +151,7 @@ void MessageQueue::OnThreadExit() {
   std::vector<std::shared_ptr<Window>> gone;
   {
     QueueWakeup wakeup;
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     WindowSystem& system = WindowSystem::Get();
     dead = true;
     for (const auto& message : incoming) message->Complete(0, true, wakeup);
@@ -268,7 +268,7 @@ std::shared_ptr<MessageQueue> CurrentQueue() {
   if (state.message_queue) return std::static_pointer_cast<MessageQueue>(state.message_queue);
   auto queue = std::make_shared<MessageQueue>(state.thread_id);
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     WindowSystem::Get().AddQueue(queue);
   }
   state.message_queue = queue;
@@ -281,7 +281,7 @@ bool DeliverSentMessages(MessageQueue& queue) {
     WNDPROC proc = nullptr;
     {
       QueueWakeup wakeup;
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       if (queue.incoming.empty()) return any;
       message = std::move(queue.incoming.front());
       queue.incoming.pop_front();
@@ -308,7 +308,7 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
   std::shared_ptr<SentMessage> sent;
   {
     QueueWakeup wakeup;
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     target = WindowSystem::Get().FindQueue(window->thread_id);
     if (!target || target->dead) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -332,7 +332,7 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
   for (;;) {
     {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       own->mode = MessageQueue::WaitMode::kSentOnly;
       for (;;) {
         if (sent->state == SentMessage::State::kDone) {
@@ -345,8 +345,8 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
         }
         if (serve_sends && !own->incoming.empty()) break;
         if (timeout == INFINITE) {
-          own->wake.wait(lock.native());
-        } else if (own->wake.wait_until(lock.native(), deadline) == std::cv_status::timeout &&
+          g_wait_lock.Wait(own->wake);
+        } else if (!g_wait_lock.WaitUntil(own->wake, deadline) &&
                    sent->state != SentMessage::State::kDone) {
           if (sent->state == SentMessage::State::kQueued) {
             auto& incoming = target->incoming;
@@ -365,7 +365,7 @@ bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPAR
 LRESULT CallProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   WNDPROC proc = nullptr;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     std::shared_ptr<Window> window = WindowSystem::Get().LookupWindow(hwnd);
     if (!window) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -164,7 +164,7 @@ class MessageQueue final : public Waitable,
 };
 
 // Wakes the owners of message queues once g_wait_lock is released. Declared
-// before the WaitLockHolder of a scope, it outlives the lock, and it keeps
+// before the MutexLock on g_wait_lock of a scope, it outlives the lock, and it keeps
 // the queue alive until it wakes it.
 class QueueWakeup {
  public:

@@ -142,8 +142,8 @@ TEST_F(FilesTest, FoldersAndAttributes) {
 
 // Whatever the umask: nothing made here may be written by other users.
 TEST_F(FilesTest, WhatIsMadeIsWritableByItsOwnerAlone) {
-  auto create = [this](DWORD attributes) {
-    return [this, attributes](const std::string& path) {
+  auto create = [](DWORD attributes) {
+    return [attributes](const std::string& path) {
       HANDLE handle = Open(path, GENERIC_WRITE, 0, CREATE_NEW, attributes);
       return handle != INVALID_HANDLE_VALUE && CloseHandle(handle);
     };
