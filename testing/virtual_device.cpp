@@ -88,7 +88,7 @@ bool VirtualDevice::Attach(int number, const std::shared_ptr<VirtualDevice>& dev
 
 void VirtualDevice::Retire(int number) {
   DetachVirtualSerialDevice(number, this);
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   retired_ = true;
   live_ = nullptr;
   DropLinesLocked();
@@ -99,19 +99,19 @@ void VirtualDevice::Retire(int number) {
 // ---- The device side ----------------------------------------------------------------------------
 
 void VirtualDevice::SetModemLine(DWORD ms_bit, bool on) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   modem_status_ = on ? (modem_status_ | ms_bit) : (modem_status_ & ~ms_bit);
   changed_.notify_all();
 }
 
 void VirtualDevice::SetModemStatus(DWORD ms_bits) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   modem_status_ = ms_bits & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON);
   changed_.notify_all();
 }
 
 VirtualDevice::State VirtualDevice::Snapshot() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return SnapshotLocked();
 }
 
@@ -139,7 +139,7 @@ VirtualDevice::State VirtualDevice::SnapshotLocked() {
 // only while it has room: the others are lost with an overrun of the queue. With XON/XOFF output
 // flow on, the flow characters steer output and are not queued.
 void VirtualDevice::Send(const void* data, size_t size) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (!live_) return;
   const auto* bytes = static_cast<const unsigned char*>(data);
   const auto xon = static_cast<unsigned char>(dcb_.XonChar);
@@ -159,29 +159,29 @@ void VirtualDevice::Send(const void* data, size_t size) {
 }
 
 void VirtualDevice::InjectError(DWORD ce_errors) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   line_errors_ |= ce_errors;
   changed_.notify_all();
 }
 
 void VirtualDevice::SetWriteCapacity(size_t bytes) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   write_capacity_ = bytes;
   changed_.notify_all();
 }
 
 size_t VirtualDevice::write_capacity() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return write_capacity_;
 }
 
 void VirtualDevice::SetReceiveCapacity(size_t bytes) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   receive_capacity_ = bytes;
 }
 
 std::string VirtualDevice::TakeWritten(size_t max_bytes) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   std::string taken;
   if (max_bytes >= written_.size()) {
     taken.swap(written_);
@@ -196,7 +196,7 @@ std::string VirtualDevice::TakeWritten(size_t max_bytes) {
 bool VirtualDevice::WaitUntil(const std::function<bool(const State&)>& predicate,
                               std::chrono::milliseconds timeout) {
   const auto deadline = CommClock::now() + timeout;
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
     if (predicate(SnapshotLocked())) return true;
     if (CommClock::now() >= deadline) return false;
@@ -205,32 +205,32 @@ bool VirtualDevice::WaitUntil(const std::function<bool(const State&)>& predicate
 }
 
 DCB VirtualDevice::dcb() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return dcb_;
 }
 
 COMMTIMEOUTS VirtualDevice::timeouts() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return timeouts_;
 }
 
 DWORD VirtualDevice::input_queue_size() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return input_queue_size_;
 }
 
 DWORD VirtualDevice::output_queue_size() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return output_queue_size_;
 }
 
 int VirtualDevice::set_state_count() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return set_state_count_;
 }
 
 void VirtualDevice::Unplug() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   plugged_ = false;
   live_ = nullptr;
   DropLinesLocked();
@@ -240,13 +240,13 @@ void VirtualDevice::Unplug() {
 }
 
 void VirtualDevice::Replug() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   plugged_ = true;
   changed_.notify_all();
 }
 
 void VirtualDevice::SetHeldElsewhere(bool held) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   held_elsewhere_ = held;
   changed_.notify_all();
 }
@@ -268,7 +268,7 @@ DWORD VirtualDevice::Open(std::unique_ptr<SerialPort>* port) {
 
 DWORD VirtualDevice::OpenBackend(std::unique_ptr<CommPort>* port) {
   auto opened = std::make_unique<VirtualCommPort>(shared_from_this());
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (retired_ || !plugged_) {
     opened->session().closed = true;  // never counted as open
     return ERROR_FILE_NOT_FOUND;
@@ -293,7 +293,7 @@ DWORD VirtualDevice::OpenBackend(std::unique_ptr<CommPort>* port) {
 }
 
 void VirtualDevice::Close(Session& session) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (session.closed) return;
   session.closed = true;
   --open_handles_;
@@ -323,7 +323,7 @@ bool VirtualDevice::CanTransmitLocked() {
   return true;
 }
 
-void VirtualDevice::WaitLocked(CommLock& lock, int* waiting,
+void VirtualDevice::WaitLocked(MutexLock& lock, int* waiting,
                                const std::optional<CommClock::time_point>& deadline) {
   ++*waiting;
   changed_.notify_all();
@@ -339,14 +339,14 @@ void VirtualDevice::DropLinesLocked() {
 }
 
 DWORD VirtualDevice::QueryState(const Session& session, DCB* dcb) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   *dcb = dcb_;
   return 0;
 }
 
 DWORD VirtualDevice::ApplyState(const Session& session, const DCB& dcb) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   dcb_ = dcb;
   ++set_state_count_;
@@ -355,7 +355,7 @@ DWORD VirtualDevice::ApplyState(const Session& session, const DCB& dcb) {
 }
 
 DWORD VirtualDevice::Setup(const Session& session, DWORD input_queue, DWORD output_queue) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   input_queue_size_ = input_queue;
   output_queue_size_ = output_queue;
@@ -365,7 +365,7 @@ DWORD VirtualDevice::Setup(const Session& session, DWORD input_queue, DWORD outp
 // A receive queue without a limit of its own is reported with the size asked for, as a Win32
 // driver allocates it.
 DWORD VirtualDevice::QueueSizes(const Session& session, COMMPROP* properties) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   const bool limited = receive_capacity_ != VirtualPort::kUnlimited;
   const DWORD capacity = static_cast<DWORD>(std::min<size_t>(receive_capacity_, MAXDWORD));
@@ -377,7 +377,7 @@ DWORD VirtualDevice::QueueSizes(const Session& session, COMMPROP* properties) {
 }
 
 DWORD VirtualDevice::SetTimeouts(const Session& session, const COMMTIMEOUTS& timeouts) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   timeouts_ = timeouts;
   return 0;
@@ -385,7 +385,7 @@ DWORD VirtualDevice::SetTimeouts(const Session& session, const COMMTIMEOUTS& tim
 
 DWORD VirtualDevice::Read(const Session& session, void* buffer, DWORD size, DWORD* read) {
   *read = 0;
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   if (DWORD error = PendingAbortLocked()) return error;
   auto* bytes = static_cast<unsigned char*>(buffer);
@@ -424,7 +424,7 @@ DWORD VirtualDevice::Read(const Session& session, void* buffer, DWORD size, DWOR
 }
 
 void VirtualDevice::SetEventMask(Session& session, DWORD mask) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   session.event_mask = mask;
   ++session.mask_changes;
   changed_.notify_all();
@@ -434,7 +434,7 @@ void VirtualDevice::SetEventMask(Session& session, DWORD mask) {
 // for bytes.
 DWORD VirtualDevice::WaitInput(Session& session, DWORD timeout_ms, DWORD* events) {
   *events = 0;
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   if (session.event_mask == 0 || session.input_waiting) return ERROR_INVALID_PARAMETER;
   std::optional<CommClock::time_point> deadline;
@@ -457,7 +457,7 @@ DWORD VirtualDevice::WaitInput(Session& session, DWORD timeout_ms, DWORD* events
 
 DWORD VirtualDevice::Write(const Session& session, const void* data, DWORD size, DWORD* written) {
   *written = 0;
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   if (DWORD error = PendingAbortLocked()) return error;
   const auto* bytes = static_cast<const char*>(data);
@@ -495,7 +495,7 @@ DWORD VirtualDevice::Write(const Session& session, const void* data, DWORD size,
 }
 
 DWORD VirtualDevice::Drain(const Session& session) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   for (;;) {
     if (DWORD error = SessionErrorLocked(session)) return error;
     if (writing_ == 0) return 0;
@@ -504,7 +504,7 @@ DWORD VirtualDevice::Drain(const Session& session) {
 }
 
 DWORD VirtualDevice::Purge(const Session& session, DWORD flags) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   if (flags & PURGE_RXCLEAR) received_.clear();
   if (flags & PURGE_RXABORT) ++read_aborts_;
@@ -515,7 +515,7 @@ DWORD VirtualDevice::Purge(const Session& session, DWORD flags) {
 }
 
 DWORD VirtualDevice::ClearError(const Session& session, DWORD* errors, COMSTAT* stat) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   *errors = ReportedLineErrors(line_errors_, dcb_);
   line_errors_ = 0;
@@ -530,14 +530,14 @@ DWORD VirtualDevice::ClearError(const Session& session, DWORD* errors, COMSTAT* 
 }
 
 DWORD VirtualDevice::ModemStatus(const Session& session, DWORD* status) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   *status = modem_status_;
   return 0;
 }
 
 DWORD VirtualDevice::Escape(const Session& session, DWORD function) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = SessionErrorLocked(session)) return error;
   switch (function) {
     case SETRTS:

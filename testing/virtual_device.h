@@ -20,8 +20,8 @@
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/comm.h>
 
-#include "platform/internal/comm_mutex.h"
 #include "platform/internal/comm_port.h"
+#include "platform/internal/mutex.h"
 #include "platform/internal/serial_port.h"
 
 namespace opossvc::detail {
@@ -94,11 +94,11 @@ class VirtualDevice final : public VirtualSerialDevice,
   State SnapshotLocked() OPOSSVC_REQUIRES(mutex_);
   void DropLinesLocked() OPOSSVC_REQUIRES(mutex_);
   // Waits for a change, counted in *waiting meanwhile so that the test can see the wait.
-  void WaitLocked(CommLock& lock, int* waiting,
+  void WaitLocked(MutexLock& lock, int* waiting,
                   const std::optional<std::chrono::steady_clock::time_point>& deadline)
       OPOSSVC_REQUIRES(mutex_);
 
-  CommMutex mutex_;
+  Mutex mutex_;
   // Signalled on every change of anything below: port calls and test waits both wait on it.
   std::condition_variable changed_;
 

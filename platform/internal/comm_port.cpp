@@ -69,7 +69,7 @@ DWORD BackedSerialPort::Write(const void* data, DWORD size, DWORD* written) {
 DWORD BackedSerialPort::Flush() { return port_->Drain(); }
 
 DWORD BackedSerialPort::GetState(DCB* dcb) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   *dcb = dcb_;
   return 0;
 }
@@ -78,7 +78,7 @@ DWORD BackedSerialPort::GetState(DCB* dcb) {
 // unchanged, so that switching output flow control on and off does not undo input flow control.
 DWORD BackedSerialPort::SetState(const DCB& requested) {
   if (DWORD error = CheckDcb(requested)) return error;
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   DCB dcb = requested;
   dcb.DCBlength = sizeof(DCB);
   dcb.fBinary = 1;  // Win32 serial ports work in binary mode only.
@@ -123,7 +123,7 @@ DWORD BackedSerialPort::GetProperties(COMMPROP* result) {
 }
 
 DWORD BackedSerialPort::GetTimeouts(COMMTIMEOUTS* timeouts) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   *timeouts = timeouts_;
   return 0;
 }
@@ -135,7 +135,7 @@ DWORD BackedSerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts) {
       timeouts.ReadTotalTimeoutMultiplier == MAXDWORD) {
     return ERROR_INVALID_PARAMETER;
   }
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   if (DWORD error = port_->SetTimeouts(timeouts)) return error;
   timeouts_ = timeouts;
   return 0;
@@ -159,7 +159,7 @@ DWORD BackedSerialPort::ClearError(DWORD* errors, COMSTAT* stat) {
 
 // A line under the port's own handshake is not the caller's to move.
 DWORD BackedSerialPort::Escape(DWORD function) {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   switch (function) {
     case SETRTS:
     case CLRRTS:
@@ -191,13 +191,13 @@ DWORD BackedSerialPort::Purge(DWORD flags) {
 }
 
 DWORD BackedSerialPort::GetMask() {
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   return mask_;
 }
 
 DWORD BackedSerialPort::SetMask(DWORD mask) {
   if (mask & ~kAllEvents) return ERROR_INVALID_PARAMETER;
-  CommLock lock(mutex_);
+  MutexLock lock(mutex_);
   mask_ = mask;
   port_->SetEventMask(mask);
   return 0;

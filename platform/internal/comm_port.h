@@ -15,7 +15,7 @@
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/comm.h>
 
-#include "platform/internal/comm_mutex.h"
+#include "platform/internal/mutex.h"
 #include "platform/internal/serial_port.h"
 
 namespace opossvc::detail {
@@ -102,7 +102,7 @@ class BackedSerialPort final : public SerialPort {
   const DWORD access_;
 
   // Serialises the calls that change settings or lines, and guards what they report.
-  CommMutex mutex_;
+  Mutex mutex_;
   DCB dcb_ OPOSSVC_GUARDED_BY(mutex_);
   bool state_set_ OPOSSVC_GUARDED_BY(mutex_) = false;
   COMMTIMEOUTS timeouts_ OPOSSVC_GUARDED_BY(mutex_) = {};
