@@ -15,8 +15,12 @@ struct CommandInfo {
 const CommandInfo kCommands[] = {
     {"import", 1, 1,
      "usage: oposreg import FILE.reg\n"
-     "Imports a REGEDIT4 file into the OPOS database (HKLM\\SOFTWARE\\OLEforRetail).\n"
-     "Sections outside the database are not imported and count as failed lines.\n"},
+     "Imports a registry file (REGEDIT4, or \"Windows Registry Editor Version 5.00\" in\n"
+     "UTF-16 or UTF-8) into the OPOS database (HKLM\\SOFTWARE\\OLEforRetail, also as\n"
+     "HKLM\\SOFTWARE\\WOW6432Node\\OLEforRetail) and the serial-port map\n"
+     "(HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM). Each section writes the key it names;\n"
+     "[-KEY] deletes a key and \"NAME\"=- a value. Every line that fails is shown as\n"
+     "FILE:LINE: reason, and the exit status is 1 when any did.\n"},
     {"export", 0, 2,
      "usage: oposreg export [KEY] [FILE]\n"
      "Writes KEY (default HKLM\\SOFTWARE\\OLEforRetail) and everything below it as a\n"

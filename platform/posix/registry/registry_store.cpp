@@ -291,12 +291,16 @@ class StoreCache {
   std::vector<std::shared_ptr<RegistryStore>> forking_ OPOSSVC_GUARDED_BY(mu_);
 };
 
-// One write transaction; rolled back unless committed.
+// One write transaction; rolled back unless committed. Inside a write group
+// (a transaction already open) it is a savepoint of the group's.
 class RegistryStore::Transaction {
  public:
   explicit Transaction(SqliteConnection& connection) : connection_(connection) {}
   ~Transaction() {
-    if (open_ && !sqlite3_get_autocommit(connection_.db())) {
+    if (!open_) return;
+    if (nested_) {
+      connection_.Execute("ROLLBACK TO one_write; RELEASE one_write");
+    } else if (!sqlite3_get_autocommit(connection_.db())) {
       Statement rollback(connection_, kRollback, kSqlText[kRollback]);
       if (rollback.status() == ERROR_SUCCESS) rollback.Step();
     }
@@ -304,8 +308,21 @@ class RegistryStore::Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 
-  LONG Begin() { return Run(kBegin, true); }
-  LONG Commit() { return Run(kCommit, false); }
+  LONG Begin() {
+    nested_ = !sqlite3_get_autocommit(connection_.db());
+    if (!nested_) return Run(kBegin, true);
+    if (LONG error = connection_.Execute("SAVEPOINT one_write")) return error;
+    open_ = true;
+    return ERROR_SUCCESS;
+  }
+  // Leaves the transaction open for the caller, who ends it.
+  void Release() { open_ = false; }
+  LONG Commit() {
+    if (!nested_) return Run(kCommit, false);
+    if (LONG error = connection_.Execute("RELEASE one_write")) return error;
+    open_ = false;
+    return ERROR_SUCCESS;
+  }
 
  private:
   LONG Run(Sql slot, bool opens) {
@@ -319,6 +336,7 @@ class RegistryStore::Transaction {
 
   SqliteConnection& connection_;
   bool open_ = false;
+  bool nested_ = false;
 };
 
 std::shared_ptr<RegistryStore> RegistryStore::Current() { return StoreCache::Get().Current(); }
@@ -339,6 +357,7 @@ bool RegistryStore::StillNamesItsFile() {
 }
 
 void RegistryStore::CloseConnection() {
+  if (group_open_) group_lost_ = true;
   cursors_.Clear();
   connection_.reset();
   mode_ = Mode::kClosed;
@@ -357,7 +376,13 @@ void RegistryStore::RememberFile() {
 // ---------------------------------------------------------------------------
 // Opening
 
+void RegistryStore::WaitForOtherGroups() {
+  while (group_open_ && group_owner_ != std::this_thread::get_id()) mu_.Wait(group_ended_);
+}
+
 LONG RegistryStore::EnsureReadable() {
+  WaitForOtherGroups();
+  if (group_open_ && !group_lost_) return ERROR_SUCCESS;
   switch (mode_) {
     case Mode::kReadWrite:
       return ERROR_SUCCESS;
@@ -391,6 +416,10 @@ LONG RegistryStore::EnsureReadable() {
 }
 
 LONG RegistryStore::EnsureWritable() {
+  WaitForOtherGroups();
+  // The group's connection stays, whatever happens to the file meanwhile;
+  // a lost group's writes go through one by one.
+  if (group_open_ && !group_lost_) return ERROR_SUCCESS;
   if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
   // Decide before giving up the connection we read with.
   if (LONG error = CheckForLinks(folder_, file_)) return error;
@@ -1053,6 +1082,7 @@ LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_targ
 // nothing, so a full disk cannot stop it.
 LONG RegistryStore::Flush() {
   RegistryLock lock(mu_);
+  WaitForOtherGroups();
   if (mode_ != Mode::kReadWrite) {
     // A store we may not write holds nothing of ours to flush.
     if (!Exists(file_) || !FilesWritable()) return ERROR_SUCCESS;
@@ -1070,6 +1100,41 @@ LONG RegistryStore::Flush() {
   }
   // What is durable reaches the readers, durably too.
   return publisher_.PublishNow(true);
+}
+
+// ---------------------------------------------------------------------------
+// Write groups
+
+LONG RegistryStore::BeginGroup() {
+  RegistryLock lock(mu_);
+  WaitForOtherGroups();
+  if (group_open_) return ERROR_INVALID_FUNCTION;  // the caller's own, still open
+  if (LONG error = EnsureWritable()) return error;
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  transaction.Release();
+  group_open_ = true;
+  group_lost_ = false;
+  group_owner_ = std::this_thread::get_id();
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::EndGroup(bool commit) {
+  RegistryLock lock(mu_);
+  if (!group_open_ || group_owner_ != std::this_thread::get_id()) return ERROR_INVALID_FUNCTION;
+  LONG error = group_lost_ ? ERROR_CANTWRITE : ERROR_SUCCESS;
+  if (!group_lost_) {
+    error = connection_->Execute(commit ? "COMMIT" : "ROLLBACK");
+    // A commit that failed leaves the transaction open on some errors.
+    if (error != ERROR_SUCCESS && !sqlite3_get_autocommit(connection_->db())) {
+      connection_->Execute("ROLLBACK");
+    }
+  }
+  group_open_ = false;
+  group_lost_ = false;
+  group_owner_ = std::thread::id();
+  group_ended_.notify_all();
+  return error;
 }
 
 }  // namespace opossvc::detail

@@ -50,6 +50,11 @@
 // not used: ERROR_BADDB for a process that may not write it, the
 // migration's error for one that may.
 //
+// Write groups (registry_write_group.h): BeginGroup opens one transaction
+// that the calling thread's writes join (each as a savepoint, so a failed
+// write is undone alone) until EndGroup. Other threads' calls wait for the
+// group to end: they would otherwise read or write inside it.
+//
 // Thread safety: each store has one connection, guarded by its own mutex
 // and used by one call at a time. Around fork() every connection is closed
 // (SQLite connections and their locks do not survive into a child), and
@@ -59,10 +64,12 @@
 
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <opossvc/thread_annotations.h>
@@ -157,6 +164,12 @@ class RegistryStore {
   LONG DeleteTree(KeyId from, const KeyPath& path, bool delete_target) OPOSSVC_EXCLUDES(mu_);
   LONG Flush() OPOSSVC_EXCLUDES(mu_);
 
+  // A write group of the calling thread; see above. EndGroup commits (or
+  // rolls back) the group of the calling thread: ERROR_INVALID_FUNCTION when
+  // it has none, ERROR_CANTWRITE when the connection was closed under it.
+  LONG BeginGroup() OPOSSVC_EXCLUDES(mu_);
+  LONG EndGroup(bool commit) OPOSSVC_EXCLUDES(mu_);
+
  private:
   friend class StoreCache;
   class Transaction;
@@ -166,6 +179,8 @@ class RegistryStore {
   bool StillNamesItsFile() OPOSSVC_EXCLUDES(mu_);
   void CloseConnection() OPOSSVC_REQUIRES(mu_);
 
+  // Waits while another thread's write group is open.
+  void WaitForOtherGroups() OPOSSVC_REQUIRES(mu_);
   LONG EnsureReadable() OPOSSVC_REQUIRES(mu_);
   LONG EnsureWritable() OPOSSVC_REQUIRES(mu_);
   LONG OpenForReading() OPOSSVC_REQUIRES(mu_);
@@ -220,6 +235,13 @@ class RegistryStore {
   // Identity of the snapshot open in snapshot mode.
   dev_t snapshot_device_ OPOSSVC_GUARDED_BY(mu_) = 0;
   ino_t snapshot_inode_ OPOSSVC_GUARDED_BY(mu_) = 0;
+
+  // The thread whose write group is open, if any; group_lost_ when the
+  // connection was closed under it.
+  bool group_open_ OPOSSVC_GUARDED_BY(mu_) = false;
+  bool group_lost_ OPOSSVC_GUARDED_BY(mu_) = false;
+  std::thread::id group_owner_ OPOSSVC_GUARDED_BY(mu_);
+  std::condition_variable group_ended_;
 
   // Asked by each commit of the read-write connection; its lock is taken
   // after mu_.
