@@ -1,10 +1,12 @@
 // Registry export files: byte lists, dword data, and ImportRegistry on
 // real-looking and malformed files.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/util.h>
 
+#include "tests/support/child_process.h"
+#include "tests/support/patience.h"
 #include "tests/support/scoped_env.h"
 
 namespace {
@@ -277,6 +281,49 @@ TEST(RegImportTest, WindowsExportsWithEveryOption) {
     const std::string display = kServiceOpos + "\\LineDisplay\\LD1";
     EXPECT_EQ(Value(registry, display, "Description", REG_SZ), Sz("Affichage \xe2\x80\x93 Z\xc3\xbcrich"));
     EXPECT_EQ(Value(registry, display, "Path", REG_EXPAND_SZ), Sz("C:\\\xc3\xbc"));
+  }
+}
+
+// A process killed during an import leaves a run of the file's first
+// sections, each whole, and nothing of the others.
+TEST(RegImportTest, AKilledImportLeavesWholeSections) {
+  constexpr int kSections = 20000;
+  constexpr DWORD kValues = 8;
+  TempRegistry registry;
+  const std::string scanner = kServiceOpos + "\\Scanner";
+  registry.CreateKey(HKEY_LOCAL_MACHINE, scanner);
+  std::string file = "REGEDIT4\n";
+  for (int i = 0; i < kSections; ++i) {
+    file += kSection + "\\ServiceOPOS\\Scanner\\D" + std::to_string(i) + "]\n";
+    for (DWORD v = 0; v < kValues; ++v) file += "\"V" + std::to_string(v) + "\"=dword:1\n";
+  }
+  const std::string path = WriteFile(registry, file);
+  opossvc::test_support::ChildProcess child(
+      [&path](opossvc::test_support::ChildChecks&) { ImportRegistry(path.c_str()); });
+  const auto deadline = std::chrono::steady_clock::now() + opossvc::testing::kPatience;
+  while (!registry.KeyExists(HKEY_LOCAL_MACHINE, scanner + "\\D0") &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  child.Kill();
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, scanner.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD sections = 0;
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &sections, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  EXPECT_GT(sections, 0u);
+  EXPECT_LT(sections, static_cast<DWORD>(kSections));  // killed before the end
+  for (DWORD i = 0; i < sections; ++i) {
+    DWORD values = 0;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (scanner + "\\D" + std::to_string(i)).c_str(), 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS)
+        << i;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    ASSERT_EQ(values, kValues) << "section " << i << " of " << sections;
   }
 }
 
