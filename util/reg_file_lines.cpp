@@ -37,12 +37,13 @@ RegFileLines::RegFileLines(CFile& file, bool unicode)
 
 bool RegFileLines::Fill() {
   if (at_end_) return false;
-  // A UTF-16 unit split by the read is kept for the next one.
+  // A UTF-16 unit split by the read (the buffer's last byte) is kept for the
+  // next one.
   const size_t left = end_ - pos_;
   if (left > 0) std::memmove(buffer_.data(), buffer_.data() + pos_, left);
   pos_ = 0;
   end_ = left;
-  const UINT got = file_.Read(buffer_.data() + left, static_cast<UINT>(buffer_.size() - left));
+  const UINT got = file_.Read(buffer_.data() + left, static_cast<UINT>(kRegReadChunk));
   end_ += got;
   if (got == 0) at_end_ = true;
   if (!detected_) DetectEncoding();
