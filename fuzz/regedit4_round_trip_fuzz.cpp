@@ -46,6 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InputReader in(data, size);
   const std::string root = in.Byte() & 1 ? "HARDWARE\\DEVICEMAP\\SERIALCOMM" : "SOFTWARE\\OLEforRetail";
   std::vector<std::string> keys = {root};
+  HKEY made = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, root.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &made, nullptr) != ERROR_SUCCESS) {
+    return 0;
+  }
+  RegCloseKey(made);
   for (int op = 0; op < 64 && in.remaining() > 0; ++op) {
     const std::string& parent = keys[in.Byte() % keys.size()];
     if (in.Byte() & 1) {

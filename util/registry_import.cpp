@@ -192,7 +192,7 @@ class Importer {
     }
     const size_t equals = text.find('=');
     if (equals != std::string::npos && equals != 0) {
-      ValueLine_(text, first);
+      WriteValueLine(text, first);
     } else if (!header_seen_ && IsHeader(text, "REGEDIT4")) {
       header_seen_ = true;
     } else if (!header_seen_ && options_.unicode && IsHeader(text, kRegedit5Header)) {
@@ -251,7 +251,7 @@ class Importer {
     if (value_key_ == 0) no_key_ = why;
   }
 
-  void ValueLine_(std::string& text, size_t number) {
+  void WriteValueLine(std::string& text, size_t number) {
     const std::string shown = text.substr(0, kShownText);
     ValueLine value;
     ValueSyntax syntax;

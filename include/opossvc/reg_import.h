@@ -12,8 +12,10 @@
 //
 // The options:
 //   unicode      "Windows Registry Editor Version 5.00" files as well: UTF-16LE
-//                with a byte-order mark, UTF-8 with or without one (the
-//                encoding is found from the file's start: reg_file_lines.h).
+//                with a byte-order mark, UTF-8 with or without one (found
+//                from the file's start: a byte-order mark, or else the
+//                version 5 header as the first line means UTF-8; any other
+//                file is in the code page, as REGEDIT4 files are).
 //                Text is converted to the code page; a line holding a
 //                character that the code page cannot carry fails. In such a
 //                file "hex(1|2|7):" data is UTF-16LE text and is converted too.

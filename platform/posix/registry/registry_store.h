@@ -4,8 +4,9 @@
 // ids of registry_schema.h), values belong to a key and keep their order of
 // creation. Names and classes are UTF-8 and value data is in its stored form
 // (registry_text.h): the store knows no code page. Every
-// write is one IMMEDIATE transaction, so a process killed in the middle of a
-// write leaves the store as it was before it, and several processes may use
+// write is one IMMEDIATE transaction (in a write group, below, a savepoint of
+// the group's one), so a process killed in the middle of a write leaves the
+// store as it was before it, and several processes may use
 // the store at once (WAL mode; a busy store is waited for up to kBusyTimeout).
 // Commits are atomic but not synced one by one; Flush makes everything
 // written so far durable. Deleting works on a full disk: a writer keeps
