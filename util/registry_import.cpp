@@ -140,7 +140,12 @@ class Importer {
                                   "the text ends at a Ctrl-Z byte: what follows it was not read"});
     }
     EndGroup();
-    if (registry_) registry_->Close(TRUE);
+    // What was imported is made durable, as the registry object's close does.
+    if (registry_) {
+      registry_->Close(TRUE);
+    } else {
+      RegFlushKey(HKEY_LOCAL_MACHINE);
+    }
     if (written_ > 0) report_.result |= OPOSSVC_IMPORT_WRITTEN;
   }
 

@@ -64,7 +64,7 @@ constexpr char kToolUsage[] =
     "/var/lib/opos; --root DIR stands for OPOS_ROOT=DIR).\n"
     "\n"
     "commands:\n"
-    "  import FILE.reg            import a REGEDIT4 file\n"
+    "  import FILE.reg            import a registry file (REGEDIT4 or version 5)\n"
     "  export [KEY] [FILE]        write keys as a REGEDIT4 file\n"
     "  tree [KEY], list [KEY]     show keys and values\n"
     "  get KEY [VALUE]            print a value, or every value of a key\n"
