@@ -39,7 +39,9 @@
 
 // The library.
 #include <opossvc/opos.h>
+#include <opossvc/flags.h>
 #include <opossvc/svcbase.h>
+#include <opossvc/event_thread.h>
 #include <opossvc/registry.h>
 #include <opossvc/portdrv.h>
 #include <opossvc/trace.h>

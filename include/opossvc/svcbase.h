@@ -24,6 +24,9 @@
 // A handler result of 1 makes ProcessEvents send the same event again,
 // after a pause of m_dwIdleSleep ms.
 //
+// opossvc::EventThread (<opossvc/event_thread.h>) runs ProcessEvents from
+// open to close: Start after OpenInit, Stop on close.
+//
 // Waiting. While the queue is empty the event thread blocks until QueueEvent
 // adds a record. While events are held or a record waits for the delivery
 // flags, it tests them again every m_dwIdleSleep ms; 0 means 10 ms
@@ -51,8 +54,8 @@
 // m_dwIdleSleep are plain members with 32-bit values: the service object
 // writes them, the event thread polls them without a lock, with relaxed
 // atomic loads.
-// Code that writes them while the event thread runs may use
-// opossvc::testing::SetFlag to keep race detectors quiet. m_Event has its
+// Code that writes them while the event thread runs uses opossvc::SetFlag
+// (<opossvc/flags.h>), so that every access is atomic. m_Event has its
 // own lock. m_dwEventData1..3 are written by the event thread before the
 // send and read by the handler while the event thread waits for it.
 // Everything else belongs to the window's thread.
@@ -71,6 +74,7 @@
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/dispatch_driver.h>
 #include <opossvc/afx/wnd.h>
+#include <opossvc/flags.h>
 #include <opossvc/opos.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/oleauto.h>
@@ -230,7 +234,7 @@ class CSvcBase : public CWnd {
   // starting the event thread. In order: refuses while m_bOpened is set;
   // marks the maker's control objects (description containing "VANTA") in
   // m_bVendorCO; looks up the event methods and insists on those in
-  // dwRequiredEvents (bits 0x01 SOData .. 0x20 DirectIO); reads the device
+  // dwRequiredEvents (OPOSSVC_EM_SODATA .. OPOSSVC_EM_DIRECTIO); reads the device
   // entry (m_strDeviceName, m_strDeviceDescription, m_strDeviceID,
   // m_lPortNumber); reads IdleSleep, PeekRange, RemoveKeyMessage and
   // AutoDisableSpecial from the maker's current configuration; accepts the

@@ -23,11 +23,15 @@ namespace {
 
 using Command = int (*)(const Invocation&);
 
-int Call(Command run, std::vector<std::string> args, bool write = false) {
-  Invocation invocation;
+int Call(Command run, std::vector<std::string> args, Invocation invocation = {}) {
   invocation.args = std::move(args);
-  invocation.write = write;
   return run(invocation);
+}
+
+Invocation With(bool Invocation::*flag) {
+  Invocation invocation;
+  invocation.*flag = true;
+  return invocation;
 }
 
 std::string FileBytes(const std::string& path) {
@@ -55,7 +59,7 @@ TEST(OposregCommands, AnotherUserReadsTheStore) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run a command as another user";
   testing::TempRegistry registry;
   ASSERT_EQ(chmod(registry.root().c_str(), 0755), 0);
-  ASSERT_EQ(Call(RunSet, {kDeviceArg, "Port", "sz", "COM3"}, true), kExitOk);
+  ASSERT_EQ(Call(RunSet, {kDeviceArg, "Port", "sz", "COM3"}), kExitOk);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -90,6 +94,9 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
       {"delete a value", RunDelete, {kDeviceArg, "Port"}, kExitOk},
       {"delete it again", RunDelete, {kDeviceArg, "Port"}, kExitFailure},
       {"delete a root", RunDelete, {"HKLM"}, kExitUsage},
+      {"a key above the database, unasked", RunDelete, {"HKLM\\software"}, kExitFailure},
+      {"another device", RunSet, {kDeviceArg + std::string("2"), "Port", "sz", "COM4"}, kExitOk},
+      {"a device key needs no --yes", RunDelete, {kDeviceArg + std::string("2")}, kExitOk},
   };
   for (const Step& step : steps) {
     EXPECT_EQ(Call(step.run, step.args), step.status) << step.what;
@@ -101,7 +108,11 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
             std::string("\x06\0\0\0", 4));
   EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"));
 
-  EXPECT_EQ(Call(RunDelete, {"HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner"}), kExitOk);
+  // A whole class goes only when asked for; with no terminal to ask on.
+  const std::string scanners = "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
+  EXPECT_EQ(Call(RunDelete, {scanners}), kExitFailure);
+  EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, kDevice));
+  EXPECT_EQ(Call(RunDelete, {scanners}, With(&Invocation::yes)), kExitOk);
   EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner"));
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS"));
 }
@@ -177,7 +188,8 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   };
   const std::string before = contents();
   for (const auto& target : stores) {
-    EXPECT_EQ(Call(RunExport, {kDeviceArg, target.file}), kExitFailure) << target.what;
+    EXPECT_EQ(Call(RunExport, {kDeviceArg, target.file}, With(&Invocation::force)), kExitFailure)
+        << target.what;
     EXPECT_EQ(contents(), before) << target.what;
   }
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM3\0", 5));
@@ -186,11 +198,16 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitOk);
   const auto exported = std::filesystem::file_size(file);
   EXPECT_GT(exported, 0u);
+  std::filesystem::resize_file(file, 1);
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitFailure);  // exists: not without --force
+  EXPECT_EQ(std::filesystem::file_size(file), 1u);
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}, With(&Invocation::force)), kExitOk);
+  EXPECT_EQ(std::filesystem::file_size(file), exported);
   // A key whose name would break its section line: the whole export is
   // refused, saying why, and the file left as it was.
   registry.SetString(HKEY_LOCAL_MACHINE, std::string(kDevice) + "\\a\nb", "x", "y");
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitFailure);
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}, With(&Invocation::force)), kExitFailure);
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("S1\\a\\nb: its name holds a line break"),
             std::string::npos);
   EXPECT_EQ(std::filesystem::file_size(file), exported);
@@ -254,6 +271,16 @@ TEST(OposregCommands, PortsWritesOnlyNewNamesAndKeepsRecordedOnes) {
   std::filesystem::remove_all(dev);
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyACM0"), std::string("COM2\0", 5));
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyUSB0"), std::string("COM1\0", 5));
+
+  const std::pair<const char*, int> removals[] = {{"com1", kExitOk}, {"COM1", kExitFailure},
+                                                  {"LPT1", kExitUsage}};
+  for (const auto& [name, status] : removals) {
+    Invocation removal;
+    removal.remove = name;
+    EXPECT_EQ(RunPorts(removal), status) << name;
+  }
+  EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyUSB0"));
+  EXPECT_TRUE(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyACM0"));
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
-// Test service object, event thread and message pumping for the svcbase
+// Test service object and message pumping for the svcbase
 // suites. Each test runs on the window's thread: the thread that constructs
 // a TestServiceObject owns its window and must pump for events to arrive.
 #ifndef OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
 #define OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <ostream>
-#include <thread>
 #include <vector>
 
 #include <opossvc/opossvc.h>  // all a service object needs, as in the README
@@ -71,26 +69,6 @@ bool RaisesCException(Call&& call) {
   }
   return false;
 }
-
-// Runs ProcessEvents on a thread of its own.
-class EventThread {
- public:
-  explicit EventThread(CSvcBase& so);
-  // Clears m_bOpened, pumps until ProcessEvents has returned, joins.
-  ~EventThread();
-  EventThread(const EventThread&) = delete;
-  EventThread& operator=(const EventThread&) = delete;
-
-  // Clears m_bOpened and returns ProcessEvents' result once it has returned
-  // (pumping meanwhile, since the thread may be inside a send).
-  UINT Stop();
-
- private:
-  CSvcBase& so_;
-  std::atomic<bool> done_{false};
-  UINT count_ = 0;
-  std::thread thread_;
-};
 
 // Dispatches this thread's messages until `done` holds (true) or
 // timeout_ms have passed (false).

@@ -76,6 +76,7 @@ LONG SnapshotPublisher::Copy(bool durable) {
   {
     RegistryLock lock(mu_);
     publishing_ = false;
+    if (error != ERROR_SUCCESS) requested_ = true;  // tried again after the rest
     rested_ = end + std::max<Clock::duration>(kRestPerCopy * (end - start), kShortestRest);
   }
   changed_.notify_all();
