@@ -63,6 +63,9 @@ enum Sql : size_t {
   kBegin,
   kCommit,
   kRollback,
+  kSavepoint,
+  kRelease,
+  kRollbackTo,
 };
 
 constexpr const char* kSqlText[] = {
@@ -105,8 +108,12 @@ constexpr const char* kSqlText[] = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
+    // One write inside a write group.
+    "SAVEPOINT one_write",
+    "RELEASE one_write",
+    "ROLLBACK TO one_write",
 };
-static_assert(sizeof kSqlText / sizeof kSqlText[0] == kRollback + 1);
+static_assert(sizeof kSqlText / sizeof kSqlText[0] == kRollbackTo + 1);
 
 int64_t Now() {
   timespec now{};
@@ -299,7 +306,10 @@ class RegistryStore::Transaction {
   ~Transaction() {
     if (!open_) return;
     if (nested_) {
-      connection_.Execute("ROLLBACK TO one_write; RELEASE one_write");
+      for (Sql slot : {kRollbackTo, kRelease}) {
+        Statement statement(connection_, slot, kSqlText[slot]);
+        if (statement.status() == ERROR_SUCCESS) statement.Step();
+      }
     } else if (!sqlite3_get_autocommit(connection_.db())) {
       Statement rollback(connection_, kRollback, kSqlText[kRollback]);
       if (rollback.status() == ERROR_SUCCESS) rollback.Step();
@@ -310,19 +320,11 @@ class RegistryStore::Transaction {
 
   LONG Begin() {
     nested_ = !sqlite3_get_autocommit(connection_.db());
-    if (!nested_) return Run(kBegin, true);
-    if (LONG error = connection_.Execute("SAVEPOINT one_write")) return error;
-    open_ = true;
-    return ERROR_SUCCESS;
+    return Run(nested_ ? kSavepoint : kBegin, true);
   }
   // Leaves the transaction open for the caller, who ends it.
   void Release() { open_ = false; }
-  LONG Commit() {
-    if (!nested_) return Run(kCommit, false);
-    if (LONG error = connection_.Execute("RELEASE one_write")) return error;
-    open_ = false;
-    return ERROR_SUCCESS;
-  }
+  LONG Commit() { return Run(nested_ ? kRelease : kCommit, false); }
 
  private:
   LONG Run(Sql slot, bool opens) {
