@@ -46,6 +46,7 @@
 #include <opossvc/portdrv.h>
 #include <opossvc/trace.h>
 #include <opossvc/util.h>
+#include <opossvc/reg_import.h>
 #include <opossvc/drawing.h>
 
 #endif  // OPOSSVC_OPOSSVC_H_

@@ -48,6 +48,9 @@
 // that the file does not name is written (the three base keys
 // SOFTWARE\OLEforRetail, ServiceOPOS and ServiceInfo are created in any
 // case once the file is open).
+// Writes go through one registry transaction per run of whole sections, as
+// reg_import.h describes; ImportRegFile there is this importer with options
+// (version 5 files, typed values, deletions) and a report of each failed line.
 OPOSSVC_API int ImportRegistry(const char* path);
 
 // Writes the value of one value line (as above) into the key `code` of

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <opossvc/afx/stdiofile.h>
 #include <opossvc/registry.h>
 #include <opossvc/testing/temp_registry.h>
 
@@ -116,20 +117,49 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS"));
 }
 
+// Files that cannot be imported fail at once with their cause, whatever
+// they are; a failed line is named by its file and number.
 TEST(OposregCommands, ImportReportsUnreadableFilesAndFailedLines) {
   testing::TempRegistry registry;
-  const std::string good = registry.root() + "/good.reg";
-  const std::string mixed = registry.root() + "/mixed.reg";
-  std::ofstream(good) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS"
-                         "\\Scanner\\S1]\n\"Port\"=\"COM4\"\n";
-  std::ofstream(mixed) << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"A\"=\"B\"\n"
-                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2]\n"
-                          "\"Port\"=\"COM6\"\n";
-  EXPECT_EQ(Call(RunImport, {registry.root() + "/missing.reg"}), kExitFailure);
-  EXPECT_EQ(Call(RunImport, {registry.root()}), kExitFailure);  // a directory
-  EXPECT_EQ(Call(RunImport, {good}), kExitOk);
-  EXPECT_EQ(Call(RunImport, {mixed}), kExitFailure);
+  const std::string root = registry.root();
+  const std::string device = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1]\n";
+  std::ofstream(root + "/good.reg") << "REGEDIT4\n\n" << device << "\"Port\"=\"COM4\"\n\x1a";
+  std::ofstream(root + "/mixed.reg") << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"A\"=\"B\"\n"
+                                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2]\n"
+                                        "\"Port\"=\"COM6\"\n";
+  std::ofstream(root + "/after_eof.reg") << device << "\"Baud\"=dword:6\n\x1a\"Lost\"=\"x\"\n";
+  std::ofstream(root + "/locked.reg") << device;
+  std::ofstream(root + "/unreadable.reg") << device;
+  ASSERT_EQ(chmod((root + "/unreadable.reg").c_str(), 0), 0);
+  ASSERT_EQ(mkfifo((root + "/fifo.reg").c_str(), 0600), 0);
+  CFile holder;
+  ASSERT_TRUE(holder.Open((root + "/locked.reg").c_str(), CFile::modeReadWrite | CFile::shareExclusive));
+  const struct {
+    std::string file;
+    int status;
+    std::string message;
+  } cases[] = {
+      {root + "/missing.reg", kExitFailure, "missing.reg: no such file"},
+      {root, kExitFailure, ": is a directory"},
+      {root + "/fifo.reg", kExitFailure, "fifo.reg: is not a regular file"},
+      {"/dev/zero", kExitFailure, "/dev/zero: is not a regular file"},
+      {root + "/locked.reg", kExitFailure, "locked.reg: cannot be read: another program holds it locked"},
+      {root + "/unreadable.reg", geteuid() == 0 ? kExitOk : kExitFailure,
+       geteuid() == 0 ? "" : "unreadable.reg: cannot be read: permission denied"},
+      {root + "/good.reg", kExitOk, ""},
+      {root + "/mixed.reg", kExitFailure,
+       "mixed.reg:3: no key to write to: the section is outside HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail"},
+      {root + "/after_eof.reg", kExitFailure, "after_eof.reg:3: the text ends at a Ctrl-Z byte"},
+  };
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Call(RunImport, {c.file}), c.status) << c.file;
+    const std::string complaint = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(complaint.find(c.message), std::string::npos) << complaint;
+  }
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM4\0", 5));
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Baud"), std::string("\6\0\0\0", 4));
+  EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Lost"));
   // The lines that could be imported were.
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE,
                                  "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2"));

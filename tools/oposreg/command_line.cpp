@@ -19,16 +19,20 @@ struct CommandInfo {
 const CommandInfo kCommands[] = {
     {"import", 1, 1, 0,
      "usage: oposreg import FILE.reg\n"
-     "Imports a REGEDIT4 file into the OPOS database (HKLM\\SOFTWARE\\OLEforRetail).\n"
-     "Sections outside the database are not imported and count as failed lines.\n"},
+     "Imports a registry file (REGEDIT4, or \"Windows Registry Editor Version 5.00\" in\n"
+     "UTF-16 or UTF-8) into the OPOS database (HKLM\\SOFTWARE\\OLEforRetail, also as\n"
+     "HKLM\\SOFTWARE\\WOW6432Node\\OLEforRetail) and the serial-port map\n"
+     "(HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM). Each section writes the key it names;\n"
+     "[-KEY] deletes a key and \"NAME\"=- a value. Every line that fails is shown as\n"
+     "FILE:LINE: reason, and the exit status is 1 when any did.\n"},
     {"export", 0, 2, kForce,
      "usage: oposreg export [--force] [KEY] [FILE]\n"
      "Writes KEY (default HKLM\\SOFTWARE\\OLEforRetail) and everything below it as a\n"
      "REGEDIT4 file to FILE, or to standard output when FILE is missing or \"-\".\n"
      "An existing FILE is overwritten only with --force.\n"
-     "Writes nothing when an import would not give something back as it is (a\n"
-     "name with a line break, a type other than REG_SZ, REG_DWORD or REG_BINARY,\n"
-     "...), and never into the registry store's own files.\n"},
+     "Writes nothing when \"oposreg import\" would not give something back as it is\n"
+     "(a name with a line break, a Ctrl-Z or a NUL, a line over 4 MiB), and never\n"
+     "into the registry store's own files.\n"},
     {"tree", 0, 1, kJson,
      "usage: oposreg tree [--json] [KEY]\n"
      "Shows KEY (default HKLM\\SOFTWARE\\OLEforRetail), its sub-keys and their values.\n"},
@@ -81,7 +85,7 @@ constexpr char kToolUsage[] =
     "/var/lib/opos; --root DIR stands for OPOS_ROOT=DIR).\n"
     "\n"
     "commands:\n"
-    "  import FILE.reg            import a REGEDIT4 file\n"
+    "  import FILE.reg            import a registry file (REGEDIT4 or version 5)\n"
     "  export [KEY] [FILE]        write keys as a REGEDIT4 file\n"
     "  tree [KEY], list [KEY]     show keys and values\n"
     "  get KEY [VALUE]            print a value, or every value of a key\n"

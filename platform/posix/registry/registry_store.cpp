@@ -65,6 +65,9 @@ enum Sql : size_t {
   kCommit,
   kRollback,
   kBeginRead,
+  kSavepoint,
+  kRelease,
+  kRollbackTo,
 };
 
 constexpr const char* kSqlText[] = {
@@ -108,8 +111,12 @@ constexpr const char* kSqlText[] = {
     "COMMIT",
     "ROLLBACK",
     "BEGIN",
+    // One write inside a write group.
+    "SAVEPOINT one_write",
+    "RELEASE one_write",
+    "ROLLBACK TO one_write",
 };
-static_assert(sizeof kSqlText / sizeof kSqlText[0] == kBeginRead + 1);
+static_assert(sizeof kSqlText / sizeof kSqlText[0] == kRollbackTo + 1);
 
 int64_t Now() {
   timespec now{};
@@ -279,12 +286,19 @@ class StoreCache {
   std::vector<std::shared_ptr<RegistryStore>> forking_ OPOSSVC_GUARDED_BY(mu_);
 };
 
-// One write transaction; rolled back unless committed.
+// One write transaction; rolled back unless committed. Inside a write group
+// (a transaction already open) it is a savepoint of the group's.
 class RegistryStore::Transaction {
  public:
   explicit Transaction(SqliteConnection& connection) : connection_(connection) {}
   ~Transaction() {
-    if (open_ && !sqlite3_get_autocommit(connection_.db())) {
+    if (!open_) return;
+    if (nested_) {
+      for (Sql slot : {kRollbackTo, kRelease}) {
+        Statement statement(connection_, slot, kSqlText[slot]);
+        if (statement.status() == ERROR_SUCCESS) statement.Step();
+      }
+    } else if (!sqlite3_get_autocommit(connection_.db())) {
       Statement rollback(connection_, kRollback, kSqlText[kRollback]);
       if (rollback.status() == ERROR_SUCCESS) rollback.Step();
     }
@@ -292,8 +306,13 @@ class RegistryStore::Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 
-  LONG Begin() { return Run(kBegin, true); }
-  LONG Commit() { return Run(kCommit, false); }
+  LONG Begin() {
+    nested_ = !sqlite3_get_autocommit(connection_.db());
+    return Run(nested_ ? kSavepoint : kBegin, true);
+  }
+  // Leaves the transaction open for the caller, who ends it.
+  void Release() { open_ = false; }
+  LONG Commit() { return Run(nested_ ? kRelease : kCommit, false); }
 
  private:
   LONG Run(Sql slot, bool opens) {
@@ -307,6 +326,7 @@ class RegistryStore::Transaction {
 
   SqliteConnection& connection_;
   bool open_ = false;
+  bool nested_ = false;
 };
 
 // The store's mutex for one call, taken once no other thread holds a read
@@ -346,6 +366,7 @@ bool RegistryStore::StillNamesItsFile() {
 
 void RegistryStore::CloseConnection() {
   reading_ = false;  // closing ends the transaction
+  if (group_open_) group_lost_ = true;
   cursors_.Clear();
   connection_.reset();
   mode_ = Mode::kClosed;
@@ -364,14 +385,23 @@ void RegistryStore::RememberFile() {
 // ---------------------------------------------------------------------------
 // Opening
 
+void RegistryStore::WaitForOtherGroups() {
+  while (group_open_ && group_owner_ != std::this_thread::get_id()) mu_.Wait(group_ended_);
+}
+
 LONG RegistryStore::EnsureReadable() {
-  // Within the holder's snapshot: the connection it reads stays as it is.
-  if (reading_) return ERROR_SUCCESS;
-  if (LONG error = EnsureOpen()) return error;
-  if (!InReadSnapshot()) return ERROR_SUCCESS;
-  AwaitTurn(true);
-  // Another call may have closed the connection meanwhile (before a fork).
-  if (mode_ == Mode::kClosed) return EnsureReadable();
+  for (;;) {
+    AwaitOthers();
+    // Inside the calling thread's write group or read snapshot the connection
+    // stays as it is.
+    if ((group_open_ && !group_lost_) || reading_) return ERROR_SUCCESS;
+    if (LONG error = EnsureOpen()) return error;
+    if (!InReadSnapshot()) return ERROR_SUCCESS;
+    AwaitTurn(true);
+    // Another call may have closed the connection (before a fork) or begun a
+    // write group meanwhile.
+    if (mode_ != Mode::kClosed && !group_open_) break;
+  }
   Statement begin(*connection_, kBeginRead, kSqlText[kBeginRead]);
   if (begin.status() != ERROR_SUCCESS) return begin.status();
   if (int result = begin.Step(); result != SQLITE_DONE) return begin.Error(result);
@@ -380,6 +410,14 @@ LONG RegistryStore::EnsureReadable() {
   holder_ = pthread_self();
   JoinReadSnapshot(shared_from_this());
   return ERROR_SUCCESS;
+}
+
+void RegistryStore::AwaitOthers() {
+  for (;;) {
+    AwaitTurn(false);  // waits only while another thread holds a snapshot
+    if (!group_open_ || group_owner_ == std::this_thread::get_id()) return;
+    WaitForOtherGroups();
+  }
 }
 
 void RegistryStore::AwaitTurn(bool begin) {
@@ -449,6 +487,10 @@ LONG RegistryStore::EnsureOpen() {
 }
 
 LONG RegistryStore::EnsureWritable() {
+  AwaitOthers();
+  // The group's connection stays, whatever happens to the file meanwhile;
+  // a lost group's writes go through one by one.
+  if (group_open_ && !group_lost_) return ERROR_SUCCESS;
   // A write begins a transaction of its own.
   EndRead();
   if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
@@ -1121,6 +1163,7 @@ LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_targ
 // nothing, so a full disk cannot stop it.
 LONG RegistryStore::Flush() {
   Call call(*this);
+  AwaitOthers();
   if (mode_ != Mode::kReadWrite) {
     // A store we may not write holds nothing of ours to flush.
     if (!Exists(file_) || !FilesWritable()) return ERROR_SUCCESS;
@@ -1141,6 +1184,41 @@ LONG RegistryStore::Flush() {
   // not make the key's own data any less durable.
   publisher_.PublishNow(true);
   return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Write groups
+
+LONG RegistryStore::BeginGroup() {
+  Call call(*this);
+  AwaitOthers();
+  if (group_open_) return ERROR_INVALID_FUNCTION;  // the caller's own, still open
+  if (LONG error = EnsureWritable()) return error;
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  transaction.Release();
+  group_open_ = true;
+  group_lost_ = false;
+  group_owner_ = std::this_thread::get_id();
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::EndGroup(bool commit) {
+  MutexLock lock(mu_);
+  if (!group_open_ || group_owner_ != std::this_thread::get_id()) return ERROR_INVALID_FUNCTION;
+  LONG error = group_lost_ ? ERROR_CANTWRITE : ERROR_SUCCESS;
+  if (!group_lost_) {
+    error = connection_->Execute(commit ? "COMMIT" : "ROLLBACK");
+    // A commit that failed leaves the transaction open on some errors.
+    if (error != ERROR_SUCCESS && !sqlite3_get_autocommit(connection_->db())) {
+      connection_->Execute("ROLLBACK");
+    }
+  }
+  group_open_ = false;
+  group_lost_ = false;
+  group_owner_ = std::thread::id();
+  group_ended_.notify_all();
+  return error;
 }
 
 }  // namespace opossvc::detail

@@ -4,8 +4,9 @@
 // ids of registry_schema.h), values belong to a key and keep their order of
 // creation. Names and classes are UTF-8 and value data is in its stored form
 // (registry_text.h): the store knows no code page. Every
-// write is one IMMEDIATE transaction, so a process killed in the middle of a
-// write leaves the store as it was before it, and several processes may use
+// write is one IMMEDIATE transaction (in a write group, below, a savepoint of
+// the group's one), so a process killed in the middle of a write leaves the
+// store as it was before it, and several processes may use
 // the store at once (WAL mode; a busy store is waited for up to kBusyTimeout).
 // Commits are atomic but not synced one by one; Flush makes everything
 // written so far durable. Deleting works on a full disk: a writer keeps
@@ -50,6 +51,11 @@
 // not used: ERROR_BADDB for a process that may not write it, the
 // migration's error for one that may.
 //
+// Write groups (registry_write_group.h): BeginGroup opens one transaction
+// that the calling thread's writes join (each as a savepoint, so a failed
+// write is undone alone) until EndGroup. Other threads' calls wait for the
+// group to end: they would otherwise read or write inside it.
+//
 // Thread safety: each store has one connection, guarded by its own mutex
 // and used by one call at a time. A thread inside a read snapshot scope
 // (platform/internal/registry_read_snapshot.h) keeps one read transaction
@@ -70,6 +76,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <opossvc/thread_annotations.h>
@@ -167,6 +174,11 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // Ends the calling thread's read snapshot of this store, if it holds one,
   // and lets the other threads' calls go on.
   void EndReadSnapshot() OPOSSVC_EXCLUDES(mu_);
+  // A write group of the calling thread; see above. EndGroup commits (or
+  // rolls back) the group of the calling thread: ERROR_INVALID_FUNCTION when
+  // it has none, ERROR_CANTWRITE when the connection was closed under it.
+  LONG BeginGroup() OPOSSVC_EXCLUDES(mu_);
+  LONG EndGroup(bool commit) OPOSSVC_EXCLUDES(mu_);
 
  private:
   friend class StoreCache;
@@ -178,6 +190,11 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   bool StillNamesItsFile() OPOSSVC_EXCLUDES(mu_);
   void CloseConnection() OPOSSVC_REQUIRES(mu_);
 
+  // Waits while another thread's write group is open.
+  void WaitForOtherGroups() OPOSSVC_REQUIRES(mu_);
+  // Waits until no other thread holds a read snapshot or a write group of
+  // this store: the connection is then the calling thread's for the call.
+  void AwaitOthers() OPOSSVC_REQUIRES(mu_);
   // Readable, and inside a read snapshot scope the scope's snapshot begun.
   LONG EnsureReadable() OPOSSVC_REQUIRES(mu_);
   LONG EnsureOpen() OPOSSVC_REQUIRES(mu_);
@@ -250,6 +267,13 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // Identity of the snapshot open in snapshot mode.
   dev_t snapshot_device_ OPOSSVC_GUARDED_BY(mu_) = 0;
   ino_t snapshot_inode_ OPOSSVC_GUARDED_BY(mu_) = 0;
+
+  // The thread whose write group is open, if any; group_lost_ when the
+  // connection was closed under it.
+  bool group_open_ OPOSSVC_GUARDED_BY(mu_) = false;
+  bool group_lost_ OPOSSVC_GUARDED_BY(mu_) = false;
+  std::thread::id group_owner_ OPOSSVC_GUARDED_BY(mu_);
+  std::condition_variable group_ended_;
 
   // Asked by each commit of the read-write connection; its lock is taken
   // after mu_.
