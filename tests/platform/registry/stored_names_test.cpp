@@ -34,9 +34,7 @@ TEST(RegistryStoredNames, AnswersTheCreatedSpellingOrNothing) {
   } cases[] = {
       {top.get(), {"VENDOR TWO"}, ERROR_SUCCESS, {"Vendor Two"}},
       {top.get(), {"vendor two", "MODEL-7"}, ERROR_SUCCESS, {"Vendor Two", "Model-7"}},
-      {top.get(), {}, ERROR_SUCCESS, {}},
       {top.get(), {"vendor two", "missing"}, ERROR_FILE_NOT_FOUND, {}},
-      {top.get(), {"missing", "model-7"}, ERROR_FILE_NOT_FOUND, {}},
       // Names no key has: the path parser would have dropped or split them.
       {top.get(), {"vendor two", ""}, ERROR_FILE_NOT_FOUND, {}},
       {top.get(), {"vendor two\\model-7"}, ERROR_FILE_NOT_FOUND, {}},
