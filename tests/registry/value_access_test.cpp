@@ -68,15 +68,6 @@ TEST_F(ValueAccess, ReadsByType) {
   }
 }
 
-TEST_F(ValueAccess, WritesNeedTheCreateFlag) {
-  CRegistryInfo reader("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  EXPECT_EQ(reader.SetString(KC_SERVICEINFO_SUBKEY, "s", "x"), FALSE);
-  EXPECT_EQ(reader.SetString("ServiceInfo\\Cfg", "s", "x"), FALSE);
-  EXPECT_EQ(reader.DeleteValue(KC_SERVICEINFO_SUBKEY, OPOSSVC_ALL_VALUES), FALSE);
-  EXPECT_EQ(Access::Modified(reader), FALSE);
-  EXPECT_EQ(ValueOf(kKey, "s"), "<none>");
-}
-
 TEST_F(ValueAccess, WrittenBytes) {
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
   unsigned char raw[] = {9, 8, 7};
@@ -160,8 +151,7 @@ TEST_F(ValueAccess, ReadRegValueSizes) {
     const char* name;
     DWORD type;
     std::string bytes;
-  } cases[] = {{"sz", REG_SZ, "abc\0"s},
-               {"big", REG_BINARY, std::string(100000, '\x5A')}};
+  } cases[] = {{"sz", REG_SZ, "abc\0"s}, {"big", REG_BINARY, std::string(100000, '\x5A')}};
 
   for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
   HKEY key = OpenRaw();
