@@ -99,9 +99,7 @@ TEST_F(DeviceLookup, TheEntrysValuesAreRead) {
     CString (CRegistryInfo::*get)(const char*, unsigned long);
   } fields[] = {{"Service", "svc.so", &CRegistryInfo::GetSOFile},
                 {"Description", "A printer", &CRegistryInfo::GetSODesc},
-                {"Version", "1.2.3", &CRegistryInfo::GetSOVersion},
-                {"DeviceName", "Front printer", &CRegistryInfo::GetDeviceName},
-                {"DeviceDesc", "The one at the front", &CRegistryInfo::GetDeviceDesc}};
+                {"Version", "1.2.3", &CRegistryInfo::GetSOVersion}};
   for (const auto& field : fields) MakeString(key, field.name, field.data);
   MakeValue(key, "Port", REG_DWORD, std::string("\1\0\0\0", 4));  // not a string: empty
   CRegistryInfo info;
