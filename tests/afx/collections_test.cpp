@@ -6,7 +6,7 @@
 
 #include <opossvc/afx/collections.h>
 
-#include "tests/afx/exception_helpers.h"
+#include "tests/support/exception_helpers.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <opossvc/afx/cstring.h>
 #include <opossvc/testing/scoped_code_page.h>
 
-#include "tests/afx/exception_helpers.h"
+#include "tests/support/exception_helpers.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <opossvc/testing/recording_control_object.h>
 #include <opossvc/testing/scoped_code_page.h>
 
-#include "tests/afx/exception_helpers.h"
+#include "tests/support/exception_helpers.h"
 
 namespace {
 

@@ -221,8 +221,8 @@ TEST(OpenInitTest, FailingDescriptionReadRaisesWithoutReportingSuccess) {
   RecordingControlObject co;
   co.FailMember("ControlObjectDescription", E_FAIL);
   TestServiceObject so;
-  EXPECT_TRUE(
-      svcbase_test::RaisesCException([&] { so.OpenInit("Scanner", "S1", &co, 0x1F, FALSE); }));
+  EXPECT_NE(svcbase_test::Thrown([&] { so.OpenInit("Scanner", "S1", &co, 0x1F, FALSE); }),
+            "none");
   EXPECT_EQ(so.m_lResultCode, OPOS_E_FAILURE);
   EXPECT_EQ(so.m_bOpened, 0);
   EXPECT_EQ(so.m_dwEventMask, 0u) << "stopped before the methods were looked up";

@@ -12,6 +12,8 @@
 #include <opossvc/testing/flags.h>
 #include <opossvc/testing/message_pump.h>
 
+#include "tests/support/exception_helpers.h"
+
 namespace svcbase_test {
 
 // A service object whose event handler records each event it is sent and
@@ -54,17 +56,7 @@ inline void ReadyForEvents(CSvcBase& so) {
   so.m_bDeliverEvents = 1;
 }
 
-// Whether `call` raised a CException (which is then deleted).
-template <class Call>
-bool RaisesCException(Call&& call) {
-  try {
-    call();
-  } catch (CException* e) {
-    e->Delete();
-    return true;
-  }
-  return false;
-}
+using opossvc::test::Thrown;
 
 // Dispatches this thread's messages until `done` holds (true) or
 // timeout_ms have passed (false).

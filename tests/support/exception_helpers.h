@@ -1,6 +1,6 @@
-// What a framework call threw, for the framework-class tests.
-#ifndef OPOSSVC_TESTS_AFX_EXCEPTION_HELPERS_H_
-#define OPOSSVC_TESTS_AFX_EXCEPTION_HELPERS_H_
+// What a framework call threw.
+#ifndef OPOSSVC_TESTS_SUPPORT_EXCEPTION_HELPERS_H_
+#define OPOSSVC_TESTS_SUPPORT_EXCEPTION_HELPERS_H_
 
 #include <cstdio>
 #include <string>
@@ -30,4 +30,4 @@ std::string Thrown(F&& f) {
 
 }  // namespace opossvc::test
 
-#endif  // OPOSSVC_TESTS_AFX_EXCEPTION_HELPERS_H_
+#endif  // OPOSSVC_TESTS_SUPPORT_EXCEPTION_HELPERS_H_
