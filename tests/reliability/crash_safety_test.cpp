@@ -130,11 +130,6 @@ TEST(CrashSafety, RegistryKeepsEveryAcknowledgedWriteAcrossKills) {
   EXPECT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\After"), ERROR_SUCCESS);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The value of record n, long enough that a record spans several blocks,
 // and its line in the file.
 std::string RecordValue(uint32_t n) { return std::to_string(n) + ":" + std::string(n % 900, 'x'); }
@@ -183,7 +178,8 @@ TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
     }
     return false;
   };
-  const std::string file = ReadFile(path);
+  std::ifstream in(path, std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::vector<uint32_t> records;
   for (size_t start = 0; start < file.size();) {
     const size_t end = file.find("\r\n", start);

@@ -1,4 +1,4 @@
-// What only a VirtualPort does: its name, the lines the library drives, injected line errors and
+// What only a VirtualPort does: its name, lines moved by SetCommState, injected line errors and
 // output flow control. The driver reaches it through the comm seam; the Win32 calls do not.
 #include <opossvc/testing/virtual_port.h>
 
@@ -47,26 +47,6 @@ TEST(VirtualPortName, ComNamesOnlyOneOwnerAndGivenBackOnDestruction) {
   EXPECT_EQ(opened->ModemStatus(&status), static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
   opened.reset();
   VirtualPort again("COM13");  // the name can be taken over again
-}
-
-TEST_F(VirtualPortTest, EscapesMoveTheLines) {
-  struct Escape {
-    DWORD function;
-    bool rts, dtr, brk, held;
-  } escapes[] = {
-      {CLRRTS, false, true, false, false},   {CLRDTR, false, false, false, false},
-      {SETBREAK, false, false, true, false}, {SETRTS, true, false, true, false},
-      {CLRBREAK, true, false, false, false}, {SETXOFF, true, false, false, true},
-      {SETDTR, true, true, false, true},     {SETXON, true, true, false, false},
-  };
-  for (const Escape& e : escapes) {
-    ASSERT_EQ(port_->Escape(e.function), 0u) << e.function;
-    VirtualPort::State state = port().state();
-    EXPECT_EQ(std::tuple(state.rts, state.dtr, state.break_on, state.output_held),
-              std::tuple(e.rts, e.dtr, e.brk, e.held))
-        << e.function;
-  }
-  EXPECT_EQ(port_->Escape(42), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 TEST_F(VirtualPortTest, SetCommStateMovesLinesOnlyWhenTheirControlChanges) {
