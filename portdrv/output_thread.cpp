@@ -140,7 +140,12 @@ bool CPortdrv::OutputStopped(DWORD session) const {
 }
 
 void CPortdrv::YieldToQueueWaiters(DWORD session) const {
-  while (QueueWaiters.load() != 0 && !OutputStopped(session)) std::this_thread::yield();
+  // Each waiter is about to take the lock, which this thread does not hold,
+  // so the wait ends without a stop of its own.
+  for (LONG waiters = QueueWaiters.load(); waiters != 0; waiters = QueueWaiters.load()) {
+    if (OutputStopped(session)) return;
+    QueueWaiters.wait(waiters);
+  }
 }
 
 bool CPortdrv::Pause(HANDLE event, DWORD ms) {

@@ -702,7 +702,10 @@ class TermiosPort final : public CommPort {
   }
 
   // Hands bytes[*put..size) to the tty until all are taken or the write's time is up; 0 also then.
+  // A write that the tty took only in part filled it: the next one waits for room first rather
+  // than fail with EAGAIN (a pass through the kernel saved each time the buffer fills).
   DWORD Put(const unsigned char* bytes, DWORD size, const WriteParameters& write, DWORD* put) {
+    bool full = false;
     while (*put < size) {
       if (write.dsr_flow) {
         int lines = 0;
@@ -717,16 +720,22 @@ class TermiosPort final : public CommPort {
           continue;
         }
       }
-      ssize_t n = Calls().write(fd_, bytes + *put, size - *put);
-      if (n > 0) {
-        *put += static_cast<DWORD>(n);
-        continue;
+      if (!full) {
+        ssize_t n = Calls().write(fd_, bytes + *put, size - *put);
+        if (n > 0) {
+          *put += static_cast<DWORD>(n);
+          full = true;  // if bytes are left
+          continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return Fail(errno);
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return Fail(errno);
-      // The transmit buffer is full: wait until it takes more, or the time is up.
+      // The transmit buffer is full: wait until it takes more, or the time is up (the tty is
+      // still offered the rest once then).
       int wait = PollTimeoutMs(write.deadline);
-      if (wait == 0) return 0;
+      if (wait == 0 && !full) return 0;
+      full = false;
+      if (wait == 0) continue;
       pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
       int ready = Calls().poll(fds, 2, wait);
       if (ready < 0 && errno != EINTR) return ERROR_GEN_FAILURE;
