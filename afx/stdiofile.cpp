@@ -224,12 +224,16 @@ BOOL CFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) 
     SetLastError(error);
     return FALSE;
   }
+  AttachHandle(handle, lpszFileName, nOpenFlags);
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+void CFile::AttachHandle(HANDLE handle, LPCTSTR lpszFileName, UINT nOpenFlags) {
   m_hFile = handle;
   m_nOpenFlags = nOpenFlags;
   m_strFileName = lpszFileName;
   m_bAppend = false;
-  SetLastError(ERROR_SUCCESS);
-  return TRUE;
 }
 
 void CFile::Close() {
@@ -399,6 +403,22 @@ CStdioFile::~CStdioFile() {
 
 BOOL CStdioFile::Open(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
   if (!CFile::Open(lpszFileName, nOpenFlags, pError)) return FALSE;
+  return OpenStream(lpszFileName, nOpenFlags, pError);
+}
+
+BOOL CStdioFile::OpenHandle(HANDLE hFile, LPCTSTR lpszFileName, UINT nOpenFlags,
+                            CFileException* pError) {
+  if (m_hFile != hFileNull) {
+    CloseHandle(hFile);
+    Fill(pError, ERROR_INVALID_PARAMETER, lpszFileName);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  AttachHandle(hFile, lpszFileName, nOpenFlags);
+  return OpenStream(lpszFileName, nOpenFlags, pError);
+}
+
+BOOL CStdioFile::OpenStream(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError) {
   m_nReadPos = m_nReadEnd = 0;
   m_bEndOfText = false;
   std::string mode = (nOpenFlags & 0x3) == modeRead ? "r" : (nOpenFlags & 0x3) == modeWrite ? "w" : "r+";

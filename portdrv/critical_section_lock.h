@@ -23,7 +23,8 @@ class OPOSSVC_SCOPED_CAPABILITY CriticalSectionLock {
 };
 
 // As CriticalSectionLock, counting the caller in `waiters` while it waits,
-// so that a thread that takes the lock over and over can let it in.
+// so that a thread that takes the lock over and over can let it in: that one
+// waits on `waiters` until it is 0.
 class OPOSSVC_SCOPED_CAPABILITY CountedCriticalSectionLock {
  public:
   CountedCriticalSectionLock(CRITICAL_SECTION* cs, std::atomic<LONG>* waiters)
@@ -31,7 +32,8 @@ class OPOSSVC_SCOPED_CAPABILITY CountedCriticalSectionLock {
       : cs_(cs) {
     waiters->fetch_add(1);
     EnterCriticalSection(cs_);
-    waiters->fetch_sub(1);
+    // The last waiter in lets a thread that stood back for the waiters go on.
+    if (waiters->fetch_sub(1) == 1) waiters->notify_all();
   }
   ~CountedCriticalSectionLock() OPOSSVC_RELEASE() { LeaveCriticalSection(cs_); }
   CountedCriticalSectionLock(const CountedCriticalSectionLock&) = delete;

@@ -9,19 +9,23 @@
 // is left out after a pass that filled the read buffer, or that read while
 // input is held back (so that the line comes back as soon as the queue has
 // drained). PortClose ends the pause by clearing the port's event mask.
+// While the device is gone, a pass is an attempt to open it again
+// (device_loss.cpp).
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
+#include <opossvc/win32/errors.h>
 
-#include "platform/internal/comm_wait.h"
+#include "platform/internal/serial_port.h"
 #include "portdrv/client_list.h"
 #include "portdrv/critical_section_lock.h"
 #include "portdrv/line_mode.h"
 
 using opossvc::detail::CriticalSectionLock;
+using opossvc::detail::SerialPort;
 
 void CPortdrv::PortInputProc() {
   const DWORD session = Session.load();
@@ -29,6 +33,7 @@ void CPortdrv::PortInputProc() {
   InputBuffers buffers;
   buffers.block.swap(ReadBuffer);
   buffers.copy.swap(DeliveryBuffer);
+  ReopenPause = InputSleep.load(std::memory_order_relaxed);
   InputThreadStarted.store(1);
   if (InputStopped(session) || buffers.block.empty()) return;
   while (InputPass(session, &buffers)) {
@@ -41,18 +46,21 @@ bool CPortdrv::InputStopped(DWORD session) const {
 }
 
 bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
+  if (DeviceGone.load() != 0) return AwaitDevice(session);
   DWORD errors = 0;
   bool errorsRead = false;
   PowerChange changes[2];
   int changeCount = 0;
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::shared_ptr<SerialPort> device;
   bool held = false;
   {
     CriticalSectionLock port(&PortLock);
-    handle = PortHandle;
-    if (PortHandle != INVALID_HANDLE_VALUE) {
+    device = PortHandle;
+    if (PortHandle != nullptr) {
       COMSTAT stat = {};
-      errorsRead = ClearCommError(PortHandle, &errors, &stat) != FALSE;
+      const DWORD cleared = PortHandle->ClearError(&errors, &stat);
+      errorsRead = cleared == 0;
+      NoteDeviceLoss(cleared);
       const DWORD status = ModemStatus();
       DsrState = (status & MS_DSR_ON) != 0 ? 1 : 0;
       CtsState = (status & MS_CTS_ON) != 0 ? 1 : 0;
@@ -62,12 +70,13 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
                                          HighWater, Enabled != 0, CtsState != 0, &flow);
       InputFull = flow.inputFull;
       RtsRaised = flow.rtsRaised;
-      if (change != 0) EscapeCommFunction(PortHandle, change);
+      if (change != 0) PortHandle->Escape(change);
       held = InputFull != 0;
       changeCount = WatchLines(changes);
     }
   }
   if (!ReportPower(session, changes, changeCount)) return false;
+  if (DeviceGone.load() != 0) return ReportLoss(session);
 
   if (errorsRead && errors != 0 && !ErrorLoop(session, buffers)) return false;
 
@@ -76,21 +85,20 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
     return false;
   }
   if (InputStopped(session)) return false;
+  if (DeviceGone.load() != 0) return ReportLoss(session);
   if (count < buffers->block.size() && !(held && count != 0)) {
-    AwaitInput(handle, InputSleep.load(std::memory_order_relaxed));
+    AwaitInput(device.get(), InputSleep.load(std::memory_order_relaxed));
   }
   return !InputStopped(session);
 }
 
-// Without PortLock, which the other threads need meanwhile. The handle stays
-// valid: it is closed only after this thread has ended, or, when a
+// Without PortLock, which the other threads need meanwhile. The port stays
+// open: it is closed only after this thread has ended, or, when a
 // notification of this thread closed the port, after its pass saw the stop.
-void CPortdrv::AwaitInput(HANDLE handle, DWORD ms) {
+void CPortdrv::AwaitInput(SerialPort* device, DWORD ms) {
   ms = std::max<DWORD>(ms, 1);
   DWORD events = 0;
-  if (handle != INVALID_HANDLE_VALUE && opossvc::detail::WaitCommInput(handle, &events, ms)) {
-    return;
-  }
+  if (device != nullptr && device->WaitInput(ms, &events) == 0) return;
   // No wait on the port (it is closing, or failing): a plain pause, which
   // the stop ends.
   Pause(StopEvent, ms);
@@ -107,8 +115,10 @@ bool CPortdrv::ErrorLoop(DWORD session, InputBuffers* buffers) {
     {
       CriticalSectionLock port(&PortLock);
       COMSTAT stat = {};
-      errorsRead = PortHandle != INVALID_HANDLE_VALUE &&
-                   ClearCommError(PortHandle, &errors, &stat) != FALSE;
+      const DWORD cleared = PortHandle != nullptr ? PortHandle->ClearError(&errors, &stat)
+                                                  : static_cast<DWORD>(ERROR_INVALID_HANDLE);
+      errorsRead = cleared == 0;
+      NoteDeviceLoss(cleared);
     }
     if (!errorsRead || errors == 0) return true;
     // A line that keeps failing is read at the pace of the normal passes.
@@ -119,9 +129,11 @@ bool CPortdrv::ErrorLoop(DWORD session, InputBuffers* buffers) {
 bool CPortdrv::ReadInput(InputBuffers* buffers, DWORD* count) {
   *count = 0;
   CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return false;
+  if (PortHandle == nullptr) return false;
   const DWORD size = static_cast<DWORD>(buffers->block.size());
-  const bool ok = ReadFile(PortHandle, buffers->block.data(), size, count, nullptr) != FALSE;
+  const DWORD error = PortHandle->Read(buffers->block.data(), size, count);
+  NoteDeviceLoss(error);
+  const bool ok = error == 0;
   *count = std::min(*count, size);
   return ok;
 }
@@ -147,6 +159,6 @@ bool CPortdrv::Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool l
 long CPortdrv::ClearCommInputBuffer() {
   if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
   CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return OPOSSVC_E_NOT_CLIENT;
-  return PurgeComm(PortHandle, PURGE_RXCLEAR) ? 0 : OPOSSVC_E_PORT_CALL;
+  if (PortHandle == nullptr) return OPOSSVC_E_NOT_CLIENT;
+  return PortHandle->Purge(PURGE_RXCLEAR) == 0 ? 0 : OPOSSVC_E_PORT_CALL;
 }

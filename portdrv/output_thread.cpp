@@ -19,7 +19,9 @@
 
 #include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
+#include <opossvc/win32/errors.h>
 
+#include "platform/internal/serial_port.h"
 #include "portdrv/client_list.h"
 #include "portdrv/critical_section_lock.h"
 #include "portdrv/line_mode.h"
@@ -28,6 +30,7 @@
 using opossvc::detail::CountedCriticalSectionLock;
 using opossvc::detail::CriticalSectionLock;
 using opossvc::detail::OutputRecord;
+using opossvc::detail::SerialPort;
 
 long CPortdrv::PortOutputData(BSTR* data, long errorCode, CSvcBase* svc, int immediate,
                               int handshake, long outputId) {
@@ -40,6 +43,7 @@ long CPortdrv::PortOutputData(BSTR* data, long errorCode, CSvcBase* svc, int imm
 long CPortdrv::PortOutputData(const char* data, unsigned long length, long errorCode,
                               CSvcBase* svc, int immediate, int handshake, long outputId) {
   if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
+  if (DeviceGone.load() != 0) return OPOS_E_NOHARDWARE;
   const DWORD size = static_cast<DWORD>(length);
   if (data == nullptr && size != 0) return OPOSSVC_E_PORT_CALL;
   if (handshake != 0 && !PrepareHandshake()) return OPOSSVC_E_NOT_READY;
@@ -54,7 +58,7 @@ long CPortdrv::PortOutputData(const char* data, unsigned long length, long error
 
 bool CPortdrv::PrepareHandshake() {
   CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return true;  // closing: queueing refuses
+  if (PortHandle == nullptr) return true;  // closing: queueing refuses
   if (HandshakeDisabled != 0) {
     EnableHandshake();
     HandshakeDisabled = 0;
@@ -101,7 +105,7 @@ long CPortdrv::ClearOutputBuffer(CSvcBase* svc) {
   const long result = ClearNoImmOutputBuffer(svc);
   if (svc == CurrentSvc) {
     CriticalSectionLock port(&PortLock);
-    if (PortHandle != INVALID_HANDLE_VALUE) PurgeComm(PortHandle, PURGE_TXCLEAR);
+    if (PortHandle != nullptr) PortHandle->Purge(PURGE_TXCLEAR);
   }
   return result;
 }
@@ -120,12 +124,12 @@ void CPortdrv::RemoveArrayAt(int index) {
 
 void CPortdrv::EnableHandshake() {
   opossvc::detail::SetOutputFlow(HandShake, Hydra.load(std::memory_order_relaxed), &Dcb);
-  if (PortHandle != INVALID_HANDLE_VALUE) SetCommState(PortHandle, &Dcb);
+  if (PortHandle != nullptr) PortHandle->SetState(Dcb);
 }
 
 void CPortdrv::DisableHandshake() {
   opossvc::detail::ClearOutputFlow(&Dcb);
-  if (PortHandle != INVALID_HANDLE_VALUE) SetCommState(PortHandle, &Dcb);
+  if (PortHandle != nullptr) PortHandle->SetState(Dcb);
 }
 
 long CPortdrv::Minimum(long a, long b) { return a < b ? a : b; }
@@ -136,7 +140,12 @@ bool CPortdrv::OutputStopped(DWORD session) const {
 }
 
 void CPortdrv::YieldToQueueWaiters(DWORD session) const {
-  while (QueueWaiters.load() != 0 && !OutputStopped(session)) std::this_thread::yield();
+  // Each waiter is about to take the lock, which this thread does not hold,
+  // so the wait ends without a stop of its own.
+  for (LONG waiters = QueueWaiters.load(); waiters != 0; waiters = QueueWaiters.load()) {
+    if (OutputStopped(session)) return;
+    QueueWaiters.wait(waiters);
+  }
 }
 
 bool CPortdrv::Pause(HANDLE event, DWORD ms) {
@@ -209,13 +218,15 @@ CPortdrv::PassResult CPortdrv::OutputPass(DWORD session) {
 CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
   OutputWaiting = 0;
   if (Queue->empty()) return PassResult::kDone;
+  // The records wait for the device to come back (device_loss.cpp).
+  if (DeviceGone.load() != 0) return PassResult::kHeld;
   OutputRecord& record = Queue->front();
 
-  // The record's one PortLock section: its flow control, the handle for its
+  // The record's one PortLock section: its flow control, the port for its
   // writes and, for a stalled flow-controlled record, the ready test.
   const bool holdBack = record.handshake != 0 && WriteStalled != 0 && HandShake != 0;
   bool ready = true;
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::shared_ptr<SerialPort> device;
   {
     CriticalSectionLock port(&PortLock);
     if (record.handshake == 0 && HandshakeDisabled == 0) {
@@ -226,7 +237,7 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
       HandshakeDisabled = 0;
     }
     if (holdBack && DemotionDone != 0) ready = DeviceReadyLocked();
-    handle = PortHandle;
+    device = PortHandle;
   }
 
   if (holdBack) {
@@ -259,9 +270,15 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
       return PassResult::kStop;
     }
     const long chunk = Minimum(half, static_cast<long>(size - offset));
+    bool lost = false;
     const DWORD written =
-        WriteChunk(handle, record.bytes.data() + offset, static_cast<DWORD>(chunk));
+        WriteChunk(device.get(), record.bytes.data() + offset, static_cast<DWORD>(chunk), &lost);
     offset += written;
+    if (lost) {
+      // No time-out: the rest is written once the device is back.
+      record.bytes.erase(0, offset);
+      return PassResult::kHeld;
+    }
     if (written != 0) {
       WriteStalled = 0;
     } else if (WriteStalled != 0) {
@@ -293,20 +310,20 @@ CPortdrv::PassResult CPortdrv::WriteFront(DWORD session, OutputNotice* notice) {
 
 // The write itself runs without PortLock: held back by flow control it may
 // take its whole time-out, and the input thread must go on reading, holding
-// input back and watching the lines meanwhile. The handle, taken under
-// PortLock once per record, stays valid: it is closed only after this thread
+// input back and watching the lines meanwhile. The port, taken under
+// PortLock once per record, stays open: it is closed only after this thread
 // has ended, and the only other calls that act on the transmit side
 // (ClearOutputBuffer's purge) need QueueLock, which this thread holds.
-DWORD CPortdrv::WriteChunk(HANDLE handle, const char* data, DWORD size) {
-  if (handle == INVALID_HANDLE_VALUE) return 0;
+DWORD CPortdrv::WriteChunk(SerialPort* device, const char* data, DWORD size, bool* lost) {
+  if (device == nullptr) return 0;
   DWORD written = 0;
-  WriteFile(handle, data, size, &written, nullptr);
+  *lost = device->Write(data, size, &written) == ERROR_DEVICE_NOT_CONNECTED;
   return std::min(written, size);
 }
 
 bool CPortdrv::DeviceReadyLocked() {
-  if (PortHandle == INVALID_HANDLE_VALUE || HandShake == 0) return true;
+  if (PortHandle == nullptr || HandShake == 0) return true;
   DWORD status = 0;
-  if (!GetCommModemStatus(PortHandle, &status)) return true;
+  if (PortHandle->ModemStatus(&status) != 0) return true;
   return opossvc::detail::DeviceReady(HandShake, Hydra.load(std::memory_order_relaxed), status);
 }

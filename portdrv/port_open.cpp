@@ -17,10 +17,11 @@
 #include <new>
 
 #include <opossvc/afx/winthread.h>
-#include <opossvc/win32/files.h>
+#include <opossvc/win32/errors.h>
 #include <opossvc/win32/handles.h>
 #include <opossvc/win32/threads.h>
 
+#include "platform/internal/serial_port.h"
 #include "portdrv/client_list.h"
 #include "portdrv/critical_section_lock.h"
 #include "portdrv/line_mode.h"
@@ -31,6 +32,7 @@ using opossvc::detail::ClientList;
 using opossvc::detail::CriticalSectionLock;
 using opossvc::detail::OutputQueue;
 using opossvc::detail::PortSettings;
+using opossvc::detail::SerialPort;
 
 LONG CPortdrv::ComOpenFlag[10] = {};
 
@@ -89,7 +91,7 @@ CPortdrv::CPortdrv()
       DsrReported(-1),
       CtsReported(-1),
       Dcb(),
-      PortHandle(INVALID_HANDLE_VALUE),
+      PortHandle(),
       OutputBusy(0),
       OutputPending(0),
       HandshakeDisabled(0),
@@ -99,7 +101,8 @@ CPortdrv::CPortdrv()
       OutputWaiting(0),
       QueueWaiters(0),
       Closing(0),
-      SessionHandle(INVALID_HANDLE_VALUE),
+      DeviceGone(0),
+      ReopenPause(0),
       Session(0),
       StopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       OutputWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
@@ -182,12 +185,12 @@ long CPortdrv::OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, 
     return OPOSSVC_E_PORT_CALL;
   }
 
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::shared_ptr<SerialPort> device;
   {
     std::lock_guard<std::mutex> table(ComOpenFlagLock());
     result = PartnerTest(settings);
     if (result == 0 && ComOpenFlag[settings.PortIndex] != 0) result = OPOSSVC_E_PORT_IN_USE;
-    if (result == 0) result = OpenDevice(settings, &handle);
+    if (result == 0) result = OpenDevice(settings, &device);
     if (result == 0) ComOpenFlag[settings.PortIndex] = 1;
   }
   if (result != 0) return result;
@@ -195,7 +198,7 @@ long CPortdrv::OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, 
   if (variant != 0 && settings.HandShake == 1) settings.HandShake = 3;
   if (variant != 0 && settings.HandShake == 2) settings.HandShake = 4;
   CommitSettings(settings, true);
-  result = ConfigurePort(handle, settings);
+  result = ConfigurePort(device, settings);
   if (result == 0) result = StartSession(svc, readSize);
   if (result != 0) {
     std::lock_guard<std::mutex> table(ComOpenFlagLock());
@@ -270,65 +273,69 @@ long CPortdrv::PartnerTest(const PortSettings& s) {
 long CPortdrv::TestCoPort(long portNumber) {
   char name[24];
   std::snprintf(name, sizeof(name), "COM%ld", portNumber);
-  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-    return GetLastError() == ERROR_ACCESS_DENIED ? OPOSSVC_E_PORT_IN_USE : 0;
-  }
-  CloseHandle(handle);
-  return 0;
+  std::unique_ptr<SerialPort> partner;
+  const DWORD error = opossvc::detail::OpenSerialPort(name, &partner);
+  if (error != ERROR_ACCESS_DENIED) return 0;
+  SetLastError(error);
+  return OPOSSVC_E_PORT_IN_USE;
 }
 
-long CPortdrv::OpenDevice(const PortSettings& s, HANDLE* handle) {
-  SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE h = CreateFileA(s.PortName, GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
-                         FILE_FLAG_WRITE_THROUGH | FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE || h == nullptr) {
-    const DWORD error = GetLastError();
+// The last error tells the caller why the device did not open.
+long CPortdrv::OpenDevice(const PortSettings& s, std::shared_ptr<SerialPort>* device) {
+  std::unique_ptr<SerialPort> opened;
+  const DWORD error = opossvc::detail::OpenSerialPort(s.PortName, &opened);
+  if (error != 0) {
+    SetLastError(error);
     if (error == ERROR_FILE_NOT_FOUND) return OPOSSVC_E_BAD_PORT;
     if (error == ERROR_ACCESS_DENIED) return OPOSSVC_E_PORT_IN_USE;
     return OPOSSVC_E_PORT_CALL;
   }
-  *handle = h;
+  *device = std::move(opened);
   return 0;
 }
 
-long CPortdrv::ConfigurePort(HANDLE handle, const PortSettings& s) {
+long CPortdrv::ConfigurePort(const std::shared_ptr<SerialPort>& device, const PortSettings& s) {
   CriticalSectionLock port(&PortLock);
   Dcb = DCB();
   Dcb.DCBlength = sizeof(DCB);
-  GetCommState(handle, &Dcb);
+  device->GetState(&Dcb);
   const bool rtsRaised = opossvc::detail::ApplyLineSettings(s, &Dcb);
-  if (!SetCommState(handle, &Dcb) ||
-      !SetupComm(handle, static_cast<DWORD>(s.InputBuf), static_cast<DWORD>(s.OutputBuf))) {
-    CloseHandle(handle);
-    return OPOSSVC_E_PORT_CALL;
-  }
-  COMMPROP properties = {};
-  const opossvc::detail::WaterMarks marks = opossvc::detail::WaterMarksFor(
-      s.InputBuf, GetCommProperties(handle, &properties) ? properties.dwCurrentRxQueue : 0);
-  LowWater = marks.low;
-  HighWater = marks.high;
-  COMMTIMEOUTS timeouts = {};
-  timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.WriteTotalTimeoutMultiplier = opossvc::detail::BaudRateAt(s.Baudrate).msPerByte;
-  if (!SetCommTimeouts(handle, &timeouts) || !EscapeCommFunction(handle, SETDTR)) {
-    EscapeCommFunction(handle, CLRDTR);
-    EscapeCommFunction(handle, CLRRTS);
-    CloseHandle(handle);
-    return OPOSSVC_E_PORT_CALL;
-  }
-  PortHandle = handle;
-  SessionHandle = handle;
+  if (long result = SetUpDevice(*device, Dcb)) return result;
+  PortHandle = device;
+  DeviceGone.store(0);
   RtsRaised = rtsRaised ? 1 : 0;
   HandshakeDisabled = 0;
   InputFull = 0;
   Enabled = 1;
   DsrReported = -1;
   CtsReported = -1;
-  PurgeComm(handle, PURGE_RXCLEAR);
+  return 0;
+}
+
+// The settings are the open port's (CommitSettings came first).
+long CPortdrv::SetUpDevice(SerialPort& device, const DCB& dcb) {
+  if (device.SetState(dcb) != 0 ||
+      device.Setup(static_cast<DWORD>(InputBuf), static_cast<DWORD>(OutputBuf)) != 0) {
+    device.Close();
+    return OPOSSVC_E_PORT_CALL;
+  }
+  COMMPROP properties = {};
+  const opossvc::detail::WaterMarks marks = opossvc::detail::WaterMarksFor(
+      InputBuf, device.GetProperties(&properties) == 0 ? properties.dwCurrentRxQueue : 0);
+  LowWater = marks.low;
+  HighWater = marks.high;
+  COMMTIMEOUTS timeouts = {};
+  timeouts.ReadIntervalTimeout = MAXDWORD;
+  timeouts.WriteTotalTimeoutMultiplier = opossvc::detail::BaudRateAt(Baudrate).msPerByte;
+  if (device.SetTimeouts(timeouts) != 0 || device.Escape(SETDTR) != 0) {
+    device.Escape(CLRDTR);
+    device.Escape(CLRRTS);
+    device.Close();
+    return OPOSSVC_E_PORT_CALL;
+  }
+  device.Purge(PURGE_RXCLEAR);
   // What ends the input thread's pause early; without it the pause is plain.
-  SetCommMask(handle, EV_RXCHAR);
+  device.SetMask(EV_RXCHAR);
   return 0;
 }
 
@@ -437,12 +444,18 @@ std::vector<CWinThread*> CPortdrv::BeginShutdown() {
   Session.fetch_add(1);
   SetEvent(StopEvent);
   SetEvent(OutputWake);
-  // Not under PortLock: the empty event mask ends the input thread's wait
-  // for input, begun or not; the purge ends a write that the output thread
-  // may be blocked in.
-  if (SessionHandle != INVALID_HANDLE_VALUE) {
-    SetCommMask(SessionHandle, 0);
-    PurgeComm(SessionHandle, 15);
+  // The port of the moment (the input thread may have opened it again after
+  // a loss), used without PortLock: the empty event mask ends the input
+  // thread's wait for input, begun or not; the purge ends a write that the
+  // output thread may be blocked in.
+  std::shared_ptr<SerialPort> device;
+  {
+    CriticalSectionLock port(&PortLock);
+    device = PortHandle;
+  }
+  if (device != nullptr) {
+    device->SetMask(0);
+    device->Purge(15);
   }
 
   std::vector<CWinThread*> threads;
@@ -472,14 +485,13 @@ void CPortdrv::FinishShutdown() {
   }
   {
     CriticalSectionLock port(&PortLock);
-    if (PortHandle != INVALID_HANDLE_VALUE) {
-      EscapeCommFunction(PortHandle, CLRDTR);
-      EscapeCommFunction(PortHandle, CLRRTS);
-      CloseHandle(PortHandle);
+    if (PortHandle != nullptr) {
+      PortHandle->Escape(CLRDTR);
+      PortHandle->Escape(CLRRTS);
+      PortHandle->Close();
     }
-    PortHandle = INVALID_HANDLE_VALUE;
+    PortHandle = nullptr;
   }
-  SessionHandle = INVALID_HANDLE_VALUE;
   if (PortIndex >= 0 && PortIndex < opossvc::detail::kPortCount) {
     std::lock_guard<std::mutex> table(ComOpenFlagLock());
     ComOpenFlag[PortIndex] = 0;
@@ -532,15 +544,15 @@ bool CPortdrv::WaitWhileClosing() {
 long CPortdrv::PortEnabled(int enable) {
   if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
   CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return OPOSSVC_E_NOT_CLIENT;
+  if (PortHandle == nullptr) return OPOSSVC_E_NOT_CLIENT;
   if (enable != 0 && InputFull == 1) {
     Enabled = 1;  // the input thread raises the line once the queue has drained
     return 0;
   }
   const opossvc::detail::EnableLines lines =
       opossvc::detail::EnableLinesFor(HandShake, Hydra.load(std::memory_order_relaxed), enable != 0);
-  if (lines.first != 0) EscapeCommFunction(PortHandle, lines.first);
-  if (lines.second != 0) EscapeCommFunction(PortHandle, lines.second);
+  if (lines.first != 0) PortHandle->Escape(lines.first);
+  if (lines.second != 0) PortHandle->Escape(lines.second);
   if (lines.tracksRts) RtsRaised = enable != 0 ? 1 : 0;
   Enabled = enable != 0 ? 1 : 0;
   return 0;

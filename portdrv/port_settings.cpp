@@ -27,27 +27,7 @@ constexpr BYTE kStopBits[3] = {0 /*ONESTOPBIT*/, 0 /*ONESTOPBIT*/, 2 /*TWOSTOPBI
 constexpr const char kMakerKey[] = "VANTA QUILLON";
 constexpr const char kDefaultConfiguration[] = "VANTA QUILLON\\VANTA1.6";
 
-// One line setting of the device key: its field, its absent marker and the
-// lowest and highest value it may take.
-struct LineSetting {
-  const char* name;
-  LONG PortSettings::*field;
-  LONG absent;
-  LONG low;
-  LONG high;
-};
-
 constexpr LONG kNoLimit = 0x7FFFFFFF;
-constexpr LineSetting kLineSettings[] = {
-    {"Baudrate", &PortSettings::Baudrate, -1, 0, kBaudRateCount - 1},
-    {"BitLength", &PortSettings::BitLength, -1, 0, 1},
-    {"Parity", &PortSettings::Parity, -1, 0, 4},
-    {"Stop", &PortSettings::Stop, -1, 0, 2},
-    {"HandShake", &PortSettings::HandShake, -1, 0, 4},
-    {"XonXoff", &PortSettings::XonXoff, -1, 0, 1},
-    {"InputBuf", &PortSettings::InputBuf, 0, 32, kNoLimit},
-    {"OutputBuf", &PortSettings::OutputBuf, 0, 2, kNoLimit},
-};
 
 // Reads a REG_DWORD value; false when it is missing or of another type.
 bool ReadDword(CRegistryInfo& reg, unsigned long code, const char* name, LONG* value) {
@@ -93,6 +73,17 @@ void OpenConfiguration(CRegistryInfo& reg) {
 }
 
 }  // namespace
+
+const LineSetting kLineSettings[kLineSettingCount] = {
+    {"Baudrate", &PortSettings::Baudrate, -1, 0, kBaudRateCount - 1},
+    {"BitLength", &PortSettings::BitLength, -1, 0, 1},
+    {"Parity", &PortSettings::Parity, -1, 0, 4},
+    {"Stop", &PortSettings::Stop, -1, 0, 2},
+    {"HandShake", &PortSettings::HandShake, -1, 0, 4},
+    {"XonXoff", &PortSettings::XonXoff, -1, 0, 1},
+    {"InputBuf", &PortSettings::InputBuf, 0, 32, kNoLimit},
+    {"OutputBuf", &PortSettings::OutputBuf, 0, 2, kNoLimit},
+};
 
 const BaudRateEntry& BaudRateAt(LONG index) { return kBaudRates[index]; }
 BYTE DataBitsAt(LONG index) { return kDataBits[index]; }

@@ -41,6 +41,19 @@ struct PortSettings {
   LONG Hydra = 0;
 };
 
+// One line setting of the device key: its name, its field, its absent
+// marker and the lowest and highest value it may take. A first open needs
+// every one of them.
+struct LineSetting {
+  const char* name;
+  LONG PortSettings::*field;
+  LONG absent;
+  LONG low;
+  LONG high;
+};
+inline constexpr int kLineSettingCount = 8;
+extern const LineSetting kLineSettings[kLineSettingCount];
+
 // Reads and checks the settings of `deviceName` ("<class>\<device>"). With
 // `open` (the settings of the port already open) the device must name the
 // same port, a setting it gives must equal the open port's and one it leaves

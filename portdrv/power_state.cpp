@@ -7,6 +7,7 @@
 #include <opossvc/portdrv.h>
 #include <opossvc/svcbase.h>
 
+#include "platform/internal/serial_port.h"
 #include "portdrv/client_list.h"
 #include "portdrv/critical_section_lock.h"
 #include "portdrv/line_mode.h"
@@ -16,7 +17,7 @@ using opossvc::detail::Line;
 
 DWORD CPortdrv::ModemStatus() {
   DWORD status = 0;
-  if (PortHandle == INVALID_HANDLE_VALUE || !GetCommModemStatus(PortHandle, &status)) return 0;
+  if (PortHandle == nullptr || PortHandle->ModemStatus(&status) != 0) return 0;
   return status;
 }
 
@@ -51,7 +52,7 @@ int CPortdrv::GetPowerState(long line) {
   if (line != 1 && line != 2) return 0;
   if (PortOpened.load() == 0) return 0;
   CriticalSectionLock port(&PortLock);
-  if (PortHandle == INVALID_HANDLE_VALUE) return 0;
+  if (PortHandle == nullptr) return 0;
   const DWORD status = ModemStatus();
   if (line == 1) {
     CtsReported = (status & MS_CTS_ON) != 0 ? 1 : 0;

@@ -7,6 +7,7 @@
 
 #include <opossvc/registry.h>
 
+#include "platform/internal/registry_read_snapshot.h"
 #include "registry/key_table.h"
 
 using opossvc::detail::IsClassCode;
@@ -38,6 +39,9 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
   // device is forgotten.
   if (text == nullptr || *text == '\0' || !IsClassCode(c) || ConvKey(c).IsEmpty()) return FALSE;
   const CString asked(text);  // `text` may point into m_strDevice
+  // The class key, the logical names and the device key as one moment of
+  // the registry left them, however another process changes them meanwhile.
+  opossvc::detail::RegistryReadSnapshot snapshot;
   if (!Open(c | KC_SERVICEOPOS, m_bCreate)) return FALSE;
 
   SaveReadValue();
@@ -92,6 +96,8 @@ int CRegistryInfo::GetDeviceInfo(const char* text, unsigned long code) {
     return TRUE;
   }
 
+  // The device found and its entry read from one state of the registry.
+  opossvc::detail::RegistryReadSnapshot snapshot;
   SaveReadValue();
   const int found = OpenDevice(name, c, m_bCreate);
   if (found) {

@@ -26,16 +26,21 @@ constexpr DWORD kMatchOrder[KC_CLASS_COUNT] = {2,  1,  3,  4,  5,  6,  7,  8,  9
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Text of the active code page as UTF-16 (invalid bytes become U+FFFD, as
-// the registry calls take them).
+// the registry calls take them). One call converts it where a unit a byte
+// is room enough, as it is for the text of every common code page.
 std::basic_string<WCHAR> Wide(const char* text) {
   const size_t bytes = text != nullptr ? std::strlen(text) : 0;
-  if (bytes == 0 || bytes > 0x7FFFFFFF) return std::basic_string<WCHAR>();
+  if (bytes == 0 || bytes > 0x3FFFFFFF) return std::basic_string<WCHAR>();
   const int length = static_cast<int>(bytes);
-  std::basic_string<WCHAR> wide(
-      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0)), WCHAR());
-  if (!wide.empty()) {
-    MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), static_cast<int>(wide.size()));
+  std::basic_string<WCHAR> wide(bytes, WCHAR());
+  int units = MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), length);
+  if (units == 0) {
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0)));
+    units = wide.empty() ? 0
+                         : MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(),
+                                               static_cast<int>(wide.size()));
   }
+  wide.resize(static_cast<size_t>(units));
   return wide;
 }
 

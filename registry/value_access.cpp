@@ -2,6 +2,7 @@
 // under the create flag, enumeration and deletion; and ReadRegValue.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -36,33 +37,62 @@ bool ValueNameAt(HKEY key, DWORD index, CString& name, DWORD* type, LONG* error)
   return false;
 }
 
+// One value read whole: in a single call when it fits the buffer on the
+// stack, else sized by that call and read again into a buffer of its size.
+class ValueRead {
+ public:
+  ValueRead() = default;
+  ValueRead(const ValueRead&) = delete;
+  ValueRead& operator=(const ValueRead&) = delete;
+
+  // False when the value cannot be read, or grew past the size that the
+  // first call gave: nothing is returned cut short.
+  bool Read(HKEY key, const char* name) {
+    size_ = sizeof small_;
+    LONG status = RegQueryValueExA(key, name, nullptr, &type_, small_, &size_);
+    if (status == ERROR_SUCCESS) {
+      data_ = small_;
+      return true;
+    }
+    if (status != ERROR_MORE_DATA) return false;
+    large_.reset(new (std::nothrow) unsigned char[size_]);
+    if (large_ == nullptr) return false;
+    status = RegQueryValueExA(key, name, nullptr, &type_, large_.get(), &size_);
+    data_ = large_.get();
+    return status == ERROR_SUCCESS;
+  }
+
+  DWORD type() const { return type_; }
+  const unsigned char* data() const { return data_; }
+  DWORD size() const { return size_; }
+
+ private:
+  unsigned char small_[512];
+  std::unique_ptr<unsigned char[]> large_;
+  const unsigned char* data_ = small_;
+  DWORD type_ = REG_NONE;
+  DWORD size_ = 0;
+};
+
 }  // namespace
 
 int ReadRegValue(HKEY key, const char* valueName, unsigned long* type, unsigned char*& data,
                  unsigned long* size) {
   data = nullptr;
-  DWORD bytes = 0;
-  if (RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
+  ValueRead read;
+  if (!read.Read(key, valueName)) {
     if (size != nullptr) *size = 0;
     return FALSE;
   }
-  auto* buffer = static_cast<unsigned char*>(::operator new(bytes, std::nothrow));
+  auto* buffer = static_cast<unsigned char*>(::operator new(read.size(), std::nothrow));
   if (buffer == nullptr) {
     if (size != nullptr) *size = 0;
     return FALSE;
   }
-  // A value that grew since its size was asked fails here, with nothing
-  // returned, rather than coming back cut short.
-  DWORD value_type = REG_NONE;
-  DWORD read = bytes;
-  if (RegQueryValueExA(key, valueName, nullptr, &value_type, buffer, &read) != ERROR_SUCCESS) {
-    ::operator delete(buffer);
-    if (size != nullptr) *size = 0;
-    return FALSE;
-  }
+  if (read.size() != 0) std::memcpy(buffer, read.data(), read.size());
   data = buffer;
-  if (type != nullptr) *type = value_type;
-  if (size != nullptr) *size = read;
+  if (type != nullptr) *type = read.type();
+  if (size != nullptr) *size = read.size();
   return TRUE;
 }
 
@@ -70,16 +100,13 @@ unsigned long CRegistryInfo::ReadValue(unsigned long code, const char* valueName
   m_dwReadType = kReadFailed;
   HKEY key = GetHKEY(code);
   if (key == nullptr) return kReadFailed;
-  unsigned long type = 0;
-  unsigned long size = 0;
-  unsigned char* data = nullptr;
-  if (!ReadRegValue(key, valueName, &type, data, &size)) return kReadFailed;
-  if (size > static_cast<unsigned long>(CString::kMaxLength)) {
-    // More than a string or byte array of the framework can hold.
-    ::operator delete(data);
-    return kReadFailed;
-  }
-  m_dwReadType = static_cast<DWORD>(type);
+  ValueRead read;
+  if (!read.Read(key, valueName)) return kReadFailed;
+  const unsigned char* data = read.data();
+  const DWORD size = read.size();
+  // More than a string or byte array of the framework can hold.
+  if (size > static_cast<DWORD>(CString::kMaxLength)) return kReadFailed;
+  m_dwReadType = read.type();
   switch (m_dwReadType) {
     case REG_SZ:
       // Up to the first NUL, or all of it when it was stored without one.
@@ -102,7 +129,6 @@ unsigned long CRegistryInfo::ReadValue(unsigned long code, const char* valueName
       m_dwReadType = 0;
       break;
   }
-  ::operator delete(data);
   return m_dwReadType;
 }
 

@@ -4,8 +4,10 @@
 #include <opossvc/svcbase.h>
 
 #include "svcbase/delivery_flags.h"
+#include "svcbase/direct_io_string.h"
 #include "svcbase/idle_pause.h"
 
+using opossvc::detail::FreeDirectIOString;
 using opossvc::detail::IdlePause;
 using opossvc::detail::kLongestPause;
 using opossvc::detail::kShortestPause;
@@ -17,20 +19,6 @@ namespace {
 constexpr LRESULT kDeliverAgain = 1;
 // The last handler result before any send.
 constexpr LRESULT kNotSent = -2;
-
-// A direct-I/O record's third value is the address of the BSTR variable
-// that was handed to the control object. Once the record is done with, the
-// string that variable now holds (the control object may have replaced it)
-// is freed, and the variable is cleared so that a later free or reallocation
-// through it cannot free the string a second time.
-void FreeDirectIOString(ULONG_PTR variable_address) {
-  if (variable_address == 0) return;
-  BSTR* variable = reinterpret_cast<BSTR*>(variable_address);
-  if (*variable != nullptr) {
-    SysFreeString(*variable);
-    *variable = nullptr;
-  }
-}
 
 }  // namespace
 

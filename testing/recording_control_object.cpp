@@ -3,13 +3,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <utility>
 
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/codepage.h>
+
+#include "platform/internal/mutex.h"
 
 namespace opossvc {
 namespace testing {
@@ -147,25 +148,8 @@ std::basic_string<OLECHAR> RecordedCall::Text(size_t index) const {
 
 namespace {
 
-class OPOSSVC_CAPABILITY("mutex") Mutex {
- public:
-  void lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
-  void unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-
- private:
-  std::mutex mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY Lock {
- public:
-  explicit Lock(Mutex& mutex) OPOSSVC_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-  ~Lock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  Lock(const Lock&) = delete;
-  Lock& operator=(const Lock&) = delete;
-
- private:
-  Mutex& mutex_;
-};
+using opossvc::detail::Mutex;
+using opossvc::detail::MutexLock;
 
 enum class Kind { kMethod, kProperty };
 
@@ -260,7 +244,7 @@ struct RecordingControlObject::State {
   std::atomic<ULONG> references{1};
 
   mutable Mutex mutex;
-  mutable std::condition_variable_any calls_changed;
+  mutable std::condition_variable calls_changed;
   std::vector<Member> members OPOSSVC_GUARDED_BY(mutex);
   DISPID next_dispid OPOSSVC_GUARDED_BY(mutex) = 100;
   size_t next_sequence OPOSSVC_GUARDED_BY(mutex) = 0;
@@ -314,7 +298,7 @@ RecordingControlObject::RecordingControlObject() : state_(std::make_unique<State
                            {}, {}, {}});
   members.push_back(Member{"ControlObjectVersion", kControlObjectVersion, Kind::kProperty,
                            std::nullopt, Variant::I4(1014000), {}, {}, {}});
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->members = std::move(members);
 }
 
@@ -355,7 +339,7 @@ HRESULT RecordingControlObject::GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, 
   for (UINT i = 0; i < cNames; ++i) rgDispId[i] = DISPID_UNKNOWN;
   if (rgszNames[0] == nullptr) return E_INVALIDARG;
   const std::string name = NarrowName(rgszNames[0]);
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->looked_up.push_back(name);
   const Member* member = state_->Find(name);
   if (member == nullptr) return DISP_E_UNKNOWNNAME;
@@ -385,7 +369,7 @@ HRESULT RecordingControlObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, W
   // A snapshot of the member, so that nothing runs under the lock.
   std::optional<Member> member;
   {
-    Lock lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     if (Member* found = state_->Find(dispIdMember)) {
       member = *found;
       call.member = found->name;
@@ -396,7 +380,7 @@ HRESULT RecordingControlObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, W
   state_->calls_changed.notify_all();
 
   const auto finish = [&](HRESULT hr) {
-    Lock lock(state_->mutex);
+    MutexLock lock(state_->mutex);
     for (auto it = state_->calls.rbegin(); it != state_->calls.rend(); ++it) {
       if (it->sequence == call.sequence) {
         it->result = hr;
@@ -449,7 +433,7 @@ HRESULT RecordingControlObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, W
     // The value itself, references included: the property holds it.
     Variant value(pDispParams->rgvarg[0]);
     {
-      Lock lock(state_->mutex);
+      MutexLock lock(state_->mutex);
       if (Member* live = state_->Find(dispIdMember)) std::swap(live->value, value);
     }
     return finish(S_OK);  // the old value goes here, outside the lock
@@ -470,19 +454,19 @@ HRESULT RecordingControlObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, W
 }
 
 DISPID RecordingControlObject::AddMethod(const std::string& name) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->Add(Member{name, state_->next_dispid++, Kind::kMethod, std::nullopt, {}, {}, {}, {}});
   return state_->Find(name)->dispid;
 }
 
 DISPID RecordingControlObject::AddProperty(const std::string& name, const Variant& value) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->Add(Member{name, state_->next_dispid++, Kind::kProperty, std::nullopt, value, {}, {}, {}});
   return state_->Find(name)->dispid;
 }
 
 void RecordingControlObject::RemoveMember(const std::string& name) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   auto& members = state_->members;
   for (auto it = members.begin(); it != members.end(); ++it) {
     if (SameName(it->name, name)) {
@@ -493,30 +477,30 @@ void RecordingControlObject::RemoveMember(const std::string& name) {
 }
 
 void RecordingControlObject::FailMember(const std::string& name, HRESULT hr) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->Named(name).failure = Failure{hr, 0, {}, {}};
 }
 
 void RecordingControlObject::RaiseInMember(const std::string& name, SCODE scode,
                                            const std::basic_string<OLECHAR>& description,
                                            const std::basic_string<OLECHAR>& source) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->Named(name).failure = Failure{DISP_E_EXCEPTION, scode, description, source};
 }
 
 void RecordingControlObject::ClearFailure(const std::string& name) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->Named(name).failure.reset();
 }
 
 void RecordingControlObject::SetResult(const std::string& name, const Variant& value) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->Named(name).value = value;
 }
 
 void RecordingControlObject::SetOutput(const std::string& name, size_t index,
                                        const Variant& value) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   auto& outputs = state_->Named(name).outputs;
   for (auto& [i, v] : outputs) {
     if (i == index) {
@@ -528,23 +512,23 @@ void RecordingControlObject::SetOutput(const std::string& name, size_t index,
 }
 
 void RecordingControlObject::OnCall(const std::string& name, CallHook hook) {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->Named(name).hook = std::move(hook);
 }
 
 Variant RecordingControlObject::PropertyValue(const std::string& name) const {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   const Member* member = state_->Find(name);
   return member != nullptr && member->kind == Kind::kProperty ? member->value : Variant();
 }
 
 std::vector<RecordedCall> RecordingControlObject::Calls() const {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->calls;
 }
 
 std::vector<RecordedCall> RecordingControlObject::CallsTo(const std::string& name) const {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   std::vector<RecordedCall> matching;
   for (const RecordedCall& call : state_->calls) {
     if (SameName(call.member, name)) matching.push_back(call);
@@ -553,15 +537,15 @@ std::vector<RecordedCall> RecordingControlObject::CallsTo(const std::string& nam
 }
 
 size_t RecordingControlObject::CallCount() const {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->calls.size();
 }
 
 bool RecordingControlObject::WaitForCalls(size_t count, std::chrono::milliseconds timeout) const {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (state_->calls.size() < count) {
-    if (state_->calls_changed.wait_until(state_->mutex, deadline) == std::cv_status::timeout) {
+    if (!state_->mutex.WaitUntil(state_->calls_changed, deadline)) {
       return state_->calls.size() >= count;
     }
   }
@@ -569,12 +553,12 @@ bool RecordingControlObject::WaitForCalls(size_t count, std::chrono::millisecond
 }
 
 void RecordingControlObject::ClearCalls() {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   state_->calls.clear();
 }
 
 std::vector<std::string> RecordingControlObject::LookedUpNames() const {
-  Lock lock(state_->mutex);
+  MutexLock lock(state_->mutex);
   return state_->looked_up;
 }
 

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "platform/posix/comm/comm_port.h"
-#include "platform/posix/comm/comm_virtual.h"
+#include "platform/internal/serial_port.h"
+#include "testing/virtual_device.h"
 
 namespace opossvc::testing {
 

@@ -1,13 +1,19 @@
 // OpenTrace and CloseTrace: private trace files and the shared one.
 #include <opossvc/trace.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <new>
-#include <shared_mutex>
+#include <typeinfo>
+#include <utility>
 
 #include <opossvc/registry.h>
 #include <opossvc/thread_annotations.h>
 
+#include "platform/internal/append_file.h"
+#include "platform/internal/mutex.h"
+#include "trace/trace_text.h"
 #include "trace/trace_writer.h"
 
 namespace opossvc::detail {
@@ -22,40 +28,55 @@ constexpr UINT kTraceOpenMode =
 // line.
 constexpr UINT kCheckedOpenMode = (kTraceOpenMode & ~CFile::modeWrite) | CFile::modeReadWrite;
 
-class OPOSSVC_CAPABILITY("mutex") TraceMutex {
+// A trace file: a CStdioFile opened as its file's one appender
+// (internal/append_file.h), which records go to without a handle lookup.
+class TraceFile final : public CStdioFile {
  public:
-  void lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
-  void unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  void lock_shared() OPOSSVC_THREAD_ANNOTATION(acquire_shared_capability()) { mutex_.lock_shared(); }
-  void unlock_shared() OPOSSVC_THREAD_ANNOTATION(release_shared_capability()) { mutex_.unlock_shared(); }
-
- private:
-  std::shared_mutex mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY TraceLock {
- public:
-  explicit TraceLock(TraceMutex& mutex) OPOSSVC_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-  ~TraceLock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  TraceLock(const TraceLock&) = delete;
-  TraceLock& operator=(const TraceLock&) = delete;
-
- private:
-  TraceMutex& mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY TraceReadLock {
- public:
-  explicit TraceReadLock(TraceMutex& mutex)
-      OPOSSVC_THREAD_ANNOTATION(acquire_shared_capability(mutex)) : mutex_(mutex) {
-    mutex_.lock_shared();
+  // Opens the file for appending; false (and the file closed) on any
+  // failure. A file the user may write but not read is traced all the same.
+  bool OpenAppending(const char* path) {
+    AppendFile opened = OpenAppendFile(path);
+    if (opened.handle == INVALID_HANDLE_VALUE ||
+        !OpenHandle(opened.handle, path, opened.readable ? kCheckedOpenMode : kTraceOpenMode)) {
+      return false;
+    }
+    appender_ = std::move(opened.appender);
+    try {
+      // A writer killed inside a write leaves a torn last line; the next
+      // record must still start a line of its own.
+      const auto length = SeekToEnd();
+      if (opened.readable && length > 0) {
+        char last = 0;
+        Seek(-1, CFile::end);
+        UINT got = Read(&last, 1);
+        SeekToEnd();
+        if (got == 1 && last != '\n') WriteString("\n");
+      }
+      return true;
+    } catch (CException* e) {
+      e->Delete();
+      Abort();
+      return false;
+    }
   }
-  ~TraceReadLock() OPOSSVC_RELEASE() { mutex_.unlock_shared(); }
-  TraceReadLock(const TraceReadLock&) = delete;
-  TraceReadLock& operator=(const TraceReadLock&) = delete;
+
+  void Close() override {
+    appender_.reset();
+    CStdioFile::Close();
+  }
+  void Abort() override {
+    appender_.reset();
+    CStdioFile::Abort();
+  }
+
+  // Writes the record at the end of the file in one write; nothing when the
+  // file is closed. Write errors are dropped with the record.
+  void Append(const RecordText& record) {
+    if (appender_ != nullptr) appender_->Append(record.data(), record.size());
+  }
 
  private:
-  TraceMutex& mutex_;
+  std::shared_ptr<FileAppender> appender_;  // null while closed
 };
 
 // The process's shared trace file. `mutex` guards the user count and the
@@ -63,8 +84,8 @@ class OPOSSVC_SCOPED_CAPABILITY TraceReadLock {
 // exclusively, records are written holding it shared (writes of several
 // threads then go out side by side, each in one write).
 struct SharedTrace {
-  TraceMutex mutex;
-  CStdioFile file;
+  SharedMutex mutex;
+  TraceFile file;
   LONG users OPOSSVC_GUARDED_BY(mutex) = 0;
 };
 
@@ -91,36 +112,9 @@ CString SharedTracePath() {
   return path;
 }
 
-// Opens the file for appending; false (and the file closed) on any failure.
-// A file the user may write but not read is traced all the same.
-bool OpenForAppend(CStdioFile& file, const char* path) {
-  CFileException error;
-  const bool readable = file.Open(path, kCheckedOpenMode, &error);
-  if (!readable && (error.m_cause != CFileException::accessDenied || !file.Open(path, kTraceOpenMode))) {
-    return false;
-  }
-  try {
-    // A writer killed inside a write leaves a torn last line; the next record
-    // must still start a line of its own.
-    const auto length = file.SeekToEnd();
-    if (readable && length > 0) {
-      char last = 0;
-      file.Seek(-1, CFile::end);
-      UINT got = file.Read(&last, 1);
-      file.SeekToEnd();
-      if (got == 1 && last != '\n') file.WriteString("\n");
-    }
-    return true;
-  } catch (CException* e) {
-    e->Delete();
-    file.Abort();
-    return false;
-  }
-}
-
 CStdioFile* OpenShared() {
   SharedTrace& shared = g_shared_trace;
-  TraceLock lock(shared.mutex);
+  WriterLock lock(shared.mutex);
   if (shared.users > 0) {
     if (shared.users == INT32_MAX) return nullptr;
     ++shared.users;
@@ -128,22 +122,28 @@ CStdioFile* OpenShared() {
   }
   // Both may throw only when memory runs out; the count stays 0.
   CString path = SharedTracePath();
-  if (!OpenForAppend(shared.file, path)) return nullptr;
+  if (!shared.file.OpenAppending(path)) return nullptr;
   shared.users = 1;
   return &shared.file;
 }
 
 void CloseShared() {
   SharedTrace& shared = g_shared_trace;
-  TraceLock lock(shared.mutex);
+  WriterLock lock(shared.mutex);
   if (shared.users <= 0) return;  // closed more often than opened: nothing left to close
   if (--shared.users == 0) shared.file.Abort();
 }
 
-void WriteOpen(CStdioFile& file, const std::string& record) {
+// Any other CStdioFile that a caller hands in: the bytes as they are, where
+// its writes go.
+void WriteOther(CStdioFile& file, const RecordText& record) {
   if (file.m_hFile == CFile::hFileNull) return;
   try {
-    file.WriteString(record.c_str());
+    for (size_t done = 0; done < record.size();) {
+      const auto piece = static_cast<UINT>(std::min<size_t>(record.size() - done, 0xFFFFFFFF));
+      file.CFile::Write(record.data() + done, piece);
+      done += piece;
+    }
   } catch (CException* e) {
     e->Delete();  // a trace that cannot be written is dropped
   }
@@ -151,14 +151,16 @@ void WriteOpen(CStdioFile& file, const std::string& record) {
 
 }  // namespace
 
-void WriteTraceRecord(CStdioFile* file, const std::string& record) {
-  if (file == nullptr) return;
-  if (file != &g_shared_trace.file) {
-    WriteOpen(*file, record);
-    return;
+void WriteTraceRecord(CStdioFile* file, const RecordText& record) {
+  if (file == nullptr || record.failed()) return;
+  if (file == &g_shared_trace.file) {
+    ReaderLock lock(g_shared_trace.mutex);
+    g_shared_trace.file.Append(record);
+  } else if (typeid(*file) == typeid(TraceFile)) {
+    static_cast<TraceFile*>(file)->Append(record);
+  } else {
+    WriteOther(*file, record);
   }
-  TraceReadLock lock(g_shared_trace.mutex);
-  WriteOpen(*file, record);
 }
 
 }  // namespace opossvc::detail
@@ -172,9 +174,9 @@ CStdioFile* OpenTrace(const char* name) {
       return nullptr;
     }
   }
-  auto* file = new (std::nothrow) CStdioFile;
+  auto* file = new (std::nothrow) opossvc::detail::TraceFile;
   if (file == nullptr) return nullptr;
-  if (!opossvc::detail::OpenForAppend(*file, name)) {
+  if (!file->OpenAppending(name)) {
     delete file;
     return nullptr;
   }

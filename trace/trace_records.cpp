@@ -1,8 +1,6 @@
 // The record functions: each builds its lines and writes them at once.
 #include <opossvc/trace.h>
 
-#include <cstring>
-#include <string>
 #include <string_view>
 
 #include "trace/trace_text.h"
@@ -10,6 +8,8 @@
 
 namespace {
 
+using opossvc::detail::PutPropertyPrefix;
+using opossvc::detail::RecordText;
 using opossvc::detail::WriteTraceRecord;
 
 std::string_view ValueBytes(const char* value, int length) {
@@ -20,36 +20,40 @@ std::string_view ValueBytes(const char* value, int length) {
 void StringRecord(CStdioFile* file, const char* object, const char* property, char separator,
                   const char* value, int length) {
   if (file == nullptr) return;
-  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
-  opossvc::detail::AppendQuoted(record, ValueBytes(value, length));
-  record += '\n';
+  RecordText record;
+  PutPropertyPrefix(record, object, property, separator);
+  record.PutQuoted(ValueBytes(value, length));
+  record.EndLine();
   WriteTraceRecord(file, record);
 }
 
 void BooleanRecord(CStdioFile* file, const char* object, const char* property, char separator,
                    int value) {
   if (file == nullptr) return;
-  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
-  opossvc::detail::AppendBoolean(record, value);
-  record += '\n';
+  RecordText record;
+  PutPropertyPrefix(record, object, property, separator);
+  record.PutBoolean(value);
+  record.EndLine();
   WriteTraceRecord(file, record);
 }
 
 void NumberRecord(CStdioFile* file, const char* object, const char* property, char separator,
                   long value) {
   if (file == nullptr) return;
-  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
-  opossvc::detail::AppendNumber(record, opossvc::Long32(value));
-  record += '\n';
+  RecordText record;
+  PutPropertyPrefix(record, object, property, separator);
+  record.PutNumber(opossvc::Long32(value));
+  record.EndLine();
   WriteTraceRecord(file, record);
 }
 
 void CurrencyRecord(CStdioFile* file, const char* object, const char* property, char separator,
                     const CY& value) {
   if (file == nullptr) return;
-  std::string record = opossvc::detail::PropertyPrefix(object, property, separator);
-  opossvc::detail::AppendCurrency(record, value);
-  record += '\n';
+  RecordText record;
+  PutPropertyPrefix(record, object, property, separator);
+  record.PutCurrency(value);
+  record.EndLine();
   WriteTraceRecord(file, record);
 }
 
@@ -92,15 +96,17 @@ void OnSetProp(CStdioFile* file, const char* object, const char* property, CY va
 void OnMethod(CStdioFile* file, const char* object, const char* method, int direction,
               const char* types, ...) {
   if (file == nullptr) return;
+  RecordText record;
   va_list args;
   va_start(args, types);
-  std::string record = opossvc::detail::MethodRecord(object, method, direction, types, args);
+  opossvc::detail::PutMethod(record, object, method, direction, types, args);
   va_end(args);
   WriteTraceRecord(file, record);
 }
 
 void PutResultCode(CStdioFile* file, const char* object, long result, long extended) {
   if (file == nullptr) return;
-  WriteTraceRecord(file, opossvc::detail::ResultRecord(object, opossvc::Long32(result),
-                                                       opossvc::Long32(extended)));
+  RecordText record;
+  opossvc::detail::PutResult(record, object, opossvc::Long32(result), opossvc::Long32(extended));
+  WriteTraceRecord(file, record);
 }

@@ -1,13 +1,18 @@
 #include "trace/trace_text.h"
 
-#include <cstdio>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include <opossvc/opos.h>
 #include <opossvc/win32/codepage.h>
+#include <opossvc/win32/errors.h>
 
 namespace opossvc::detail {
 namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
 
 // The parameter-type bytes of the dispatch convention (VTS_*).
 enum ParamType : unsigned char {
@@ -45,84 +50,206 @@ constexpr ResultName kResultNames[] = {
     {OPOS_E_EXTENDED, "OPOS_E_EXTENDED"},
 };
 
-std::string_view TextOf(const char* text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
+// The longest texts of the number formats.
+constexpr size_t kDecimalMax = 11;                          // -2147483648
+constexpr size_t kNumberMax = kDecimalMax + 4 + 8 + 1;      // "%ld (0x%.8lx)"
+constexpr size_t kCurrencyMax = 5 + kDecimalMax + 7 + kDecimalMax + 10 + 8 + 9 + 8 + 1;
 
-// A BSTR held by reference, up to its first NUL, in the system code page.
-std::string NarrowBstr(const BSTR* reference) {
-  return reference != nullptr ? NarrowText(*reference) : std::string();
+bool NeedsEscape(unsigned char byte) { return byte < 0x20 || byte >= 0x7F; }
+
+// The signed decimal of the value at `out`; returns its length.
+size_t FormatDecimal(LONG value, char* out) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char digits[10];
+  char* first = digits + sizeof(digits);
+  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  while (magnitude >= 100) {
+    const uint32_t pair = magnitude % 100;
+    magnitude /= 100;
+    first -= 2;
+    std::memcpy(first, kPairs + 2 * pair, 2);
+  }
+  if (magnitude >= 10) {
+    first -= 2;
+    std::memcpy(first, kPairs + 2 * magnitude, 2);
+  } else {
+    *--first = static_cast<char>('0' + magnitude);
+  }
+  size_t length = 0;
+  if (value < 0) out[length++] = '-';
+  const auto count = static_cast<size_t>(digits + sizeof(digits) - first);
+  std::memcpy(out + length, first, count);
+  return length + count;
+}
+
+// Eight lowercase hexadecimal digits of the 32 bits at `out`.
+void FormatHex8(DWORD value, char* out) {
+  for (int i = 7; i >= 0; --i) {
+    out[i] = kHex[value & 0xF];
+    value >>= 4;
+  }
+}
+
+size_t Copy(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return text.size();
+}
+
+std::string_view TextOf(const char* text) {
+  return text != nullptr ? std::string_view(text) : std::string_view();
 }
 
 }  // namespace
 
-void AppendEscaped(std::string& out, std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (char c : bytes) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7F) {
-      const char escaped[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-      out.append(escaped, 4);
-    } else {
-      out += c;
+bool RecordText::Grow(size_t count) {
+  if (count > SIZE_MAX / 2 - size_) {
+    failed_ = true;
+    return false;
+  }
+  size_t capacity = capacity_ * 2;
+  if (capacity < size_ + count) capacity = size_ + count;
+  char* grown = data_ == inline_ ? static_cast<char*>(std::malloc(capacity))
+                                 : static_cast<char*>(std::realloc(data_, capacity));
+  if (grown == nullptr) {
+    failed_ = true;
+    return false;
+  }
+  if (data_ == inline_) std::memcpy(grown, inline_, size_);
+  data_ = grown;
+  capacity_ = capacity;
+  return true;
+}
+
+void RecordText::PutName(const char* name) {
+  if (name == nullptr) return;
+  for (;;) {
+    const size_t line = std::strcspn(name, "\n");  // one pass to the line end or the NUL
+    Put(std::string_view(name, line));
+    if (name[line] == '\0') return;
+    EndLine();
+    name += line + 1;
+  }
+}
+
+void RecordText::PutEscaped(std::string_view bytes) {
+  const char* next = bytes.data();
+  const char* const end = next + bytes.size();
+  while (next < end) {
+    const char* plain = next;
+    while (next < end && !NeedsEscape(static_cast<unsigned char>(*next))) ++next;
+    Put(std::string_view(plain, static_cast<size_t>(next - plain)));
+    if (next == end) break;
+    const auto byte = static_cast<unsigned char>(*next++);
+    if (char* out = Room(4)) {
+      out[0] = '\\';
+      out[1] = 'x';
+      out[2] = kHex[byte >> 4];
+      out[3] = kHex[byte & 0xF];
+      size_ += 4;
     }
   }
 }
 
-void AppendQuoted(std::string& out, std::string_view bytes) {
-  out += '"';
-  AppendEscaped(out, bytes);
-  out += '"';
+void RecordText::EscapeTail(size_t from) {
+  size_t escapes = 0;
+  for (size_t i = from; i < size_; ++i) escapes += NeedsEscape(static_cast<unsigned char>(data_[i]));
+  if (escapes == 0 || Room(3 * escapes) == nullptr) return;
+  // Backwards, so that every byte moves before it is overwritten.
+  size_t to = size_ + 3 * escapes;
+  for (size_t i = size_; i-- > from;) {
+    const auto byte = static_cast<unsigned char>(data_[i]);
+    if (!NeedsEscape(byte)) {
+      data_[--to] = static_cast<char>(byte);
+      continue;
+    }
+    data_[--to] = kHex[byte & 0xF];
+    data_[--to] = kHex[byte >> 4];
+    data_[--to] = 'x';
+    data_[--to] = '\\';
+  }
+  size_ += 3 * escapes;
 }
 
-void AppendNumber(std::string& out, LONG value) {
-  char text[32];
-  int length = std::snprintf(text, sizeof(text), "%ld (0x%.8lx)", static_cast<long>(value),
-                             static_cast<unsigned long>(static_cast<DWORD>(value)));
-  out.append(text, static_cast<size_t>(length));
+void RecordText::PutQuoted(std::string_view bytes) {
+  Put('"');
+  PutEscaped(bytes);
+  Put('"');
 }
 
-void AppendCurrency(std::string& out, const CY& value) {
-  auto hi = static_cast<long>(value.Hi);
-  const long lo = opossvc::Long32(value.Lo);
-  char text[96];
-  int length = std::snprintf(text, sizeof(text), "Hi = %ld, Lo = %ld (Hi = 0x%.8lx, Lo = 0x%.8lx)",
-                             hi, lo, static_cast<unsigned long>(static_cast<DWORD>(value.Hi)),
-                             static_cast<unsigned long>(value.Lo));
-  out.append(text, static_cast<size_t>(length));
-}
-
-void AppendBoolean(std::string& out, int value) { out += value != 0 ? "TRUE" : "FALSE"; }
-
-std::string NarrowText(const OLECHAR* text) {
-  if (text == nullptr) return {};
+void RecordText::PutQuotedWide(const OLECHAR* text) {
+  Put('"');
   int units = 0;
-  while (text[units] != 0 && units < 0x7FFFFFFF) ++units;
-  if (units == 0) return {};
-  int size = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string narrow(static_cast<size_t>(size), '\0');
-  size = WideCharToMultiByte(CP_ACP, 0, text, units, narrow.data(), size, nullptr, nullptr);
-  narrow.resize(size > 0 ? static_cast<size_t>(size) : 0);
-  return narrow;
+  while (text != nullptr && text[units] != 0 && units < INT_MAX) ++units;
+  // Converted straight into the record, then escaped where it lies. A UTF-16
+  // unit takes at most four bytes in any code page: short texts get that
+  // room at once, long ones the size the conversion asks.
+  const size_t start = size_;
+  int room = units <= static_cast<int>(kInline) ? units * 4 : 0;
+  for (int attempt = 0; units > 0 && attempt < 2; ++attempt) {
+    if (room == 0) room = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+    char* out = room > 0 ? Room(static_cast<size_t>(room)) : nullptr;
+    if (out == nullptr) break;
+    const int written = WideCharToMultiByte(CP_ACP, 0, text, units, out, room, nullptr, nullptr);
+    if (written > 0) {
+      size_ += static_cast<size_t>(written);
+      EscapeTail(start);
+      break;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
+    room = 0;
+  }
+  Put('"');
 }
 
-std::string PropertyPrefix(const char* object, const char* property, char separator) {
-  std::string record(TextOf(object));
-  record += '.';
-  record += TextOf(property);
-  record += separator;
-  return record;
+void RecordText::PutNumber(LONG value) {
+  char* out = Room(kNumberMax);
+  if (out == nullptr) return;
+  size_t length = FormatDecimal(value, out);
+  length += Copy(out + length, " (0x");
+  FormatHex8(static_cast<DWORD>(value), out + length);
+  length += 8;
+  out[length++] = ')';
+  size_ += length;
 }
 
-std::string MethodRecord(const char* object, const char* method, int direction, const char* types,
-                         va_list args) {
-  std::string record(1, direction != 0 ? '<' : '>');
-  record += TextOf(object);
-  record += '.';
-  record += TextOf(method);
-  record += '(';
+void RecordText::PutCurrency(const CY& value) {
+  char* out = Room(kCurrencyMax);
+  if (out == nullptr) return;
+  size_t length = Copy(out, "Hi = ");
+  length += FormatDecimal(value.Hi, out + length);
+  length += Copy(out + length, ", Lo = ");
+  length += FormatDecimal(opossvc::Long32(value.Lo), out + length);
+  length += Copy(out + length, " (Hi = 0x");
+  FormatHex8(static_cast<DWORD>(value.Hi), out + length);
+  length += 8;
+  length += Copy(out + length, ", Lo = 0x");
+  FormatHex8(value.Lo, out + length);
+  length += 8;
+  out[length++] = ')';
+  size_ += length;
+}
+
+void PutPropertyPrefix(RecordText& record, const char* object, const char* property,
+                       char separator) {
+  record.PutName(object);
+  record.Put('.');
+  record.PutName(property);
+  record.Put(separator);
+}
+
+void PutMethod(RecordText& record, const char* object, const char* method, int direction,
+               const char* types, va_list args) {
+  record.Put(direction != 0 ? '<' : '>');
+  record.PutName(object);
+  record.Put('.');
+  record.PutName(method);
+  record.Put('(');
   const char* type = types != nullptr ? types : "";
   for (size_t i = 0; type[i] != '\0'; ++i) {
-    if (i > 0) record += ',';
+    if (i > 0) record.Put(',');
     switch (static_cast<unsigned char>(type[i])) {
       case kI2:
       case kScode:
@@ -130,7 +257,7 @@ std::string MethodRecord(const char* object, const char* method, int direction, 
         break;
       case kI4:
         // A LONG, 32 bits in value: an int argument reads the same.
-        AppendNumber(record, opossvc::Long32(va_arg(args, LONG)));
+        record.PutNumber(opossvc::Long32(va_arg(args, LONG)));
         break;
       case kR4:
       case kR8:
@@ -138,27 +265,27 @@ std::string MethodRecord(const char* object, const char* method, int direction, 
         va_arg(args, double);
         break;
       case kBool:
-        AppendBoolean(record, va_arg(args, int));
+        record.PutBoolean(va_arg(args, int));
         break;
       case kWideString:
-        AppendQuoted(record, NarrowText(va_arg(args, const OLECHAR*)));
+        record.PutQuotedWide(va_arg(args, const OLECHAR*));
         break;
       case kString:
-        AppendQuoted(record, TextOf(va_arg(args, const char*)));
+        record.PutQuoted(TextOf(va_arg(args, const char*)));
         break;
       case kPI4:
         if (const LONG* value = va_arg(args, const LONG*)) {
-          record += '[';
-          AppendNumber(record, opossvc::Long32(*value));
-          record += ']';
+          record.Put('[');
+          record.PutNumber(opossvc::Long32(*value));
+          record.Put(']');
         }
         break;
       case kPBstr:
         // Escaped like a string by value: a line end inside must not end the record.
         if (const BSTR* value = va_arg(args, const BSTR*)) {
-          record += '[';
-          AppendQuoted(record, NarrowBstr(value));
-          record += ']';
+          record.Put('[');
+          record.PutQuotedWide(*value);
+          record.Put(']');
         }
         break;
       case kCy:
@@ -181,8 +308,8 @@ std::string MethodRecord(const char* object, const char* method, int direction, 
         break;  // takes no argument
     }
   }
-  record += ")\n";
-  return record;
+  record.Put(')');
+  record.EndLine();
 }
 
 const char* ResultCodeName(LONG result) {
@@ -192,17 +319,17 @@ const char* ResultCodeName(LONG result) {
   return "(Unknown)";
 }
 
-std::string ResultRecord(const char* object, LONG result, LONG extended) {
-  std::string record = "<";
-  record += TextOf(object);
-  record += ".ResultCode:";
-  record += ResultCodeName(result);
-  record += "\n<";
-  record += TextOf(object);
-  record += ".ResultCodeExtended:";
-  AppendNumber(record, extended);
-  record += '\n';
-  return record;
+void PutResult(RecordText& record, const char* object, LONG result, LONG extended) {
+  record.Put('<');
+  record.PutName(object);
+  record.Put(".ResultCode:");
+  record.Put(ResultCodeName(result));
+  record.EndLine();
+  record.Put('<');
+  record.PutName(object);
+  record.Put(".ResultCodeExtended:");
+  record.PutNumber(extended);
+  record.EndLine();
 }
 
 }  // namespace opossvc::detail

@@ -2,17 +2,17 @@
 #ifndef OPOSSVC_TRACE_TRACE_WRITER_H_
 #define OPOSSVC_TRACE_TRACE_WRITER_H_
 
-#include <string>
-
 class CStdioFile;
 
 namespace opossvc::detail {
 
-// Writes the record (lines ending in "\n") to the file in one write. Null
-// handles, closed files and write errors are ignored. For the shared trace
-// file the write holds the file's lock for reading, so that it never meets
-// the file half closed.
-void WriteTraceRecord(CStdioFile* file, const std::string& record);
+class RecordText;
+
+// Appends the record, CR LFs included, to the end of the file in one write,
+// past the text-mode translation. Null handles, closed files, failed records
+// and write errors are ignored. For the shared trace file the write holds
+// the file's lock for reading, so that it never meets the file half closed.
+void WriteTraceRecord(CStdioFile* file, const RecordText& record);
 
 }  // namespace opossvc::detail
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include <opossvc/win32/registry.h>
 #include <opossvc/win32/types.h>
 
 namespace opossvc::detail {
@@ -47,6 +48,33 @@ struct Section {
 // it names no key to write to. Below the root, components must be
 // non-empty and free of NUL bytes.
 Section ParseSectionLine(std::string_view line);
+
+// The data of a value line after its name and "=".
+struct ValueSyntax {
+  bool typed_hex = false;  // "hex(N):" gives type N rather than REG_BINARY
+  bool deletions = false;  // "=-" deletes the value
+};
+struct ValueLine {
+  std::string name;         // "" for the default value ("@")
+  bool deletion = false;    // "=-"
+  DWORD type = REG_NONE;
+  bool from_hex = false;    // the data came from a "hex...:" byte list
+  std::vector<BYTE> data;
+};
+// Parses a value line as SetRegistryValue reads it, consuming `text` the
+// same way: null when `value` holds what to write, else why the line cannot
+// be written (and then `value` is partly filled).
+const char* ParseValueLine(std::string& text, const ValueSyntax& syntax, ValueLine* value);
+
+// A section line as it stands: the key below HKEY_LOCAL_MACHINE that it
+// names, in one of the areas that are imported (reg_import.h).
+struct LiteralSection {
+  bool well_formed = false;         // ends with "]"; otherwise the line is ignored
+  bool deletion = false;            // "[-path]"
+  const char* problem = nullptr;    // why no key is named, or null
+  std::string key;                  // below HKEY_LOCAL_MACHINE
+};
+LiteralSection ParseLiteralSection(std::string_view line);
 
 }  // namespace opossvc::detail
 

@@ -26,9 +26,7 @@ class CDemoServiceObject : public CSvcBase {
   DECLARE_MESSAGE_MAP()
 
  private:
-  static UINT EventThreadProc(LPVOID self);
-
-  CWinThread* m_pEventThread = nullptr;
+  opossvc::EventThread m_EventThread;
 };
 
 #endif  // OPOSSVC_EXAMPLES_EVENT_DEMO_DEMO_SERVICE_OBJECT_H_

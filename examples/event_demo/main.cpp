@@ -36,7 +36,7 @@ void RunWorker(CDemoServiceObject& so, int w, BSTR* directIOString) {
   for (int i = 0; i < kScansPerWorker; ++i) so.QueueEvent(OPOS_EVENT_DATA, w * 100 + i, 0, 0);
   switch (w) {
     case 0:
-      so.QueueEvent(OPOS_EVENT_STATUSUPDATE, OPOS_PS_ONLINE, 0, 0);
+      so.QueueEvent(OPOS_EVENT_STATUSUPDATE, OPOS_SUE_POWER_ONLINE, 0, 0);
       break;
     case 1:
       so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 17, 0, 0);
@@ -56,7 +56,7 @@ std::vector<std::string> ExpectedCalls() {
       calls.push_back("SOData(" + std::to_string(w * 100 + i) + ")");
     }
   }
-  calls.push_back("SOStatusUpdate(" + std::to_string(OPOS_PS_ONLINE) + ")");
+  calls.push_back("SOStatusUpdate(" + std::to_string(OPOS_SUE_POWER_ONLINE) + ")");
   calls.push_back("SOOutputComplete(17)");
   calls.push_back("SOError(" + std::to_string(OPOS_E_FAILURE) + ", 0, " +
                   std::to_string(OPOS_EL_INPUT) + ")");

@@ -4,20 +4,23 @@
 
 class CMySO : public CSvcBase {
  public:
+  ~CMySO() { Close(); }
   long Open(const char* cls, const char* dev, IDispatch* co) {
-    if (OpenInit(cls, dev, co, 0x1F, FALSE) != OPOS_SUCCESS) return m_lResultCode;
-    m_bOpened = 1;
+    if (OpenInit(cls, dev, co, OPOSSVC_EM_ALL_EVENTS, FALSE) != OPOS_SUCCESS) return m_lResultCode;
     m_bDeliverEvents = 1;
-    AfxBeginThread(&Events, this);  // the event thread runs ProcessEvents
+    if (!m_events.Start(*this)) m_lResultCode = OPOS_E_FAILURE;  // runs ProcessEvents
     return m_lResultCode;
   }
+  // Ends the event thread, handling this thread's messages meanwhile, and
+  // drops the events still queued.
+  void Close() { m_events.Stop(); }
+  void SetDeviceEnabled(bool on) { opossvc::SetFlag(m_bDeviceEnabled, on ? 1 : 0); }
   // Called on the driver's input thread; queue, and let the event thread deliver.
-  void DataUpdate(unsigned char* bytes, long count) {
+  void DataUpdate(unsigned char* bytes, long count) override {
     QueueEvent(OPOS_EVENT_DATA, count, 0, 0);
   }
 
  protected:
-  static UINT Events(LPVOID self) { return static_cast<CMySO*>(self)->ProcessEvents(); }
   // Runs on the window's thread, where the control object lives.
   LRESULT OnOposEvent(WPARAM type, LPARAM) {
     if (type == OPOS_EVENT_DATA) return SOData(static_cast<long>(m_dwEventData1));
@@ -25,6 +28,9 @@ class CMySO : public CSvcBase {
     return 0;
   }
   DECLARE_MESSAGE_MAP()
+
+ private:
+  opossvc::EventThread m_events;
 };
 
 BEGIN_MESSAGE_MAP(CMySO, CSvcBase)

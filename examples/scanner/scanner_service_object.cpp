@@ -2,9 +2,7 @@
 
 #include <chrono>
 
-#include <opossvc/testing/flags.h>
-
-using opossvc::testing::SetFlag;
+using opossvc::SetFlag;
 
 namespace {
 
@@ -37,40 +35,23 @@ long CScannerServiceObject::Open(const char* deviceClass, const char* deviceName
                                  IDispatch* controlObject) {
   if (!m_pTrace) m_pTrace = OpenTrace("");
   OnMethod(m_pTrace, kObject, "Open", 0, VTS_BSTR VTS_BSTR, deviceClass, deviceName);
-  // SOData, SOError and SOStatusUpdate are the events a scanner fires.
-  const unsigned long kRequired = 0x01 | 0x04 | 0x10;
+  // The events a scanner fires.
+  const unsigned long kRequired =
+      OPOSSVC_EM_SODATA | OPOSSVC_EM_SOERROR | OPOSSVC_EM_SOSTATUSUPDATE;
   if (OpenInit(deviceClass, deviceName, controlObject, kRequired, FALSE) != OPOS_SUCCESS) {
     return Result(m_lResultCode, m_lResultCodeExtended);
   }
-  m_bOpened = 1;
   m_bDeliverEvents = 1;
-  m_pEventThread = AfxBeginThread(&EventThreadProc, this, THREAD_PRIORITY_NORMAL, 0,
-                                  CREATE_SUSPENDED);
-  if (!m_pEventThread) {
-    m_bOpened = 0;
-    return Result(OPOS_E_FAILURE, 0);
-  }
-  m_pEventThread->m_bAutoDelete = FALSE;
-  m_pEventThread->ResumeThread();
+  if (!m_EventThread.Start(*this)) return Result(OPOS_E_FAILURE, 0);
   return Result(OPOS_SUCCESS, 0);
 }
 
 long CScannerServiceObject::Close() {
-  if (!m_pEventThread) return OPOS_E_CLOSED;
+  if (!m_bOpened) return OPOS_E_CLOSED;
   OnMethod(m_pTrace, kObject, "Close", 0, "");
+  // The port first, so that its input thread queues nothing more.
   ReleaseDevice();
-  SetFlag(m_bOpened, 0);
-  // The event thread may be inside a send to this window: keep handling
-  // sent messages until it has ended.
-  HANDLE thread = m_pEventThread->m_hThread;
-  while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) ==
-         WAIT_OBJECT_0 + 1) {
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-  }
-  delete m_pEventThread;
-  m_pEventThread = nullptr;
-  m_Event.RemoveAll(0);
+  m_EventThread.Stop();
   std::lock_guard<std::mutex> lock(m_ScanLock);
   m_Scans.clear();
   m_strLine.clear();
@@ -187,11 +168,8 @@ void CScannerServiceObject::PortError(long lCode) {
 }
 
 void CScannerServiceObject::PowerReport(long, int nNewState, int) {
-  QueueEvent(OPOS_EVENT_STATUSUPDATE, nNewState ? OPOS_PS_ONLINE : OPOS_PS_OFF_OFFLINE, 0, 0);
-}
-
-UINT CScannerServiceObject::EventThreadProc(LPVOID self) {
-  return static_cast<CScannerServiceObject*>(self)->ProcessEvents();
+  QueueEvent(OPOS_EVENT_STATUSUPDATE,
+             nNewState ? OPOS_SUE_POWER_ONLINE : OPOS_SUE_POWER_OFF_OFFLINE, 0, 0);
 }
 
 // Window thread: fire the delivered event at the control object.

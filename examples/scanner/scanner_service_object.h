@@ -57,7 +57,6 @@ class CScannerServiceObject : public CSvcBase {
  private:
   static constexpr size_t kMaxScan = 4096;
 
-  static UINT EventThreadProc(LPVOID self);
   long Result(long code, long extended);
   // Queues a command for the scanner and waits (up to a second) until it
   // was written, so that a release never leaves output behind.
@@ -65,7 +64,7 @@ class CScannerServiceObject : public CSvcBase {
 
   CPortdrv m_Port;
   bool m_bClaimed = false;
-  CWinThread* m_pEventThread = nullptr;
+  opossvc::EventThread m_EventThread;
   CStdioFile* m_pTrace = nullptr;
   std::string m_strScanData;  // window thread's
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <opossvc/export.h>
 #include <opossvc/win32/gdi.h>
 #include <opossvc/win32/types.h>
 
@@ -23,12 +24,13 @@ namespace opossvc {
 
 // Registers (or replaces) the icon `id` of `module`; the pixels are copied.
 // False for sizes outside 1..256 or a null pixel array.
-bool RegisterIcon(HMODULE module, WORD id, int width, int height, const COLORREF* pixels);
+OPOSSVC_API bool RegisterIcon(HMODULE module, WORD id, int width, int height,
+                              const COLORREF* pixels);
 // Removes the icon; handles already loaded keep drawing it.
-void UnregisterIcon(HMODULE module, WORD id);
+OPOSSVC_API void UnregisterIcon(HMODULE module, WORD id);
 
 // One DrawTextA call that drew something.
-struct DrawnText {
+struct OPOSSVC_API DrawnText {
   std::string text;  // the characters drawn
   RECT bounds;       // the rectangle as given
   UINT format;       // the DT_* flags
@@ -39,8 +41,8 @@ struct DrawnText {
 
 // The text drawn into a device context since its creation or the last
 // ClearDrawnText, oldest first; empty for an invalid context.
-std::vector<DrawnText> GetDrawnText(HDC dc);
-void ClearDrawnText(HDC dc);
+OPOSSVC_API std::vector<DrawnText> GetDrawnText(HDC dc);
+OPOSSVC_API void ClearDrawnText(HDC dc);
 
 }  // namespace opossvc
 

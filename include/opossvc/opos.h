@@ -1,4 +1,5 @@
-// OPOS result codes, event types and the library's own extended codes.
+// OPOS result codes, the common OPOS constants, event types and the library's
+// own codes.
 #ifndef OPOSSVC_OPOS_H_
 #define OPOSSVC_OPOS_H_
 
@@ -19,6 +20,12 @@
 #define OPOS_E_BUSY 113
 #define OPOS_E_EXTENDED 114
 
+// Device states (State property).
+#define OPOS_S_CLOSED 1
+#define OPOS_S_IDLE 2
+#define OPOS_S_BUSY 3
+#define OPOS_S_ERROR 4
+
 // Error loci and responses of error events.
 #define OPOS_EL_OUTPUT 1
 #define OPOS_EL_INPUT 2
@@ -36,6 +43,22 @@
 #define OPOS_PR_NONE 0
 #define OPOS_PR_STANDARD 1
 #define OPOS_PR_ADVANCED 2
+#define OPOS_PN_DISABLED 0
+#define OPOS_PN_ENABLED 1
+
+// Status updates that report a new power state.
+#define OPOS_SUE_POWER_ONLINE 2001
+#define OPOS_SUE_POWER_OFF 2002
+#define OPOS_SUE_POWER_OFFLINE 2003
+#define OPOS_SUE_POWER_OFF_OFFLINE 2004
+
+// Time-out that never expires.
+#define OPOS_FOREVER (-1)
+
+// CheckHealth levels.
+#define OPOS_CH_INTERNAL 1
+#define OPOS_CH_EXTERNAL 2
+#define OPOS_CH_INTERACTIVE 3
 
 // Event record types queued with QueueEvent.
 #define OPOS_EVENT_DATA 1
@@ -43,6 +66,19 @@
 #define OPOS_EVENT_ERROR 3
 #define OPOS_EVENT_OUTPUTCOMPLETE 4
 #define OPOS_EVENT_STATUSUPDATE 5
+
+// The control object's event methods, as bits of OpenInit's dwRequiredEvents
+// and of CSvcBase::m_dwEventMask. A service object that fires data, error
+// and status-update events opens with
+//   OpenInit(cls, dev, co, OPOSSVC_EM_SODATA | OPOSSVC_EM_SOERROR |
+//            OPOSSVC_EM_SOSTATUSUPDATE, FALSE)
+#define OPOSSVC_EM_SODATA 0x01u
+#define OPOSSVC_EM_SODIRECTIO 0x02u
+#define OPOSSVC_EM_SOERROR 0x04u
+#define OPOSSVC_EM_SOOUTPUTCOMPLETE 0x08u
+#define OPOSSVC_EM_SOSTATUSUPDATE 0x10u
+#define OPOSSVC_EM_DIRECTIO 0x20u  // the completion call of the maker's own control objects
+#define OPOSSVC_EM_ALL_EVENTS 0x1Fu  // the five event methods
 
 // The private window message that carries an event to the window's thread.
 #define WM_OPOS_EVENT 0x7FF2

@@ -39,11 +39,14 @@
 
 // The library.
 #include <opossvc/opos.h>
+#include <opossvc/flags.h>
 #include <opossvc/svcbase.h>
+#include <opossvc/event_thread.h>
 #include <opossvc/registry.h>
 #include <opossvc/portdrv.h>
 #include <opossvc/trace.h>
 #include <opossvc/util.h>
+#include <opossvc/reg_import.h>
 #include <opossvc/drawing.h>
 
 #endif  // OPOSSVC_OPOSSVC_H_

@@ -50,7 +50,8 @@
 // less (GetCommProperties: 4095 bytes on a tty). A further device's "SHydra"
 // takes the open port out of the Hydra mode, its output flow included.
 //
-// Results (opos.h): 0; OPOSSVC_E_BAD_PORT (10002) settings refused or no
+// Results (opos.h): 0; OPOS_E_NOHARDWARE (107) PortOutputData while the
+// device is gone (see below); OPOSSVC_E_BAD_PORT (10002) settings refused or no
 // such device; OPOSSVC_E_PORT_IN_USE (10016) the port or its partner port
 // (COM1/COM3, COM2/COM4, unless "SimultaneousCom1234") is in use, here or by
 // another program; OPOSSVC_E_OUTPUT_PENDING (10017) PortClose while the
@@ -76,6 +77,15 @@
 //                  PortError(errorCode) once when a flow-controlled record with
 //                  a non-zero error code times out (its completion then
 //                  carries the identifier 0).
+//   input thread:  when the device goes away (unplugged, hung up): to every
+//                  client once, PowerReport(2, 0, 1) for each watched line
+//                  that was on, then PortError(OPOS_E_NOHARDWARE).
+// While the device is gone, PortOutputData refuses records with
+// OPOS_E_NOHARDWARE, the records already queued wait, and GetPowerState reads
+// 0. The driver opens the same COM name again by itself (after "InputSleep"
+// ms, then at doubling intervals up to a second); once the device is back it
+// has the port's settings, the watched lines coming on are reported with
+// PowerReport(2, 1, 0), and input and output go on.
 // The bytes of DataUpdate are valid only during the call. When PortClose
 // returns, no notification of that service object is running or will be made,
 // except one that the calling thread is itself inside. A notification must not
@@ -94,6 +104,7 @@
 #include <string>
 #include <vector>
 
+#include <opossvc/export.h>
 #include <opossvc/opos.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/comm.h>
@@ -108,13 +119,14 @@ namespace opossvc::detail {
 struct PortSettings;
 class OutputQueue;
 class ClientList;
+class SerialPort;
 }  // namespace opossvc::detail
 
 // The highest COM port number listed in the registry ("Enum\Root" device
 // entries, else HKLM\Hardware\DeviceMap\SerialComm), at least 2.
-int GetComMax();
+OPOSSVC_API int GetComMax();
 
-class CPortdrv {
+class OPOSSVC_API CPortdrv {
  public:
   CPortdrv();
   // Closes the port if its owner left it open, and waits for the driver's
@@ -184,22 +196,30 @@ class CPortdrv {
   // --- Settings, open and close (port_open.cpp) ---
   long OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, int variant)
       OPOSSVC_REQUIRES(OpenLock);
-  long GetComInfo(const char* deviceName, const opossvc::detail::PortSettings* open,
-                  opossvc::detail::PortSettings* settings);
-  opossvc::detail::PortSettings OpenSettings() const;
-  void CommitSettings(const opossvc::detail::PortSettings& settings, bool firstOpen);
+  OPOSSVC_INTERNAL long GetComInfo(const char* deviceName,
+                                   const opossvc::detail::PortSettings* open,
+                                   opossvc::detail::PortSettings* settings);
+  OPOSSVC_INTERNAL opossvc::detail::PortSettings OpenSettings() const;
+  OPOSSVC_INTERNAL void CommitSettings(const opossvc::detail::PortSettings& settings,
+                                       bool firstOpen);
   // Sets the output flow of the mode after a further client's "SHydra".
   void FollowHydra() OPOSSVC_EXCLUDES(PortLock);
-  long PartnerTest(const opossvc::detail::PortSettings& settings);
+  OPOSSVC_INTERNAL long PartnerTest(const opossvc::detail::PortSettings& settings);
   long TestCoPort(long portNumber);
-  long OpenDevice(const opossvc::detail::PortSettings& settings, HANDLE* handle);
-  long ConfigurePort(HANDLE handle, const opossvc::detail::PortSettings& settings)
+  OPOSSVC_INTERNAL long OpenDevice(const opossvc::detail::PortSettings& settings,
+                                   std::shared_ptr<opossvc::detail::SerialPort>* port);
+  OPOSSVC_INTERNAL long ConfigurePort(const std::shared_ptr<opossvc::detail::SerialPort>& port,
+                                      const opossvc::detail::PortSettings& settings)
       OPOSSVC_REQUIRES(OpenLock);
+  // Puts a device just opened into the port's settings (`dcb`, the queues, the time-outs, DTR,
+  // an empty receive queue, the input wait); closes it when that fails.
+  OPOSSVC_INTERNAL long SetUpDevice(opossvc::detail::SerialPort& port, const DCB& dcb)
+      OPOSSVC_REQUIRES(PortLock);
   long StartSession(CSvcBase* svc, long readSize) OPOSSVC_REQUIRES(OpenLock);
   bool StartThreads() OPOSSVC_REQUIRES(OpenLock);
   // Tells the session's threads to stop and marks it closing; returns the
   // threads to wait for (the calling one is retired instead).
-  std::vector<CWinThread*> BeginShutdown() OPOSSVC_REQUIRES(OpenLock);
+  std::vector<CWinThread*> BeginShutdown() OPOSSVC_REQUIRES(OpenLock) OPOSSVC_EXCLUDES(PortLock);
   // Empties the queue, drops DTR and RTS, closes the device.
   void FinishShutdown() OPOSSVC_EXCLUDES(QueueLock, PortLock);
   void JoinThreads(std::vector<CWinThread*>* threads);
@@ -220,7 +240,10 @@ class CPortdrv {
   long Minimum(long a, long b);
   PassResult OutputPass(DWORD session) OPOSSVC_EXCLUDES(QueueLock);
   PassResult WriteFront(DWORD session, OutputNotice* notice) OPOSSVC_REQUIRES(QueueLock);
-  DWORD WriteChunk(HANDLE handle, const char* data, DWORD size) OPOSSVC_EXCLUDES(PortLock);
+  // The bytes written; *lost when the device has gone away.
+  OPOSSVC_INTERNAL DWORD WriteChunk(opossvc::detail::SerialPort* port, const char* data,
+                                    DWORD size, bool* lost)
+      OPOSSVC_EXCLUDES(PortLock);
   // The ready test of the mode on the modem lines read now; ready when they
   // cannot be read.
   bool DeviceReadyLocked() OPOSSVC_REQUIRES(PortLock);
@@ -237,11 +260,20 @@ class CPortdrv {
   bool Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool lineError);
   bool InputStopped(DWORD session) const;
   // The pause after a pass: up to ms (at least 1) for bytes to arrive on
-  // `handle`, or for the port to close.
-  void AwaitInput(HANDLE handle, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
+  // `port`, or for the port to close.
+  OPOSSVC_INTERNAL void AwaitInput(opossvc::detail::SerialPort* port, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
   int WatchLines(PowerChange changes[2]) OPOSSVC_REQUIRES(PortLock);
   bool ReportPower(DWORD session, const PowerChange* changes, int count);
   DWORD ModemStatus() OPOSSVC_REQUIRES(PortLock);
+
+  // --- Loss and return of the device (device_loss.cpp), on the input thread ---
+  // Marks the device gone when a call on it failed so.
+  void NoteDeviceLoss(DWORD error) OPOSSVC_REQUIRES(PortLock);
+  // Tells every client once: the watched lines off, then PortError.
+  bool ReportLoss(DWORD session) OPOSSVC_EXCLUDES(PortLock);
+  // A pass while the device is gone: a pause, then an attempt to open it again.
+  bool AwaitDevice(DWORD session) OPOSSVC_EXCLUDES(PortLock);
+  bool Reopen() OPOSSVC_EXCLUDES(PortLock);
 
   // Flags polled by the other threads (relaxed atomics: they order nothing).
   std::atomic<LONG> OutputThreadCount;
@@ -287,7 +319,8 @@ class CPortdrv {
   LONG DsrReported OPOSSVC_GUARDED_BY(PortLock);  // -1: nothing reported yet
   LONG CtsReported OPOSSVC_GUARDED_BY(PortLock);
   DCB Dcb OPOSSVC_GUARDED_BY(PortLock);
-  HANDLE PortHandle OPOSSVC_GUARDED_BY(PortLock);  // INVALID_HANDLE_VALUE while closed
+  // The open device, reached through the comm seam; null while closed.
+  std::shared_ptr<opossvc::detail::SerialPort> PortHandle OPOSSVC_GUARDED_BY(PortLock);
   LONG OutputBusy OPOSSVC_GUARDED_BY(QueueLock);
   LONG OutputPending OPOSSVC_GUARDED_BY(QueueLock);
   LONG HandshakeDisabled OPOSSVC_GUARDED_BY(PortLock);
@@ -315,9 +348,11 @@ class CPortdrv {
   // threads it waits for.
   LONG Closing OPOSSVC_GUARDED_BY(OpenLock);
   std::vector<DWORD> ClosingThreads OPOSSVC_GUARDED_BY(OpenLock);
-  // PortHandle as the session opened it, for the purge that ends a write
-  // in progress (made without PortLock, which that write holds).
-  HANDLE SessionHandle OPOSSVC_GUARDED_BY(OpenLock);
+  // 1 from the loss of the device until it is open again: set and cleared by
+  // the input thread under PortLock, read anywhere.
+  std::atomic<LONG> DeviceGone;
+  // The input thread's own: its pause before the next attempt to reopen.
+  DWORD ReopenPause;
   // Number of the open session; a thread of an earlier one ends at once.
   std::atomic<DWORD> Session;
   // Made by PortOpen, taken over by the input thread as it starts.

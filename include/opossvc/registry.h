@@ -46,6 +46,7 @@
 
 #include <opossvc/afx/collections.h>
 #include <opossvc/afx/cstring.h>
+#include <opossvc/export.h>
 #include <opossvc/opos.h>
 #include <opossvc/win32/registry.h>
 
@@ -59,16 +60,16 @@ class RegistryInfoAccess;
 // Reads one value of an open key into a new buffer of *size bytes, allocated
 // with ::operator new; the caller releases it with ::operator delete. `size`
 // and `type` may be null. 1 on success; 0 on failure, with `data` null.
-int ReadRegValue(HKEY key, const char* valueName, unsigned long* type, unsigned char*& data,
-                 unsigned long* size);
+OPOSSVC_API int ReadRegValue(HKEY key, const char* valueName, unsigned long* type,
+                             unsigned char*& data, unsigned long* size);
 
 // Deletes the sub-key `name` of `parent` with everything below it, children
 // before their parents. Returns the registry's error code, ERROR_SUCCESS (0)
 // on success; ERROR_INVALID_PARAMETER for a null or empty name, which would
 // name the parent itself.
-long PurgeRegKey(HKEY parent, const char* name);
+OPOSSVC_API long PurgeRegKey(HKEY parent, const char* name);
 
-class CRegistryInfo {
+class OPOSSVC_API CRegistryInfo {
  public:
   CRegistryInfo();
   // Open(code, create).

@@ -24,6 +24,9 @@
 // A handler result of 1 makes ProcessEvents send the same event again,
 // after a pause of m_dwIdleSleep ms.
 //
+// opossvc::EventThread (<opossvc/event_thread.h>) runs ProcessEvents from
+// open to close: Start after OpenInit, Stop on close.
+//
 // Waiting. While the queue is empty the event thread blocks until QueueEvent
 // adds a record. While events are held or a record waits for the delivery
 // flags, it tests them again every m_dwIdleSleep ms; 0 means 10 ms
@@ -51,8 +54,8 @@
 // m_dwIdleSleep are plain members with 32-bit values: the service object
 // writes them, the event thread polls them without a lock, with relaxed
 // atomic loads.
-// Code that writes them while the event thread runs may use
-// opossvc::testing::SetFlag to keep race detectors quiet. m_Event has its
+// Code that writes them while the event thread runs uses opossvc::SetFlag
+// (<opossvc/flags.h>), so that every access is atomic. m_Event has its
 // own lock. m_dwEventData1..3 are written by the event thread before the
 // send and read by the handler while the event thread waits for it.
 // Everything else belongs to the window's thread.
@@ -73,6 +76,8 @@
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/dispatch_driver.h>
 #include <opossvc/afx/wnd.h>
+#include <opossvc/flags.h>
+#include <opossvc/export.h>
 #include <opossvc/opos.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/oleauto.h>
@@ -84,7 +89,7 @@
 // the queue's lock for its whole duration and calls nothing outside, so any
 // number of threads may queue while the event thread takes. QueueEvent
 // wakes an event thread that waits for a record.
-class COposEvent {
+class OPOSSVC_API COposEvent {
  public:
   COposEvent();
   ~COposEvent();
@@ -141,7 +146,7 @@ class COposEvent {
   bool m_queued = false;  // a record was added since the last wait returned
 };
 
-class CSvcBase : public CWnd {
+class OPOSSVC_API CSvcBase : public CWnd {
   DECLARE_DYNCREATE(CSvcBase)
 
  public:
@@ -232,7 +237,7 @@ class CSvcBase : public CWnd {
   // starting the event thread. In order: refuses while m_bOpened is set;
   // marks the maker's control objects (description containing "VANTA") in
   // m_bVendorCO; looks up the event methods and insists on those in
-  // dwRequiredEvents (bits 0x01 SOData .. 0x20 DirectIO); reads the device
+  // dwRequiredEvents (OPOSSVC_EM_SODATA .. OPOSSVC_EM_DIRECTIO); reads the device
   // entry (m_strDeviceName, m_strDeviceDescription, m_strDeviceID,
   // m_lPortNumber); reads IdleSleep, PeekRange, RemoveKeyMessage and
   // AutoDisableSpecial from the maker's current configuration; accepts the
@@ -296,19 +301,19 @@ class CSvcBase : public CWnd {
 
 // An automation string of a zero-terminated ANSI string, converted to UTF-16.
 // Raises the memory exception when allocation fails.
-BSTR AllocSysString(const char* psz);
+OPOSSVC_API BSTR AllocSysString(const char* psz);
 // An automation string holding the bytes of psz unconverted (byte length =
 // strlen). Raises the memory exception when allocation fails.
-BSTR AllocSysStringByte(const char* psz);
+OPOSSVC_API BSTR AllocSysStringByte(const char* psz);
 // Replaces *pbstr with a new automation string of len bytes from psz. psz
 // may point into the old string, which then gives the bytes up to its end
 // and the rest are zero. Returns 1, or 0 with *pbstr null.
-int ReAllocSysStringByteLen(BSTR* pbstr, const char* psz, unsigned int len);
+OPOSSVC_API int ReAllocSysStringByteLen(BSTR* pbstr, const char* psz, unsigned int len);
 
 // Milliseconds since a tick count (GetTickCount), across one wrap.
-unsigned long GetInterval(unsigned long dwStartTick);
+OPOSSVC_API unsigned long GetInterval(unsigned long dwStartTick);
 // Milliseconds since a local time (GetLocalTime), across day, month and year
 // ends; a start later than now wraps to a large value.
-unsigned long GetInterval(const SYSTEMTIME& stStart);
+OPOSSVC_API unsigned long GetInterval(const SYSTEMTIME& stStart);
 
 #endif  // OPOSSVC_SVCBASE_H_

@@ -17,11 +17,20 @@
 // "\OPOSAPI.LOG", else \OPOSAPI.LOG, which is on drive C: as every path
 // without a drive. It is read again each time the file is opened anew.
 //
-// Every trace file is created when missing, never truncated, written at its
-// end with CRLF line ends (write access is all it needs), and opened
-// exclusively: while it is open nobody else, in this or another process, can
-// open it. A file that cannot be opened gives a null handle; null handles and
-// closed files are accepted by every function and ignored.
+// Every trace file is created when missing (mode 0644 less the umask, so
+// never writable by group or others), never truncated, and written at its
+// end with CRLF line ends (write access is all it needs). It is never
+// reached through a symbolic link: a path whose last component is a link,
+// or that names anything but a regular file, is refused. While it is open
+// one trace holds it: a second OpenTrace of it, in this or another process,
+// fails, and so does every other open of it through the library's file
+// calls, as for an exclusive open. What the file's readers do never makes
+// OpenTrace fail or wait: anyone who may read a file can take shared locks
+// on all of it, so a trace tests no lock of theirs, and claims the file with
+// a lock that only a writer can take. A reader squatting on that lock can
+// at worst let two traces append to one file, each record whole.
+// A file that cannot be opened gives a null handle; null handles and closed
+// files are accepted by every function and ignored.
 //
 // Records (each line ends with CRLF in the file):
 //   OnGetProp   <object>.<property>:<value>
@@ -54,35 +63,38 @@
 // shared file's count and open state are guarded, so concurrent opens and
 // closes never lose a count, and while the file is open OpenTrace("") never
 // fails. Each record, the two result lines included, reaches the file in one
-// write, so records of several threads or processes never mix.
+// write, so records of several threads or processes never mix, and nothing
+// is held back between records: once a record function returns, its record
+// is in the file (a crash of the process loses none).
 #ifndef OPOSSVC_TRACE_H_
 #define OPOSSVC_TRACE_H_
 
 #include <opossvc/afx/stdiofile.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/oleauto.h>
 
-CStdioFile* OpenTrace(const char* name);
-void CloseTrace(CStdioFile*& file);
+OPOSSVC_API CStdioFile* OpenTrace(const char* name);
+OPOSSVC_API void CloseTrace(CStdioFile*& file);
 
 // `length` > 0: the first `length` bytes of the value, NULs included
 // (escaped); otherwise the value up to its NUL.
-void OnGetProp(CStdioFile* file, const char* object, const char* property, const char* value,
-               int length);
-void OnGetProp(CStdioFile* file, const char* object, const char* property, int value);
-void OnGetProp(CStdioFile* file, const char* object, const char* property, long value);
-void OnGetProp(CStdioFile* file, const char* object, const char* property, CY value);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property,
+                           const char* value, int length);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property, int value);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property, long value);
+OPOSSVC_API void OnGetProp(CStdioFile* file, const char* object, const char* property, CY value);
 
-void OnSetProp(CStdioFile* file, const char* object, const char* property, const char* value,
-               int length);
-void OnSetProp(CStdioFile* file, const char* object, const char* property, int value);
-void OnSetProp(CStdioFile* file, const char* object, const char* property, long value);
-void OnSetProp(CStdioFile* file, const char* object, const char* property, CY value);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property,
+                           const char* value, int length);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property, int value);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property, long value);
+OPOSSVC_API void OnSetProp(CStdioFile* file, const char* object, const char* property, CY value);
 
-void OnMethod(CStdioFile* file, const char* object, const char* method, int direction,
-              const char* types, ...);
+OPOSSVC_API void OnMethod(CStdioFile* file, const char* object, const char* method, int direction,
+                          const char* types, ...);
 
 // The result code by name (OPOS_SUCCESS, OPOS_E_CLOSED ... OPOS_E_EXTENDED,
 // else "(Unknown)"), the extended code as a number.
-void PutResultCode(CStdioFile* file, const char* object, long result, long extended);
+OPOSSVC_API void PutResultCode(CStdioFile* file, const char* object, long result, long extended);
 
 #endif  // OPOSSVC_TRACE_H_

@@ -7,6 +7,7 @@
 #include <opossvc/afx/collections.h>
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/gdi.h>
+#include <opossvc/export.h>
 #include <opossvc/registry.h>
 #include <opossvc/win32/oleauto.h>
 #include <opossvc/win32/types.h>
@@ -47,20 +48,23 @@
 // that the file does not name is written (the three base keys
 // SOFTWARE\OLEforRetail, ServiceOPOS and ServiceInfo are created in any
 // case once the file is open).
-int ImportRegistry(const char* path);
+// Writes go through one registry transaction per run of whole sections, as
+// reg_import.h describes; ImportRegFile there is this importer with options
+// (version 5 files, typed values, deletions) and a report of each failed line.
+OPOSSVC_API int ImportRegistry(const char* path);
 
 // Writes the value of one value line (as above) into the key `code` of
 // `registry`, which must be open with the create flag. 1 when written, else
 // 0. The line is consumed.
-int SetRegistryValue(CString& line, CRegistryInfo& registry, unsigned long code);
+OPOSSVC_API int SetRegistryValue(CString& line, CRegistryInfo& registry, unsigned long code);
 
 // The bytes of a list of hexadecimal bytes ("01,02,ff"; one- or two-digit
 // bytes, any non-digit separates) as a BSTR of that byte length (free it
 // with SysFreeString); an empty BSTR for null, empty or digitless text.
 // Throws CMemoryException* when memory runs out.
-BSTR ConvStrToBin(const char* text);
+OPOSSVC_API BSTR ConvStrToBin(const char* text);
 // "01,02,ff": two lowercase digits a byte, commas between; empty for none.
-CString ConvBinToStr(const CByteArray& data);
+OPOSSVC_API CString ConvBinToStr(const CByteArray& data);
 
 // --- Service information and instance numbers -----------------------------------
 
@@ -70,29 +74,29 @@ CString ConvBinToStr(const CByteArray& data);
 // followed). A device that does not exist is not created: the registry is
 // left unchanged and the result is 0. 1 when every value asked for was
 // written.
-int UpdateServiceInfo(const char* device, const CString& description, long version);
+OPOSSVC_API int UpdateServiceInfo(const char* device, const CString& description, long version);
 
 // Hands out the lowest free instance number 1..32 of a mask (bit n-1 set:
 // n is in use) and marks it, or 0 with the mask unchanged when all are in
 // use. The mask is a 32-bit value (bit 31 set gives a negative long). Both
 // functions update the mask atomically, so threads, and processes that keep
 // it in shared memory, may share one mask: no number is handed out twice.
-void GetInstanceID(long& mask, long& id);
+OPOSSVC_API void GetInstanceID(long& mask, long& id);
 // Frees instance number id (1..32); other ids change nothing.
-void ResetInstanceID(long& mask, long id);
+OPOSSVC_API void ResetInstanceID(long& mask, long id);
 
 // --- Environment checks -------------------------------------------------------------
 
 // 1 on the Windows 95 family of platforms; 0 here (an NT family platform).
-int IsWindows95();
+OPOSSVC_API int IsWindows95();
 // 1 when the process's user is in the built-in Administrators group: on
 // POSIX root, or a member of group sudo, wheel or admin. 0 otherwise or when
 // the platform cannot tell.
-int IsAdmin();
+OPOSSVC_API int IsAdmin();
 // 1 for a directory path "X:\" or "X:\a\b" on an existing drive (see
 // win32/drives.h) whose components are not empty and hold none of
 // * ? < > | / ; : , " ; no trailing backslash. 0 otherwise, also for null.
-int IsValidPath(const char* path);
+OPOSSVC_API int IsValidPath(const char* path);
 
 // --- Named event lock ------------------------------------------------------------------
 
@@ -109,10 +113,10 @@ int IsValidPath(const char* path);
 //   -128  the lock's owner died holding it; the lock is released again  null
 // A thread that holds the lock may enter again and must leave as often.
 // The abort objects stay the caller's.
-long EnterEventCS(const char* name, void*& lock, void* abort1, void* abort2);
+OPOSSVC_API long EnterEventCS(const char* name, void*& lock, void* abort1, void* abort2);
 // Releases the lock and closes its handle; non-zero on success. 0 when the
 // calling thread does not hold it (the handle then stays open).
-int LeaveEventCS(void* lock);
+OPOSSVC_API int LeaveEventCS(void* lock);
 
 // --- Control-object drawing --------------------------------------------------------------
 
@@ -121,6 +125,7 @@ int LeaveEventCS(void* lock);
 // at least 32 wide and 48 high, the icon `icon` (low 16 bits) of `module`
 // centred above it. The context's mapping and background modes are left as
 // they were.
-void COOnDraw(CDC* dc, const CRect& bounds, const CString& caption, HINSTANCE module, int icon);
+OPOSSVC_API void COOnDraw(CDC* dc, const CRect& bounds, const CString& caption, HINSTANCE module,
+                          int icon);
 
 #endif  // OPOSSVC_UTIL_H_

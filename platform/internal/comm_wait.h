@@ -19,10 +19,11 @@
 //     whether they have begun yet or not; FALSE with the error of the port
 //     when it fails (ERROR_DEVICE_NOT_CONNECTED once the device is gone) or
 //     is closed during the wait.
-// Every platform provides it. The POSIX backends wait in poll() on the tty
-// and a wake-up descriptor, or on the virtual device's condition; where only
-// the Win32 calls exist, it tests the receive queue (ClearCommError) at a
-// short interval until the time is up or the mask changes.
+// Every platform provides it. The termios backend waits in poll() on the tty
+// and a wake-up descriptor; where only the Win32 calls exist, it tests the
+// receive queue (ClearCommError) at a short interval until the time is up or
+// the mask changes. The comm seam (serial_port.h) offers the same wait on
+// every port, a virtual one included.
 #ifndef OPOSSVC_PLATFORM_INTERNAL_COMM_WAIT_H_
 #define OPOSSVC_PLATFORM_INTERNAL_COMM_WAIT_H_
 

@@ -6,40 +6,11 @@
 
 #include <opossvc/afx/collections.h>
 
-#include "tests/afx/exception_helpers.h"
+#include "tests/support/exception_helpers.h"
 
 namespace {
 
 using opossvc::test::Thrown;
-using Strings = std::vector<std::string>;
-
-Strings Contents(const CStringList& list) {
-  Strings out;
-  for (POSITION pos = list.GetHeadPosition(); pos != nullptr;) {
-    out.emplace_back(list.GetNext(pos).GetString());
-  }
-  return out;
-}
-
-TEST(CStringList, KeepsOrderThroughInsertsFindsAndRemovalsAndAddsItself) {
-  CStringList list;
-  list.AddTail("b");
-  list.AddHead("a");
-  POSITION c = list.AddTail(CString("c"));
-  list.InsertBefore(c, "x");
-  list.InsertAfter(c, "x");
-  POSITION x = list.Find("x");
-  EXPECT_EQ(list.Find("x", list.Find("x", x)), nullptr);
-  EXPECT_EQ(list.FindIndex(2), x);
-  list.RemoveAt(x);
-  EXPECT_EQ(list.RemoveTail(), "x");
-  list.AddTail(&list);
-  list.AddHead(list.GetTail());  // an element of the list itself
-  EXPECT_EQ(Contents(list), (Strings{"c", "a", "b", "c", "a", "b", "c"}));
-  list.RemoveAll();
-  EXPECT_EQ(Thrown([&] { list.RemoveHead(); }), "CInvalidArgException");
-  EXPECT_EQ(Thrown([&] { list.GetAt(nullptr); }), "CInvalidArgException");
-}
 
 TEST(CArray, SizesInsertsAndBounds) {
   CByteArray bytes;

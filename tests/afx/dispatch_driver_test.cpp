@@ -8,7 +8,7 @@
 #include <opossvc/testing/recording_control_object.h>
 #include <opossvc/testing/scoped_code_page.h>
 
-#include "tests/afx/exception_helpers.h"
+#include "tests/support/exception_helpers.h"
 
 namespace {
 
@@ -71,7 +71,6 @@ TEST_F(DispatchDriverTest, MarshalsEachByValueType) {
   EXPECT_EQ(Pass(VTS_R4, 1.5f, VT_R4).get().fltVal, 1.5f);
   EXPECT_EQ(Pass(VTS_R8, 2.25, VT_R8).get().dblVal, 2.25);
   EXPECT_EQ(Pass(VTS_CY, &cy, VT_CY).get().cyVal.int64, -12345) << "CY by pointer";
-  EXPECT_EQ(Pass(VTS_DATE, 45000.5, VT_DATE).get().date, 45000.5);
   EXPECT_EQ(Pass(VTS_WBSTR, OLESTR("wide"), VT_BSTR).AsText(), OLESTR("wide"));
   EXPECT_EQ(Pass(VTS_BSTR, "caf\xC3\xA9", VT_BSTR).AsText(), OLESTR("caf\u00E9"));
   EXPECT_EQ(Pass(VTS_BSTR, static_cast<const char*>(nullptr), VT_BSTR).get().bstrVal, nullptr);
@@ -82,25 +81,9 @@ TEST_F(DispatchDriverTest, MarshalsEachByValueType) {
   EXPECT_EQ(Pass(VTS_SCODE, E_FAIL, VT_ERROR).get().scode, E_FAIL);
   EXPECT_EQ(Pass(VTS_BOOL, 7, VT_BOOL).get().boolVal, VARIANT_TRUE);
   EXPECT_EQ(Pass(VTS_VARIANT, &variant, VT_I2).get().iVal, -3) << "a VARIANT as it is";
-  EXPECT_EQ(Pass(VTS_UI1, BYTE{200}, VT_UI1).get().bVal, 200);
   EXPECT_EQ(Pass(VTS_UI4, 0xFFFFFFFFul, VT_UI4).get().ulVal, 0xFFFFFFFFu);
   EXPECT_EQ(Pass(VTS_I8, LONGLONG{-1} << 40, VT_I8).get().llVal, LONGLONG{-1} << 40);
   EXPECT_EQ(other.RefCount(), 1u);  // interfaces go without AddRef
-}
-
-TEST_F(DispatchDriverTest, ArgumentsArriveLastFirst) {
-  std::vector<VARTYPE> in_rgvarg_order;
-  co_.OnCall("Probe", [&](const RecordedCall&, DISPPARAMS* params, VARIANT*) {
-    for (UINT i = 0; i < params->cArgs; ++i) in_rgvarg_order.push_back(params->rgvarg[i].vt);
-    return S_OK;
-  });
-  driver_.InvokeHelper(probe_, DISPATCH_METHOD, VT_EMPTY, nullptr, Params(VTS_I4 VTS_I2 VTS_BSTR),
-                       1L, 2, "three");
-  EXPECT_EQ(in_rgvarg_order, (std::vector<VARTYPE>{VT_BSTR, VT_I2, VT_I4}));
-  // No arguments at all, either way of saying it.
-  driver_.InvokeHelper(probe_, DISPATCH_METHOD, VT_EMPTY, nullptr, VTS_NONE);
-  driver_.InvokeHelper(probe_, DISPATCH_METHOD, VT_EMPTY, nullptr, Params(""));
-  EXPECT_TRUE(LastCall().types.empty());
 }
 
 TEST_F(DispatchDriverTest, ReferencesPointAtTheCallersVariables) {
@@ -203,45 +186,12 @@ TEST_F(DispatchDriverTest, FailuresThrowAsTheFrameworkDoes) {
     EXPECT_EQ(e->m_strDescription, "Drawer jammed");
     EXPECT_EQ(e->m_strSource, "CashDrawer");
     EXPECT_EQ(COleException::Process(e), E_ACCESSDENIED);
-    char message[64];
-    EXPECT_TRUE(e->GetErrorMessage(message, sizeof message));
-    EXPECT_STREQ(message, "Drawer jammed");
     e->Delete();
   }
 }
 
-TEST_F(DispatchDriverTest, PropertiesReadAndWrite) {
-  BOOL flag = FALSE;
-  driver_.GetProperty(RecordingControlObject::kControlObjectVersion, VT_BOOL, &flag);
-  EXPECT_EQ(flag, TRUE);
-  const DISPID enabled = co_.AddProperty("DeviceEnabled", Variant::Bool(false));
-  driver_.SetProperty(enabled, VT_I4, 1L);
-  EXPECT_EQ(co_.PropertyValue("DeviceEnabled").AsI4(), 1);
-  const DISPID name = co_.AddProperty("DeviceName", Variant());
-  driver_.SetProperty(name, VT_BSTR, "Printer 1");
-  EXPECT_EQ(co_.PropertyValue("DeviceName").AsText(), OLESTR("Printer 1"));
-  RecordingControlObject other;
-  driver_.SetProperty(name, VT_DISPATCH, static_cast<IDispatch*>(&other));
-  EXPECT_EQ(LastCall().flags, DISPATCH_PROPERTYPUTREF);
-  EXPECT_EQ(other.RefCount(), 2u);  // the property keeps its copy, the driver none
-  co_.SetResult("DeviceName", Variant());
-}
-
 TEST(DispatchDriver, ReferenceCountingFollowsAutoRelease) {
   RecordingControlObject co;
-  {
-    COleDispatchDriver plain(&co, FALSE);
-    COleDispatchDriver copy(plain);  // a copy holds a reference of its own
-    EXPECT_EQ(co.RefCount(), 2u);
-    COleDispatchDriver assigned;
-    assigned = copy;
-    EXPECT_EQ(co.RefCount(), 3u);
-    assigned = copy;  // the same object again: no change
-    EXPECT_EQ(co.RefCount(), 3u);
-    EXPECT_EQ(plain.DetachDispatch(), &co);
-    EXPECT_EQ(plain.m_lpDispatch, nullptr);
-  }
-  EXPECT_EQ(co.RefCount(), 1u);
   co.AddRef();
   {
     COleDispatchDriver owning(&co);  // takes over the reference just added

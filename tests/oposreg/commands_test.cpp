@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <opossvc/afx/stdiofile.h>
 #include <opossvc/registry.h>
 #include <opossvc/testing/temp_registry.h>
 
@@ -22,11 +23,15 @@ namespace {
 
 using Command = int (*)(const Invocation&);
 
-int Call(Command run, std::vector<std::string> args, bool write = false) {
-  Invocation invocation;
+int Call(Command run, std::vector<std::string> args, Invocation invocation = {}) {
   invocation.args = std::move(args);
-  invocation.write = write;
   return run(invocation);
+}
+
+Invocation With(bool Invocation::*flag) {
+  Invocation invocation;
+  invocation.*flag = true;
+  return invocation;
 }
 
 std::string FileBytes(const std::string& path) {
@@ -54,7 +59,7 @@ TEST(OposregCommands, AnotherUserReadsTheStore) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run a command as another user";
   testing::TempRegistry registry;
   ASSERT_EQ(chmod(registry.root().c_str(), 0755), 0);
-  ASSERT_EQ(Call(RunSet, {kDeviceArg, "Port", "sz", "COM3"}, true), kExitOk);
+  ASSERT_EQ(Call(RunSet, {kDeviceArg, "Port", "sz", "COM3"}), kExitOk);
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -89,6 +94,9 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
       {"delete a value", RunDelete, {kDeviceArg, "Port"}, kExitOk},
       {"delete it again", RunDelete, {kDeviceArg, "Port"}, kExitFailure},
       {"delete a root", RunDelete, {"HKLM"}, kExitUsage},
+      {"a key above the database, unasked", RunDelete, {"HKLM\\software"}, kExitFailure},
+      {"another device", RunSet, {kDeviceArg + std::string("2"), "Port", "sz", "COM4"}, kExitOk},
+      {"a device key needs no --yes", RunDelete, {kDeviceArg + std::string("2")}, kExitOk},
   };
   for (const Step& step : steps) {
     EXPECT_EQ(Call(step.run, step.args), step.status) << step.what;
@@ -100,25 +108,58 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
             std::string("\x06\0\0\0", 4));
   EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"));
 
-  EXPECT_EQ(Call(RunDelete, {"HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner"}), kExitOk);
+  // A whole class goes only when asked for; with no terminal to ask on.
+  const std::string scanners = "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
+  EXPECT_EQ(Call(RunDelete, {scanners}), kExitFailure);
+  EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, kDevice));
+  EXPECT_EQ(Call(RunDelete, {scanners}, With(&Invocation::yes)), kExitOk);
   EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner"));
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS"));
 }
 
+// Files that cannot be imported fail at once with their cause, whatever
+// they are; a failed line is named by its file and number.
 TEST(OposregCommands, ImportReportsUnreadableFilesAndFailedLines) {
   testing::TempRegistry registry;
-  const std::string good = registry.root() + "/good.reg";
-  const std::string mixed = registry.root() + "/mixed.reg";
-  std::ofstream(good) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS"
-                         "\\Scanner\\S1]\n\"Port\"=\"COM4\"\n";
-  std::ofstream(mixed) << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"A\"=\"B\"\n"
-                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2]\n"
-                          "\"Port\"=\"COM6\"\n";
-  EXPECT_EQ(Call(RunImport, {registry.root() + "/missing.reg"}), kExitFailure);
-  EXPECT_EQ(Call(RunImport, {registry.root()}), kExitFailure);  // a directory
-  EXPECT_EQ(Call(RunImport, {good}), kExitOk);
-  EXPECT_EQ(Call(RunImport, {mixed}), kExitFailure);
+  const std::string root = registry.root();
+  const std::string device = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1]\n";
+  std::ofstream(root + "/good.reg") << "REGEDIT4\n\n" << device << "\"Port\"=\"COM4\"\n\x1a";
+  std::ofstream(root + "/mixed.reg") << "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"A\"=\"B\"\n"
+                                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2]\n"
+                                        "\"Port\"=\"COM6\"\n";
+  std::ofstream(root + "/after_eof.reg") << device << "\"Baud\"=dword:6\n\x1a\"Lost\"=\"x\"\n";
+  std::ofstream(root + "/locked.reg") << device;
+  std::ofstream(root + "/unreadable.reg") << device;
+  ASSERT_EQ(chmod((root + "/unreadable.reg").c_str(), 0), 0);
+  ASSERT_EQ(mkfifo((root + "/fifo.reg").c_str(), 0600), 0);
+  CFile holder;
+  ASSERT_TRUE(holder.Open((root + "/locked.reg").c_str(), CFile::modeReadWrite | CFile::shareExclusive));
+  const struct {
+    std::string file;
+    int status;
+    std::string message;
+  } cases[] = {
+      {root + "/missing.reg", kExitFailure, "missing.reg: no such file"},
+      {root, kExitFailure, ": is a directory"},
+      {root + "/fifo.reg", kExitFailure, "fifo.reg: is not a regular file"},
+      {"/dev/zero", kExitFailure, "/dev/zero: is not a regular file"},
+      {root + "/locked.reg", kExitFailure, "locked.reg: cannot be read: another program holds it locked"},
+      {root + "/unreadable.reg", geteuid() == 0 ? kExitOk : kExitFailure,
+       geteuid() == 0 ? "" : "unreadable.reg: cannot be read: permission denied"},
+      {root + "/good.reg", kExitOk, ""},
+      {root + "/mixed.reg", kExitFailure,
+       "mixed.reg:3: no key to write to: the section is outside HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail"},
+      {root + "/after_eof.reg", kExitFailure, "after_eof.reg:3: the text ends at a Ctrl-Z byte"},
+  };
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Call(RunImport, {c.file}), c.status) << c.file;
+    const std::string complaint = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(complaint.find(c.message), std::string::npos) << complaint;
+  }
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM4\0", 5));
+  EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Baud"), std::string("\6\0\0\0", 4));
+  EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Lost"));
   // The lines that could be imported were.
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE,
                                  "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S2"));
@@ -147,7 +188,8 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   };
   const std::string before = contents();
   for (const auto& target : stores) {
-    EXPECT_EQ(Call(RunExport, {kDeviceArg, target.file}), kExitFailure) << target.what;
+    EXPECT_EQ(Call(RunExport, {kDeviceArg, target.file}, With(&Invocation::force)), kExitFailure)
+        << target.what;
     EXPECT_EQ(contents(), before) << target.what;
   }
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM3\0", 5));
@@ -156,11 +198,16 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitOk);
   const auto exported = std::filesystem::file_size(file);
   EXPECT_GT(exported, 0u);
+  std::filesystem::resize_file(file, 1);
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitFailure);  // exists: not without --force
+  EXPECT_EQ(std::filesystem::file_size(file), 1u);
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}, With(&Invocation::force)), kExitOk);
+  EXPECT_EQ(std::filesystem::file_size(file), exported);
   // A key whose name would break its section line: the whole export is
   // refused, saying why, and the file left as it was.
   registry.SetString(HKEY_LOCAL_MACHINE, std::string(kDevice) + "\\a\nb", "x", "y");
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}), kExitFailure);
+  EXPECT_EQ(Call(RunExport, {kDeviceArg, file}, With(&Invocation::force)), kExitFailure);
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("S1\\a\\nb: its name holds a line break"),
             std::string::npos);
   EXPECT_EQ(std::filesystem::file_size(file), exported);
@@ -224,6 +271,16 @@ TEST(OposregCommands, PortsWritesOnlyNewNamesAndKeepsRecordedOnes) {
   std::filesystem::remove_all(dev);
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyACM0"), std::string("COM2\0", 5));
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyUSB0"), std::string("COM1\0", 5));
+
+  const std::pair<const char*, int> removals[] = {{"com1", kExitOk}, {"COM1", kExitFailure},
+                                                  {"LPT1", kExitUsage}};
+  for (const auto& [name, status] : removals) {
+    Invocation removal;
+    removal.remove = name;
+    EXPECT_EQ(RunPorts(removal), status) << name;
+  }
+  EXPECT_FALSE(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyUSB0"));
+  EXPECT_TRUE(registry.GetValue(HKEY_LOCAL_MACHINE, map, dev + "/ttyACM0"));
 }
 
 }  // namespace

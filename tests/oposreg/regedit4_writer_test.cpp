@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <opossvc/testing/temp_registry.h>
+#include <opossvc/reg_import.h>
 #include <opossvc/util.h>
 #include <opossvc/win32/handles.h>
 #include <opossvc/win32/sync.h>
@@ -33,18 +34,19 @@ TEST(Regedit4Writer, ValueLines) {
       {"quotes and backslashes escaped",
        {R"(a"b\c)", REG_SZ, "C:\\x \"y\"\0"s},
        R"("a\"b\\c"="C:\\x \"y\"")"},
-      {"string without its NUL", {"s", REG_SZ, "abc"}, R"("s"="abc")"},
+      {"string without its NUL", {"s", REG_SZ, "abc"}, R"("s"=hex(1):61,62,63)"},
       {"carriage return alone", {"r", REG_SZ, "a\rb\0"s}, "\"r\"=\"a\rb\""},
       {"dword", {"Baudrate", REG_DWORD, "\x0a\0\0\0"s}, R"("Baudrate"=dword:0000000a)"},
       {"dword high bit", {"d", REG_DWORD, "\xff\xff\xff\xff"s}, R"("d"=dword:ffffffff)"},
       {"binary", {"b", REG_BINARY, "\x01\x02\xff"s}, R"("b"=hex:01,02,ff)"},
-      {"string with an inner NUL", {"n", REG_SZ, "a\0b\0"s}, nullptr},
-      {"string with a line feed", {"n", REG_SZ, "a\nb\0"s}, nullptr},
-      {"string with a Ctrl-Z", {"n", REG_SZ, "a\x1a\0"s}, nullptr},
+      {"string with an inner NUL", {"n", REG_SZ, "a\0b\0"s}, R"("n"=hex(1):61,00,62,00)"},
+      {"string with a line feed", {"n", REG_SZ, "a\nb\0"s}, R"("n"=hex(1):61,0a,62,00)"},
+      {"string with a Ctrl-Z", {"n", REG_SZ, "a\x1a\0"s}, R"("n"=hex(1):61,1a,00)"},
       {"name with a line feed", {"a\nb", REG_SZ, "x"}, nullptr},
       {"name with a Ctrl-Z", {"a\x1a", REG_SZ, "x"}, nullptr},
-      {"dword of the wrong size", {"d", REG_DWORD, "\x01\x02"s}, nullptr},
-      {"type the import turns into binary", {"m", REG_MULTI_SZ, "a\0\0"s}, nullptr},
+      {"dword of the wrong size", {"d", REG_DWORD, "\x01\x02"s}, R"("d"=hex(4):01,02)"},
+      {"other types keep theirs", {"m", REG_MULTI_SZ, "a\0\0"s}, R"("m"=hex(7):61,00,00)"},
+      {"qword", {"q", REG_QWORD, "\x01\0\0\0\0\0\0\0"s}, R"("q"=hex(b):01,00,00,00,00,00,00,00)"},
       {"longer than an import reads", {"big", REG_SZ, std::string(4 << 20, 's')}, nullptr},
   };
   for (const Case& c : cases) {
@@ -101,6 +103,9 @@ std::string ExportText(const std::vector<RegKey>& keys) {
   return text;
 }
 
+// Whatever the export writes, "oposreg import" gives back: types beyond the
+// three of REGEDIT4, classes beyond the key-code table, a device that shares
+// its name with a logical name, and the serial-port map.
 TEST(Regedit4Writer, ExportImportsBackToTheSameContents) {
   testing::TempRegistry registry;
   const std::string device = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1";
@@ -109,25 +114,43 @@ TEST(Regedit4Writer, ExportImportsBackToTheSameContents) {
   registry.SetString(HKEY_LOCAL_MACHINE, device, "Init", "ESC @\r");
   registry.SetDword(HKEY_LOCAL_MACHINE, device, "Baudrate", 0x80000006);
   registry.SetBinary(HKEY_LOCAL_MACHINE, device, "Table", std::vector<BYTE>(300, 0x5a));
+  const std::pair<DWORD, std::string> odd[] = {
+      {REG_EXPAND_SZ, "%OPOS%\\x\0"s}, {REG_MULTI_SZ, "a\0b\0\0"s}, {REG_NONE, "\x01"s},
+      {REG_QWORD, "12345678"s},         {REG_SZ, "no NUL"s},           {REG_SZ, "a\nb\0"s},
+      {REG_DWORD, "\x01"s},             {0x12345, ""s},
+  };
+  for (const auto& [type, data] : odd) {
+    registry.SetValue(HKEY_LOCAL_MACHINE, device, "t" + std::to_string(type) + data.substr(0, 1),
+                      type, data);
+  }
   registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner",
-                     "Default", "S1");
+                     "S1", "S2");
+  registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Biometrics\\B1",
+                     "Port", "COM4");
   registry.SetDword(HKEY_LOCAL_MACHINE,
                     "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\VANTA1.6", "IdleSleep", 5);
   // Brackets in names stand inside the section's own.
   registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\[x]]", "a=b", "]");
   registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", "Root value", "x=y");
-  const char* root = "HKLM\\SOFTWARE\\OLEforRetail";
-  const std::string before = Snapshot(root);
+  registry.SetString(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", "/dev/ttyUSB0", "COM4");
 
-  const std::vector<RegKey> keys = TreeBelow(root);
-  EXPECT_TRUE(ExportProblems(keys).empty());
-  const std::string file = registry.root() + "/export.reg";
-  std::ofstream(file) << ExportText(keys);
-  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"), ERROR_SUCCESS);
-  ASSERT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"));
+  for (const char* root : {"HKLM\\SOFTWARE\\OLEforRetail", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"}) {
+    SCOPED_TRACE(root);
+    const std::string before = Snapshot(root);
+    const std::vector<RegKey> keys = TreeBelow(root);
+    EXPECT_TRUE(ExportProblems(keys).empty());
+    const std::string file = registry.root() + "/export.reg";
+    std::ofstream(file, std::ios::binary) << ExportText(keys);
+    KeyPath path;
+    std::string error;
+    ASSERT_TRUE(ParseKeyPath(root, &path, &error));
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.sub_key.c_str()), ERROR_SUCCESS);
 
-  EXPECT_EQ(ImportRegistry(file.c_str()), OPOSSVC_IMPORT_WRITTEN);
-  EXPECT_EQ(Snapshot(root), before);
+    const RegImportReport report = ImportRegFile(file.c_str(), RegImportOptions::All());
+    EXPECT_EQ(report.result, OPOSSVC_IMPORT_WRITTEN);
+    EXPECT_TRUE(report.problems.empty()) << report.problems.front().reason;
+    EXPECT_EQ(Snapshot(root), before);
+  }
 }
 
 struct DeepWalk {

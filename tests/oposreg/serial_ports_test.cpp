@@ -22,11 +22,11 @@ std::string Describe(const std::vector<ComAssignment>& ports) {
 }
 
 TEST(SerialPorts, AssignComNames) {
-  const SerialDevice uart0{"/dev/ttyS0", "/dev/ttyS0", 1};
-  const SerialDevice uart1{"/dev/ttyS1", "/dev/ttyS1", 2};
-  const SerialDevice usb_a{"/dev/serial/by-id/usb-A", "/dev/ttyUSB0", 0};
-  const SerialDevice usb_b{"/dev/serial/by-id/usb-B", "/dev/ttyUSB1", 0};
-  const SerialDevice acm{"/dev/ttyACM0", "/dev/ttyACM0", 0};
+  const SerialDevice uart0{"/dev/ttyS0", "/dev/ttyS0", 1, {}};
+  const SerialDevice uart1{"/dev/ttyS1", "/dev/ttyS1", 2, {}};
+  const SerialDevice usb_a{"/dev/serial/by-id/usb-A", "/dev/ttyUSB0", 0, {}};
+  const SerialDevice usb_b{"/dev/serial/by-id/usb-B", "/dev/ttyUSB1", 0, {}};
+  const SerialDevice acm{"/dev/ttyACM0", "/dev/ttyACM0", 0, {}};
   struct Case {
     const char* what;
     std::vector<MapEntry> map;
@@ -51,6 +51,10 @@ TEST(SerialPorts, AssignComNames) {
        {{"ttyS0", 7}, {"/dev/ttyUSB0", 5}},
        {uart0, usb_a},
        "COM5=/dev/ttyUSB0;COM7=ttyS0;"},
+      {"an entry by a link that no longer names the device still matches it",
+       {{"/dev/serial/by-id/usb-A", 3}},
+       {{"/dev/serial/by-path/pci-usb-0:1", "/dev/ttyUSB0", 0, {"/dev/serial/by-id/usb-A"}}},
+       "COM3=/dev/serial/by-id/usb-A;"},
       {"a UART whose number is taken gets the lowest free one",
        {{"/dev/pts/3", 1}},
        {uart0},
@@ -69,26 +73,38 @@ TEST(SerialPorts, ParseComNumber) {
   for (const auto& [text, number] : cases) EXPECT_EQ(ParseComNumber(text), number) << text;
 }
 
-TEST(SerialPorts, FindsAdaptersByTheirByIdLinks) {
+TEST(SerialPorts, FindsAdaptersByTheirLinks) {
   char pattern[] = "/tmp/oposreg-dev-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   std::filesystem::path dev = pattern;
-  for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyACM0", "ttyS0", "tty0", "null"}) {
+  for (const char* node : {"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3", "ttyACM0", "ttyAMA0",
+                           "ttyXRUSB0", "rfcomm0", "ttyS0", "tty0", "null"}) {
     std::ofstream(dev / node).put('x');
   }
-  std::filesystem::create_directories(dev / "serial" / "by-id");
-  std::filesystem::create_symlink("../../ttyUSB1", dev / "serial" / "by-id" / "usb-Maker_Scanner");
-  std::filesystem::create_symlink("../../missing", dev / "serial" / "by-id" / "usb-Gone");
+  const std::pair<const char*, const char*> links[] = {
+      {"by-id/usb-Maker_Scanner", "ttyUSB1"},
+      {"by-id/usb-Gone", "missing"},
+      // Two identical adapters without serial numbers: one by-id name, which
+      // udev gave to the one plugged in last.
+      {"by-id/usb-1a86_Serial-if00-port0", "ttyUSB3"},
+      {"by-path/pci-usb-0:1:1.0-port0", "ttyUSB2"},
+      {"by-path/pci-usb-0:2:1.0-port0", "ttyUSB3"},
+  };
+  for (const auto& [link, node] : links) {
+    std::filesystem::create_directories((dev / "serial" / link).parent_path());
+    std::filesystem::create_symlink(std::string("../../") + node, dev / "serial" / link);
+  }
 
-  std::vector<SerialDevice> found = FindSerialDevices(dev.string());
+  std::string found;
+  for (const SerialDevice& device : FindSerialDevices(dev.string())) {
+    found += device.path.substr(dev.string().size() + 1) + ";";
+  }
   std::filesystem::remove_all(dev);
 
   // ttyS0 is a plain file here: no UART answers, so it is no port.
-  ASSERT_EQ(found.size(), 3u);
-  EXPECT_EQ(found[0].path, dev.string() + "/serial/by-id/usb-Maker_Scanner");
-  EXPECT_EQ(found[0].node, dev.string() + "/ttyUSB1");
-  EXPECT_EQ(found[1].path, dev.string() + "/ttyACM0");
-  EXPECT_EQ(found[2].path, dev.string() + "/ttyUSB0");
+  EXPECT_EQ(found,
+            "rfcomm0;serial/by-id/usb-Maker_Scanner;serial/by-path/pci-usb-0:1:1.0-port0;"
+            "serial/by-path/pci-usb-0:2:1.0-port0;ttyACM0;ttyAMA0;ttyUSB0;ttyXRUSB0;");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <opossvc/win32/registry.h>
 
 #include "tools/oposreg/command_line.h"
+#include "tools/oposreg/json_writer.h"
 #include "tools/oposreg/key_path.h"
 
 namespace opossvc::oposreg {
@@ -57,6 +58,25 @@ TEST(ValueText, ShowsDataAsUsersReadIt) {
   EXPECT_EQ(DataText({"", REG_DWORD, "\xff\xff\xff\xff"s}), "4294967295");
   EXPECT_EQ(DataText({"", REG_BINARY, "\x00\x0a"s}), "00,0a");
   EXPECT_EQ(ValueLine({"", REG_DWORD, "\x06\0\0\0"s}), "@ = REG_DWORD 6 (0x00000006)");
+  EXPECT_EQ(ValueLine({"a\nb\x1b[2J\x7f", REG_SZ, "x\ty\0"s}),
+            "a\\nb\\x1b[2J\\x7f = REG_SZ \"x\\ty\"");
+}
+
+TEST(ValueText, JsonEscapesWhatNoStringMayHold) {
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("q\"b\\n\n\x01\xc3\xa9\xff");
+  json.BeginArray();
+  WriteValueJson({"", REG_DWORD, "\xff\xff\xff\xff"s}, &json);
+  json.Bool(true);
+  json.Null();
+  json.EndArray();
+  json.Member("k", "");
+  json.EndObject();
+  EXPECT_EQ(json.Text(),
+            "{\"q\\\"b\\\\n\\n\\u0001\\u00e9\\ufffd\":"
+            "[{\"name\":\"\",\"type\":\"REG_DWORD\",\"data\":4294967295},true,null],"
+            "\"k\":\"\"}\n");
 }
 
 TEST(KeyPathText, ParseKeyPath) {
@@ -98,6 +118,33 @@ TEST(CommandLineParsing, OptionsAnywhereAndNegativeNumbersAsData) {
   EXPECT_FALSE(ParseCommandLine(3, missing, &invocation, &error));
   const char* unknown[] = {"oposreg", "tree", "--frobnicate"};
   EXPECT_FALSE(ParseCommandLine(3, unknown, &invocation, &error));
+  const char* empty_remove[] = {"oposreg", "ports", "--remove="};
+  EXPECT_FALSE(ParseCommandLine(3, empty_remove, &invocation, &error));
+}
+
+TEST(CommandLineParsing, EachCommandTakesOnlyItsOptions) {
+  struct Case {
+    std::vector<const char*> argv;
+    bool fits;
+  };
+  const Case cases[] = {
+      {{"oposreg", "ports", "--remove=COM3", "--json"}, true},
+      {{"oposreg", "ports", "--remove", "COM3", "--write"}, false},
+      {{"oposreg", "export", "-f", "out.reg"}, true},
+      {{"oposreg", "tree", "--force"}, false},
+      {{"oposreg", "delete", "-y", "HKLM\\K"}, true},
+      {{"oposreg", "set", "--json", "HKLM\\K", "V", "sz", "x"}, false},
+      {{"oposreg", "check", "--json", "Scanner", "S1"}, true},
+      {{"oposreg", "get", "--dev", "/tmp", "HKLM\\K"}, false},
+  };
+  for (const Case& c : cases) {
+    Invocation invocation;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(static_cast<int>(c.argv.size()), c.argv.data(), &invocation,
+                                 &error))
+        << c.argv[1] << " " << c.argv[2];
+    EXPECT_EQ(OptionsFit(invocation, &error), c.fits) << c.argv[1] << " " << c.argv[2];
+  }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// The line-mode rules as pure functions: DCB set-up, ready test and input flow control at the
-// water marks.
+// The line-mode rules as pure functions: DCB set-up, ready test, watched power lines and input
+// flow control at the water marks.
 #include "portdrv/line_mode.h"
 
+#include <string>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -63,30 +64,6 @@ TEST(LineMode, DcbOfEachMode) {
   }
 }
 
-TEST(LineMode, LineParametersFromTheTables) {
-  struct Case {
-    LONG baud, bits, parity, stop;
-    DWORD rate;
-    BYTE byteSize, dcbParity, stopBits;
-    unsigned fParity;
-  } cases[] = {
-      {0, 0, 0, 0, 150, 7, NOPARITY, ONESTOPBIT, 0},
-      {6, 1, 1, 1, 9600, 8, EVENPARITY, ONESTOPBIT, 1},  // 1 is even, stop 1 is one bit
-      {11, 1, 2, 2, 115200, 8, ODDPARITY, TWOSTOPBITS, 1},
-      {13, 1, 3, 0, 256000, 8, MARKPARITY, ONESTOPBIT, 1},
-      {9, 0, 4, 0, 56000, 7, SPACEPARITY, ONESTOPBIT, 1},
-  };
-  for (const Case& c : cases) {
-    PortSettings s = Settings(0, 0);
-    std::tie(s.Baudrate, s.BitLength, s.Parity, s.Stop) = std::tuple(c.baud, c.bits, c.parity, c.stop);
-    DCB dcb = PortDcb();
-    ApplyLineSettings(s, &dcb);
-    EXPECT_EQ(std::tuple(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, +dcb.fParity),
-              std::tuple(c.rate, c.byteSize, c.dcbParity, c.stopBits, c.fParity))
-        << c.baud;
-  }
-}
-
 TEST(LineMode, XonXoffLimitsSaturateTheirSixteenBits) {
   PortSettings s = Settings(0, 0);
   s.XonXoff = 1;
@@ -100,23 +77,29 @@ TEST(LineMode, XonXoffLimitsSaturateTheirSixteenBits) {
   }
 }
 
-TEST(LineMode, ReadyTest) {
+// Whether a flow-controlled record may go, and the power lines watched, in report order.
+TEST(LineMode, ReadyTestAndWatchedLines) {
   struct Case {
     LONG handShake, hydra;
     bool none, cts, dsr, both;
+    const char* watched;
   } cases[] = {
-      {0, 0, true, true, true, true},   {1, 0, false, true, false, true},
-      {2, 0, false, false, true, true}, {3, 0, true, true, true, true},
-      {4, 0, true, true, true, true},   {0, 1, true, true, true, true},
-      {1, 1, false, false, false, true}, {4, 1, false, false, false, true},
+      {0, 0, true, true, true, true, ""},     {1, 0, false, true, false, true, "C"},
+      {2, 0, false, false, true, true, "D"},  {3, 0, true, true, true, true, "C"},
+      {4, 0, true, true, true, true, ""},     {0, 1, true, true, true, true, "DC"},
+      {1, 1, false, false, false, true, "C"}, {4, 1, false, false, false, true, "DC"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
     EXPECT_EQ(std::tuple(DeviceReady(c.handShake, c.hydra, 0),
                          DeviceReady(c.handShake, c.hydra, MS_CTS_ON),
                          DeviceReady(c.handShake, c.hydra, MS_DSR_ON),
                          DeviceReady(c.handShake, c.hydra, MS_CTS_ON | MS_DSR_ON)),
-              std::tuple(c.none, c.cts, c.dsr, c.both))
-        << "HandShake " << c.handShake << " Hydra " << c.hydra;
+              std::tuple(c.none, c.cts, c.dsr, c.both));
+    const WatchedLines lines = WatchedLinesFor(c.handShake, c.hydra);
+    std::string watched;
+    for (int i = 0; i < lines.count; ++i) watched += lines.lines[i] == Line::kCts ? 'C' : 'D';
+    EXPECT_EQ(watched, c.watched);
   }
 }
 
@@ -156,8 +139,6 @@ TEST(LineMode, RtsFollowsCtsInMode3) {
       {0, true, false, CLRRTS},   // CTS dropped
       {0, true, false, 0},
       {0, true, true, SETRTS},    // CTS back
-      {0, false, true, CLRRTS},   // disabled
-      {0, true, true, SETRTS},
       {800, true, true, CLRRTS},  // input held back
       {300, true, true, 0},
       {100, true, true, SETRTS},

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -55,19 +56,6 @@ struct Rig {
   std::deque<std::unique_ptr<RecordingSvc>> svcs;
   CPortdrv port;  // destroyed first
 };
-
-// Each notice of `kind` (any kind when null) reached A and then B.
-void ExpectEachReachedAThenB(const NoticeLog& log, const void* a, const void* b,
-                             const Notice::Kind* kind = nullptr) {
-  std::vector<const void*> order;
-  for (const Notice& n : log.All()) {
-    if (!kind || n.kind == *kind) order.push_back(n.who);
-  }
-  for (size_t i = 0; i + 1 < order.size(); i += 2) {
-    EXPECT_EQ(order[i], a);
-    EXPECT_EQ(order[i + 1], b);
-  }
-}
 
 TEST(PortIo, RecordsAreWrittenAndCompleted) {
   Rig rig;
@@ -141,25 +129,6 @@ TEST(PortIo, RecordsWithoutHandshakeGoOutWhileTheLineIsNotReady) {
   EXPECT_EQ(svc.Values(Notice::kComplete), (std::vector<long>{2, 3, 4}));
 }
 
-TEST(PortIo, ClearOutputOfOneServiceObjectKeepsTheOthers) {
-  Rig rig;
-  RecordingSvc& a = rig.Open();
-  RecordingSvc& b = rig.Open();
-  CPortdrv& port = rig.port;
-  rig.device.SetWriteCapacity(1);
-  ASSERT_EQ(port.PortOutputData("aaaa", 4, 0, &a, 0, 0, 1), 0);
-  ASSERT_TRUE(rig.device.WaitForWritten(1, kPatience));
-  ASSERT_EQ(port.PortOutputData("bbbb", 4, 0, &b, 0, 0, 2), 0);
-  ASSERT_EQ(port.PortOutputData("iiii", 4, 0, &a, 1, 0, 3), 0);
-  EXPECT_EQ(port.ClearOutputBuffer(nullptr), OPOSSVC_E_NO_SERVICE);
-  ASSERT_EQ(port.ClearOutputBuffer(&a), 0);
-  EXPECT_EQ(port.PortClose(&a), 0);  // nothing of A's left
-  rig.device.SetWriteCapacity(VirtualPort::kUnlimited);
-  ASSERT_TRUE(b.WaitForNotice(Notice::kComplete));
-  EXPECT_EQ(rig.device.TakeWritten(), "abbbb");
-  EXPECT_TRUE(a.Notices(Notice::kComplete).empty());
-}
-
 // Pauses far longer than the test waits: what the device sends, what is
 // queued and the close all go through as soon as they come.
 TEST(PortIo, PausesEndAsSoonAsThereIsWork) {
@@ -210,45 +179,6 @@ TEST(PortIo, InputFlowControlOnAPortSmallerThanInputBuf) {
   }
 }
 
-TEST(PortIo, PowerReports) {
-  const DWORD cts = MS_CTS_ON, dsr = MS_DSR_ON, both = MS_CTS_ON | MS_DSR_ON;
-  struct Case {
-    const char* what;
-    DWORD handShake, hydra;
-    DWORD initial;
-    std::vector<DWORD> steps;
-    std::vector<std::pair<long, long>> expected;  // new state, old state
-  } cases[] = {
-      {"mode 1", 1, 0, both, {dsr, both, both}, {{0, 1}, {1, 0}}},
-      {"mode 2 ignores CTS", 2, 0, both, {dsr, 0, cts, both}, {{0, 1}, {1, 0}}},
-      {"mode 3", 3, 0, cts, {0, cts}, {{0, 1}, {1, 0}}},
-      {"Hydra: DSR then CTS", 0, 1, both, {0}, {{0, 1}, {0, 1}}},
-      {"mode 0 reports nothing", 0, 0, both, {0, both, cts}, {}},
-      {"mode 4 reports nothing", 4, 0, both, {0, both}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Rig rig({{"HandShake", c.handShake}, {"Hydra", c.hydra}}, c.initial);
-    RecordingSvc& a = rig.Open();
-    RecordingSvc& b = rig.Open();
-    rig.Settle(a);
-    for (DWORD step : c.steps) {
-      rig.device.SetModemStatus(step);
-      rig.Settle(a);
-    }
-    for (RecordingSvc* svc : {&a, &b}) {
-      std::vector<std::pair<long, long>> reports;
-      for (const Notice& n : svc->Notices(Notice::kPower)) {
-        EXPECT_EQ(n.a, 2);
-        reports.emplace_back(n.b, n.c);
-      }
-      EXPECT_EQ(reports, c.expected);
-    }
-    const Notice::Kind power = Notice::kPower;
-    ExpectEachReachedAThenB(rig.log, &a, &b, &power);
-  }
-}
-
 TEST(PortIo, GetPowerStateReadsTheLines) {
   std::promise<std::pair<int, int>> read_inside;
   Rig rig({{"HandShake", 1}}, MS_CTS_ON);
@@ -274,7 +204,7 @@ TEST(PortIo, GetPowerStateReadsTheLines) {
   rig.Settle(svc);
   const std::vector<Notice> reports = svc.Notices(Notice::kPower);
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(std::pair(reports[0].b, reports[0].c), std::pair(1L, 0L));
+  EXPECT_EQ(std::tuple(reports[0].a, reports[0].b, reports[0].c), std::tuple(2L, 1L, 0L));
 }
 
 TEST(PortIo, LineErrorsReachEveryClientBeforeTheBytes) {
@@ -311,7 +241,8 @@ TEST(PortIo, EveryClientGetsEveryBlockOnceInOpenOrder) {
   ASSERT_TRUE(b.WaitForReceived(sent.size()));
   EXPECT_EQ(a.Received(), sent);
   EXPECT_EQ(b.Received(), sent);
-  ExpectEachReachedAThenB(rig.log, &a, &b);
+  const std::vector<Notice> notices = rig.log.All();  // each block reached A, then B
+  for (size_t i = 0; i < notices.size(); ++i) EXPECT_EQ(notices[i].who, i % 2 == 0 ? &a : &b) << i;
 }
 
 TEST(PortIo, PortCloseFromDataUpdate) {
@@ -360,23 +291,44 @@ TEST(PortIo, PortCloseFromOutputDataComplete) {
   EXPECT_EQ(rig.device.TakeWritten(), "bye");
 }
 
-TEST(PortIo, UnplugReportsPowerOffAndTheStuckRecordOnce) {
-  Rig rig({{"HandShake", 1}}, MS_CTS_ON);
-  RecordingSvc& svc = rig.Open();
-  rig.Settle(svc);
-  rig.device.Unplug();
-  ASSERT_TRUE(svc.WaitForNotice(Notice::kPower));
-  ASSERT_EQ(rig.port.PortOutputData("lost", 4, 111, &svc, 0, 1, 1), 0);
-  ASSERT_TRUE(svc.WaitForNotice(Notice::kError));
-  EXPECT_EQ(rig.port.PortClose(&svc), OPOSSVC_E_OUTPUT_PENDING);
-  ASSERT_EQ(rig.port.ClearOutputBuffer(&svc), 0);
-  ASSERT_EQ(rig.port.PortClose(&svc), 0);
-  EXPECT_EQ(rig.device.open_handles(), 0);
-  // The threads have ended: nothing more can come.
-  EXPECT_EQ(svc.Values(Notice::kError), std::vector<long>{111});
-  const std::vector<Notice> power = svc.Notices(Notice::kPower);
-  ASSERT_EQ(power.size(), 1u);
-  EXPECT_EQ(power[0].b, 0);
+// In every line mode the loss of the device is told once to each client (the watched lines off,
+// then PortError), output is refused while it is gone, and the driver opens it again by itself:
+// the record cut off by the loss is not timed out but written once the device is back, the
+// watched lines coming on are reported, and input goes on.
+TEST(PortIo, UnpluggedDeviceIsToldOnceAndComesBackByItself) {
+  const struct {
+    DWORD handShake, hydra;
+    const char* power;  // the new states of the power reports, in order
+  } modes[] = {{0, 0, ""}, {1, 0, "01"}, {2, 0, "01"}, {3, 0, "01"}, {4, 0, ""}, {0, 1, "0011"}};
+  for (const auto& m : modes) {
+    SCOPED_TRACE(::testing::Message() << "mode " << m.handShake << " hydra " << m.hydra);
+    // 150 baud: the record's write waits long enough for the unplug to cut it off.
+    Rig rig({{"HandShake", m.handShake}, {"Hydra", m.hydra}, {"Baudrate", 0}},
+            MS_CTS_ON | MS_DSR_ON);
+    RecordingSvc& a = rig.Open();
+    RecordingSvc& b = rig.Open();
+    rig.Settle(a);
+    rig.device.SetWriteCapacity(0);
+    ASSERT_EQ(rig.port.PortOutputData("stuck", 5, 111, &a, 0, 1, 1), 0);
+    ASSERT_TRUE(
+        rig.device.WaitUntil([](const auto& s) { return s.writers_waiting == 1; }, kPatience));
+    rig.device.Unplug();
+    ASSERT_TRUE(b.WaitForValue(Notice::kError, OPOS_E_NOHARDWARE));
+    EXPECT_EQ(rig.port.PortOutputData("x", 1, 0, &a, 0, 0, 2), OPOS_E_NOHARDWARE);
+    EXPECT_EQ(rig.port.GetPowerState(2), 0);
+    rig.device.SetWriteCapacity(VirtualPort::kUnlimited);
+    rig.device.Replug();
+    ASSERT_TRUE(a.WaitForValue(Notice::kComplete, 1));
+    EXPECT_EQ(rig.device.TakeWritten(), "stuck");
+    rig.Settle(a);
+    EXPECT_EQ(rig.port.GetPowerState(2), 1);
+    for (const RecordingSvc* svc : {&a, &b}) {
+      EXPECT_EQ(svc->Values(Notice::kError), std::vector<long>{OPOS_E_NOHARDWARE});
+      std::string power;
+      for (const Notice& n : svc->Notices(Notice::kPower)) power += n.b != 0 ? '1' : '0';
+      EXPECT_EQ(power, m.power);
+    }
+  }
 }
 
 }  // namespace

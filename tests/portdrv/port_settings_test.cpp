@@ -1,8 +1,7 @@
-// Port settings read from the registry: required values and their ranges, a further device on an
-// open port, the configuration key and defaults.
+// Port settings read from the registry: required values and their ranges, the configuration key
+// and defaults.
 #include "portdrv/port_settings.h"
 
-#include <functional>
 #include <string>
 #include <tuple>
 
@@ -59,48 +58,6 @@ TEST(PortSettings, FirstOpenRefusals) {
     if (c.change == kAsString) registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, c.what, "6");
     PortSettings s;
     EXPECT_EQ(Read(nullptr, &s), c.expected);
-  }
-}
-
-TEST(PortSettings, FurtherDeviceOnTheOpenPort) {
-  struct Case {
-    const char* what;
-    std::function<void(DeviceEntry&)> change;
-    long expected;
-  } cases[] = {
-      {"same settings", [](DeviceEntry&) {}, 0},
-      {"no settings at all", [](DeviceEntry& d) { d.values.clear(); }, 0},
-      {"other Baudrate", [](DeviceEntry& d) { d.values["Baudrate"] = 7; }, OPOSSVC_E_BAD_PORT},
-      {"other port", [](DeviceEntry& d) { d.port = "COM2"; }, OPOSSVC_E_BAD_PORT},
-      {"same port in lower case", [](DeviceEntry& d) { d.port = "com1"; }, 0},
-      // The open port runs in mode 3 (variant): HandShake 1 no longer agrees.
-      {"HandShake 1 after the variant", [](DeviceEntry& d) { d.values["HandShake"] = 1; },
-       OPOSSVC_E_BAD_PORT},
-      {"Hydra differs", [](DeviceEntry& d) { d.values["Hydra"] = 1; }, OPOSSVC_E_BAD_PORT},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempRegistry registry;
-    DeviceEntry first;
-    first.values["HandShake"] = 1;
-    WriteDevice(registry, first);
-    PortSettings open;
-    ASSERT_EQ(Read(nullptr, &open), 0);
-    open.HandShake = 3;
-
-    DeviceEntry second;
-    second.device_class = "CashDrawer";
-    second.name = "Drawer1";
-    second.values["HandShake"] = 3;
-    c.change(second);
-    WriteDevice(registry, second);
-    PortSettings s;
-    const long result = ReadPortSettings("CashDrawer\\Drawer1", &open, &s);
-    EXPECT_EQ(result, c.expected);
-    if (result == 0) {
-      EXPECT_EQ(std::tuple(s.PortIndex, std::string(s.PortName), s.Baudrate, s.HandShake),
-                std::tuple(0, "COM1", 6, 3));
-    }
   }
 }
 

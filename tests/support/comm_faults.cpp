@@ -42,7 +42,6 @@ bool Interrupted() { return plan.interrupt && state.turns++ % 2 == 0; }
 int Open(const char* path, int flags) {
   ++plan.calls;
   if (Interrupted()) return errno = EINTR, -1;
-  if (plan.vanished) return errno = ENOENT, -1;
   if (int refusal = plan.open_errno) return errno = refusal, -1;
   return SystemCommSyscalls().open(path, flags);
 }
@@ -52,14 +51,14 @@ int Close(int fd) { return SystemCommSyscalls().close(fd); }
 ssize_t Read(int fd, void* buffer, size_t size) {
   ++plan.calls;
   if (Interrupted()) return errno = EINTR, -1;
-  if (plan.vanished || Take(plan.eio_reads)) return errno = EIO, -1;
+  if (Take(plan.eio_reads)) return errno = EIO, -1;
   return SystemCommSyscalls().read(fd, buffer, size);
 }
 
 ssize_t Write(int fd, const void* data, size_t size) {
   ++plan.calls;
   if (Interrupted()) return errno = EINTR, -1;
-  if (plan.vanished || Take(plan.eio_writes)) return errno = EIO, -1;
+  if (Take(plan.eio_writes)) return errno = EIO, -1;
   const size_t limit = plan.write_limit;
   return SystemCommSyscalls().write(fd, data, limit != 0 ? std::min(size, limit) : size);
 }
@@ -67,11 +66,6 @@ ssize_t Write(int fd, const void* data, size_t size) {
 int Poll(pollfd* fds, nfds_t count, int timeout_ms) {
   ++plan.calls;
   if (Interrupted()) return errno = EINTR, -1;
-  if (plan.vanished) {
-    for (nfds_t i = 0; i < count; ++i) fds[i].revents = 0;
-    fds[0].revents = POLLHUP;  // the device is always the first descriptor
-    return 1;
-  }
   if (timeout_ms == 0) return SystemCommSyscalls().poll(fds, count, 0);
   {
     std::lock_guard<std::mutex> lock(state.mutex);
@@ -89,9 +83,6 @@ int Poll(pollfd* fds, nfds_t count, int timeout_ms) {
 int Ioctl(int fd, unsigned long request, void* argument) {
   ++plan.calls;
   if (Interrupted()) return errno = EINTR, -1;
-  // A device that comes back is a new terminal, exclusive to nobody: the close's TIOCNXCL goes
-  // through to the pseudo-terminal that stands for both.
-  if (plan.vanished && request != TIOCNXCL) return errno = EIO, -1;
   if (request == TIOCMGET && plan.lines >= 0) {
     *static_cast<int*>(argument) = plan.lines;
     return 0;
@@ -129,7 +120,6 @@ FaultyCommCalls::FaultyCommCalls() {
   plan.interrupt = false;
   plan.eio_reads = plan.eio_writes = 0;
   plan.write_limit = 0;
-  plan.vanished = false;
   plan.open_errno = 0;
   plan.unsent = -1;
   plan.lines = -1;

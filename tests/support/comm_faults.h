@@ -16,7 +16,6 @@ struct CommFaultPlan {
   std::atomic<int> eio_reads{0};       // reads left to fail with EIO, the device still there
   std::atomic<int> eio_writes{0};      // writes left to fail so
   std::atomic<size_t> write_limit{0};  // most bytes one write takes; 0 for no limit
-  std::atomic<bool> vanished{false};   // the device is gone: opens ENOENT, hang-up, EIO
   std::atomic<int> open_errno{0};      // opens refused with this error
   std::atomic<int> unsent{-1};         // TIOCOUTQ: bytes not yet on the line; -1 for the tty's
   std::atomic<int> lines{-1};          // TIOCMGET: a UART's modem lines; -1 for the tty's (none)

@@ -7,14 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <future>
 #include <utility>
 
 #include <gtest/gtest.h>
 
 #include <opossvc/win32/files.h>
-
-#include "platform/internal/comm_wait.h"
 
 namespace opossvc::testing {
 
@@ -120,53 +117,6 @@ WriteResult WritePort(HANDLE port, const std::string& bytes) {
   }
   SetLastError(last);
   return Fails(FALSE, error);
-}
-
-void ExpectInputWaitRules(HANDLE port, const std::function<void(const std::string&)>& send,
-                          const std::function<bool()>& wait_blocked) {
-  using Result = std::pair<BOOL, DWORD>;  // the call's result and the events it reported
-  const auto wait = [port](DWORD ms) {
-    DWORD events = 0xdead;
-    const BOOL ok = detail::WaitCommInput(port, &events, ms);
-    return Result(ok, events);
-  };
-  // Bounded, so that a failing test ends.
-  const DWORD long_wait = static_cast<DWORD>(std::chrono::milliseconds(2 * kPatience).count());
-  const auto wait_in_background = [&] { return std::async(std::launch::async, wait, long_wait); };
-  ASSERT_TRUE(SetTimeouts(port, 0, 0, 0));  // reads wait for every byte asked
-
-  DWORD events = 0;
-  ASSERT_TRUE(SetCommMask(port, 0));
-  EXPECT_TRUE(Fails(detail::WaitCommInput(port, &events, INFINITE), ERROR_INVALID_PARAMETER))
-      << "no events to wait for";
-  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
-  EXPECT_EQ(wait(0), Result(TRUE, 0)) << "nothing there: the time runs out";
-
-  // Bytes end a wait at once for as long as they wait to be read, also those that came before.
-  send("ab");
-  EXPECT_EQ(wait(INFINITE), Result(TRUE, EV_RXCHAR));
-  EXPECT_EQ(wait(INFINITE), Result(TRUE, EV_RXCHAR));
-  EXPECT_EQ(ReadPort(port, 2).bytes, "ab");
-  auto waiter = wait_in_background();
-  ASSERT_TRUE(wait_blocked());
-  send("c");
-  ASSERT_EQ(waiter.wait_for(kPatience), std::future_status::ready);
-  EXPECT_EQ(waiter.get(), Result(TRUE, EV_RXCHAR));
-  EXPECT_EQ(ReadPort(port, 1).bytes, "c");
-
-  // One wait at a time; a change of the mask ends it, as the close of the port does.
-  waiter = wait_in_background();
-  ASSERT_TRUE(wait_blocked());
-  EXPECT_TRUE(Fails(detail::WaitCommInput(port, &events, 0), ERROR_INVALID_PARAMETER));
-  ASSERT_TRUE(SetCommMask(port, 0));
-  ASSERT_EQ(waiter.wait_for(kPatience), std::future_status::ready);
-  EXPECT_EQ(waiter.get(), Result(TRUE, 0));
-  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
-  waiter = wait_in_background();
-  ASSERT_TRUE(wait_blocked());
-  ASSERT_TRUE(CloseHandle(port));
-  ASSERT_EQ(waiter.wait_for(kPatience), std::future_status::ready);
-  EXPECT_FALSE(waiter.get().first);
 }
 
 std::string AllByteValues() {

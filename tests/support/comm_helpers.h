@@ -4,7 +4,6 @@
 #define OPOSSVC_TESTS_SUPPORT_COMM_HELPERS_H_
 
 #include <chrono>
-#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -66,12 +65,6 @@ WriteResult WritePort(HANDLE port, const std::string& bytes);
 
 // Every byte value once, then again in reverse.
 std::string AllByteValues();
-
-// The rules of the library's wait for input (WaitCommInput) on an open port, which it closes at
-// the end: `send` makes the device send bytes; `wait_blocked` returns once a call of the port
-// waits for the device (false when none does in time).
-void ExpectInputWaitRules(HANDLE port, const std::function<void(const std::string&)>& send,
-                          const std::function<bool()>& wait_blocked);
 
 }  // namespace opossvc::testing
 

@@ -10,7 +10,6 @@
 namespace {
 
 using opossvc::testing::SetFlag;
-using svcbase_test::EventThread;
 using svcbase_test::PumpFor;
 using svcbase_test::PumpUntil;
 using svcbase_test::ReadyForEvents;
@@ -50,15 +49,12 @@ const RuleCase kRuleCases[] = {
     {"data, held", 1, {.hold = 1}, Outcome::kWaits},
     {"error, device disabled despite auto-disable special", 3,
      {.device = 0, .auto_disable = 1, .auto_special = 1}, Outcome::kWaits},
-    {"error, data events disabled", 3, {.data_event = 0}, Outcome::kWaits},
-    {"error, delivery off", 3, {.deliver = 0}, Outcome::kWaits},
     {"direct I/O, enables ignored", 2, {.device = 0, .data_event = 0}, Outcome::kSent},
     {"direct I/O, delivery off", 2, {.deliver = 0}, Outcome::kDropped},
     {"direct I/O, delivery off, always", 2, {.deliver = 0, .dio_always = 1}, Outcome::kSent},
     {"direct I/O, frozen with delivery off", 2, {.freeze = 1, .deliver = 0}, Outcome::kWaits},
     {"output complete, device disabled", 4, {.device = 0, .data_event = 0}, Outcome::kSent},
     {"output complete, delivery off", 4, {.deliver = 0}, Outcome::kDropped},
-    {"status update, data events disabled", 5, {.data_event = 0}, Outcome::kSent},
     {"unknown type", 9, {}, Outcome::kDropped},
 };
 
@@ -88,7 +84,9 @@ TEST(DeliveryTest, RulesOverFlagCombinations) {
     so.m_Event.QueueEvent(kMarker, 0, 0, 0);
     const Event record{static_cast<ULONG_PTR>(c.type), 10, 20, 0};
 
-    EventThread thread(so);
+    opossvc::EventThread thread;
+
+    ASSERT_TRUE(thread.Start(so));
     if (f.freeze || f.hold) {
       PumpFor(30);
       EXPECT_EQ(so.m_Event.GetSize(), 2) << "taken while held";
@@ -140,7 +138,9 @@ TEST(DeliveryTest, AnswerOfOneRedeliversTheSameRecordOnceTheGatesAreOpen) {
   so.QueueEvent(OPOS_EVENT_DATA, 7, 0, 0);
   so.QueueEvent(OPOS_EVENT_DATA, 8, 0, 0);
 
-  EventThread thread(so);
+  opossvc::EventThread thread;
+
+  ASSERT_TRUE(thread.Start(so));
   ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 1; }));
   PumpFor(20);
   EXPECT_EQ(so.events.size(), 1u) << "repeated while held";
@@ -172,7 +172,8 @@ TEST(DeliveryTest, DirectIOStringIsFreedAndClearedWhateverBecomesOfTheRecord) {
     };
     so.QueueEvent(OPOS_EVENT_DIRECTIO, 1, 2, reinterpret_cast<LONG_PTR>(&variable));
     so.QueueEvent(OPOS_EVENT_DIRECTIO, 1, 2, 0);  // no string: nothing to free
-    EventThread thread(so);
+    opossvc::EventThread thread;
+    ASSERT_TRUE(thread.Start(so));
     ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == 0; }));
     EXPECT_EQ(thread.Stop(), 2u);
     EXPECT_EQ(variable, nullptr);
@@ -200,7 +201,8 @@ TEST(DeliveryTest, InfiniteIdleSleepStillDeliversAndEndsOnClosing) {
     so.m_bDeviceEnabled = c.device;
     so.answer = [&](const Event&) { return c.answer; };
     so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
-    EventThread thread(so);
+    opossvc::EventThread thread;
+    ASSERT_TRUE(thread.Start(so));
     ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == 0; }));
     if (!c.device) {
       SetFlag(so.m_bDeviceEnabled, 1);
@@ -217,17 +219,50 @@ TEST(DeliveryTest, InfiniteIdleSleepStillDeliversAndEndsOnClosing) {
   }
 }
 
-TEST(DeliveryTest, ClosingEndsAWaitWithTheCountAndLeavesTheRestQueued) {
+// Clearing m_bOpened (here from the handler, on this thread) makes
+// ProcessEvents return the records taken and leave the rest queued.
+TEST(DeliveryTest, ClosingReturnsTheCountAndLeavesTheRestQueued) {
   TestServiceObject so;
   ReadyForEvents(so);
-  so.m_bDeviceEnabled = 0;  // the first record waits for it
+  so.answer = [&](const Event&) {
+    so.m_bOpened = 0;
+    return LRESULT{1};  // not repeated once closed
+  };
   so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
   so.QueueEvent(OPOS_EVENT_DATA, 2, 0, 0);
-  EventThread thread(so);
-  ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == 1; }));
-  EXPECT_EQ(thread.Stop(), 1u);
-  EXPECT_TRUE(so.events.empty());
+  EXPECT_EQ(so.ProcessEvents(), 1u);
+  EXPECT_EQ(so.events.size(), 1u);
   EXPECT_EQ(so.m_Event.GetSize(), 1);
+}
+
+// Closing from an event handler cannot wait for the event thread, which
+// waits for that handler: the stop ends delivery at once and completes at
+// the next Start. Stop drops what is left queued, freeing the string of a
+// direct-I/O record as its delivery would have.
+TEST(EventThreadTest, StopFromAHandlerCompletesAtTheNextStart) {
+  TestServiceObject so;
+  ReadyForEvents(so);
+  opossvc::EventThread thread;
+  so.answer = [&](const Event& e) {
+    if (e.d1 == 1) {
+      EXPECT_EQ(thread.Stop(), 0u);
+    }
+    return LRESULT{0};
+  };
+  BSTR variable = AllocSysString("payload");
+  so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
+  so.QueueEvent(OPOS_EVENT_DIRECTIO, 2, 0, reinterpret_cast<long>(&variable));
+  ASSERT_TRUE(thread.Start(so));
+  EXPECT_FALSE(thread.Start(so)) << "one open at a time";
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_BUSY});
+  ASSERT_TRUE(PumpUntil([&] { return !so.events.empty(); }));
+  EXPECT_EQ(so.m_Event.GetSize(), 0);
+  EXPECT_EQ(variable, nullptr);
+  ASSERT_TRUE(thread.Start(so));
+  so.QueueEvent(OPOS_EVENT_DATA, 3, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 2; }));
+  EXPECT_EQ(thread.Stop(), 1u);
+  EXPECT_THAT(so.events, ElementsAre(Event{1, 1, 0, 0}, Event{1, 3, 0, 0}));
 }
 
 }  // namespace

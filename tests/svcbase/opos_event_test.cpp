@@ -60,38 +60,4 @@ TEST(OposEventTest, RemovalsKeepTheOrderOfTheRest) {
   }
 }
 
-TEST(OposEventTest, LookupsFindTheFirstAndLeaveItQueued) {
-  COposEvent q;
-  q.RemoveAtZero();
-  q.RemoveFirstID(1);
-  const Rec untouched{0xABCD, 0xABCD, 0xABCD, 0xABCD};
-  Rec r = untouched;
-  EXPECT_EQ(q.GetFirstData(&r.type, &r.d1, &r.d2, &r.d3, TRUE), 0);
-  EXPECT_EQ(q.GetDirectIOData(&r.type, &r.d1, &r.d2, &r.d3), 0);
-  EXPECT_EQ(q.GetDirectIOIndex(), -1);
-  EXPECT_EQ(r, untouched) << "an empty queue writes no output";
-
-  Queue(q, {{1, 1, 0, 0}, {4, 2, 0, 0}});
-  EXPECT_EQ(q.GetDirectIOIndex(), -1);
-  Queue(q, {{2, 7, 8, 9}, {2, 10, 11, 12}});
-  EXPECT_EQ(q.GetDirectIOIndex(), 2);
-  ASSERT_EQ(q.GetDirectIOData(&r.type, &r.d1, &r.d2, &r.d3), 1);
-  EXPECT_EQ(r, (Rec{2, 7, 8, 9}));
-  ASSERT_EQ(q.GetFirstData(&r.type, &r.d1, &r.d2, &r.d3, FALSE), 1);
-  EXPECT_EQ(r, (Rec{1, 1, 0, 0}));
-  EXPECT_EQ(q.GetSize(), 4);
-}
-
-TEST(OposEventTest, DataValuesKeepFullPointerWidth) {
-  // A direct-I/O record carries the address of a BSTR variable.
-  BSTR variable = nullptr;
-  COposEvent q;
-  q.QueueEvent(2, -1, 0x7FFFFFFF, reinterpret_cast<LONG_PTR>(&variable));
-  Rec r{};
-  ASSERT_EQ(q.GetFirstData(&r.type, &r.d1, &r.d2, &r.d3, TRUE), 1);
-  EXPECT_EQ(reinterpret_cast<BSTR*>(r.d3), &variable);
-  EXPECT_EQ(static_cast<long>(r.d1), -1);
-  EXPECT_EQ(r.d2, 0x7FFFFFFFu);
-}
-
 }  // namespace

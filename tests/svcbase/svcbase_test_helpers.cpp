@@ -14,22 +14,4 @@ LRESULT TestServiceObject::OnOposEvent(WPARAM type, LPARAM) {
   return answer ? answer(events.back()) : 0;
 }
 
-EventThread::EventThread(CSvcBase& so) : so_(so) {
-  thread_ = std::thread([this] {
-    count_ = so_.ProcessEvents();
-    done_.store(true);
-  });
-}
-
-EventThread::~EventThread() { Stop(); }
-
-UINT EventThread::Stop() {
-  if (thread_.joinable()) {
-    opossvc::testing::SetFlag(so_.m_bOpened, 0);
-    PumpUntil([this] { return done_.load(); });
-    thread_.join();
-  }
-  return count_;
-}
-
 }  // namespace svcbase_test

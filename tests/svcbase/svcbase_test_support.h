@@ -1,19 +1,18 @@
-// Test service object, event thread and message pumping for the svcbase
+// Test service object and message pumping for the svcbase
 // suites. Each test runs on the window's thread: the thread that constructs
 // a TestServiceObject owns its window and must pump for events to arrive.
 #ifndef OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
 #define OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <ostream>
-#include <thread>
 #include <vector>
 
 #include <opossvc/opossvc.h>  // all a service object needs, as in the README
 #include <opossvc/testing/flags.h>
 #include <opossvc/testing/message_pump.h>
+
+#include "tests/support/exception_helpers.h"
 
 namespace svcbase_test {
 
@@ -25,9 +24,6 @@ class TestServiceObject : public CSvcBase {
     ULONG_PTR type, d1, d2, d3;
     bool operator==(const Event& o) const {
       return type == o.type && d1 == o.d1 && d2 == o.d2 && d3 == o.d3;
-    }
-    friend void PrintTo(const Event& e, std::ostream* os) {
-      *os << "{" << e.type << ", " << e.d1 << ", " << e.d2 << ", " << e.d3 << "}";
     }
   };
 
@@ -60,37 +56,7 @@ inline void ReadyForEvents(CSvcBase& so) {
   so.m_bDeliverEvents = 1;
 }
 
-// Whether `call` raised a CException (which is then deleted).
-template <class Call>
-bool RaisesCException(Call&& call) {
-  try {
-    call();
-  } catch (CException* e) {
-    e->Delete();
-    return true;
-  }
-  return false;
-}
-
-// Runs ProcessEvents on a thread of its own.
-class EventThread {
- public:
-  explicit EventThread(CSvcBase& so);
-  // Clears m_bOpened, pumps until ProcessEvents has returned, joins.
-  ~EventThread();
-  EventThread(const EventThread&) = delete;
-  EventThread& operator=(const EventThread&) = delete;
-
-  // Clears m_bOpened and returns ProcessEvents' result once it has returned
-  // (pumping meanwhile, since the thread may be inside a send).
-  UINT Stop();
-
- private:
-  CSvcBase& so_;
-  std::atomic<bool> done_{false};
-  UINT count_ = 0;
-  std::thread thread_;
-};
+using opossvc::test::Thrown;
 
 // Dispatches this thread's messages until `done` holds (true) or
 // timeout_ms have passed (false).

@@ -11,7 +11,6 @@
 
 namespace {
 
-using svcbase_test::EventThread;
 using svcbase_test::TestServiceObject;
 
 constexpr UINT kAppMessage = 0x0400;
@@ -134,9 +133,9 @@ TEST(WaitsTest, WaitServesSendsAndPostsFromOtherThreadsMeanwhile) {
   std::thread poster([&] {
     if (WaitForSingleObject(go, 20000) == WAIT_OBJECT_0) PostMessageA(hwnd, kAppMessage, 0, 0);
   });
-  so.m_bOpened = 1;
   so.m_bDeliverEvents = 1;
-  EventThread thread(so);
+  opossvc::EventThread thread;
+  ASSERT_TRUE(thread.Start(so));
   so.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 1, 0, 0);
   EXPECT_EQ(so.WaitForSingleObjectWPM(done, 20000, 0, 0), WAIT_OBJECT_0);
   poster.join();

@@ -1,19 +1,28 @@
 // Registry export files: byte lists, dword data, and ImportRegistry on
 // real-looking and malformed files.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <opossvc/reg_import.h>
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/util.h>
+
+#include "tests/support/child_process.h"
+#include "tests/support/patience.h"
+#include "tests/support/scoped_env.h"
 
 namespace {
 
 using opossvc::testing::TempRegistry;
+using std::string_literals::operator""s;
 
 using Bytes = std::vector<BYTE>;
 
@@ -201,6 +210,120 @@ TEST(RegImportTest, DwordData) {
   EXPECT_EQ(ImportRegistry(WriteFile(registry, file).c_str()), kWritten | kFailed);
   for (const auto& [text, value] : cases) {
     EXPECT_EQ(Value(registry, kS1, text, REG_DWORD), value ? Dword(*value) : kMissing) << text;
+  }
+}
+
+std::string DataFile(const char* name) { return std::string(OPOSSVC_TEST_SOURCE_DIR) + "/data/" + name; }
+
+std::vector<size_t> FailedLines(const opossvc::RegImportReport& report) {
+  std::vector<size_t> lines;
+  for (const auto& problem : report.problems) lines.push_back(problem.line);
+  return lines;
+}
+
+// What the registry editor of a 64-bit Windows writes today (UTF-16LE with a
+// byte-order mark and CRLF, the database below WOW6432Node, deletions, typed
+// hex data in UTF-16, the port map), with every option on, in two code
+// pages: a character that the code page lacks fails its line alone.
+TEST(RegImportTest, WindowsExportsWithEveryOption) {
+  const std::string device = kServiceOpos + "\\Scanner\\VQScanner1";
+  const struct {
+    const char* code_page;
+    std::string description;
+    std::vector<size_t> failed;
+  } cases[] = {
+      {"65001", "Scanner \xe2\x80\x93 Z\xc3\xbcrich", {30}},
+      {"1252", "Scanner \x96 Z\xfcrich", {11, 30}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code_page);
+    opossvc::test_support::ScopedEnv code_page("OPOS_CODEPAGE", c.code_page);
+    TempRegistry registry;
+    registry.SetString(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\Old\\Sub", "x", "y");
+    registry.SetString(HKEY_LOCAL_MACHINE, device, "Obsolete", "1");
+    const opossvc::RegImportReport report = opossvc::ImportRegFile(
+        DataFile("regedit5_utf16.reg").c_str(), opossvc::RegImportOptions::All());
+    EXPECT_EQ(report.result, static_cast<unsigned>(kWritten | kFailed));
+    EXPECT_EQ(FailedLines(report), c.failed);
+    const struct {
+      const char* name;
+      DWORD type;
+      std::string data;
+    } values[] = {
+        {"", REG_SZ, Sz("VQ.Scanner.SO")},
+        {"Description", REG_SZ, Sz(c.description)},
+        {"BaudRate", REG_DWORD, Dword(9600)},
+        {"Path", REG_EXPAND_SZ, Sz("%OPOS%\\x")},
+        {"Prefixes", REG_MULTI_SZ, "A\0B\0\0"s},
+        {"Serial", REG_QWORD, "\x01\0\0\0\0\0\0\0"s},
+        {"Flags", REG_NONE, ""},
+        {"Table", REG_BINARY, "\x01\x02\x03"},
+        {"Obsolete", REG_SZ, kMissing},
+    };
+    for (const auto& v : values) EXPECT_EQ(Value(registry, device, v.name, v.type), v.data) << v.name;
+    EXPECT_EQ(Value(registry, kServiceOpos + "\\Scanner", "Front", REG_SZ), Sz("VQScanner1"));
+    EXPECT_EQ(Value(registry, kServiceOpos + "\\Biometrics\\Finger1", "Port", REG_SZ), Sz("COM4"));
+    const std::string map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    EXPECT_EQ(Value(registry, map, "\\Device\\Serial0", REG_SZ), Sz("COM1"));
+    EXPECT_EQ(Value(registry, map, "/dev/ttyUSB0", REG_SZ), Sz("COM3"));
+    EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\Old"));
+    EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\WOW6432Node"));
+    EXPECT_FALSE(registry.KeyExists(HKEY_CURRENT_USER, "Software\\Other"));
+  }
+  // Version 5 in UTF-8, with a byte-order mark and without.
+  std::ifstream in(DataFile("regedit5_utf8.reg"), std::ios::binary);
+  const std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const std::string bom : {"", "\xEF\xBB\xBF"}) {
+    TempRegistry registry;
+    const opossvc::RegImportReport report = opossvc::ImportRegFile(
+        WriteFile(registry, bom + utf8).c_str(), opossvc::RegImportOptions::All());
+    EXPECT_EQ(report.result, static_cast<unsigned>(kWritten)) << bom.size();
+    const std::string display = kServiceOpos + "\\LineDisplay\\LD1";
+    EXPECT_EQ(Value(registry, display, "Description", REG_SZ), Sz("Affichage \xe2\x80\x93 Z\xc3\xbcrich"));
+    EXPECT_EQ(Value(registry, display, "Path", REG_EXPAND_SZ), Sz("C:\\\xc3\xbc"));
+  }
+}
+
+// A process killed during an import leaves a run of the file's first
+// sections, each whole, and nothing of the others.
+TEST(RegImportTest, AKilledImportLeavesWholeSections) {
+  constexpr int kSections = 20000;
+  constexpr DWORD kValues = 8;
+  TempRegistry registry;
+  const std::string scanner = kServiceOpos + "\\Scanner";
+  registry.CreateKey(HKEY_LOCAL_MACHINE, scanner);
+  std::string file = "REGEDIT4\n";
+  for (int i = 0; i < kSections; ++i) {
+    file += kSection + "\\ServiceOPOS\\Scanner\\D" + std::to_string(i) + "]\n";
+    for (DWORD v = 0; v < kValues; ++v) file += "\"V" + std::to_string(v) + "\"=dword:1\n";
+  }
+  const std::string path = WriteFile(registry, file);
+  opossvc::test_support::ChildProcess child(
+      [&path](opossvc::test_support::ChildChecks&) { ImportRegistry(path.c_str()); });
+  const auto deadline = std::chrono::steady_clock::now() + opossvc::testing::kPatience;
+  while (!registry.KeyExists(HKEY_LOCAL_MACHINE, scanner + "\\D0") &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  child.Kill();
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, scanner.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD sections = 0;
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &sections, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  EXPECT_GT(sections, 0u);
+  EXPECT_LT(sections, static_cast<DWORD>(kSections));  // killed before the end
+  for (DWORD i = 0; i < sections; ++i) {
+    DWORD values = 0;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (scanner + "\\D" + std::to_string(i)).c_str(), 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS)
+        << i;
+    RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    ASSERT_EQ(values, kValues) << "section " << i << " of " << sections;
   }
 }
 

@@ -1,6 +1,7 @@
 // oposreg devices [CLASS]
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -11,6 +12,7 @@
 #include <opossvc/win32/registry.h>
 
 #include "tools/oposreg/commands.h"
+#include "tools/oposreg/json_writer.h"
 #include "tools/oposreg/registry_tree.h"
 #include "tools/oposreg/store_access.h"
 #include "tools/oposreg/value_text.h"
@@ -47,34 +49,72 @@ LONG ReadClass(HKEY service_opos, const std::string& name, ClassKey* out) {
   return error;
 }
 
-void PrintDevice(const ClassKey& cls, unsigned long index, const std::string& device) {
+// What `devices` shows of one device: the entry as the lookup reads it
+// (label, JSON name, text) and the other values, its settings.
+struct DeviceShown {
+  std::string name;
+  std::vector<std::pair<const char*, std::string>> fields;
+  std::vector<RegValue> settings;
+};
+
+DeviceShown ReadDevice(const ClassKey& cls, unsigned long index, const std::string& device) {
+  DeviceShown shown;
+  shown.name = device;
   CRegistryInfo info;
-  std::printf("  %s\n", device.c_str());
   if (index != 0 && info.GetDeviceInfo(device.c_str(), index)) {
-    auto field = [](const char* label, const CString& text) {
-      if (!text.IsEmpty()) std::printf("    %-13s %s\n", label, static_cast<const char*>(text));
+    const std::pair<const char*, CString> fields[] = {
+        {"service", info.GetSOName(device.c_str(), index)},
+        {"file", info.GetSOFile(device.c_str(), index)},
+        {"description", info.GetSODesc(device.c_str(), index)},
+        {"version", info.GetSOVersion(device.c_str(), index)},
+        {"device name", info.GetDeviceName(device.c_str(), index)},
+        {"device desc", info.GetDeviceDesc(device.c_str(), index)},
+        {"port", info.GetPortName(device.c_str(), index)},
     };
-    field("service", info.GetSOName(device.c_str(), index));
-    field("file", info.GetSOFile(device.c_str(), index));
-    field("description", info.GetSODesc(device.c_str(), index));
-    field("version", info.GetSOVersion(device.c_str(), index));
-    field("device name", info.GetDeviceName(device.c_str(), index));
-    field("device desc", info.GetDeviceDesc(device.c_str(), index));
-    field("port", info.GetPortName(device.c_str(), index));
+    for (const auto& [label, text] : fields) {
+      if (!text.IsEmpty()) shown.fields.emplace_back(label, text.GetString());
+    }
   }
   HKEY key = nullptr;
   std::string path = std::string(kServiceOpos) + "\\" + cls.name + "\\" + device;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return shown;
+  }
   std::vector<RegValue> values;
   ReadKeyValues(key, &values);
   RegCloseKey(key);
+  for (RegValue& value : values) {
+    if (index == 0 || !IsEntryValue(value.name)) shown.settings.push_back(std::move(value));
+  }
+  return shown;
+}
+
+void PrintDevice(const DeviceShown& device) {
+  std::printf("  %s\n", Escaped(device.name).c_str());
+  for (const auto& [label, text] : device.fields) {
+    std::printf("    %-13s %s\n", label, Escaped(text).c_str());
+  }
   std::string settings;
-  for (const RegValue& value : values) {
-    if (index != 0 && IsEntryValue(value.name)) continue;
+  for (const RegValue& value : device.settings) {
     settings += (settings.empty() ? "" : " ") + (value.name.empty() ? "@" : value.name) + "=" +
                 DataText(value);
   }
-  if (!settings.empty()) std::printf("    %-13s %s\n", "settings", settings.c_str());
+  if (!settings.empty()) std::printf("    %-13s %s\n", "settings", Escaped(settings).c_str());
+}
+
+void DeviceJson(const DeviceShown& device, JsonWriter* json) {
+  json->BeginObject();
+  json->Member("name", device.name);
+  for (const auto& [label, text] : device.fields) {
+    std::string key = label;
+    std::replace(key.begin(), key.end(), ' ', '_');
+    json->Member(key, text);
+  }
+  json->Key("settings");
+  json->BeginArray();
+  for (const RegValue& value : device.settings) WriteValueJson(value, json);
+  json->EndArray();
+  json->EndObject();
 }
 
 // Names compared as the registry compares them.
@@ -149,19 +189,50 @@ class LogicalNames {
   std::map<CString, CString, NameLess> found_;
 };
 
-void PrintClass(HKEY service_opos, const ClassKey& cls) {
+// One class as `devices` shows it, as text or into `json`.
+void ShowClass(HKEY service_opos, const ClassKey& cls, JsonWriter* json) {
   unsigned long index = CRegistryInfo().ConvKey(cls.name.c_str());
   if (index < 1 || index > KC_CLASS_COUNT) index = 0;
-  std::printf("%s%s\n", cls.name.c_str(), index ? "" : " (not an OPOS device class)");
-  for (const std::string& device : cls.devices) PrintDevice(cls, index, device);
+  if (json) {
+    json->BeginObject();
+    json->Member("class", cls.name);
+    json->Key("opos_class");
+    json->Bool(index != 0);
+    json->Key("devices");
+    json->BeginArray();
+  } else {
+    std::printf("%s%s\n", Escaped(cls.name).c_str(), index ? "" : " (not an OPOS device class)");
+  }
+  for (const std::string& device : cls.devices) {
+    const DeviceShown shown = ReadDevice(cls, index, device);
+    json ? DeviceJson(shown, json) : PrintDevice(shown);
+  }
+  if (json) {
+    json->EndArray();
+    json->Key("logical_names");
+    json->BeginArray();
+  }
   LogicalNames logical(service_opos, cls, index);
   for (const RegValue& value : cls.values) {
     if (value.type != REG_SZ || value.name.empty()) continue;
     std::string target = DataText(value);
     CString found = index ? logical.Resolve(value.name) : CString();
-    std::printf("  %s -> %s%s\n", value.name.c_str(),
-                found.IsEmpty() ? target.c_str() : static_cast<const char*>(found),
+    if (json) {
+      json->BeginObject();
+      json->Member("name", value.name);
+      json->Member("target", target);
+      json->Key("device");
+      found.IsEmpty() ? json->Null() : json->String(found.GetString());
+      json->EndObject();
+      continue;
+    }
+    std::printf("  %s -> %s%s\n", Escaped(value.name).c_str(),
+                Escaped(found.IsEmpty() ? target : found.GetString()).c_str(),
                 found.IsEmpty() ? " (no such device)" : "");
+  }
+  if (json) {
+    json->EndArray();
+    json->EndObject();
   }
 }
 
@@ -187,14 +258,20 @@ int RunDevices(const Invocation& invocation) {
   result = ReadSubKeyNames(service_opos, &classes);
   std::string wanted = invocation.args.empty() ? "" : invocation.args[0];
   bool found = false;
+  JsonWriter json;
+  if (invocation.json) json.BeginArray();
   for (const std::string& name : classes) {
     if (!wanted.empty() && strcasecmp(name.c_str(), wanted.c_str()) != 0) continue;
     ClassKey cls;
     if (ReadClass(service_opos, name, &cls) != ERROR_SUCCESS) continue;
     found = true;
-    PrintClass(service_opos, cls);
+    ShowClass(service_opos, cls, invocation.json ? &json : nullptr);
   }
   RegCloseKey(service_opos);
+  if (invocation.json) {
+    json.EndArray();
+    std::fputs(json.Text().c_str(), stdout);
+  }
   if (result) {
     Complain("HKLM\\" + std::string(kServiceOpos) + ": " + ErrorText(result));
     return kExitFailure;

@@ -25,13 +25,24 @@ namespace opossvc::oposreg {
 namespace {
 
 // Opens FILE ("-" for standard output) for the export: the descriptor, or -1
-// with the reason in `error`. A file is emptied only once it is known not to
-// be one of the store's own, whatever path names it: writing there would
-// destroy the store being exported.
-int OpenTarget(const std::string& file, bool* regular, std::string* error) {
+// with the reason in `error`. An existing regular file is taken only with
+// `force`, and emptied only once it is known not to be one of the store's
+// own, whatever path names it: writing there would destroy the store being
+// exported.
+int OpenTarget(const std::string& file, bool force, bool* regular, bool* created,
+               std::string* error) {
   const bool to_stdout = file == "-";
-  const int fd =
-      to_stdout ? STDOUT_FILENO : open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  int fd = to_stdout ? STDOUT_FILENO
+                     : open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  *created = !to_stdout && fd >= 0;
+  if (fd < 0 && errno == EEXIST) {
+    struct stat existing {};
+    if (!force && stat(file.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+      *error = file + " exists: give --force to overwrite it";
+      return -1;
+    }
+    fd = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+  }
   if (fd < 0) {
     *error = "cannot write " + file + ": " + std::strerror(errno);
     return -1;
@@ -79,7 +90,8 @@ int RunExport(const Invocation& invocation) {
   std::string error;
   bool regular = false;
   std::fflush(stdout);
-  const int fd = OpenTarget(file, &regular, &error);
+  bool created = false;
+  const int fd = OpenTarget(file, invocation.force, &regular, &created, &error);
   if (fd < 0) {
     Complain(error);
     return kExitFailure;
@@ -92,7 +104,11 @@ int RunExport(const Invocation& invocation) {
   }
   std::string left;
   // No half file is left behind to be imported later.
-  if (!ok && regular && ftruncate(fd, 0) == 0) left = " (the file was left empty)";
+  if (!ok && created && unlink(file.c_str()) == 0) {
+    left = " (the file was removed)";
+  } else if (!ok && regular && ftruncate(fd, 0) == 0) {
+    left = " (the file was left empty)";
+  }
   if (fd != STDOUT_FILENO) close(fd);
   if (!ok) {
     Complain("cannot write " + file + ": " + std::strerror(write_errno) + left);

@@ -1,10 +1,8 @@
 // oposreg import FILE.reg
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
+#include <opossvc/reg_import.h>
 #include <opossvc/util.h>
 
 #include "tools/oposreg/commands.h"
@@ -14,37 +12,29 @@ namespace opossvc::oposreg {
 
 int RunImport(const Invocation& invocation) {
   const std::string& path = invocation.args[0];
-  // The importer reports an unreadable file as "nothing imported"; tell the
-  // user why instead.
-  std::FILE* probe = std::fopen(path.c_str(), "r");
-  if (!probe) {
-    Complain("cannot read " + path + ": " + std::strerror(errno));
-    return kExitFailure;
-  }
-  struct stat status;
-  const bool directory = fstat(fileno(probe), &status) == 0 && S_ISDIR(status.st_mode);
-  std::fclose(probe);
-  if (directory) {
-    Complain(path + " is a directory, not a registry file");
-    return kExitFailure;
-  }
   std::string error;
   if (!CheckStoreForWriting(&error)) {
     Complain(error);
     return kExitFailure;
   }
-  auto result = static_cast<unsigned>(ImportRegistry(path.c_str()));
-  bool written = result & OPOSSVC_IMPORT_WRITTEN;
-  bool failed = result & OPOSSVC_IMPORT_FAILED;
-  if (failed) {
-    Complain(path + ": some lines were not imported (" +
-             std::string(written ? "the others were" : "nothing was written") +
-             "): malformed lines, values outside HKLM\\SOFTWARE\\OLEforRetail, "
-             "unknown device classes, key deletions (not carried out), or a store "
-             "that refused the write");
+  // Every option on: what the registry editor of Windows writes (either
+  // version), deletions, typed values, and each section's own key.
+  const RegImportReport report = ImportRegFile(path.c_str(), RegImportOptions::All());
+  for (const RegImportProblem& problem : report.problems) {
+    const std::string where = problem.line > 0 ? path + ":" + std::to_string(problem.line) : path;
+    std::fprintf(stderr, "%s: %s\n", where.c_str(), problem.reason.c_str());
+  }
+  if (!report.problems.empty()) {
+    if (!report.file_error) {
+      Complain(path + ": " + std::to_string(report.problems.size()) + " line" +
+               (report.problems.size() == 1 ? " was" : "s were") + " not imported" +
+               ((report.result & OPOSSVC_IMPORT_WRITTEN) ? "; the others were" : ""));
+    }
     return kExitFailure;
   }
-  if (!written) std::fprintf(stderr, "oposreg: %s: no values to import\n", path.c_str());
+  if (!(report.result & OPOSSVC_IMPORT_WRITTEN)) {
+    std::fprintf(stderr, "oposreg: %s: no values to import\n", path.c_str());
+  }
   return kExitOk;
 }
 

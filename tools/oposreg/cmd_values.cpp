@@ -1,4 +1,7 @@
 // oposreg get KEY [VALUE], set KEY VALUE TYPE DATA, delete KEY [VALUE]
+#include <strings.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -6,6 +9,7 @@
 #include <opossvc/win32/registry.h>
 
 #include "tools/oposreg/commands.h"
+#include "tools/oposreg/json_writer.h"
 #include "tools/oposreg/key_path.h"
 #include "tools/oposreg/registry_tree.h"
 #include "tools/oposreg/store_access.h"
@@ -30,6 +34,38 @@ bool Prepare(const Invocation& invocation, bool writing, KeyPath* key, int* stat
   return true;
 }
 
+// Whether deleting `path` takes the database root, ServiceOPOS or a whole
+// device class with it: keys whose loss is rarely meant.
+bool DeletesManyDevices(const KeyPath& path) {
+  if (path.root != HKEY_LOCAL_MACHINE) return false;
+  static const char* const kGuarded[] = {"SOFTWARE", "OLEforRetail", "ServiceOPOS", nullptr};
+  std::string_view rest = path.sub_key;
+  for (size_t level = 0;; ++level) {
+    const size_t slash = rest.find('\\');
+    const std::string name(rest.substr(0, slash));
+    // Any name at the class level is a class.
+    if (kGuarded[level] && strcasecmp(name.c_str(), kGuarded[level]) != 0) return false;
+    if (slash == std::string_view::npos) return true;
+    if (!kGuarded[level]) return false;
+    rest.remove_prefix(slash + 1);
+  }
+}
+
+// Asks on the terminal whether to go on, unless --yes was given; without a
+// terminal the answer is no.
+bool Confirmed(const Invocation& invocation, const std::string& question) {
+  if (invocation.yes) return true;
+  if (!isatty(STDIN_FILENO)) {
+    Complain(question + " Not without --yes.");
+    return false;
+  }
+  std::fprintf(stderr, "oposreg: %s [y/N] ", question.c_str());
+  std::fflush(stderr);
+  char answer[16] = {};
+  if (!std::fgets(answer, sizeof answer, stdin)) return false;
+  return answer[0] == 'y' || answer[0] == 'Y';
+}
+
 int Fail(const std::string& what, LONG error) {
   Complain(what + ": " + ErrorText(error));
   return kExitFailure;
@@ -50,6 +86,14 @@ int RunGet(const Invocation& invocation) {
   RegCloseKey(key);
   if (error) return Fail(path.FullName(), error);
   if (invocation.args.size() == 1) {
+    if (invocation.json) {
+      JsonWriter json;
+      json.BeginArray();
+      for (const RegValue& value : values) WriteValueJson(value, &json);
+      json.EndArray();
+      std::fputs(json.Text().c_str(), stdout);
+      return kExitOk;
+    }
     for (const RegValue& value : values) std::printf("%s\n", ValueLine(value).c_str());
     return kExitOk;
   }
@@ -61,7 +105,13 @@ int RunGet(const Invocation& invocation) {
           return std::tolower(static_cast<unsigned char>(a)) ==
                  std::tolower(static_cast<unsigned char>(b));
         })) {
-      std::printf("%s\n", DataText(value).c_str());
+      if (invocation.json) {
+        JsonWriter json;
+        WriteValueJson(value, &json);
+        std::fputs(json.Text().c_str(), stdout);
+      } else {
+        std::printf("%s\n", DataText(value).c_str());
+      }
       return kExitOk;
     }
   }
@@ -114,6 +164,11 @@ int RunDelete(const Invocation& invocation) {
   if (path.sub_key.empty()) {
     Complain("a root key cannot be deleted");
     return kExitUsage;
+  }
+  if (DeletesManyDevices(path) &&
+      !Confirmed(invocation, "delete " + path.FullName() +
+                                 " with every key below it, OPOS devices included?")) {
+    return kExitFailure;
   }
   size_t slash = path.sub_key.find_last_of('\\');
   std::string parent_path = slash == std::string::npos ? "" : path.sub_key.substr(0, slash);

@@ -5,62 +5,87 @@
 namespace opossvc::oposreg {
 namespace {
 
+// Options that belong to commands, as bits of CommandInfo::options.
+enum : unsigned { kWrite = 1, kRemove = 2, kJson = 4, kForce = 8, kYes = 16, kDev = 32 };
+
 struct CommandInfo {
   const char* name;
   size_t min_args;
   size_t max_args;
+  unsigned options;
   const char* usage;
 };
 
 const CommandInfo kCommands[] = {
-    {"import", 1, 1,
+    {"import", 1, 1, 0,
      "usage: oposreg import FILE.reg\n"
-     "Imports a REGEDIT4 file into the OPOS database (HKLM\\SOFTWARE\\OLEforRetail).\n"
-     "Sections outside the database are not imported and count as failed lines.\n"},
-    {"export", 0, 2,
-     "usage: oposreg export [KEY] [FILE]\n"
+     "Imports a registry file (REGEDIT4, or \"Windows Registry Editor Version 5.00\" in\n"
+     "UTF-16 or UTF-8) into the OPOS database (HKLM\\SOFTWARE\\OLEforRetail, also as\n"
+     "HKLM\\SOFTWARE\\WOW6432Node\\OLEforRetail) and the serial-port map\n"
+     "(HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM). Each section writes the key it names;\n"
+     "[-KEY] deletes a key and \"NAME\"=- a value. Every line that fails is shown as\n"
+     "FILE:LINE: reason, and the exit status is 1 when any did.\n"},
+    {"export", 0, 2, kForce,
+     "usage: oposreg export [--force] [KEY] [FILE]\n"
      "Writes KEY (default HKLM\\SOFTWARE\\OLEforRetail) and everything below it as a\n"
      "REGEDIT4 file to FILE, or to standard output when FILE is missing or \"-\".\n"
-     "Writes nothing when an import would not give something back as it is (a\n"
-     "name with a line break, a type other than REG_SZ, REG_DWORD or REG_BINARY,\n"
-     "...), and never into the registry store's own files.\n"},
-    {"tree", 0, 1,
-     "usage: oposreg tree [KEY]\n"
+     "An existing FILE is overwritten only with --force.\n"
+     "Writes nothing when \"oposreg import\" would not give something back as it is\n"
+     "(a name with a line break, a Ctrl-Z or a NUL, a line over 4 MiB), and never\n"
+     "into the registry store's own files.\n"},
+    {"tree", 0, 1, kJson,
+     "usage: oposreg tree [--json] [KEY]\n"
      "Shows KEY (default HKLM\\SOFTWARE\\OLEforRetail), its sub-keys and their values.\n"},
-    {"list", 0, 1,
-     "usage: oposreg list [KEY]\n"
+    {"list", 0, 1, kJson,
+     "usage: oposreg list [--json] [KEY]\n"
      "The same as \"oposreg tree\".\n"},
-    {"get", 1, 2,
-     "usage: oposreg get KEY [VALUE]\n"
+    {"get", 1, 2, kJson,
+     "usage: oposreg get [--json] KEY [VALUE]\n"
      "Prints the data of VALUE (\"@\" for the default value), or every value of KEY.\n"},
-    {"set", 4, 4,
+    {"set", 4, 4, 0,
      "usage: oposreg set KEY VALUE TYPE DATA\n"
      "Writes VALUE (\"@\" for the default value) of KEY, creating the key when missing.\n"
      "TYPE: REG_SZ (text), REG_DWORD (decimal, or hexadecimal with 0x), REG_BINARY\n"
      "(hexadecimal bytes such as 01,02,ff); \"sz\", \"dword\", \"binary\" work too.\n"},
-    {"delete", 1, 2,
-     "usage: oposreg delete KEY [VALUE]\n"
-     "Deletes VALUE (\"@\" for the default value) of KEY, or KEY with everything below.\n"},
-    {"devices", 0, 1,
-     "usage: oposreg devices [CLASS]\n"
+    {"delete", 1, 2, kYes,
+     "usage: oposreg delete [--yes] KEY [VALUE]\n"
+     "Deletes VALUE (\"@\" for the default value) of KEY, or KEY with everything below.\n"
+     "Deleting the database root, ServiceOPOS, a device class or a key above them\n"
+     "asks first on a terminal; elsewhere it needs --yes.\n"},
+    {"devices", 0, 1, kJson,
+     "usage: oposreg devices [--json] [CLASS]\n"
      "Lists the OPOS devices of every class (or of CLASS) with their logical names,\n"
      "service object, port and settings.\n"},
-    {"ports", 0, 0,
-     "usage: oposreg ports [--write] [--dev DIR]\n"
-     "Finds serial devices (ttyS, ttyUSB, ttyACM, serial/by-id) and shows the COM\n"
-     "name of each. USB adapters are named by their /dev/serial/by-id path, so a\n"
-     "COM name stays with its adapter across reboots. --write records new names in\n"
-     "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM; names already recorded are kept.\n"
-     "--dev DIR looks in DIR instead of /dev.\n"},
+    {"ports", 0, 0, kWrite | kRemove | kJson | kDev,
+     "usage: oposreg ports [--write] [--remove COMn] [--json] [--dev DIR]\n"
+     "Finds serial devices (ttyS, ttyUSB, ttyACM, ttyAMA, ttyXRUSB, rfcomm) and shows\n"
+     "the COM name of each. USB adapters are named by their /dev/serial/by-id path,\n"
+     "so a COM name stays with its adapter across reboots; identical adapters\n"
+     "without serial numbers, which share one by-id name, by their\n"
+     "/dev/serial/by-path path (the socket they are plugged into). --write records\n"
+     "new names in HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM; names already recorded are\n"
+     "kept. --remove COMn takes COMn out of the map. --dev DIR looks in DIR\n"
+     "instead of /dev.\n"},
+    {"check", 1, 2, kJson,
+     "usage: oposreg check [--json] CLASS DEVICE\n"
+     "       oposreg check [--json] CLASS\\DEVICE | NAME\n"
+     "Follows a device from its name to a working line and prints one line a step:\n"
+     "logical name, device key, service object, port name, device path (the\n"
+     "SERIALCOMM map), the node, permission to open it, other processes that hold\n"
+     "it, an open with the device's eight port settings, and the modem lines with\n"
+     "the power state they give. A failed step says how to mend it and ends the\n"
+     "check. DEVICE is a device key or a logical name; a NAME alone is looked for\n"
+     "in every class. Exit status 0 only when every step passed.\n"},
 };
 
 constexpr char kToolUsage[] =
-    "usage: oposreg [--root DIR] COMMAND [ARGUMENTS]\n"
+    "usage: oposreg [--root DIR] COMMAND [OPTIONS] [ARGUMENTS]\n"
+    "       oposreg --version\n"
     "Inspects and edits the OPOS registry store ($OPOS_ROOT/registry.db, default\n"
     "/var/lib/opos; --root DIR stands for OPOS_ROOT=DIR).\n"
     "\n"
     "commands:\n"
-    "  import FILE.reg            import a REGEDIT4 file\n"
+    "  import FILE.reg            import a registry file (REGEDIT4 or version 5)\n"
     "  export [KEY] [FILE]        write keys as a REGEDIT4 file\n"
     "  tree [KEY], list [KEY]     show keys and values\n"
     "  get KEY [VALUE]            print a value, or every value of a key\n"
@@ -68,7 +93,9 @@ constexpr char kToolUsage[] =
     "  delete KEY [VALUE]         delete a value, or a key with everything below\n"
     "  devices [CLASS]            list the OPOS devices\n"
     "  ports [--write]            find serial devices and their COM names\n"
+    "  check DEVICE               check a device from its name to its line\n"
     "\n"
+    "get, tree, devices, ports and check print JSON with --json.\n"
     "KEY is HKEY_LOCAL_MACHINE\\... or HKLM\\... (quote the backslashes in the shell).\n"
     "\"oposreg COMMAND --help\" describes a command.\n";
 
@@ -80,6 +107,34 @@ const CommandInfo* Find(const std::string& command) {
 }
 
 }  // namespace
+
+bool OptionsFit(const Invocation& invocation, std::string* error) {
+  const CommandInfo* info = Find(invocation.command);
+  const unsigned allowed = info ? info->options : 0;
+  const struct {
+    unsigned bit;
+    bool given;
+    const char* name;
+  } options[] = {
+      {kWrite, invocation.write, "--write"},
+      {kRemove, !invocation.remove.empty(), "--remove"},
+      {kJson, invocation.json, "--json"},
+      {kForce, invocation.force, "--force"},
+      {kYes, invocation.yes, "--yes"},
+      {kDev, invocation.dev_dir != "/dev", "--dev"},
+  };
+  for (const auto& option : options) {
+    if (option.given && (allowed & option.bit) == 0) {
+      *error = std::string(option.name) + " is no option of \"" + invocation.command + "\"";
+      return false;
+    }
+  }
+  if (invocation.write && !invocation.remove.empty()) {
+    *error = "--write and --remove cannot be given together";
+    return false;
+  }
+  return true;
+}
 
 bool KnownCommand(const std::string& command, size_t* min_args, size_t* max_args) {
   const CommandInfo* info = Find(command);
@@ -97,6 +152,24 @@ std::string UsageText(const std::string& command) {
 
 bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
                       std::string* error) {
+  static const struct {
+    const char* name;
+    const char* short_name;
+    bool Invocation::*field;
+  } kFlags[] = {
+      {"--help", "-h", &Invocation::help},   {"--version", nullptr, &Invocation::version},
+      {"--write", nullptr, &Invocation::write}, {"--json", nullptr, &Invocation::json},
+      {"--force", "-f", &Invocation::force}, {"--yes", "-y", &Invocation::yes},
+  };
+  static const struct {
+    const char* name;
+    std::string Invocation::*field;
+    const char* needs;
+  } kValued[] = {
+      {"--root", &Invocation::root, "a directory"},
+      {"--dev", &Invocation::dev_dir, "a directory"},
+      {"--remove", &Invocation::remove, "a COM name"},
+  };
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -113,21 +186,32 @@ bool ParseCommandLine(int argc, const char* const* argv, Invocation* invocation,
     }
     if (arg == "--") {
       options_done = true;
-    } else if (arg == "--help" || arg == "-h") {
-      invocation->help = true;
-    } else if (arg == "--write") {
-      invocation->write = true;
-    } else if (arg == "--root" || arg == "--dev") {
-      if (i + 1 >= argc) {
-        *error = "option " + arg + " needs a directory";
+      continue;
+    }
+    bool known = false;
+    for (const auto& flag : kFlags) {
+      if (arg == flag.name || (flag.short_name && arg == flag.short_name)) {
+        invocation->*flag.field = true;
+        known = true;
+      }
+    }
+    const size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    for (const auto& option : kValued) {
+      if (known || name != option.name) continue;
+      if (eq == std::string::npos && i + 1 >= argc) {
+        *error = "option " + name + " needs " + option.needs;
         return false;
       }
-      (arg == "--root" ? invocation->root : invocation->dev_dir) = argv[++i];
-    } else if (arg.rfind("--root=", 0) == 0) {
-      invocation->root = arg.substr(7);
-    } else if (arg.rfind("--dev=", 0) == 0) {
-      invocation->dev_dir = arg.substr(6);
-    } else {
+      std::string value = eq == std::string::npos ? argv[++i] : arg.substr(eq + 1);
+      if (value.empty() && option.field == &Invocation::remove) {
+        *error = "option " + name + " needs " + option.needs;
+        return false;
+      }
+      invocation->*option.field = std::move(value);
+      known = true;
+    }
+    if (!known) {
       *error = "unknown option " + arg;
       return false;
     }

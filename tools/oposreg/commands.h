@@ -16,6 +16,7 @@ int RunSet(const Invocation& invocation);
 int RunDelete(const Invocation& invocation);
 int RunDevices(const Invocation& invocation);
 int RunPorts(const Invocation& invocation);
+int RunCheck(const Invocation& invocation);
 
 }  // namespace opossvc::oposreg
 

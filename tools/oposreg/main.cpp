@@ -20,7 +20,7 @@ int Dispatch(const Invocation& invocation) {
   static const Entry kTable[] = {
       {"import", RunImport}, {"export", RunExport}, {"tree", RunTree}, {"list", RunTree},
       {"get", RunGet},       {"set", RunSet},       {"delete", RunDelete},
-      {"devices", RunDevices}, {"ports", RunPorts},
+      {"devices", RunDevices}, {"ports", RunPorts}, {"check", RunCheck},
   };
   for (const Entry& entry : kTable) {
     if (invocation.command == entry.name) return entry.run(invocation);
@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
     Complain(error);
     std::fputs(UsageText(invocation.command).c_str(), stderr);
     return kExitUsage;
+  }
+  if (invocation.version) {
+    std::printf("oposreg %s\n", OPOSREG_VERSION);
+    return kExitOk;
   }
   if (invocation.command.empty()) {
     std::fputs(UsageText("").c_str(), invocation.help ? stdout : stderr);
@@ -64,8 +68,8 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(invocation.command).c_str(), stderr);
     return kExitUsage;
   }
-  if (invocation.write && invocation.command != "ports") {
-    Complain("--write is an option of \"ports\" only");
+  if (!OptionsFit(invocation, &error)) {
+    Complain(error);
     return kExitUsage;
   }
   std::string root_error;

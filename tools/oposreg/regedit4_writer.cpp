@@ -24,14 +24,13 @@ const char* NameProblem(std::string_view name) {
   return nullptr;
 }
 
-// Why REG_SZ data cannot be written as a quoted string that reads back as
-// it is (up to its terminating NUL, which the import adds), or null.
-const char* TextProblem(std::string_view data) {
-  if (!data.empty() && data.back() == '\0') data.remove_suffix(1);
-  if (data.find('\n') != std::string_view::npos) return "its text holds a line feed";
-  if (data.find(kCtrlZ) != std::string_view::npos) return "its text holds a Ctrl-Z";
-  if (data.find('\0') != std::string_view::npos) return "its text holds a NUL before its end";
-  return nullptr;
+// Whether REG_SZ data can be written as a quoted string that reads back as
+// it is: its terminating NUL (which the import adds) and nothing that ends
+// a line or the text before it. Other data is written as hex(1).
+bool QuotableText(std::string_view data) {
+  if (data.empty() || data.back() != '\0') return false;
+  data.remove_suffix(1);
+  return data.find_first_of(std::string_view("\n\x1a\0", 3)) == std::string_view::npos;
 }
 
 // `text` with control characters escaped, for messages.
@@ -53,11 +52,10 @@ std::string Shown(std::string_view text) {
   return out;
 }
 
-// "hex:" followed by the bytes, continued where the line grows long.
-// `prefix_width` is what stands before it on the first line; *breaks counts
-// the continuations.
-std::string HexData(std::string_view bytes, size_t prefix_width, size_t* breaks) {
-  std::string out = "hex:";
+// `word` ("hex:", "hex(2):") followed by the bytes, continued where the line
+// grows long. `prefix_width` is what stands before it on the first line;
+// *breaks counts the continuations.
+std::string HexData(std::string out, std::string_view bytes, size_t prefix_width, size_t* breaks) {
   out.reserve(out.size() + 3 * bytes.size() + 4 * (3 * bytes.size() / kLineWidth + 1));
   size_t column = prefix_width + out.size();
   for (size_t i = 0; i < bytes.size(); ++i) {
@@ -113,25 +111,22 @@ bool FormatValueLine(const RegValue& value, std::string* line, std::string* why)
   std::string name = value.name.empty() ? "@" : QuoteText(value.name);
   name += '=';
   size_t breaks = 0;
-  if (value.type == REG_SZ) {
-    if (const char* problem = TextProblem(value.data)) return refuse(problem);
-    std::string_view text = value.data;
-    if (!text.empty() && text.back() == '\0') text.remove_suffix(1);
-    *line = name + QuoteText(text);
-  } else if (value.type == REG_DWORD) {
-    if (value.data.size() != 4) {
-      return refuse("a REG_DWORD of " + std::to_string(value.data.size()) +
-                    " bytes would be imported as REG_BINARY");
-    }
+  if (value.type == REG_SZ && QuotableText(value.data)) {
+    *line = name + QuoteText(std::string_view(value.data).substr(0, value.data.size() - 1));
+  } else if (value.type == REG_DWORD && value.data.size() == 4) {
     const auto* b = reinterpret_cast<const unsigned char*>(value.data.data());
     DWORD number = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<DWORD>(b[3]) << 24);
     char text[16];
     std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(number));
     *line = name + text;
   } else if (value.type == REG_BINARY) {
-    *line = name + HexData(value.data, name.size(), &breaks);
+    *line = name + HexData("hex:", value.data, name.size(), &breaks);
   } else {
-    return refuse("its type " + TypeName(value.type) + " would be imported as REG_BINARY");
+    // Any other type, and data that the forms above cannot carry, keep
+    // their type as hex(N).
+    char word[24];
+    std::snprintf(word, sizeof word, "hex(%x):", static_cast<unsigned>(value.type));
+    *line = name + HexData(word, value.data, name.size(), &breaks);
   }
   // The import joins continued lines after taking off "\" and the indent.
   if (line->size() - 4 * breaks > kMaxImportLine) {

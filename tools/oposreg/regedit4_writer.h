@@ -13,17 +13,19 @@
 // Strings are quoted with "\" before every "\" and '"'. Long byte lists are
 // continued on further lines ending in "\".
 //
-// Only what the import gives back as it was is written: a file that comes
-// back different (a key name broken across lines, a value of another type)
-// would write values into other keys or change what service objects read.
-// ExportProblems names everything else, and an export with problems writes
-// nothing. Not carried: key and value names holding a line feed, a carriage
-// return, a Ctrl-Z (the end of a text file to the import) or a NUL; REG_SZ
-// data holding a line feed, a Ctrl-Z or a NUL before its end; REG_DWORD data
-// that is not four bytes, and types other than REG_SZ, REG_DWORD and
-// REG_BINARY (the import reads every hex(n) list as REG_BINARY); lines longer
-// than the 4 MiB the import reads. REG_SZ data without its terminating NUL
-// comes back with one, which readers see as the same string.
+// Every value is written so that "oposreg import" (every option of
+// reg_import.h on) gives it back as it was, type and bytes: REG_SZ data that
+// a quoted string cannot carry (a line feed, a Ctrl-Z or a NUL before its
+// end, no terminating NUL), REG_DWORD data that is not four bytes and every
+// other type are written as hex(N). ImportRegistry itself reads hex(N) as
+// REG_BINARY.
+//
+// A file that would come back different (a key name broken across lines)
+// would write values into other keys: ExportProblems names what cannot be
+// written, and an export with problems writes nothing. Not carried: key and
+// value names holding a line feed, a carriage return, a Ctrl-Z (the end of a
+// text file to the import) or a NUL; lines longer than the 4 MiB the import
+// reads.
 #ifndef OPOSSVC_TOOLS_OPOSREG_REGEDIT4_WRITER_H_
 #define OPOSSVC_TOOLS_OPOSREG_REGEDIT4_WRITER_H_
 

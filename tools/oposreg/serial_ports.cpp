@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <set>
 
+#include <opossvc/win32/registry.h>
+
+#include "tools/oposreg/registry_tree.h"
+#include "tools/oposreg/value_text.h"
+
 namespace opossvc::oposreg {
 namespace {
 
@@ -34,7 +39,8 @@ std::vector<ComAssignment> AssignComNames(const std::vector<MapEntry>& map,
     bool mapped = false;
     for (size_t i = 0; i < map.size(); ++i) {
       std::string path = Normalised(map[i].path);
-      if (path == device.path || path == device.node) {
+      if (path == device.path || path == device.node ||
+          std::find(device.links.begin(), device.links.end(), path) != device.links.end()) {
         entry_present[i] = true;
         mapped = true;
       }
@@ -62,6 +68,28 @@ std::vector<ComAssignment> AssignComNames(const std::vector<MapEntry>& map,
   std::stable_sort(result.begin(), result.end(),
                    [](const ComAssignment& a, const ComAssignment& b) { return a.number < b.number; });
   return result;
+}
+
+LONG ReadComMap(std::vector<MapEntry>* map) {
+  HKEY key = nullptr;
+  LONG error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &key);
+  if (error == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (error) return error;
+  std::vector<RegValue> values;
+  error = ReadKeyValues(key, &values);
+  RegCloseKey(key);
+  for (const RegValue& value : values) {
+    int number = value.type == REG_SZ ? ParseComNumber(DataText(value)) : 0;
+    if (number > 0 && !value.name.empty()) map->push_back({value.name, number});
+  }
+  return error;
+}
+
+std::string MappedPath(const std::vector<MapEntry>& map, int number) {
+  for (const MapEntry& entry : map) {
+    if (entry.number == number) return Normalised(entry.path);
+  }
+  return "";
 }
 
 }  // namespace opossvc::oposreg

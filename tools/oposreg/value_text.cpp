@@ -99,11 +99,29 @@ std::string DataText(const RegValue& value) {
   return HexBytes(value.data);
 }
 
+std::string Escaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+    } else if (c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      out += escape;
+    }
+  }
+  return out;
+}
+
 std::string ValueLine(const RegValue& value) {
-  std::string name = value.name.empty() ? "@" : value.name;
+  std::string name = value.name.empty() ? "@" : Escaped(value.name);
   std::string line = name + " = " + TypeName(value.type) + " ";
   if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) {
-    return line + "\"" + DataText(value) + "\"";
+    return line + "\"" + Escaped(DataText(value)) + "\"";
   }
   if (value.type == REG_DWORD && value.data.size() == 4) {
     char hex[16];
@@ -111,6 +129,19 @@ std::string ValueLine(const RegValue& value) {
     return line + DataText(value) + " (" + hex + ")";
   }
   return line + (value.data.empty() ? "(empty)" : HexBytes(value.data));
+}
+
+void WriteValueJson(const RegValue& value, JsonWriter* json) {
+  json->BeginObject();
+  json->Member("name", value.name);
+  json->Member("type", TypeName(value.type));
+  json->Key("data");
+  if (value.type == REG_DWORD && value.data.size() == 4) {
+    json->Number(DwordOf(value.data));
+  } else {
+    json->String(DataText(value));
+  }
+  json->EndObject();
 }
 
 std::string ValueNameArg(const std::string& arg) { return arg == "@" ? "" : arg; }

@@ -7,6 +7,7 @@
 
 #include <opossvc/win32/types.h>
 
+#include "tools/oposreg/json_writer.h"
 #include "tools/oposreg/registry_tree.h"
 
 namespace opossvc::oposreg {
@@ -18,8 +19,18 @@ std::string TypeName(DWORD type);
 // a decimal number for a four-byte REG_DWORD, else the bytes as "01,02,ff".
 std::string DataText(const RegValue& value);
 
-// "Name = REG_DWORD 6 (0x00000006)", the default value shown as "@".
+// `text` with its control characters (bytes below 0x20, and 0x7F) as \n,
+// \r, \t or \xHH, so that a name shown on a terminal cannot move the
+// cursor, change colours or look like two lines.
+std::string Escaped(std::string_view text);
+
+// "Name = REG_DWORD 6 (0x00000006)", the default value shown as "@"; the
+// name and string data Escaped.
 std::string ValueLine(const RegValue& value);
+
+// The value as a JSON object: name, type and data (text for strings, a
+// number for a four-byte REG_DWORD, else the bytes as "01,02,ff").
+void WriteValueJson(const RegValue& value, JsonWriter* json);
 
 // The value name a user typed: "@" stands for the default value.
 std::string ValueNameArg(const std::string& arg);

@@ -25,12 +25,13 @@
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/exceptions.h>
 #include <opossvc/afx/object.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 
 struct __POSITION {};
 typedef __POSITION* POSITION;
 
-class CStringList : public CObject {
+class OPOSSVC_API CStringList : public CObject {
  public:
   explicit CStringList(INT_PTR nBlockSize = 10);
   ~CStringList() override;

@@ -37,6 +37,7 @@
 
 #include <cstdarg>
 
+#include <opossvc/export.h>
 #include <opossvc/win32/oleauto.h>
 #include <opossvc/win32/types.h>
 
@@ -46,7 +47,7 @@
 #define OPOSSVC_PRINTF_FORMAT(fmt, args)
 #endif
 
-class CString {
+class OPOSSVC_API CString {
  public:
   static constexpr int kMaxLength = 0x40000000;  // 1 GiB
 
@@ -174,33 +175,33 @@ class CString {
   int m_nAllocLength;  // bytes the block holds before its NUL; 0 for the shared ""
 };
 
-CString operator+(const CString& a, const CString& b);
-CString operator+(const CString& a, LPCSTR b);
-CString operator+(LPCSTR a, const CString& b);
-CString operator+(const CString& a, char b);
-CString operator+(char a, const CString& b);
+OPOSSVC_API CString operator+(const CString& a, const CString& b);
+OPOSSVC_API CString operator+(const CString& a, LPCSTR b);
+OPOSSVC_API CString operator+(LPCSTR a, const CString& b);
+OPOSSVC_API CString operator+(const CString& a, char b);
+OPOSSVC_API CString operator+(char a, const CString& b);
 
-bool operator==(const CString& a, const CString& b);
-bool operator==(const CString& a, LPCSTR b);
-bool operator==(LPCSTR a, const CString& b);
-bool operator==(const CString& a, char b);
-bool operator==(char a, const CString& b);
-bool operator!=(const CString& a, const CString& b);
-bool operator!=(const CString& a, LPCSTR b);
-bool operator!=(LPCSTR a, const CString& b);
-bool operator!=(const CString& a, char b);
-bool operator!=(char a, const CString& b);
-bool operator<(const CString& a, const CString& b);
-bool operator<(const CString& a, LPCSTR b);
-bool operator<(LPCSTR a, const CString& b);
-bool operator>(const CString& a, const CString& b);
-bool operator>(const CString& a, LPCSTR b);
-bool operator>(LPCSTR a, const CString& b);
-bool operator<=(const CString& a, const CString& b);
-bool operator<=(const CString& a, LPCSTR b);
-bool operator<=(LPCSTR a, const CString& b);
-bool operator>=(const CString& a, const CString& b);
-bool operator>=(const CString& a, LPCSTR b);
-bool operator>=(LPCSTR a, const CString& b);
+OPOSSVC_API bool operator==(const CString& a, const CString& b);
+OPOSSVC_API bool operator==(const CString& a, LPCSTR b);
+OPOSSVC_API bool operator==(LPCSTR a, const CString& b);
+OPOSSVC_API bool operator==(const CString& a, char b);
+OPOSSVC_API bool operator==(char a, const CString& b);
+OPOSSVC_API bool operator!=(const CString& a, const CString& b);
+OPOSSVC_API bool operator!=(const CString& a, LPCSTR b);
+OPOSSVC_API bool operator!=(LPCSTR a, const CString& b);
+OPOSSVC_API bool operator!=(const CString& a, char b);
+OPOSSVC_API bool operator!=(char a, const CString& b);
+OPOSSVC_API bool operator<(const CString& a, const CString& b);
+OPOSSVC_API bool operator<(const CString& a, LPCSTR b);
+OPOSSVC_API bool operator<(LPCSTR a, const CString& b);
+OPOSSVC_API bool operator>(const CString& a, const CString& b);
+OPOSSVC_API bool operator>(const CString& a, LPCSTR b);
+OPOSSVC_API bool operator>(LPCSTR a, const CString& b);
+OPOSSVC_API bool operator<=(const CString& a, const CString& b);
+OPOSSVC_API bool operator<=(const CString& a, LPCSTR b);
+OPOSSVC_API bool operator<=(LPCSTR a, const CString& b);
+OPOSSVC_API bool operator>=(const CString& a, const CString& b);
+OPOSSVC_API bool operator>=(const CString& a, LPCSTR b);
+OPOSSVC_API bool operator>=(LPCSTR a, const CString& b);
 
 #endif  // OPOSSVC_AFX_CSTRING_H_

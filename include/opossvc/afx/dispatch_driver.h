@@ -54,6 +54,7 @@
 
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/exceptions.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/oleauto.h>
 #include <opossvc/win32/types.h>
 
@@ -103,7 +104,7 @@
 #define VT_BSTRA 14
 #define VT_BSTRT VT_BSTRA
 
-class COleDispatchDriver {
+class OPOSSVC_API COleDispatchDriver {
  public:
   COleDispatchDriver();
   // Attaches lpDispatch; with bAutoRelease the driver releases it when done.

@@ -21,12 +21,13 @@
 
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/object.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/oleauto.h>
 #include <opossvc/win32/types.h>
 
 // (Overrides are marked `virtual`, not `override`: the run-time class
 // macros declare theirs that way, and the two must not be mixed.)
-class CException : public CObject {
+class OPOSSVC_API CException : public CObject {
   DECLARE_DYNAMIC(CException)
  public:
   // bAutoDelete FALSE marks an object that Delete() must not free.
@@ -45,14 +46,14 @@ class CException : public CObject {
   BOOL m_bAutoDelete;
 };
 
-class CSimpleException : public CException {
+class OPOSSVC_API CSimpleException : public CException {
   DECLARE_DYNAMIC(CSimpleException)
  public:
   explicit CSimpleException(BOOL bAutoDelete = TRUE) : CException(bAutoDelete) {}
 };
 
 // Memory could not be allocated.
-class CMemoryException : public CSimpleException {
+class OPOSSVC_API CMemoryException : public CSimpleException {
   DECLARE_DYNAMIC(CMemoryException)
  public:
   explicit CMemoryException(BOOL bAutoDelete = TRUE) : CSimpleException(bAutoDelete) {}
@@ -62,7 +63,7 @@ class CMemoryException : public CSimpleException {
 
 // A function was given an argument outside its domain (a negative length,
 // an index past the end, a null format).
-class CInvalidArgException : public CSimpleException {
+class OPOSSVC_API CInvalidArgException : public CSimpleException {
   DECLARE_DYNAMIC(CInvalidArgException)
  public:
   explicit CInvalidArgException(BOOL bAutoDelete = TRUE) : CSimpleException(bAutoDelete) {}
@@ -71,7 +72,7 @@ class CInvalidArgException : public CSimpleException {
 };
 
 // An OLE operation failed with m_sc.
-class COleException : public CException {
+class OPOSSVC_API COleException : public CException {
   DECLARE_DYNAMIC(COleException)
  public:
   COleException();
@@ -89,7 +90,7 @@ class COleException : public CException {
 
 // The object that was invoked raised an exception of its own
 // (DISP_E_EXCEPTION with the contents of its EXCEPINFO).
-class COleDispatchException : public CException {
+class OPOSSVC_API COleDispatchException : public CException {
   DECLARE_DYNAMIC(COleDispatchException)
  public:
   COleDispatchException(LPCTSTR lpszDescription, UINT nHelpID, WORD wCode);
@@ -104,10 +105,10 @@ class COleDispatchException : public CException {
   SCODE m_scError;  // the object's status code, 0 when it gave m_wCode
 };
 
-[[noreturn]] void AfxThrowMemoryException();
-[[noreturn]] void AfxThrowInvalidArgException();
-[[noreturn]] void AfxThrowOleException(SCODE sc);
-[[noreturn]] void AfxThrowOleDispatchException(WORD wCode, LPCTSTR lpszDescription,
-                                               UINT nHelpID = 0);
+[[noreturn]] OPOSSVC_API void AfxThrowMemoryException();
+[[noreturn]] OPOSSVC_API void AfxThrowInvalidArgException();
+[[noreturn]] OPOSSVC_API void AfxThrowOleException(SCODE sc);
+[[noreturn]] OPOSSVC_API void AfxThrowOleDispatchException(WORD wCode, LPCTSTR lpszDescription,
+                                                           UINT nHelpID = 0);
 
 #endif  // OPOSSVC_AFX_EXCEPTIONS_H_

@@ -17,10 +17,11 @@
 
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/object.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/gdi.h>
 #include <opossvc/win32/types.h>
 
-class CSize : public tagSIZE {
+class OPOSSVC_API CSize : public tagSIZE {
  public:
   CSize() noexcept { cx = cy = 0; }
   CSize(int initCX, int initCY) noexcept {
@@ -34,7 +35,7 @@ class CSize : public tagSIZE {
   CSize operator-(SIZE size) const noexcept { return CSize(cx - size.cx, cy - size.cy); }
 };
 
-class CPoint : public tagPOINT {
+class OPOSSVC_API CPoint : public tagPOINT {
  public:
   CPoint() noexcept { x = y = 0; }
   CPoint(int initX, int initY) noexcept {
@@ -54,7 +55,7 @@ class CPoint : public tagPOINT {
 
 // A rectangle left <= x < right, top <= y < bottom. Width and Height may be
 // negative for a rectangle that is not normalised.
-class CRect : public tagRECT {
+class OPOSSVC_API CRect : public tagRECT {
  public:
   CRect() noexcept { left = top = right = bottom = 0; }
   CRect(int l, int t, int r, int b) noexcept {
@@ -120,7 +121,7 @@ class CRect : public tagRECT {
   bool operator!=(const RECT& rect) const noexcept { return !(*this == rect); }
 };
 
-class CGdiObject : public CObject {
+class OPOSSVC_API CGdiObject : public CObject {
  public:
   CGdiObject() noexcept : m_hObject(nullptr) {}
   // Deletes the object it still owns.
@@ -137,7 +138,7 @@ class CGdiObject : public CObject {
   HGDIOBJ m_hObject;
 };
 
-class CBrush : public CGdiObject {
+class OPOSSVC_API CBrush : public CGdiObject {
  public:
   CBrush() noexcept = default;
   // A solid brush; GetSafeHandle() stays null when it cannot be made.
@@ -150,7 +151,7 @@ class CBrush : public CGdiObject {
   }
 };
 
-class CDC : public CObject {
+class OPOSSVC_API CDC : public CObject {
  public:
   CDC() noexcept : m_hDC(nullptr), m_hAttribDC(nullptr) {}
   // Deletes the context it holds.

@@ -15,6 +15,7 @@
 #ifndef OPOSSVC_AFX_MSGMAP_H_
 #define OPOSSVC_AFX_MSGMAP_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 
 class CCmdTarget;
@@ -29,7 +30,7 @@ enum AfxSig : UINT_PTR {
   AfxSig_lwl,      // LRESULT (CWnd::*)(WPARAM, LPARAM)
 };
 
-struct AFX_MSGMAP_ENTRY {
+struct OPOSSVC_API AFX_MSGMAP_ENTRY {
   UINT nMessage;  // window message
   UINT nCode;     // control code or WM_NOTIFY code (unused: 0)
   UINT nID;       // control ID (unused: 0)
@@ -38,7 +39,7 @@ struct AFX_MSGMAP_ENTRY {
   AFX_PMSG pfn;   // handler, cast to AFX_PMSG
 };
 
-struct AFX_MSGMAP {
+struct OPOSSVC_API AFX_MSGMAP {
   const AFX_MSGMAP* (*pfnGetBaseMap)();  // null at the end of the chain
   const AFX_MSGMAP_ENTRY* lpEntries;     // ends with an AfxSig_end entry
 };

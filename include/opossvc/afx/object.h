@@ -24,11 +24,12 @@
 #define OPOSSVC_AFX_OBJECT_H_
 
 #include <opossvc/afx/msgmap.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 
 class CObject;
 
-struct CRuntimeClass {
+struct OPOSSVC_API CRuntimeClass {
   LPCSTR m_lpszClassName;
   int m_nObjectSize;
   UINT m_wSchema;                   // 0xFFFF for classes without serialization support
@@ -52,7 +53,7 @@ struct CRuntimeClass {
 
 // Enters a run-time class in the name list for as long as it lives. The
 // IMPLEMENT_ macros define one of these per class at namespace scope.
-struct AFX_CLASSINIT {
+struct OPOSSVC_API AFX_CLASSINIT {
   explicit AFX_CLASSINIT(const CRuntimeClass* pNewClass);
   ~AFX_CLASSINIT();
   AFX_CLASSINIT(const AFX_CLASSINIT&) = delete;
@@ -95,7 +96,7 @@ struct AFX_CLASSINIT {
 
 // The root of the framework's classes: a virtual destructor and run-time
 // type information. Not copyable.
-class CObject {
+class OPOSSVC_API CObject {
  public:
   virtual CRuntimeClass* GetRuntimeClass() const;
   virtual ~CObject();
@@ -115,7 +116,7 @@ class CObject {
 };
 
 // A CObject that can own a message map; the base of CWnd and CWinThread.
-class CCmdTarget : public CObject {
+class OPOSSVC_API CCmdTarget : public CObject {
   DECLARE_DYNAMIC(CCmdTarget)
  public:
   CCmdTarget() = default;

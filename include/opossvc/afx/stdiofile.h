@@ -47,6 +47,7 @@
 #include <opossvc/afx/cstring.h>
 #include <opossvc/afx/exceptions.h>
 #include <opossvc/afx/object.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 
 // (Overrides are marked `virtual`, not `override`, as with the exceptions:
@@ -56,7 +57,7 @@ namespace opossvc::detail {
 struct StdioStreamAccess;
 }
 
-class CFileException : public CException {
+class OPOSSVC_API CFileException : public CException {
   DECLARE_DYNAMIC(CFileException)
  public:
   enum {
@@ -93,10 +94,10 @@ class CFileException : public CException {
 };
 
 // Throws a new CFileException* with the cause; never returns.
-[[noreturn]] void AfxThrowFileException(int cause, LONG lOsError = -1,
-                                        LPCTSTR lpszFileName = nullptr);
+[[noreturn]] OPOSSVC_API void AfxThrowFileException(int cause, LONG lOsError = -1,
+                                                    LPCTSTR lpszFileName = nullptr);
 
-class CFile : public CObject {
+class OPOSSVC_API CFile : public CObject {
   DECLARE_DYNAMIC(CFile)
  public:
   enum OpenFlags {
@@ -157,6 +158,8 @@ class CFile : public CObject {
   // Writes all the bytes at the file pointer, or at the end of the file while
   // appending, in one write; throws on failure.
   void WriteBytes(const void* data, size_t size);
+  // Takes `handle` as the open file, with the flags it was opened by.
+  void AttachHandle(HANDLE handle, LPCTSTR lpszFileName, UINT nOpenFlags);
   // The open flags of the current file.
   UINT m_nOpenFlags;
   CString m_strFileName;
@@ -166,7 +169,7 @@ class CFile : public CObject {
   bool m_bAppend;
 };
 
-class CStdioFile : public CFile {
+class OPOSSVC_API CStdioFile : public CFile {
   DECLARE_DYNAMIC(CStdioFile)
  public:
   CStdioFile();
@@ -197,8 +200,20 @@ class CStdioFile : public CFile {
 
   FILE* m_pStream;
 
+ protected:
+  // Makes `hFile`, a file handle that the caller opened on `lpszFileName`
+  // with the access that `nOpenFlags` names, this object's file, as Open
+  // would have; the object closes it from then on. FALSE, with the handle
+  // closed and *pError filled, when a file is open already or no stream
+  // can be made. For openers that need more than CreateFileA gives.
+  BOOL OpenHandle(HANDLE hFile, LPCTSTR lpszFileName, UINT nOpenFlags,
+                  CFileException* pError = nullptr);
+
  private:
   friend struct opossvc::detail::StdioStreamAccess;
+
+  // Makes m_pStream for the file just opened; closes the file when it cannot.
+  BOOL OpenStream(LPCTSTR lpszFileName, UINT nOpenFlags, CFileException* pError);
 
   bool IsText() const { return (m_nOpenFlags & typeBinary) == 0; }
   // Takes bytes from the read-ahead buffer, refilling it from the file;

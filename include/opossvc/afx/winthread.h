@@ -11,12 +11,13 @@
 #define OPOSSVC_AFX_WINTHREAD_H_
 
 #include <opossvc/afx/object.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/threads.h>
 #include <opossvc/win32/types.h>
 
 typedef UINT (*AFX_THREADPROC)(LPVOID);
 
-class CWinThread : public CCmdTarget {
+class OPOSSVC_API CWinThread : public CCmdTarget {
   DECLARE_DYNAMIC(CWinThread)
 
  public:
@@ -46,9 +47,9 @@ class CWinThread : public CCmdTarget {
 };
 
 // Starts pfnThreadProc(pParam) on a new thread; null when it cannot start.
-CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam,
-                           int nPriority = THREAD_PRIORITY_NORMAL, UINT nStackSize = 0,
-                           DWORD dwCreateFlags = 0,
-                           LPSECURITY_ATTRIBUTES lpSecurityAttrs = nullptr);
+OPOSSVC_API CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam,
+                                       int nPriority = THREAD_PRIORITY_NORMAL, UINT nStackSize = 0,
+                                       DWORD dwCreateFlags = 0,
+                                       LPSECURITY_ATTRIBUTES lpSecurityAttrs = nullptr);
 
 #endif  // OPOSSVC_AFX_WINTHREAD_H_

@@ -39,6 +39,7 @@
 
 #include <opossvc/afx/msgmap.h>
 #include <opossvc/afx/object.h>
+#include <opossvc/export.h>
 #include <opossvc/win32/messages.h>
 #include <opossvc/win32/types.h>
 
@@ -74,7 +75,7 @@ inline AFX_PMSGW FromEntryHandler(AFX_PMSG stored) {
    ::opossvc::detail::ToEntryHandler(static_cast<AFX_PMSGW>(memberFxn))},
 // clang-format on
 
-class CWnd : public CCmdTarget {
+class OPOSSVC_API CWnd : public CCmdTarget {
   DECLARE_DYNCREATE(CWnd)
 
  public:
@@ -131,12 +132,12 @@ class CWnd : public CCmdTarget {
 };
 
 // The window procedure of every CWnd-bound window.
-LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+OPOSSVC_API LRESULT CALLBACK AfxWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Registers (once) and returns the name of a window class with the given
 // attributes and DefWindowProcA as procedure. The name stays valid for the
 // life of the process. Null only when the class cannot be registered.
-LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor = nullptr,
-                            HBRUSH hbrBackground = nullptr, HICON hIcon = nullptr);
+OPOSSVC_API LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor = nullptr,
+                                        HBRUSH hbrBackground = nullptr, HICON hIcon = nullptr);
 
 #endif  // OPOSSVC_AFX_WND_H_

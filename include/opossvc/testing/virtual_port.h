@@ -1,8 +1,9 @@
 // A serial device played by the test, inside the process.
 //
-// While a VirtualPort lives, CreateFileA of its COM name opens the virtual device instead of a
-// real one, so a test or a service-object author can play the device on the other end of the
-// cable:
+// While a VirtualPort lives, the serial-port driver (CPortdrv) that opens its COM name reaches the
+// virtual device instead of a real one, so a test or a service-object author can play the device
+// on the other end of the cable. The Win32 calls (CreateFileA and the comm calls) know nothing of
+// virtual ports: they reach the real device, as they would on Windows.
 //
 //   opossvc::testing::VirtualPort port("COM1");
 //   port.SetCts(true);
@@ -50,6 +51,7 @@
 #include <string>
 #include <string_view>
 
+#include <opossvc/export.h>
 #include <opossvc/win32/comm.h>
 
 namespace opossvc::detail {
@@ -58,7 +60,7 @@ class VirtualDevice;
 
 namespace opossvc::testing {
 
-class VirtualPort {
+class OPOSSVC_API VirtualPort {
  public:
   static constexpr size_t kUnlimited = SIZE_MAX;
 

@@ -30,6 +30,7 @@
 #ifndef OPOSSVC_WIN32_CODEPAGE_H_
 #define OPOSSVC_WIN32_CODEPAGE_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
@@ -55,11 +56,11 @@
 #define WC_ERR_INVALID_CHARS 0x00000080
 #define WC_NO_BEST_FIT_CHARS 0x00000400
 
-int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
-                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
-int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
-                               int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
-                               LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+OPOSSVC_API int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                                           int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
+OPOSSVC_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                           int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                           LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
 #define MAX_LEADBYTES 12
 #define MAX_DEFAULTCHAR 2
@@ -70,20 +71,20 @@ typedef struct _cpinfo {
   BYTE LeadByte[MAX_LEADBYTES];
 } CPINFO, *LPCPINFO;
 
-UINT WINAPI GetACP(void);
-UINT WINAPI GetOEMCP(void);
+OPOSSVC_API UINT WINAPI GetACP(void);
+OPOSSVC_API UINT WINAPI GetOEMCP(void);
 // TRUE when the code page is known here.
-BOOL WINAPI IsValidCodePage(UINT CodePage);
+OPOSSVC_API BOOL WINAPI IsValidCodePage(UINT CodePage);
 // TRUE when TestChar is a lead byte of a double-byte code page (CP_ACP's for
 // IsDBCSLeadByte); always FALSE for single-byte code pages and UTF-8.
-BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
-BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
+OPOSSVC_API BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
+OPOSSVC_API BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar);
 // The longest character of the code page in bytes (1 for single-byte code
 // pages, 2 for double-byte ones, 4 for UTF-8), its default character ("?")
 // and its lead-byte ranges as pairs of first and last byte, ended by a pair of
 // zeros (none for single-byte code pages and UTF-8). FALSE with
 // ERROR_INVALID_PARAMETER for a code page not known here or a null lpCPInfo.
-BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
+OPOSSVC_API BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
 
 #define CSTR_LESS_THAN 1
 #define CSTR_EQUAL 2
@@ -94,8 +95,8 @@ BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
 // "\u00DF" stays distinct from "SS"). A count of -1 means a NUL-terminated
 // string. CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN; 0 with
 // ERROR_INVALID_PARAMETER for a null string or a count below -1.
-int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
-                                int cchCount2, BOOL bIgnoreCase);
+OPOSSVC_API int WINAPI CompareStringOrdinal(LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
+                                            int cchCount2, BOOL bIgnoreCase);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -49,6 +49,7 @@
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
+#include <opossvc/export.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/files.h>
 #include <opossvc/win32/types.h>
@@ -261,22 +262,22 @@ typedef struct _COMMPROP {
   WCHAR wcProvChar[1];
 } COMMPROP, *LPCOMMPROP;
 
-BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
-BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
-BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
-BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp);
-BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
-BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
-BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
-BOOL WINAPI SetCommBreak(HANDLE hFile);
-BOOL WINAPI ClearCommBreak(HANDLE hFile);
-BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
-BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
-BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
+OPOSSVC_API BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
+OPOSSVC_API BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
+OPOSSVC_API BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
+OPOSSVC_API BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp);
+OPOSSVC_API BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+OPOSSVC_API BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+OPOSSVC_API BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
+OPOSSVC_API BOOL WINAPI SetCommBreak(HANDLE hFile);
+OPOSSVC_API BOOL WINAPI ClearCommBreak(HANDLE hFile);
+OPOSSVC_API BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
+OPOSSVC_API BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
+OPOSSVC_API BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
 // The event mask is kept and reported back; WaitCommEvent is not offered. Changing the mask ends
 // the library's own wait for input on the port, as it ends a pending WaitCommEvent on Win32.
-BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask);
-BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
+OPOSSVC_API BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask);
+OPOSSVC_API BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
 // Fills the DCB's rate, parity, data bits and stop bits from a mode string, either
 // "baud=9600 parity=N data=8 stop=1 [xon=on|off] [dtr=on|off|hs] [rts=on|off|hs|tg]
 // [octs=on|off] [odsr=on|off] [idsr=on|off]" or "9600,n,8,1[,x|p]", optionally after "COMn",
@@ -284,7 +285,7 @@ BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask);
 // keyword form changes the fields it names and sets one stop bit (two at 110 baud) unless it
 // names them; other fields are left as they are. FALSE (ERROR_INVALID_PARAMETER) for a string
 // it cannot read or that starts with a space.
-BOOL WINAPI BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB);
+OPOSSVC_API BOOL WINAPI BuildCommDCBA(LPCSTR lpDef, LPDCB lpDCB);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -8,6 +8,7 @@
 #ifndef OPOSSVC_WIN32_DRIVES_H_
 #define OPOSSVC_WIN32_DRIVES_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
@@ -25,7 +26,7 @@
 // root of the current drive, which is C: as for paths without a drive; null
 // asks for the current drive too. Anything that is not a root, a path below
 // a root included, gives DRIVE_NO_ROOT_DIR.
-UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
+OPOSSVC_API UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -2,6 +2,7 @@
 #ifndef OPOSSVC_WIN32_ERRORS_H_
 #define OPOSSVC_WIN32_ERRORS_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
@@ -107,8 +108,8 @@
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_CANT_ACCESS_FILE 1920L
 
-void WINAPI SetLastError(DWORD dwErrCode);
-DWORD WINAPI GetLastError(void);
+OPOSSVC_API void WINAPI SetLastError(DWORD dwErrCode);
+OPOSSVC_API DWORD WINAPI GetLastError(void);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -27,6 +27,7 @@
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
+#include <opossvc/export.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/handles.h>
 #include <opossvc/win32/types.h>
@@ -87,12 +88,13 @@ typedef struct _OVERLAPPED {
   HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+OPOSSVC_API HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                                      DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                                      HANDLE hTemplateFile);
 // Reads up to nNumberOfBytesToRead bytes; at the end of a file TRUE with a count of 0.
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+OPOSSVC_API BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                 LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
 // Writes the whole buffer to a file (a serial port may stop early at its write time-out), at the
 // file pointer, which moves past the data. With an OVERLAPPED (disk files; the handle is still
 // synchronous): at the 64-bit position Offset/OffsetHigh instead, or, when both are 0xFFFFFFFF,
@@ -101,19 +103,20 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 // overwrite or cut into each other; the file pointer then follows the data as well.
 // InternalHigh receives the count (lpNumberOfBytesWritten may then be null), Internal is 0 on
 // success; hEvent, when given, is reset at the start and set at the end.
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+OPOSSVC_API BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
 // Files: written data reaches the disk. Serial ports: waits until the transmit queue is empty.
-BOOL WINAPI FlushFileBuffers(HANDLE hFile);
-DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
-DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
-                            DWORD dwMoveMethod);
+OPOSSVC_API BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+OPOSSVC_API DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+OPOSSVC_API DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove,
+                                        PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 // Cuts or extends the file at the current file pointer.
-BOOL WINAPI SetEndOfFile(HANDLE hFile);
-BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
-DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+OPOSSVC_API BOOL WINAPI SetEndOfFile(HANDLE hFile);
+OPOSSVC_API BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+OPOSSVC_API DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+OPOSSVC_API BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName,
+                                         LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+OPOSSVC_API BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -24,6 +24,7 @@
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
+#include <opossvc/export.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
 
@@ -112,41 +113,41 @@
 
 // The colour of a display element; 0 for an index outside the table.
 // The palette is fixed (the familiar Windows defaults).
-DWORD WINAPI GetSysColor(int nIndex);
+OPOSSVC_API DWORD WINAPI GetSysColor(int nIndex);
 
 // A memory device context; hdc (an existing context, or null) is ignored
 // beyond being checked. It starts with a 1 x 1 bitmap holding white, MM_TEXT,
 // OPAQUE, black text on a white background.
-HDC WINAPI CreateCompatibleDC(HDC hdc);
-BOOL WINAPI DeleteDC(HDC hdc);
+OPOSSVC_API HDC WINAPI CreateCompatibleDC(HDC hdc);
+OPOSSVC_API BOOL WINAPI DeleteDC(HDC hdc);
 // A bitmap of cx x cy pixels, all black; 0 x 0 gives 1 x 1. Negative sizes
 // and sizes above 16384 on a side fail with ERROR_INVALID_PARAMETER.
-HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy);
+OPOSSVC_API HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy);
 // Selects a bitmap or a brush; returns the object it replaces (the initial
 // bitmap, or a stock white brush for the first brush).
-HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
+OPOSSVC_API HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
 // Deletes a brush or bitmap. An object that is still selected into a device
 // context stays usable by it until it is replaced there.
-BOOL WINAPI DeleteObject(HGDIOBJ ho);
-HBRUSH WINAPI CreateSolidBrush(COLORREF color);
+OPOSSVC_API BOOL WINAPI DeleteObject(HGDIOBJ ho);
+OPOSSVC_API HBRUSH WINAPI CreateSolidBrush(COLORREF color);
 
 // The pixel at (x, y) of the selected bitmap; CLR_INVALID outside it.
-COLORREF WINAPI GetPixel(HDC hdc, int x, int y);
-COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color);
+OPOSSVC_API COLORREF WINAPI GetPixel(HDC hdc, int x, int y);
+OPOSSVC_API COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color);
 
 // Fills left <= x < right, top <= y < bottom, clipped to the bitmap. hbr is
 // a brush, or a system colour index plus 1 (as in (HBRUSH)(COLOR_WINDOW + 1)).
-int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
+OPOSSVC_API int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
 
 // Each returns the previous mode, or 0 for an invalid context or mode.
-int WINAPI SetMapMode(HDC hdc, int iMode);
-int WINAPI GetMapMode(HDC hdc);
-int WINAPI SetBkMode(HDC hdc, int mode);
-int WINAPI GetBkMode(HDC hdc);
-COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
-COLORREF WINAPI GetTextColor(HDC hdc);
-COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color);
-COLORREF WINAPI GetBkColor(HDC hdc);
+OPOSSVC_API int WINAPI SetMapMode(HDC hdc, int iMode);
+OPOSSVC_API int WINAPI GetMapMode(HDC hdc);
+OPOSSVC_API int WINAPI SetBkMode(HDC hdc, int mode);
+OPOSSVC_API int WINAPI GetBkMode(HDC hdc);
+OPOSSVC_API COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
+OPOSSVC_API COLORREF WINAPI GetTextColor(HDC hdc);
+OPOSSVC_API COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color);
+OPOSSVC_API COLORREF WINAPI GetBkColor(HDC hdc);
 
 // Lays out and records `cchText` characters (-1: up to the NUL). Single-line
 // text is placed by DT_LEFT/DT_CENTER/DT_RIGHT and DT_TOP/DT_VCENTER/
@@ -155,18 +156,18 @@ COLORREF WINAPI GetBkColor(HDC hdc);
 // and bottom to fit the text. Returns the text's height, or with DT_VCENTER
 // or DT_BOTTOM the offset from the rectangle's top to the text's bottom;
 // 0 for empty text, which records nothing.
-int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format);
-BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl);
+OPOSSVC_API int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format);
+OPOSSVC_API BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl);
 
 // An icon registered for the module under an integer resource number
 // (opossvc/drawing.h); named resources are not supported. Null with
 // ERROR_RESOURCE_NAME_NOT_FOUND when there is none. Each call gives a new
 // handle, released by DestroyIcon.
-HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
+OPOSSVC_API HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 // Draws the icon at 32 x 32 pixels (scaled from its own size) with its top
 // left corner at (X, Y); transparent pixels leave the bitmap as it was.
-BOOL WINAPI DrawIcon(HDC hDC, int X, int Y, HICON hIcon);
-BOOL WINAPI DestroyIcon(HICON hIcon);
+OPOSSVC_API BOOL WINAPI DrawIcon(HDC hDC, int X, int Y, HICON hIcon);
+OPOSSVC_API BOOL WINAPI DestroyIcon(HICON hIcon);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -3,12 +3,13 @@
 #ifndef OPOSSVC_WIN32_HANDLES_H_
 #define OPOSSVC_WIN32_HANDLES_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
 #include <opossvc/win32/types.h>
 
-BOOL WINAPI CloseHandle(HANDLE hObject);
+OPOSSVC_API BOOL WINAPI CloseHandle(HANDLE hObject);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -28,6 +28,7 @@
 #ifndef OPOSSVC_WIN32_MESSAGES_H_
 #define OPOSSVC_WIN32_MESSAGES_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
@@ -329,44 +330,46 @@ typedef struct tagCBT_CREATEWNDA {
 #define VK_SPACE 0x20
 
 // Window classes. Class names compare without regard to ASCII case.
-ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
-ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpWndClass);
-BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
-BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA lpWndClass);
+OPOSSVC_API ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
+OPOSSVC_API ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpWndClass);
+OPOSSVC_API BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
+OPOSSVC_API BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName,
+                                      LPWNDCLASSA lpWndClass);
 
 // Windows. Only the owner thread may destroy a window or change its
 // procedure (others fail with ERROR_ACCESS_DENIED).
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
-                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
-                            HINSTANCE hInstance, LPVOID lpParam);
+OPOSSVC_API HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
+                                        DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
+                                        HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                                        LPVOID lpParam);
 #define CreateWindowA(cls, name, style, x, y, w, h, parent, menu, inst, param) \
   CreateWindowExA(0, cls, name, style, x, y, w, h, parent, menu, inst, param)
-BOOL WINAPI DestroyWindow(HWND hWnd);
-BOOL WINAPI IsWindow(HWND hWnd);
-DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
-LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
-LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
-LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
-LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong);
-HWND WINAPI GetParent(HWND hWnd);
-BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
-BOOL WINAPI IsWindowVisible(HWND hWnd);
-BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
-BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
-LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
-                               LPARAM lParam);
+OPOSSVC_API BOOL WINAPI DestroyWindow(HWND hWnd);
+OPOSSVC_API BOOL WINAPI IsWindow(HWND hWnd);
+OPOSSVC_API DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
+OPOSSVC_API LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
+OPOSSVC_API LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
+OPOSSVC_API LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
+OPOSSVC_API LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong);
+OPOSSVC_API HWND WINAPI GetParent(HWND hWnd);
+OPOSSVC_API BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
+OPOSSVC_API BOOL WINAPI IsWindowVisible(HWND hWnd);
+OPOSSVC_API BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
+OPOSSVC_API BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
+OPOSSVC_API LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+OPOSSVC_API LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg,
+                                           WPARAM wParam, LPARAM lParam);
 
 // Messages.
-BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
-VOID WINAPI PostQuitMessage(int nExitCode);
-LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+OPOSSVC_API BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+OPOSSVC_API BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+OPOSSVC_API VOID WINAPI PostQuitMessage(int nExitCode);
+OPOSSVC_API LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 // Fails (0, ERROR_TIMEOUT) when the owner has not handled the message within
 // uTimeout ms; a message not yet started is then withdrawn, one already in
 // its handler runs on and its result is dropped.
-LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags,
-                                   UINT uTimeout, PDWORD_PTR lpdwResult);
+OPOSSVC_API LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam,
+                                               UINT fuFlags, UINT uTimeout, PDWORD_PTR lpdwResult);
 // Ranges: wMsgFilterMin..wMsgFilterMax inclusive; 0..0 takes every message;
 // min > max takes every message outside max+1..min-1. wRemoveMsg may name
 // kinds of message (PM_QS_*), all by default: messages sent from other
@@ -374,28 +377,31 @@ LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lP
 // one returns FALSE; posted messages and WM_QUIT are taken only with
 // PM_QS_POSTMESSAGE among the kinds. There is no input or painting here, so
 // PM_QS_INPUT and PM_QS_PAINT alone find nothing.
-BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
-                         UINT wRemoveMsg);
+OPOSSVC_API BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
+                                     UINT wRemoveMsg);
 // 1 for a message, 0 for WM_QUIT, -1 for an invalid window or null lpMsg.
-BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+OPOSSVC_API BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 // Posts WM_CHAR for the keys VK_BACK, VK_TAB, VK_RETURN, VK_ESCAPE, VK_SPACE,
 // '0'..'9' and 'A'..'Z' (as lower case: there is no keyboard state).
-BOOL WINAPI TranslateMessage(const MSG* lpMsg);
-LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
+OPOSSVC_API BOOL WINAPI TranslateMessage(const MSG* lpMsg);
+OPOSSVC_API LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 // Returns WAIT_OBJECT_0 + nCount when a message arrived in the queue since
 // the thread last looked at it (for dwWakeMask), or when a message is being
 // sent to it.
-DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll,
-                                       DWORD dwMilliseconds, DWORD dwWakeMask);
-DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds,
-                                         DWORD dwWakeMask, DWORD dwFlags);
-BOOL WINAPI InSendMessage(void);
+OPOSSVC_API DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles,
+                                                   BOOL fWaitAll, DWORD dwMilliseconds,
+                                                   DWORD dwWakeMask);
+OPOSSVC_API DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles,
+                                                     DWORD dwMilliseconds, DWORD dwWakeMask,
+                                                     DWORD dwFlags);
+OPOSSVC_API BOOL WINAPI InSendMessage(void);
 
-HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId);
-BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk);
-LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam);
+OPOSSVC_API HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod,
+                                           DWORD dwThreadId);
+OPOSSVC_API BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk);
+OPOSSVC_API LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam);
 
-int WINAPI GetSystemMetrics(int nIndex);
+OPOSSVC_API int WINAPI GetSystemMetrics(int nIndex);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -20,6 +20,7 @@
 #ifndef OPOSSVC_WIN32_OLEAUTO_H_
 #define OPOSSVC_WIN32_OLEAUTO_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
@@ -377,35 +378,35 @@ typedef IDispatch* LPDISPATCH;
 // give a null BSTR.
 
 // A copy of a NUL-terminated string; null for a null argument.
-BSTR SysAllocString(const OLECHAR* psz);
+OPOSSVC_API BSTR SysAllocString(const OLECHAR* psz);
 // `ui` characters from `pch`, or `ui` zero characters when `pch` is null.
-BSTR SysAllocStringLen(const OLECHAR* pch, UINT ui);
+OPOSSVC_API BSTR SysAllocStringLen(const OLECHAR* pch, UINT ui);
 // `len` bytes from `psz` (zeros when `psz` is null), exactly: an odd count
 // stays odd; SysStringLen is then len / 2.
-BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
+OPOSSVC_API BSTR SysAllocStringByteLen(LPCSTR psz, UINT len);
 // Replaces *pbstr by a copy of `psz` (which may lie inside *pbstr). FALSE on
 // allocation failure, leaving *pbstr as it was.
-INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+OPOSSVC_API INT SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
 // Replaces *pbstr by `len` characters from `psz`. When `psz` is null or lies
 // inside the old string (is the old string, say), the old characters are kept
 // as far as they reach and the rest are zero: nothing past the old string's
 // end is read. FALSE on allocation failure, leaving *pbstr as it was.
-INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
-void SysFreeString(BSTR bstrString);
-UINT SysStringLen(BSTR pbstr);
-UINT SysStringByteLen(BSTR bstr);
+OPOSSVC_API INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
+OPOSSVC_API void SysFreeString(BSTR bstrString);
+OPOSSVC_API UINT SysStringLen(BSTR pbstr);
+OPOSSVC_API UINT SysStringByteLen(BSTR bstr);
 
 // VARIANT functions.
-void VariantInit(VARIANTARG* pvarg);
-HRESULT VariantClear(VARIANTARG* pvarg);
+OPOSSVC_API void VariantInit(VARIANTARG* pvarg);
+OPOSSVC_API HRESULT VariantClear(VARIANTARG* pvarg);
 // Clears *pvargDest, then makes it a deep copy of *pvargSrc (BSTRs copied, a
 // null one as an empty string; interfaces AddRef'ed; VT_BYREF copies the
 // reference). A variant copied onto itself has its type checked and stays.
-HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+OPOSSVC_API HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 // As VariantCopy, but a VT_BYREF source is copied as the value it refers to.
 // A VT_VARIANT reference may lead to a further reference to a value, but not
 // to another VT_VARIANT reference (E_INVALIDARG).
-HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
+OPOSSVC_API HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 // Converts *pvarSrc to type `vt` into *pvargDest (which may be the same
 // variant). Supported: VT_EMPTY, VT_NULL, VT_I1/I2/I4/I8, VT_UI1/UI2/UI4/UI8,
 // VT_INT/UINT, VT_R4/R8, VT_CY, VT_DATE, VT_BOOL, VT_BSTR, VT_ERROR,
@@ -421,10 +422,10 @@ HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 // Numbers are written and read in the invariant locale ("1.5", "-7");
 // booleans as text are their numbers ("-1" for VARIANT_TRUE), or
 // "True"/"False" with VARIANT_ALPHABOOL.
-HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
-                          VARTYPE vt);
-HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
-                            USHORT wFlags, VARTYPE vt);
+OPOSSVC_API HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc,
+                                      USHORT wFlags, VARTYPE vt);
+OPOSSVC_API HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
+                                        USHORT wFlags, VARTYPE vt);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

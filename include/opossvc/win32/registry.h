@@ -9,6 +9,7 @@
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
+#include <opossvc/export.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
 
@@ -65,31 +66,33 @@
     KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY | KEY_CREATE_LINK) &                              \
    ~SYNCHRONIZE)
 
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                          PHKEY phkResult);
-LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
-                            DWORD dwOptions, REGSAM samDesired,
-                            const SECURITY_ATTRIBUTES* lpSecurityAttributes, PHKEY phkResult,
-                            LPDWORD lpdwDisposition);
-LONG WINAPI RegCloseKey(HKEY hKey);
-LONG WINAPI RegFlushKey(HKEY hKey);
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                             LPBYTE lpData, LPDWORD lpcbData);
-LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                           const BYTE* lpData, DWORD cbData);
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                          PFILETIME lpftLastWriteTime);
-LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
-LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
-LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
-LONG WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
-LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                             LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
-                             LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
-                             LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                             LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+OPOSSVC_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
+                                      REGSAM samDesired, PHKEY phkResult);
+OPOSSVC_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                                        DWORD dwOptions, REGSAM samDesired,
+                                        const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                                        PHKEY phkResult, LPDWORD lpdwDisposition);
+OPOSSVC_API LONG WINAPI RegCloseKey(HKEY hKey);
+OPOSSVC_API LONG WINAPI RegFlushKey(HKEY hKey);
+OPOSSVC_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
+                                         LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+OPOSSVC_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                       const BYTE* lpData, DWORD cbData);
+OPOSSVC_API LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                                      LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                                      PFILETIME lpftLastWriteTime);
+OPOSSVC_API LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
+                                      LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                      LPBYTE lpData, LPDWORD lpcbData);
+OPOSSVC_API LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+OPOSSVC_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+OPOSSVC_API LONG WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
+OPOSSVC_API LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
+                                         LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                         LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                         LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                                         LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                                         PFILETIME lpftLastWriteTime);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

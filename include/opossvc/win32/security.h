@@ -21,6 +21,7 @@
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
+#include <opossvc/export.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
 
@@ -112,32 +113,33 @@ typedef enum _TOKEN_INFORMATION_CLASS {
 
 // Only the current process (GetCurrentProcess()) can be opened; another
 // handle fails with ERROR_INVALID_HANDLE.
-BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+OPOSSVC_API BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess,
+                                         PHANDLE TokenHandle);
 
 // With a buffer too small (or none), fails with ERROR_INSUFFICIENT_BUFFER and
 // stores the size needed in *ReturnLength. The SIDs that the result points
 // to lie inside TokenInformation. Without TOKEN_QUERY access, fails with
 // ERROR_ACCESS_DENIED.
-BOOL WINAPI GetTokenInformation(HANDLE TokenHandle,
-                                TOKEN_INFORMATION_CLASS TokenInformationClass,
-                                LPVOID TokenInformation, DWORD TokenInformationLength,
-                                PDWORD ReturnLength);
+OPOSSVC_API BOOL WINAPI GetTokenInformation(HANDLE TokenHandle,
+                                            TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                            LPVOID TokenInformation, DWORD TokenInformationLength,
+                                            PDWORD ReturnLength);
 
 // At most 8 sub-authorities (ERROR_INVALID_PARAMETER otherwise); the first
 // nSubAuthorityCount of the eight values are used. Free with FreeSid.
-BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
-                                     BYTE nSubAuthorityCount, DWORD nSubAuthority0,
-                                     DWORD nSubAuthority1, DWORD nSubAuthority2,
-                                     DWORD nSubAuthority3, DWORD nSubAuthority4,
-                                     DWORD nSubAuthority5, DWORD nSubAuthority6,
-                                     DWORD nSubAuthority7, PSID* pSid);
+OPOSSVC_API BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority,
+                                                 BYTE nSubAuthorityCount, DWORD nSubAuthority0,
+                                                 DWORD nSubAuthority1, DWORD nSubAuthority2,
+                                                 DWORD nSubAuthority3, DWORD nSubAuthority4,
+                                                 DWORD nSubAuthority5, DWORD nSubAuthority6,
+                                                 DWORD nSubAuthority7, PSID* pSid);
 // Always returns null.
-PVOID WINAPI FreeSid(PSID pSid);
+OPOSSVC_API PVOID WINAPI FreeSid(PSID pSid);
 // False, with ERROR_SUCCESS, when the SIDs differ; false with
 // ERROR_INVALID_SID when either is not a valid SID.
-BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
-BOOL WINAPI IsValidSid(PSID pSid);
-DWORD WINAPI GetLengthSid(PSID pSid);
+OPOSSVC_API BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+OPOSSVC_API BOOL WINAPI IsValidSid(PSID pSid);
+OPOSSVC_API DWORD WINAPI GetLengthSid(PSID pSid);
 
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
@@ -170,7 +172,7 @@ typedef struct _OSVERSIONINFOEXA {
 
 // dwOSVersionInfoSize must be the size of OSVERSIONINFOA or OSVERSIONINFOEXA
 // (ERROR_INSUFFICIENT_BUFFER otherwise).
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+OPOSSVC_API BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

@@ -29,6 +29,7 @@
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
+#include <opossvc/export.h>
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/types.h>
@@ -63,37 +64,38 @@ typedef struct OPOSSVC_CAPABILITY("mutex") _RTL_CRITICAL_SECTION {
   alignas(8) unsigned char Storage[64];  // the lock itself
 } CRITICAL_SECTION, *LPCRITICAL_SECTION, *PCRITICAL_SECTION, RTL_CRITICAL_SECTION;
 
-VOID WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
-BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection,
-                                                  DWORD dwSpinCount);
-VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+OPOSSVC_API VOID WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+OPOSSVC_API BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION lpCriticalSection,
+                                                              DWORD dwSpinCount);
+OPOSSVC_API VOID WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
     OPOSSVC_ACQUIRE(*lpCriticalSection);
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+OPOSSVC_API BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
     OPOSSVC_TRY_ACQUIRE(TRUE, *lpCriticalSection);
-VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
+OPOSSVC_API VOID WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection)
     OPOSSVC_RELEASE(*lpCriticalSection);
-VOID WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+OPOSSVC_API VOID WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 
 // Events. An auto-reset event releases one waiter per SetEvent and resets.
-HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                           BOOL bInitialState, LPCSTR lpName);
-HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
-BOOL WINAPI SetEvent(HANDLE hEvent);
-BOOL WINAPI ResetEvent(HANDLE hEvent);
+OPOSSVC_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                                       BOOL bInitialState, LPCSTR lpName);
+OPOSSVC_API HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+OPOSSVC_API BOOL WINAPI SetEvent(HANDLE hEvent);
+OPOSSVC_API BOOL WINAPI ResetEvent(HANDLE hEvent);
 
 // Mutexes. CreateMutexA of a name that exists opens it (bInitialOwner is
 // then ignored) and sets ERROR_ALREADY_EXISTS; otherwise the last error is
 // ERROR_SUCCESS. ReleaseMutex by a thread that does not own the mutex fails
 // with ERROR_NOT_OWNER.
-HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
-                           LPCSTR lpName);
-HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
-BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+OPOSSVC_API HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                                       LPCSTR lpName);
+OPOSSVC_API HANDLE WINAPI OpenMutexA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+OPOSSVC_API BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 
 // Semaphores (in-process, named or not).
-HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES lpSemaphoreAttributes, LONG lInitialCount,
-                               LONG lMaximumCount, LPCSTR lpName);
-BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPreviousCount);
+OPOSSVC_API HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES lpSemaphoreAttributes,
+                                           LONG lInitialCount, LONG lMaximumCount, LPCSTR lpName);
+OPOSSVC_API BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount,
+                                         LPLONG lpPreviousCount);
 
 // Waits on events, mutexes, semaphores and threads. WaitForMultipleObjects
 // with bWaitAll FALSE obtains the signalled object of lowest index; with
@@ -102,12 +104,12 @@ BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPre
 // (ERROR_INVALID_HANDLE for an unknown or unwaitable handle,
 // ERROR_INVALID_PARAMETER for a count of 0 or above MAXIMUM_WAIT_OBJECTS, or a
 // handle given twice with bWaitAll TRUE).
-DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
-DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
-                                    DWORD dwMilliseconds);
+OPOSSVC_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+OPOSSVC_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles,
+                                                BOOL bWaitAll, DWORD dwMilliseconds);
 
 // Sleep(0) yields; Sleep(INFINITE) never returns.
-VOID WINAPI Sleep(DWORD dwMilliseconds);
+OPOSSVC_API VOID WINAPI Sleep(DWORD dwMilliseconds);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

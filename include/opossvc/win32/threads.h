@@ -10,6 +10,7 @@
 #ifndef OPOSSVC_WIN32_THREADS_H_
 #define OPOSSVC_WIN32_THREADS_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
@@ -34,23 +35,23 @@ typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 // dwStackSize 0 takes the system default; other sizes are rounded up to the
 // system minimum. A thread created with CREATE_SUSPENDED starts running at
 // its first ResumeThread.
-HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
-                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
-                           DWORD dwCreationFlags, LPDWORD lpThreadId);
+OPOSSVC_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                                       LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter,
+                                       DWORD dwCreationFlags, LPDWORD lpThreadId);
 // The previous suspend count (0 for a running thread), or (DWORD)-1.
-DWORD WINAPI ResumeThread(HANDLE hThread);
+OPOSSVC_API DWORD WINAPI ResumeThread(HANDLE hThread);
 // STILL_ACTIVE while the thread runs, then its return value.
-BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
-DWORD WINAPI GetThreadId(HANDLE Thread);
-BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
-int WINAPI GetThreadPriority(HANDLE hThread);
+OPOSSVC_API BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
+OPOSSVC_API DWORD WINAPI GetThreadId(HANDLE Thread);
+OPOSSVC_API BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority);
+OPOSSVC_API int WINAPI GetThreadPriority(HANDLE hThread);
 
-DWORD WINAPI GetCurrentThreadId(void);
-DWORD WINAPI GetCurrentProcessId(void);
+OPOSSVC_API DWORD WINAPI GetCurrentThreadId(void);
+OPOSSVC_API DWORD WINAPI GetCurrentProcessId(void);
 // Pseudo-handles, valid only in the calling thread and process; accepted by
 // the thread functions above, not by the wait functions.
-HANDLE WINAPI GetCurrentThread(void);
-HANDLE WINAPI GetCurrentProcess(void);
+OPOSSVC_API HANDLE WINAPI GetCurrentThread(void);
+OPOSSVC_API HANDLE WINAPI GetCurrentProcess(void);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

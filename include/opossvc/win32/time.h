@@ -8,6 +8,7 @@
 #ifndef OPOSSVC_WIN32_TIME_H_
 #define OPOSSVC_WIN32_TIME_H_
 
+#include <opossvc/export.h>
 #include <opossvc/win32/types.h>
 #ifndef OPOSSVC_WIN32_NATIVE
 
@@ -24,10 +25,10 @@ typedef struct _SYSTEMTIME {
   WORD wMilliseconds;
 } SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
 
-DWORD WINAPI GetTickCount(void);
-ULONGLONG WINAPI GetTickCount64(void);
-VOID WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
-VOID WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
+OPOSSVC_API DWORD WINAPI GetTickCount(void);
+OPOSSVC_API ULONGLONG WINAPI GetTickCount64(void);
+OPOSSVC_API VOID WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+OPOSSVC_API VOID WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 
 #endif  // !OPOSSVC_WIN32_NATIVE
 

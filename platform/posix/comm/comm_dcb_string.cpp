@@ -8,7 +8,7 @@
 #include <opossvc/win32/comm.h>
 #include <opossvc/win32/errors.h>
 
-#include "platform/posix/comm/comm_port.h"
+#include "platform/internal/serial_port.h"
 
 namespace opossvc::detail {
 namespace {

@@ -70,10 +70,13 @@
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/registry.h>
 
-#include "platform/posix/comm/comm_mutex.h"
-#include "platform/posix/comm/comm_port.h"
+#include "platform/internal/comm_port.h"
+#include "platform/internal/comm_timeouts.h"
+#include "platform/internal/mutex.h"
+#include "platform/internal/serial_port.h"
+#include "platform/posix/comm/comm_handle.h"
 #include "platform/posix/comm/comm_syscalls.h"
-#include "platform/posix/comm/comm_timeouts.h"
+#include "platform/posix/files/errno_map.h"
 
 namespace opossvc::detail {
 namespace {
@@ -261,7 +264,7 @@ class TermiosPort final : public CommPort {
 
   // Probes what the device offers; called once before the port is shared.
   void Probe() {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     int lines = 0;
     has_lines_ = Ioctl(TIOCMGET, &lines) == 0 || !IsNoSuchIoctl(errno);
     has_counters_ = Ioctl(TIOCGICOUNT, &counted_) == 0;
@@ -273,11 +276,11 @@ class TermiosPort final : public CommPort {
     int lines = 0;
     bool has_lines;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       has_lines = has_lines_;
     }
     if (has_lines && Ioctl(TIOCMGET, &lines) != 0) return Fail(errno);
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     *dcb = TermiosToDcb(settings_, static_cast<DWORD>(lines), has_lines_);
     dcb_ = *dcb;
     return 0;
@@ -291,12 +294,12 @@ class TermiosPort final : public CommPort {
     // between the copy and the store.
     termios2 settings;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       settings = settings_;
     }
     DcbToTermios(dcb, &settings);
     if (Ioctl(TCSETS2, &settings) != 0) return Fail(errno);
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     settings_ = settings;
     dcb_ = dcb;
     return 0;
@@ -321,7 +324,7 @@ class TermiosPort final : public CommPort {
   DWORD SetTimeouts(const COMMTIMEOUTS& timeouts) override {
     Operation op(*this);
     if (op.error()) return op.error();
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     timeouts_ = timeouts;
     return 0;
   }
@@ -334,7 +337,7 @@ class TermiosPort final : public CommPort {
     bool strip_nulls;
     uint64_t abort_generation;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (DWORD error = PendingAbortLocked()) return error;
       timeouts = timeouts_;
       strip_nulls = dcb_.fNull;
@@ -392,7 +395,7 @@ class TermiosPort final : public CommPort {
     if (op.error()) return op.error();
     WriteParameters write;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (DWORD error = PendingAbortLocked()) return error;
       write.deadline = WriteDeadline(timeouts_, size);
       write.dsr_flow = dcb_.fOutxDsrFlow && has_lines_;
@@ -416,7 +419,7 @@ class TermiosPort final : public CommPort {
     if (op.error()) return op.error();
     WriteParameters write;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       write.abort_generation = write_aborts_;
       write.byte_us = ByteMicroseconds(dcb_);
     }
@@ -428,7 +431,7 @@ class TermiosPort final : public CommPort {
     Operation op(*this);
     if (op.error()) return op.error();
     if (flags & (PURGE_TXABORT | PURGE_RXABORT)) {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (flags & PURGE_TXABORT) ++write_aborts_;
       if (flags & PURGE_RXABORT) ++read_aborts_;
       WakeWaiters();
@@ -437,7 +440,7 @@ class TermiosPort final : public CommPort {
     if (flags & PURGE_TXCLEAR) {
       // Under the lock, so that no write starts meanwhile. The bytes of a write in progress are
       // its own (PURGE_TXABORT makes it take them back); those of a completed one have left.
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       int queued = 0;
       if (writing_ == 0 && Ioctl(TIOCOUTQ, &queued) == 0 && queued > 0 &&
           Ioctl(TCFLSH, IntArgument(TCOFLUSH)) != 0) {
@@ -457,14 +460,14 @@ class TermiosPort final : public CommPort {
     int out_queue = 0;
     bool buffered;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       buffered = has_lines_;
     }
     if (Ioctl(FIONREAD, &in_queue) != 0) return Fail(errno);
     if (buffered && Ioctl(TIOCOUTQ, &out_queue) != 0 && !IsNoSuchIoctl(errno)) return Fail(errno);
     int failure = 0;  // errno of a failed call, handled once the lock is released
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       *errors = 0;
       *stat = {};
       stat->cbInQue = static_cast<DWORD>(std::max(in_queue, 0));
@@ -493,7 +496,7 @@ class TermiosPort final : public CommPort {
     Operation op(*this);
     if (op.error()) return op.error();
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (!has_lines_) {  // nothing to ask the device, which the input thread does all the time
         *status = kNoLinesStatus;
         return 0;
@@ -533,7 +536,7 @@ class TermiosPort final : public CommPort {
       case SETXOFF:
       case SETXON: {
         // With the flag in one step, which TakeBack relies on.
-        CommLock lock(mutex_);
+        MutexLock lock(mutex_);
         result = Ioctl(TCXONC, IntArgument(function == SETXOFF ? TCOOFF : TCOON));
         if (result == 0) output_stopped_ = function == SETXOFF;
         break;
@@ -546,7 +549,7 @@ class TermiosPort final : public CommPort {
   }
 
   void SetEventMask(DWORD mask) override {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     if (closing_) return;  // the descriptors are going
     event_mask_ = mask;
     ++mask_changes_;
@@ -560,21 +563,21 @@ class TermiosPort final : public CommPort {
     DWORD mask;
     uint64_t changes;
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (event_mask_ == 0 || input_waiting_) return ERROR_INVALID_PARAMETER;
       input_waiting_ = true;
       mask = event_mask_;
       changes = mask_changes_;
     }
     DWORD error = AwaitInput(mask, changes, timeout_ms, events);
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     input_waiting_ = false;
     return error;
   }
 
   void Close() override {
     {
-      CommLock lock(mutex_);
+      MutexLock lock(mutex_);
       if (closing_) return;
       closing_ = true;
       WakeWaiters();
@@ -604,11 +607,11 @@ class TermiosPort final : public CommPort {
   class Writing {
    public:
     explicit Writing(TermiosPort& port) : port_(port) {
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       ++port_.writing_;
     }
     ~Writing() {
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       --port_.writing_;
     }
     Writing(const Writing&) = delete;
@@ -623,7 +626,7 @@ class TermiosPort final : public CommPort {
   class Operation {
    public:
     explicit Operation(TermiosPort& port) : port_(port) {
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       if (port_.closing_) {
         error_ = ERROR_INVALID_HANDLE;
       } else if (port_.gone_) {
@@ -634,7 +637,7 @@ class TermiosPort final : public CommPort {
     }
     ~Operation() {
       if (error_ != 0) return;
-      CommLock lock(port_.mutex_);
+      MutexLock lock(port_.mutex_);
       if (--port_.active_ == 0) port_.idle_.notify_all();
     }
     Operation(const Operation&) = delete;
@@ -669,7 +672,7 @@ class TermiosPort final : public CommPort {
           uint64_t count = 0;
           ssize_t ignored = ::read(event_fd_, &count, sizeof count);
           (void)ignored;
-          CommLock lock(mutex_);
+          MutexLock lock(mutex_);
           if (closing_) return ERROR_OPERATION_ABORTED;
           if (mask_changes_ != changes) return 0;
         }
@@ -699,7 +702,10 @@ class TermiosPort final : public CommPort {
   }
 
   // Hands bytes[*put..size) to the tty until all are taken or the write's time is up; 0 also then.
+  // A write that the tty took only in part filled it: the next one waits for room first rather
+  // than fail with EAGAIN (a pass through the kernel saved each time the buffer fills).
   DWORD Put(const unsigned char* bytes, DWORD size, const WriteParameters& write, DWORD* put) {
+    bool full = false;
     while (*put < size) {
       if (write.dsr_flow) {
         int lines = 0;
@@ -714,16 +720,22 @@ class TermiosPort final : public CommPort {
           continue;
         }
       }
-      ssize_t n = Calls().write(fd_, bytes + *put, size - *put);
-      if (n > 0) {
-        *put += static_cast<DWORD>(n);
-        continue;
+      if (!full) {
+        ssize_t n = Calls().write(fd_, bytes + *put, size - *put);
+        if (n > 0) {
+          *put += static_cast<DWORD>(n);
+          full = true;  // if bytes are left
+          continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return Fail(errno);
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return Fail(errno);
-      // The transmit buffer is full: wait until it takes more, or the time is up.
+      // The transmit buffer is full: wait until it takes more, or the time is up (the tty is
+      // still offered the rest once then).
       int wait = PollTimeoutMs(write.deadline);
-      if (wait == 0) return 0;
+      if (wait == 0 && !full) return 0;
+      full = false;
+      if (wait == 0) continue;
       pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
       int ready = Calls().poll(fds, 2, wait);
       if (ready < 0 && errno != EINTR) return ERROR_GEN_FAILURE;
@@ -772,7 +784,7 @@ class TermiosPort final : public CommPort {
   // between the counts and the discard, except under XON/XOFF output flow or a SETXOFF, whose
   // stop the resumption would lift.
   DWORD TakeBack(DWORD put) {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     const bool paused = !dcb_.fOutX && !output_stopped_ && Ioctl(TCXONC, IntArgument(TCOOFF)) == 0;
     int before = 0;
     int after = 0;
@@ -813,16 +825,7 @@ class TermiosPort final : public CommPort {
       MarkGone();
       return ERROR_DEVICE_NOT_CONNECTED;
     }
-    switch (error) {
-      case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-      case ENOTTY:
-        return ERROR_INVALID_FUNCTION;
-      case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-      default:
-        return ERROR_GEN_FAILURE;
-    }
+    return Win32ErrorFromErrno(error);
   }
 
   bool HungUp() {
@@ -835,7 +838,7 @@ class TermiosPort final : public CommPort {
   }
 
   void MarkGone() {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     gone_ = true;
   }
 
@@ -866,7 +869,7 @@ class TermiosPort final : public CommPort {
   // ERROR_OPERATION_ABORTED when the port is closing or the calls of `direction` were purged
   // since their count was `generation`.
   DWORD AbortedSince(uint64_t generation, Direction direction) {
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     uint64_t now = direction == Direction::kRead ? read_aborts_ : write_aborts_;
     if (closing_ || now != generation) return ERROR_OPERATION_ABORTED;
     return 0;
@@ -877,7 +880,7 @@ class TermiosPort final : public CommPort {
     pollfd fd = {wake_fd_, POLLIN, 0};
     if (Calls().poll(&fd, 1, ms) > 0 && (fd.revents & POLLIN)) ConsumeWake();
     if (DWORD error = AbortedSince(write_generation, Direction::kWrite)) return error;
-    CommLock lock(mutex_);
+    MutexLock lock(mutex_);
     return gone_ ? ERROR_DEVICE_NOT_CONNECTED : 0;
   }
 
@@ -886,7 +889,7 @@ class TermiosPort final : public CommPort {
   const int wake_fd_;   // eventfd (semaphore mode) that wakes calls waiting in poll()
   const int event_fd_;  // eventfd that ends the input wait: a mask change or the close
 
-  CommMutex mutex_;
+  Mutex mutex_;
   std::condition_variable idle_;               // signalled when active_ drops to 0
   int active_ OPOSSVC_GUARDED_BY(mutex_) = 0;  // Operations in progress
   bool closing_ OPOSSVC_GUARDED_BY(mutex_) = false;
@@ -940,6 +943,8 @@ std::string DevicePath(int number) {
   return path;
 }
 
+// An absent device is a missing file whatever the errno, its permission bits are a privilege,
+// and a busy one is held by another program; the rest as for files.
 DWORD OpenError(int error) {
   switch (error) {
     case ENOENT:
@@ -954,13 +959,8 @@ DWORD OpenError(int error) {
       return ERROR_PRIVILEGE_NOT_HELD;
     case EBUSY:
       return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
     default:
-      return ERROR_OPEN_FAILED;
+      return Win32ErrorFromErrno(error, ERROR_OPEN_FAILED);
   }
 }
 

@@ -9,54 +9,13 @@
 
 #include <opossvc/win32/errors.h>
 
-namespace opossvc::detail {
+#include "platform/posix/files/errno_map.h"
 
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case 0:
-      return ERROR_SUCCESS;
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ELOOP:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case EFBIG:
-      return ERROR_HANDLE_DISK_FULL;
-    case EEXIST:
-      return ERROR_FILE_EXISTS;
-    case ETXTBSY:
-    case EBUSY:
-      return ERROR_SHARING_VIOLATION;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    case ESPIPE:
-      return ERROR_SEEK_ON_DEVICE;
-    case EIO:
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
+namespace opossvc::detail {
 
 DWORD CloseFile(int fd) {
   // close() is not retried on EINTR: the descriptor is gone either way.
-  return close(fd) == 0 || errno == EINTR ? ERROR_SUCCESS : ErrorFromErrno(errno);
+  return close(fd) == 0 || errno == EINTR ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
 }
 
 DWORD ReadFileSome(int fd, void* buffer, size_t size, size_t* done) {
@@ -67,7 +26,7 @@ DWORD ReadFileSome(int fd, void* buffer, size_t size, size_t* done) {
       *done = static_cast<size_t>(count);
       return ERROR_SUCCESS;
     }
-    if (errno != EINTR) return ErrorFromErrno(errno);
+    if (errno != EINTR) return Win32ErrorFromErrno(errno);
   }
 }
 
@@ -83,7 +42,7 @@ DWORD WriteLoop(const void* data, size_t size, size_t* done, WriteSome write_som
     ssize_t count = write_some(next + *done, size - *done, *done);
     if (count < 0) {
       if (errno == EINTR) continue;
-      return ErrorFromErrno(errno);
+      return Win32ErrorFromErrno(errno);
     }
     if (count == 0) return ERROR_WRITE_FAULT;
     *done += static_cast<size_t>(count);
@@ -119,28 +78,29 @@ DWORD AppendToFile(int fd, const void* data, size_t size, size_t* done) {
 
 DWORD SeekFile(int fd, int64_t offset, int whence, uint64_t* position) {
   off_t result = lseek(fd, static_cast<off_t>(offset), whence);
-  if (result < 0) return errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrorFromErrno(errno);
+  // lseek refuses a position before the start with EINVAL.
+  if (result < 0) return errno == EINVAL ? ERROR_NEGATIVE_SEEK : Win32ErrorFromErrno(errno);
   *position = static_cast<uint64_t>(result);
   return ERROR_SUCCESS;
 }
 
 DWORD FileLength(int fd, uint64_t* length) {
   struct stat info {};
-  if (fstat(fd, &info) != 0) return ErrorFromErrno(errno);
+  if (fstat(fd, &info) != 0) return Win32ErrorFromErrno(errno);
   *length = static_cast<uint64_t>(info.st_size);
   return ERROR_SUCCESS;
 }
 
 DWORD TruncateFile(int fd, uint64_t length) {
   while (ftruncate(fd, static_cast<off_t>(length)) != 0) {
-    if (errno != EINTR) return ErrorFromErrno(errno);
+    if (errno != EINTR) return Win32ErrorFromErrno(errno);
   }
   return ERROR_SUCCESS;
 }
 
 DWORD SyncFile(int fd) {
   if (fsync(fd) == 0 || errno == EINVAL || errno == EROFS) return ERROR_SUCCESS;
-  return ErrorFromErrno(errno);
+  return Win32ErrorFromErrno(errno);
 }
 
 }  // namespace opossvc::detail

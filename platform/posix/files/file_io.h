@@ -40,9 +40,6 @@ DWORD FileLength(int fd, uint64_t* length);
 DWORD TruncateFile(int fd, uint64_t length);
 DWORD SyncFile(int fd);
 
-// The Win32 error for an errno value of a file call.
-DWORD ErrorFromErrno(int error);
-
 }  // namespace opossvc::detail
 
 #endif  // OPOSSVC_PLATFORM_POSIX_FILES_FILE_IO_H_

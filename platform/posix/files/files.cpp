@@ -1,5 +1,6 @@
 // The Win32 file calls: CreateFileA for disk files and serial ports, and the calls on the
 // handles it returns; disk files keep their share modes across processes through share_lock.h.
+// Also the appenders' open (internal/append_file.h), which differs only in how it is admitted.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,12 +13,15 @@
 #include <opossvc/win32/files.h>
 #include <opossvc/win32/sync.h>
 
-#include "platform/posix/comm/comm_port.h"
+#include "platform/internal/append_file.h"
+#include "platform/internal/serial_port.h"
+#include "platform/posix/comm/comm_handle.h"
 #include "platform/posix/files/environment.h"
+#include "platform/posix/files/errno_map.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/file_object.h"
-#include "platform/posix/kernel/handle_table.h"
 #include "platform/posix/files/share_lock.h"
+#include "platform/posix/kernel/handle_table.h"
 
 namespace opossvc::detail {
 namespace {
@@ -31,7 +35,7 @@ constexpr ULONG_PTR kStatusUnsuccessful = 0xC0000001;
 
 // One open disk file. The descriptor is closed when the last reference goes, so that a call in
 // progress on another thread never sees it reused.
-class DiskFile final : public FileObject {
+class DiskFile final : public FileObject, public FileAppender {
  public:
   DiskFile(int fd, bool readable, bool writable, std::string delete_at_close)
       : fd_(fd),
@@ -60,6 +64,11 @@ class DiskFile final : public FileObject {
     return error;
   }
   DWORD Flush() override { return writable_ ? SyncFile(fd_) : ERROR_ACCESS_DENIED; }
+  // Appenders' descriptors are open with O_APPEND.
+  DWORD Append(const void* data, size_t size) override {
+    size_t done = 0;
+    return WriteFileAll(fd_, data, size, &done);
+  }
   // Writes at `offset`, or at the end of the file for kEndOfFile.
   DWORD WriteAt(const void* data, DWORD size, uint64_t offset, DWORD* written) {
     *written = 0;
@@ -72,6 +81,7 @@ class DiskFile final : public FileObject {
   }
 
   int fd() const { return fd_; }
+  bool readable() const { return readable_; }
   bool writable() const { return writable_; }
 
  private:
@@ -97,7 +107,7 @@ DWORD MissingError(const std::string& path) {
 }
 
 DWORD PathError(int error, const std::string& path) {
-  return error == ENOENT ? MissingError(path) : ErrorFromErrno(error);
+  return error == ENOENT ? MissingError(path) : Win32ErrorFromErrno(error);
 }
 
 int OpenRetrying(const std::string& path, int flags, mode_t mode) {
@@ -136,8 +146,15 @@ int OpenByDisposition(const std::string& path, int access, DWORD disposition, mo
   }
 }
 
+// How OpenDiskFile admits an open: by the Win32 share modes, or as the
+// file's one appender (append_file.h).
+enum class Admission { kShareModes, kAppender };
+
 HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD share_mode,
-                    DWORD disposition, DWORD flags_and_attributes) {
+                    DWORD disposition, DWORD flags_and_attributes,
+                    Admission admission = Admission::kShareModes,
+                    std::shared_ptr<DiskFile>* opened = nullptr) {
+  const bool appender = admission == Admission::kAppender;
   const bool read = (desired_access & kReadAccess) != 0;
   const bool write = (desired_access & kWriteAccess) != 0;
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
@@ -152,6 +169,9 @@ HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD
   }
   int options = O_CLOEXEC | O_NOCTTY;
   if (flags_and_attributes & FILE_FLAG_WRITE_THROUGH) options |= O_DSYNC;
+  // An appender never follows a link at the end of the path, nor waits on a
+  // FIFO there (regular files ignore O_NONBLOCK).
+  if (appender) options |= O_APPEND | O_NOFOLLOW | O_NONBLOCK;
   const mode_t mode =
       (flags_and_attributes & FILE_ATTRIBUTE_READONLY) ? kNewReadOnlyFileMode : kNewFileMode;
 
@@ -165,7 +185,7 @@ HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD
     fd = OpenByDisposition(path, O_WRONLY | options, disposition, mode, &existed);
   }
   if (fd < 0) {
-    SetLastError(PathError(errno, path));
+    SetLastError(appender && errno == ELOOP ? ERROR_ACCESS_DENIED : PathError(errno, path));
     return INVALID_HANDLE_VALUE;
   }
   auto fail = [fd](DWORD error) {
@@ -174,15 +194,19 @@ HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD
     return INVALID_HANDLE_VALUE;
   };
   struct stat info {};
-  if (fstat(fd, &info) != 0) return fail(ErrorFromErrno(errno));
-  if (S_ISDIR(info.st_mode)) return fail(ERROR_ACCESS_DENIED);
+  if (fstat(fd, &info) != 0) return fail(Win32ErrorFromErrno(errno));
+  if (S_ISDIR(info.st_mode) || (appender && !S_ISREG(info.st_mode))) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
 
   ShareRequest share;
   share.reads = read;
   share.writes = write;
   share.denies_read = !(share_mode & FILE_SHARE_READ);
   share.denies_write = !(share_mode & FILE_SHARE_WRITE);
-  if (DWORD error = RegisterShare(fd, share, readable)) return fail(error);
+  if (DWORD error = appender ? RegisterAppender(fd, readable) : RegisterShare(fd, share, readable)) {
+    return fail(error);
+  }
   // Truncated only once the open is admitted, so a refused open leaves the file as it was.
   bool truncate = disposition == TRUNCATE_EXISTING || (disposition == CREATE_ALWAYS && existed);
   if (truncate) {
@@ -191,7 +215,10 @@ HANDLE OpenDiskFile(const std::string& windows_path, DWORD desired_access, DWORD
 
   std::string delete_at_close =
       (flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE) ? path : std::string();
-  auto file = std::make_shared<DiskFile>(fd, read, write, std::move(delete_at_close));
+  // An appender reads where its descriptor can.
+  auto file =
+      std::make_shared<DiskFile>(fd, appender ? readable : read, write, std::move(delete_at_close));
+  if (opened != nullptr) *opened = file;
   HANDLE handle = InsertHandle(std::move(file));
   if (!handle) return INVALID_HANDLE_VALUE;
   bool reports_existing = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
@@ -212,6 +239,23 @@ std::shared_ptr<DiskFile> FindDiskFile(HANDLE handle) {
 }
 
 }  // namespace
+
+AppendFile OpenAppendFile(LPCSTR path) {
+  AppendFile result;
+  if (path == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return result;
+  }
+  // Opened for reading too where the file grants it (see OpenDiskFile).
+  std::shared_ptr<DiskFile> file;
+  result.handle = OpenDiskFile(path, GENERIC_WRITE, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               Admission::kAppender, &file);
+  if (result.handle == INVALID_HANDLE_VALUE) return result;
+  result.readable = file->readable();
+  result.appender = std::move(file);
+  return result;
+}
+
 }  // namespace opossvc::detail
 
 using opossvc::detail::Fail;
@@ -387,7 +431,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
   if (mkdir(path.c_str(), opossvc::detail::kNewFolderMode) != 0) {
     int error = errno;
     if (error == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
-    return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND : opossvc::detail::ErrorFromErrno(error));
+    return Fail(error == ENOENT ? ERROR_PATH_NOT_FOUND
+                                : opossvc::detail::Win32ErrorFromErrno(error));
   }
   return TRUE;
 }

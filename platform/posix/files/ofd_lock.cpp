@@ -30,22 +30,32 @@ DWORD ErrorOf(int error) {
   }
 }
 
-}  // namespace
-
-DWORD TakeSharedByteLock(int fd, off_t offset) {
-  flock lock = ByteLock(F_RDLCK, offset, 1);
+DWORD TakeByteLock(int fd, short type, off_t offset) {
+  flock lock = ByteLock(type, offset, 1);
   while (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
     if (errno != EINTR) return ErrorOf(errno);
   }
   return ERROR_SUCCESS;
 }
 
-bool ByteLockedElsewhere(int fd, off_t offset) {
+}  // namespace
+
+DWORD TakeSharedByteLock(int fd, off_t offset) { return TakeByteLock(fd, F_RDLCK, offset); }
+
+DWORD TakeExclusiveByteLock(int fd, off_t offset) { return TakeByteLock(fd, F_WRLCK, offset); }
+
+ByteLockKind ByteLockElsewhere(int fd, off_t offset) {
   flock lock = ByteLock(F_WRLCK, offset, 1);
   while (fcntl(fd, F_OFD_GETLK, &lock) != 0) {
-    if (errno != EINTR) return true;
+    if (errno != EINTR) return ByteLockKind::kExclusive;
   }
-  return lock.l_type != F_UNLCK;
+  return lock.l_type == F_UNLCK   ? ByteLockKind::kNone
+         : lock.l_type == F_RDLCK ? ByteLockKind::kShared
+                                  : ByteLockKind::kExclusive;
+}
+
+bool ByteLockedElsewhere(int fd, off_t offset) {
+  return ByteLockElsewhere(fd, offset) != ByteLockKind::kNone;
 }
 
 void DropByteLocks(int fd, off_t offset, off_t length) {

@@ -17,9 +17,19 @@ namespace opossvc::detail {
 // error when it cannot be had (ERROR_NOT_ENOUGH_MEMORY, ERROR_NOT_SUPPORTED).
 DWORD TakeSharedByteLock(int fd, off_t offset);
 
+// Takes an exclusive lock on byte `offset` of `fd`, which needs `fd` open
+// for writing: ERROR_SUCCESS, ERROR_LOCK_VIOLATION when another open file
+// description holds a lock on the byte, or another Win32 error as above.
+DWORD TakeExclusiveByteLock(int fd, off_t offset);
+
 // Whether another open file description holds a lock on byte `offset`. A
 // failing test counts as held, so that an error never passes for absence.
 bool ByteLockedElsewhere(int fd, off_t offset);
+
+enum class ByteLockKind { kNone, kShared, kExclusive };
+// The kind of lock that another open file description holds on byte
+// `offset`. A failing test counts as an exclusive lock.
+ByteLockKind ByteLockElsewhere(int fd, off_t offset);
 
 // Drops this description's locks on `length` bytes from `offset`.
 void DropByteLocks(int fd, off_t offset, off_t length);

@@ -7,7 +7,7 @@
 namespace opossvc::detail {
 namespace {
 
-enum Slot : off_t { kReads = 0, kWrites = 1, kDeniesRead = 2, kDeniesWrite = 3 };
+enum Slot : off_t { kReads = 0, kWrites = 1, kDeniesRead = 2, kDeniesWrite = 3, kAppender = 4 };
 
 DWORD Take(int fd, off_t slot) { return TakeSharedByteLock(fd, kShareLockBase + slot); }
 
@@ -39,6 +39,26 @@ DWORD RegisterShare(int fd, const ShareRequest& request, bool fd_readable) {
   if (conflict) {
     if (fd_readable) ReleaseAll(fd);
     return ERROR_SHARING_VIOLATION;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD RegisterAppender(int fd, bool fd_readable) {
+  // A few tries in case the holder lets go between the take and the test.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD error = TakeExclusiveByteLock(fd, kShareLockBase + kAppender);
+    if (error == ERROR_SUCCESS) break;
+    if (error != ERROR_LOCK_VIOLATION) return error;
+    const ByteLockKind holder = ByteLockElsewhere(fd, kShareLockBase + kAppender);
+    if (holder == ByteLockKind::kExclusive) return ERROR_SHARING_VIOLATION;
+    if (holder == ByteLockKind::kShared) break;  // a reader's: go ahead unmarked
+  }
+  if (!fd_readable) return ERROR_SUCCESS;
+  for (off_t slot = kReads; slot <= kDeniesWrite; ++slot) {
+    if (DWORD error = Take(fd, slot)) {
+      DropByteLocks(fd, kShareLockBase, 5);
+      return error;
+    }
   }
   return ERROR_SUCCESS;
 }

@@ -15,6 +15,12 @@
 // racing for incompatible modes at least one always sees the other: neither
 // ever succeeds beside the other, though in that race both may fail.
 //
+// An appender (internal/append_file.h) marks itself with an exclusive lock
+// on slot 4, which only an open with write access can take, and takes the
+// four slots above as an exclusive open does, but never tests the others'
+// slots: anyone who may read the file can take shared locks on every byte of
+// it, so those tests would let a mere reader keep the file's writer out.
+//
 // The locks belong to the open file description: they go with the last
 // descriptor that refers to it (forks share them), never with another open
 // of the same file, so threads of one process are kept apart like processes.
@@ -45,6 +51,14 @@ struct ShareRequest {
 // cannot hold the shared locks: it is registered as nothing, and only its
 // test against the others is made.
 DWORD RegisterShare(int fd, const ShareRequest& request, bool fd_readable);
+
+// Registers the open `fd` (open for writing) as the file's appender:
+// ERROR_SUCCESS, ERROR_SHARING_VIOLATION when another appender holds the
+// file, or another Win32 error when the locks cannot be taken at all. A
+// shared lock on slot 4, all that a reader can take there, keeps this open
+// from marking itself but not from going ahead. The four slots are taken
+// only when `fd_readable`.
+DWORD RegisterAppender(int fd, bool fd_readable);
 
 }  // namespace opossvc::detail
 

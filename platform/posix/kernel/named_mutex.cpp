@@ -45,8 +45,9 @@
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/sync.h>
 
-#include "platform/posix/kernel/mutex_object.h"
+#include "platform/posix/files/errno_map.h"
 #include "platform/posix/files/ofd_lock.h"
+#include "platform/posix/kernel/mutex_object.h"
 
 namespace opossvc::detail {
 namespace {
@@ -74,27 +75,6 @@ struct SharedBlock {
   uint32_t abandoned;
 };
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
-
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-      return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOSPC:
-      return ERROR_DISK_FULL;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
 
 // Holds flock(LOCK_EX) on a descriptor for a scope.
 class ScopedFlock {
@@ -222,7 +202,7 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
     if (ReleaseOneLevel()) {
       // Waiters of this process in mixed wait sets need not wait for their
       // next poll.
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       WakeWaiters();
     }
     return true;
@@ -234,7 +214,7 @@ class SystemMutex final : public MutexObject, public std::enable_shared_from_thi
     block_->abandoned = 1;
     while (!ReleaseOneLevel()) {
     }
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     WakeWaiters();
   }
 
@@ -324,7 +304,7 @@ struct Joined {
 SharedBlock* MapBlock(int fd, DWORD* error) {
   void* map = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (map != MAP_FAILED) return static_cast<SharedBlock*>(map);
-  *error = ErrorFromErrno(errno);
+  *error = Win32ErrorFromErrno(errno);
   return nullptr;
 }
 
@@ -333,7 +313,7 @@ Joined Join(int fd, const std::string& shm_name, bool create, bool initially_own
   ScopedFlock lock(fd);
   struct stat st;
   if (fstat(fd, &st) != 0) {
-    joined.error = ErrorFromErrno(errno);
+    joined.error = Win32ErrorFromErrno(errno);
     return joined;
   }
   if (st.st_nlink == 0) {
@@ -354,7 +334,7 @@ Joined Join(int fd, const std::string& shm_name, bool create, bool initially_own
     return joined;
   }
   if (!held && ftruncate(fd, sizeof(SharedBlock)) != 0) {
-    joined.error = ErrorFromErrno(errno);
+    joined.error = Win32ErrorFromErrno(errno);
     return joined;
   }
   SharedBlock* block = MapBlock(fd, &joined.error);
@@ -445,7 +425,7 @@ std::shared_ptr<MutexObject> OpenSystemMutex(const ObjectName& name, bool create
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     int fd = shm_open(shm_name.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
     if (fd < 0) {
-      SetLastError(ErrorFromErrno(errno));
+      SetLastError(Win32ErrorFromErrno(errno));
       return nullptr;
     }
     const Joined joined = Join(fd, shm_name, create, initially_owned);

@@ -42,12 +42,12 @@ class Event final : public Waitable {
   }
 
   void Set() OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     signaled_ = true;
     WakeWaiters();
   }
   void Reset() OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     signaled_ = false;
   }
 
@@ -69,7 +69,7 @@ class Semaphore final : public Waitable {
   }
 
   bool Release(LONG n, LONG* previous) OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     if (n > maximum_ - count_) {
       SetLastError(ERROR_TOO_MANY_POSTS);
       return false;
@@ -109,7 +109,7 @@ class LocalMutex final : public MutexObject, public std::enable_shared_from_this
 
   bool Release() override {
     {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       if (owner_ != CurrentThreadSerial()) {
         SetLastError(ERROR_NOT_OWNER);
         return false;
@@ -123,7 +123,7 @@ class LocalMutex final : public MutexObject, public std::enable_shared_from_this
   }
 
   void OnThreadExit() override {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     if (owner_ != CurrentThreadSerial()) return;
     owner_ = 0;
     depth_ = 0;
@@ -168,7 +168,7 @@ HANDLE CreateOrOpenNamed(LPCSTR name, const std::function<std::shared_ptr<Waitab
 std::shared_ptr<MutexObject> MakeLocalMutex(bool initially_owned) {
   auto mutex = std::make_shared<LocalMutex>();
   if (initially_owned) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     mutex->Take();
   }
   return mutex;

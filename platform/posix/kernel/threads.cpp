@@ -33,49 +33,49 @@ class ThreadObject final : public Waitable {
   // Runs on the new thread: reports its id, then waits for ResumeThread if
   // it was created suspended.
   void Started(DWORD thread_id) OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     thread_id_ = thread_id;
     started_.notify_all();
-    while (suspend_count_ > 0) started_.wait(lock.native());
+    while (suspend_count_ > 0) lock.WaitUntil(started_, std::nullopt);
   }
 
   // Runs on the creating thread until the new thread has reported its id.
   DWORD AwaitId() OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
-    while (thread_id_ == 0) started_.wait(lock.native());
+    MutexLock lock(g_wait_lock);
+    while (thread_id_ == 0) lock.WaitUntil(started_, std::nullopt);
     return thread_id_;
   }
 
   void Ended(DWORD exit_code) OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     ended_ = true;
     exit_code_ = exit_code;
     WakeWaiters();
   }
 
   DWORD Resume() OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     DWORD previous = suspend_count_;
     if (suspend_count_ > 0 && --suspend_count_ == 0) started_.notify_all();
     return previous;
   }
 
   DWORD ExitCode() OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     return ended_ ? exit_code_ : STILL_ACTIVE;
   }
 
   DWORD ThreadId() OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     return thread_id_;
   }
 
   int priority() OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     return priority_;
   }
   void set_priority(int priority) OPOSSVC_EXCLUDES(g_wait_lock) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     priority_ = priority;
   }
 

@@ -12,7 +12,7 @@
 
 namespace opossvc::detail {
 
-constinit WaitMutex g_wait_lock;
+constinit Mutex g_wait_lock;
 
 namespace {
 
@@ -99,7 +99,7 @@ DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   std::chrono::milliseconds poll = kFirstPoll;
 
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   Waiter waiter;
   for (const auto& object : objects) object->AddWaiter(&waiter);
   DWORD result = WAIT_TIMEOUT;
@@ -114,12 +114,12 @@ DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool
     if (polled) {
       Clock::time_point wake = now + poll;
       if (!forever) wake = std::min(wake, deadline);
-      waiter.cv.wait_until(lock.native(), wake);
+      lock.WaitUntil(waiter.cv, wake);
       poll = std::min(poll * 2, kLongestPoll);
     } else if (forever) {
-      waiter.cv.wait(lock.native());
+      lock.WaitUntil(waiter.cv, std::nullopt);
     } else {
-      waiter.cv.wait_until(lock.native(), deadline);
+      lock.WaitUntil(waiter.cv, deadline);
     }
   }
   for (const auto& object : objects) object->RemoveWaiter(&waiter);

@@ -24,38 +24,15 @@
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/types.h>
 
+#include "platform/internal/mutex.h"
 #include "platform/posix/kernel/handle_table.h"
 
 namespace opossvc::detail {
 
-class OPOSSVC_CAPABILITY("mutex") WaitMutex {
- public:
-  constexpr WaitMutex() = default;
-  void Lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
-  void Unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  std::mutex& native() { return mutex_; }
-
- private:
-  std::mutex mutex_;
-};
-
-// The lock of the wait machinery. Constant-initialized and trivially
-// destructible, so it is usable from any static constructor or destructor.
-extern WaitMutex g_wait_lock;
-
-// Holds g_wait_lock for a scope; Wait* release it while blocked.
-class OPOSSVC_SCOPED_CAPABILITY WaitLockHolder {
- public:
-  WaitLockHolder() OPOSSVC_ACQUIRE(g_wait_lock) : lock_(g_wait_lock.native()) {}
-  ~WaitLockHolder() OPOSSVC_RELEASE() = default;
-  WaitLockHolder(const WaitLockHolder&) = delete;
-  WaitLockHolder& operator=(const WaitLockHolder&) = delete;
-
-  std::unique_lock<std::mutex>& native() { return lock_; }
-
- private:
-  std::unique_lock<std::mutex> lock_;
-};
+// The lock of the wait machinery, held with MutexLock; Wait* release it
+// while blocked. Constant-initialized and trivially destructible, so it is
+// usable from any static constructor or destructor.
+extern Mutex g_wait_lock;
 
 // A process-unique, never reused number for the calling thread.
 uint64_t CurrentThreadSerial();

@@ -92,6 +92,7 @@ DWORD Size(const std::string& text) { return static_cast<DWORD>(text.size()); }
 template <class Call>
 LONG Guarded(Call call) noexcept {
   try {
+    CallerCodePageScope code_page;
     return call();
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;

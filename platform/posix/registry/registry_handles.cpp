@@ -9,7 +9,7 @@
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/registry.h>
 
-#include "platform/posix/registry/registry_mutex.h"
+#include "platform/internal/mutex.h"
 
 namespace opossvc::detail {
 namespace {
@@ -39,7 +39,7 @@ class KeyTable {
   }
 
   LONG Insert(OpenKey key, HKEY* out) OPOSSVC_EXCLUDES(mu_) {
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     uintptr_t value = next_;
     while (keys_.count(value) != 0 || (value >= kRootBase && value < kReservedEnd) ||
            value < kFirstHandle) {
@@ -52,7 +52,7 @@ class KeyTable {
   }
 
   bool Lookup(HKEY key, OpenKey* out) OPOSSVC_EXCLUDES(mu_) {
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     auto it = keys_.find(reinterpret_cast<uintptr_t>(key));
     if (it == keys_.end()) return false;
     *out = it->second;
@@ -61,7 +61,7 @@ class KeyTable {
 
   bool Remove(HKEY key) OPOSSVC_EXCLUDES(mu_) {
     OpenKey removed;  // its store may go with it: let that happen unlocked
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     auto it = keys_.find(reinterpret_cast<uintptr_t>(key));
     if (it == keys_.end()) return false;
     removed = std::move(it->second);
@@ -76,7 +76,7 @@ class KeyTable {
   static void PrepareFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS { Get().mu_.Lock(); }
   static void AfterFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS { Get().mu_.Unlock(); }
 
-  RegistryMutex mu_;
+  Mutex mu_;
   uintptr_t next_ OPOSSVC_GUARDED_BY(mu_) = kFirstHandle;
   std::unordered_map<uintptr_t, OpenKey> keys_ OPOSSVC_GUARDED_BY(mu_);
 };

@@ -77,11 +77,12 @@ LONG ReadValues(SqliteConnection& connection, Decoder& decoder, std::vector<OldV
 }
 
 LONG WriteKeys(SqliteConnection& connection, const std::vector<OldKey>& keys) {
+  Statement insert(connection,
+                   "INSERT INTO reg_key(id, parent, name, upper, class, written) "
+                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+  if (insert.status() != ERROR_SUCCESS) return insert.status();
   for (const OldKey& key : keys) {
-    Statement insert(connection,
-                     "INSERT INTO reg_key(id, parent, name, upper, class, written) "
-                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-    if (insert.status() != ERROR_SUCCESS) return insert.status();
+    insert.Reset();
     insert.Bind(1, key.id);
     insert.Bind(2, key.parent);
     insert.Bind(3, key.name.text);
@@ -95,11 +96,12 @@ LONG WriteKeys(SqliteConnection& connection, const std::vector<OldKey>& keys) {
 }
 
 LONG WriteValues(SqliteConnection& connection, const std::vector<OldValue>& values) {
+  Statement insert(connection,
+                   "INSERT INTO reg_value(key_id, seq, name, upper, type, data) "
+                   "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+  if (insert.status() != ERROR_SUCCESS) return insert.status();
   for (const OldValue& value : values) {
-    Statement insert(connection,
-                     "INSERT INTO reg_value(key_id, seq, name, upper, type, data) "
-                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
-    if (insert.status() != ERROR_SUCCESS) return insert.status();
+    insert.Reset();
     insert.Bind(1, value.key_id);
     insert.Bind(2, value.seq);
     insert.Bind(3, value.name.text);

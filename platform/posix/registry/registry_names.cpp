@@ -3,6 +3,7 @@
 #include <opossvc/win32/errors.h>
 
 #include "platform/posix/text/ansi_codepage.h"
+#include "platform/posix/text/icu_converter.h"
 #include "platform/posix/text/ordinal_case.h"
 #include "platform/posix/registry/registry_text.h"
 
@@ -21,9 +22,41 @@ RegistryName MakeName(std::u16string_view name) {
   return made;
 }
 
+namespace {
+
+// A name of ASCII caller text in a code page that keeps ASCII: the same
+// name as MakeName makes from its UTF-16 text, without converting.
+RegistryName MakeAsciiName(std::string_view name) {
+  RegistryName made;
+  made.text.assign(name);
+  made.key.assign(name.size() * 2, '\0');
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    made.key[2 * i + 1] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  made.length = name.size();
+  return made;
+}
+
+// Whether caller text means the same characters byte for byte.
+bool PlainAscii(std::string_view text) { return IsAscii(text) && KeepsAscii(CallerCodePage()); }
+
+}  // namespace
+
 LONG ParseKeyPath(const char* path, KeyPath* out) {
   out->names.clear();
   if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
+  if (const std::string_view bytes(path); PlainAscii(bytes)) {
+    if (bytes.front() == '\\') return ERROR_BAD_PATHNAME;
+    for (std::string_view rest = bytes; !rest.empty();) {
+      const size_t end = rest.find('\\');
+      const std::string_view name = rest.substr(0, end);
+      if (!name.empty()) out->names.push_back(MakeAsciiName(name));
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 1);
+    }
+    return ERROR_SUCCESS;
+  }
   const std::u16string text = CallerToUtf16(path);
   std::u16string_view rest(text);
   if (rest.front() == u'\\') return ERROR_BAD_PATHNAME;
@@ -46,6 +79,7 @@ LONG CheckKeyNameLengths(const KeyPath& path) {
 
 RegistryName MakeValueName(const char* name) {
   if (name == nullptr || *name == '\0') return RegistryName{};
+  if (PlainAscii(name)) return MakeAsciiName(name);
   return MakeName(CallerToUtf16(name));
 }
 

@@ -13,6 +13,7 @@
 
 #include <opossvc/win32/errors.h>
 
+#include "platform/posix/files/errno_map.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/registry/registry_store.h"
 #include "platform/posix/registry/sqlite_connection.h"
@@ -54,7 +55,7 @@ LONG LockExclusively(int fd) {
   for (size_t attempt = 0;; ++attempt) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return ERROR_SUCCESS;
     if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) return ErrorFromErrno(errno);
+    if (errno != EWOULDBLOCK) return Win32ErrorFromErrno(errno);
     if (waited >= kBusyTimeoutMs) return ERROR_BUSY;
     const int nap = kNapsMs[std::min(attempt, std::size(kNapsMs) - 1)];
     usleep(static_cast<useconds_t>(nap) * 1000);
@@ -82,7 +83,7 @@ LONG CopyStore(SqliteConnection& source, int fd) {
   for (sqlite3_int64 done = 0; done < size;) {
     ssize_t n = write(fd, image.get() + done, static_cast<size_t>(size - done));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return ErrorFromErrno(errno);
+    if (n < 0) return Win32ErrorFromErrno(errno);
     done += n;
   }
   return ERROR_SUCCESS;
@@ -102,7 +103,7 @@ LONG PublishSnapshot(const std::string& store, bool durable) {
   struct stat copied {};
   if (stat(store.c_str(), &copied) != 0) return ERROR_SUCCESS;
   Descriptor lock(OpenBeside(PublishLockFile(store), store, O_RDONLY));
-  if (!lock.valid()) return ErrorFromErrno(errno);
+  if (!lock.valid()) return Win32ErrorFromErrno(errno);
   if (LONG error = LockExclusively(lock.get())) return error;
 
   std::unique_ptr<SqliteConnection> source;
@@ -112,12 +113,12 @@ LONG PublishSnapshot(const std::string& store, bool durable) {
   Descriptor file(mkostemp(pending.path.data(), O_CLOEXEC));  // 0600 while it is written
   if (!file.valid()) {
     pending.path.clear();
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromErrno(errno);
   }
   if (LONG error = CopyStore(*source, file.get())) return error;
   source.reset();
   if ((durable && fdatasync(file.get()) != 0) || fchmod(file.get(), kSnapshotMode) != 0) {
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromErrno(errno);
   }
   TakeStoreOwner(file.get(), store);
   // A store made anew in its place meanwhile publishes itself.
@@ -126,11 +127,12 @@ LONG PublishSnapshot(const std::string& store, bool durable) {
       now.st_ino != copied.st_ino) {
     return ERROR_SUCCESS;
   }
-  if (rename(pending.path.c_str(), SnapshotFile(store).c_str()) != 0) return ErrorFromErrno(errno);
+  if (rename(pending.path.c_str(), SnapshotFile(store).c_str()) != 0)
+    return Win32ErrorFromErrno(errno);
   pending.path.clear();
   if (durable) {
     Descriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory.valid() || fsync(directory.get()) != 0) return ErrorFromErrno(errno);
+    if (!directory.valid() || fsync(directory.get()) != 0) return Win32ErrorFromErrno(errno);
   }
   return ERROR_SUCCESS;
 }

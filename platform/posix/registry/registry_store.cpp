@@ -16,6 +16,7 @@
 
 #include "platform/posix/text/ansi_codepage.h"
 #include "platform/posix/files/environment.h"
+#include "platform/posix/registry/read_snapshot_scope.h"
 #include "platform/posix/registry/registry_migration.h"
 #include "platform/posix/registry/registry_snapshot.h"
 #include "platform/posix/registry/registry_text.h"
@@ -63,6 +64,10 @@ enum Sql : size_t {
   kBegin,
   kCommit,
   kRollback,
+  kBeginRead,
+  kSavepoint,
+  kRelease,
+  kRollbackTo,
 };
 
 constexpr const char* kSqlText[] = {
@@ -105,8 +110,13 @@ constexpr const char* kSqlText[] = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
+    "BEGIN",
+    // One write inside a write group.
+    "SAVEPOINT one_write",
+    "RELEASE one_write",
+    "ROLLBACK TO one_write",
 };
-static_assert(sizeof kSqlText / sizeof kSqlText[0] == kRollback + 1);
+static_assert(sizeof kSqlText / sizeof kSqlText[0] == kRollbackTo + 1);
 
 int64_t Now() {
   timespec now{};
@@ -121,28 +131,6 @@ FILETIME ToFileTime(int64_t value) {
 
 DWORD ToDword(int64_t value) {
   return value < 0 ? 0 : value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
-}
-
-LONG ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case ENOMEM:
-      return ERROR_OUTOFMEMORY;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    default:
-      return ERROR_CANTOPEN;
-  }
 }
 
 std::string ReservePath(const std::string& file) { return file + "-reserve"; }
@@ -227,7 +215,7 @@ class StoreCache {
 
   std::shared_ptr<RegistryStore> Current() OPOSSVC_EXCLUDES(mu_) {
     std::string folder = OposRoot();
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     if (current_ && current_->folder_ == folder && current_->StillNamesItsFile()) return current_;
     auto store = std::make_shared<RegistryStore>(std::move(folder));
     std::erase_if(stores_, [](const std::weak_ptr<RegistryStore>& s) { return s.expired(); });
@@ -262,7 +250,14 @@ class StoreCache {
     StoreCache& cache = Get();
     for (auto it = cache.forking_.rbegin(); it != cache.forking_.rend(); ++it) {
       RegistryStore& store = **it;
-      child ? store.publisher_.AfterForkInChild() : store.publisher_.AfterForkInParent();
+      if (child) {
+        store.publisher_.AfterForkInChild();
+        // Its holder and the calls that waited are threads of the parent.
+        store.held_ = false;
+        store.waiting_ = 0;
+      } else {
+        store.publisher_.AfterForkInParent();
+      }
       store.mu_.Unlock();
     }
     cache.forking_.clear();
@@ -276,7 +271,7 @@ class StoreCache {
     StoreCache& cache = Get();
     std::vector<std::shared_ptr<RegistryStore>> stores;
     {
-      RegistryLock lock(cache.mu_);
+      MutexLock lock(cache.mu_);
       for (const std::weak_ptr<RegistryStore>& weak : cache.stores_) {
         if (std::shared_ptr<RegistryStore> store = weak.lock()) stores.push_back(std::move(store));
       }
@@ -284,19 +279,26 @@ class StoreCache {
     for (const std::shared_ptr<RegistryStore>& store : stores) store->publisher_.PublishPending();
   }
 
-  RegistryMutex mu_;  // acquired before any store's mutex
+  Mutex mu_;  // acquired before any store's mutex
   std::shared_ptr<RegistryStore> current_ OPOSSVC_GUARDED_BY(mu_);
   std::vector<std::weak_ptr<RegistryStore>> stores_ OPOSSVC_GUARDED_BY(mu_);
   // Stores locked by PrepareFork, unlocked by AfterFork.
   std::vector<std::shared_ptr<RegistryStore>> forking_ OPOSSVC_GUARDED_BY(mu_);
 };
 
-// One write transaction; rolled back unless committed.
+// One write transaction; rolled back unless committed. Inside a write group
+// (a transaction already open) it is a savepoint of the group's.
 class RegistryStore::Transaction {
  public:
   explicit Transaction(SqliteConnection& connection) : connection_(connection) {}
   ~Transaction() {
-    if (open_ && !sqlite3_get_autocommit(connection_.db())) {
+    if (!open_) return;
+    if (nested_) {
+      for (Sql slot : {kRollbackTo, kRelease}) {
+        Statement statement(connection_, slot, kSqlText[slot]);
+        if (statement.status() == ERROR_SUCCESS) statement.Step();
+      }
+    } else if (!sqlite3_get_autocommit(connection_.db())) {
       Statement rollback(connection_, kRollback, kSqlText[kRollback]);
       if (rollback.status() == ERROR_SUCCESS) rollback.Step();
     }
@@ -304,8 +306,13 @@ class RegistryStore::Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 
-  LONG Begin() { return Run(kBegin, true); }
-  LONG Commit() { return Run(kCommit, false); }
+  LONG Begin() {
+    nested_ = !sqlite3_get_autocommit(connection_.db());
+    return Run(nested_ ? kSavepoint : kBegin, true);
+  }
+  // Leaves the transaction open for the caller, who ends it.
+  void Release() { open_ = false; }
+  LONG Commit() { return Run(nested_ ? kRelease : kCommit, false); }
 
  private:
   LONG Run(Sql slot, bool opens) {
@@ -319,6 +326,25 @@ class RegistryStore::Transaction {
 
   SqliteConnection& connection_;
   bool open_ = false;
+  bool nested_ = false;
+};
+
+// The store's mutex for one call, taken once no other thread holds a read
+// snapshot of the store.
+class OPOSSVC_SCOPED_CAPABILITY RegistryStore::Call {
+ public:
+  explicit Call(RegistryStore& store) OPOSSVC_ACQUIRE(store.mu_) : store_(store) { Enter(); }
+  ~Call() OPOSSVC_RELEASE() { store_.mu_.Unlock(); }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+
+ private:
+  void Enter() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS {
+    store_.mu_.Lock();
+    store_.AwaitTurn(false);
+  }
+
+  RegistryStore& store_;
 };
 
 std::shared_ptr<RegistryStore> RegistryStore::Current() { return StoreCache::Get().Current(); }
@@ -331,7 +357,7 @@ RegistryStore::RegistryStore(std::string folder)
 RegistryStore::~RegistryStore() = default;
 
 bool RegistryStore::StillNamesItsFile() {
-  RegistryLock lock(mu_);
+  MutexLock lock(mu_);
   if (!have_identity_) return true;
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) return false;
@@ -339,6 +365,8 @@ bool RegistryStore::StillNamesItsFile() {
 }
 
 void RegistryStore::CloseConnection() {
+  reading_ = false;  // closing ends the transaction
+  if (group_open_) group_lost_ = true;
   cursors_.Clear();
   connection_.reset();
   mode_ = Mode::kClosed;
@@ -357,7 +385,75 @@ void RegistryStore::RememberFile() {
 // ---------------------------------------------------------------------------
 // Opening
 
+void RegistryStore::WaitForOtherGroups() {
+  while (group_open_ && group_owner_ != std::this_thread::get_id()) mu_.Wait(group_ended_);
+}
+
 LONG RegistryStore::EnsureReadable() {
+  for (;;) {
+    AwaitOthers();
+    // Inside the calling thread's write group or read snapshot the connection
+    // stays as it is.
+    if ((group_open_ && !group_lost_) || reading_) return ERROR_SUCCESS;
+    if (LONG error = EnsureOpen()) return error;
+    if (!InReadSnapshot()) return ERROR_SUCCESS;
+    AwaitTurn(true);
+    // Another call may have closed the connection (before a fork) or begun a
+    // write group meanwhile.
+    if (mode_ != Mode::kClosed && !group_open_) break;
+  }
+  Statement begin(*connection_, kBeginRead, kSqlText[kBeginRead]);
+  if (begin.status() != ERROR_SUCCESS) return begin.status();
+  if (int result = begin.Step(); result != SQLITE_DONE) return begin.Error(result);
+  reading_ = true;
+  held_ = true;
+  holder_ = pthread_self();
+  JoinReadSnapshot(shared_from_this());
+  return ERROR_SUCCESS;
+}
+
+void RegistryStore::AwaitOthers() {
+  for (;;) {
+    AwaitTurn(false);  // waits only while another thread holds a snapshot
+    if (!group_open_ || group_owner_ == std::this_thread::get_id()) return;
+    WaitForOtherGroups();
+  }
+}
+
+void RegistryStore::AwaitTurn(bool begin) {
+  const pthread_t self = pthread_self();
+  for (;;) {
+    if (held_ && !pthread_equal(holder_, self)) {
+      ++waiting_;
+      while (held_) mu_.Wait(turn_);
+      if (--waiting_ == 0) turn_.notify_all();
+    } else if (begin && !held_ && waiting_ > 0) {
+      mu_.Wait(turn_);
+    } else {
+      return;
+    }
+  }
+}
+
+void RegistryStore::EndRead() {
+  if (!reading_) return;
+  reading_ = false;
+  // A read transaction has nothing to commit; ending it cannot fail short
+  // of a broken connection, which the next call finds.
+  if (sqlite3_get_autocommit(connection_->db())) return;
+  Statement commit(*connection_, kCommit, kSqlText[kCommit]);
+  if (commit.status() == ERROR_SUCCESS) commit.Step();
+}
+
+void RegistryStore::EndReadSnapshot() {
+  MutexLock lock(mu_);
+  if (!held_ || !pthread_equal(holder_, pthread_self())) return;
+  EndRead();
+  held_ = false;
+  turn_.notify_all();
+}
+
+LONG RegistryStore::EnsureOpen() {
   switch (mode_) {
     case Mode::kReadWrite:
       return ERROR_SUCCESS;
@@ -391,6 +487,12 @@ LONG RegistryStore::EnsureReadable() {
 }
 
 LONG RegistryStore::EnsureWritable() {
+  AwaitOthers();
+  // The group's connection stays, whatever happens to the file meanwhile;
+  // a lost group's writes go through one by one.
+  if (group_open_ && !group_lost_) return ERROR_SUCCESS;
+  // A write begins a transaction of its own.
+  EndRead();
   if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
   // Decide before giving up the connection we read with.
   if (LONG error = CheckForLinks(folder_, file_)) return error;
@@ -401,7 +503,8 @@ LONG RegistryStore::EnsureWritable() {
 }
 
 LONG RegistryStore::CanWrite() {
-  RegistryLock lock(mu_);
+  Call call(*this);
+  if (mode_ == Mode::kReadWrite) return ERROR_SUCCESS;
   return EnsureWritable();
 }
 
@@ -410,7 +513,7 @@ LONG RegistryStore::OpenForReading() {
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return OpenEmpty();
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   if (FilesWritable()) return OpenReadWrite();
   return Exists(SnapshotFile(file_)) ? OpenSnapshot() : OpenReadOnly();
@@ -421,14 +524,14 @@ LONG RegistryStore::PrepareFiles() {
   if (mkdir(folder_.c_str(), kFolderMode) == 0) {
     chmod(folder_.c_str(), kFolderMode);  // whatever the umask
   } else if (errno != EEXIST) {
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kStoreMode);
   if (fd >= 0) {
     fchmod(fd, kStoreMode);  // whatever the umask
     close(fd);
   } else if (errno != EEXIST) {
-    return ErrorFromErrno(errno);
+    return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   }
   return ERROR_SUCCESS;
 }
@@ -509,7 +612,7 @@ LONG RegistryStore::OpenSnapshot() {
   // Known before it is opened: a newer one renamed in between is opened by
   // the next call.
   struct stat st {};
-  if (stat(snapshot.c_str(), &st) != 0) return ErrorFromErrno(errno);
+  if (stat(snapshot.c_str(), &st) != 0) return Win32ErrorFromStoreErrno(errno, ERROR_CANTOPEN);
   std::unique_ptr<SqliteConnection> connection;
   if (LONG error = SqliteConnection::Open(FileUri(snapshot) + "?mode=ro&immutable=1",
                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, &connection)) {
@@ -680,19 +783,19 @@ LONG RegistryStore::RemoveKeyRow(KeyId id) {
 // Reads
 
 LONG RegistryStore::CheckKey(KeyId id) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return Alive(id);
 }
 
 LONG RegistryStore::Open(KeyId from, const KeyPath& path, KeyId* id) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return Resolve(from, path, id);
 }
 
 LONG RegistryStore::StoredNames(KeyId from, const KeyPath& path, std::vector<std::string>* names) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   KeyId id = 0;
   names->clear();
@@ -786,14 +889,14 @@ LONG RegistryStore::ListEntry(KeyId id, DWORD index, Entry* out) {
 }
 
 LONG RegistryStore::Subkey(KeyId id, DWORD index, SubkeyEntry* out) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
                                std::string* data) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   Statement query(*connection_, kValueByName, kSqlText[kValueByName]);
   if (query.status() != ERROR_SUCCESS) return query.status();
@@ -811,20 +914,27 @@ LONG RegistryStore::QueryValue(KeyId id, const RegistryName& name, DWORD* type,
 }
 
 LONG RegistryStore::Value(KeyId id, DWORD index, ValueEntry* out) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   return ListEntry(id, index, out);
 }
 
 LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
-  // One snapshot for all the queries.
-  if (LONG error = connection_->Execute("BEGIN")) return error;
-  struct EndRead {
+  // One snapshot for all the queries: a transaction of their own unless
+  // the caller's snapshot is open.
+  const bool own = sqlite3_get_autocommit(connection_->db()) != 0;
+  if (own) {
+    if (LONG error = connection_->Execute("BEGIN")) return error;
+  }
+  struct EndInfoRead {
     SqliteConnection& connection;
-    ~EndRead() { connection.Execute("COMMIT"); }
-  } end_read{*connection_};
+    bool own;
+    ~EndInfoRead() {
+      if (own) connection.Execute("COMMIT");
+    }
+  } end_read{*connection_, own};
 
   Statement key(*connection_, kKeyRow, kSqlText[kKeyRow]);
   if (key.status() != ERROR_SUCCESS) return key.status();
@@ -870,7 +980,7 @@ LONG RegistryStore::Info(KeyId id, KeyInfo* out) {
 
 LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view class_name,
                            KeyId* id, bool* created) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   *created = false;
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
@@ -915,7 +1025,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
 
 LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
                              std::string_view data) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
@@ -934,7 +1044,7 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
 }
 
 LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureWritable()) return error;
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
@@ -951,7 +1061,7 @@ LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
 }
 
 LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   // Missing keys and roots are told apart before asking for write access.
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
@@ -980,7 +1090,7 @@ LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
 }
 
 LONG RegistryStore::DeleteTreeOnce(KeyId from, const KeyPath& path, bool delete_target) {
-  RegistryLock lock(mu_);
+  Call call(*this);
   if (LONG error = EnsureReadable()) return error;
   KeyId target = 0;
   bool fixed = false;
@@ -1027,7 +1137,7 @@ LONG RegistryStore::WithReserve(Delete run) {
   if (error != ERROR_DISK_FULL || !ReleaseReserve(ReservePath(file_))) return error;
   error = run();
   {
-    RegistryLock lock(mu_);
+    Call call(*this);
     // Busy while another connection reads, or short of room: then the log
     // is emptied by a later checkpoint.
     if (mode_ == Mode::kReadWrite) connection_->Execute("PRAGMA wal_checkpoint(TRUNCATE)");
@@ -1052,7 +1162,8 @@ LONG RegistryStore::DeleteTree(KeyId from, const KeyPath& path, bool delete_targ
 // the log: syncing the log makes every commit so far durable. It writes
 // nothing, so a full disk cannot stop it.
 LONG RegistryStore::Flush() {
-  RegistryLock lock(mu_);
+  Call call(*this);
+  AwaitOthers();
   if (mode_ != Mode::kReadWrite) {
     // A store we may not write holds nothing of ours to flush.
     if (!Exists(file_) || !FilesWritable()) return ERROR_SUCCESS;
@@ -1068,8 +1179,46 @@ LONG RegistryStore::Flush() {
       return error;
     }
   }
-  // What is durable reaches the readers, durably too.
-  return publisher_.PublishNow(true);
+  // What is durable reaches the readers, durably too. A copy that cannot be
+  // made now (a full disk) is made again later (SnapshotPublisher) and does
+  // not make the key's own data any less durable.
+  publisher_.PublishNow(true);
+  return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Write groups
+
+LONG RegistryStore::BeginGroup() {
+  Call call(*this);
+  AwaitOthers();
+  if (group_open_) return ERROR_INVALID_FUNCTION;  // the caller's own, still open
+  if (LONG error = EnsureWritable()) return error;
+  Transaction transaction(*connection_);
+  if (LONG error = transaction.Begin()) return error;
+  transaction.Release();
+  group_open_ = true;
+  group_lost_ = false;
+  group_owner_ = std::this_thread::get_id();
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::EndGroup(bool commit) {
+  MutexLock lock(mu_);
+  if (!group_open_ || group_owner_ != std::this_thread::get_id()) return ERROR_INVALID_FUNCTION;
+  LONG error = group_lost_ ? ERROR_CANTWRITE : ERROR_SUCCESS;
+  if (!group_lost_) {
+    error = connection_->Execute(commit ? "COMMIT" : "ROLLBACK");
+    // A commit that failed leaves the transaction open on some errors.
+    if (error != ERROR_SUCCESS && !sqlite3_get_autocommit(connection_->db())) {
+      connection_->Execute("ROLLBACK");
+    }
+  }
+  group_open_ = false;
+  group_lost_ = false;
+  group_owner_ = std::thread::id();
+  group_ended_.notify_all();
+  return error;
 }
 
 }  // namespace opossvc::detail

@@ -4,8 +4,9 @@
 // ids of registry_schema.h), values belong to a key and keep their order of
 // creation. Names and classes are UTF-8 and value data is in its stored form
 // (registry_text.h): the store knows no code page. Every
-// write is one IMMEDIATE transaction, so a process killed in the middle of a
-// write leaves the store as it was before it, and several processes may use
+// write is one IMMEDIATE transaction (in a write group, below, a savepoint of
+// the group's one), so a process killed in the middle of a write leaves the
+// store as it was before it, and several processes may use
 // the store at once (WAL mode; a busy store is waited for up to kBusyTimeout).
 // Commits are atomic but not synced one by one; Flush makes everything
 // written so far durable. Deleting works on a full disk: a writer keeps
@@ -50,26 +51,39 @@
 // not used: ERROR_BADDB for a process that may not write it, the
 // migration's error for one that may.
 //
+// Write groups (registry_write_group.h): BeginGroup opens one transaction
+// that the calling thread's writes join (each as a savepoint, so a failed
+// write is undone alone) until EndGroup. Other threads' calls wait for the
+// group to end: they would otherwise read or write inside it.
+//
 // Thread safety: each store has one connection, guarded by its own mutex
-// and used by one call at a time. Around fork() every connection is closed
-// (SQLite connections and their locks do not survive into a child), and
-// reopened by the next call in the parent and in the child.
+// and used by one call at a time. A thread inside a read snapshot scope
+// (platform/internal/registry_read_snapshot.h) keeps one read transaction
+// open on it across its calls, and holds the connection for the scope: the
+// other threads' calls wait until the scope ends. Around fork() every
+// connection is closed (SQLite connections and their locks do not survive
+// into a child), and reopened by the next call in the parent and in the
+// child; a snapshot held then ends there, and the holder's next read takes
+// a new one.
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_STORE_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_STORE_H_
 
+#include <pthread.h>
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/types.h>
 
+#include "platform/internal/mutex.h"
 #include "platform/posix/registry/registry_list_cursors.h"
-#include "platform/posix/registry/registry_mutex.h"
 #include "platform/posix/registry/registry_names.h"
 #include "platform/posix/registry/registry_schema.h"
 #include "platform/posix/registry/snapshot_publisher.h"
@@ -105,7 +119,7 @@ struct KeyInfo {
   FILETIME written{};
 };
 
-class RegistryStore {
+class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
  public:
   // The store that OPOS_ROOT names now. The same object is handed out while
   // OPOS_ROOT and the file it opened stay the same.
@@ -157,16 +171,38 @@ class RegistryStore {
   LONG DeleteTree(KeyId from, const KeyPath& path, bool delete_target) OPOSSVC_EXCLUDES(mu_);
   LONG Flush() OPOSSVC_EXCLUDES(mu_);
 
+  // Ends the calling thread's read snapshot of this store, if it holds one,
+  // and lets the other threads' calls go on.
+  void EndReadSnapshot() OPOSSVC_EXCLUDES(mu_);
+  // A write group of the calling thread; see above. EndGroup commits (or
+  // rolls back) the group of the calling thread: ERROR_INVALID_FUNCTION when
+  // it has none, ERROR_CANTWRITE when the connection was closed under it.
+  LONG BeginGroup() OPOSSVC_EXCLUDES(mu_);
+  LONG EndGroup(bool commit) OPOSSVC_EXCLUDES(mu_);
+
  private:
   friend class StoreCache;
   class Transaction;
+  class Call;
   enum class Mode { kClosed, kEmpty, kReadWrite, kSnapshot, kReadOnly, kImmutable };
 
   // Whether the file it has open is still the one at its path.
   bool StillNamesItsFile() OPOSSVC_EXCLUDES(mu_);
   void CloseConnection() OPOSSVC_REQUIRES(mu_);
 
+  // Waits while another thread's write group is open.
+  void WaitForOtherGroups() OPOSSVC_REQUIRES(mu_);
+  // Waits until no other thread holds a read snapshot or a write group of
+  // this store: the connection is then the calling thread's for the call.
+  void AwaitOthers() OPOSSVC_REQUIRES(mu_);
+  // Readable, and inside a read snapshot scope the scope's snapshot begun.
   LONG EnsureReadable() OPOSSVC_REQUIRES(mu_);
+  LONG EnsureOpen() OPOSSVC_REQUIRES(mu_);
+  // Waits while another thread holds a snapshot; to `begin` one, also while
+  // calls that waited for the last one have not had their turn.
+  void AwaitTurn(bool begin) OPOSSVC_REQUIRES(mu_);
+  // Ends the read transaction of a snapshot, before a write or a reopen.
+  void EndRead() OPOSSVC_REQUIRES(mu_);
   LONG EnsureWritable() OPOSSVC_REQUIRES(mu_);
   LONG OpenForReading() OPOSSVC_REQUIRES(mu_);
   LONG OpenReadWrite() OPOSSVC_REQUIRES(mu_);
@@ -205,9 +241,20 @@ class RegistryStore {
   const std::string folder_;
   const std::string file_;
 
-  RegistryMutex mu_;
+  Mutex mu_;
   Mode mode_ OPOSSVC_GUARDED_BY(mu_) = Mode::kClosed;
   std::unique_ptr<SqliteConnection> connection_ OPOSSVC_GUARDED_BY(mu_);
+  // The thread whose read snapshot holds the connection, when held_; the
+  // other threads' calls wait on turn_ until it ends. reading_ tells
+  // whether its read transaction is open on connection_ (a write of the
+  // holder ends it; its next read begins another).
+  // A snapshot begins only when no call waits (waiting_), so that a
+  // thread that runs one lookup after another lets the others in between.
+  bool held_ OPOSSVC_GUARDED_BY(mu_) = false;
+  pthread_t holder_ OPOSSVC_GUARDED_BY(mu_){};
+  bool reading_ OPOSSVC_GUARDED_BY(mu_) = false;
+  int waiting_ OPOSSVC_GUARDED_BY(mu_) = 0;
+  std::condition_variable turn_;
   // Where recent listings stopped; valid for this connection only.
   ListCursors cursors_ OPOSSVC_GUARDED_BY(mu_);
   // Identity of the open file (read-write, read-only, immutable), or of the
@@ -220,6 +267,13 @@ class RegistryStore {
   // Identity of the snapshot open in snapshot mode.
   dev_t snapshot_device_ OPOSSVC_GUARDED_BY(mu_) = 0;
   ino_t snapshot_inode_ OPOSSVC_GUARDED_BY(mu_) = 0;
+
+  // The thread whose write group is open, if any; group_lost_ when the
+  // connection was closed under it.
+  bool group_open_ OPOSSVC_GUARDED_BY(mu_) = false;
+  bool group_lost_ OPOSSVC_GUARDED_BY(mu_) = false;
+  std::thread::id group_owner_ OPOSSVC_GUARDED_BY(mu_);
+  std::condition_variable group_ended_;
 
   // Asked by each commit of the read-write connection; its lock is taken
   // after mu_.

@@ -5,19 +5,49 @@
 #include "platform/posix/text/ansi_codepage.h"
 
 namespace opossvc::detail {
-std::u16string CallerToUtf16(std::string_view text) { return AnsiToUtf16(text, ActiveCodePage()); }
+namespace {
 
-std::string Utf16ToCaller(std::u16string_view text) { return Utf16ToAnsi(text, ActiveCodePage()); }
+// The thread's code page scopes: how deep it is in them, and the code page
+// once read.
+struct CodePageScopes {
+  int depth = 0;
+  bool known = false;
+  UINT codepage = 0;
+};
+
+thread_local CodePageScopes code_page_scopes;
+
+}  // namespace
+
+UINT CallerCodePage() {
+  CodePageScopes& scopes = code_page_scopes;
+  if (scopes.depth == 0) return ActiveCodePage();
+  if (!scopes.known) {
+    scopes.codepage = ActiveCodePage();
+    scopes.known = true;
+  }
+  return scopes.codepage;
+}
+
+CallerCodePageScope::CallerCodePageScope() { ++code_page_scopes.depth; }
+
+CallerCodePageScope::~CallerCodePageScope() {
+  if (--code_page_scopes.depth == 0) code_page_scopes.known = false;
+}
+
+std::u16string CallerToUtf16(std::string_view text) { return AnsiToUtf16(text, CallerCodePage()); }
+
+std::string Utf16ToCaller(std::u16string_view text) { return Utf16ToAnsi(text, CallerCodePage()); }
 
 // ASCII is the same text in UTF-8 and in the code pages that keep it, so
 // most names need no conversion at all.
 std::string StoredText(std::string_view caller_text) {
-  if (IsAscii(caller_text) && KeepsAscii(ActiveCodePage())) return std::string(caller_text);
+  if (IsAscii(caller_text) && KeepsAscii(CallerCodePage())) return std::string(caller_text);
   return Utf16ToAnsi(CallerToUtf16(caller_text), kUtf8CodePage);
 }
 
 std::string CallerText(std::string_view stored_text) {
-  const UINT codepage = ActiveCodePage();
+  const UINT codepage = CallerCodePage();
   if (codepage == kUtf8CodePage || (IsAscii(stored_text) && KeepsAscii(codepage))) {
     return std::string(stored_text);
   }
@@ -45,6 +75,17 @@ std::string StoredData(DWORD type, std::string_view caller_data) {
 
 std::string CallerData(DWORD type, std::string_view stored_data) {
   if (!IsStringType(type)) return std::string(stored_data);
+  // ASCII text, the common case, is its low bytes in a code page that keeps
+  // ASCII.
+  bool ascii = stored_data.size() % 2 == 0;
+  for (size_t i = 0; ascii && i < stored_data.size(); i += 2) {
+    ascii = static_cast<unsigned char>(stored_data[i]) < 0x80 && stored_data[i + 1] == '\0';
+  }
+  if (ascii && KeepsAscii(CallerCodePage())) {
+    std::string text(stored_data.size() / 2, '\0');
+    for (size_t i = 0; i < text.size(); ++i) text[i] = stored_data[2 * i];
+    return text;
+  }
   return Utf16ToCaller(FromUtf16LeBytes(stored_data));
 }
 

@@ -19,7 +19,23 @@
 
 namespace opossvc::detail {
 
-// Caller text (active code page) and UTF-16.
+// The active code page as the conversions below use it: read once for each
+// registry call, and once for a whole read snapshot
+// (platform/internal/registry_read_snapshot.h), so that one call, or one
+// lookup, takes and gives all its text in one code page.
+UINT CallerCodePage();
+
+// While one lives, CallerCodePage is read at its first use on the thread
+// and kept; scopes nest, the outermost one decides.
+class CallerCodePageScope {
+ public:
+  CallerCodePageScope();
+  ~CallerCodePageScope();
+  CallerCodePageScope(const CallerCodePageScope&) = delete;
+  CallerCodePageScope& operator=(const CallerCodePageScope&) = delete;
+};
+
+// Caller text (CallerCodePage) and UTF-16.
 std::u16string CallerToUtf16(std::string_view text);
 std::string Utf16ToCaller(std::u16string_view text);
 

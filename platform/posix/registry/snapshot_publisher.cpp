@@ -26,7 +26,7 @@ SnapshotPublisher::~SnapshotPublisher() {
   bool running = false;
   pthread_t thread{};
   {
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     stopping_ = true;
     running = running_;
     thread = thread_;
@@ -37,7 +37,7 @@ SnapshotPublisher::~SnapshotPublisher() {
 
 void SnapshotPublisher::Request() {
   {
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     // A request already there has woken the thread, or will be seen by it.
     if (requested_ && running_) return;
     requested_ = true;
@@ -60,7 +60,7 @@ void SnapshotPublisher::Request() {
 
 LONG SnapshotPublisher::Publish(bool durable, bool always) {
   {
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     while (publishing_) mu_.Wait(changed_);
     if (!always && !requested_) return ERROR_SUCCESS;
     publishing_ = true;
@@ -74,8 +74,9 @@ LONG SnapshotPublisher::Copy(bool durable) {
   LONG error = PublishSnapshot(store_, durable);
   const Clock::time_point end = Clock::now();
   {
-    RegistryLock lock(mu_);
+    MutexLock lock(mu_);
     publishing_ = false;
+    if (error != ERROR_SUCCESS) requested_ = true;  // tried again after the rest
     rested_ = end + std::max<Clock::duration>(kRestPerCopy * (end - start), kShortestRest);
   }
   changed_.notify_all();
@@ -90,7 +91,7 @@ void* SnapshotPublisher::ThreadMain(void* self) {
 void SnapshotPublisher::Run() {
   for (;;) {
     {
-      RegistryLock lock(mu_);
+      MutexLock lock(mu_);
       for (;;) {
         if (stopping_) return;
         if (!requested_ || publishing_) {

@@ -28,7 +28,7 @@
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/types.h>
 
-#include "platform/posix/registry/registry_mutex.h"
+#include "platform/internal/mutex.h"
 
 namespace opossvc::detail {
 
@@ -61,7 +61,7 @@ class SnapshotPublisher {
   LONG Copy(bool durable) OPOSSVC_EXCLUDES(mu_);
 
   const std::string store_;
-  RegistryMutex mu_;
+  Mutex mu_;
   std::condition_variable changed_;                   // any of the fields below changed
   bool requested_ OPOSSVC_GUARDED_BY(mu_) = false;    // a commit since the last copy began
   bool publishing_ OPOSSVC_GUARDED_BY(mu_) = false;   // a copy is being made, by any thread

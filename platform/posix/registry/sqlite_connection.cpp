@@ -4,33 +4,24 @@
 
 #include <opossvc/win32/errors.h>
 
-namespace opossvc::detail {
-namespace {
+#include "platform/posix/files/errno_map.h"
 
-LONG FromErrno(int system_errno, LONG otherwise) {
+namespace opossvc::detail {
+
+LONG Win32ErrorFromStoreErrno(int system_errno, LONG otherwise) {
+  // The registry calls report a missing part of the store's path as a path,
+  // memory as ERROR_OUTOFMEMORY, and a file grown too large as a full disk.
   switch (system_errno) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ERROR_ACCESS_DENIED;
     case ENOENT:
-    case ENOTDIR:
       return ERROR_PATH_NOT_FOUND;
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-      return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM:
       return ERROR_OUTOFMEMORY;
+    case EFBIG:
+      return ERROR_DISK_FULL;
     default:
-      return otherwise;
+      return static_cast<LONG>(Win32ErrorFromErrno(system_errno, static_cast<DWORD>(otherwise)));
   }
 }
-
-}  // namespace
 
 LONG Win32ErrorFromSqlite(int result, int system_errno) {
   switch (result & 0xff) {
@@ -61,10 +52,10 @@ LONG Win32ErrorFromSqlite(int result, int system_errno) {
     case SQLITE_RANGE:
       return ERROR_INVALID_PARAMETER;
     case SQLITE_CANTOPEN:
-      return FromErrno(system_errno, ERROR_CANTOPEN);
+      return Win32ErrorFromStoreErrno(system_errno, ERROR_CANTOPEN);
     case SQLITE_IOERR:
       if (result == SQLITE_IOERR_NOMEM) return ERROR_OUTOFMEMORY;
-      return FromErrno(system_errno, ERROR_REGISTRY_IO_FAILED);
+      return Win32ErrorFromStoreErrno(system_errno, ERROR_REGISTRY_IO_FAILED);
     default:
       return ERROR_REGISTRY_IO_FAILED;
   }
@@ -120,6 +111,13 @@ void Statement::BindBlob(int index, std::string_view bytes) {
 int Statement::Step() {
   // A parameter left unbound would run the statement with NULL in its place.
   return bind_result_ != SQLITE_OK ? bind_result_ : sqlite3_step(statement_);
+}
+
+void Statement::Reset() {
+  if (statement_ == nullptr) return;
+  sqlite3_reset(statement_);
+  sqlite3_clear_bindings(statement_);
+  bind_result_ = SQLITE_OK;
 }
 
 LONG Statement::Error(int result) const { return connection_.ErrorFor(result); }

@@ -25,6 +25,9 @@ namespace opossvc::detail {
 // The Win32 error for an SQLite result code (primary or extended) and the
 // errno of the system call that failed, if any.
 LONG Win32ErrorFromSqlite(int result, int system_errno);
+// The Win32 error for a failed system call on the store's files, or
+// `otherwise` for an errno without one.
+LONG Win32ErrorFromStoreErrno(int system_errno, LONG otherwise);
 
 class SqliteConnection;
 
@@ -54,6 +57,9 @@ class Statement {
   // SQLITE_ROW, SQLITE_DONE, or a failure (see Error): the first failed
   // Bind's, without running the statement.
   int Step();
+  // Makes the statement ready to run again, with no parameter bound: for
+  // one statement run once per row.
+  void Reset();
   // The Win32 error for the last failure of Step.
   LONG Error(int result) const;
 

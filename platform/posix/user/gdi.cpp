@@ -11,7 +11,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -21,6 +20,8 @@
 
 #include <opossvc/drawing.h>
 #include <opossvc/thread_annotations.h>
+
+#include "platform/internal/mutex.h"
 
 namespace opossvc::detail {
 namespace {
@@ -105,30 +106,10 @@ struct DeviceContext {
 using Object = std::variant<std::shared_ptr<DeviceContext>, std::shared_ptr<Bitmap>,
                             std::shared_ptr<Brush>, std::shared_ptr<Icon>>;
 
-class OPOSSVC_CAPABILITY("mutex") GdiMutex {
- public:
-  void lock() OPOSSVC_ACQUIRE() { mutex_.lock(); }
-  void unlock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-
- private:
-  std::mutex mutex_;
-};
-
-class OPOSSVC_SCOPED_CAPABILITY GdiLock {
- public:
-  explicit GdiLock(GdiMutex& mutex) OPOSSVC_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-  ~GdiLock() OPOSSVC_RELEASE() { mutex_.unlock(); }
-  GdiLock(const GdiLock&) = delete;
-  GdiLock& operator=(const GdiLock&) = delete;
-
- private:
-  GdiMutex& mutex_;
-};
-
 // Every drawing object and registered icon, under one lock.
 class GdiState {
  public:
-  GdiMutex mutex;
+  Mutex mutex;
   ULONG_PTR next_handle OPOSSVC_GUARDED_BY(mutex) = kFirstHandle;
   std::unordered_map<ULONG_PTR, Object> objects OPOSSVC_GUARDED_BY(mutex);
   std::map<std::pair<HMODULE, WORD>, std::shared_ptr<const IconImage>> icons OPOSSVC_GUARDED_BY(mutex);
@@ -233,19 +214,46 @@ std::vector<std::string> SplitLines(const std::string& text, UINT format) {
 
 int64_t LineWidth(const std::string& line) { return int64_t{kCellWidth} * static_cast<int64_t>(line.size()); }
 
+// Sets a setting of the DC `hdc` (a mode, a colour) to `value` when `valid`,
+// returning the old one; `failed` for an unknown DC, or with
+// ERROR_INVALID_PARAMETER for a value out of range.
+template <class T>
+T ExchangeSetting(HDC hdc, T DeviceContext::*field, T value, bool valid, T failed) {
+  GdiState& state = State();
+  MutexLock lock(state.mutex);
+  auto dc = FindDc(state, hdc);
+  if (dc == nullptr) return failed;
+  if (!valid) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return failed;
+  }
+  return std::exchange((*dc).*field, value);
+}
+
+// A setting of the DC `hdc`; `failed` for an unknown DC.
+template <class T>
+T Setting(HDC hdc, T DeviceContext::*field, T failed) {
+  GdiState& state = State();
+  MutexLock lock(state.mutex);
+  auto dc = FindDc(state, hdc);
+  return dc == nullptr ? failed : (*dc).*field;
+}
+
 }  // namespace
 }  // namespace opossvc::detail
 
 using opossvc::detail::Bitmap;
 using opossvc::detail::Brush;
 using opossvc::detail::DeviceContext;
+using opossvc::detail::ExchangeSetting;
 using opossvc::detail::Find;
 using opossvc::detail::FindDc;
-using opossvc::detail::GdiLock;
 using opossvc::detail::GdiState;
 using opossvc::detail::Icon;
 using opossvc::detail::IconImage;
 using opossvc::detail::Insert;
+using opossvc::detail::MutexLock;
+using opossvc::detail::Setting;
 using opossvc::detail::State;
 
 DWORD WINAPI GetSysColor(int nIndex) {
@@ -255,7 +263,7 @@ DWORD WINAPI GetSysColor(int nIndex) {
 
 HDC WINAPI CreateCompatibleDC(HDC hdc) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (hdc != nullptr && FindDc(state, hdc) == nullptr) return nullptr;
   try {
     auto dc = std::make_shared<DeviceContext>();
@@ -271,7 +279,7 @@ HDC WINAPI CreateCompatibleDC(HDC hdc) {
 
 BOOL WINAPI DeleteDC(HDC hdc) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto dc = FindDc(state, hdc);
   if (dc == nullptr) return FALSE;
   state.objects.erase(reinterpret_cast<ULONG_PTR>(dc->initial_bitmap));
@@ -281,7 +289,7 @@ BOOL WINAPI DeleteDC(HDC hdc) {
 
 HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (FindDc(state, hdc) == nullptr) return nullptr;
   if (cx < 0 || cy < 0 || cx > opossvc::detail::kMaxBitmapSide || cy > opossvc::detail::kMaxBitmapSide) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -302,7 +310,7 @@ HBITMAP WINAPI CreateCompatibleBitmap(HDC hdc, int cx, int cy) {
 
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto dc = FindDc(state, hdc);
   if (dc == nullptr) return nullptr;
   if (auto bitmap = Find<Bitmap>(state, h)) {
@@ -329,7 +337,7 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
 
 BOOL WINAPI DeleteObject(HGDIOBJ ho) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (auto brush = Find<Brush>(state, ho)) {
     if (!brush->stock) state.objects.erase(reinterpret_cast<ULONG_PTR>(ho));
     return TRUE;
@@ -344,7 +352,7 @@ BOOL WINAPI DeleteObject(HGDIOBJ ho) {
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   try {
     return Insert<HBRUSH>(state, std::make_shared<Brush>(Brush{color & 0x00FFFFFF, false}));
   } catch (const std::bad_alloc&) {
@@ -355,7 +363,7 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
 
 COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto dc = FindDc(state, hdc);
   if (dc == nullptr) return CLR_INVALID;
   const Bitmap& bitmap = *dc->bitmap;
@@ -365,7 +373,7 @@ COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
 
 COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto dc = FindDc(state, hdc);
   if (dc == nullptr) return CLR_INVALID;
   Bitmap& bitmap = *dc->bitmap;
@@ -376,7 +384,7 @@ COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF color) {
 
 int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto dc = FindDc(state, hDC);
   if (dc == nullptr) return 0;
   if (lprc == nullptr) {
@@ -399,75 +407,40 @@ int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr) {
 }
 
 int WINAPI SetMapMode(HDC hdc, int iMode) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  if (dc == nullptr) return 0;
-  if (iMode < MM_TEXT || iMode > MM_ANISOTROPIC) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  return std::exchange(dc->map_mode, iMode);
+  return ExchangeSetting(hdc, &DeviceContext::map_mode, iMode,
+                         iMode >= MM_TEXT && iMode <= MM_ANISOTROPIC, 0);
 }
 
-int WINAPI GetMapMode(HDC hdc) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? 0 : dc->map_mode;
-}
+int WINAPI GetMapMode(HDC hdc) { return Setting(hdc, &DeviceContext::map_mode, 0); }
 
 int WINAPI SetBkMode(HDC hdc, int mode) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  if (dc == nullptr) return 0;
-  if (mode != TRANSPARENT && mode != OPAQUE) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  return std::exchange(dc->background_mode, mode);
+  return ExchangeSetting(hdc, &DeviceContext::background_mode, mode,
+                         mode == TRANSPARENT || mode == OPAQUE, 0);
 }
 
-int WINAPI GetBkMode(HDC hdc) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? 0 : dc->background_mode;
-}
+int WINAPI GetBkMode(HDC hdc) { return Setting(hdc, &DeviceContext::background_mode, 0); }
 
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : std::exchange(dc->text_color, color & 0x00FFFFFF);
+  return ExchangeSetting(hdc, &DeviceContext::text_color, color & 0x00FFFFFF, true, CLR_INVALID);
 }
 
 COLORREF WINAPI GetTextColor(HDC hdc) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : dc->text_color;
+  return Setting(hdc, &DeviceContext::text_color, CLR_INVALID);
 }
 
 COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : std::exchange(dc->background_color, color & 0x00FFFFFF);
+  return ExchangeSetting(hdc, &DeviceContext::background_color, color & 0x00FFFFFF, true,
+                         CLR_INVALID);
 }
 
 COLORREF WINAPI GetBkColor(HDC hdc) {
-  GdiState& state = State();
-  GdiLock lock(state.mutex);
-  auto dc = FindDc(state, hdc);
-  return dc == nullptr ? CLR_INVALID : dc->background_color;
+  return Setting(hdc, &DeviceContext::background_color, CLR_INVALID);
 }
 
 int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT format) {
   using opossvc::detail::kCellHeight;
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto dc = FindDc(state, hdc);
   if (dc == nullptr) return 0;
   if (lprc == nullptr || (lpchText == nullptr && cchText != 0)) {
@@ -524,7 +497,7 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR lpchText, int cchText, LPRECT lprc, UINT fo
 
 BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (FindDc(state, hdc) == nullptr) return FALSE;
   if (psizl == nullptr || c < 0 || (lpString == nullptr && c > 0)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -537,7 +510,7 @@ BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl)
 
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (!IS_INTRESOURCE(lpIconName)) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return nullptr;
@@ -559,7 +532,7 @@ HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName) {
 BOOL WINAPI DrawIcon(HDC hDC, int X, int Y, HICON hIcon) {
   using opossvc::detail::kIconSize;
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto dc = FindDc(state, hDC);
   if (dc == nullptr) return FALSE;
   auto icon = Find<Icon>(state, hIcon);
@@ -584,7 +557,7 @@ BOOL WINAPI DrawIcon(HDC hDC, int X, int Y, HICON hIcon) {
 
 BOOL WINAPI DestroyIcon(HICON hIcon) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (Find<Icon>(state, hIcon) == nullptr) {
     SetLastError(ERROR_INVALID_ICON_HANDLE);
     return FALSE;
@@ -608,27 +581,27 @@ bool RegisterIcon(HMODULE module, WORD id, int width, int height, const COLORREF
     if (pixel != CLR_NONE) pixel &= 0x00FFFFFF;
   }
   GdiState& state = State();
-  detail::GdiLock lock(state.mutex);
+  detail::MutexLock lock(state.mutex);
   state.icons[{module, id}] = std::move(image);
   return true;
 }
 
 void UnregisterIcon(HMODULE module, WORD id) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   state.icons.erase({module, id});
 }
 
 std::vector<DrawnText> GetDrawnText(HDC dc) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   auto context = detail::Find<DeviceContext>(state, dc);
   return context == nullptr ? std::vector<DrawnText>{} : context->drawn;
 }
 
 void ClearDrawnText(HDC dc) {
   GdiState& state = State();
-  GdiLock lock(state.mutex);
+  MutexLock lock(state.mutex);
   if (auto context = detail::Find<DeviceContext>(state, dc)) context->drawn.clear();
 }
 

@@ -69,7 +69,7 @@ ATOM RegisterClassFrom(const WNDCLASSEXA& wc) {
   cls->icon = wc.hIcon;
   cls->cursor = wc.hCursor;
   cls->background = wc.hbrBackground;
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   if (!WindowSystem::Get().AddClass(cls)) return 0;
   return cls->atom;
 }
@@ -80,7 +80,7 @@ LRESULT CallCbtHook(int code, WPARAM wparam, LPARAM lparam) {
   HOOKPROC proc = nullptr;
   {
     std::shared_ptr<MessageQueue> queue = CurrentQueue();
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     if (queue->hooks.empty()) return 0;
     proc = queue->hooks.back().proc;
   }
@@ -90,18 +90,18 @@ LRESULT CallCbtHook(int code, WPARAM wparam, LPARAM lparam) {
 // Sends WM_NCDESTROY and forgets a window whose creation failed.
 void AbortCreation(HWND hwnd, bool send_ncdestroy) {
   if (send_ncdestroy) CallProcedure(hwnd, WM_NCDESTROY, 0, 0);
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   WindowSystem::Get().RemoveWindow(hwnd);
 }
 
 // Removes the sends still queued for a window that is gone.
-void FailPendingSends(HWND hwnd) OPOSSVC_REQUIRES(g_wait_lock) {
+void FailPendingSends(HWND hwnd, QueueWakeup& wakeup) OPOSSVC_REQUIRES(g_wait_lock) {
   std::shared_ptr<MessageQueue> queue = WindowSystem::Get().FindQueue(GetCurrentThreadId());
   if (!queue) return;
   auto& incoming = queue->incoming;
   for (auto it = incoming.begin(); it != incoming.end();) {
     if ((*it)->hwnd == hwnd) {
-      (*it)->Complete(0, true);
+      (*it)->Complete(0, true, wakeup);
       it = incoming.erase(it);
     } else {
       ++it;
@@ -114,7 +114,7 @@ bool PeekInto(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT flags) {
   const UINT kinds = flags >> 16;  // QS_* bits; none takes every kind
   const bool handled_sent = DeliverSentMessages(*queue);
   if (kinds != 0 && (handled_sent || (kinds & QS_POSTMESSAGE) == 0)) return false;
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   queue->posted_since_look = false;
   auto it = queue->FindPosted(hwnd, first, last);
   if (it != queue->posted.end()) {
@@ -136,19 +136,19 @@ bool PeekInto(LPMSG msg, HWND hwnd, UINT first, UINT last, UINT flags) {
 // Whether a GetMessageA/PeekMessageA window filter names a usable window.
 bool ValidFilter(HWND hwnd) {
   if (hwnd == nullptr || hwnd == kThreadOnly) return true;
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   return AnyWindow(hwnd) != nullptr;
 }
 
 bool PostTo(const std::shared_ptr<MessageQueue>& queue, HWND hwnd, UINT message, WPARAM wparam,
-            LPARAM lparam) OPOSSVC_REQUIRES(g_wait_lock) {
+            LPARAM lparam, QueueWakeup& wakeup) OPOSSVC_REQUIRES(g_wait_lock) {
   MSG msg{};
   msg.hwnd = hwnd;
   msg.message = message;
   msg.wParam = wparam;
   msg.lParam = lparam;
   msg.time = GetTickCount();
-  return queue->Post(msg);
+  return queue->Post(msg, wakeup);
 }
 
 int ScreenMetric(bool width) {
@@ -198,8 +198,9 @@ unsigned char* ExtraBytes(Window& window, int index, size_t size) {
 }  // namespace opossvc::detail
 
 using opossvc::detail::CurrentQueue;
+using opossvc::detail::g_wait_lock;
 using opossvc::detail::MessageQueue;
-using opossvc::detail::WaitLockHolder;
+using opossvc::detail::MutexLock;
 using opossvc::detail::Window;
 using opossvc::detail::WindowSystem;
 
@@ -234,7 +235,7 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpWndClass) {
 }
 
 BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   return WindowSystem::Get().RemoveClass(lpClassName) ? TRUE : FALSE;
 }
 
@@ -243,7 +244,7 @@ BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA l
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<opossvc::detail::WindowClass> cls = WindowSystem::Get().FindClass(lpClassName);
   if (!cls) {
     SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
@@ -278,7 +279,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
   auto window = std::make_shared<Window>();
   HWND hwnd = nullptr;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     window->cls = WindowSystem::Get().FindClass(lpClassName);
     if (!window->cls) {
       SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
@@ -342,7 +343,7 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
   using namespace opossvc::detail;
   std::vector<std::shared_ptr<Window>> children;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     std::shared_ptr<Window> window = OwnWindow(hWnd);
     if (!window) return FALSE;
     if (window->destroying) return TRUE;  // already under way further up the stack
@@ -354,19 +355,20 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     if (child->thread_id == GetCurrentThreadId()) DestroyWindow(child->hwnd);
   }
   CallProcedure(hWnd, WM_NCDESTROY, 0, 0);
-  WaitLockHolder lock;
+  QueueWakeup wakeup;
+  MutexLock lock(g_wait_lock);
   WindowSystem::Get().RemoveWindow(hWnd);
-  FailPendingSends(hWnd);
+  FailPendingSends(hWnd, wakeup);
   return TRUE;
 }
 
 BOOL WINAPI IsWindow(HWND hWnd) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   return WindowSystem::Get().LookupWindow(hWnd) ? TRUE : FALSE;
 }
 
 DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   if (!window) return 0;
   if (lpdwProcessId != nullptr) *lpdwProcessId = GetCurrentProcessId();
@@ -374,7 +376,7 @@ DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
 }
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   if (!window) return 0;
   switch (nIndex) {
@@ -403,7 +405,7 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) {
 }
 
 LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   if (!window) return 0;
   LONG_PTR old = 0;
@@ -456,7 +458,7 @@ LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex) {
     return 0;
   }
   if (nIndex >= 0) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
     if (!window) return 0;
     // A window LONG is 32 bits, as on Windows.
@@ -475,7 +477,7 @@ LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
     return 0;
   }
   if (nIndex >= 0) {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
     if (!window) return 0;
     unsigned char* at = opossvc::detail::ExtraBytes(*window, nIndex, sizeof(int32_t));
@@ -490,13 +492,13 @@ LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong) {
 }
 
 HWND WINAPI GetParent(HWND hWnd) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   return window ? window->parent : nullptr;
 }
 
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   if (!window) return FALSE;
   const bool was_visible = (window->style & WS_VISIBLE) != 0;
@@ -509,13 +511,13 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
 }
 
 BOOL WINAPI IsWindowVisible(HWND hWnd) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = WindowSystem::Get().LookupWindow(hWnd);
   return window && (window->style & WS_VISIBLE) != 0 ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   if (!window || lpRect == nullptr) return FALSE;
   *lpRect = window->rect;
@@ -523,7 +525,7 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
 }
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
   if (!window || lpRect == nullptr) return FALSE;
   *lpRect =
@@ -539,7 +541,7 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
       DestroyWindow(hWnd);
       return 0;
     case WM_SETTEXT: {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
       if (!window) return FALSE;
       const char* text = reinterpret_cast<const char*>(lParam);
@@ -547,12 +549,12 @@ LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
       return TRUE;
     }
     case WM_GETTEXTLENGTH: {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
       return window ? static_cast<LRESULT>(window->text.size()) : 0;
     }
     case WM_GETTEXT: {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       std::shared_ptr<Window> window = opossvc::detail::AnyWindow(hWnd);
       char* buffer = reinterpret_cast<char*>(lParam);
       if (!window || buffer == nullptr || wParam == 0) return 0;
@@ -578,11 +580,12 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   using namespace opossvc::detail;
   if (hWnd == nullptr) return PostThreadMessageA(GetCurrentThreadId(), Msg, wParam, lParam);
   WindowSystem& system = WindowSystem::Get();
-  WaitLockHolder lock;
+  QueueWakeup wakeup;
+  MutexLock lock(g_wait_lock);
   if (hWnd == HWND_BROADCAST) {
     for (const auto& window : system.WindowsWhere(&IsTopLevel, nullptr)) {
       if (std::shared_ptr<MessageQueue> queue = system.FindQueue(window->thread_id)) {
-        PostTo(queue, window->hwnd, Msg, wParam, lParam);
+        PostTo(queue, window->hwnd, Msg, wParam, lParam, wakeup);
       }
     }
     return TRUE;
@@ -594,25 +597,26 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return FALSE;
   }
-  return PostTo(queue, hWnd, Msg, wParam, lParam) ? TRUE : FALSE;
+  return PostTo(queue, hWnd, Msg, wParam, lParam, wakeup) ? TRUE : FALSE;
 }
 
 BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
   using namespace opossvc::detail;
   // The calling thread's own queue exists from its first message call on.
   if (idThread == GetCurrentThreadId()) CurrentQueue();
-  WaitLockHolder lock;
+  QueueWakeup wakeup;
+  MutexLock lock(g_wait_lock);
   std::shared_ptr<MessageQueue> queue = WindowSystem::Get().FindQueue(idThread);
   if (!queue) {
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
-  return PostTo(queue, nullptr, Msg, wParam, lParam) ? TRUE : FALSE;
+  return PostTo(queue, nullptr, Msg, wParam, lParam, wakeup) ? TRUE : FALSE;
 }
 
 VOID WINAPI PostQuitMessage(int nExitCode) {
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   queue->quit = true;
   queue->quit_code = nExitCode;
   queue->posted_since_look = true;
@@ -631,7 +635,7 @@ LRESULT WINAPI SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lP
   if (lpdwResult != nullptr) *lpdwResult = 0;
   std::shared_ptr<Window> window;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     window = AnyWindow(hWnd);
     if (!window) return 0;
   }
@@ -665,19 +669,16 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
   }
   if (!ValidFilter(hWnd)) return -1;
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  const std::vector<std::shared_ptr<Waitable>> wait_set{queue};
   for (;;) {
     if (PeekInto(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, PM_REMOVE)) {
       return lpMsg->message == WM_QUIT ? FALSE : TRUE;
     }
-    {
-      WaitLockHolder lock;
-      queue->mode = MessageQueue::WaitMode::kFilter;
-      queue->filter_hwnd = hWnd;
-      queue->filter_first = wMsgFilterMin;
-      queue->filter_last = wMsgFilterMax;
-    }
-    WaitForObjects(wait_set, false, INFINITE);
+    MutexLock lock(g_wait_lock);
+    queue->mode = MessageQueue::WaitMode::kFilter;
+    queue->filter_hwnd = hWnd;
+    queue->filter_first = wMsgFilterMin;
+    queue->filter_last = wMsgFilterMax;
+    while (!queue->Ready()) g_wait_lock.Wait(queue->wake);
   }
 }
 
@@ -702,7 +703,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
   using namespace opossvc::detail;
   if (lpMsg == nullptr || lpMsg->hwnd == nullptr) return 0;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     std::shared_ptr<Window> window = AnyWindow(lpMsg->hwnd);
     if (!window) return 0;
     if (window->thread_id != GetCurrentThreadId()) {
@@ -730,7 +731,7 @@ DWORD WINAPI MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, D
   if (!ResolveWaitHandles(pHandles, nCount, &wait_set)) return WAIT_FAILED;
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     queue->mode = MessageQueue::WaitMode::kWakeMask;
     queue->wake_mask = dwWakeMask;
     queue->input_available = (dwFlags & MWMO_INPUTAVAILABLE) != 0;
@@ -769,7 +770,7 @@ HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD 
     return nullptr;
   }
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   HHOOK handle = WindowSystem::Get().NextHookHandle();
   queue->hooks.push_back(opossvc::detail::Hook{handle, lpfn});
   return handle;
@@ -777,7 +778,7 @@ HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD 
 
 BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk) {
   std::shared_ptr<MessageQueue> queue = CurrentQueue();
-  WaitLockHolder lock;
+  MutexLock lock(g_wait_lock);
   auto& hooks = queue->hooks;
   for (auto it = hooks.begin(); it != hooks.end(); ++it) {
     if (it->handle == hhk) {
@@ -793,7 +794,7 @@ LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam
   HOOKPROC next = nullptr;
   {
     std::shared_ptr<MessageQueue> queue = CurrentQueue();
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     const auto& hooks = queue->hooks;
     for (size_t i = hooks.size(); i-- > 0;) {
       if (hooks[i].handle == hhk) {

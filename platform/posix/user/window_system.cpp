@@ -34,12 +34,14 @@ class SentMessageGuard {
   ~SentMessageGuard() {
     --queue_.in_send;
     if (done_) return;
-    WaitLockHolder lock;
-    message_->Complete(0, true);
+    QueueWakeup wakeup;
+    MutexLock lock(g_wait_lock);
+    message_->Complete(0, true, wakeup);
   }
   void Finish(LRESULT result) {
-    WaitLockHolder lock;
-    message_->Complete(result, false);
+    QueueWakeup wakeup;
+    MutexLock lock(g_wait_lock);
+    message_->Complete(result, false, wakeup);
     done_ = true;
   }
   SentMessageGuard(const SentMessageGuard&) = delete;
@@ -61,12 +63,28 @@ bool InRange(UINT message, UINT first, UINT last) {
 
 // ---- SentMessage ----------------------------------------------------------
 
-void SentMessage::Complete(LRESULT value, bool did_fail) {
+void SentMessage::Complete(LRESULT value, bool did_fail, QueueWakeup& wakeup) {
   if (state == State::kDone) return;
   result = value;
   failed = did_fail;
   state = State::kDone;
-  WakeWaiters();
+  if (std::shared_ptr<MessageQueue> queue = sender.lock()) wakeup.Add(std::move(queue));
+}
+
+// ---- QueueWakeup ------------------------------------------------------------
+
+QueueWakeup::~QueueWakeup() {
+  if (queue_) queue_->wake.notify_one();
+}
+
+void QueueWakeup::Add(std::shared_ptr<MessageQueue> queue) {
+  queue->WakeWaiters();
+  if (queue_ == queue) return;
+  if (queue_) {
+    queue->wake.notify_one();
+    return;
+  }
+  queue_ = std::move(queue);
 }
 
 // ---- MessageQueue ---------------------------------------------------------
@@ -88,7 +106,7 @@ bool MessageQueue::QuitMatches(HWND hwnd, UINT first, UINT last) const {
   return quit && (hwnd == nullptr || hwnd == thread_only) && InRange(WM_QUIT, first, last);
 }
 
-bool MessageQueue::Post(const MSG& msg) {
+bool MessageQueue::Post(const MSG& msg, QueueWakeup& wakeup) {
   if (dead) {
     SetLastError(ERROR_INVALID_THREAD_ID);
     return false;
@@ -99,8 +117,18 @@ bool MessageQueue::Post(const MSG& msg) {
   }
   posted.push_back(msg);
   posted_since_look = true;
-  WakeWaiters();
+  wakeup.Add(shared_from_this());
   return true;
+}
+
+std::shared_ptr<SentMessage> MessageQueue::NewSend() {
+  for (const auto& send : sends_) {
+    if (send->state == SentMessage::State::kDone) return send;
+  }
+  auto send = std::make_shared<SentMessage>();
+  send->sender = shared_from_this();
+  if (sends_.size() < kKeptSends) sends_.push_back(send);
+  return send;
 }
 
 bool MessageQueue::Ready() {
@@ -122,10 +150,11 @@ bool MessageQueue::Ready() {
 void MessageQueue::OnThreadExit() {
   std::vector<std::shared_ptr<Window>> gone;
   {
-    WaitLockHolder lock;
+    QueueWakeup wakeup;
+    MutexLock lock(g_wait_lock);
     WindowSystem& system = WindowSystem::Get();
     dead = true;
-    for (const auto& message : incoming) message->Complete(0, true);
+    for (const auto& message : incoming) message->Complete(0, true, wakeup);
     incoming.clear();
     posted.clear();
     hooks.clear();
@@ -239,7 +268,7 @@ std::shared_ptr<MessageQueue> CurrentQueue() {
   if (state.message_queue) return std::static_pointer_cast<MessageQueue>(state.message_queue);
   auto queue = std::make_shared<MessageQueue>(state.thread_id);
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     WindowSystem::Get().AddQueue(queue);
   }
   state.message_queue = queue;
@@ -251,13 +280,14 @@ bool DeliverSentMessages(MessageQueue& queue) {
     std::shared_ptr<SentMessage> message;
     WNDPROC proc = nullptr;
     {
-      WaitLockHolder lock;
+      QueueWakeup wakeup;
+      MutexLock lock(g_wait_lock);
       if (queue.incoming.empty()) return any;
       message = std::move(queue.incoming.front());
       queue.incoming.pop_front();
       std::shared_ptr<Window> window = WindowSystem::Get().LookupWindow(message->hwnd);
       if (!window || window->thread_id != queue.thread_id) {
-        message->Complete(0, true);
+        message->Complete(0, true, wakeup);
         continue;
       }
       message->state = SentMessage::State::kRunning;
@@ -273,61 +303,69 @@ bool DeliverSentMessages(MessageQueue& queue) {
 bool SendToOtherThread(const std::shared_ptr<Window>& window, UINT message, WPARAM wparam,
                        LPARAM lparam, UINT flags, DWORD timeout, LRESULT* result) {
   using Clock = std::chrono::steady_clock;
-  auto sent = std::make_shared<SentMessage>(window->hwnd, message, wparam, lparam);
   std::shared_ptr<MessageQueue> own = CurrentQueue();
   std::shared_ptr<MessageQueue> target;
+  std::shared_ptr<SentMessage> sent;
   {
-    WaitLockHolder lock;
+    QueueWakeup wakeup;
+    MutexLock lock(g_wait_lock);
     target = WindowSystem::Get().FindQueue(window->thread_id);
     if (!target || target->dead) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return false;
     }
+    sent = own->NewSend();
+    sent->hwnd = window->hwnd;
+    sent->message = message;
+    sent->wparam = wparam;
+    sent->lparam = lparam;
+    sent->state = SentMessage::State::kQueued;
+    sent->result = 0;
+    sent->failed = false;
     target->incoming.push_back(sent);
-    target->WakeWaiters();
+    wakeup.Add(target);
   }
 
-  std::vector<std::shared_ptr<Waitable>> wait_set{sent};
-  if ((flags & SMTO_BLOCK) == 0) wait_set.push_back(own);
+  // The reply first; then the sends made to this thread meanwhile, unless
+  // the caller blocks them.
+  const bool serve_sends = (flags & SMTO_BLOCK) == 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout);
   for (;;) {
-    DWORD left = INFINITE;
-    if (timeout != INFINITE) {
-      auto remaining =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      left = remaining.count() > 0 ? static_cast<DWORD>(remaining.count()) : 0;
-    }
     {
-      WaitLockHolder lock;
+      MutexLock lock(g_wait_lock);
       own->mode = MessageQueue::WaitMode::kSentOnly;
-    }
-    DWORD wait = WaitForObjects(wait_set, false, left);
-    if (wait == WAIT_OBJECT_0 + 1) {
-      DeliverSentMessages(*own);
-      continue;
-    }
-    WaitLockHolder lock;
-    if (wait == WAIT_TIMEOUT && sent->state != SentMessage::State::kDone) {
-      if (sent->state == SentMessage::State::kQueued) {
-        auto& incoming = target->incoming;
-        incoming.erase(std::remove(incoming.begin(), incoming.end(), sent), incoming.end());
+      for (;;) {
+        if (sent->state == SentMessage::State::kDone) {
+          *result = sent->result;
+          if (sent->failed) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return false;
+          }
+          return true;
+        }
+        if (serve_sends && !own->incoming.empty()) break;
+        if (timeout == INFINITE) {
+          g_wait_lock.Wait(own->wake);
+        } else if (!g_wait_lock.WaitUntil(own->wake, deadline) &&
+                   sent->state != SentMessage::State::kDone) {
+          if (sent->state == SentMessage::State::kQueued) {
+            auto& incoming = target->incoming;
+            incoming.erase(std::remove(incoming.begin(), incoming.end(), sent), incoming.end());
+            sent->state = SentMessage::State::kDone;  // nobody holds it now: free for reuse
+          }
+          SetLastError(ERROR_TIMEOUT);
+          return false;
+        }
       }
-      SetLastError(ERROR_TIMEOUT);
-      return false;
     }
-    *result = sent->result;
-    if (sent->failed) {
-      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-      return false;
-    }
-    return true;
+    DeliverSentMessages(*own);
   }
 }
 
 LRESULT CallProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   WNDPROC proc = nullptr;
   {
-    WaitLockHolder lock;
+    MutexLock lock(g_wait_lock);
     std::shared_ptr<Window> window = WindowSystem::Get().LookupWindow(hwnd);
     if (!window) {
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);

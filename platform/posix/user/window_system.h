@@ -1,18 +1,26 @@
 // The process's windows, window classes and per-thread message queues.
 //
 // Everything here is guarded by g_wait_lock (the wait machinery's lock), so
-// that a thread can wait for "a message arrived, or a reply came, or one of
+// that MsgWaitForMultipleObjects can wait for "a message arrived, or one of
 // these handles was signalled" in one wait. Window procedures, hooks and
 // anything else that runs caller code are always called with no lock held.
 //
+// A thread waiting for its own queue alone (GetMessageA, or a send waiting
+// for its reply) waits on the queue's one condition variable; whoever makes
+// the queue ready wakes it through QueueWakeup once g_wait_lock is released,
+// so that the woken thread does not at once block on the lock its waker
+// still holds.
+//
 // A cross-thread send is a SentMessage put in the target thread's queue; the
-// sender waits on it (and on its own queue, to serve sends made to it in the
+// sender waits for it to be done (and serves sends made to it in the
 // meantime). The target runs it inside GetMessageA / PeekMessageA / its own
 // send. A message whose window is gone, or whose thread ended, completes with
-// result 0 and `failed` set.
+// result 0 and `failed` set. SentMessage objects are kept by their sender's
+// queue and used again once done, so that a send allocates nothing.
 #ifndef OPOSSVC_PLATFORM_POSIX_USER_WINDOW_SYSTEM_H_
 #define OPOSSVC_PLATFORM_POSIX_USER_WINDOW_SYSTEM_H_
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -61,25 +69,26 @@ struct Window {
   bool destroying = false;           // DestroyWindow has begun
 };
 
-// A message sent to a window of another thread, awaiting its reply.
-class SentMessage final : public Waitable {
+class MessageQueue;
+class QueueWakeup;
+
+// A message sent to a window of another thread, awaiting its reply. The
+// sender fills in the message before it queues it; the target reads those
+// fields while it runs the message and not after it is done, when the sender
+// may use the object for its next send.
+class SentMessage {
  public:
   enum class State { kQueued, kRunning, kDone };
 
-  SentMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam)
-      : hwnd(hwnd), message(message), wparam(wparam), lparam(lparam) {}
+  // Completes the message; its sender is woken through `wakeup`.
+  void Complete(LRESULT value, bool did_fail, QueueWakeup& wakeup) OPOSSVC_REQUIRES(g_wait_lock);
 
-  bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return state == State::kDone; }
-  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) { return Grant::kSignaled; }
-
-  // Completes the message and wakes its sender.
-  void Complete(LRESULT value, bool did_fail) OPOSSVC_REQUIRES(g_wait_lock);
-
-  const HWND hwnd;
-  const UINT message;
-  const WPARAM wparam;
-  const LPARAM lparam;
-  State state OPOSSVC_GUARDED_BY(g_wait_lock) = State::kQueued;
+  HWND hwnd = nullptr;
+  UINT message = 0;
+  WPARAM wparam = 0;
+  LPARAM lparam = 0;
+  std::weak_ptr<MessageQueue> sender;  // the queue of the sending thread
+  State state OPOSSVC_GUARDED_BY(g_wait_lock) = State::kDone;
   LRESULT result OPOSSVC_GUARDED_BY(g_wait_lock) = 0;
   bool failed OPOSSVC_GUARDED_BY(g_wait_lock) = false;
 };
@@ -115,9 +124,16 @@ class MessageQueue final : public Waitable,
   std::deque<MSG>::iterator FindPosted(HWND hwnd, UINT first, UINT last)
       OPOSSVC_REQUIRES(g_wait_lock);
   bool QuitMatches(HWND hwnd, UINT first, UINT last) const OPOSSVC_REQUIRES(g_wait_lock);
-  // Appends a posted message; false with the last error set when the queue
-  // is gone or full.
-  bool Post(const MSG& msg) OPOSSVC_REQUIRES(g_wait_lock);
+  // Appends a posted message and wakes the owner through `wakeup`; false
+  // with the last error set when the queue is gone or full.
+  bool Post(const MSG& msg, QueueWakeup& wakeup) OPOSSVC_REQUIRES(g_wait_lock);
+  // A message object for a send of the owner thread: one of its own that is
+  // done, or a new one.
+  std::shared_ptr<SentMessage> NewSend() OPOSSVC_REQUIRES(g_wait_lock);
+
+  // The owner thread's one condition wait, for its messages and for the
+  // replies to its sends; QueueWakeup notifies it.
+  std::condition_variable wake;
 
   const DWORD thread_id;
   bool dead OPOSSVC_GUARDED_BY(g_wait_lock) = false;
@@ -140,6 +156,30 @@ class MessageQueue final : public Waitable,
 
   // Depth of cross-thread sent messages being handled; owner thread only.
   int in_send = 0;
+
+ private:
+  static constexpr size_t kKeptSends = 8;
+  // The owner thread's send objects, for reuse once done (NewSend).
+  std::vector<std::shared_ptr<SentMessage>> sends_ OPOSSVC_GUARDED_BY(g_wait_lock);
+};
+
+// Wakes the owners of message queues once g_wait_lock is released. Declared
+// before the MutexLock on g_wait_lock of a scope, it outlives the lock, and it keeps
+// the queue alive until it wakes it.
+class QueueWakeup {
+ public:
+  QueueWakeup() = default;
+  ~QueueWakeup();
+  QueueWakeup(const QueueWakeup&) = delete;
+  QueueWakeup& operator=(const QueueWakeup&) = delete;
+
+  // Wakes the threads that wait on the queue through the generic wait
+  // (MsgWaitForMultipleObjects) now, and its owner's condition wait when
+  // this object goes; a second queue's owner is woken at once.
+  void Add(std::shared_ptr<MessageQueue> queue) OPOSSVC_REQUIRES(g_wait_lock);
+
+ private:
+  std::shared_ptr<MessageQueue> queue_;
 };
 
 // The registry of windows, classes and queues.

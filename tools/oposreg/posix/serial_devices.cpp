@@ -1,4 +1,5 @@
-// FindSerialDevices on Linux: the tty nodes of /dev and their by-id links.
+// FindSerialDevices on Linux: the tty nodes of /dev and their by-id and
+// by-path links.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -37,8 +38,22 @@ bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
-// The kernel makes ttyS nodes for UARTs that may not be there; only one that
-// reports a UART type is a port.
+// Node names of serial devices; ttyS first, whose nodes need a UART behind.
+constexpr const char* kNodePrefixes[] = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA", "ttyXRUSB", "rfcomm"};
+
+// The links of `dir` by the real path of the node each leads to (the first
+// in name order when several lead to one node).
+std::map<std::string, std::string> LinksByNode(const std::string& dir) {
+  std::map<std::string, std::string> links;
+  for (const std::string& name : DirectoryNames(dir)) {
+    std::string real = RealPath(dir + "/" + name);
+    if (!real.empty()) links.emplace(real, dir + "/" + name);
+  }
+  return links;
+}
+
+}  // namespace
+
 bool HasUart(const std::string& node) {
   int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -48,13 +63,14 @@ bool HasUart(const std::string& node) {
   return present;
 }
 
-}  // namespace
-
 std::vector<SerialDevice> FindSerialDevices(const std::string& dev_dir) {
   std::map<std::string, SerialDevice> by_node;  // real node path -> device
   for (const std::string& name : DirectoryNames(dev_dir)) {
-    bool uart = StartsWith(name, "ttyS");
-    if (!uart && !StartsWith(name, "ttyUSB") && !StartsWith(name, "ttyACM")) continue;
+    const char* const* prefix = std::find_if(
+        std::begin(kNodePrefixes), std::end(kNodePrefixes),
+        [&name](const char* p) { return StartsWith(name, p); });
+    if (prefix == std::end(kNodePrefixes)) continue;
+    const bool uart = prefix == std::begin(kNodePrefixes);
     std::string node = dev_dir + "/" + name;
     if (uart && !HasUart(node)) continue;
     SerialDevice device;
@@ -64,11 +80,22 @@ std::vector<SerialDevice> FindSerialDevices(const std::string& dev_dir) {
     std::string real = RealPath(node);
     by_node[real.empty() ? node : real] = device;
   }
-  std::string by_id = dev_dir + "/serial/by-id";
-  for (const std::string& name : DirectoryNames(by_id)) {
-    std::string link = by_id + "/" + name;
-    auto it = by_node.find(RealPath(link));
-    if (it != by_node.end()) it->second.path = link;
+  const auto by_id = LinksByNode(dev_dir + "/serial/by-id");
+  const auto by_path = LinksByNode(dev_dir + "/serial/by-path");
+  bool ambiguous = false;
+  for (const auto& [real, link] : by_path) {
+    ambiguous = ambiguous || (by_node.count(real) != 0 && by_id.count(real) == 0);
+  }
+  for (auto& [real, device] : by_node) {
+    auto id = by_id.find(real);
+    auto path = by_path.find(real);
+    if (id != by_id.end()) device.links.push_back(id->second);
+    if (path != by_path.end()) device.links.push_back(path->second);
+    if (path != by_path.end() && (ambiguous || id == by_id.end())) {
+      device.path = path->second;
+    } else if (id != by_id.end()) {
+      device.path = id->second;
+    }
   }
   std::vector<SerialDevice> devices;
   for (auto& [real, device] : by_node) devices.push_back(device);

@@ -1,0 +1,36 @@
+// What the test process holds: open descriptors, threads, resident memory; for tests that show
+// that long runs leave nothing behind.
+#ifndef OPOSSVC_TESTS_SUPPORT_PROCESS_USAGE_H_
+#define OPOSSVC_TESTS_SUPPORT_PROCESS_USAGE_H_
+
+#include <cstddef>
+#include <functional>
+
+namespace opossvc::testing {
+
+// Under a sanitizer every call is many times slower, and AddressSanitizer holds freed memory in
+// quarantine (256 MiB by default), so resident size says nothing about leaks there; its leak
+// check does.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
+int OpenDescriptors();
+int Threads();
+size_t ResidentBytes();
+
+// Waits until `condition` holds, testing it again and again: for counts that offer nothing to
+// wait on.
+bool Eventually(const std::function<bool()>& condition);
+
+}  // namespace opossvc::testing
+
+#endif  // OPOSSVC_TESTS_SUPPORT_PROCESS_USAGE_H_
