@@ -29,23 +29,17 @@ TEST(Regedit4Writer, ValueLines) {
     const char* line;  // null: refused, since the import would not give it back
   };
   const Case cases[] = {
-      {"plain string", {"Port", REG_SZ, "COM3\0"s}, R"("Port"="COM3")"},
       {"default value", {"", REG_SZ, "S1.SO\0"s}, R"(@="S1.SO")"},
       {"quotes and backslashes escaped",
        {R"(a"b\c)", REG_SZ, "C:\\x \"y\"\0"s},
        R"("a\"b\\c"="C:\\x \"y\"")"},
-      {"string without its NUL", {"s", REG_SZ, "abc"}, R"("s"=hex(1):61,62,63)"},
       {"carriage return alone", {"r", REG_SZ, "a\rb\0"s}, "\"r\"=\"a\rb\""},
       {"dword", {"Baudrate", REG_DWORD, "\x0a\0\0\0"s}, R"("Baudrate"=dword:0000000a)"},
-      {"dword high bit", {"d", REG_DWORD, "\xff\xff\xff\xff"s}, R"("d"=dword:ffffffff)"},
       {"binary", {"b", REG_BINARY, "\x01\x02\xff"s}, R"("b"=hex:01,02,ff)"},
       {"string with an inner NUL", {"n", REG_SZ, "a\0b\0"s}, R"("n"=hex(1):61,00,62,00)"},
-      {"string with a line feed", {"n", REG_SZ, "a\nb\0"s}, R"("n"=hex(1):61,0a,62,00)"},
       {"string with a Ctrl-Z", {"n", REG_SZ, "a\x1a\0"s}, R"("n"=hex(1):61,1a,00)"},
       {"name with a line feed", {"a\nb", REG_SZ, "x"}, nullptr},
       {"name with a Ctrl-Z", {"a\x1a", REG_SZ, "x"}, nullptr},
-      {"dword of the wrong size", {"d", REG_DWORD, "\x01\x02"s}, R"("d"=hex(4):01,02)"},
-      {"other types keep theirs", {"m", REG_MULTI_SZ, "a\0\0"s}, R"("m"=hex(7):61,00,00)"},
       {"qword", {"q", REG_QWORD, "\x01\0\0\0\0\0\0\0"s}, R"("q"=hex(b):01,00,00,00,00,00,00,00)"},
       {"longer than an import reads", {"big", REG_SZ, std::string(4 << 20, 's')}, nullptr},
   };
@@ -60,13 +54,12 @@ TEST(Regedit4Writer, ValueLines) {
   }
 }
 
+// ImportRegistry matches the database root in this spelling only.
 TEST(Regedit4Writer, SectionNamesSpellTheDatabaseRootAsTheImporterWants) {
   const std::pair<const char*, const char*> cases[] = {
       {"HKEY_LOCAL_MACHINE\\software\\oleforretail\\ServiceOPOS",
        "HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS"},
-      {"HKEY_LOCAL_MACHINE\\Software\\OLEforRetail", "HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail"},
       {"HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX", "HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX"},
-      {"HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP", "HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP"},
       {"HKEY_CURRENT_USER\\Software\\OLEforRetail", "HKEY_CURRENT_USER\\Software\\OLEforRetail"},
   };
   for (const auto& [path, section] : cases) EXPECT_EQ(SectionName(path), section) << path;
@@ -92,15 +85,6 @@ std::string Snapshot(const char* key_text) {
     }
   }
   return out;
-}
-
-std::string ExportText(const std::vector<RegKey>& keys) {
-  std::string text;
-  EXPECT_TRUE(WriteRegedit4(keys, [&text](std::string_view part) {
-    text += part;
-    return true;
-  }));
-  return text;
 }
 
 // Whatever the export writes, "oposreg import" gives back: types beyond the
@@ -140,7 +124,9 @@ TEST(Regedit4Writer, ExportImportsBackToTheSameContents) {
     const std::vector<RegKey> keys = TreeBelow(root);
     EXPECT_TRUE(ExportProblems(keys).empty());
     const std::string file = registry.root() + "/export.reg";
-    std::ofstream(file, std::ios::binary) << ExportText(keys);
+    std::ofstream out(file, std::ios::binary);
+    EXPECT_TRUE(WriteRegedit4(keys, [&out](std::string_view part) { return !!(out << part); }));
+    out.close();
     KeyPath path;
     std::string error;
     ASSERT_TRUE(ParseKeyPath(root, &path, &error));
