@@ -58,6 +58,7 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
       {"bad type", RunSet, {kDeviceArg, "X", "REG_LINK", "x"}, kExitUsage},
       {"no root", RunSet, {"SOFTWARE\\X", "X", "sz", "x"}, kExitUsage},
       {"a root itself", RunSet, {"HKLM", "X", "sz", "x"}, kExitUsage},
+      {"an empty component", RunSet, {"HKLM\\SOFTWARE\\\\X", "X", "sz", "x"}, kExitUsage},
       {"get one", RunGet, {kDeviceArg, "port"}, kExitOk},
       {"get a missing value", RunGet, {kDeviceArg, "Nope"}, kExitFailure},
       {"devices of a missing class", RunDevices, {"MSR"}, kExitFailure},
