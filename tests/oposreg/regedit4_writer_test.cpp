@@ -1,15 +1,12 @@
 #include "tools/oposreg/regedit4_writer.h"
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <opossvc/testing/temp_registry.h>
-#include <opossvc/reg_import.h>
-#include <opossvc/util.h>
 #include <opossvc/win32/handles.h>
 #include <opossvc/win32/sync.h>
 #include <opossvc/win32/threads.h>
@@ -63,80 +60,6 @@ TEST(Regedit4Writer, SectionNamesSpellTheDatabaseRootAsTheImporterWants) {
       {"HKEY_CURRENT_USER\\Software\\OLEforRetail", "HKEY_CURRENT_USER\\Software\\OLEforRetail"},
   };
   for (const auto& [path, section] : cases) EXPECT_EQ(SectionName(path), section) << path;
-}
-
-std::vector<RegKey> TreeBelow(const char* key_text) {
-  KeyPath key;
-  std::string error;
-  EXPECT_TRUE(ParseKeyPath(key_text, &key, &error)) << error;
-  std::vector<RegKey> keys;
-  EXPECT_EQ(ReadKeyTree(key, &keys), ERROR_SUCCESS);
-  return keys;
-}
-
-// What the store holds below a key, as text that compares whole trees.
-std::string Snapshot(const char* key_text) {
-  std::string out;
-  KeyPaths paths;
-  for (const RegKey& k : TreeBelow(key_text)) {
-    out += "[" + paths.Next(k) + "]\n";
-    for (const RegValue& v : k.values) {
-      out += v.name + "|" + std::to_string(v.type) + "|" + v.data + "\n";
-    }
-  }
-  return out;
-}
-
-// Whatever the export writes, "oposreg import" gives back: types beyond the
-// three of REGEDIT4, classes beyond the key-code table, a device that shares
-// its name with a logical name, and the serial-port map.
-TEST(Regedit4Writer, ExportImportsBackToTheSameContents) {
-  testing::TempRegistry registry;
-  const std::string device = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\S1";
-  registry.SetString(HKEY_LOCAL_MACHINE, device, "", "S1 \"quoted\" \\ so");
-  registry.SetString(HKEY_LOCAL_MACHINE, device, "Port", "COM3");
-  registry.SetString(HKEY_LOCAL_MACHINE, device, "Init", "ESC @\r");
-  registry.SetDword(HKEY_LOCAL_MACHINE, device, "Baudrate", 0x80000006);
-  registry.SetBinary(HKEY_LOCAL_MACHINE, device, "Table", std::vector<BYTE>(300, 0x5a));
-  const std::pair<DWORD, std::string> odd[] = {
-      {REG_EXPAND_SZ, "%OPOS%\\x\0"s}, {REG_MULTI_SZ, "a\0b\0\0"s}, {REG_NONE, "\x01"s},
-      {REG_QWORD, "12345678"s},         {REG_SZ, "no NUL"s},           {REG_SZ, "a\nb\0"s},
-      {REG_DWORD, "\x01"s},             {0x12345, ""s},
-  };
-  for (const auto& [type, data] : odd) {
-    registry.SetValue(HKEY_LOCAL_MACHINE, device, "t" + std::to_string(type) + data.substr(0, 1),
-                      type, data);
-  }
-  registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner",
-                     "S1", "S2");
-  registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Biometrics\\B1",
-                     "Port", "COM4");
-  registry.SetDword(HKEY_LOCAL_MACHINE,
-                    "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON\\VANTA1.6", "IdleSleep", 5);
-  // Brackets in names stand inside the section's own.
-  registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\[x]]", "a=b", "]");
-  registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", "Root value", "x=y");
-  registry.SetString(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", "/dev/ttyUSB0", "COM4");
-
-  for (const char* root : {"HKLM\\SOFTWARE\\OLEforRetail", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"}) {
-    SCOPED_TRACE(root);
-    const std::string before = Snapshot(root);
-    const std::vector<RegKey> keys = TreeBelow(root);
-    EXPECT_TRUE(ExportProblems(keys).empty());
-    const std::string file = registry.root() + "/export.reg";
-    std::ofstream out(file, std::ios::binary);
-    EXPECT_TRUE(WriteRegedit4(keys, [&out](std::string_view part) { return !!(out << part); }));
-    out.close();
-    KeyPath path;
-    std::string error;
-    ASSERT_TRUE(ParseKeyPath(root, &path, &error));
-    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.sub_key.c_str()), ERROR_SUCCESS);
-
-    const RegImportReport report = ImportRegFile(file.c_str(), RegImportOptions::All());
-    EXPECT_EQ(report.result, OPOSSVC_IMPORT_WRITTEN);
-    EXPECT_TRUE(report.problems.empty()) << report.problems.front().reason;
-    EXPECT_EQ(Snapshot(root), before);
-  }
 }
 
 struct DeepWalk {
