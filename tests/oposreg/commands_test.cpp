@@ -63,6 +63,7 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
       {"get a missing value", RunGet, {kDeviceArg, "Nope"}, kExitFailure},
       {"devices of a missing class", RunDevices, {"MSR"}, kExitFailure},
       {"delete a value", RunDelete, {kDeviceArg, "Port"}, kExitOk},
+      {"delete it again", RunDelete, {kDeviceArg, "Port"}, kExitFailure},
       {"delete a root", RunDelete, {"HKLM"}, kExitUsage},
       {"a key above the database, unasked", RunDelete, {"HKLM\\software"}, kExitFailure},
       {"another device", RunSet, {kDeviceArg + std::string("2"), "Port", "sz", "COM4"}, kExitOk},
