@@ -34,7 +34,6 @@ TEST(SerialPorts, AssignComNames) {
     const char* expected;
   };
   const Case cases[] = {
-      {"empty", {}, {}, ""},
       {"UARTs keep their unmapped numbers, others take the lowest free",
        {},
        {usb_a, uart1, acm},
@@ -63,14 +62,6 @@ TEST(SerialPorts, AssignComNames) {
   for (const Case& c : cases) {
     EXPECT_EQ(Describe(AssignComNames(c.map, c.devices)), c.expected) << c.what;
   }
-}
-
-TEST(SerialPorts, ParseComNumber) {
-  const std::pair<const char*, int> cases[] = {
-      {"com12", 12}, {"COM255", 255}, {"COM256", 0}, {"COM0", 0},
-      {"COM01", 0},  {"COM", 0},      {"LPT1", 0},   {"COM1 ", 0},
-  };
-  for (const auto& [text, number] : cases) EXPECT_EQ(ParseComNumber(text), number) << text;
 }
 
 TEST(SerialPorts, FindsAdaptersByTheirLinks) {

@@ -43,7 +43,6 @@ const DecodeCase kDecodeCases[] = {
     {2, "000", std::string(1, '\0'), 0},
     {2, "256", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {2, "1 5", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
-    {2, " 5 ", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {2, "   ", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {2, "001x02003", std::string("\x01\0\0", 3), OPOSSVC_E_CONVERSION},
     {2, "12345", "", OPOSSVC_E_CONVERSION},

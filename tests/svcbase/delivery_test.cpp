@@ -4,14 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <opossvc/testing/flags.h>
+#include <opossvc/testing/message_pump.h>
 
 #include "tests/svcbase/svcbase_test_support.h"
 
 namespace {
 
 using opossvc::testing::SetFlag;
-using svcbase_test::PumpFor;
-using svcbase_test::PumpUntil;
+using opossvc::testing::MessagePump;
 using svcbase_test::ReadyForEvents;
 using svcbase_test::TestServiceObject;
 using Event = TestServiceObject::Event;
@@ -88,14 +88,15 @@ TEST(DeliveryTest, RulesOverFlagCombinations) {
 
     ASSERT_TRUE(thread.Start(so));
     if (f.freeze || f.hold) {
-      PumpFor(30);
+      MessagePump::PumpUntil([] { return false; }, 30);
       EXPECT_EQ(so.m_Event.GetSize(), 2) << "taken while held";
     } else {
       // A waiting record keeps the marker queued.
       const long left = c.outcome == Outcome::kWaits ? 1 : 0;
-      ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == left; }))
+      ASSERT_TRUE(MessagePump::PumpUntil([&] { return so.m_Event.GetSize() == left; }))
           << "record not taken, or not kept waiting";
-      if (left) PumpFor(30);  // a few dozen polls of the event thread
+      // A few dozen polls of the event thread.
+      if (left) MessagePump::PumpUntil([] { return false; }, 30);
     }
     std::vector<Event> at_once;
     if (c.outcome == Outcome::kSent) at_once.push_back(record);
@@ -107,7 +108,8 @@ TEST(DeliveryTest, RulesOverFlagCombinations) {
     SetFlag(so.m_bHoldEvents, 0);
     SetFlag(so.m_bFreezeEvents, 0);
     so.m_Event.QueueEvent(OPOS_EVENT_OUTPUTCOMPLETE, 99, 0, 0);
-    ASSERT_TRUE(PumpUntil([&] { return !so.events.empty() && so.events.back() == sentinel; }));
+    ASSERT_TRUE(
+        MessagePump::PumpUntil([&] { return !so.events.empty() && so.events.back() == sentinel; }));
     if (c.outcome == Outcome::kDropped) {
       EXPECT_THAT(so.events, ElementsAre(sentinel));
     } else {
@@ -141,11 +143,11 @@ TEST(DeliveryTest, AnswerOfOneRedeliversTheSameRecordOnceTheGatesAreOpen) {
   opossvc::EventThread thread;
 
   ASSERT_TRUE(thread.Start(so));
-  ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 1; }));
-  PumpFor(20);
+  ASSERT_TRUE(MessagePump::PumpUntil([&] { return so.events.size() == 1; }));
+  MessagePump::PumpUntil([] { return false; }, 20);
   EXPECT_EQ(so.events.size(), 1u) << "repeated while held";
   SetFlag(so.m_bHoldEvents, 0);
-  ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 4; }));
+  ASSERT_TRUE(MessagePump::PumpUntil([&] { return so.events.size() == 4; }));
   EXPECT_THAT(so.events, ElementsAre(Event{1, 7, 0, 0}, Event{1, 7, 0, 0}, Event{1, 7, 0, 0},
                                      Event{1, 8, 0, 0}));
   EXPECT_EQ(thread.Stop(), 2u) << "a redelivered record is counted once";
@@ -174,7 +176,7 @@ TEST(DeliveryTest, DirectIOStringIsFreedAndClearedWhateverBecomesOfTheRecord) {
     so.QueueEvent(OPOS_EVENT_DIRECTIO, 1, 2, 0);  // no string: nothing to free
     opossvc::EventThread thread;
     ASSERT_TRUE(thread.Start(so));
-    ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == 0; }));
+    ASSERT_TRUE(MessagePump::PumpUntil([&] { return so.m_Event.GetSize() == 0; }));
     EXPECT_EQ(thread.Stop(), 2u);
     EXPECT_EQ(variable, nullptr);
     EXPECT_EQ(seen != nullptr, fate != kDropped) << "the handler sees the string";
@@ -203,18 +205,18 @@ TEST(DeliveryTest, InfiniteIdleSleepStillDeliversAndEndsOnClosing) {
     so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
     opossvc::EventThread thread;
     ASSERT_TRUE(thread.Start(so));
-    ASSERT_TRUE(PumpUntil([&] { return so.m_Event.GetSize() == 0; }));
+    ASSERT_TRUE(MessagePump::PumpUntil([&] { return so.m_Event.GetSize() == 0; }));
     if (!c.device) {
       SetFlag(so.m_bDeviceEnabled, 1);
     } else {
       // Taken and sent; the thread now waits on the empty queue.
-      ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 1; }));
+      ASSERT_TRUE(MessagePump::PumpUntil([&] { return so.events.size() == 1; }));
     }
     so.QueueEvent(OPOS_EVENT_DATA, 2, 0, 0);
     const size_t sent = c.answer ? 1 : 2;
     const long left = c.answer ? 1 : 0;
-    ASSERT_TRUE(
-        PumpUntil([&] { return so.events.size() == sent && so.m_Event.GetSize() == left; }));
+    ASSERT_TRUE(MessagePump::PumpUntil(
+        [&] { return so.events.size() == sent && so.m_Event.GetSize() == left; }));
     EXPECT_EQ(thread.Stop(), sent);
   }
 }
@@ -255,12 +257,12 @@ TEST(EventThreadTest, StopFromAHandlerCompletesAtTheNextStart) {
   ASSERT_TRUE(thread.Start(so));
   EXPECT_FALSE(thread.Start(so)) << "one open at a time";
   EXPECT_EQ(GetLastError(), DWORD{ERROR_BUSY});
-  ASSERT_TRUE(PumpUntil([&] { return !so.events.empty(); }));
+  ASSERT_TRUE(MessagePump::PumpUntil([&] { return !so.events.empty(); }));
   EXPECT_EQ(so.m_Event.GetSize(), 0);
   EXPECT_EQ(variable, nullptr);
   ASSERT_TRUE(thread.Start(so));
   so.QueueEvent(OPOS_EVENT_DATA, 3, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return so.events.size() == 2; }));
+  ASSERT_TRUE(MessagePump::PumpUntil([&] { return so.events.size() == 2; }));
   EXPECT_EQ(thread.Stop(), 1u);
   EXPECT_THAT(so.events, ElementsAre(Event{1, 1, 0, 0}, Event{1, 3, 0, 0}));
 }

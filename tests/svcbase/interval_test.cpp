@@ -31,7 +31,6 @@ TEST(IntervalTest, LocalTimeIntervalAcrossCalendarEdges) {
       {"400th year leap", At(2000, 2, 28, 23, 59, 59, 500), At(2000, 3, 1, 0, 0, 0, 250),
        86400750},
       {"year end", At(2023, 12, 31, 23, 59, 59, 500), At(2024, 1, 1, 0, 0, 0, 250), 750},
-      {"a leap year", At(2024, 1, 1, 0, 0, 0, 0), At(2025, 1, 1, 0, 0, 0, 0), 366u * 86400000u},
       {"start later wraps", At(2024, 1, 1, 0, 0, 1, 0), At(2024, 1, 1, 0, 0, 0, 0),
        static_cast<DWORD>(-1000)},
       {"span beyond 2^32 ms wraps", At(2024, 1, 1, 0, 0, 0, 0), At(2024, 3, 1, 0, 0, 0, 0),

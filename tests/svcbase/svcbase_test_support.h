@@ -10,7 +10,6 @@
 
 #include <opossvc/opossvc.h>  // all a service object needs, as in the README
 #include <opossvc/testing/flags.h>
-#include <opossvc/testing/message_pump.h>
 
 #include "tests/support/exception_helpers.h"
 
@@ -57,17 +56,6 @@ inline void ReadyForEvents(CSvcBase& so) {
 }
 
 using opossvc::test::Thrown;
-
-// Dispatches this thread's messages until `done` holds (true) or
-// timeout_ms have passed (false).
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms = 10000) {
-  return opossvc::testing::MessagePump::PumpUntil(done, timeout_ms);
-}
-// Dispatches this thread's messages for about ms milliseconds: the window
-// in which something that must not happen would show.
-inline void PumpFor(DWORD ms) {
-  opossvc::testing::MessagePump::PumpUntil([] { return false; }, ms);
-}
 
 }  // namespace svcbase_test
 

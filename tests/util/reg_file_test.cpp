@@ -35,7 +35,7 @@ Bytes BytesOf(BSTR binary) {
   return bytes;
 }
 
-TEST(RegFileSyntaxTest, ByteListsReadAndWritten) {
+TEST(RegFileSyntaxTest, ByteListsRead) {
   struct Case {
     const char* text;
     Bytes bytes;
@@ -48,10 +48,6 @@ TEST(RegFileSyntaxTest, ByteListsReadAndWritten) {
     EXPECT_EQ(BytesOf(ConvStrToBin(c.text)), c.bytes) << c.text;
   }
   EXPECT_EQ(BytesOf(ConvStrToBin(nullptr)), Bytes{});
-  CByteArray data;
-  EXPECT_STREQ(ConvBinToStr(data), "");
-  for (int value : {0x00, 0x0A, 0xFF, 0x41}) data.Add(static_cast<BYTE>(value));
-  EXPECT_STREQ(ConvBinToStr(data), "00,0a,ff,41");
 }
 
 const std::string kRoot = "SOFTWARE\\OLEforRetail";
