@@ -23,9 +23,10 @@ namespace opossvc::detail {
 
 class OPOSSVC_CAPABILITY("mutex") Mutex {
  public:
-  // Constant-initialized, so a global Mutex is usable from any static
-  // constructor or destructor.
-  constexpr Mutex() = default;
+  // Constant-initialized where std::mutex is (a global Mutex is then usable
+  // from any static constructor or destructor): the defaulted constructor is
+  // constexpr whenever std::mutex's is.
+  Mutex() = default;
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
 

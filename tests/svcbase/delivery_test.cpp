@@ -253,7 +253,7 @@ TEST(EventThreadTest, StopFromAHandlerCompletesAtTheNextStart) {
   };
   BSTR variable = AllocSysString("payload");
   so.QueueEvent(OPOS_EVENT_DATA, 1, 0, 0);
-  so.QueueEvent(OPOS_EVENT_DIRECTIO, 2, 0, reinterpret_cast<long>(&variable));
+  so.QueueEvent(OPOS_EVENT_DIRECTIO, 2, 0, reinterpret_cast<LONG_PTR>(&variable));
   ASSERT_TRUE(thread.Start(so));
   EXPECT_FALSE(thread.Start(so)) << "one open at a time";
   EXPECT_EQ(GetLastError(), DWORD{ERROR_BUSY});
