@@ -16,7 +16,7 @@ class CMySO : public CSvcBase {
   void Close() { m_events.Stop(); }
   void SetDeviceEnabled(bool on) { opossvc::SetFlag(m_bDeviceEnabled, on ? 1 : 0); }
   // Called on the driver's input thread; queue, and let the event thread deliver.
-  void DataUpdate(unsigned char* bytes, long count) override {
+  void DataUpdate(unsigned char* bytes, long count) {
     QueueEvent(OPOS_EVENT_DATA, count, 0, 0);
   }
 
