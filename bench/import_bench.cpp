@@ -38,7 +38,9 @@ int Generate(const std::string& path, int wanted) {
     ++lines;
   };
   line("REGEDIT4");
-  for (int device = 0; lines < wanted; ++device) {
+  // `line` counts the lines (a for loop's condition would look unchanging).
+  for (int device = 0; true; ++device) {
+    if (lines >= wanted) break;
     const std::string device_class = kClasses[device % 6];
     const std::string name = "Device" + std::to_string(device);
     const std::string section = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\" + device_class;
