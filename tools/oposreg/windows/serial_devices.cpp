@@ -19,7 +19,10 @@ std::vector<SerialDevice> FindSerialDevices(const std::string& /*dev_dir*/) {
         ERROR_SUCCESS) {
       break;
     }
-    devices.push_back({std::string(name, length), std::string(name, length), 0});
+    SerialDevice device;
+    device.path = std::string(name, length);
+    device.node = device.path;
+    devices.push_back(device);
   }
   RegCloseKey(key);
   return devices;
