@@ -113,14 +113,7 @@ int main() {
 
     std::vector<double> ratios, ours_ns, theirs_ns;
     for (int run = 0; run < kRuns; ++run) {
-      double ours, theirs;
-      if (run % 2 == 0) {
-        theirs = anchor();
-        ours = project();
-      } else {
-        ours = project();
-        theirs = anchor();
-      }
+      const auto [ours, theirs] = opossvc::bench::RunPaired(run, project, anchor);
       ratios.push_back(theirs / ours);
       ours_ns.push_back(ours / kConversions * 1e9);
       theirs_ns.push_back(theirs / kConversions * 1e9);

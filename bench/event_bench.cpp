@@ -154,6 +154,7 @@ std::string Suffixed(const char* name, DWORD idle_sleep) {
 int main() {
   using opossvc::bench::Median;
   using opossvc::bench::Percentile;
+  using opossvc::bench::RunPaired;
 
   opossvc::testing::TempRegistry registry;
   registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, "DeviceName", "Bench");
@@ -194,14 +195,7 @@ int main() {
       SetFlag(so->m_dwIdleSleep, idle_sleep);
       std::vector<double> ratios, p50s, anchor_p50s, p99s;
       for (int run = 0; run < kRuns; ++run) {
-        std::vector<double> ours, theirs;
-        if (run % 2 == 0) {
-          theirs = anchor();
-          ours = project();
-        } else {
-          ours = project();
-          theirs = anchor();
-        }
+        const auto [ours, theirs] = RunPaired(run, project, anchor);
         co.ClearCalls();
         ratios.push_back(Median(theirs) / Median(ours));
         p50s.push_back(Median(ours));

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace opossvc::bench {
@@ -32,6 +33,23 @@ inline double Percentile(std::vector<double> samples, double p) {
 }
 
 inline double Median(const std::vector<double>& samples) { return Percentile(samples, 0.5); }
+
+// One paired repetition, as {project, anchor}: the anchor runs first in even
+// repetitions and the project first in odd ones, so that neither side always
+// meets the warmer machine.
+template <class Project, class Anchor>
+auto RunPaired(int run, Project&& project, Anchor&& anchor) {
+  using Result = decltype(project());
+  Result ours{}, theirs{};
+  if (run % 2 == 0) {
+    theirs = anchor();
+    ours = project();
+  } else {
+    ours = project();
+    theirs = anchor();
+  }
+  return std::pair<Result, Result>(std::move(ours), std::move(theirs));
+}
 
 inline void PrintRatio(const std::string& name, const std::vector<double>& per_run) {
   if (per_run.empty()) return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 namespace opossvc::detail {
 namespace {
@@ -137,14 +138,26 @@ std::vector<BYTE> HexToBytes(std::string_view text) {
   return bytes;
 }
 
-Section ParseSectionLine(std::string_view line) {
-  Section section;
+namespace {
+
+// The text between the brackets of a section line (blanks after the closing
+// bracket ignored); nothing when the line is no section line.
+std::optional<std::string_view> BracketedPath(std::string_view line) {
   size_t end = line.size();
   while (end > 0 && IsBlank(line[end - 1])) --end;
   line = line.substr(0, end);
-  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return section;
+  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return std::nullopt;
+  return line.substr(1, line.size() - 2);
+}
+
+}  // namespace
+
+Section ParseSectionLine(std::string_view line) {
+  Section section;
+  const std::optional<std::string_view> bracketed = BracketedPath(line);
+  if (!bracketed) return section;
   section.well_formed = true;
-  std::string_view path = line.substr(1, line.size() - 2);
+  std::string_view path = *bracketed;
   section.deletion = !path.empty() && path[0] == '-';
   if (section.deletion) return section;
   size_t found = path.find(kDatabaseRoot);
@@ -225,12 +238,10 @@ const char* ParseValueLine(std::string& text, const ValueSyntax& syntax, ValueLi
 
 LiteralSection ParseLiteralSection(std::string_view line) {
   LiteralSection section;
-  size_t end = line.size();
-  while (end > 0 && IsBlank(line[end - 1])) --end;
-  line = line.substr(0, end);
-  if (line.size() < 2 || line.front() != '[' || line.back() != ']') return section;
+  const std::optional<std::string_view> bracketed = BracketedPath(line);
+  if (!bracketed) return section;
   section.well_formed = true;
-  std::string_view path = line.substr(1, line.size() - 2);
+  std::string_view path = *bracketed;
   section.deletion = !path.empty() && path[0] == '-';
   if (section.deletion) path.remove_prefix(1);
   static constexpr struct {
