@@ -97,7 +97,8 @@ OPOSSVC_API HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES lpSemaphoreAttr
 OPOSSVC_API BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount,
                                          LPLONG lpPreviousCount);
 
-// Waits on events, mutexes, semaphores and threads. WaitForMultipleObjects
+// Waits on events, mutexes, semaphores and threads (the calling thread's
+// pseudo handle is never signalled while it waits). WaitForMultipleObjects
 // with bWaitAll FALSE obtains the signalled object of lowest index; with
 // TRUE it obtains all of them at once or none. Results: WAIT_OBJECT_0 + i,
 // WAIT_ABANDONED_0 + i, WAIT_TIMEOUT, or WAIT_FAILED with the last error

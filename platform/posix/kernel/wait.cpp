@@ -7,6 +7,7 @@
 
 #include <opossvc/win32/errors.h>
 #include <opossvc/win32/sync.h>
+#include <opossvc/win32/threads.h>
 
 #include "platform/posix/kernel/thread_state.h"
 
@@ -25,6 +26,14 @@ void UnlockAfterFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS { g_wait_lock.Unlock();
     pthread_atfork(&LockBeforeFork, &UnlockAfterFork, &UnlockAfterFork);
 
 using Clock = std::chrono::steady_clock;
+
+// The calling thread seen through its pseudo handle: it cannot end while it
+// waits, so it is never signalled (a wait on it times out or lasts forever).
+class RunningThread final : public Waitable {
+ public:
+  bool Ready() override OPOSSVC_REQUIRES(g_wait_lock) { return false; }
+  Grant Take() override OPOSSVC_REQUIRES(g_wait_lock) { return Grant::kNone; }
+};
 
 // How often a wait set with a polled object re-tries it: from 1 ms, doubling
 // up to 10 ms, so a short hand-over is noticed quickly and a long one costs
@@ -131,7 +140,9 @@ bool ResolveWaitHandles(const HANDLE* handles, DWORD count,
   objects->clear();
   objects->reserve(count);
   for (DWORD i = 0; i < count; ++i) {
-    std::shared_ptr<Waitable> object = LookupHandleAs<Waitable>(handles[i]);
+    std::shared_ptr<Waitable> object = handles[i] == GetCurrentThread()
+                                           ? std::make_shared<RunningThread>()
+                                           : LookupHandleAs<Waitable>(handles[i]);
     if (!object) {
       SetLastError(ERROR_INVALID_HANDLE);
       return false;
