@@ -57,7 +57,7 @@ void ToUnicodeCallback(const void* context, UConverterToUnicodeArgs* args,
       return;  // leaving *err set stops the conversion
     case OnUndecodable::kReplace: {
       *err = U_ZERO_ERROR;
-      const UChar replacement = 0xFFFD;
+      const UChar replacement = ctx->replacement;
       ucnv_cbToUWriteUChars(args, &replacement, 1, 0, err);
       return;
     }
@@ -179,6 +179,7 @@ CodePageConverter::CodePageConverter(UINT codepage, UConverter* converter)
     : codepage_(codepage),
       converter_(converter),
       max_char_bytes_(static_cast<size_t>(ucnv_getMaxCharSize(converter))) {
+  if (codepage == 932) decode_context_.replacement = 0x30FB;
   UErrorCode err = U_ZERO_ERROR;
   ucnv_setToUCallBack(converter_, ToUnicodeCallback, &decode_context_, nullptr, nullptr, &err);
   ucnv_setFromUCallBack(converter_, FromUnicodeCallback, &encode_context_, nullptr, nullptr, &err);

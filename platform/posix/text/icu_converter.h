@@ -37,7 +37,8 @@ namespace opossvc::detail {
 
 // What decoding does with a byte sequence that is no character.
 enum class OnUndecodable {
-  kReplace,  // one U+FFFD per undecodable sequence
+  kReplace,  // one replacement character per undecodable sequence: U+FFFD, or
+             // U+30FB in code page 932, whose table names that as its default
   kFail,     // stop; the conversion fails
   kEscape,   // each undecodable byte b becomes the lone surrogate U+DC00 + b
 };
@@ -106,6 +107,7 @@ class CodePageConverter {
   // What the ICU callbacks of this converter do, set per conversion.
   struct DecodeContext {
     OnUndecodable policy = OnUndecodable::kReplace;
+    char16_t replacement = 0xFFFD;
     bool replaced = false;
   };
   struct EncodeContext {
