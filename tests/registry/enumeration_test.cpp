@@ -86,7 +86,7 @@ TEST_F(Enumeration, TheCursorSurvivesKeysAddedAndDeleted) {
 
 // Names longer than a short buffer are listed, found and deleted too.
 TEST_F(Enumeration, ResultNamesByKey) {
-  const std::string long_name(120, 'L');
+  const std::string long_name(100, 'L');  // the whole path within 255 characters
   MakeKey(Device("POSPrinter", long_name) + "\\" + long_name);
   MakeKey(Device("POSPrinter", "A") + "\\Settings");
   CRegistryInfo info("POSPrinter\\A", 0, FALSE);

@@ -1,5 +1,7 @@
 // Reading, writing, enumerating and deleting values; ReadRegValue.
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/registry/registry_fixture.h"
@@ -111,17 +113,17 @@ TEST_F(ValueAccess, EnumValueWalksEveryValue) {
   MakeString(kKey, long_name, "long");
   MakeValue(kKey, "last", REG_DWORD, "\2\0\0\0"s);
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  const struct {
-    unsigned long type;
-    std::string name;
-  } expected[] = {{REG_SZ, "first"}, {0, ""}, {REG_SZ, long_name}, {REG_DWORD, "last"}};
+  // Values are listed in no defined order (Windows keeps none): compare sorted.
+  std::vector<std::pair<unsigned long, std::string>> listed;
   unsigned int index = 0;
-  for (const auto& row : expected) {
+  for (; index < 4; ++index) {
     CString name = "stale";
-    EXPECT_EQ(info.EnumValue(KC_SERVICEINFO_SUBKEY, index, name), row.type) << index;
-    EXPECT_EQ(std::string(name), row.name) << index;
-    ++index;
+    const unsigned long type = info.EnumValue(KC_SERVICEINFO_SUBKEY, index, name);
+    listed.emplace_back(type, std::string(name));
   }
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (decltype(listed){
+                        {0, ""}, {REG_SZ, "first"}, {REG_SZ, long_name}, {REG_DWORD, "last"}}));
   CString name = "untouched";
   EXPECT_EQ(info.EnumValue(KC_SERVICEINFO_SUBKEY, index, name), kReadFailed);
   EXPECT_EQ(info.EnumValue(KC_POSPRINTER, 0, name), kReadFailed);

@@ -289,14 +289,15 @@ LONG QueryInfoKey(HKEY key_handle, LPSTR class_name, LPDWORD class_size, LPDWORD
   LONG result = ERROR_SUCCESS;
   if (class_size != nullptr) {
     const std::string own_class = CallerText(info.class_name);
-    if (class_name != nullptr) {
-      if (Size(own_class) >= *class_size) {
-        result = ERROR_MORE_DATA;
-      } else {
-        CopyName(own_class, class_name);
-      }
-    }
-    *class_size = Size(own_class);
+    if (class_name == nullptr || Size(own_class) < *class_size) {
+      if (class_name != nullptr) CopyName(own_class, class_name);
+      *class_size = Size(own_class);
+    } else if (*class_size > 0) {
+      // As Windows' ANSI call: what fits, terminated, and its length.
+      *class_size -= 1;
+      CopyName(own_class.substr(0, *class_size), class_name);
+      result = ERROR_MORE_DATA;
+    }  // no room at all: nothing written, success and 0, as on Windows
   }
   return result;
 }
