@@ -25,9 +25,10 @@ constexpr DWORD kMatchOrder[KC_CLASS_COUNT] = {2,  1,  3,  4,  5,  6,  7,  8,  9
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Text of the active code page as UTF-16 (invalid bytes become U+FFFD, as
-// the registry calls take them). One call converts it where a unit a byte
-// is room enough, as it is for the text of every common code page.
+// Text of the active code page as UTF-16 (invalid bytes become the page's
+// replacement character, U+FFFD or U+30FB in 932, as the registry calls take
+// them). One call converts it where a unit a byte is room enough, as it is
+// for the text of every common code page.
 std::basic_string<WCHAR> Wide(const char* text) {
   const size_t bytes = text != nullptr ? std::strlen(text) : 0;
   if (bytes == 0 || bytes > 0x3FFFFFFF) return std::basic_string<WCHAR>();

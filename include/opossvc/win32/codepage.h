@@ -21,12 +21,14 @@
 //   and destination the same), ERROR_INVALID_FLAGS, or
 //   ERROR_NO_UNICODE_TRANSLATION (MB_ERR_INVALID_CHARS or
 //   WC_ERR_INVALID_CHARS and the source holds an invalid sequence).
-// - Without MB_ERR_INVALID_CHARS an invalid byte sequence becomes U+FFFD.
+// - Without MB_ERR_INVALID_CHARS an invalid byte sequence becomes U+FFFD
+//   (U+30FB, its table's default, in code page 932).
 // - WideCharToMultiByte writes lpDefaultChar (first byte; "?" when null) for
 //   each character the code page lacks and sets *lpUsedDefaultChar. For
 //   CP_UTF8 both must be null (ERROR_INVALID_PARAMETER otherwise); a lone
-//   surrogate becomes U+FFFD. No best-fit mapping is applied: a character
-//   is either represented exactly or replaced.
+//   surrogate becomes U+FFFD. No best-fit mapping is applied, with or
+//   without WC_NO_BEST_FIT_CHARS: a character is either represented exactly
+//   or replaced (Windows maps some to a similar one unless that flag is given).
 #ifndef OPOSSVC_WIN32_CODEPAGE_H_
 #define OPOSSVC_WIN32_CODEPAGE_H_
 

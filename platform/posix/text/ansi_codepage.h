@@ -52,8 +52,9 @@ bool IsKnownCodePage(UINT codepage);
 // page is taken as UTF-8).
 bool KeepsAscii(UINT codepage);
 
-// Text in `codepage` as UTF-16. Undecodable byte sequences become U+FFFD; an
-// unknown code page is taken as UTF-8.
+// Text in `codepage` as UTF-16. Undecodable byte sequences become the page's
+// replacement character (OnUndecodable::kReplace); an unknown code page is
+// taken as UTF-8.
 std::u16string AnsiToUtf16(std::string_view ansi, UINT codepage);
 
 // UTF-16 text in `codepage`. Characters the code page lacks become '?'
