@@ -80,10 +80,9 @@ TEST_F(RegistryContract, HandlesAreCountedAndForgedOnesRejected) {
   EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
   EXPECT_EQ(SubkeyNames(HKEY_LOCAL_MACHINE), Names{"SOFTWARE"}) << "a root stays open";
 
-  HKEY closed = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(base(), nullptr, 0, KEY_READ, &closed), ERROR_SUCCESS);
-  ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
-  for (HKEY key : {static_cast<HKEY>(nullptr), closed, reinterpret_cast<HKEY>(&closed)}) {
+  // Forged ones only: Windows may give a closed handle's value to the next key opened.
+  int forged = 0;
+  for (HKEY key : {static_cast<HKEY>(nullptr), reinterpret_cast<HKEY>(&forged)}) {
     SCOPED_TRACE(reinterpret_cast<ULONG_PTR>(key));
     ScopedKey out;
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
