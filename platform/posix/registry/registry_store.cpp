@@ -728,11 +728,13 @@ bool RegistryStore::DataVersion(unsigned* version) {
          SQLITE_OK;
 }
 
-LONG RegistryStore::Touch(KeyId id) {
+LONG RegistryStore::Touch(KeyId id) { return Touch(id, Now()); }
+
+LONG RegistryStore::Touch(KeyId id, int64_t when) {
   Statement update(*connection_, kTouchKey, kSqlText[kTouchKey]);
   if (update.status() != ERROR_SUCCESS) return update.status();
   update.Bind(1, id);
-  update.Bind(2, Now());
+  update.Bind(2, when);
   int result = update.Step();
   return result == SQLITE_DONE ? ERROR_SUCCESS : update.Error(result);
 }
@@ -1027,8 +1029,27 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
                              std::string_view data) {
   Call call(*this);
   if (LONG error = EnsureWritable()) return error;
+  // In the calling thread's write group the write is one statement, whole
+  // or undone by SQLite alone, and the key's time is set once, at the
+  // group's commit.
+  if (InOwnGroup()) {
+    LONG error = UpsertValue(id, name, type, data);
+    if (error == ERROR_SUCCESS) {
+      if (group_touched_.empty() || group_touched_.back() != id) group_touched_.push_back(id);
+    } else if (sqlite3_get_autocommit(connection_->db())) {
+      group_lost_ = true;  // SQLite gave the whole transaction up
+    }
+    return error;
+  }
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
+  if (LONG error = UpsertValue(id, name, type, data)) return error;
+  if (LONG error = Touch(id)) return error;
+  return transaction.Commit();
+}
+
+LONG RegistryStore::UpsertValue(KeyId id, const RegistryName& name, DWORD type,
+                                std::string_view data) {
   if (LONG error = Alive(id)) return error;
   Statement upsert(*connection_, kSetValue, kSqlText[kSetValue]);
   if (upsert.status() != ERROR_SUCCESS) return upsert.status();
@@ -1038,9 +1059,12 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
   upsert.Bind(4, static_cast<int64_t>(type));
   upsert.BindBlob(5, data);
   int result = upsert.Step();
-  if (result != SQLITE_DONE) return upsert.Error(result);
-  if (LONG error = Touch(id)) return error;
-  return transaction.Commit();
+  return result == SQLITE_DONE ? ERROR_SUCCESS : upsert.Error(result);
+}
+
+bool RegistryStore::InOwnGroup() {
+  return group_open_ && !group_lost_ && group_owner_ == std::this_thread::get_id() &&
+         !sqlite3_get_autocommit(connection_->db());
 }
 
 LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
@@ -1208,7 +1232,15 @@ LONG RegistryStore::EndGroup(bool commit) {
   if (!group_open_ || group_owner_ != std::this_thread::get_id()) return ERROR_INVALID_FUNCTION;
   LONG error = group_lost_ ? ERROR_CANTWRITE : ERROR_SUCCESS;
   if (!group_lost_) {
-    error = connection_->Execute(commit ? "COMMIT" : "ROLLBACK");
+    // The keys whose values the group set take the time of its commit.
+    const int64_t now = Now();
+    for (size_t i = 0; commit && i < group_touched_.size() && error == ERROR_SUCCESS; ++i) {
+      error = Touch(group_touched_[i], now);
+    }
+    if (error != ERROR_SUCCESS) commit = false;
+    if (LONG ended = connection_->Execute(commit ? "COMMIT" : "ROLLBACK"); error == ERROR_SUCCESS) {
+      error = ended;
+    }
     // A commit that failed leaves the transaction open on some errors.
     if (error != ERROR_SUCCESS && !sqlite3_get_autocommit(connection_->db())) {
       connection_->Execute("ROLLBACK");
@@ -1216,6 +1248,7 @@ LONG RegistryStore::EndGroup(bool commit) {
   }
   group_open_ = false;
   group_lost_ = false;
+  group_touched_.clear();
   group_owner_ = std::thread::id();
   group_ended_.notify_all();
   return error;

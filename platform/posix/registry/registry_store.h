@@ -52,8 +52,9 @@
 // migration's error for one that may.
 //
 // Write groups (registry_write_group.h): BeginGroup opens one transaction
-// that the calling thread's writes join (each as a savepoint, so a failed
-// write is undone alone) until EndGroup. Other threads' calls wait for the
+// that the calling thread's writes join (a value as one statement, any
+// other write as a savepoint, so a failed write is undone alone) until
+// EndGroup; the keys whose values the group set take the time of its commit. Other threads' calls wait for the
 // group to end: they would otherwise read or write inside it.
 //
 // Thread safety: each store has one connection, guarded by its own mutex
@@ -233,6 +234,13 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   template <class Entry>
   LONG ListEntry(KeyId id, DWORD index, Entry* out) OPOSSVC_REQUIRES(mu_);
   LONG Touch(KeyId id) OPOSSVC_REQUIRES(mu_);
+  LONG Touch(KeyId id, int64_t when) OPOSSVC_REQUIRES(mu_);
+  // Sets a value of a live key, changing one row; ERROR_KEY_DELETED when
+  // the key is gone.
+  LONG UpsertValue(KeyId id, const RegistryName& name, DWORD type, std::string_view data)
+      OPOSSVC_REQUIRES(mu_);
+  // Whether the calling thread's write group is open on the connection.
+  bool InOwnGroup() OPOSSVC_REQUIRES(mu_);
   // Whether the key is one that cannot be deleted (registry_schema.h).
   LONG IsFixed(KeyId id, bool* fixed) OPOSSVC_REQUIRES(mu_);
   LONG ParentOf(KeyId id, KeyId* parent) OPOSSVC_REQUIRES(mu_);
@@ -273,6 +281,8 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   bool group_open_ OPOSSVC_GUARDED_BY(mu_) = false;
   bool group_lost_ OPOSSVC_GUARDED_BY(mu_) = false;
   std::thread::id group_owner_ OPOSSVC_GUARDED_BY(mu_);
+  // Keys whose values the open group set: their time is set at its commit.
+  std::vector<KeyId> group_touched_ OPOSSVC_GUARDED_BY(mu_);
   std::condition_variable group_ended_;
 
   // Asked by each commit of the read-write connection; its lock is taken
