@@ -367,6 +367,7 @@ bool RegistryStore::StillNamesItsFile() {
 void RegistryStore::CloseConnection() {
   reading_ = false;  // closing ends the transaction
   if (group_open_) group_lost_ = true;
+  ForgetGroupKeys();
   cursors_.Clear();
   connection_.reset();
   mode_ = Mode::kClosed;
@@ -681,13 +682,61 @@ LONG RegistryStore::OpenEmpty() {
 // Building blocks; every one needs an open connection.
 
 LONG RegistryStore::Alive(KeyId id) {
+  const bool grouped = InOwnGroup();
+  if (grouped && group_alive_.count(id) != 0) return ERROR_SUCCESS;
   Statement query(*connection_, kKeyAlive, kSqlText[kKeyAlive]);
   if (query.status() != ERROR_SUCCESS) return query.status();
   query.Bind(1, id);
   int result = query.Step();
-  if (result == SQLITE_ROW) return ERROR_SUCCESS;
+  if (result == SQLITE_ROW) {
+    if (grouped) group_alive_.insert(id);
+    return ERROR_SUCCESS;
+  }
   if (result == SQLITE_DONE) return ERROR_KEY_DELETED;
   return query.Error(result);
+}
+
+namespace {
+
+// A child's name under its parent, as the group's key cache knows it.
+std::string ChildKey(KeyId parent, std::string_view upper) {
+  std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+  key.append(upper);
+  return key;
+}
+
+}  // namespace
+
+LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* child) {
+  const bool grouped = InOwnGroup();
+  std::string key;
+  if (grouped) {
+    key = ChildKey(parent, name.key);
+    if (auto it = group_children_.find(key); it != group_children_.end()) {
+      *child = it->second;
+      return ERROR_SUCCESS;
+    }
+  }
+  Statement find(*connection_, kFindChild, kSqlText[kFindChild]);
+  if (find.status() != ERROR_SUCCESS) return find.status();
+  find.Bind(1, parent);
+  find.BindBlob(2, name.key);
+  int result = find.Step();
+  if (result == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (result != SQLITE_ROW) return find.Error(result);
+  *child = find.Int(0);
+  if (grouped) RememberChild(std::move(key), *child);
+  return ERROR_SUCCESS;
+}
+
+void RegistryStore::RememberChild(std::string key, KeyId child) {
+  group_children_.emplace(std::move(key), child);
+  group_alive_.insert(child);
+}
+
+void RegistryStore::ForgetGroupKeys() {
+  group_children_.clear();
+  group_alive_.clear();
 }
 
 LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
@@ -697,17 +746,30 @@ LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
     *id = from;
     return ERROR_SUCCESS;
   }
-  const Sql slot = names != nullptr ? kFindChildName : kFindChild;
   KeyId current = from;
+  if (names == nullptr) {
+    for (size_t i = 0; i < path.names.size(); ++i) {
+      LONG error = FindChild(current, path.names[i], &current);
+      if (error == ERROR_SUCCESS) continue;
+      if (error != ERROR_FILE_NOT_FOUND) return error;
+      // Nothing below a key that is gone: say so rather than "not found".
+      if (i == 0) {
+        if (LONG gone = Alive(from)) return gone;
+      }
+      return ERROR_FILE_NOT_FOUND;
+    }
+    *id = current;
+    return ERROR_SUCCESS;
+  }
   for (size_t i = 0; i < path.names.size(); ++i) {
-    Statement find(*connection_, slot, kSqlText[slot]);
+    Statement find(*connection_, kFindChildName, kSqlText[kFindChildName]);
     if (find.status() != ERROR_SUCCESS) return find.status();
     find.Bind(1, current);
     find.BindBlob(2, path.names[i].key);
     int result = find.Step();
     if (result == SQLITE_ROW) {
       current = find.Int(0);
-      if (names != nullptr) names->emplace_back(find.Text(1));
+      names->emplace_back(find.Text(1));
       continue;
     }
     if (result != SQLITE_DONE) return find.Error(result);
@@ -994,16 +1056,9 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
   for (size_t i = 0; i < path.names.size(); ++i) {
     const RegistryName& name = path.names[i];
     {
-      Statement find(*connection_, kFindChild, kSqlText[kFindChild]);
-      if (find.status() != ERROR_SUCCESS) return find.status();
-      find.Bind(1, current);
-      find.BindBlob(2, name.key);
-      int result = find.Step();
-      if (result == SQLITE_ROW) {
-        current = find.Int(0);
-        continue;
-      }
-      if (result != SQLITE_DONE) return find.Error(result);
+      LONG error = FindChild(current, name, &current);
+      if (error == ERROR_SUCCESS) continue;
+      if (error != ERROR_FILE_NOT_FOUND) return error;
     }
     bool last = i + 1 == path.names.size();
     Statement insert(*connection_, kInsertKey, kSqlText[kInsertKey]);
@@ -1016,8 +1071,10 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
     int result = insert.Step();
     if (result != SQLITE_DONE) return insert.Error(result);
     if (LONG error = Touch(current)) return error;
+    const KeyId parent = current;
     current = sqlite3_last_insert_rowid(connection_->db());
     made = last;
+    if (InOwnGroup()) RememberChild(ChildKey(parent, name.key), current);
   }
   if (LONG error = transaction.Commit()) return error;
   *id = current;
@@ -1097,6 +1154,7 @@ LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
 
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
+  ForgetGroupKeys();  // what the group found may go now
   if (LONG error = Resolve(from, path, &target)) return error;
   {
     Statement children(*connection_, kHasChild, kSqlText[kHasChild]);
@@ -1126,6 +1184,7 @@ LONG RegistryStore::DeleteTreeOnce(KeyId from, const KeyPath& path, bool delete_
 
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
+  ForgetGroupKeys();  // what the group found may go now
   if (LONG error = Resolve(from, path, &target)) return error;
   // Values before keys: the value query finds them through the key rows.
   for (Sql slot : {kDeleteDescendantValues, kDeleteDescendants}) {
@@ -1221,6 +1280,7 @@ LONG RegistryStore::BeginGroup() {
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
   transaction.Release();
+  ForgetGroupKeys();
   group_open_ = true;
   group_lost_ = false;
   group_owner_ = std::this_thread::get_id();
@@ -1249,6 +1309,7 @@ LONG RegistryStore::EndGroup(bool commit) {
   group_open_ = false;
   group_lost_ = false;
   group_touched_.clear();
+  ForgetGroupKeys();
   group_owner_ = std::thread::id();
   group_ended_.notify_all();
   return error;

@@ -74,10 +74,13 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include <opossvc/thread_annotations.h>
@@ -226,6 +229,11 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   LONG WithReserve(Delete run) OPOSSVC_EXCLUDES(mu_);
 
   LONG Alive(KeyId id) OPOSSVC_REQUIRES(mu_);
+  // The child of `parent` named `name`: ERROR_FILE_NOT_FOUND when there is
+  // none.
+  LONG FindChild(KeyId parent, const RegistryName& name, KeyId* child) OPOSSVC_REQUIRES(mu_);
+  void RememberChild(std::string key, KeyId child) OPOSSVC_REQUIRES(mu_);
+  void ForgetGroupKeys() OPOSSVC_REQUIRES(mu_);
   LONG Resolve(KeyId from, const KeyPath& path, KeyId* id,
                std::vector<std::string>* names = nullptr) OPOSSVC_REQUIRES(mu_);
   bool DataVersion(unsigned* version) OPOSSVC_REQUIRES(mu_);
@@ -283,6 +291,11 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   std::thread::id group_owner_ OPOSSVC_GUARDED_BY(mu_);
   // Keys whose values the open group set: their time is set at its commit.
   std::vector<KeyId> group_touched_ OPOSSVC_GUARDED_BY(mu_);
+  // Inside the group no other connection changes the store, so the keys it
+  // found or made stay as they were until it deletes keys: their ids by
+  // parent id and upper-case name, and the ids known to be alive.
+  std::map<std::string, KeyId, std::less<>> group_children_ OPOSSVC_GUARDED_BY(mu_);
+  std::unordered_set<KeyId> group_alive_ OPOSSVC_GUARDED_BY(mu_);
   std::condition_variable group_ended_;
 
   // Asked by each commit of the read-write connection; its lock is taken
