@@ -2,6 +2,7 @@
 // key code stands for. Nothing here changes the object.
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include <opossvc/registry.h>
 #include <opossvc/win32/codepage.h>
@@ -68,7 +69,28 @@ bool StartsWithName(const char* text, const char* prefix) {
   return true;
 }
 
+namespace {
+
+// Whether each byte of `text` is a character of its own in every code page:
+// printable ASCII is never part of a longer character, nor a shift.
+bool PrintableAscii(std::string_view text) {
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool SameName(const char* a, const char* b) {
+  const std::string_view bytes_a = a != nullptr ? a : "";
+  const std::string_view bytes_b = b != nullptr ? b : "";
+  // The same bytes are the same text; printable ASCII of other lengths
+  // never is, whatever the code page.
+  if (bytes_a == bytes_b) return true;
+  if (bytes_a.size() != bytes_b.size() && PrintableAscii(bytes_a) && PrintableAscii(bytes_b)) {
+    return false;
+  }
   const std::basic_string<WCHAR> wide_a = Wide(a);
   const std::basic_string<WCHAR> wide_b = Wide(b);
   return CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()), wide_b.c_str(),

@@ -1,5 +1,7 @@
 #include "platform/posix/registry/registry_names.h"
 
+#include <algorithm>
+
 #include <opossvc/win32/errors.h>
 
 #include "platform/posix/text/ansi_codepage.h"
@@ -48,6 +50,7 @@ LONG ParseKeyPath(const char* path, KeyPath* out) {
   if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
   if (const std::string_view bytes(path); PlainAscii(bytes)) {
     if (bytes.front() == '\\') return ERROR_BAD_PATHNAME;
+    out->names.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\\')) + 1);
     for (std::string_view rest = bytes; !rest.empty();) {
       const size_t end = rest.find('\\');
       const std::string_view name = rest.substr(0, end);

@@ -729,6 +729,10 @@ LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* chi
   return ERROR_SUCCESS;
 }
 
+void RegistryStore::AddTouched(KeyId id) {
+  if (group_touched_.empty() || group_touched_.back() != id) group_touched_.push_back(id);
+}
+
 void RegistryStore::RememberChild(std::string key, KeyId child) {
   group_children_.emplace(std::move(key), child);
   group_alive_.insert(child);
@@ -1070,7 +1074,11 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
     insert.Bind(5, now);
     int result = insert.Step();
     if (result != SQLITE_DONE) return insert.Error(result);
-    if (LONG error = Touch(current)) return error;
+    if (InOwnGroup()) {
+      AddTouched(current);
+    } else if (LONG error = Touch(current)) {
+      return error;
+    }
     const KeyId parent = current;
     current = sqlite3_last_insert_rowid(connection_->db());
     made = last;
@@ -1092,7 +1100,7 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
   if (InOwnGroup()) {
     LONG error = UpsertValue(id, name, type, data);
     if (error == ERROR_SUCCESS) {
-      if (group_touched_.empty() || group_touched_.back() != id) group_touched_.push_back(id);
+      AddTouched(id);
     } else if (sqlite3_get_autocommit(connection_->db())) {
       group_lost_ = true;  // SQLite gave the whole transaction up
     }
@@ -1292,7 +1300,10 @@ LONG RegistryStore::EndGroup(bool commit) {
   if (!group_open_ || group_owner_ != std::this_thread::get_id()) return ERROR_INVALID_FUNCTION;
   LONG error = group_lost_ ? ERROR_CANTWRITE : ERROR_SUCCESS;
   if (!group_lost_) {
-    // The keys whose values the group set take the time of its commit.
+    // The keys that the group changed take the time of its commit.
+    std::sort(group_touched_.begin(), group_touched_.end());
+    group_touched_.erase(std::unique(group_touched_.begin(), group_touched_.end()),
+                         group_touched_.end());
     const int64_t now = Now();
     for (size_t i = 0; commit && i < group_touched_.size() && error == ERROR_SUCCESS; ++i) {
       error = Touch(group_touched_[i], now);

@@ -54,7 +54,7 @@
 // Write groups (registry_write_group.h): BeginGroup opens one transaction
 // that the calling thread's writes join (a value as one statement, any
 // other write as a savepoint, so a failed write is undone alone) until
-// EndGroup; the keys whose values the group set take the time of its commit. Other threads' calls wait for the
+// EndGroup; the keys that the group changed take the time of its commit. Other threads' calls wait for the
 // group to end: they would otherwise read or write inside it.
 //
 // Thread safety: each store has one connection, guarded by its own mutex
@@ -234,6 +234,8 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   LONG FindChild(KeyId parent, const RegistryName& name, KeyId* child) OPOSSVC_REQUIRES(mu_);
   void RememberChild(std::string key, KeyId child) OPOSSVC_REQUIRES(mu_);
   void ForgetGroupKeys() OPOSSVC_REQUIRES(mu_);
+  // Sets the key's time at the commit of the calling thread's group.
+  void AddTouched(KeyId id) OPOSSVC_REQUIRES(mu_);
   LONG Resolve(KeyId from, const KeyPath& path, KeyId* id,
                std::vector<std::string>* names = nullptr) OPOSSVC_REQUIRES(mu_);
   bool DataVersion(unsigned* version) OPOSSVC_REQUIRES(mu_);
@@ -289,7 +291,7 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   bool group_open_ OPOSSVC_GUARDED_BY(mu_) = false;
   bool group_lost_ OPOSSVC_GUARDED_BY(mu_) = false;
   std::thread::id group_owner_ OPOSSVC_GUARDED_BY(mu_);
-  // Keys whose values the open group set: their time is set at its commit.
+  // Keys that the open group changed: their time is set at its commit.
   std::vector<KeyId> group_touched_ OPOSSVC_GUARDED_BY(mu_);
   // Inside the group no other connection changes the store, so the keys it
   // found or made stay as they were until it deletes keys: their ids by
