@@ -56,7 +56,7 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
   // another logical name. Every name of a chain is kept in a set, so a loop
   // ends the lookup whether or not it passes through the name first asked,
   // and a long chain costs a step per name, not a scan of the chain each.
-  std::set<CString, NameLess> seen{asked};
+  std::set<CString, NameLess> seen;  // with `asked` from the first step on
   while (!open && !m_strDevice.IsEmpty()) {
     if (ReadValue(c, m_strDevice) != REG_SZ || SameName(m_strReadValue, m_strDevice)) {
       m_strDevice.Empty();
@@ -65,6 +65,7 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
     m_strDevice = m_strReadValue;
     open = OpenKey(m_hServiceOPOS, m_dwDevKey, m_hDevice, create);
     if (open) break;
+    if (seen.empty()) seen.insert(asked);
     if (!seen.insert(m_strDevice).second) m_strDevice.Empty();
   }
 

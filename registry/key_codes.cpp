@@ -47,6 +47,16 @@ std::basic_string<WCHAR> Wide(const char* text) {
 
 }  // namespace
 
+CString JoinPath(const char* parent, const CString& child) {
+  const int length = static_cast<int>(std::strlen(parent));
+  CString path;
+  path.Preallocate(length + 1 + child.GetLength());
+  path.Append(parent, length);
+  path.AppendChar('\\');
+  path.Append(child);
+  return path;
+}
+
 const char* ClassName(DWORD index) {
   return (index >= 1 && index <= KC_CLASS_COUNT) ? kClassNames[index] : nullptr;
 }
@@ -102,6 +112,7 @@ bool SameName(const char* a, const char* b) {
 using opossvc::detail::ClassName;
 using opossvc::detail::IsClassCode;
 using opossvc::detail::IsDeviceCode;
+using opossvc::detail::JoinPath;
 using opossvc::detail::SameName;
 using opossvc::detail::StartsWithName;
 
@@ -123,7 +134,7 @@ CString CRegistryInfo::ConvKey(unsigned long code) const {
       return CString(opossvc::detail::kServiceInfoName);
     case KC_SERVICEINFO_SUBKEY:
       if (m_strServiceInfo.IsEmpty()) return CString();
-      return CString(opossvc::detail::kServiceInfoName) + "\\" + m_strServiceInfo;
+      return JoinPath(opossvc::detail::kServiceInfoName, m_strServiceInfo);
     case KC_CURRENT_DEVICE:
       // Reached only while m_dwDevKey holds KC_CURRENT_DEVICE, as DeleteKey
       // does to name each device path it lists.
@@ -136,7 +147,7 @@ CString CRegistryInfo::ConvKey(unsigned long code) const {
     const char* name = ClassName(c >> 5);
     // "<class>\" alone would name the class key itself.
     if (name == nullptr || m_strDevice.IsEmpty()) return CString();
-    return CString(name) + "\\" + m_strDevice;
+    return JoinPath(name, m_strDevice);
   }
   return CString();
 }
@@ -209,8 +220,8 @@ int CRegistryInfo::ValidateKey(const char*& text, unsigned long& code) const {
   if (static_cast<DWORD>(code) & KC_DEVICE_MASK) code = ConvDevCls(code);
   if (text == nullptr) return TRUE;
   // The separator is found character-wise: a trail byte of a double-byte
-  // character may equal the backslash.
-  const int position = CString(text).Find('\\');
+  // character may equal the backslash (a text without that byte has none).
+  const int position = std::strchr(text, '\\') == nullptr ? -1 : CString(text).Find('\\');
   if (position <= 0) return TRUE;
   unsigned long k = ConvKey(CString(text, position));
   if (k == KC_SERVICEINFO) {

@@ -707,17 +707,21 @@ std::string ChildKey(KeyId parent, std::string_view upper) {
 
 }  // namespace
 
-LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* child) {
+LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* child,
+                              std::string* stored) {
   const bool grouped = InOwnGroup();
   std::string key;
   if (grouped) {
     key = ChildKey(parent, name.key);
     if (auto it = group_children_.find(key); it != group_children_.end()) {
-      *child = it->second;
+      *child = it->second.id;
+      if (stored != nullptr) *stored = it->second.name;
       return ERROR_SUCCESS;
     }
   }
-  Statement find(*connection_, kFindChild, kSqlText[kFindChild]);
+  // The group remembers the stored name too, which costs it nothing more.
+  const Sql slot = grouped || stored != nullptr ? kFindChildName : kFindChild;
+  Statement find(*connection_, slot, kSqlText[slot]);
   if (find.status() != ERROR_SUCCESS) return find.status();
   find.Bind(1, parent);
   find.BindBlob(2, name.key);
@@ -725,7 +729,8 @@ LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* chi
   if (result == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
   if (result != SQLITE_ROW) return find.Error(result);
   *child = find.Int(0);
-  if (grouped) RememberChild(std::move(key), *child);
+  if (stored != nullptr) stored->assign(find.Text(1));
+  if (grouped) RememberChild(std::move(key), *child, find.Text(1));
   return ERROR_SUCCESS;
 }
 
@@ -733,8 +738,8 @@ void RegistryStore::AddTouched(KeyId id) {
   if (group_touched_.empty() || group_touched_.back() != id) group_touched_.push_back(id);
 }
 
-void RegistryStore::RememberChild(std::string key, KeyId child) {
-  group_children_.emplace(std::move(key), child);
+void RegistryStore::RememberChild(std::string key, KeyId child, std::string_view name) {
+  group_children_.emplace(std::move(key), GroupChild{child, std::string(name)});
   group_alive_.insert(child);
 }
 
@@ -751,35 +756,17 @@ LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
     return ERROR_SUCCESS;
   }
   KeyId current = from;
-  if (names == nullptr) {
-    for (size_t i = 0; i < path.names.size(); ++i) {
-      LONG error = FindChild(current, path.names[i], &current);
-      if (error == ERROR_SUCCESS) continue;
-      if (error != ERROR_FILE_NOT_FOUND) return error;
-      // Nothing below a key that is gone: say so rather than "not found".
-      if (i == 0) {
-        if (LONG gone = Alive(from)) return gone;
-      }
-      return ERROR_FILE_NOT_FOUND;
-    }
-    *id = current;
-    return ERROR_SUCCESS;
-  }
+  std::string stored;
   for (size_t i = 0; i < path.names.size(); ++i) {
-    Statement find(*connection_, kFindChildName, kSqlText[kFindChildName]);
-    if (find.status() != ERROR_SUCCESS) return find.status();
-    find.Bind(1, current);
-    find.BindBlob(2, path.names[i].key);
-    int result = find.Step();
-    if (result == SQLITE_ROW) {
-      current = find.Int(0);
-      names->emplace_back(find.Text(1));
+    LONG error = FindChild(current, path.names[i], &current, names != nullptr ? &stored : nullptr);
+    if (error == ERROR_SUCCESS) {
+      if (names != nullptr) names->push_back(stored);
       continue;
     }
-    if (result != SQLITE_DONE) return find.Error(result);
+    if (error != ERROR_FILE_NOT_FOUND) return error;
     // Nothing below a key that is gone: say so rather than "not found".
     if (i == 0) {
-      if (LONG error = Alive(from)) return error;
+      if (LONG gone = Alive(from)) return gone;
     }
     return ERROR_FILE_NOT_FOUND;
   }
@@ -1060,7 +1047,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
   for (size_t i = 0; i < path.names.size(); ++i) {
     const RegistryName& name = path.names[i];
     {
-      LONG error = FindChild(current, name, &current);
+      LONG error = FindChild(current, name, &current, nullptr);
       if (error == ERROR_SUCCESS) continue;
       if (error != ERROR_FILE_NOT_FOUND) return error;
     }
@@ -1082,7 +1069,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
     const KeyId parent = current;
     current = sqlite3_last_insert_rowid(connection_->db());
     made = last;
-    if (InOwnGroup()) RememberChild(ChildKey(parent, name.key), current);
+    if (InOwnGroup()) RememberChild(ChildKey(parent, name.key), current, name.text);
   }
   if (LONG error = transaction.Commit()) return error;
   *id = current;

@@ -229,10 +229,11 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   LONG WithReserve(Delete run) OPOSSVC_EXCLUDES(mu_);
 
   LONG Alive(KeyId id) OPOSSVC_REQUIRES(mu_);
-  // The child of `parent` named `name`: ERROR_FILE_NOT_FOUND when there is
-  // none.
-  LONG FindChild(KeyId parent, const RegistryName& name, KeyId* child) OPOSSVC_REQUIRES(mu_);
-  void RememberChild(std::string key, KeyId child) OPOSSVC_REQUIRES(mu_);
+  // The child of `parent` named `name`, and its name as stored when asked
+  // for: ERROR_FILE_NOT_FOUND when there is none.
+  LONG FindChild(KeyId parent, const RegistryName& name, KeyId* child, std::string* stored)
+      OPOSSVC_REQUIRES(mu_);
+  void RememberChild(std::string key, KeyId child, std::string_view name) OPOSSVC_REQUIRES(mu_);
   void ForgetGroupKeys() OPOSSVC_REQUIRES(mu_);
   // Sets the key's time at the commit of the calling thread's group.
   void AddTouched(KeyId id) OPOSSVC_REQUIRES(mu_);
@@ -295,8 +296,13 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   std::vector<KeyId> group_touched_ OPOSSVC_GUARDED_BY(mu_);
   // Inside the group no other connection changes the store, so the keys it
   // found or made stay as they were until it deletes keys: their ids by
-  // parent id and upper-case name, and the ids known to be alive.
-  std::map<std::string, KeyId, std::less<>> group_children_ OPOSSVC_GUARDED_BY(mu_);
+  // parent id and upper-case name (with the name as stored), and the ids
+  // known to be alive.
+  struct GroupChild {
+    KeyId id;
+    std::string name;
+  };
+  std::map<std::string, GroupChild, std::less<>> group_children_ OPOSSVC_GUARDED_BY(mu_);
   std::unordered_set<KeyId> group_alive_ OPOSSVC_GUARDED_BY(mu_);
   std::condition_variable group_ended_;
 
