@@ -80,6 +80,18 @@ LONG CheckKeyNameLengths(const KeyPath& path) {
   return ERROR_SUCCESS;
 }
 
+LONG MakeKeyName(std::string_view name, RegistryName* out) {
+  if (PlainAscii(name)) {
+    if (name.empty() || name.find('\\') != std::string_view::npos) return ERROR_FILE_NOT_FOUND;
+    *out = MakeAsciiName(name);
+    return ERROR_SUCCESS;
+  }
+  const std::u16string text = CallerToUtf16(name);
+  if (text.empty() || text.find(u'\\') != std::u16string::npos) return ERROR_FILE_NOT_FOUND;
+  *out = MakeName(text);
+  return ERROR_SUCCESS;
+}
+
 RegistryName MakeValueName(const char* name) {
   if (name == nullptr || *name == '\0') return RegistryName{};
   if (PlainAscii(name)) return MakeAsciiName(name);
