@@ -1038,9 +1038,25 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
   Call call(*this);
   *created = false;
   if (LONG error = EnsureWritable()) return error;
+  // In the calling thread's write group a key made with one row needs no
+  // savepoint: that insert is whole or undone by SQLite alone.
+  const bool grouped = InOwnGroup();
+  size_t missing = path.names.size();
+  if (grouped) {
+    if (LONG error = Alive(from)) return error;
+    KeyId found = from;
+    for (size_t i = 0; i < path.names.size(); ++i, --missing) {
+      LONG error = FindChild(found, path.names[i], &found, nullptr);
+      if (error == ERROR_FILE_NOT_FOUND) break;
+      if (error != ERROR_SUCCESS) return error;
+    }
+  }
+  const bool one_row = grouped && missing <= 1;
   Transaction transaction(*connection_);
-  if (LONG error = transaction.Begin()) return error;
-  if (LONG error = Alive(from)) return error;
+  if (!one_row) {
+    if (LONG error = transaction.Begin()) return error;
+    if (LONG error = Alive(from)) return error;
+  }
   KeyId current = from;
   bool made = false;
   int64_t now = Now();
@@ -1060,7 +1076,10 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
     insert.Bind(4, last ? class_name : std::string_view());
     insert.Bind(5, now);
     int result = insert.Step();
-    if (result != SQLITE_DONE) return insert.Error(result);
+    if (result != SQLITE_DONE) {
+      if (one_row && sqlite3_get_autocommit(connection_->db())) group_lost_ = true;
+      return insert.Error(result);
+    }
     if (InOwnGroup()) {
       AddTouched(current);
     } else if (LONG error = Touch(current)) {
@@ -1071,7 +1090,9 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
     made = last;
     if (InOwnGroup()) RememberChild(ChildKey(parent, name.key), current, name.text);
   }
-  if (LONG error = transaction.Commit()) return error;
+  if (!one_row) {
+    if (LONG error = transaction.Commit()) return error;
+  }
   *id = current;
   *created = made;
   return ERROR_SUCCESS;
