@@ -10,6 +10,7 @@
 #include "platform/internal/registry_read_snapshot.h"
 #include "registry/key_table.h"
 
+using opossvc::detail::ClassName;
 using opossvc::detail::IsClassCode;
 using opossvc::detail::NameLess;
 using opossvc::detail::SameName;
@@ -37,7 +38,7 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
   const DWORD c = static_cast<DWORD>(code);
   // Only a class index has devices; anything else fails before the previous
   // device is forgotten.
-  if (text == nullptr || *text == '\0' || !IsClassCode(c) || ConvKey(c).IsEmpty()) return FALSE;
+  if (text == nullptr || *text == '\0' || !IsClassCode(c) || ClassName(c) == nullptr) return FALSE;
   const CString asked(text);  // `text` may point into m_strDevice
   // The class key, the logical names and the device key as one moment of
   // the registry left them, however another process changes them meanwhile.
@@ -55,7 +56,7 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
   // another logical name. Every name of a chain is kept in a set, so a loop
   // ends the lookup whether or not it passes through the name first asked,
   // and a long chain costs a step per name, not a scan of the chain each.
-  std::set<CString, NameLess> seen{asked};
+  std::set<CString, NameLess> seen;  // with `asked` from the first step on
   while (!open && !m_strDevice.IsEmpty()) {
     if (ReadValue(c, m_strDevice) != REG_SZ || SameName(m_strReadValue, m_strDevice)) {
       m_strDevice.Empty();
@@ -64,6 +65,7 @@ int CRegistryInfo::OpenDevice(const char* text, unsigned long code, int create) 
     m_strDevice = m_strReadValue;
     open = OpenKey(m_hServiceOPOS, m_dwDevKey, m_hDevice, create);
     if (open) break;
+    if (seen.empty()) seen.insert(asked);
     if (!seen.insert(m_strDevice).second) m_strDevice.Empty();
   }
 
@@ -91,8 +93,8 @@ int CRegistryInfo::GetDeviceInfo(const char* text, unsigned long code) {
   }
   // The same device again: answered from the object, unless its entry had
   // no "DeviceName" and may have been incomplete.
-  if (SameName(name, m_strDevice) && static_cast<DWORD>(c) == m_dwDevClass &&
-      !m_strDeviceName.IsEmpty()) {
+  if (!m_strDeviceName.IsEmpty() && static_cast<DWORD>(c) == m_dwDevClass &&
+      SameName(name, m_strDevice)) {
     return TRUE;
   }
 

@@ -2,6 +2,7 @@
 // key code stands for. Nothing here changes the object.
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include <opossvc/registry.h>
 #include <opossvc/win32/codepage.h>
@@ -47,6 +48,16 @@ std::basic_string<WCHAR> Wide(const char* text) {
 
 }  // namespace
 
+CString JoinPath(const char* parent, const CString& child) {
+  const int length = static_cast<int>(std::strlen(parent));
+  CString path;
+  path.Preallocate(length + 1 + child.GetLength());
+  path.Append(parent, length);
+  path.AppendChar('\\');
+  path.Append(child);
+  return path;
+}
+
 const char* ClassName(DWORD index) {
   return (index >= 1 && index <= KC_CLASS_COUNT) ? kClassNames[index] : nullptr;
 }
@@ -69,7 +80,28 @@ bool StartsWithName(const char* text, const char* prefix) {
   return true;
 }
 
+namespace {
+
+// Whether each byte of `text` is a character of its own in every code page:
+// printable ASCII is never part of a longer character, nor a shift.
+bool PrintableAscii(std::string_view text) {
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool SameName(const char* a, const char* b) {
+  const std::string_view bytes_a = a != nullptr ? a : "";
+  const std::string_view bytes_b = b != nullptr ? b : "";
+  // The same bytes are the same text; printable ASCII of other lengths
+  // never is, whatever the code page.
+  if (bytes_a == bytes_b) return true;
+  if (bytes_a.size() != bytes_b.size() && PrintableAscii(bytes_a) && PrintableAscii(bytes_b)) {
+    return false;
+  }
   const std::basic_string<WCHAR> wide_a = Wide(a);
   const std::basic_string<WCHAR> wide_b = Wide(b);
   return CompareStringOrdinal(wide_a.c_str(), static_cast<int>(wide_a.size()), wide_b.c_str(),
@@ -81,6 +113,7 @@ bool SameName(const char* a, const char* b) {
 using opossvc::detail::ClassName;
 using opossvc::detail::IsClassCode;
 using opossvc::detail::IsDeviceCode;
+using opossvc::detail::JoinPath;
 using opossvc::detail::SameName;
 using opossvc::detail::StartsWithName;
 
@@ -102,7 +135,7 @@ CString CRegistryInfo::ConvKey(unsigned long code) const {
       return CString(opossvc::detail::kServiceInfoName);
     case KC_SERVICEINFO_SUBKEY:
       if (m_strServiceInfo.IsEmpty()) return CString();
-      return CString(opossvc::detail::kServiceInfoName) + "\\" + m_strServiceInfo;
+      return JoinPath(opossvc::detail::kServiceInfoName, m_strServiceInfo);
     case KC_CURRENT_DEVICE:
       // Reached only while m_dwDevKey holds KC_CURRENT_DEVICE, as DeleteKey
       // does to name each device path it lists.
@@ -115,7 +148,7 @@ CString CRegistryInfo::ConvKey(unsigned long code) const {
     const char* name = ClassName(c >> 5);
     // "<class>\" alone would name the class key itself.
     if (name == nullptr || m_strDevice.IsEmpty()) return CString();
-    return CString(name) + "\\" + m_strDevice;
+    return JoinPath(name, m_strDevice);
   }
   return CString();
 }
@@ -188,8 +221,8 @@ int CRegistryInfo::ValidateKey(const char*& text, unsigned long& code) const {
   if (static_cast<DWORD>(code) & KC_DEVICE_MASK) code = ConvDevCls(code);
   if (text == nullptr) return TRUE;
   // The separator is found character-wise: a trail byte of a double-byte
-  // character may equal the backslash.
-  const int position = CString(text).Find('\\');
+  // character may equal the backslash (a text without that byte has none).
+  const int position = std::strchr(text, '\\') == nullptr ? -1 : CString(text).Find('\\');
   if (position <= 0) return TRUE;
   unsigned long k = ConvKey(CString(text, position));
   if (k == KC_SERVICEINFO) {

@@ -42,6 +42,9 @@ bool StartsWithName(const char* text, const char* prefix);
 // object takes two names for one key when the registry does, and only then.
 bool SameName(const char* a, const char* b);
 
+// "<parent>\<child>", made in one allocation.
+CString JoinPath(const char* parent, const CString& child);
+
 // Orders registry names as SameName compares them, for sets of names.
 struct NameLess {
   bool operator()(const CString& a, const CString& b) const { return a.CompareNoCase(b) < 0; }

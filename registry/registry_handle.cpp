@@ -3,6 +3,7 @@
 #include <opossvc/registry.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/internal/stored_key_names.h"
@@ -143,7 +144,11 @@ int CRegistryInfo::OpenServiceInfoSubKey(const char* path, int create) {
 int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int create,
                            DWORD* disposition) {
   const DWORD c = static_cast<DWORD>(code);
-  const CString name = ConvKey(c);
+  // Only the device and sub-key levels are told apart by their paths; the
+  // others need theirs only to be opened.
+  const bool by_path = (c & (KC_DEVICE_MASK | KC_SERVICEINFO_SUBKEY)) != 0;
+  CString name;
+  if (by_path) name = ConvKey(c);
   DWORD created = REG_OPENED_EXISTING_KEY;
 
   const bool device_change = (c & KC_DEVICE_MASK) && !SameName(name, m_strOpenDevKey);
@@ -173,6 +178,7 @@ int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int crea
     }
   }
 
+  if (!by_path) name = ConvKey(c);
   if (name.IsEmpty()) return FALSE;
   // Without the create flag the key is only opened: creating it and deleting
   // it again would leave it behind on a crash, and could delete a key that
@@ -188,9 +194,9 @@ int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int crea
   }
   slot = key;
   m_dwOpenKeys |= c;
-  if (device_change) m_strOpenDevKey = name;
+  if (device_change) m_strOpenDevKey = std::move(name);
   if (class_change) m_dwOpenClass = c & KC_CLASS_MASK;
-  if (subkey_change) m_strOpenInfoKey = name;
+  if (subkey_change) m_strOpenInfoKey = std::move(name);
 
   if (IsDeviceCode(c) || c == KC_SERVICEINFO_SUBKEY) CorrectCase(c);
   if (disposition != nullptr) *disposition = created;

@@ -110,7 +110,7 @@ unsigned long CRegistryInfo::ReadValue(unsigned long code, const char* valueName
   switch (m_dwReadType) {
     case REG_SZ:
       // Up to the first NUL, or all of it when it was stored without one.
-      m_strReadValue = CString(reinterpret_cast<const char*>(data),
+      m_strReadValue.SetString(reinterpret_cast<const char*>(data),
                                static_cast<int>(std::find(data, data + size, 0) - data));
       break;
     case REG_BINARY:

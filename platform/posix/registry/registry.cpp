@@ -18,6 +18,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/posix/registry/registry_handles.h"
@@ -229,12 +230,11 @@ LONG QueryStoredKeyNames(HKEY key_handle, const std::vector<std::string>& names,
   if (LONG error = ResolveKey(key_handle, &key)) return error;
   if ((key.access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
   KeyPath path;
+  path.names.reserve(names.size());
   for (const std::string& name : names) {
-    // No key has such a name: a path's names are split at backslashes and
-    // empty ones are dropped.
-    const std::u16string text = CallerToUtf16(name);
-    if (text.empty() || text.find(u'\\') != std::u16string::npos) return ERROR_FILE_NOT_FOUND;
-    path.names.push_back(MakeName(text));
+    RegistryName made;
+    if (LONG error = MakeKeyName(name, &made)) return error;
+    path.names.push_back(std::move(made));
   }
   if (LONG error = key.store->StoredNames(key.id, path, stored)) return error;
   for (std::string& name : *stored) name = CallerText(name);

@@ -1,5 +1,7 @@
 #include "platform/posix/registry/registry_names.h"
 
+#include <algorithm>
+
 #include <opossvc/win32/errors.h>
 
 #include "platform/posix/text/ansi_codepage.h"
@@ -48,6 +50,7 @@ LONG ParseKeyPath(const char* path, KeyPath* out) {
   if (path == nullptr || *path == '\0') return ERROR_SUCCESS;
   if (const std::string_view bytes(path); PlainAscii(bytes)) {
     if (bytes.front() == '\\') return ERROR_BAD_PATHNAME;
+    out->names.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\\')) + 1);
     for (std::string_view rest = bytes; !rest.empty();) {
       const size_t end = rest.find('\\');
       const std::string_view name = rest.substr(0, end);
@@ -74,6 +77,18 @@ LONG CheckKeyNameLengths(const KeyPath& path) {
   for (const RegistryName& name : path.names) {
     if (name.length > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
   }
+  return ERROR_SUCCESS;
+}
+
+LONG MakeKeyName(std::string_view name, RegistryName* out) {
+  if (PlainAscii(name)) {
+    if (name.empty() || name.find('\\') != std::string_view::npos) return ERROR_FILE_NOT_FOUND;
+    *out = MakeAsciiName(name);
+    return ERROR_SUCCESS;
+  }
+  const std::u16string text = CallerToUtf16(name);
+  if (text.empty() || text.find(u'\\') != std::u16string::npos) return ERROR_FILE_NOT_FOUND;
+  *out = MakeName(text);
   return ERROR_SUCCESS;
 }
 

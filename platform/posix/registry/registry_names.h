@@ -50,6 +50,11 @@ LONG ParseKeyPath(const char* path, KeyPath* out);
 // else ERROR_INVALID_PARAMETER.
 LONG CheckKeyNameLengths(const KeyPath& path);
 
+// One name of a key path (caller text): ERROR_FILE_NOT_FOUND for a text
+// that no key has as its name, an empty one or one with a backslash (a
+// path's names are split at backslashes and empty ones are dropped).
+LONG MakeKeyName(std::string_view name, RegistryName* out);
+
 // A value name (caller text); null names the default value, as "" does.
 RegistryName MakeValueName(const char* name);
 

@@ -367,6 +367,7 @@ bool RegistryStore::StillNamesItsFile() {
 void RegistryStore::CloseConnection() {
   reading_ = false;  // closing ends the transaction
   if (group_open_) group_lost_ = true;
+  ForgetGroupKeys();
   cursors_.Clear();
   connection_.reset();
   mode_ = Mode::kClosed;
@@ -681,13 +682,70 @@ LONG RegistryStore::OpenEmpty() {
 // Building blocks; every one needs an open connection.
 
 LONG RegistryStore::Alive(KeyId id) {
+  const bool grouped = InOwnGroup();
+  if (grouped && group_alive_.count(id) != 0) return ERROR_SUCCESS;
   Statement query(*connection_, kKeyAlive, kSqlText[kKeyAlive]);
   if (query.status() != ERROR_SUCCESS) return query.status();
   query.Bind(1, id);
   int result = query.Step();
-  if (result == SQLITE_ROW) return ERROR_SUCCESS;
+  if (result == SQLITE_ROW) {
+    if (grouped) group_alive_.insert(id);
+    return ERROR_SUCCESS;
+  }
   if (result == SQLITE_DONE) return ERROR_KEY_DELETED;
   return query.Error(result);
+}
+
+namespace {
+
+// A child's name under its parent, as the group's key cache knows it.
+std::string ChildKey(KeyId parent, std::string_view upper) {
+  std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+  key.append(upper);
+  return key;
+}
+
+}  // namespace
+
+LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* child,
+                              std::string* stored) {
+  const bool grouped = InOwnGroup();
+  std::string key;
+  if (grouped) {
+    key = ChildKey(parent, name.key);
+    if (auto it = group_children_.find(key); it != group_children_.end()) {
+      *child = it->second.id;
+      if (stored != nullptr) *stored = it->second.name;
+      return ERROR_SUCCESS;
+    }
+  }
+  // The group remembers the stored name too, which costs it nothing more.
+  const Sql slot = grouped || stored != nullptr ? kFindChildName : kFindChild;
+  Statement find(*connection_, slot, kSqlText[slot]);
+  if (find.status() != ERROR_SUCCESS) return find.status();
+  find.Bind(1, parent);
+  find.BindBlob(2, name.key);
+  int result = find.Step();
+  if (result == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (result != SQLITE_ROW) return find.Error(result);
+  *child = find.Int(0);
+  if (stored != nullptr) stored->assign(find.Text(1));
+  if (grouped) RememberChild(std::move(key), *child, find.Text(1));
+  return ERROR_SUCCESS;
+}
+
+void RegistryStore::AddTouched(KeyId id) {
+  if (group_touched_.empty() || group_touched_.back() != id) group_touched_.push_back(id);
+}
+
+void RegistryStore::RememberChild(std::string key, KeyId child, std::string_view name) {
+  group_children_.emplace(std::move(key), GroupChild{child, std::string(name)});
+  group_alive_.insert(child);
+}
+
+void RegistryStore::ForgetGroupKeys() {
+  group_children_.clear();
+  group_alive_.clear();
 }
 
 LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
@@ -697,23 +755,18 @@ LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
     *id = from;
     return ERROR_SUCCESS;
   }
-  const Sql slot = names != nullptr ? kFindChildName : kFindChild;
   KeyId current = from;
+  std::string stored;
   for (size_t i = 0; i < path.names.size(); ++i) {
-    Statement find(*connection_, slot, kSqlText[slot]);
-    if (find.status() != ERROR_SUCCESS) return find.status();
-    find.Bind(1, current);
-    find.BindBlob(2, path.names[i].key);
-    int result = find.Step();
-    if (result == SQLITE_ROW) {
-      current = find.Int(0);
-      if (names != nullptr) names->emplace_back(find.Text(1));
+    LONG error = FindChild(current, path.names[i], &current, names != nullptr ? &stored : nullptr);
+    if (error == ERROR_SUCCESS) {
+      if (names != nullptr) names->push_back(stored);
       continue;
     }
-    if (result != SQLITE_DONE) return find.Error(result);
+    if (error != ERROR_FILE_NOT_FOUND) return error;
     // Nothing below a key that is gone: say so rather than "not found".
     if (i == 0) {
-      if (LONG error = Alive(from)) return error;
+      if (LONG gone = Alive(from)) return gone;
     }
     return ERROR_FILE_NOT_FOUND;
   }
@@ -728,11 +781,13 @@ bool RegistryStore::DataVersion(unsigned* version) {
          SQLITE_OK;
 }
 
-LONG RegistryStore::Touch(KeyId id) {
+LONG RegistryStore::Touch(KeyId id) { return Touch(id, Now()); }
+
+LONG RegistryStore::Touch(KeyId id, int64_t when) {
   Statement update(*connection_, kTouchKey, kSqlText[kTouchKey]);
   if (update.status() != ERROR_SUCCESS) return update.status();
   update.Bind(1, id);
-  update.Bind(2, Now());
+  update.Bind(2, when);
   int result = update.Step();
   return result == SQLITE_DONE ? ERROR_SUCCESS : update.Error(result);
 }
@@ -983,25 +1038,34 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
   Call call(*this);
   *created = false;
   if (LONG error = EnsureWritable()) return error;
+  // In the calling thread's write group a key made with one row needs no
+  // savepoint: that insert is whole or undone by SQLite alone.
+  const bool grouped = InOwnGroup();
+  size_t missing = path.names.size();
+  if (grouped) {
+    if (LONG error = Alive(from)) return error;
+    KeyId found = from;
+    for (size_t i = 0; i < path.names.size(); ++i, --missing) {
+      LONG error = FindChild(found, path.names[i], &found, nullptr);
+      if (error == ERROR_FILE_NOT_FOUND) break;
+      if (error != ERROR_SUCCESS) return error;
+    }
+  }
+  const bool one_row = grouped && missing <= 1;
   Transaction transaction(*connection_);
-  if (LONG error = transaction.Begin()) return error;
-  if (LONG error = Alive(from)) return error;
+  if (!one_row) {
+    if (LONG error = transaction.Begin()) return error;
+    if (LONG error = Alive(from)) return error;
+  }
   KeyId current = from;
   bool made = false;
   int64_t now = Now();
   for (size_t i = 0; i < path.names.size(); ++i) {
     const RegistryName& name = path.names[i];
     {
-      Statement find(*connection_, kFindChild, kSqlText[kFindChild]);
-      if (find.status() != ERROR_SUCCESS) return find.status();
-      find.Bind(1, current);
-      find.BindBlob(2, name.key);
-      int result = find.Step();
-      if (result == SQLITE_ROW) {
-        current = find.Int(0);
-        continue;
-      }
-      if (result != SQLITE_DONE) return find.Error(result);
+      LONG error = FindChild(current, name, &current, nullptr);
+      if (error == ERROR_SUCCESS) continue;
+      if (error != ERROR_FILE_NOT_FOUND) return error;
     }
     bool last = i + 1 == path.names.size();
     Statement insert(*connection_, kInsertKey, kSqlText[kInsertKey]);
@@ -1012,12 +1076,23 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
     insert.Bind(4, last ? class_name : std::string_view());
     insert.Bind(5, now);
     int result = insert.Step();
-    if (result != SQLITE_DONE) return insert.Error(result);
-    if (LONG error = Touch(current)) return error;
+    if (result != SQLITE_DONE) {
+      if (one_row && sqlite3_get_autocommit(connection_->db())) group_lost_ = true;
+      return insert.Error(result);
+    }
+    if (InOwnGroup()) {
+      AddTouched(current);
+    } else if (LONG error = Touch(current)) {
+      return error;
+    }
+    const KeyId parent = current;
     current = sqlite3_last_insert_rowid(connection_->db());
     made = last;
+    if (InOwnGroup()) RememberChild(ChildKey(parent, name.key), current, name.text);
   }
-  if (LONG error = transaction.Commit()) return error;
+  if (!one_row) {
+    if (LONG error = transaction.Commit()) return error;
+  }
   *id = current;
   *created = made;
   return ERROR_SUCCESS;
@@ -1027,8 +1102,27 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
                              std::string_view data) {
   Call call(*this);
   if (LONG error = EnsureWritable()) return error;
+  // In the calling thread's write group the write is one statement, whole
+  // or undone by SQLite alone, and the key's time is set once, at the
+  // group's commit.
+  if (InOwnGroup()) {
+    LONG error = UpsertValue(id, name, type, data);
+    if (error == ERROR_SUCCESS) {
+      AddTouched(id);
+    } else if (sqlite3_get_autocommit(connection_->db())) {
+      group_lost_ = true;  // SQLite gave the whole transaction up
+    }
+    return error;
+  }
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
+  if (LONG error = UpsertValue(id, name, type, data)) return error;
+  if (LONG error = Touch(id)) return error;
+  return transaction.Commit();
+}
+
+LONG RegistryStore::UpsertValue(KeyId id, const RegistryName& name, DWORD type,
+                                std::string_view data) {
   if (LONG error = Alive(id)) return error;
   Statement upsert(*connection_, kSetValue, kSqlText[kSetValue]);
   if (upsert.status() != ERROR_SUCCESS) return upsert.status();
@@ -1038,9 +1132,12 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
   upsert.Bind(4, static_cast<int64_t>(type));
   upsert.BindBlob(5, data);
   int result = upsert.Step();
-  if (result != SQLITE_DONE) return upsert.Error(result);
-  if (LONG error = Touch(id)) return error;
-  return transaction.Commit();
+  return result == SQLITE_DONE ? ERROR_SUCCESS : upsert.Error(result);
+}
+
+bool RegistryStore::InOwnGroup() {
+  return group_open_ && !group_lost_ && group_owner_ == std::this_thread::get_id() &&
+         !sqlite3_get_autocommit(connection_->db());
 }
 
 LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {
@@ -1073,6 +1170,7 @@ LONG RegistryStore::DeleteKeyOnce(KeyId from, const KeyPath& path) {
 
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
+  ForgetGroupKeys();  // what the group found may go now
   if (LONG error = Resolve(from, path, &target)) return error;
   {
     Statement children(*connection_, kHasChild, kSqlText[kHasChild]);
@@ -1102,6 +1200,7 @@ LONG RegistryStore::DeleteTreeOnce(KeyId from, const KeyPath& path, bool delete_
 
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
+  ForgetGroupKeys();  // what the group found may go now
   if (LONG error = Resolve(from, path, &target)) return error;
   // Values before keys: the value query finds them through the key rows.
   for (Sql slot : {kDeleteDescendantValues, kDeleteDescendants}) {
@@ -1197,6 +1296,7 @@ LONG RegistryStore::BeginGroup() {
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
   transaction.Release();
+  ForgetGroupKeys();
   group_open_ = true;
   group_lost_ = false;
   group_owner_ = std::this_thread::get_id();
@@ -1208,7 +1308,18 @@ LONG RegistryStore::EndGroup(bool commit) {
   if (!group_open_ || group_owner_ != std::this_thread::get_id()) return ERROR_INVALID_FUNCTION;
   LONG error = group_lost_ ? ERROR_CANTWRITE : ERROR_SUCCESS;
   if (!group_lost_) {
-    error = connection_->Execute(commit ? "COMMIT" : "ROLLBACK");
+    // The keys that the group changed take the time of its commit.
+    std::sort(group_touched_.begin(), group_touched_.end());
+    group_touched_.erase(std::unique(group_touched_.begin(), group_touched_.end()),
+                         group_touched_.end());
+    const int64_t now = Now();
+    for (size_t i = 0; commit && i < group_touched_.size() && error == ERROR_SUCCESS; ++i) {
+      error = Touch(group_touched_[i], now);
+    }
+    if (error != ERROR_SUCCESS) commit = false;
+    if (LONG ended = connection_->Execute(commit ? "COMMIT" : "ROLLBACK"); error == ERROR_SUCCESS) {
+      error = ended;
+    }
     // A commit that failed leaves the transaction open on some errors.
     if (error != ERROR_SUCCESS && !sqlite3_get_autocommit(connection_->db())) {
       connection_->Execute("ROLLBACK");
@@ -1216,6 +1327,8 @@ LONG RegistryStore::EndGroup(bool commit) {
   }
   group_open_ = false;
   group_lost_ = false;
+  group_touched_.clear();
+  ForgetGroupKeys();
   group_owner_ = std::thread::id();
   group_ended_.notify_all();
   return error;

@@ -52,8 +52,9 @@
 // migration's error for one that may.
 //
 // Write groups (registry_write_group.h): BeginGroup opens one transaction
-// that the calling thread's writes join (each as a savepoint, so a failed
-// write is undone alone) until EndGroup. Other threads' calls wait for the
+// that the calling thread's writes join (a value as one statement, any
+// other write as a savepoint, so a failed write is undone alone) until
+// EndGroup; the keys that the group changed take the time of its commit. Other threads' calls wait for the
 // group to end: they would otherwise read or write inside it.
 //
 // Thread safety: each store has one connection, guarded by its own mutex
@@ -73,10 +74,13 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include <opossvc/thread_annotations.h>
@@ -225,6 +229,14 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   LONG WithReserve(Delete run) OPOSSVC_EXCLUDES(mu_);
 
   LONG Alive(KeyId id) OPOSSVC_REQUIRES(mu_);
+  // The child of `parent` named `name`, and its name as stored when asked
+  // for: ERROR_FILE_NOT_FOUND when there is none.
+  LONG FindChild(KeyId parent, const RegistryName& name, KeyId* child, std::string* stored)
+      OPOSSVC_REQUIRES(mu_);
+  void RememberChild(std::string key, KeyId child, std::string_view name) OPOSSVC_REQUIRES(mu_);
+  void ForgetGroupKeys() OPOSSVC_REQUIRES(mu_);
+  // Sets the key's time at the commit of the calling thread's group.
+  void AddTouched(KeyId id) OPOSSVC_REQUIRES(mu_);
   LONG Resolve(KeyId from, const KeyPath& path, KeyId* id,
                std::vector<std::string>* names = nullptr) OPOSSVC_REQUIRES(mu_);
   bool DataVersion(unsigned* version) OPOSSVC_REQUIRES(mu_);
@@ -233,6 +245,13 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   template <class Entry>
   LONG ListEntry(KeyId id, DWORD index, Entry* out) OPOSSVC_REQUIRES(mu_);
   LONG Touch(KeyId id) OPOSSVC_REQUIRES(mu_);
+  LONG Touch(KeyId id, int64_t when) OPOSSVC_REQUIRES(mu_);
+  // Sets a value of a live key, changing one row; ERROR_KEY_DELETED when
+  // the key is gone.
+  LONG UpsertValue(KeyId id, const RegistryName& name, DWORD type, std::string_view data)
+      OPOSSVC_REQUIRES(mu_);
+  // Whether the calling thread's write group is open on the connection.
+  bool InOwnGroup() OPOSSVC_REQUIRES(mu_);
   // Whether the key is one that cannot be deleted (registry_schema.h).
   LONG IsFixed(KeyId id, bool* fixed) OPOSSVC_REQUIRES(mu_);
   LONG ParentOf(KeyId id, KeyId* parent) OPOSSVC_REQUIRES(mu_);
@@ -273,6 +292,18 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   bool group_open_ OPOSSVC_GUARDED_BY(mu_) = false;
   bool group_lost_ OPOSSVC_GUARDED_BY(mu_) = false;
   std::thread::id group_owner_ OPOSSVC_GUARDED_BY(mu_);
+  // Keys that the open group changed: their time is set at its commit.
+  std::vector<KeyId> group_touched_ OPOSSVC_GUARDED_BY(mu_);
+  // Inside the group no other connection changes the store, so the keys it
+  // found or made stay as they were until it deletes keys: their ids by
+  // parent id and upper-case name (with the name as stored), and the ids
+  // known to be alive.
+  struct GroupChild {
+    KeyId id;
+    std::string name;
+  };
+  std::map<std::string, GroupChild, std::less<>> group_children_ OPOSSVC_GUARDED_BY(mu_);
+  std::unordered_set<KeyId> group_alive_ OPOSSVC_GUARDED_BY(mu_);
   std::condition_variable group_ended_;
 
   // Asked by each commit of the read-write connection; its lock is taken
