@@ -5,7 +5,8 @@
 //
 // The thread polls: besides the bytes it watches the modem lines and the
 // line errors, which raise no event here, so a pass follows at least every
-// "InputSleep" ms. The pause between passes ends as soon as bytes arrive, and
+// "InputSleep" ms; it reads the port only when the error state showed bytes
+// waiting (or could not be read). The pause between passes ends as soon as bytes arrive, and
 // is left out after a pass that filled the read buffer, or that read while
 // input is held back (so that the line comes back as soon as the queue has
 // drained). PortClose ends the pause by clearing the port's event mask.
@@ -53,6 +54,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   int changeCount = 0;
   std::shared_ptr<SerialPort> device;
   bool held = false;
+  DWORD queued = 0;
   {
     CriticalSectionLock port(&PortLock);
     device = PortHandle;
@@ -60,6 +62,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
       COMSTAT stat = {};
       const DWORD cleared = PortHandle->ClearError(&errors, &stat);
       errorsRead = cleared == 0;
+      queued = stat.cbInQue;
       NoteDeviceLoss(cleared);
       const DWORD status = ModemStatus();
       DsrState = (status & MS_DSR_ON) != 0 ? 1 : 0;
@@ -78,10 +81,16 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   if (!ReportPower(session, changes, changeCount)) return false;
   if (DeviceGone.load() != 0) return ReportLoss(session);
 
-  if (errorsRead && errors != 0 && !ErrorLoop(session, buffers)) return false;
+  const bool lineError = errorsRead && errors != 0;
+  if (lineError && !ErrorLoop(session, buffers)) return false;
 
+  // A receive queue found empty is not read: what arrives meanwhile ends the
+  // wait below at once and is read by the next pass. An idle port then costs
+  // one look at its state and one wait per pass.
   DWORD count = 0;
-  if (ReadInput(buffers, &count) && count != 0 && !Deliver(session, buffers, count, false)) {
+  const bool empty = errorsRead && !lineError && queued == 0;
+  if (!empty && ReadInput(buffers, &count) && count != 0 &&
+      !Deliver(session, buffers, count, false)) {
     return false;
   }
   if (InputStopped(session)) return false;
