@@ -1,7 +1,10 @@
 #include "platform/posix/files/environment.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace opossvc::detail {
@@ -72,6 +75,34 @@ std::string Relative(std::string_view path) {
 }  // namespace
 
 const char* ReadSetting(const char* name) { return secure_getenv(name); }
+
+// The environment array only grows in place (setenv appends, unsetenv moves
+// later entries down and leaves nulls behind), so an index below the length
+// once seen stays inside it while `environ` is the same array. The entry is
+// compared by address before it is read: a variable set again is a new
+// string. Found once means found by secure_getenv, so the process is no
+// privileged one.
+const char* ReadSetting(const char* name, SettingHint* hint) {
+  char** const environment = environ;
+  const size_t length = std::strlen(name);
+  if (environment != nullptr && environment == hint->environment &&
+      environment[hint->index] == hint->entry && std::strncmp(hint->entry, name, length) == 0 &&
+      hint->entry[length] == '=') {
+    return hint->entry + length + 1;
+  }
+  hint->environment = nullptr;
+  const char* value = secure_getenv(name);
+  if (value == nullptr || environment == nullptr) return value;
+  for (size_t i = 0; environment[i] != nullptr; ++i) {
+    if (environment[i] + length + 1 == value) {
+      hint->environment = environment;
+      hint->index = i;
+      hint->entry = environment[i];
+      break;
+    }
+  }
+  return value;
+}
 
 std::string OposRoot() {
   const char* value = ReadSetting("OPOS_ROOT");

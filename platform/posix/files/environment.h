@@ -15,6 +15,7 @@
 #ifndef OPOSSVC_PLATFORM_POSIX_FILES_ENVIRONMENT_H_
 #define OPOSSVC_PLATFORM_POSIX_FILES_ENVIRONMENT_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,19 @@ namespace opossvc::detail {
 // must not choose which store it writes, which folders its drives reach or
 // how it converts text.
 const char* ReadSetting(const char* name);
+
+// Where ReadSetting last found a variable in the environment, for a caller
+// that reads the same variable very often.
+struct SettingHint {
+  char** environment = nullptr;  // the array it was found in; null: nowhere
+  size_t index = 0;
+  const char* entry = nullptr;   // "NAME=value" as found there
+};
+
+// ReadSetting(name), looking first at the entry where `hint` last found it:
+// one comparison while the variable stays where it was, the same walk of the
+// environment as ReadSetting when it has moved, changed array or gone.
+const char* ReadSetting(const char* name, SettingHint* hint);
 
 // The system's data folder: $OPOS_ROOT, or /var/lib/opos when it is unset or
 // empty.
