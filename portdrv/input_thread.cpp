@@ -6,7 +6,9 @@
 // The thread polls: besides the bytes it watches the modem lines and the
 // line errors, which raise no event here, so a pass follows at least every
 // "InputSleep" ms; it reads the port only when the error state showed bytes
-// waiting (or could not be read). The pause between passes ends as soon as bytes arrive, and
+// waiting (or could not be read). A device that has neither (a
+// pseudo-terminal) leaves nothing to poll for: while input is not held
+// back, the pause lasts until bytes arrive or the port closes or fails. The pause between passes ends as soon as bytes arrive, and
 // is left out after a pass that filled the read buffer, or that read while
 // input is held back (so that the line comes back as soon as the queue has
 // drained). PortClose ends the pause by clearing the port's event mask.
@@ -54,6 +56,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   int changeCount = 0;
   std::shared_ptr<SerialPort> device;
   bool held = false;
+  bool watched = true;
   DWORD queued = 0;
   {
     CriticalSectionLock port(&PortLock);
@@ -75,6 +78,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
       RtsRaised = flow.rtsRaised;
       if (change != 0) PortHandle->Escape(change);
       held = InputFull != 0;
+      watched = LinesWatched != 0;
       changeCount = WatchLines(changes);
     }
   }
@@ -96,7 +100,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   if (InputStopped(session)) return false;
   if (DeviceGone.load() != 0) return ReportLoss(session);
   if (count < buffers->block.size() && !(held && count != 0)) {
-    AwaitInput(device.get(), InputSleep.load(std::memory_order_relaxed));
+    AwaitInput(device.get(), InputSleep.load(std::memory_order_relaxed), !watched && !held);
   }
   return !InputStopped(session);
 }
@@ -104,10 +108,10 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
 // Without PortLock, which the other threads need meanwhile. The port stays
 // open: it is closed only after this thread has ended, or, when a
 // notification of this thread closed the port, after its pass saw the stop.
-void CPortdrv::AwaitInput(SerialPort* device, DWORD ms) {
+void CPortdrv::AwaitInput(SerialPort* device, DWORD ms, bool unbounded) {
   ms = std::max<DWORD>(ms, 1);
   DWORD events = 0;
-  if (device != nullptr && device->WaitInput(ms, &events) == 0) return;
+  if (device != nullptr && device->WaitInput(unbounded ? INFINITE : ms, &events) == 0) return;
   // No wait on the port (it is closing, or failing): a plain pause, which
   // the stop ends.
   Pause(StopEvent, ms);
