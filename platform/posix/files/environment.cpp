@@ -76,31 +76,37 @@ std::string Relative(std::string_view path) {
 
 const char* ReadSetting(const char* name) { return secure_getenv(name); }
 
-// The environment array only grows in place (setenv appends, unsetenv moves
-// later entries down and leaves nulls behind), so an index below the length
-// once seen stays inside it while `environ` is the same array. The entry is
-// compared by address before it is read: a variable set again is a new
-// string. Found once means found by secure_getenv, so the process is no
-// privileged one.
+// The environment array only grows in place (setenv and putenv append,
+// unsetenv moves later entries down and leaves nulls behind), so an index
+// below the length once seen stays inside it while `environ` is the same
+// array, and a variable that comes appears at the end. Entries are compared
+// by address before they are read: a variable set again is a new string.
+// Found once means found by secure_getenv, so the process is no privileged
+// one.
 const char* ReadSetting(const char* name, SettingHint* hint) {
   char** const environment = environ;
   const size_t length = std::strlen(name);
-  if (environment != nullptr && environment == hint->environment &&
-      environment[hint->index] == hint->entry && std::strncmp(hint->entry, name, length) == 0 &&
-      hint->entry[length] == '=') {
-    return hint->entry + length + 1;
+  if (environment != nullptr && environment == hint->environment) {
+    const char* at = environment[hint->index];
+    if (hint->found && at == hint->entry && std::strncmp(at, name, length) == 0 &&
+        at[length] == '=') {
+      return at + length + 1;
+    }
+    if (!hint->found && at == nullptr &&
+        (hint->index == 0 || environment[hint->index - 1] == hint->entry)) {
+      return nullptr;
+    }
   }
   hint->environment = nullptr;
   const char* value = secure_getenv(name);
-  if (value == nullptr || environment == nullptr) return value;
-  for (size_t i = 0; environment[i] != nullptr; ++i) {
-    if (environment[i] + length + 1 == value) {
-      hint->environment = environment;
-      hint->index = i;
-      hint->entry = environment[i];
-      break;
-    }
-  }
+  if (environment == nullptr) return value;
+  size_t i = 0;
+  while (environment[i] != nullptr && environment[i] + length + 1 != value) ++i;
+  hint->found = environment[i] != nullptr;
+  if (value != nullptr && !hint->found) return value;  // not where it was looked for
+  hint->environment = environment;
+  hint->index = i;
+  hint->entry = hint->found ? environment[i] : i > 0 ? environment[i - 1] : nullptr;
   return value;
 }
 

@@ -69,16 +69,18 @@ TEST(Environment, DriveRootsAndMappedPaths) {
   EXPECT_EQ(OposRoot(), "/var/lib/opos");
 }
 
-// A reading by hint sees every change: a new value, the variable moved down
-// by the removal of one before it, removed itself, and set again.
+// A reading by hint sees every change: the variable set, given a new value,
+// moved down by the removal of one before it, removed itself, and set again.
 TEST(Environment, HintedReadingFollowsTheVariable) {
   std::optional<ScopedEnv> before(std::in_place, "OPOSSVC_HINT_BEFORE", "b");
-  ScopedEnv value("OPOSSVC_HINT", "1");
+  ScopedEnv value("OPOSSVC_HINT", std::nullopt);
   SettingHint hint;
   const auto read = [&] {
     const char* text = ReadSetting("OPOSSVC_HINT", &hint);
     return text != nullptr ? std::string(text) : std::string("(unset)");
   };
+  EXPECT_EQ(read(), "(unset)");
+  setenv("OPOSSVC_HINT", "1", 1);
   EXPECT_EQ(read(), "1");
   setenv("OPOSSVC_HINT", "2", 1);
   EXPECT_EQ(read(), "2");
