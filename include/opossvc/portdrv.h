@@ -29,8 +29,9 @@
 // equal the open port's. Optional: "Hydra"/"SHydra" and "Timeout" (device),
 // "SimultaneousCom1234" (the maker's configuration key), "IdleSleep" and
 // "InputSleep" (configuration key, else device). The input thread reads line
-// errors and modem lines at least every "InputSleep" ms (default 10) and
-// delivers bytes as soon as they arrive; the output thread writes a record
+// errors and modem lines at least every "InputSleep" ms (default 10; a device
+// that has neither, such as a pseudo-terminal, is only waited on for its
+// bytes) and delivers bytes as soon as they arrive; the output thread writes a record
 // as soon as it is queued, and looks at the lines every "IdleSleep" ms
 // (default 10) while a flow-controlled record waits for the device.
 //
