@@ -5,7 +5,10 @@
 //
 // The thread polls: besides the bytes it watches the modem lines and the
 // line errors, which raise no event here, so a pass follows at least every
-// "InputSleep" ms. The pause between passes ends as soon as bytes arrive, and
+// "InputSleep" ms; it reads the port only when the error state showed bytes
+// waiting (or could not be read). A device that has neither (a
+// pseudo-terminal) leaves nothing to poll for: while input is not held
+// back, the pause lasts until bytes arrive or the port closes or fails. The pause between passes ends as soon as bytes arrive, and
 // is left out after a pass that filled the read buffer, or that read while
 // input is held back (so that the line comes back as soon as the queue has
 // drained). PortClose ends the pause by clearing the port's event mask.
@@ -53,6 +56,8 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
   int changeCount = 0;
   std::shared_ptr<SerialPort> device;
   bool held = false;
+  bool watched = true;
+  DWORD queued = 0;
   {
     CriticalSectionLock port(&PortLock);
     device = PortHandle;
@@ -60,6 +65,7 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
       COMSTAT stat = {};
       const DWORD cleared = PortHandle->ClearError(&errors, &stat);
       errorsRead = cleared == 0;
+      queued = stat.cbInQue;
       NoteDeviceLoss(cleared);
       const DWORD status = ModemStatus();
       DsrState = (status & MS_DSR_ON) != 0 ? 1 : 0;
@@ -72,22 +78,29 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
       RtsRaised = flow.rtsRaised;
       if (change != 0) PortHandle->Escape(change);
       held = InputFull != 0;
+      watched = LinesWatched != 0;
       changeCount = WatchLines(changes);
     }
   }
   if (!ReportPower(session, changes, changeCount)) return false;
   if (DeviceGone.load() != 0) return ReportLoss(session);
 
-  if (errorsRead && errors != 0 && !ErrorLoop(session, buffers)) return false;
+  const bool lineError = errorsRead && errors != 0;
+  if (lineError && !ErrorLoop(session, buffers)) return false;
 
+  // A receive queue found empty is not read: what arrives meanwhile ends the
+  // wait below at once and is read by the next pass. An idle port then costs
+  // one look at its state and one wait per pass.
   DWORD count = 0;
-  if (ReadInput(buffers, &count) && count != 0 && !Deliver(session, buffers, count, false)) {
+  const bool empty = errorsRead && !lineError && queued == 0;
+  if (!empty && ReadInput(buffers, &count) && count != 0 &&
+      !Deliver(session, buffers, count, false)) {
     return false;
   }
   if (InputStopped(session)) return false;
   if (DeviceGone.load() != 0) return ReportLoss(session);
   if (count < buffers->block.size() && !(held && count != 0)) {
-    AwaitInput(device.get(), InputSleep.load(std::memory_order_relaxed));
+    AwaitInput(device.get(), InputSleep.load(std::memory_order_relaxed), !watched && !held);
   }
   return !InputStopped(session);
 }
@@ -95,10 +108,10 @@ bool CPortdrv::InputPass(DWORD session, InputBuffers* buffers) {
 // Without PortLock, which the other threads need meanwhile. The port stays
 // open: it is closed only after this thread has ended, or, when a
 // notification of this thread closed the port, after its pass saw the stop.
-void CPortdrv::AwaitInput(SerialPort* device, DWORD ms) {
+void CPortdrv::AwaitInput(SerialPort* device, DWORD ms, bool unbounded) {
   ms = std::max<DWORD>(ms, 1);
   DWORD events = 0;
-  if (device != nullptr && device->WaitInput(ms, &events) == 0) return;
+  if (device != nullptr && device->WaitInput(unbounded ? INFINITE : ms, &events) == 0) return;
   // No wait on the port (it is closing, or failing): a plain pause, which
   // the stop ends.
   Pause(StopEvent, ms);

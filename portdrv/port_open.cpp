@@ -86,6 +86,7 @@ CPortdrv::CPortdrv()
       InputFull(0),
       LowWater(0),
       HighWater(0),
+      LinesWatched(1),
       DsrState(0),
       CtsState(0),
       DsrReported(-1),
@@ -320,10 +321,13 @@ long CPortdrv::SetUpDevice(SerialPort& device, const DCB& dcb) {
     return OPOSSVC_E_PORT_CALL;
   }
   COMMPROP properties = {};
-  const opossvc::detail::WaterMarks marks = opossvc::detail::WaterMarksFor(
-      InputBuf, device.GetProperties(&properties) == 0 ? properties.dwCurrentRxQueue : 0);
+  const bool described = device.GetProperties(&properties) == 0;
+  const opossvc::detail::WaterMarks marks =
+      opossvc::detail::WaterMarksFor(InputBuf, described ? properties.dwCurrentRxQueue : 0);
   LowWater = marks.low;
   HighWater = marks.high;
+  constexpr DWORD kLineState = PCF_DTRDSR | PCF_RTSCTS | PCF_RLSD | PCF_PARITY_CHECK;
+  LinesWatched = !described || (properties.dwProvCapabilities & kLineState) != 0 ? 1 : 0;
   COMMTIMEOUTS timeouts = {};
   timeouts.ReadIntervalTimeout = MAXDWORD;
   timeouts.WriteTotalTimeoutMultiplier = opossvc::detail::BaudRateAt(Baudrate).msPerByte;

@@ -48,7 +48,7 @@ class VirtualCommPort final : public CommPort {
   DWORD QueryState(DCB* dcb) override { return device_->QueryState(session_, dcb); }
   DWORD ApplyState(const DCB& dcb) override { return device_->ApplyState(session_, dcb); }
   DWORD Setup(DWORD in, DWORD out) override { return device_->Setup(session_, in, out); }
-  DWORD QueueSizes(COMMPROP* properties) override {
+  DWORD Properties(COMMPROP* properties) override {
     return device_->QueueSizes(session_, properties);
   }
   DWORD SetTimeouts(const COMMTIMEOUTS& t) override { return device_->SetTimeouts(session_, t); }

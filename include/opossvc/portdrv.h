@@ -29,8 +29,9 @@
 // equal the open port's. Optional: "Hydra"/"SHydra" and "Timeout" (device),
 // "SimultaneousCom1234" (the maker's configuration key), "IdleSleep" and
 // "InputSleep" (configuration key, else device). The input thread reads line
-// errors and modem lines at least every "InputSleep" ms (default 10) and
-// delivers bytes as soon as they arrive; the output thread writes a record
+// errors and modem lines at least every "InputSleep" ms (default 10; a device
+// that has neither, such as a pseudo-terminal, is only waited on for its
+// bytes) and delivers bytes as soon as they arrive; the output thread writes a record
 // as soon as it is queued, and looks at the lines every "IdleSleep" ms
 // (default 10) while a flow-controlled record waits for the device.
 //
@@ -260,8 +261,10 @@ class OPOSSVC_API CPortdrv {
   bool Deliver(DWORD session, InputBuffers* buffers, DWORD count, bool lineError);
   bool InputStopped(DWORD session) const;
   // The pause after a pass: up to ms (at least 1) for bytes to arrive on
-  // `port`, or for the port to close.
-  OPOSSVC_INTERNAL void AwaitInput(opossvc::detail::SerialPort* port, DWORD ms) OPOSSVC_EXCLUDES(PortLock);
+  // `port`, or for the port to close; `unbounded`: as long as no bytes come
+  // while the port can be waited on.
+  OPOSSVC_INTERNAL void AwaitInput(opossvc::detail::SerialPort* port, DWORD ms, bool unbounded)
+      OPOSSVC_EXCLUDES(PortLock);
   int WatchLines(PowerChange changes[2]) OPOSSVC_REQUIRES(PortLock);
   bool ReportPower(DWORD session, const PowerChange* changes, int count);
   DWORD ModemStatus() OPOSSVC_REQUIRES(PortLock);
@@ -314,6 +317,8 @@ class OPOSSVC_API CPortdrv {
   LONG InputFull OPOSSVC_GUARDED_BY(PortLock);
   DWORD LowWater;
   DWORD HighWater;
+  // 0 when the device has neither modem lines nor line errors to report.
+  LONG LinesWatched OPOSSVC_GUARDED_BY(PortLock);
   LONG DsrState;  // the input thread's own
   LONG CtsState;
   LONG DsrReported OPOSSVC_GUARDED_BY(PortLock);  // -1: nothing reported yet

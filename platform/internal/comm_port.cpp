@@ -101,7 +101,8 @@ DWORD BackedSerialPort::Setup(DWORD input_queue, DWORD output_queue) {
   return port_->Setup(input_queue, output_queue);
 }
 
-// What every port here takes: the DCBs that CheckDcb accepts, any rate, the time-outs.
+// What every port here takes: the DCBs that CheckDcb accepts, any rate, the time-outs; less what
+// the device lacks.
 DWORD BackedSerialPort::GetProperties(COMMPROP* result) {
   COMMPROP properties = {};
   properties.wPacketLength = sizeof(COMMPROP);
@@ -117,7 +118,7 @@ DWORD BackedSerialPort::GetProperties(COMMPROP* result) {
   properties.wSettableData = DATABITS_5 | DATABITS_6 | DATABITS_7 | DATABITS_8;
   properties.wSettableStopParity = STOPBITS_10 | STOPBITS_15 | STOPBITS_20 | PARITY_NONE |
                                    PARITY_ODD | PARITY_EVEN | PARITY_MARK | PARITY_SPACE;
-  if (DWORD error = port_->QueueSizes(&properties)) return error;
+  if (DWORD error = port_->Properties(&properties)) return error;
   *result = properties;
   return 0;
 }

@@ -30,9 +30,11 @@ class CommPort {
   // BackedSerialPort sets through Escape. On failure the port keeps its previous settings.
   virtual DWORD ApplyState(const DCB& dcb) = 0;
   virtual DWORD Setup(DWORD input_queue, DWORD output_queue) = 0;
-  // The dwMaxTxQueue, dwMaxRxQueue, dwCurrentTxQueue and dwCurrentRxQueue of GetCommProperties:
-  // the queues the port really has (0 where unknown or without a maximum).
-  virtual DWORD QueueSizes(COMMPROP* properties) = 0;
+  // The device's part of GetCommProperties: dwMaxTxQueue, dwMaxRxQueue, dwCurrentTxQueue and
+  // dwCurrentRxQueue, the queues the port really has (0 where unknown or without a maximum); and
+  // dwProvCapabilities less what the device lacks (PCF_DTRDSR, PCF_RTSCTS and PCF_RLSD without
+  // modem lines, PCF_PARITY_CHECK when it reports no line errors).
+  virtual DWORD Properties(COMMPROP* properties) = 0;
   virtual DWORD SetTimeouts(const COMMTIMEOUTS& timeouts) = 0;
   // ReadFile and WriteFile under the time-outs last set (comm_timeouts.h). A write returns once
   // its bytes have left the port; one that ends early (time-out, abort) counts only the bytes that

@@ -32,7 +32,9 @@
 // The receive queue is the line discipline's buffer: FIONREAD, and so COMSTAT.cbInQue, never
 // counts more than kReceiveQueue bytes, whatever SetupComm asked for (more may wait in the
 // driver, uncounted). GetCommProperties reports that size as the receive queue; the size of the
-// transmit buffer depends on the driver and is reported as unknown.
+// transmit buffer depends on the driver and is reported as unknown. A device without modem-control
+// lines or without error counters (below) leaves out of its capabilities the lines (PCF_DTRDSR,
+// PCF_RTSCTS, PCF_RLSD) or the parity check (PCF_PARITY_CHECK).
 //
 // Line errors come from the driver's TIOCGICOUNT counters, as the difference to the counters at
 // the previous ClearCommError. A device without modem-control lines (a pseudo-terminal, where
@@ -311,13 +313,16 @@ class TermiosPort final : public CommPort {
     return op.error();
   }
 
-  DWORD QueueSizes(COMMPROP* properties) override {
+  DWORD Properties(COMMPROP* properties) override {
     Operation op(*this);
     if (op.error()) return op.error();
     properties->dwMaxRxQueue = kReceiveQueue;
     properties->dwCurrentRxQueue = kReceiveQueue;
     properties->dwMaxTxQueue = 0;
     properties->dwCurrentTxQueue = 0;
+    MutexLock lock(mutex_);
+    if (!has_lines_) properties->dwProvCapabilities &= ~DWORD{PCF_DTRDSR | PCF_RTSCTS | PCF_RLSD};
+    if (!has_counters_) properties->dwProvCapabilities &= ~DWORD{PCF_PARITY_CHECK};
     return 0;
   }
 

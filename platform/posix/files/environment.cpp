@@ -1,7 +1,10 @@
 #include "platform/posix/files/environment.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace opossvc::detail {
@@ -72,6 +75,40 @@ std::string Relative(std::string_view path) {
 }  // namespace
 
 const char* ReadSetting(const char* name) { return secure_getenv(name); }
+
+// The environment array only grows in place (setenv and putenv append,
+// unsetenv moves later entries down and leaves nulls behind), so an index
+// below the length once seen stays inside it while `environ` is the same
+// array, and a variable that comes appears at the end. Entries are compared
+// by address before they are read: a variable set again is a new string.
+// Found once means found by secure_getenv, so the process is no privileged
+// one.
+const char* ReadSetting(const char* name, SettingHint* hint) {
+  char** const environment = environ;
+  const size_t length = std::strlen(name);
+  if (environment != nullptr && environment == hint->environment) {
+    const char* at = environment[hint->index];
+    if (hint->found && at == hint->entry && std::strncmp(at, name, length) == 0 &&
+        at[length] == '=') {
+      return at + length + 1;
+    }
+    if (!hint->found && at == nullptr &&
+        (hint->index == 0 || environment[hint->index - 1] == hint->entry)) {
+      return nullptr;
+    }
+  }
+  hint->environment = nullptr;
+  const char* value = secure_getenv(name);
+  if (environment == nullptr) return value;
+  size_t i = 0;
+  while (environment[i] != nullptr && environment[i] + length + 1 != value) ++i;
+  hint->found = environment[i] != nullptr;
+  if (value != nullptr && !hint->found) return value;  // not where it was looked for
+  hint->environment = environment;
+  hint->index = i;
+  hint->entry = hint->found ? environment[i] : i > 0 ? environment[i - 1] : nullptr;
+  return value;
+}
 
 std::string OposRoot() {
   const char* value = ReadSetting("OPOS_ROOT");

@@ -15,6 +15,7 @@
 #ifndef OPOSSVC_PLATFORM_POSIX_FILES_ENVIRONMENT_H_
 #define OPOSSVC_PLATFORM_POSIX_FILES_ENVIRONMENT_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,21 @@ namespace opossvc::detail {
 // must not choose which store it writes, which folders its drives reach or
 // how it converts text.
 const char* ReadSetting(const char* name);
+
+// Where ReadSetting last found a variable in the environment, or that it
+// found it nowhere, for a caller that reads the same variable very often.
+struct SettingHint {
+  char** environment = nullptr;  // the array last looked in; null: none yet
+  bool found = false;
+  size_t index = 0;              // found: its entry; else the array's length
+  const char* entry = nullptr;   // found: "NAME=value"; else the last entry
+};
+
+// ReadSetting(name), answered from `hint` while the variable stays where it
+// was found, or while the environment is as it was when it was missing (the
+// same array, as long, with the same last entry); else by the same walk of
+// the environment as ReadSetting.
+const char* ReadSetting(const char* name, SettingHint* hint);
 
 // The system's data folder: $OPOS_ROOT, or /var/lib/opos when it is unset or
 // empty.

@@ -37,6 +37,7 @@ struct AnsiSetting {
   static constexpr size_t kCapacity = 16;
   char text[kCapacity];  // NUL-terminated; "" also for an unset variable
   CodePageConverter* converter;  // null until a setting is kept
+  SettingHint where;             // where the variable was last found
 };
 
 // True when `setting` is the text that `kept` holds.
@@ -69,11 +70,11 @@ void AppendUtf8(char32_t c, std::string* out) {
 }  // namespace
 
 CodePageConverter& AnsiConverter() {
-  thread_local AnsiSetting memo;
-  const char* setting = ReadSetting("OPOS_CODEPAGE");
+  thread_local AnsiSetting memo_of_thread;
+  AnsiSetting& memo = memo_of_thread;  // its address found once
+  const char* setting = ReadSetting("OPOS_CODEPAGE", &memo.where);
   if (setting == nullptr) setting = "";
-  const AnsiSetting kept = memo;  // a copy: the loop then reads no thread-local storage
-  if (kept.converter != nullptr && Holds(kept, setting)) return *kept.converter;
+  if (memo.converter != nullptr && Holds(memo, setting)) return *memo.converter;
   CodePageConverter& converter = ConverterOrUtf8(ParseSetting(setting));
   const size_t length = std::strlen(setting);
   if (length < AnsiSetting::kCapacity) {

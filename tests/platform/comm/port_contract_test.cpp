@@ -234,10 +234,15 @@ TEST_P(PortContract, OneHandleAtATime) {
 
 // The receive queue is what the port holds, whatever SetupComm asked for: the count of waiting
 // bytes reaches the size reported, and no more, however much the device sends.
-TEST_P(PortContract, ReceiveQueueIsWhatThePortHolds) {
+// The receive queue and the line state that the device really has: a pseudo-terminal has no
+// modem lines and reports no line errors.
+TEST_P(PortContract, PropertiesAreWhatThePortHas) {
   ASSERT_EQ(port_->Setup(65536, 512), 0u);
   COMMPROP properties = {};
   ASSERT_EQ(port_->GetProperties(&properties), 0u);
+  constexpr DWORD kLineState = PCF_DTRDSR | PCF_RTSCTS | PCF_RLSD | PCF_PARITY_CHECK;
+  EXPECT_EQ(properties.dwProvCapabilities & kLineState,
+            GetParam() == Backend::kTermios ? 0u : kLineState);
   EXPECT_EQ(properties.dwCurrentRxQueue, 4095u);
   device_->Send(std::string(6000, 'q'));
   EXPECT_EQ(Queues(properties.dwCurrentRxQueue).cbInQue, properties.dwCurrentRxQueue);

@@ -69,6 +69,29 @@ TEST(Environment, DriveRootsAndMappedPaths) {
   EXPECT_EQ(OposRoot(), "/var/lib/opos");
 }
 
+// A reading by hint sees every change: the variable set, given a new value,
+// moved down by the removal of one before it, removed itself, and set again.
+TEST(Environment, HintedReadingFollowsTheVariable) {
+  std::optional<ScopedEnv> before(std::in_place, "OPOSSVC_HINT_BEFORE", "b");
+  ScopedEnv value("OPOSSVC_HINT", std::nullopt);
+  SettingHint hint;
+  const auto read = [&] {
+    const char* text = ReadSetting("OPOSSVC_HINT", &hint);
+    return text != nullptr ? std::string(text) : std::string("(unset)");
+  };
+  EXPECT_EQ(read(), "(unset)");
+  setenv("OPOSSVC_HINT", "1", 1);
+  EXPECT_EQ(read(), "1");
+  setenv("OPOSSVC_HINT", "2", 1);
+  EXPECT_EQ(read(), "2");
+  before.reset();
+  EXPECT_EQ(read(), "2");
+  unsetenv("OPOSSVC_HINT");
+  EXPECT_EQ(read(), "(unset)");
+  setenv("OPOSSVC_HINT", "3", 1);
+  EXPECT_EQ(read(), "3");
+}
+
 // A setuid or setgid program takes none of its settings from the caller,
 // who could otherwise point it at a store, a drive or a code page of their
 // choosing.
