@@ -60,12 +60,13 @@ bool COposEvent::WaitForQueueing(DWORD ms) {
     queued = m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_queued; });
     m_queued = false;
   }
-  // A queueing thread still inside its wake-up call was put off this
-  // processor by the wake-up and is runnable here. A thread that this one
-  // wakes next would then be woken on another processor, at many times the
-  // cost of the hand-over (an inter-processor wake-up, or an idle virtual
-  // processor brought back). One yield lets the queueing thread run on to
-  // its own wait first.
+  // A queueing thread still inside its wake-up call was most likely put off
+  // this processor by the wake-up and is still runnable here. A thread that
+  // this one wakes next would then be woken on another processor, at many
+  // times the cost of the hand-over (an inter-processor wake-up, or an idle
+  // virtual processor brought back). One yield lets the queueing thread run
+  // on to its own wait first; where it runs elsewhere, the yield costs a
+  // system call.
   if (queued && m_waking.load(std::memory_order_relaxed) != 0) Sleep(0);
   return queued;
 }
