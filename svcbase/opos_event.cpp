@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 
 #include <opossvc/svcbase.h>
@@ -47,14 +48,26 @@ void COposEvent::QueueEvent(long lEventType, long lData1, long lData2, LONG_PTR 
     m_queued = true;
   }
   // After leaving the lock, so that the woken thread does not block on it.
+  m_waking.fetch_add(1, std::memory_order_relaxed);
   m_wake.notify_one();
+  m_waking.fetch_sub(1, std::memory_order_relaxed);
 }
 
 bool COposEvent::WaitForQueueing(DWORD ms) {
-  std::unique_lock<std::mutex> lock(m_wake_lock);
-  const bool queued =
-      m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_queued; });
-  m_queued = false;
+  bool queued = false;
+  {
+    std::unique_lock<std::mutex> lock(m_wake_lock);
+    queued = m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_queued; });
+    m_queued = false;
+  }
+  // A queueing thread still inside its wake-up call was most likely put off
+  // this processor by the wake-up and is still runnable here. A thread that
+  // this one wakes next would then be woken on another processor, at many
+  // times the cost of the hand-over (an inter-processor wake-up, or an idle
+  // virtual processor brought back). One yield lets the queueing thread run
+  // on to its own wait first; where it runs elsewhere, the yield costs a
+  // system call.
+  if (queued && m_waking.load(std::memory_order_relaxed) != 0) Sleep(0);
   return queued;
 }
 

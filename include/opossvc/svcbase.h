@@ -68,6 +68,7 @@
 #ifndef OPOSSVC_SVCBASE_H_
 #define OPOSSVC_SVCBASE_H_
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -135,6 +136,8 @@ class OPOSSVC_API COposEvent {
   // Blocks until QueueEvent has added a record since the last such wait
   // returned, or ms milliseconds have passed; true for a record. A record
   // queued just before the caller found the queue empty ends it at once.
+  // When the queueing thread is still in its wake-up call, lets it run on
+  // before returning, so that the caller has the processor to itself.
   bool WaitForQueueing(DWORD ms);
 
   CRITICAL_SECTION m_cs;
@@ -144,6 +147,9 @@ class OPOSSVC_API COposEvent {
   std::mutex m_wake_lock;
   std::condition_variable m_wake;
   bool m_queued = false;  // a record was added since the last wait returned
+  // QueueEvent calls under way between leaving m_wake_lock and having woken
+  // the waiter; a hint read without a lock.
+  std::atomic<int> m_waking{0};
 };
 
 class OPOSSVC_API CSvcBase : public CWnd {
