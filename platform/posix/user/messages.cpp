@@ -331,9 +331,19 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     AbortCreation(hwnd, true);
     return nullptr;
   }
+  // No frame: the client area is the whole window.
+  RECT client{X, Y, X + nWidth, Y + nHeight};
+  CallProcedure(hwnd, WM_NCCALCSIZE, FALSE, reinterpret_cast<LPARAM>(&client));
   if (CallProcedure(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
     DestroyWindow(hwnd);
     return nullptr;
+  }
+  // A child or pop-up learns its size and place now; an overlapped window
+  // would when first shown, which a hidden one never is.
+  if ((dwStyle & (WS_CHILD | WS_POPUP)) != 0 && IsWindow(hwnd)) {
+    auto pair = [](int low, int high) { return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high))); };
+    CallProcedure(hwnd, WM_SIZE, 0 /* SIZE_RESTORED */, pair(nWidth, nHeight));
+    CallProcedure(hwnd, WM_MOVE, 0, pair(X, Y));
   }
   // A procedure may have destroyed the window while it was being created.
   return IsWindow(hwnd) ? hwnd : nullptr;
