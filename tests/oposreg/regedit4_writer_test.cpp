@@ -97,7 +97,8 @@ TEST(Regedit4Writer, DeepTreesAreWalkedWithoutRecursion) {
     path += "\\k";
     HKEY parent = key;
     ASSERT_EQ(RegCreateKeyExA(parent, "k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS) << i;
+              ERROR_SUCCESS)
+        << i;
     RegCloseKey(parent);
   }
   RegCloseKey(key);

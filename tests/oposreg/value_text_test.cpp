@@ -61,10 +61,10 @@ TEST(ValueText, ShowsDataAsUsersReadIt) {
 TEST(ValueText, JsonEscapesWhatNoStringMayHold) {
   // Keys are in the ANSI code page; Windows fixes it for the whole system.
   testing::ScopedCodePage code_page(65001);
-  const std::string utf8 = code_page.applied() ? "\xc3\xa9\xff" : "";
+  const bool utf8 = code_page.applied();
   JsonWriter json;
   json.BeginObject();
-  json.Key("q\"b\\n\n\x01" + utf8);
+  json.Key(std::string("q\"b\\n\n\x01") + (utf8 ? "\xc3\xa9\xff" : ""));
   json.BeginArray();
   WriteValueJson({"", REG_DWORD, "\xff\xff\xff\xff"s}, &json);
   json.Bool(true);
@@ -73,9 +73,9 @@ TEST(ValueText, JsonEscapesWhatNoStringMayHold) {
   json.Member("k", "");
   json.EndObject();
   EXPECT_EQ(json.Text(),
-            "{\"q\\\"b\\\\n\\n\\u0001" + std::string(utf8.empty() ? "" : "\\u00e9\\ufffd") + "\":"
-            "[{\"name\":\"\",\"type\":\"REG_DWORD\",\"data\":4294967295},true,null],"
-            "\"k\":\"\"}\n");
+            std::string("{\"q\\\"b\\\\n\\n\\u0001") + (utf8 ? "\\u00e9\\ufffd" : "") +
+                "\":[{\"name\":\"\",\"type\":\"REG_DWORD\",\"data\":4294967295},true,null],"
+                "\"k\":\"\"}\n");
 }
 
 // Options stand anywhere, a negative number is data, and each command takes

@@ -163,7 +163,9 @@ TEST(EventFiringTest, ControlObjectVersionAndDescription) {
 
 TEST(EventFiringTest, AutomationStrings) {
   // In UTF-8 8 bytes, in Windows-1252 7; 7 characters in each.
-  for (const auto& [code_page, text] : {std::pair{65001u, "Pr\xC3\xBC" "fung"}, {1252u, "Pr\xFC" "fung"}}) {
+  const std::pair<unsigned, const char*> spellings[] = {{65001, "Pr\xC3\xBC\x66ung"},
+                                                        {1252, "Pr\xFC\x66ung"}};
+  for (const auto& [code_page, text] : spellings) {
     ScopedCodePage page(code_page);
     if (page.applied()) {
       EXPECT_EQ(Converted(text), OLESTR("Pr\u00FCfung")) << code_page;

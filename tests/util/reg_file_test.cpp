@@ -281,8 +281,8 @@ TEST(RegImportTest, WindowsExportsWithEveryOption) {
   const std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (const std::string bom : {"", "\xEF\xBB\xBF"}) {
     TempRegistry registry;
-    const opossvc::RegImportReport report = opossvc::ImportRegFile(
-        WriteFile(bom + utf8).c_str(), opossvc::RegImportOptions::All());
+    const opossvc::RegImportReport report =
+        opossvc::ImportRegFile(WriteFile(bom + utf8).c_str(), opossvc::RegImportOptions::All());
     EXPECT_EQ(report.result, static_cast<unsigned>(kWritten)) << bom.size();
     const std::string display = kServiceOpos + "\\LineDisplay\\LD1";
     EXPECT_EQ(Value(registry, display, "Description", REG_SZ), Sz("Affichage \xe2\x80\x93 Z\xc3\xbcrich"));

@@ -73,18 +73,22 @@ TEST(WindowClassTest, RegistrationLookupAndRemoval) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = &DefWindowProcA;
   wc.cbWndExtra = kExtra;
+  wc.hInstance = reinterpret_cast<HINSTANCE>(0x12340000);  // any value serves
   wc.lpszClassName = "opossvc.test.Plain";
   const ATOM atom = RegisterClassA(&wc);
   ASSERT_NE(atom, 0);
   wc.lpszClassName = "OPOSSVC.TEST.PLAIN";
   EXPECT_FAILS_WITH(RegisterClassA(&wc), ERROR_CLASS_ALREADY_EXISTS);
   WNDCLASSA info{};
-  ASSERT_TRUE(GetClassInfoA(nullptr, "Opossvc.Test.Plain", &info));
+  // A null instance means the system's classes.
+  EXPECT_FAILS_WITH(GetClassInfoA(nullptr, "opossvc.test.Plain", &info),
+                    ERROR_CLASS_DOES_NOT_EXIST);
+  ASSERT_TRUE(GetClassInfoA(wc.hInstance, "Opossvc.Test.Plain", &info));
   EXPECT_EQ(info.lpfnWndProc, &DefWindowProcA);
   EXPECT_EQ(info.cbWndExtra, kExtra);
 
-  HWND hwnd = CreateWindowExA(WS_EX_TRANSPARENT, MAKEINTATOM(atom), "", 0, 5, 6, 7, 8, nullptr,
-                              nullptr, nullptr, nullptr);
+  HWND hwnd = CreateWindowExA(WS_EX_TRANSPARENT, MAKEINTATOM(atom), "", WS_POPUP, 5, 6, 7, 8,
+                              nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(hwnd, nullptr);
   EXPECT_EQ(GetWindowLongA(hwnd, GWL_EXSTYLE), WS_EX_TRANSPARENT);
 
@@ -103,10 +107,10 @@ TEST(WindowClassTest, RegistrationLookupAndRemoval) {
   EXPECT_EQ(SetWindowLongA(hwnd, kExtra - 4, -2), 0);
   EXPECT_EQ(GetWindowLongA(hwnd, kExtra - 4), -2);
 
-  EXPECT_FAILS_WITH(UnregisterClassA("opossvc.test.plain", nullptr), ERROR_CLASS_HAS_WINDOWS);
+  EXPECT_FAILS_WITH(UnregisterClassA("opossvc.test.plain", wc.hInstance), ERROR_CLASS_HAS_WINDOWS);
   DestroyWindow(hwnd);
-  EXPECT_TRUE(UnregisterClassA("opossvc.test.plain", nullptr));
-  EXPECT_FALSE(GetClassInfoA(nullptr, "opossvc.test.plain", &info));
+  EXPECT_TRUE(UnregisterClassA("opossvc.test.plain", wc.hInstance));
+  EXPECT_FALSE(GetClassInfoA(wc.hInstance, "opossvc.test.plain", &info));
 }
 
 }  // namespace
