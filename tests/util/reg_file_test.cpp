@@ -58,7 +58,6 @@ const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail";
 constexpr int kWritten = OPOSSVC_IMPORT_WRITTEN;
 constexpr int kFailed = static_cast<int>(OPOSSVC_IMPORT_FAILED);
 
-// The path of `name` in a folder of this test program's own.
 std::string FilePath(const std::string& name) {
   static const opossvc::test_support::ScratchFolder folder;
   return folder.PathOf(name);
