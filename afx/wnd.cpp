@@ -276,8 +276,7 @@ LPCTSTR AfxRegisterWndClass(UINT nClassStyle, HCURSOR hCursor, HBRUSH hbrBackgro
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hbrBackground)),
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hIcon)));
   const char* name = WndAccess::InternClassName(buffer);
-  WNDCLASSA wc{};
-  if (GetClassInfoA(nullptr, name, &wc)) return name;
+  WNDCLASSA wc{};  // the name says everything in it: one registered before is the same
   wc.style = nClassStyle;
   wc.lpfnWndProc = &DefWindowProcA;
   wc.hCursor = hCursor;

@@ -31,9 +31,10 @@ class CBaseWnd : public CWnd {
   bool delete_on_destroy = false;
   bool throw_on_create = false;
 
+  // A pop-up: Windows sends an overlapped window WM_GETMINMAXINFO before WM_NCCREATE.
   BOOL Create() {
-    return CreateEx(WS_EX_TRANSPARENT, AfxRegisterWndClass(0), nullptr, 0, 0, 0, 0, 0, nullptr,
-                    nullptr, nullptr);
+    return CreateEx(WS_EX_TRANSPARENT, AfxRegisterWndClass(0), nullptr, WS_POPUP, 0, 0, 0, 0,
+                    nullptr, nullptr, nullptr);
   }
 
   // `virtual`, not `override`: the framework macros declare that way.

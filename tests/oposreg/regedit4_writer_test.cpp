@@ -82,21 +82,29 @@ DWORD WINAPI WalkDeepTree(LPVOID param) {
   return 0;
 }
 
-// A tree far deeper than a small stack could recurse through is read and
-// written all the same.
+// A tree as deep as Windows allows (512 levels) is read and written on a
+// stack too small to recurse through it.
 TEST(Regedit4Writer, DeepTreesAreWalkedWithoutRecursion) {
-  constexpr int kDepth = 10000;
+  constexpr int kDepth = 480;  // leaves room for the levels above a private HKEY_LOCAL_MACHINE
   testing::TempRegistry registry;
   std::string path = "SOFTWARE\\Deep";
-  for (int i = 0; i < kDepth; ++i) path += "\\k";
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                             nullptr, &key, nullptr),
             ERROR_SUCCESS);
+  // One level a call: Windows makes at most 32 levels in one.
+  for (int i = 0; i < kDepth; ++i) {
+    path += "\\k";
+    HKEY parent = key;
+    ASSERT_EQ(RegCreateKeyExA(parent, "k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << i;
+    RegCloseKey(parent);
+  }
   RegCloseKey(key);
 
   DeepWalk walk;
-  HANDLE thread = CreateThread(nullptr, 256 * 1024, WalkDeepTree, &walk, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 64 * 1024, WalkDeepTree, &walk, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
   DWORD exit_code = 99;

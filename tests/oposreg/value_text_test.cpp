@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <opossvc/testing/scoped_code_page.h>
 #include <opossvc/win32/registry.h>
 
 #include "tools/oposreg/command_line.h"
@@ -58,9 +59,12 @@ TEST(ValueText, ShowsDataAsUsersReadIt) {
 }
 
 TEST(ValueText, JsonEscapesWhatNoStringMayHold) {
+  // Keys are in the ANSI code page; Windows fixes it for the whole system.
+  testing::ScopedCodePage code_page(65001);
+  const bool utf8 = code_page.applied();
   JsonWriter json;
   json.BeginObject();
-  json.Key("q\"b\\n\n\x01\xc3\xa9\xff");
+  json.Key(std::string("q\"b\\n\n\x01") + (utf8 ? "\xc3\xa9\xff" : ""));
   json.BeginArray();
   WriteValueJson({"", REG_DWORD, "\xff\xff\xff\xff"s}, &json);
   json.Bool(true);
@@ -69,9 +73,9 @@ TEST(ValueText, JsonEscapesWhatNoStringMayHold) {
   json.Member("k", "");
   json.EndObject();
   EXPECT_EQ(json.Text(),
-            "{\"q\\\"b\\\\n\\n\\u0001\\u00e9\\ufffd\":"
-            "[{\"name\":\"\",\"type\":\"REG_DWORD\",\"data\":4294967295},true,null],"
-            "\"k\":\"\"}\n");
+            std::string("{\"q\\\"b\\\\n\\n\\u0001") + (utf8 ? "\\u00e9\\ufffd" : "") +
+                "\":[{\"name\":\"\",\"type\":\"REG_DWORD\",\"data\":4294967295},true,null],"
+                "\"k\":\"\"}\n");
 }
 
 // Options stand anywhere, a negative number is data, and each command takes

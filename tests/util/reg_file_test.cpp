@@ -12,12 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <opossvc/reg_import.h>
+#include <opossvc/testing/scoped_code_page.h>
 #include <opossvc/testing/temp_registry.h>
 #include <opossvc/util.h>
 
 #include "tests/support/child_process.h"
 #include "tests/support/patience.h"
-#include "tests/support/scoped_env.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -57,8 +58,13 @@ const std::string kSection = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail";
 constexpr int kWritten = OPOSSVC_IMPORT_WRITTEN;
 constexpr int kFailed = static_cast<int>(OPOSSVC_IMPORT_FAILED);
 
-std::string WriteFile(const TempRegistry& registry, const std::string& contents) {
-  std::string path = registry.root() + "/import.reg";
+std::string FilePath(const std::string& name) {
+  static const opossvc::test_support::ScratchFolder folder;
+  return folder.PathOf(name);
+}
+
+std::string WriteFile(const std::string& contents) {
+  std::string path = FilePath("import.reg");
   std::ofstream(path, std::ios::binary) << contents;
   return path;
 }
@@ -104,7 +110,7 @@ TEST(RegImportTest, ImportsADeviceSetUp) {
       "\"DebugTrace\"=\"C:\\\\Temp\\\\trace.log\"\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail]\r\n"
       "\"RootValue\"=\"r\"\r\n";
-  EXPECT_EQ(ImportRegistry(WriteFile(registry, file).c_str()), kWritten);
+  EXPECT_EQ(ImportRegistry(WriteFile(file).c_str()), kWritten);
   const std::string scanner = kServiceOpos + "\\Scanner\\VQScanner1";
   EXPECT_EQ(Value(registry, kServiceOpos + "\\Scanner", "FrontScanner", REG_SZ), Sz("VQScanner1"));
   EXPECT_EQ(Value(registry, scanner, "", REG_SZ), Sz("VQ.Scanner.SO"));
@@ -177,16 +183,16 @@ TEST(RegImportTest, MalformedFilesEndInResultBits) {
   for (const MalformedCase& c : cases) {
     SCOPED_TRACE(c.name);
     TempRegistry registry;
-    EXPECT_EQ(ImportRegistry(WriteFile(registry, c.contents).c_str()), c.result);
+    EXPECT_EQ(ImportRegistry(WriteFile(c.contents).c_str()), c.result);
     EXPECT_EQ(Value(registry, c.at, "A", c.type), c.a);
     EXPECT_TRUE(c.absent.empty() || !registry.KeyExists(HKEY_LOCAL_MACHINE, c.absent)) << c.absent;
   }
   // A missing file writes nothing; a header alone makes the base keys.
   TempRegistry registry;
-  EXPECT_EQ(ImportRegistry((registry.root() + "/none.reg").c_str()), 0);
+  EXPECT_EQ(ImportRegistry(FilePath("none.reg").c_str()), 0);
   EXPECT_EQ(ImportRegistry(nullptr), 0);
   EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, kRoot));
-  EXPECT_EQ(ImportRegistry(WriteFile(registry, "REGEDIT4\n").c_str()), 0);
+  EXPECT_EQ(ImportRegistry(WriteFile("REGEDIT4\n").c_str()), 0);
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos));
   EXPECT_TRUE(registry.KeyExists(HKEY_LOCAL_MACHINE, kRoot + "\\ServiceInfo"));
 }
@@ -203,7 +209,7 @@ TEST(RegImportTest, DwordData) {
   for (const auto& [text, value] : cases) {
     file += "\"" + std::string(text) + "\"=dword:" + text + "\n";
   }
-  EXPECT_EQ(ImportRegistry(WriteFile(registry, file).c_str()), kWritten | kFailed);
+  EXPECT_EQ(ImportRegistry(WriteFile(file).c_str()), kWritten | kFailed);
   for (const auto& [text, value] : cases) {
     EXPECT_EQ(Value(registry, kS1, text, REG_DWORD), value ? Dword(*value) : kMissing) << text;
   }
@@ -224,16 +230,17 @@ std::vector<size_t> FailedLines(const opossvc::RegImportReport& report) {
 TEST(RegImportTest, WindowsExportsWithEveryOption) {
   const std::string device = kServiceOpos + "\\Scanner\\VQScanner1";
   const struct {
-    const char* code_page;
+    unsigned code_page;
     std::string description;
     std::vector<size_t> failed;
   } cases[] = {
-      {"65001", "Scanner \xe2\x80\x93 Z\xc3\xbcrich", {30}},
-      {"1252", "Scanner \x96 Z\xfcrich", {11, 30}},
+      {65001, "Scanner \xe2\x80\x93 Z\xc3\xbcrich", {30}},
+      {1252, "Scanner \x96 Z\xfcrich", {11, 30}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code_page);
-    opossvc::test_support::ScopedEnv code_page("OPOS_CODEPAGE", c.code_page);
+    opossvc::testing::ScopedCodePage code_page(c.code_page);
+    if (!code_page.applied()) continue;
     TempRegistry registry;
     registry.SetString(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\Old\\Sub", "x", "y");
     registry.SetString(HKEY_LOCAL_MACHINE, device, "Obsolete", "1");
@@ -267,12 +274,14 @@ TEST(RegImportTest, WindowsExportsWithEveryOption) {
     EXPECT_FALSE(registry.KeyExists(HKEY_CURRENT_USER, "Software\\Other"));
   }
   // Version 5 in UTF-8, with a byte-order mark and without.
+  opossvc::testing::ScopedCodePage utf8_page(65001);
+  if (!utf8_page.applied()) return;
   std::ifstream in(DataFile("regedit5_utf8.reg"), std::ios::binary);
   const std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (const std::string bom : {"", "\xEF\xBB\xBF"}) {
     TempRegistry registry;
-    const opossvc::RegImportReport report = opossvc::ImportRegFile(
-        WriteFile(registry, bom + utf8).c_str(), opossvc::RegImportOptions::All());
+    const opossvc::RegImportReport report =
+        opossvc::ImportRegFile(WriteFile(bom + utf8).c_str(), opossvc::RegImportOptions::All());
     EXPECT_EQ(report.result, static_cast<unsigned>(kWritten)) << bom.size();
     const std::string display = kServiceOpos + "\\LineDisplay\\LD1";
     EXPECT_EQ(Value(registry, display, "Description", REG_SZ), Sz("Affichage \xe2\x80\x93 Z\xc3\xbcrich"));
@@ -293,7 +302,7 @@ TEST(RegImportTest, AKilledImportLeavesWholeSections) {
     file += kSection + "\\ServiceOPOS\\Scanner\\D" + std::to_string(i) + "]\n";
     for (DWORD v = 0; v < kValues; ++v) file += "\"V" + std::to_string(v) + "\"=dword:1\n";
   }
-  const std::string path = WriteFile(registry, file);
+  const std::string path = WriteFile(file);
   opossvc::test_support::ChildProcess child(
       [&path](opossvc::test_support::ChildChecks&) { ImportRegistry(path.c_str()); });
   const auto deadline = std::chrono::steady_clock::now() + opossvc::testing::kPatience;

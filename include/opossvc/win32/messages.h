@@ -329,7 +329,9 @@ typedef struct tagCBT_CREATEWNDA {
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
 
-// Window classes. Class names compare without regard to ASCII case.
+// Window classes. Class names compare without regard to ASCII case. One
+// class holds a name whatever the instance it was registered for;
+// GetClassInfoA with a null instance finds only CS_GLOBALCLASS classes.
 OPOSSVC_API ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
 OPOSSVC_API ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpWndClass);
 OPOSSVC_API BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);

@@ -246,7 +246,9 @@ BOOL WINAPI GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA l
   }
   MutexLock lock(g_wait_lock);
   std::shared_ptr<opossvc::detail::WindowClass> cls = WindowSystem::Get().FindClass(lpClassName);
-  if (!cls) {
+  // A null instance asks for the system's classes: here only the global ones,
+  // since a class registered without an instance is the program's own.
+  if (!cls || (hInstance == nullptr && (cls->style & CS_GLOBALCLASS) == 0)) {
     SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
     return FALSE;
   }
@@ -331,9 +333,21 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     AbortCreation(hwnd, true);
     return nullptr;
   }
+  // No frame: the client area is the whole window.
+  RECT client{X, Y, X + nWidth, Y + nHeight};
+  CallProcedure(hwnd, WM_NCCALCSIZE, FALSE, reinterpret_cast<LPARAM>(&client));
   if (CallProcedure(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
     DestroyWindow(hwnd);
     return nullptr;
+  }
+  // A child or pop-up learns its size and place now; an overlapped window
+  // would when first shown, which a hidden one never is.
+  if ((dwStyle & (WS_CHILD | WS_POPUP)) != 0 && IsWindow(hwnd)) {
+    auto pair = [](int low, int high) {
+      return static_cast<LPARAM>(static_cast<DWORD>(MAKELONG(low, high)));
+    };
+    CallProcedure(hwnd, WM_SIZE, 0 /* SIZE_RESTORED */, pair(nWidth, nHeight));
+    CallProcedure(hwnd, WM_MOVE, 0, pair(X, Y));
   }
   // A procedure may have destroyed the window while it was being created.
   return IsWindow(hwnd) ? hwnd : nullptr;

@@ -38,7 +38,6 @@ TEST(PeekTest, RangesPickTheFirstMatchingMessage) {
   EXPECT_EQ(first_of(WM_USER + 1, WM_USER + 1), UINT{WM_USER + 1});
   EXPECT_EQ(first_of(WM_KEYFIRST, WM_KEYLAST), UINT{WM_KEYDOWN});
   EXPECT_EQ(first_of(WM_MOUSEFIRST, WM_MOUSELAST), UINT{WM_MOUSEMOVE});
-  EXPECT_EQ(first_of(WM_APP, WM_USER - 1), UINT{WM_KEYDOWN});  // inverted: the outside
   EXPECT_EQ(first_of(WM_USER + 2, WM_USER + 100), UINT{WM_NULL});
   Drain();
 }
@@ -213,7 +212,10 @@ TEST(SendTest, SendToADeadWindowReturnsZeroWithoutHanging) {
     ASSERT_EQ(WaitForSingleObject(created, kLong), DWORD{WAIT_OBJECT_0});
     if (!pending) owner.join();
     const HWND hwnd = window->hwnd;
-    EXPECT_FAILS_WITH(SendMessageA(hwnd, WM_USER, 0, 0), ERROR_INVALID_WINDOW_HANDLE);
+    SetLastError(0);
+    EXPECT_EQ(SendMessageA(hwnd, WM_USER, 0, 0), 0);
+    // A send that dies waiting fails with an undocumented error (Wine's: ERROR_ACCESS_DENIED).
+    EXPECT_TRUE(pending || GetLastError() == ERROR_INVALID_WINDOW_HANDLE) << GetLastError();
     if (pending) owner.join();
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(window->CountOf(WM_USER), 0);
