@@ -78,11 +78,7 @@ TEST(ValueText, JsonEscapesWhatNoStringMayHold) {
 // only its own options.
 TEST(CommandLineParsing, OptionsAnywhereAndEachCommandOnlyItsOwn) {
   enum Outcome { kRefused, kNotItsOption, kFits };
-  struct Case {
-    std::vector<const char*> argv;
-    Outcome outcome;
-  };
-  const Case cases[] = {
+  const std::pair<std::vector<const char*>, Outcome> cases[] = {
       {{"oposreg", "set", "HKLM\\K", "V", "dword", "-1", "--root", "/r"}, kFits},
       {{"oposreg", "tree", "--root"}, kRefused},
       {{"oposreg", "tree", "--frobnicate"}, kRefused},
@@ -96,15 +92,15 @@ TEST(CommandLineParsing, OptionsAnywhereAndEachCommandOnlyItsOwn) {
       {{"oposreg", "check", "--json", "Scanner", "S1"}, kFits},
       {{"oposreg", "get", "--dev", "/tmp", "HKLM\\K"}, kNotItsOption},
   };
-  for (const Case& c : cases) {
+  for (const auto& [argv, outcome] : cases) {
     Invocation invocation;
     std::string error;
-    const bool parsed = ParseCommandLine(static_cast<int>(c.argv.size()), c.argv.data(),
-                                         &invocation, &error);
-    ASSERT_EQ(parsed, c.outcome != kRefused) << c.argv[1] << " " << c.argv[2];
+    const bool parsed =
+        ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &invocation, &error);
+    ASSERT_EQ(parsed, outcome != kRefused) << argv[1] << " " << argv[2];
     if (!parsed) continue;
-    EXPECT_EQ(OptionsFit(invocation, &error), c.outcome == kFits) << c.argv[1] << " " << c.argv[2];
-    if (c.argv.back() == std::string("/r")) {
+    EXPECT_EQ(OptionsFit(invocation, &error), outcome == kFits) << argv[1] << " " << argv[2];
+    if (argv.back() == std::string("/r")) {
       EXPECT_EQ(invocation.root, "/r");
       EXPECT_EQ(invocation.args, (std::vector<std::string>{"HKLM\\K", "V", "dword", "-1"}));
     }

@@ -13,7 +13,9 @@ namespace {
 
 const char kSerialComm[] = "Hardware\\DeviceMap\\SerialComm";
 
-TEST(GetComMax, SerialCommValues) {
+// The highest COM number in the port map, each value read no further than its data; those listed
+// Enum\Root, of any kind of device, take precedence.
+TEST(GetComMax, SerialCommValuesOrEnumRoot) {
   struct Case {
     const char* what;
     std::vector<std::pair<std::string, std::string>> values;  // device path -> data
@@ -38,18 +40,13 @@ TEST(GetComMax, SerialCommValues) {
     }
     EXPECT_EQ(GetComMax(), c.expected);
   }
-}
-
-TEST(GetComMax, NumberEndsWithTheValueData) {
-  TempRegistry registry;
-  // Stored without its NUL: the digits after it must not be read.
-  registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", REG_SZ, "COM5");
-  registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/y", REG_DWORD,
-                    std::string("COM9", 4));
-  EXPECT_EQ(GetComMax(), 5);
-}
-
-TEST(GetComMax, EnumRootTakesPrecedence) {
+  {
+    TempRegistry registry;
+    // Stored without its NUL: the digits after it must not be read.
+    registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", REG_SZ, "COM5");
+    registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/y", REG_DWORD, "COM9");
+    EXPECT_EQ(GetComMax(), 5);
+  }
   TempRegistry registry;
   registry.SetString(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", "COM20");
   registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports\\0000", "PortName", "COM6");

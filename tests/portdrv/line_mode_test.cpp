@@ -105,26 +105,23 @@ TEST(LineMode, ReadyTestAndWatchedLines) {
 
 // InputBuf 1024: LowWater 256, HighWater 768; the comparisons are strict.
 TEST(LineMode, InputFlowAtTheWaterMarks) {
-  const struct {
-    LONG handShake;
-    DWORD drop, raise;
-  } modes[] = {{1, CLRRTS, SETRTS}, {2, CLRDTR, SETDTR}};
-  for (const auto& mode : modes) {
+  const std::tuple<LONG, DWORD, DWORD> modes[] = {{1, CLRRTS, SETRTS}, {2, CLRDTR, SETDTR}};
+  for (const auto& [handShake, drop, raise] : modes) {
     const struct {
       DWORD queued;
       bool enabled;
       DWORD change;
       LONG inputFull;
     } steps[] = {
-        {768, true, 0, 0}, {769, true, mode.drop, 1}, {769, true, 0, 1},
-        {256, true, 0, 1}, {255, false, 0, 1},        {255, true, mode.raise, 0},
+        {768, true, 0, 0}, {769, true, drop, 1}, {769, true, 0, 1},
+        {256, true, 0, 1}, {255, false, 0, 1},   {255, true, raise, 0},
     };
     InputFlowState state;
     for (const auto& step : steps) {
-      EXPECT_EQ(InputFlowStep(mode.handShake, step.queued, 256, 768, step.enabled, true, &state),
+      EXPECT_EQ(InputFlowStep(handShake, step.queued, 256, 768, step.enabled, true, &state),
                 step.change)
-          << mode.handShake << " " << step.queued;
-      EXPECT_EQ(state.inputFull, step.inputFull) << mode.handShake << " " << step.queued;
+          << handShake << " " << step.queued;
+      EXPECT_EQ(state.inputFull, step.inputFull) << handShake << " " << step.queued;
     }
   }
 }

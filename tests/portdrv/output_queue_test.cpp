@@ -2,6 +2,7 @@
 #include "portdrv/output_queue.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,22 +11,20 @@ namespace opossvc::detail {
 namespace {
 
 TEST(OutputQueue, ImmediateRecordsGoAheadOfAllButABusyFront) {
-  struct Case {
-    const char* queued;  // normal records, in order
-    bool frontBusy;      // the front record is being written or held after a time-out
-    const char* expected;
-  } cases[] = {
+  // The normal records queued, whether the front one is busy (being written, or held after a
+  // time-out), and the order once I and J are inserted.
+  std::tuple<const char*, bool, const char*> cases[] = {
       {"ABC", true, "AIJBC"},  // behind the held record, in their own order
       {"ABC", false, "IJABC"},
       {"", true, "IJ"},  // nothing to stay in front of
   };
-  for (const Case& c : cases) {
+  for (const auto& [queued, frontBusy, expected] : cases) {
     OutputQueue q;
-    for (const char* p = c.queued; *p; ++p) q.Append({.bytes = std::string(1, *p)});
-    for (const char* p = "IJ"; *p; ++p) q.InsertImmediate({.bytes = std::string(1, *p)}, c.frontBusy);
+    for (const char* p = queued; *p; ++p) q.Append({.bytes = std::string(1, *p)});
+    for (const char* p = "IJ"; *p; ++p) q.InsertImmediate({.bytes = std::string(1, *p)}, frontBusy);
     std::string order;
     for (size_t i = 0; i < q.size(); ++i) order += q.at(i).bytes;
-    EXPECT_EQ(order, c.expected) << c.queued << " " << c.frontBusy;
+    EXPECT_EQ(order, expected) << queued << " " << frontBusy;
   }
 }
 

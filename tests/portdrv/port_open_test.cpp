@@ -1,6 +1,7 @@
 // Opening, sharing, enabling and closing ports on virtual devices.
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -86,12 +87,7 @@ TEST_F(PortOpenTest, OpenFailures) {
 }
 
 TEST(PortOpen, PartnerPorts) {
-  struct Case {
-    const char* first;
-    const char* second;
-    DWORD simultaneous;
-    long expected;
-  } cases[] = {
+  std::tuple<const char*, const char*, DWORD, long> cases[] = {
       {"COM1", "COM3", 0, OPOSSVC_E_PORT_IN_USE},
       {"COM3", "COM1", 0, OPOSSVC_E_PORT_IN_USE},
       {"COM2", "COM4", 0, OPOSSVC_E_PORT_IN_USE},
@@ -99,27 +95,27 @@ TEST(PortOpen, PartnerPorts) {
       {"COM1", "COM3", 1, 0},
       {"COM1", "COM1", 0, OPOSSVC_E_PORT_IN_USE},  // another driver holds it
   };
-  for (const Case& c : cases) {
+  for (const auto& [first_com, second_com, simultaneous, expected] : cases) {
     SCOPED_TRACE(::testing::Message()
-                 << c.first << " then " << c.second << " sim " << c.simultaneous);
+                 << first_com << " then " << second_com << " sim " << simultaneous);
     TempRegistry registry;
     WriteConfig(registry,
-                {{"IdleSleep", 1}, {"InputSleep", 1}, {"SimultaneousCom1234", c.simultaneous}});
-    VirtualPort first(c.first);
+                {{"IdleSleep", 1}, {"InputSleep", 1}, {"SimultaneousCom1234", simultaneous}});
+    VirtualPort first(first_com);
     std::unique_ptr<VirtualPort> second;
-    if (std::string(c.first) != c.second) second = std::make_unique<VirtualPort>(c.second);
+    if (std::string(first_com) != second_com) second = std::make_unique<VirtualPort>(second_com);
     DeviceEntry a, b;
-    a.port = c.first;
+    a.port = first_com;
     b.name = "Printer2";
-    b.port = c.second;
+    b.port = second_com;
     WriteDevice(registry, a);
     WriteDevice(registry, b);
 
     RecordingSvc x, y;
     CPortdrv one, two;
     ASSERT_EQ(OpenOn(one, a, &x), 0);
-    EXPECT_EQ(OpenOn(two, b, &y), c.expected);
-    if (c.expected == 0) {
+    EXPECT_EQ(OpenOn(two, b, &y), expected);
+    if (expected == 0) {
       EXPECT_EQ(two.PortClose(&y), 0);
     }
     EXPECT_EQ(one.PortClose(&x), 0);
@@ -133,12 +129,7 @@ TEST(PortOpen, PartnerPorts) {
 TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
   VirtualPort device("COM1");
   const DeviceEntry first = Device("Printer1", "COM1", 1);
-  const struct {
-    const char* port;
-    const char* value;
-    DWORD data;
-    long expected;
-  } cases[] = {
+  const std::tuple<const char*, const char*, DWORD, long> cases[] = {
       {"COM1", "Baudrate", 8, OPOSSVC_E_BAD_PORT},
       {"COM1", "HandShake", 1, OPOSSVC_E_BAD_PORT},  // against the mode 3 open
       {"COM1", "Hydra", 1, OPOSSVC_E_BAD_PORT},
@@ -149,19 +140,19 @@ TEST_F(PortOpenTest, FurtherDeviceMustAgree) {
   CPortdrv port;
   ASSERT_EQ(OpenOn(port, first, &a, 1), 0);  // mode 1 becomes 3
   const int states = device.set_state_count();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.port << " " << c.value << " " << c.data);
+  for (const auto& [com, value, data, expected] : cases) {
+    SCOPED_TRACE(::testing::Message() << com << " " << value << " " << data);
     DeviceEntry other = first;
     other.name = "Printer2";
-    other.port = c.port;
+    other.port = com;
     other.values["HandShake"] = 3;
     other.values["Hydra"] = 0;
-    other.values[c.value] = c.data;
+    other.values[value] = data;
     WriteDevice(registry_, other);
     RecordingSvc b;
-    EXPECT_EQ(OpenOn(port, other, &b), c.expected);
+    EXPECT_EQ(OpenOn(port, other, &b), expected);
     EXPECT_EQ(device.set_state_count(), states) << "a further open left the port as it was";
-    EXPECT_EQ(port.PortClose(&b), c.expected == 0 ? 0 : OPOSSVC_E_NOT_CLIENT);
+    EXPECT_EQ(port.PortClose(&b), expected == 0 ? 0 : OPOSSVC_E_NOT_CLIENT);
   }
   EXPECT_EQ(port.PortClose(&a), 0);
 }

@@ -25,12 +25,8 @@ long Read(const PortSettings* open, PortSettings* out) {
 
 TEST(PortSettings, FirstOpenRefusals) {
   enum Change { kSet, kMissing, kAsString, kPortName };
-  struct Case {
-    Change change;
-    const char* what;  // the value's name, or the port name
-    DWORD data;
-    long expected;
-  } cases[] = {
+  // The change, to what (the value's name, or the port name), its data, the result.
+  std::tuple<Change, const char*, DWORD, long> cases[] = {
       {kSet, "InputBuf", 31, OPOSSVC_E_BAD_PORT},
       {kSet, "InputBuf", 32, 0},
       {kSet, "OutputBuf", 1, OPOSSVC_E_BAD_PORT},
@@ -47,17 +43,17 @@ TEST(PortSettings, FirstOpenRefusals) {
       {kPortName, "SERIALPORT01", 0, OPOSSVC_E_BAD_PORT},  // 12 characters
       {kPortName, "SERIALPORT1", 0, 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.change << " " << c.what << " " << c.data);
+  for (const auto& [change, what, data, expected] : cases) {
+    SCOPED_TRACE(::testing::Message() << change << " " << what << " " << data);
     TempRegistry registry;
     DeviceEntry entry;
-    if (c.change == kSet) entry.values[c.what] = c.data;
-    if (c.change == kMissing || c.change == kAsString) entry.values.erase(c.what);
-    if (c.change == kPortName) entry.port = c.what;
+    if (change == kSet) entry.values[what] = data;
+    if (change == kMissing || change == kAsString) entry.values.erase(what);
+    if (change == kPortName) entry.port = what;
     WriteDevice(registry, entry);
-    if (c.change == kAsString) registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, c.what, "6");
+    if (change == kAsString) registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, what, "6");
     PortSettings s;
-    EXPECT_EQ(Read(nullptr, &s), c.expected);
+    EXPECT_EQ(Read(nullptr, &s), expected);
   }
 }
 

@@ -91,7 +91,9 @@ TEST_F(DeviceLookup, PortAndServiceObjectNames) {
   }
 }
 
-TEST_F(DeviceLookup, TheEntrysValuesAreRead) {
+// A found device is answered from the object, the entry's values as read
+// then; FindDevice does not replace it.
+TEST_F(DeviceLookup, AFoundDeviceIsAnsweredFromTheObject) {
   const std::string key = Device("POSPrinter", "Dev1");
   const struct {
     const char* name;
@@ -102,19 +104,12 @@ TEST_F(DeviceLookup, TheEntrysValuesAreRead) {
                 {"Version", "1.2.3", &CRegistryInfo::GetSOVersion}};
   for (const auto& field : fields) MakeString(key, field.name, field.data);
   MakeValue(key, "Port", REG_DWORD, std::string("\1\0\0\0", 4));  // not a string: empty
-  CRegistryInfo info;
-  ASSERT_EQ(info.GetDeviceInfo("POSPrinter\\Dev1", 0), TRUE);
-  for (const auto& field : fields) EXPECT_STREQ((info.*field.get)(nullptr, 0), field.data);
-  EXPECT_STREQ(info.GetPortName(nullptr, 0), "");
-}
-
-// A found device is answered from the object; FindDevice does not replace it.
-TEST_F(DeviceLookup, AFoundDeviceIsAnsweredFromTheObject) {
-  const std::string key = Device("POSPrinter", "Dev1");
   MakeString(key, "DeviceName", "Before");
   MakeString(Device("POSPrinter", "Dev2"), "DeviceName", "Two");
   CRegistryInfo info;
   ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
+  for (const auto& field : fields) EXPECT_STREQ((info.*field.get)(nullptr, 0), field.data);
+  EXPECT_STREQ(info.GetPortName(nullptr, 0), "");
   MakeString(key, "DeviceName", "After");
   EXPECT_STREQ(info.GetDeviceName("dev1", KC_POSPRINTER), "Before");
   EXPECT_STREQ(info.FindDevice("dev2", KC_POSPRINTER), "Dev2");
@@ -133,18 +128,13 @@ TEST_F(DeviceLookup, EarlyFailuresKeepThePreviousDevice) {
   MakeString(Device("POSPrinter", "Dev1"), "DeviceName", "Printer");
   CRegistryInfo info;
   ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
-  const struct {
-    const char* text;
-    unsigned long code;
-  } failures[] = {{"", KC_POSPRINTER},
-                  {"Dev1", 0},
-                  {"Dev1", 19},
-                  {"Scanner\\Dev1", KC_POSPRINTER},
-                  {"Dev1", KC_SCANNER},
-                  {"ServiceOPOS\\POSPrinter\\Dev1", 0}};
-  for (const auto& row : failures) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(info.GetDeviceInfo(row.text, row.code), FALSE);
+  const std::pair<const char*, unsigned long> failures[] = {
+      {"", KC_POSPRINTER},  {"Dev1", 0},
+      {"Dev1", 19},         {"Scanner\\Dev1", KC_POSPRINTER},
+      {"Dev1", KC_SCANNER}, {"ServiceOPOS\\POSPrinter\\Dev1", 0}};
+  for (const auto& [text, code] : failures) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(info.GetDeviceInfo(text, code), FALSE);
     EXPECT_EQ(info.m_dwDevKey, 0x140u);
     EXPECT_STREQ(info.m_strDeviceName, "Printer");
   }

@@ -28,16 +28,14 @@ TEST_F(KeyCodes, EveryClassConvertsBothWays) {
 
 TEST_F(KeyCodes, FixedCodesTextsAndCodesNamingNothing) {
   CRegistryInfo info;
-  const struct {
-    const char* text;
-    unsigned long code;
-  } texts[] = {{"allclasses", KC_SERVICEOPOS},
-               {"software\\oleforretail", KC_OLEFORRETAIL},
-               {"ServiceOPOS\\POSPrinter", 0},
-               {"ServiceInfo\\VANTA QUILLON", 0},  // no sub-key held
-               {"POSPrinter\\", 0},
-               {"", 0}};
-  for (const auto& row : texts) EXPECT_EQ(info.ConvKey(row.text), row.code) << row.text;
+  const std::pair<const char*, unsigned long> texts[] = {
+      {"allclasses", KC_SERVICEOPOS},
+      {"software\\oleforretail", KC_OLEFORRETAIL},
+      {"ServiceOPOS\\POSPrinter", 0},
+      {"ServiceInfo\\VANTA QUILLON", 0},  // no sub-key held
+      {"POSPrinter\\", 0},
+      {"", 0}};
+  for (const auto& [text, code] : texts) EXPECT_EQ(info.ConvKey(text), code) << text;
   EXPECT_EQ(info.ConvKey(static_cast<const char*>(nullptr)), 0u);
   for (unsigned long code : {0ul, 19ul, 0x3000ul, 0x400ul, 0x8000ul, 0x140ul}) {
     EXPECT_STREQ(info.ConvKey(code), "") << std::hex << code;
@@ -45,23 +43,11 @@ TEST_F(KeyCodes, FixedCodesTextsAndCodesNamingNothing) {
 }
 
 TEST_F(KeyCodes, TextsDependOnTheHeldDeviceAndSubKey) {
-  const struct {
-    DWORD dev_key;
-    const char* device;
-    const char* id;
-    unsigned long code;
-    const char* text;
-  } cases[] = {
-      {0x140, "Dev1", "", KC_CURRENT_DEVICE, "POSPrinter\\Dev1"},
-      {0x140, "", "", 0x140, ""},  // "POSPrinter\" alone would name the class key
-  };
-  for (const auto& row : cases) {
-    CRegistryInfo info;
-    Access::HoldDevice(info, row.dev_key, row.device, row.id);
-    EXPECT_STREQ(info.ConvKey(row.code), row.text) << std::hex << row.dev_key << " " << row.code;
-  }
-
   CRegistryInfo info;
+  Access::HoldDevice(info, 0x140, "Dev1", "");
+  EXPECT_STREQ(info.ConvKey(KC_CURRENT_DEVICE), "POSPrinter\\Dev1");
+  Access::HoldDevice(info, 0x140, "", "");
+  EXPECT_STREQ(info.ConvKey(0x140ul), "") << "\"POSPrinter\\\" alone would name the class key";
   Access::HoldServiceInfo(info, "VANTA QUILLON");
   EXPECT_STREQ(info.ConvKey(KC_SERVICEINFO_SUBKEY), "ServiceInfo\\VANTA QUILLON");
   EXPECT_EQ(info.ConvKey("ServiceInfo\\vanta quillon"), KC_SERVICEINFO_SUBKEY);

@@ -55,14 +55,12 @@ TEST_F(RegistryHandle, WriteRightsFollowTheCreateFlagUntilClose) {
 TEST_F(RegistryHandle, NamesTakeTheRegistrysLetterCase) {
   MakeKey(Device("POSPrinter", "Sub\\Dev1"));
   MakeKey("ServiceInfo\\VANTA QUILLON\\VANTA1.6");
-  const struct {
-    const char* text;
-    unsigned long code;
-  } devices[] = {{"SUB\\dev1", KC_POSPRINTER}, {"posprinter\\sub\\DEV1", 0}};
-  for (const auto& row : devices) {
+  const std::pair<const char*, unsigned long> devices[] = {{"SUB\\dev1", KC_POSPRINTER},
+                                                           {"posprinter\\sub\\DEV1", 0}};
+  for (const auto& [text, code] : devices) {
     for (int create : {FALSE, TRUE}) {
       CRegistryInfo info;
-      ASSERT_EQ(info.Open(row.text, row.code, create), TRUE) << row.text;
+      ASSERT_EQ(info.Open(text, code, create), TRUE) << text;
       EXPECT_STREQ(Access::Device(info), "Sub\\Dev1");
       EXPECT_STREQ(info.m_strDeviceID, "POSPrinter\\Sub\\Dev1");
     }

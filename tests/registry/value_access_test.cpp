@@ -1,5 +1,6 @@
 // Reading, writing, enumerating and deleting values; ReadRegValue.
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/registry/registry_fixture.h"
@@ -19,12 +20,6 @@ class ValueAccess : public RegistryInfoTest {
  protected:
   static constexpr const char* kKey = "ServiceInfo\\Cfg";
   void SetUp() override { MakeKey(kKey); }
-  HKEY OpenRaw() {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos(kKey).c_str(), 0, KEY_READ, &key),
-              ERROR_SUCCESS);
-    return key;
-  }
 };
 
 TEST_F(ValueAccess, ReadsByType) {
@@ -72,12 +67,9 @@ TEST_F(ValueAccess, WrittenBytes) {
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
   unsigned char raw[] = {9, 8, 7};
   CByteArray empty;
-  const struct {
-    const char* name;
-    int result;
-    std::string stored;  // "<none>" when nothing may be written
-    DWORD type;
-  } cases[] = {
+  // The value, what the call returned, and what is stored (<none> when nothing may be) as what
+  // type.
+  const std::tuple<const char*, int, std::string, DWORD> cases[] = {
       {"text", info.SetString(KC_SERVICEINFO_SUBKEY, "text", "abc"), "abc\0"s, REG_SZ},
       {"null", info.SetString(KC_SERVICEINFO_SUBKEY, "null", nullptr), "\0"s, REG_SZ},
       {"dword", info.SetDWORD(KC_SERVICEINFO_SUBKEY, "dword", 0x01020304), "\4\3\2\1"s, REG_DWORD},
@@ -91,14 +83,14 @@ TEST_F(ValueAccess, WrittenBytes) {
       {"null data", info.SetValue(KC_SERVICEINFO_SUBKEY, "null data", REG_BINARY, nullptr, 4),
        "<none>", REG_NONE},
   };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(row.result, int{row.stored != "<none>"});
+  for (const auto& [name, result, bytes, stored_type] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(result, int{bytes != "<none>"});
     DWORD type = REG_NONE;
-    auto stored = registry_.GetValue(HKEY_LOCAL_MACHINE, Opos(kKey), row.name, &type);
-    EXPECT_EQ(stored.value_or("<none>"), row.stored);
+    auto stored = registry_.GetValue(HKEY_LOCAL_MACHINE, Opos(kKey), name, &type);
+    EXPECT_EQ(stored.value_or("<none>"), bytes);
     if (stored) {
-      EXPECT_EQ(type, row.type);
+      EXPECT_EQ(type, stored_type);
     }
   }
   EXPECT_EQ(Access::Modified(info), TRUE);
@@ -111,15 +103,13 @@ TEST_F(ValueAccess, EnumValueWalksEveryValue) {
   MakeString(kKey, long_name, "long");
   MakeValue(kKey, "last", REG_DWORD, "\2\0\0\0"s);
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  const struct {
-    unsigned long type;
-    std::string name;
-  } expected[] = {{REG_SZ, "first"}, {0, ""}, {REG_SZ, long_name}, {REG_DWORD, "last"}};
+  const std::pair<unsigned long, std::string> expected[] = {
+      {REG_SZ, "first"}, {0, ""}, {REG_SZ, long_name}, {REG_DWORD, "last"}};
   unsigned int index = 0;
-  for (const auto& row : expected) {
+  for (const auto& [type, listed] : expected) {
     CString name = "stale";
-    EXPECT_EQ(info.EnumValue(KC_SERVICEINFO_SUBKEY, index, name), row.type) << index;
-    EXPECT_EQ(std::string(name), row.name) << index;
+    EXPECT_EQ(info.EnumValue(KC_SERVICEINFO_SUBKEY, index, name), type) << index;
+    EXPECT_EQ(std::string(name), listed) << index;
     ++index;
   }
   CString name = "untouched";
@@ -147,24 +137,22 @@ TEST_F(ValueAccess, DeleteValueOneOrAll) {
 }
 
 TEST_F(ValueAccess, ReadRegValueSizes) {
-  const struct {
-    const char* name;
-    DWORD type;
-    std::string bytes;
-  } cases[] = {{"sz", REG_SZ, "abc\0"s}, {"big", REG_BINARY, std::string(100000, '\x5A')}};
-
-  for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
-  HKEY key = OpenRaw();
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name);
+  const std::tuple<const char*, DWORD, std::string> cases[] = {
+      {"sz", REG_SZ, "abc\0"s}, {"big", REG_BINARY, std::string(100000, '\x5A')}};
+  for (const auto& [name, type, bytes] : cases) MakeValue(kKey, name, type, bytes);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos(kKey).c_str(), 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  for (const auto& [name, stored_type, bytes] : cases) {
+    SCOPED_TRACE(name);
     unsigned long type = 0;
     unsigned long size = 12345;
     unsigned char* data = nullptr;
-    ASSERT_EQ(ReadRegValue(key, row.name, &type, data, &size), TRUE);
+    ASSERT_EQ(ReadRegValue(key, name, &type, data, &size), TRUE);
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(type, row.type);
-    ASSERT_EQ(size, row.bytes.size());
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), row.bytes);
+    EXPECT_EQ(type, stored_type);
+    ASSERT_EQ(size, bytes.size());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), bytes);
     ::operator delete(data);
   }
   // Failures leave no pointer behind: a missing value, then a closed handle.

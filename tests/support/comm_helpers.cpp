@@ -102,23 +102,6 @@ WriteResult WritePort(HANDLE port, const std::string& bytes) {
   return result;
 }
 
-::testing::AssertionResult Fails(BOOL result, DWORD error) {
-  const DWORD last = GetLastError();
-  if (result) return ::testing::AssertionFailure() << "succeeded";
-  if (last != error) return ::testing::AssertionFailure() << "failed with " << last;
-  return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult Fails(HANDLE result, DWORD error) {
-  const DWORD last = GetLastError();
-  if (result != INVALID_HANDLE_VALUE) {
-    CloseHandle(result);
-    return ::testing::AssertionFailure() << "opened";
-  }
-  SetLastError(last);
-  return Fails(FALSE, error);
-}
-
 std::string AllByteValues() {
   std::string bytes;
   for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));

@@ -58,11 +58,6 @@ struct WriteResult {
 };
 WriteResult WritePort(HANDLE port, const std::string& bytes);
 
-// A call that failed with `error` as the last error: EXPECT_TRUE(Fails(Call(...), error)). A
-// handle that opened after all is closed.
-::testing::AssertionResult Fails(BOOL result, DWORD error);
-::testing::AssertionResult Fails(HANDLE result, DWORD error);
-
 // Every byte value once, then again in reverse.
 std::string AllByteValues();
 

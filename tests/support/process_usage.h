@@ -4,7 +4,6 @@
 #define OPOSSVC_TESTS_SUPPORT_PROCESS_USAGE_H_
 
 #include <cstddef>
-#include <functional>
 
 namespace opossvc::testing {
 
@@ -26,10 +25,6 @@ inline constexpr bool kSanitized = false;
 int OpenDescriptors();
 int Threads();
 size_t ResidentBytes();
-
-// Waits until `condition` holds, testing it again and again: for counts that offer nothing to
-// wait on.
-bool Eventually(const std::function<bool()>& condition);
 
 }  // namespace opossvc::testing
 

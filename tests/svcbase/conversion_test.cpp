@@ -110,19 +110,20 @@ TEST(ConversionTest, NoConversionModeKeepsEveryCharacterOfTheText) {
   BSTR s = SysAllocString(text);
   TestServiceObject so;
   so.m_lBinaryConversion = 0;
-  struct Case {
-    unsigned page;
-    std::string bytes;
-  } cases[] = {
-      {65001, "Pr\xC3\xBC" "fung \xE2\x9C\x93 \xE4\xBE\xA1\xE6\xA0\xBC"},
-      {1252, "Pr\xFC" "fung ? ??"},  // 1252 lacks the last three
+  std::pair<unsigned, std::string> cases[] = {
+      {65001,
+       "Pr\xC3\xBC"
+       "fung \xE2\x9C\x93 \xE4\xBE\xA1\xE6\xA0\xBC"},
+      {1252,
+       "Pr\xFC"
+       "fung ? ??"},  // 1252 lacks the last three
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.page);
-    ScopedCodePage page(c.page);
+  for (const auto& [code_page, bytes] : cases) {
+    SCOPED_TRACE(code_page);
+    ScopedCodePage page(code_page);
     if (!page.applied()) continue;  // the code page is the system's here
     long error = -1;
-    EXPECT_EQ(Bytes(so.ConvertToBinary(&s, &error)), c.bytes);
+    EXPECT_EQ(Bytes(so.ConvertToBinary(&s, &error)), bytes);
     EXPECT_EQ(error, 0);
   }
   SysFreeString(s);

@@ -1,5 +1,6 @@
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -32,26 +33,23 @@ void SeedDevice(TempRegistry& reg, const std::string& cls, const std::string& de
 
 TEST(OpenInitTest, PortForms) {
   constexpr LONG kBad = OPOSSVC_E_BAD_PORT;
-  const struct {
-    std::optional<std::string> port;  // nothing: no "Port" value
-    LONG extended;                    // 0: accepted
-    LONG port_number;
-  } cases[] = {
-      {"COM1", 0, 1},       {"COM11", kBad, 11},     {"COM0", kBad, 0},  {"com2", 0, 2},
-      {"\\\\.\\COM3", 0, 3},  {"LPT4", kBad, 4},       {"USB1000", 0, 1000},
-      {"USB1001", kBad, 1001}, {"KBD7", 0, 7},         {"ht3", 0, 3},      {"NETPRN", 0, 1},
-      {"net1", kBad, 0},    {"KEYBOARD", kBad, 0},   {"PRN1", kBad, 1},  {std::nullopt, kBad, 0},
+  // The "Port" value (none: no value), the extended result (0: accepted), the port number.
+  const std::tuple<std::optional<std::string>, LONG, LONG> cases[] = {
+      {"COM1", 0, 1},        {"COM11", kBad, 11}, {"COM0", kBad, 0},       {"com2", 0, 2},
+      {"\\\\.\\COM3", 0, 3}, {"LPT4", kBad, 4},   {"USB1000", 0, 1000},    {"USB1001", kBad, 1001},
+      {"KBD7", 0, 7},        {"ht3", 0, 3},       {"NETPRN", 0, 1},        {"net1", kBad, 0},
+      {"KEYBOARD", kBad, 0}, {"PRN1", kBad, 1},   {std::nullopt, kBad, 0},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.port ? "port \"" + *c.port + "\"" : "no port value");
+  for (const auto& [port, extended, port_number] : cases) {
+    SCOPED_TRACE(port ? "port \"" + *port + "\"" : "no port value");
     TempRegistry reg;
-    SeedDevice(reg, "POSPrinter", "Dev1", c.port);
+    SeedDevice(reg, "POSPrinter", "Dev1", port);
     TestServiceObject so;
     long rc = so.OpenInit("POSPrinter", "Dev1", nullptr, 0, FALSE);
-    EXPECT_EQ(rc, c.extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
+    EXPECT_EQ(rc, extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
     EXPECT_EQ(so.m_lResultCode, rc);
-    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
-    EXPECT_EQ(so.m_lPortNumber, c.port_number);
+    EXPECT_EQ(so.m_lResultCodeExtended, extended);
+    EXPECT_EQ(so.m_lPortNumber, port_number);
     EXPECT_EQ(so.m_bOpened, 0);
   }
 }

@@ -7,6 +7,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -78,17 +79,14 @@ TEST(EventLockTest, OthersWaitUntilEveryEntryIsLeftOrTheyAbort) {
 }
 
 TEST(EventLockTest, AbortObjectsComeBeforeTheLockAndBadOnesFail) {
-  const struct {
-    bool first_set, second_set;
-    long result;
-  } cases[] = {{false, false, 0}, {true, false, 1}, {true, true, 2}};
-  for (const auto& c : cases) {
-    Event first(c.first_set), second(c.second_set);
+  const std::tuple<bool, bool, long> cases[] = {
+      {false, false, 0}, {true, false, 1}, {true, true, 2}};
+  for (const auto& [first_set, second_set, result] : cases) {
+    Event first(first_set), second(second_set);
     void* lock = reinterpret_cast<void*>(1);
-    EXPECT_EQ(EnterEventCS(UniqueName("order").c_str(), lock, first.handle, second.handle),
-              c.result);
-    EXPECT_EQ(lock != nullptr, c.result == 0);
-    if (c.result == 0) {
+    EXPECT_EQ(EnterEventCS(UniqueName("order").c_str(), lock, first.handle, second.handle), result);
+    EXPECT_EQ(lock != nullptr, result == 0);
+    if (result == 0) {
       EXPECT_NE(LeaveEventCS(lock), 0);
     }
   }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,16 +37,19 @@ Bytes BytesOf(BSTR binary) {
 }
 
 TEST(RegFileSyntaxTest, ByteListsRead) {
-  struct Case {
-    const char* text;
-    Bytes bytes;
-  } cases[] = {
-      {"01,02,ff", {0x01, 0x02, 0xFF}}, {"1,2", {0x01, 0x02}}, {"0a0b0c", {0x0A, 0x0B, 0x0C}},
-      {"123", {0x12, 0x03}},            {"AB,,  ,cD", {0xAB, 0xCD}}, {"zz,1g", {0x01}},
-      {"xyz;-", {}},                    {"ghijk", {}},           {"", {}},
+  std::pair<const char*, Bytes> cases[] = {
+      {"01,02,ff", {0x01, 0x02, 0xFF}},
+      {"1,2", {0x01, 0x02}},
+      {"0a0b0c", {0x0A, 0x0B, 0x0C}},
+      {"123", {0x12, 0x03}},
+      {"AB,,  ,cD", {0xAB, 0xCD}},
+      {"zz,1g", {0x01}},
+      {"xyz;-", {}},
+      {"ghijk", {}},
+      {"", {}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(BytesOf(ConvStrToBin(c.text)), c.bytes) << c.text;
+  for (const auto& [text, bytes] : cases) {
+    EXPECT_EQ(BytesOf(ConvStrToBin(text)), bytes) << text;
   }
   EXPECT_EQ(BytesOf(ConvStrToBin(nullptr)), Bytes{});
 }
@@ -223,31 +227,23 @@ std::vector<size_t> FailedLines(const opossvc::RegImportReport& report) {
 // pages: a character that the code page lacks fails its line alone.
 TEST(RegImportTest, WindowsExportsWithEveryOption) {
   const std::string device = kServiceOpos + "\\Scanner\\VQScanner1";
-  const struct {
-    const char* code_page;
-    std::string description;
-    std::vector<size_t> failed;
-  } cases[] = {
+  const std::tuple<const char*, std::string, std::vector<size_t>> cases[] = {
       {"65001", "Scanner \xe2\x80\x93 Z\xc3\xbcrich", {30}},
       {"1252", "Scanner \x96 Z\xfcrich", {11, 30}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code_page);
-    opossvc::test_support::ScopedEnv code_page("OPOS_CODEPAGE", c.code_page);
+  for (const auto& [page, description, failed] : cases) {
+    SCOPED_TRACE(page);
+    opossvc::test_support::ScopedEnv code_page("OPOS_CODEPAGE", page);
     TempRegistry registry;
     registry.SetString(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\Old\\Sub", "x", "y");
     registry.SetString(HKEY_LOCAL_MACHINE, device, "Obsolete", "1");
     const opossvc::RegImportReport report = opossvc::ImportRegFile(
         DataFile("regedit5_utf16.reg").c_str(), opossvc::RegImportOptions::All());
     EXPECT_EQ(report.result, static_cast<unsigned>(kWritten | kFailed));
-    EXPECT_EQ(FailedLines(report), c.failed);
-    const struct {
-      const char* name;
-      DWORD type;
-      std::string data;
-    } values[] = {
+    EXPECT_EQ(FailedLines(report), failed);
+    const std::tuple<const char*, DWORD, std::string> values[] = {
         {"", REG_SZ, Sz("VQ.Scanner.SO")},
-        {"Description", REG_SZ, Sz(c.description)},
+        {"Description", REG_SZ, Sz(description)},
         {"BaudRate", REG_DWORD, Dword(9600)},
         {"Path", REG_EXPAND_SZ, Sz("%OPOS%\\x")},
         {"Prefixes", REG_MULTI_SZ, "A\0B\0\0"s},
@@ -256,7 +252,8 @@ TEST(RegImportTest, WindowsExportsWithEveryOption) {
         {"Table", REG_BINARY, "\x01\x02\x03"},
         {"Obsolete", REG_SZ, kMissing},
     };
-    for (const auto& v : values) EXPECT_EQ(Value(registry, device, v.name, v.type), v.data) << v.name;
+    for (const auto& [name, type, data] : values)
+      EXPECT_EQ(Value(registry, device, name, type), data) << name;
     EXPECT_EQ(Value(registry, kServiceOpos + "\\Scanner", "Front", REG_SZ), Sz("VQScanner1"));
     EXPECT_EQ(Value(registry, kServiceOpos + "\\Biometrics\\Finger1", "Port", REG_SZ), Sz("COM4"));
     const std::string map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";

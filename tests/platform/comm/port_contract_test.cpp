@@ -256,10 +256,7 @@ TEST_P(PortContract, UnpluggedDeviceFailsEveryCallAtOnceUntilReopened) {
   DWORD value = 0;
   COMSTAT stat;
   DCB dcb = State();
-  struct Call {
-    const char* what;
-    DWORD error;
-  } calls[] = {
+  std::pair<const char*, DWORD> calls[] = {
       {"write", WritePort(*port_, "x").error},
       {"read", ReadPort(*port_, 1).error},
       {"modem status", port_->ModemStatus(&value)},
@@ -268,8 +265,8 @@ TEST_P(PortContract, UnpluggedDeviceFailsEveryCallAtOnceUntilReopened) {
       {"purge", port_->Purge(PURGE_RXCLEAR)},
       {"state", port_->SetState(dcb)},
   };
-  for (const Call& call : calls) {
-    EXPECT_EQ(call.error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)) << call.what;
+  for (const auto& [what, error] : calls) {
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)) << what;
   }
   EXPECT_EQ(device_->Calls(), calls_before);
   std::unique_ptr<detail::SerialPort> fresh;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <future>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,7 @@
 #include <opossvc/win32/files.h>
 
 #include "tests/platform/comm/backend_helpers.h"
+#include "tests/support/last_error_expect.h"
 
 namespace opossvc::testing {
 namespace {
@@ -93,7 +95,7 @@ TEST_F(TermiosPortTest, SettingsReachTheTerminal) {
   DCB toggle = State();
   toggle.BaudRate = 4800;
   toggle.fRtsControl = RTS_CONTROL_TOGGLE;
-  EXPECT_TRUE(Fails(SetCommState(handle_, &toggle), ERROR_NOT_SUPPORTED));
+  EXPECT_FAILS_WITH(SetCommState(handle_, &toggle), ERROR_NOT_SUPPORTED);
   EXPECT_EQ(State().BaudRate, 1200u);
   EXPECT_EQ(device().faults().LastSettings().c_ospeed, 1200u);
 }
@@ -103,7 +105,7 @@ TEST_F(TermiosPortTest, OpenRefusedWhileAnotherProgramHoldsTheTerminal) {
   const int other = open(pty().slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   ASSERT_GE(other, 0);
   ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
-  EXPECT_TRUE(Fails(OpenPort("COM201"), ERROR_ACCESS_DENIED));
+  EXPECT_FAILS_WITH(OpenPort("COM201") != INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED);
   ASSERT_EQ(ioctl(other, TIOCNXCL), 0);
   Open();
   close(other);
@@ -115,26 +117,21 @@ TEST_F(TermiosPortTest, NamesReachTheMappedDeviceOrNothing) {
   ASSERT_GE(fd, 0);
   close(fd);
   const std::string path = pty().slave_path();
-  struct Case {
-    std::string device;
-    const char* data;
-    const char* open_as;
-    bool reaches;
-  } cases[] = {
+  std::tuple<std::string, const char*, const char*, bool> cases[] = {
       {path, "com202", "\\\\.\\COM202", true},
       {path.substr(5), "COM204", "COM204", true},  // "pts/N", below /dev
       {"/dev/opossvc-no-such-device", "COM206", "COM206", false},
       {file, "COM207", "COM207", false},
       {"", "", "COM255", false},  // unmapped: /dev/ttyS254
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.open_as);
-    if (!c.device.empty()) device().Map(c.device, c.data);
-    HANDLE handle = OpenPort(c.open_as);
-    if (!c.reaches) {
-      EXPECT_TRUE(Fails(handle, ERROR_FILE_NOT_FOUND));
+  for (const auto& [node, data, open_as, reaches] : cases) {
+    SCOPED_TRACE(open_as);
+    if (!node.empty()) device().Map(node, data);
+    if (!reaches) {
+      EXPECT_FAILS_WITH(OpenPort(open_as) != INVALID_HANDLE_VALUE, ERROR_FILE_NOT_FOUND);
       continue;
     }
+    HANDLE handle = OpenPort(open_as);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE) << GetLastError();
     ASSERT_TRUE(WritePort(handle, "ping").ok);
     EXPECT_EQ(pty().Read(4), "ping");
@@ -154,7 +151,7 @@ TEST_F(TermiosPortTest, NullRecordsAreRefused) {
   EXPECT_FALSE(SetCommState(handle_, nullptr));
   EXPECT_FALSE(SetCommTimeouts(handle_, nullptr));
   EXPECT_FALSE(GetCommModemStatus(handle_, nullptr));
-  EXPECT_TRUE(Fails(ReadFile(handle_, nullptr, 4, nullptr, nullptr), ERROR_INVALID_PARAMETER));
+  EXPECT_FAILS_WITH(ReadFile(handle_, nullptr, 4, nullptr, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_TRUE(ClearCommError(handle_, nullptr, nullptr));
 }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <opossvc/testing/temp_registry.h>
@@ -29,12 +30,8 @@ class RegistryContract : public ::testing::Test {
 
 TEST_F(RegistryContract, PathsNameLengthsAndDispositions) {
   const std::string key255(255, 'k'), value16383(16383, 'v');
-  const struct {
-    std::string path;
-    bool create;  // else open
-    LONG result;
-    DWORD disposition;
-  } steps[] = {
+  // The path, created (else opened), the result and the disposition.
+  const std::tuple<std::string, bool, LONG, DWORD> steps[] = {
       {"One\\Two\\Three", true, ERROR_SUCCESS, REG_CREATED_NEW_KEY},
       {"one\\TWO\\three\\\\", true, ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},  // trailing '\'s
       {"", true, ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},
@@ -47,18 +44,18 @@ TEST_F(RegistryContract, PathsNameLengthsAndDispositions) {
       {key255 + "k\\below", true, ERROR_INVALID_PARAMETER, 0},
       {key255 + "k", false, ERROR_FILE_NOT_FOUND, 0},
   };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.path.substr(0, 20));
+  for (const auto& [path, create, result, expected_disposition] : steps) {
+    SCOPED_TRACE(path.substr(0, 20));
     HKEY key = reinterpret_cast<HKEY>(0x1234);
     DWORD disposition = 0;
-    EXPECT_EQ(step.create ? RegCreateKeyExA(base(), step.path.c_str(), 0, nullptr, 0,
-                                            KEY_ALL_ACCESS, nullptr, &key, &disposition)
-                          : RegOpenKeyExA(base(), step.path.c_str(), 0, KEY_READ, &key),
-              step.result);
-    if (step.result == ERROR_SUCCESS) {
-      EXPECT_EQ(disposition, step.disposition);
+    EXPECT_EQ(create ? RegCreateKeyExA(base(), path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                       &key, &disposition)
+                     : RegOpenKeyExA(base(), path.c_str(), 0, KEY_READ, &key),
+              result);
+    if (result == ERROR_SUCCESS) {
+      EXPECT_EQ(disposition, expected_disposition);
       RegCloseKey(key);
-    } else if (!step.create) {
+    } else if (!create) {
       EXPECT_EQ(key, nullptr) << "a failed open gives null";
     }
   }
@@ -176,12 +173,11 @@ TEST_F(RegistryContract, QueryValueBuffers) {
   EXPECT_EQ(ReadBytes(base(), ""), "") << "null and \"\" both name the default value";
 }
 
-TEST_F(RegistryContract, EnumerationBuffers) {
-  HKEY raw = nullptr;
-  char klass[] = "Shelf";
-  ASSERT_EQ(RegCreateKeyExA(base(), "Name5", 0, klass, 0, KEY_READ, nullptr, &raw, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(raw);
+// Listing and RegQueryInfoKey: what each buffer gets, and the maxima as
+// Windows gives them (names in characters, data as stored: strings in UTF-16).
+TEST_F(RegistryContract, EnumerationAndInfoBuffers) {
+  ScopedKey shelf, other;
+  ASSERT_EQ(Create(base(), "Name5", &shelf, nullptr, KEY_ALL_ACCESS, "Shelf"), ERROR_SUCCESS);
   ASSERT_EQ(SetText(base(), "Name5", "foobar"), ERROR_SUCCESS);  // 7 data bytes
   struct {
     const char* what;
@@ -223,6 +219,29 @@ TEST_F(RegistryContract, EnumerationBuffers) {
             ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(RegEnumValueA(base(), 1, name, &count, nullptr, nullptr, nullptr, nullptr),
             ERROR_NO_MORE_ITEMS);
+
+  ASSERT_EQ(Create(shelf.get(), "ChildName", &other, nullptr, KEY_READ, "LongerClass"),
+            ERROR_SUCCESS);
+  ASSERT_EQ(Create(shelf.get(), "B", &other), ERROR_SUCCESS);
+  ASSERT_EQ(SetText(shelf.get(), "ValueName", "12345678"), ERROR_SUCCESS);
+  ASSERT_EQ(SetBytes(shelf.get(), "V", REG_BINARY, "ab"), ERROR_SUCCESS);
+  char class_name[16];
+  DWORD class_count = sizeof class_name;
+  DWORD subkeys = 0, max_subkey = 0, max_class = 0, values = 0, max_name = 0, max_data = 0;
+  FILETIME written{};
+  ASSERT_EQ(RegQueryInfoKeyA(shelf.get(), class_name, &class_count, nullptr, &subkeys, &max_subkey,
+                             &max_class, &values, &max_name, &max_data, nullptr, &written),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(class_name, "Shelf");
+  EXPECT_EQ(
+      (std::vector<DWORD>{class_count, subkeys, max_subkey, max_class, values, max_name, max_data}),
+      (std::vector<DWORD>{5, 2, 9, 11, 2, 9, 18}));
+  EXPECT_NE(written.dwHighDateTime, 0u);
+  class_count = 5;  // no room for the NUL
+  EXPECT_EQ(RegQueryInfoKeyA(shelf.get(), class_name, &class_count, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(class_count, 5u);
 }
 
 TEST_F(RegistryContract, Deletion) {
@@ -233,11 +252,7 @@ TEST_F(RegistryContract, Deletion) {
   }
   ScopedKey tree;
   ASSERT_EQ(Open(base(), "Tree", &tree), ERROR_SUCCESS);
-  struct {
-    const char* what;
-    std::function<LONG()> call;
-    LONG result;
-  } steps[] = {
+  std::tuple<const char*, std::function<LONG()>, LONG> steps[] = {
       {"key with subkeys", [&] { return RegDeleteKeyA(base(), "Tree\\A"); }, ERROR_ACCESS_DENIED},
       {"missing key", [&] { return RegDeleteKeyA(base(), "Tree\\Z"); }, ERROR_FILE_NOT_FOUND},
       {"null subkey", [&] { return RegDeleteKeyA(base(), nullptr); }, ERROR_INVALID_PARAMETER},
@@ -246,7 +261,7 @@ TEST_F(RegistryContract, Deletion) {
       {"missing tree", [&] { return RegDeleteTreeA(tree.get(), "A"); }, ERROR_FILE_NOT_FOUND},
       {"missing value", [&] { return RegDeleteValueA(tree.get(), "w"); }, ERROR_FILE_NOT_FOUND},
   };
-  for (const auto& step : steps) EXPECT_EQ(step.call(), step.result) << step.what;
+  for (const auto& [what, call, result] : steps) EXPECT_EQ(call(), result) << what;
   EXPECT_EQ(SubkeyNames(tree.get()), Names{"B"});
 
   for (const char* no_subkey : {static_cast<const char*>(nullptr), ""}) {
@@ -328,41 +343,6 @@ TEST_F(RegistryContract, HandleRightsAreEnforced) {
         << "working below a handle needs no right on it";
     RegDeleteKeyA(base(), "Sub");
   }
-}
-
-TEST_F(RegistryContract, QueryInfoKey) {
-  HKEY raw = nullptr;
-  char klass[] = "Klass", child_class[] = "LongerClass";
-  ASSERT_EQ(RegCreateKeyExA(base(), "Info", 0, klass, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
-            ERROR_SUCCESS);
-  ScopedKey info, other;
-  *info.out() = raw;
-  ASSERT_EQ(RegCreateKeyExA(raw, "ChildName", 0, child_class, 0, KEY_READ, nullptr, other.out(),
-                            nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(Create(info.get(), "B", &other), ERROR_SUCCESS);
-  ASSERT_EQ(SetText(info.get(), "ValueName", "12345678"), ERROR_SUCCESS);
-  ASSERT_EQ(SetBytes(info.get(), "V", REG_BINARY, "ab"), ERROR_SUCCESS);
-
-  char class_name[16];
-  DWORD class_count = sizeof class_name;
-  DWORD subkeys = 0, max_subkey = 0, max_class = 0, values = 0, max_name = 0, max_data = 0;
-  FILETIME written{};
-  ASSERT_EQ(RegQueryInfoKeyA(info.get(), class_name, &class_count, nullptr, &subkeys, &max_subkey,
-                             &max_class, &values, &max_name, &max_data, nullptr, &written),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(class_name, "Klass");
-  // The maxima as Windows gives them: names in characters, data as stored
-  // (strings in UTF-16).
-  EXPECT_EQ((std::vector<DWORD>{class_count, subkeys, max_subkey, max_class, values, max_name,
-                                max_data}),
-            (std::vector<DWORD>{5, 2, 9, 11, 2, 9, 18}));
-  EXPECT_NE(written.dwHighDateTime, 0u);
-  class_count = 5;  // no room for the NUL
-  EXPECT_EQ(RegQueryInfoKeyA(info.get(), class_name, &class_count, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            ERROR_MORE_DATA);
-  EXPECT_EQ(class_count, 5u);
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 // Names and text in code pages: letter case is ignored as Windows ignores
-// it, and a text means the same key or data in every code page.
+// it, and a text means the same key or data in every code page; the stored
+// spelling of names along a path, as case correction asks for it: all or
+// nothing, only for names a key can have, only where listing is allowed.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <opossvc/testing/temp_registry.h>
 
+#include "platform/internal/stored_key_names.h"
 #include "tests/platform/registry/registry_test_support.h"
 
 namespace opossvc::registry_test {
@@ -71,36 +75,33 @@ TEST(RegistryFolding, TextMeansTheSameInEveryCodePage) {
     ASSERT_EQ(SetText(base.get(), soft_932.c_str(), soft_932), ERROR_SUCCESS);
     EXPECT_EQ(SubkeyNames(base.get()), (Names{soft_932, source_932})) << "two keys, in order";
   }
-  const struct {
-    const char* codepage;
-    std::string soft, source;
-  } readers[] = {{"65001", soft_utf8, source_utf8}, {"1252", "???", "???"}};
-  for (const auto& reader : readers) {
-    SCOPED_TRACE(reader.codepage);
-    ScopedEnv codepage("OPOS_CODEPAGE", std::string(reader.codepage));
-    EXPECT_EQ(SubkeyNames(base.get()), (Names{reader.soft, reader.source}));
-    EXPECT_EQ(ValueNames(base.get()), Names{reader.soft});
+  const std::tuple<const char*, std::string, std::string> readers[] = {
+      {"65001", soft_utf8, source_utf8}, {"1252", "???", "???"}};
+  for (const auto& [page, soft, source] : readers) {
+    SCOPED_TRACE(page);
+    ScopedEnv codepage("OPOS_CODEPAGE", std::string(page));
+    EXPECT_EQ(SubkeyNames(base.get()), (Names{soft, source}));
+    EXPECT_EQ(ValueNames(base.get()), Names{soft});
     ScopedKey key;
-    if (reader.soft != "???") {
-      EXPECT_EQ(Open(base.get(), (reader.soft + "\\" + reader.source).c_str(), &key),
-                ERROR_SUCCESS);
+    if (soft != "???") {
+      EXPECT_EQ(Open(base.get(), (soft + "\\" + source).c_str(), &key), ERROR_SUCCESS);
     }
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExA(base.get(), soft_utf8.c_str(), nullptr, nullptr, nullptr, &size),
-              reader.soft != "???" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+              soft != "???" ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
     char name[16];
     DWORD name_size = sizeof name;
     size = 0;
     ASSERT_EQ(RegEnumValueA(base.get(), 0, name, &name_size, nullptr, nullptr, nullptr, &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(name_size, reader.soft.size());
-    EXPECT_EQ(size, reader.soft.size() + 1) << "the data size in the reader's code page";
+    EXPECT_EQ(name_size, soft.size());
+    EXPECT_EQ(size, soft.size() + 1) << "the data size in the reader's code page";
     std::string data(size, '\xBD');
     name_size = sizeof name;
     ASSERT_EQ(RegEnumValueA(base.get(), 0, name, &name_size, nullptr, nullptr,
                             reinterpret_cast<BYTE*>(data.data()), &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(data, reader.soft + '\0');
+    EXPECT_EQ(data, soft + '\0');
     // Maximum lengths as Windows gives them: UTF-16 units, stored bytes.
     DWORD max_subkey = 0, max_name = 0, max_data = 0;
     ASSERT_EQ(RegQueryInfoKeyA(base.get(), nullptr, nullptr, nullptr, nullptr, &max_subkey,
@@ -132,6 +133,40 @@ TEST(RegistryFolding, Utf8NamesListInUpperCaseOrderAndCountCharacters) {
   ScopedKey key;
   EXPECT_EQ(Create(base.get(), name255.c_str(), &key), ERROR_SUCCESS);
   EXPECT_EQ(Create(base.get(), (name255 + "\xC3\xA9").c_str(), &key), ERROR_INVALID_PARAMETER);
+}
+
+TEST(RegistryStoredNames, AnswersTheCreatedSpellingOrNothing) {
+  opossvc::testing::TempRegistry registry;
+  ScopedKey gone, values_only, top;
+  ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Names", &gone), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Names"), ERROR_SUCCESS);
+  ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Names\\Vendor Two\\Model-7", &top),
+            ERROR_SUCCESS);
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "software\\names", &top), ERROR_SUCCESS);
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Names", &values_only, KEY_QUERY_VALUE),
+            ERROR_SUCCESS);
+  const struct {
+    HKEY key;
+    Names asked;
+    LONG result;
+    Names stored;
+  } cases[] = {
+      {top.get(), {"vendor two", "MODEL-7"}, ERROR_SUCCESS, {"Vendor Two", "Model-7"}},
+      {top.get(), {"vendor two", "missing"}, ERROR_FILE_NOT_FOUND, {}},
+      // Names no key has: the path parser would have dropped or split them.
+      {top.get(), {"vendor two", ""}, ERROR_FILE_NOT_FOUND, {}},
+      {top.get(), {"vendor two\\model-7"}, ERROR_FILE_NOT_FOUND, {}},
+      {values_only.get(), {"vendor two"}, ERROR_ACCESS_DENIED, {}},
+      {gone.get(), {"vendor two"}, ERROR_KEY_DELETED, {}},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(::testing::PrintToString(row.asked) + " " + std::to_string(row.result));
+    Names stored = {"left over"};
+    EXPECT_EQ(opossvc::detail::GetStoredKeyNames(row.key, row.asked, &stored), row.result);
+    EXPECT_EQ(stored, row.stored);
+  }
+  EXPECT_EQ(opossvc::detail::GetStoredKeyNames(HKEY_LOCAL_MACHINE, {"software"}, nullptr),
+            ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class ScopedKey {
 };
 
 LONG Create(HKEY parent, const char* path, ScopedKey* key, DWORD* disposition = nullptr,
-            REGSAM access = KEY_ALL_ACCESS);
+            REGSAM access = KEY_ALL_ACCESS, const char* klass = nullptr);
 LONG Open(HKEY parent, const char* path, ScopedKey* key, REGSAM access = KEY_ALL_ACCESS);
 LONG SetBytes(HKEY key, const char* name, DWORD type, std::string_view bytes);  // exactly these
 LONG SetText(HKEY key, const char* name, std::string_view text);  // REG_SZ with its NUL

@@ -15,11 +15,13 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <opossvc/testing/temp_registry.h>
 
 #include "tests/platform/registry/registry_test_support.h"
+#include "tests/support/process_usage.h"
 
 namespace opossvc::registry_test {
 namespace {
@@ -120,31 +122,27 @@ TEST(RegistryStoreFile, TheFixedKeysNeedNoFileAndStay) {
 TEST(RegistryStoreFile, TheFirstWriteMakesTheFolderAPrivateStoreAndASnapshot) {
   opossvc::testing::TempRegistry registry;
   WriteFile(registry.root() + "/plain", "not a folder");
-  struct {
-    const char* what;
-    std::string root;
-    LONG create;
-  } cases[] = {
+  std::tuple<const char*, std::string, LONG> cases[] = {
       {"folder below an existing one", registry.root() + "/made", ERROR_SUCCESS},
       {"parent folder missing", registry.root() + "/absent/store", ERROR_PATH_NOT_FOUND},
       {"root names a file", registry.root() + "/plain", ERROR_PATH_NOT_FOUND},
   };
   mode_t old_mask = umask(077);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScopedEnv root("OPOS_ROOT", c.root);
+  for (const auto& [what, folder, create] : cases) {
+    SCOPED_TRACE(what);
+    ScopedEnv root("OPOS_ROOT", folder);
     ScopedKey key;
-    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", &key), c.create);
-    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), c.create);
+    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", &key), create);
+    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), create);
     EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", &key),
-              c.create == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
-    if (c.create != ERROR_SUCCESS) continue;
-    EXPECT_EQ(ModeOf(c.root), 0755u);
+              create == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    if (create != ERROR_SUCCESS) continue;
+    EXPECT_EQ(ModeOf(folder), 0755u);
     for (const char* file :
          {"/registry.db", "/registry.db-wal", "/registry.db-shm", "/registry.db-publish"}) {
-      EXPECT_EQ(ModeOf(c.root + file), 0600u) << file;
+      EXPECT_EQ(ModeOf(folder + file), 0600u) << file;
     }
-    EXPECT_EQ(ModeOf(c.root + "/registry.db-snapshot"), 0644u);
+    EXPECT_EQ(ModeOf(folder + "/registry.db-snapshot"), 0644u);
   }
   umask(old_mask);
   EXPECT_FALSE(std::filesystem::exists(registry.root() + "/absent"));
@@ -196,11 +194,7 @@ TEST(RegistryStoreFile, LinksAreFollowedOnlyInAFolderThatOthersMayNotWrite) {
 }
 
 TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
-  struct {
-    const char* what;
-    std::function<void(const std::string& file)> spoil;
-    LONG error;
-  } cases[] = {
+  std::tuple<const char*, std::function<void(const std::string& file)>, LONG> cases[] = {
       {"text", [](const std::string& file) { WriteFile(file, std::string(8192, 't')); },
        ERROR_BADDB},
       {"another program's database",
@@ -222,15 +216,15 @@ TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
        },
        ERROR_REGISTRY_CORRUPT},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, spoil, error] : cases) {
+    SCOPED_TRACE(what);
     opossvc::testing::TempRegistry registry;
-    c.spoil(registry.store_path());
+    spoil(registry.store_path());
     const std::string before = FileBytes(registry.store_path());
     ScopedKey key;
-    EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\K1", &key), c.error);
-    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", &key), c.error);
-    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), c.error);
+    EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\K1", &key), error);
+    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", &key), error);
+    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), error);
     EXPECT_EQ(FileBytes(registry.store_path()), before) << "the file was changed";
   }
 }
@@ -348,16 +342,8 @@ TEST(RegistryStoreFile, AFullDiskFailsWritesWholeAndStillDeletes) {
 
 // More than SQLite holds in one value: refused as too long, not taken for a
 // damaged store. The bytes are never touched, so they need no memory.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-
 TEST(RegistryStoreFile, AValueLongerThanTheStoreTakesIsRefusedAsSuch) {
-  if (kThreadSanitizer) GTEST_SKIP() << "the sanitizer would shadow 3 GiB of value";
+  if (opossvc::testing::kSanitized) GTEST_SKIP() << "a sanitizer would shadow 3 GiB of value";
   opossvc::testing::TempRegistry registry;
   ScopedKey key;
   ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Huge", &key), ERROR_SUCCESS);
