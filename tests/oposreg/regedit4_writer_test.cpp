@@ -20,7 +20,7 @@ namespace {
 
 using std::string_literals::operator""s;
 
-TEST(Regedit4Writer, ValueLines) {
+TEST(Regedit4Writer, ValueLinesAndSectionNames) {
   // what, value, expected line (null: refused, since the import would not give it back)
   const std::tuple<const char*, RegValue, const char*> cases[] = {
       {"default value", {"", REG_SZ, "S1.SO\0"s}, R"(@="S1.SO")"},
@@ -46,17 +46,15 @@ TEST(Regedit4Writer, ValueLines) {
       EXPECT_FALSE(why.empty()) << what;
     }
   }
-}
-
-// ImportRegistry matches the database root in this spelling only.
-TEST(Regedit4Writer, SectionNamesSpellTheDatabaseRootAsTheImporterWants) {
-  const std::pair<const char*, const char*> cases[] = {
+  // Section names spell the database root as ImportRegistry wants it, in this spelling only.
+  const std::pair<const char*, const char*> sections[] = {
       {"HKEY_LOCAL_MACHINE\\software\\oleforretail\\ServiceOPOS",
        "HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS"},
-      {"HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX", "HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX"},
+      {"HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX",
+       "HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX"},
       {"HKEY_CURRENT_USER\\Software\\OLEforRetail", "HKEY_CURRENT_USER\\Software\\OLEforRetail"},
   };
-  for (const auto& [path, section] : cases) EXPECT_EQ(SectionName(path), section) << path;
+  for (const auto& [path, section] : sections) EXPECT_EQ(SectionName(path), section) << path;
 }
 
 struct DeepWalk {

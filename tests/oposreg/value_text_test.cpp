@@ -1,6 +1,7 @@
 #include "tools/oposreg/value_text.h"
 
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -14,15 +15,8 @@ namespace {
 
 using std::string_literals::operator""s;
 
-TEST(ValueText, ParseTypedData) {
-  struct Case {
-    const char* type;
-    const char* data;
-    bool ok;
-    DWORD parsed_type;
-    std::string bytes;
-  };
-  const Case cases[] = {
+TEST(ValueText, ParseAndShowTypedData) {
+  const std::tuple<const char*, const char*, bool, DWORD, std::string> cases[] = {
       {"REG_SZ", "COM3", true, REG_SZ, "COM3\0"s},
       {"dword", "0x80000001", true, REG_DWORD, "\x01\0\0\x80"s},
       {"dword", "-1", true, REG_DWORD, "\xff\xff\xff\xff"s},
@@ -35,20 +29,18 @@ TEST(ValueText, ParseTypedData) {
       {"hex", "01,,02", false, 0, ""},
       {"REG_QWORD", "1", false, 0, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& [type, data, ok, parsed_type, bytes] : cases) {
     RegValue value;
     std::string error;
-    ASSERT_EQ(ParseTypedData(c.type, c.data, &value, &error), c.ok) << c.type << " " << c.data;
-    if (!c.ok) {
+    ASSERT_EQ(ParseTypedData(type, data, &value, &error), ok) << type << " " << data;
+    if (!ok) {
       EXPECT_FALSE(error.empty());
       continue;
     }
-    EXPECT_EQ(value.type, c.parsed_type) << c.data;
-    EXPECT_EQ(value.data, c.bytes) << c.data;
+    EXPECT_EQ(value.type, parsed_type) << data;
+    EXPECT_EQ(value.data, bytes) << data;
   }
-}
-
-TEST(ValueText, ShowsDataAsUsersReadIt) {
+  // Data as users read it.
   EXPECT_EQ(DataText({"", REG_SZ, "abc\0junk"s}), "abc");
   EXPECT_EQ(DataText({"", REG_DWORD, "\xff\xff\xff\xff"s}), "4294967295");
   EXPECT_EQ(DataText({"", REG_BINARY, "\x00\x0a"s}), "00,0a");

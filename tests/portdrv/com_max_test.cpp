@@ -16,11 +16,8 @@ const char kSerialComm[] = "Hardware\\DeviceMap\\SerialComm";
 // The highest COM number in the port map, each value read no further than its data; those listed
 // Enum\Root, of any kind of device, take precedence.
 TEST(GetComMax, SerialCommValuesOrEnumRoot) {
-  struct Case {
-    const char* what;
-    std::vector<std::pair<std::string, std::string>> values;  // device path -> data
-    int expected;
-  } cases[] = {
+  // The port map: device path -> data.
+  std::tuple<const char*, std::vector<std::pair<std::string, std::string>>, int> cases[] = {
       {"nothing listed", {}, 2},
       {"lower case", {{"/dev/ttyUSB0", "com12"}}, 12},
       {"digits then letters", {{"/dev/x", "COM7a"}, {"/dev/y", "COM3"}}, 7},
@@ -31,14 +28,14 @@ TEST(GetComMax, SerialCommValuesOrEnumRoot) {
         {"/dev/ttyS0", "COM1"}},
        7},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, values, expected] : cases) {
+    SCOPED_TRACE(what);
     TempRegistry registry;
     registry.CreateKey(HKEY_LOCAL_MACHINE, kSerialComm);
-    for (const auto& [path, data] : c.values) {
+    for (const auto& [path, data] : values) {
       registry.SetString(HKEY_LOCAL_MACHINE, kSerialComm, path, data);
     }
-    EXPECT_EQ(GetComMax(), c.expected);
+    EXPECT_EQ(GetComMax(), expected);
   }
   {
     TempRegistry registry;

@@ -10,7 +10,7 @@
 namespace opossvc::detail {
 namespace {
 
-TEST(OutputQueue, ImmediateRecordsGoAheadOfAllButABusyFront) {
+TEST(OutputQueue, ImmediateRecordsAndDemotion) {
   // The normal records queued, whether the front one is busy (being written, or held after a
   // time-out), and the order once I and J are inserted.
   std::tuple<const char*, bool, const char*> cases[] = {
@@ -26,22 +26,17 @@ TEST(OutputQueue, ImmediateRecordsGoAheadOfAllButABusyFront) {
     for (size_t i = 0; i < q.size(); ++i) order += q.at(i).bytes;
     EXPECT_EQ(order, expected) << queued << " " << frontBusy;
   }
-}
-
-TEST(OutputQueue, DemotionStopsAtTheLastRecordWithoutHandshake) {
-  struct Case {
-    std::vector<LONG> handshakes, expected;
-  } cases[] = {
-      {{1, 0, 1, 0, 1}, {0, 0, 0, 0, 1}},
-      {{1, 1, 1}, {1, 1, 1}},  // none without: nothing changes
+  // Demotion stops at the last record without handshake.
+  const std::pair<std::vector<LONG>, std::vector<LONG>> demotions[] = {
+      {{1, 0, 1, 0, 1}, {0, 0, 0, 0, 1}}, {{1, 1, 1}, {1, 1, 1}},  // none without: nothing changes
   };
-  for (const Case& c : cases) {
+  for (const auto& [handshakes, demoted] : demotions) {
     OutputQueue q;
-    for (LONG h : c.handshakes) q.Append({.handshake = h, .bytes = "x"});
+    for (LONG h : handshakes) q.Append({.handshake = h, .bytes = "x"});
     q.Demote();
     std::vector<LONG> after;
     for (size_t i = 0; i < q.size(); ++i) after.push_back(q.at(i).handshake);
-    EXPECT_EQ(after, c.expected);
+    EXPECT_EQ(after, demoted);
   }
 }
 

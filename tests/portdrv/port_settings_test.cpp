@@ -58,37 +58,31 @@ TEST(PortSettings, FirstOpenRefusals) {
 }
 
 TEST(PortSettings, ConfigurationKeyAndPauses) {
-  struct Case {
-    const char* what;
-    const char* primary;  // nullptr: no PrimaryConfig value
-    std::string configuration;
-    bool deviceIdle;
-    DWORD idle, input;
-    LONG simultaneous;
-  } cases[] = {
+  // A null PrimaryConfig: no such value.
+  std::tuple<const char*, const char*, std::string, bool, DWORD, DWORD, LONG> cases[] = {
       {"default configuration", nullptr, "VANTA1.6", false, 7, 3, 1},
       {"empty PrimaryConfig", "", "VANTA1.6", false, 7, 3, 1},
       {"named configuration", "Store2", "Store2", false, 7, 3, 1},
       {"configuration key wins over the device", nullptr, "VANTA1.6", true, 7, 3, 1},
       {"configuration not found: defaults", "Missing", "VANTA1.6", false, 10, 10, 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, primary, configuration, deviceIdle, idle, input, simultaneous] : cases) {
+    SCOPED_TRACE(what);
     TempRegistry registry;
     DeviceEntry entry;
-    if (c.deviceIdle) entry.values["IdleSleep"] = 99;
+    if (deviceIdle) entry.values["IdleSleep"] = 99;
     entry.values.erase("Timeout");
     WriteDevice(registry, entry);
     WriteConfig(registry, {{"IdleSleep", 7}, {"InputSleep", 3}, {"SimultaneousCom1234", 2}},
-                c.configuration);
-    if (c.primary != nullptr) {
+                configuration);
+    if (primary != nullptr) {
       registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON",
-                         "PrimaryConfig", c.primary);
+                         "PrimaryConfig", primary);
     }
     PortSettings s;
     ASSERT_EQ(Read(nullptr, &s), 0);
     EXPECT_EQ(std::tuple(s.IdleSleep, s.InputSleep, s.SimultaneousCom1234, s.Timeout),
-              std::tuple(c.idle, c.input, c.simultaneous, 50u));
+              std::tuple(idle, input, simultaneous, 50u));
   }
 }
 

@@ -147,19 +147,19 @@ TEST_F(Enumeration, DeleteKeyByCode) {
   EXPECT_EQ(reader.DeleteKey(KC_SERVICEOPOS), FALSE);
   EXPECT_EQ(reader.DeleteKey("POSPrinter\\A"), FALSE);
   EXPECT_TRUE(Exists(Device("POSPrinter", "A")));
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.title);
+  for (const auto& [title, code, held, result, gone, kept] : cases) {
+    SCOPED_TRACE(title);
     ClearDatabase();
     SetUp();
     seed();
-    if (row.held == kForeignKey) MakeKey("Foreign");
-    for (const std::string& key : row.gone) EXPECT_TRUE(Exists(key)) << key;
+    if (held == kForeignKey) MakeKey("Foreign");
+    for (const std::string& key : gone) EXPECT_TRUE(Exists(key)) << key;
     CRegistryInfo writer(KC_OLEFORRETAIL, TRUE);
-    if (row.held == kDeviceA) writer.GetDeviceInfo("POSPrinter\\A", 0);
-    if (row.held == kSubKeyCfg) writer.Open("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
-    EXPECT_EQ(writer.DeleteKey(row.code), row.result);
-    for (const std::string& key : row.gone) EXPECT_FALSE(Exists(key)) << key;
-    for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << key;
+    if (held == kDeviceA) writer.GetDeviceInfo("POSPrinter\\A", 0);
+    if (held == kSubKeyCfg) writer.Open("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
+    EXPECT_EQ(writer.DeleteKey(code), result);
+    for (const std::string& key : gone) EXPECT_FALSE(Exists(key)) << key;
+    for (const std::string& key : kept) EXPECT_TRUE(Exists(key)) << key;
   }
 }
 

@@ -6,7 +6,7 @@ namespace {
 
 using RegistryHandle = RegistryInfoTest;
 
-TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMade) {
+TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMadeAndWritten) {
   CRegistryInfo reader;
   EXPECT_EQ(reader.Open(KC_OLEFORRETAIL, FALSE), FALSE);
   EXPECT_FALSE(registry_.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"));
@@ -26,12 +26,9 @@ TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMade) {
   EXPECT_TRUE(Exists("ServiceOPOS\\POSPrinter"));
   EXPECT_EQ(writer.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, TRUE), TRUE);
   EXPECT_TRUE(Exists(Device("POSPrinter", "Sub\\Deeper\\Dev")));
-}
 
-// A key held for reading is reused by a read open and reopened by a write
-// open; Close forgets the write rights.
-TEST_F(RegistryHandle, WriteRightsFollowTheCreateFlagUntilClose) {
-  MakeKey("ServiceOPOS");
+  // A key held for reading is reused by a read open and reopened by a write open; Close forgets
+  // the write rights.
   CRegistryInfo info(KC_SERVICEOPOS, FALSE);
   const HKEY first = Access::Handle(info, KC_SERVICEOPOS);
   ASSERT_NE(first, nullptr);

@@ -1,7 +1,6 @@
 // Reading, writing, enumerating and deleting values; ReadRegValue.
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "tests/registry/registry_fixture.h"
 
@@ -10,12 +9,6 @@ namespace {
 
 using std::string_literals::operator""s;
 
-std::string Text(const CByteArray& bytes) {
-  if (bytes.GetSize() == 0) return "";
-  return std::string(reinterpret_cast<const char*>(bytes.GetData()),
-                     static_cast<size_t>(bytes.GetSize()));
-}
-
 class ValueAccess : public RegistryInfoTest {
  protected:
   static constexpr const char* kKey = "ServiceInfo\\Cfg";
@@ -23,14 +16,8 @@ class ValueAccess : public RegistryInfoTest {
 };
 
 TEST_F(ValueAccess, ReadsByType) {
-  const struct {
-    const char* name;
-    DWORD type;
-    std::string bytes;
-    DWORD read_type;
-    const char* text;  // read as a string
-    DWORD number;      // read as a number
-  } cases[] = {
+  // The value stored, the type ReadValue gives, and what reads as a string or as a number.
+  const std::tuple<const char*, DWORD, std::string, DWORD, const char*, DWORD> cases[] = {
       {"sz", REG_SZ, "text\0"s, REG_SZ, "text", 0},
       {"sz without NUL", REG_SZ, "abc"s, REG_SZ, "abc", 0},
       {"sz with inner NUL", REG_SZ, "ab\0cd\0"s, REG_SZ, "ab", 0},
@@ -41,25 +28,29 @@ TEST_F(ValueAccess, ReadsByType) {
       {"binary", REG_BINARY, "\x01\x00\xFF"s, REG_BINARY, nullptr, 0},
       {"expand", REG_EXPAND_SZ, "%PATH%\0"s, 0, nullptr, 0},
   };
-  for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
+  for (const auto& [name, type, stored, read_type, as_text, as_number] : cases) {
+    MakeValue(kKey, name, type, stored);
+  }
 
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, row.name), row.read_type);
-    const bool sz = row.read_type == REG_SZ, dword = row.read_type == REG_DWORD,
-               binary = row.read_type == REG_BINARY;
+  for (const auto& [name, type, stored, read_type, as_text, as_number] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, name), read_type);
+    const bool sz = read_type == REG_SZ, dword = read_type == REG_DWORD,
+               binary = read_type == REG_BINARY;
     // Each getter succeeds for its own type only, and empties its output.
     CString text = "stale";
     unsigned long number = 7;
     CByteArray bytes;
     bytes.SetSize(3);
-    EXPECT_EQ(info.GetString(KC_SERVICEINFO_SUBKEY, row.name, text), int{sz});
-    EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO_SUBKEY, row.name, number), int{dword});
-    EXPECT_EQ(info.GetBinary(KC_SERVICEINFO_SUBKEY, row.name, bytes), int{binary});
-    EXPECT_STREQ(text, sz ? row.text : "");
-    EXPECT_EQ(number, dword ? row.number : 0u);
-    EXPECT_EQ(Text(bytes), binary ? row.bytes : "");
+    EXPECT_EQ(info.GetString(KC_SERVICEINFO_SUBKEY, name, text), int{sz});
+    EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO_SUBKEY, name, number), int{dword});
+    EXPECT_EQ(info.GetBinary(KC_SERVICEINFO_SUBKEY, name, bytes), int{binary});
+    EXPECT_STREQ(text, sz ? as_text : "");
+    EXPECT_EQ(number, dword ? as_number : 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.GetData()),
+                          static_cast<size_t>(bytes.GetSize())),
+              binary ? stored : "");
   }
 }
 

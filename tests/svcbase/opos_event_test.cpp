@@ -1,4 +1,3 @@
-#include <string>
 #include <tuple>
 #include <vector>
 
@@ -28,16 +27,15 @@ void Queue(COposEvent& q, const std::vector<Rec>& recs) {
 }
 
 // Input errors (type 3, locus 3 in the third value) go to the head, the
-// latest first; everything else queues at the tail.
-TEST(OposEventTest, QueueOrderPutsInputDataErrorsAtTheHead) {
-  COposEvent q;
-  Queue(q, {{1, 1, 0, 0}, {3, 111, 1, 3}, {3, 111, 0, 1}, {2, 0, 0, 3}, {3, 111, 2, 3}});
-  EXPECT_EQ(q.GetSize(), 5);
-  EXPECT_THAT(Drain(q), ElementsAreArray<Rec>({{3, 111, 2, 3}, {3, 111, 1, 3}, {1, 1, 0, 0},
-                                                {3, 111, 0, 1}, {2, 0, 0, 3}}));
-}
-
-TEST(OposEventTest, RemovalsKeepTheOrderOfTheRest) {
+// latest first; everything else queues at the tail. Removals keep the order
+// of the rest.
+TEST(OposEventTest, InputDataErrorsGoToTheHeadAndRemovalsKeepTheOrder) {
+  COposEvent errors;
+  Queue(errors, {{1, 1, 0, 0}, {3, 111, 1, 3}, {3, 111, 0, 1}, {2, 0, 0, 3}, {3, 111, 2, 3}});
+  EXPECT_EQ(errors.GetSize(), 5);
+  EXPECT_THAT(Drain(errors),
+              ElementsAreArray<Rec>(
+                  {{3, 111, 2, 3}, {3, 111, 1, 3}, {1, 1, 0, 0}, {3, 111, 0, 1}, {2, 0, 0, 3}}));
   // Records of types 1 2 4 2 1, told apart by their first value 1..5.
   const std::tuple<const char*, void (*)(COposEvent&), std::vector<ULONG_PTR>> cases[] = {
       {"RemoveAll(0) empties", [](COposEvent& q) { q.RemoveAll(0); }, {}},

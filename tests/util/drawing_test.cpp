@@ -1,7 +1,5 @@
 // COOnDraw at the sizes that decide the layout, and the drawing calls it
 // relies on.
-#include <cstdlib>
-#include <string>
 #include <tuple>
 #include <vector>
 

@@ -117,7 +117,9 @@ void KillChildHolding(const std::string& name) {
   ASSERT_TRUE(taken.Reader().Receive());
 }  // the child is killed here
 
-TEST(EventLockTest, LockAbandonedByADeadProcessIsReportedAndFreed) {
+// A lock, or an abort mutex, abandoned by a dead process is reported; the lock is freed, the
+// abort mutex is the caller's.
+TEST(EventLockTest, AbandonedLocksAndAbortMutexesAreReported) {
   std::string name = UniqueName("abandoned");
   HANDLE holder = CreateMutexA(nullptr, FALSE, name.c_str());  // keeps the lock in being
   KillChildHolding(name);
@@ -128,15 +130,12 @@ TEST(EventLockTest, LockAbandonedByADeadProcessIsReportedAndFreed) {
   Entrant other(name);
   EXPECT_EQ(other.Result(), 0) << "released, not left owned";
   CloseHandle(holder);
-}
 
-TEST(EventLockTest, AbandonedAbortMutexIsReported) {
   std::string abort_name = UniqueName("abort-mutex");
   HANDLE abort = CreateMutexA(nullptr, FALSE, abort_name.c_str());
   KillChildHolding(abort_name);
-  Event never;
-  void* lock = reinterpret_cast<void*>(1);
-  EXPECT_EQ(EnterEventCS(UniqueName("lock").c_str(), lock, abort, never.handle), -127);
+  lock = reinterpret_cast<void*>(1);
+  EXPECT_EQ(EnterEventCS(UniqueName("lock").c_str(), lock, abort, event.handle), -127);
   EXPECT_EQ(lock, nullptr);
   EXPECT_TRUE(ReleaseMutex(abort)) << "the caller owns its abort mutex now";
   CloseHandle(abort);

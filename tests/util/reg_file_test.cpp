@@ -1,7 +1,6 @@
 // Registry export files: byte lists, dword data, and ImportRegistry on
 // real-looking and malformed files.
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -215,12 +214,6 @@ TEST(RegImportTest, DwordData) {
 
 std::string DataFile(const char* name) { return std::string(OPOSSVC_TEST_SOURCE_DIR) + "/data/" + name; }
 
-std::vector<size_t> FailedLines(const opossvc::RegImportReport& report) {
-  std::vector<size_t> lines;
-  for (const auto& problem : report.problems) lines.push_back(problem.line);
-  return lines;
-}
-
 // What the registry editor of a 64-bit Windows writes today (UTF-16LE with a
 // byte-order mark and CRLF, the database below WOW6432Node, deletions, typed
 // hex data in UTF-16, the port map), with every option on, in two code
@@ -240,7 +233,9 @@ TEST(RegImportTest, WindowsExportsWithEveryOption) {
     const opossvc::RegImportReport report = opossvc::ImportRegFile(
         DataFile("regedit5_utf16.reg").c_str(), opossvc::RegImportOptions::All());
     EXPECT_EQ(report.result, static_cast<unsigned>(kWritten | kFailed));
-    EXPECT_EQ(FailedLines(report), failed);
+    std::vector<size_t> lines;
+    for (const auto& problem : report.problems) lines.push_back(problem.line);
+    EXPECT_EQ(lines, failed);
     const std::tuple<const char*, DWORD, std::string> values[] = {
         {"", REG_SZ, Sz("VQ.Scanner.SO")},
         {"Description", REG_SZ, Sz(description)},

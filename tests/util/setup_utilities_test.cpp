@@ -36,7 +36,6 @@ using opossvc::testing::TempRegistry;
 
 const std::string kServiceOpos = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\";
 const std::string kPrinterClass = kServiceOpos + "POSPrinter";
-constexpr const char* kNull = nullptr;
 
 std::optional<std::string> Text(const TempRegistry& registry, const std::string& name) {
   std::optional<std::string> value =
@@ -63,7 +62,8 @@ TEST(UpdateServiceInfoTest, WritesWhatIsGivenToTheDeviceFound) {
     EXPECT_EQ(UpdateServiceInfo("POSPrinter\\Front", description, version), 1);
     EXPECT_EQ(Text(registry, "Description"), description_written);
     EXPECT_EQ(Text(registry, "Version"), version_written);
-    for (const char* device : {"POSPrinter\\Ghost", "Scanner\\Ghost", "Ghost", "", kNull}) {
+    for (const char* device :
+         {"POSPrinter\\Ghost", "Scanner\\Ghost", "Ghost", "", static_cast<const char*>(nullptr)}) {
       EXPECT_EQ(UpdateServiceInfo(device, "x", 1000000), 0) << (device ? device : "(null)");
     }
     EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, kPrinterClass + "\\Front"));
@@ -126,22 +126,15 @@ TEST(InstanceIdTest, ProcessesSharingAMaskGetDistinctNumbers) {
   munmap(memory, sizeof(Shared));
 }
 
-// Drives for a test: C: in the private root, D: an existing folder, E:
-// mapped to a folder that does not exist, Q: unmapped.
-class DriveMapTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::filesystem::create_directories(registry_.root() + "/drive_c");
-    std::filesystem::create_directories(registry_.root() + "/d");
-  }
-
-  TempRegistry registry_;
-  ScopedEnv d_{"OPOS_DRIVE_D", registry_.root() + "/d"};
-  ScopedEnv e_{"OPOS_DRIVE_E", registry_.root() + "/missing"};
-  ScopedEnv q_{"OPOS_DRIVE_Q", std::nullopt};
-};
-
-TEST_F(DriveMapTest, ValidPaths) {
+// Drives: C: in the private root, D: an existing folder, E: mapped to a folder that does not
+// exist, Q: unmapped.
+TEST(DriveMapTest, ValidPaths) {
+  TempRegistry registry;
+  std::filesystem::create_directories(registry.root() + "/drive_c");
+  std::filesystem::create_directories(registry.root() + "/d");
+  ScopedEnv d("OPOS_DRIVE_D", registry.root() + "/d");
+  ScopedEnv e("OPOS_DRIVE_E", registry.root() + "/missing");
+  ScopedEnv q("OPOS_DRIVE_Q", std::nullopt);
   const std::pair<const char*, int> cases[] = {
       {"C:\\", 1},         {"C:\\OPOS\\Log", 1}, {"D:\\data", 1},        {"C:\\a b\\c.d", 1},
       {"C:", 0},           {"C:\\OPOS\\", 0},    {"C:\\\\OPOS", 0},      {"C:\\OPOS\\\\Log", 0},
@@ -154,8 +147,9 @@ TEST_F(DriveMapTest, ValidPaths) {
   EXPECT_NE(GetDriveTypeA("\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
 }
 
-// Unused sub-authorities do not count; a malformed SID is refused, not read.
-TEST(SecurityTest, SidsCompareByValue) {
+// Unused sub-authorities do not count; a malformed SID is refused, not read. Token groups follow
+// the size protocol, every SID inside the caller's buffer.
+TEST(SecurityTest, SidsCompareByValueAndTokenGroupsFollowTheSizeProtocol) {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = nullptr, admins_again = nullptr, users = nullptr;
   ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, 32, 544, 0, 0, 0, 0, 0, 0, &admins));
@@ -171,9 +165,8 @@ TEST(SecurityTest, SidsCompareByValue) {
   EXPECT_FALSE(EqualSid(admins, garbage));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SID));
   for (PSID sid : {admins, admins_again, users}) EXPECT_EQ(FreeSid(sid), nullptr);
-}
 
-TEST(SecurityTest, TokenGroupsFollowTheSizeProtocol) {
+  // Token groups follow the size protocol.
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
   DWORD size = 0;

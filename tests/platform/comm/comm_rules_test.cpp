@@ -1,7 +1,6 @@
 // The rules of the comm layer that need no device: COM names, time-out arithmetic, DCB checks
 // and mode strings.
 #include <chrono>
-#include <string>
 #include <tuple>
 
 #include <gtest/gtest.h>

@@ -2,7 +2,6 @@
 // output flow control. The driver reaches it through the comm seam; the Win32 calls do not.
 #include <opossvc/testing/virtual_port.h>
 
-#include <string>
 #include <tuple>
 
 #include <gtest/gtest.h>

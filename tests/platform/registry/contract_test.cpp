@@ -111,14 +111,8 @@ TEST_F(RegistryContract, ListingOrderAndLetterCase) {
 }
 
 TEST_F(RegistryContract, QueryValueBuffers) {
-  struct {
-    const char* what;
-    DWORD type;
-    std::string stored;
-    DWORD buffer;
-    LONG result;
-    std::string written;  // at the start of a buffer filled with 0xBD
-  } cases[] = {
+  // What is written lands at the start of a buffer filled with 0xBD.
+  std::tuple<const char*, DWORD, std::string, DWORD, LONG, std::string> cases[] = {
       {"string fits", REG_SZ, "abc\0"s, 4, ERROR_SUCCESS, "abc\0"s},
       {"string one short", REG_SZ, "abc\0"s, 3, ERROR_MORE_DATA, "\xBD"},
       {"unterminated, exact", REG_SZ, "abc", 3, ERROR_SUCCESS, "abc\xBD"},
@@ -130,19 +124,19 @@ TEST_F(RegistryContract, QueryValueBuffers) {
       {"binary gets no NUL", REG_BINARY, "abc", 9, ERROR_SUCCESS, "abc\xBD"},
       {"any type number", 0x12345, "zz", 2, ERROR_SUCCESS, "zz"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_EQ(SetBytes(base(), "v", c.type, c.stored), ERROR_SUCCESS);
+  for (const auto& [what, stored_type, stored, buffer_size, result, written] : cases) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(SetBytes(base(), "v", stored_type, stored), ERROR_SUCCESS);
     DWORD type = 0, size = 0;
     EXPECT_EQ(RegQueryValueExA(base(), "v", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, c.stored.size()) << "no buffer: the size alone";
-    std::vector<BYTE> buffer(c.buffer + 8, 0xBD);
-    size = c.buffer;
+    EXPECT_EQ(size, stored.size()) << "no buffer: the size alone";
+    std::vector<BYTE> buffer(buffer_size + 8, 0xBD);
+    size = buffer_size;
     type = 0;
-    EXPECT_EQ(RegQueryValueExA(base(), "v", nullptr, &type, buffer.data(), &size), c.result);
-    EXPECT_EQ(size, c.stored.size()) << "the stored size, whatever fits";
-    EXPECT_EQ(type, c.type);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.written.size()), c.written);
+    EXPECT_EQ(RegQueryValueExA(base(), "v", nullptr, &type, buffer.data(), &size), result);
+    EXPECT_EQ(size, stored.size()) << "the stored size, whatever fits";
+    EXPECT_EQ(type, stored_type);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + written.size()), written);
   }
   // A size that leaves out the NUL right after the text: it is counted in.
   for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}) {
@@ -244,7 +238,7 @@ TEST_F(RegistryContract, EnumerationAndInfoBuffers) {
   EXPECT_EQ(class_count, 5u);
 }
 
-TEST_F(RegistryContract, Deletion) {
+TEST_F(RegistryContract, DeletionAndDeletedKeys) {
   for (const char* path : {"Tree\\A\\A1", "Tree\\A\\A2\\Deep", "Tree\\B", "Other"}) {
     ScopedKey key;
     ASSERT_EQ(Create(base(), path, &key), ERROR_SUCCESS);
@@ -275,11 +269,9 @@ TEST_F(RegistryContract, Deletion) {
   }
   EXPECT_EQ(RegDeleteKeyA(tree.get(), ""), ERROR_SUCCESS) << "\"\" deletes the key itself";
   EXPECT_EQ(SubkeyNames(base()), Names{"Other"});
-}
 
-// The key may be deleted alone or with its tree; a key made later under the
-// same name is another key.
-TEST_F(RegistryContract, EveryCallOnADeletedKeyAnswersKeyDeleted) {
+  // Every call on a deleted key answers ERROR_KEY_DELETED, whether the key went alone or with its
+  // tree; a key made later under the same name is another key.
   for (bool alone : {true, false}) {
     SCOPED_TRACE(alone ? "alone" : "with its tree");
     ScopedKey stale;
@@ -318,26 +310,22 @@ TEST_F(RegistryContract, EveryCallOnADeletedKeyAnswersKeyDeleted) {
 
 TEST_F(RegistryContract, HandleRightsAreEnforced) {
   ASSERT_EQ(SetText(base(), "v", "x"), ERROR_SUCCESS);
-  struct {
-    REGSAM access;
-    bool query, set, enumerate;
-  } cases[] = {
+  std::tuple<REGSAM, bool, bool, bool> cases[] = {
       {KEY_READ, true, false, true},         {KEY_WRITE, false, true, false},
       {KEY_QUERY_VALUE, true, false, false}, {GENERIC_READ, true, false, true},
       {MAXIMUM_ALLOWED, true, true, true},   {0, false, false, false},
   };
   auto expect = [](bool allowed) { return allowed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED; };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.access);
+  for (const auto& [access, query, set, enumerate] : cases) {
+    SCOPED_TRACE(access);
     ScopedKey key;
-    ASSERT_EQ(Open(base(), "", &key, c.access), ERROR_SUCCESS);
+    ASSERT_EQ(Open(base(), "", &key, access), ERROR_SUCCESS);
     char name[8];
     DWORD count = sizeof name;
-    EXPECT_EQ(RegQueryValueExA(key.get(), "v", nullptr, nullptr, nullptr, nullptr),
-              expect(c.query));
-    EXPECT_EQ(SetText(key.get(), "w", "y"), expect(c.set));
+    EXPECT_EQ(RegQueryValueExA(key.get(), "v", nullptr, nullptr, nullptr, nullptr), expect(query));
+    EXPECT_EQ(SetText(key.get(), "w", "y"), expect(set));
     EXPECT_EQ(RegEnumKeyExA(key.get(), 0, name, &count, nullptr, nullptr, nullptr, nullptr),
-              c.enumerate ? ERROR_NO_MORE_ITEMS : ERROR_ACCESS_DENIED);
+              enumerate ? ERROR_NO_MORE_ITEMS : ERROR_ACCESS_DENIED);
     ScopedKey below;
     EXPECT_EQ(Create(key.get(), "Sub", &below, nullptr, KEY_READ), ERROR_SUCCESS)
         << "working below a handle needs no right on it";

@@ -20,40 +20,42 @@ using std::string_literals::operator""s;
 using Names = std::vector<std::string>;
 
 TEST(RegistryFolding, NamesMatchWithoutRegardToCaseInTheirCodePage) {
-  struct Case {
-    const char* what;
-    const char* codepage;
-    std::string created;
-    std::string looked_up;
-    bool same;
-  } cases[] = {
+  std::tuple<const char*, const char*, std::string, std::string, bool> cases[] = {
       {"umlaut, UTF-8", "65001", "\xC3\x84rger", "\xC3\xA4RGER", true},
       {"Greek with final sigma, UTF-8", "65001", "\xCE\xA3\xCE\x9F\xCE\xA3",  // ΣΟΣ
-       "\xCF\x83\xCE\xBF\xCF\x82", true},                                    // σος
-      {"one letter for one: sharp s is no SS", "65001", "MASSE", "Ma\xC3\x9F" "e", false},
+       "\xCF\x83\xCE\xBF\xCF\x82", true},                                     // σος
+      {"one letter for one: sharp s is no SS", "65001", "MASSE",
+       "Ma\xC3\x9F"
+       "e",
+       false},
       {"distinct letters", "65001", "\xC3\x84rger", "\xC3\x96rger", false},  // Ä, Ö
       {"undecodable bytes become U+FFFD", "65001", "\xC4x", "\xE4x", true},
-      {"caron, 1252", "1252", "\x8A" "ab", "\x9A" "AB", true},  // Š, š
+      {"caron, 1252", "1252",
+       "\x8A"
+       "ab",
+       "\x9A"
+       "AB",
+       true},                                                            // Š, š
       {"full-width letters, 932", "932", "\x82\x60", "\x82\x81", true},  // Ａ, ａ
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScopedEnv codepage("OPOS_CODEPAGE", std::string(c.codepage));
+  for (const auto& [what, page, created, looked_up, same] : cases) {
+    SCOPED_TRACE(what);
+    ScopedEnv codepage("OPOS_CODEPAGE", std::string(page));
     opossvc::testing::TempRegistry registry;
     ScopedKey base;
     ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Folding", &base), ERROR_SUCCESS);
     ScopedKey key;
-    ASSERT_EQ(Create(base.get(), c.created.c_str(), &key), ERROR_SUCCESS);
-    ASSERT_EQ(SetText(base.get(), c.created.c_str(), "v"), ERROR_SUCCESS);
+    ASSERT_EQ(Create(base.get(), created.c_str(), &key), ERROR_SUCCESS);
+    ASSERT_EQ(SetText(base.get(), created.c_str(), "v"), ERROR_SUCCESS);
 
     ScopedKey found;
-    EXPECT_EQ(Open(base.get(), c.looked_up.c_str(), &found),
-              c.same ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(ReadBytes(base.get(), c.looked_up.c_str()).has_value(), c.same);
+    EXPECT_EQ(Open(base.get(), looked_up.c_str(), &found),
+              same ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadBytes(base.get(), looked_up.c_str()).has_value(), same);
     DWORD disposition = 0;
-    ASSERT_EQ(Create(base.get(), c.looked_up.c_str(), &found, &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, c.same ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY);
-    EXPECT_EQ(SubkeyNames(base.get()).size(), c.same ? 1u : 2u);
+    ASSERT_EQ(Create(base.get(), looked_up.c_str(), &found, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, same ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY);
+    EXPECT_EQ(SubkeyNames(base.get()).size(), same ? 1u : 2u);
   }
 }
 
@@ -145,12 +147,7 @@ TEST(RegistryStoredNames, AnswersTheCreatedSpellingOrNothing) {
   ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "software\\names", &top), ERROR_SUCCESS);
   ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Names", &values_only, KEY_QUERY_VALUE),
             ERROR_SUCCESS);
-  const struct {
-    HKEY key;
-    Names asked;
-    LONG result;
-    Names stored;
-  } cases[] = {
+  const std::tuple<HKEY, Names, LONG, Names> cases[] = {
       {top.get(), {"vendor two", "MODEL-7"}, ERROR_SUCCESS, {"Vendor Two", "Model-7"}},
       {top.get(), {"vendor two", "missing"}, ERROR_FILE_NOT_FOUND, {}},
       // Names no key has: the path parser would have dropped or split them.
@@ -159,11 +156,11 @@ TEST(RegistryStoredNames, AnswersTheCreatedSpellingOrNothing) {
       {values_only.get(), {"vendor two"}, ERROR_ACCESS_DENIED, {}},
       {gone.get(), {"vendor two"}, ERROR_KEY_DELETED, {}},
   };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(::testing::PrintToString(row.asked) + " " + std::to_string(row.result));
+  for (const auto& [key, asked, result, expected] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(asked) + " " + std::to_string(result));
     Names stored = {"left over"};
-    EXPECT_EQ(opossvc::detail::GetStoredKeyNames(row.key, row.asked, &stored), row.result);
-    EXPECT_EQ(stored, row.stored);
+    EXPECT_EQ(opossvc::detail::GetStoredKeyNames(key, asked, &stored), result);
+    EXPECT_EQ(stored, expected);
   }
   EXPECT_EQ(opossvc::detail::GetStoredKeyNames(HKEY_LOCAL_MACHINE, {"software"}, nullptr),
             ERROR_INVALID_PARAMETER);

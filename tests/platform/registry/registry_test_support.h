@@ -2,7 +2,6 @@
 #ifndef OPOSSVC_TESTS_PLATFORM_REGISTRY_REGISTRY_TEST_SUPPORT_H_
 #define OPOSSVC_TESTS_PLATFORM_REGISTRY_REGISTRY_TEST_SUPPORT_H_
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>

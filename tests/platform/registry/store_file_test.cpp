@@ -159,13 +159,7 @@ TEST(RegistryStoreFile, LinksAreFollowedOnlyInAFolderThatOthersMayNotWrite) {
     ASSERT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "real"), ERROR_SUCCESS);
   }
   WriteFile(victim, "precious");
-  struct {
-    const char* what;
-    mode_t folder;
-    const char* name;
-    std::string target;
-    LONG result;
-  } cases[] = {
+  std::tuple<const char*, mode_t, const char*, std::string, LONG> cases[] = {
       {"the store, where its owner alone writes", 0755, "registry.db", real + "/registry.db",
        ERROR_SUCCESS},
       {"the store, where all may write", 01777, "registry.db", registry.root() + "/made",
@@ -176,19 +170,19 @@ TEST(RegistryStoreFile, LinksAreFollowedOnlyInAFolderThatOthersMayNotWrite) {
        ERROR_CANT_ACCESS_FILE},
   };
   int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, mode, name, target, result] : cases) {
+    SCOPED_TRACE(what);
     const std::string folder = registry.root() + "/case" + std::to_string(n++);
     std::filesystem::create_directory(folder);
-    ASSERT_EQ(chmod(folder.c_str(), c.folder), 0);
-    ASSERT_EQ(symlink(c.target.c_str(), (folder + "/" + c.name).c_str()), 0);
-    const std::string before = FileBytes(c.target);
+    ASSERT_EQ(chmod(folder.c_str(), mode), 0);
+    ASSERT_EQ(symlink(target.c_str(), (folder + "/" + name).c_str()), 0);
+    const std::string before = FileBytes(target);
     ScopedEnv root("OPOS_ROOT", folder);
     EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "v", nullptr, nullptr, nullptr, nullptr),
-              c.result);
-    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "w", "x"), c.result);
-    if (c.result != ERROR_SUCCESS) {
-      EXPECT_TRUE(FileBytes(c.target) == before) << "the link's target was written";
+              result);
+    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "w", "x"), result);
+    if (result != ERROR_SUCCESS) {
+      EXPECT_TRUE(FileBytes(target) == before) << "the link's target was written";
     }
   }
 }
@@ -234,26 +228,22 @@ TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
 // text decodes in it; otherwise the file stays as it was.
 TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes) {
   constexpr char kScanner[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
-  const struct {
-    const char* what;
-    std::string device;  // name and "Port" data as the first format kept them
-    const char* opener;  // OPOS_CODEPAGE of the first process that opens it
-    LONG result;
-    std::string utf8;  // the name read back in UTF-8
-  } cases[] = {
+  // The device's name and "Port" data as the first format kept them, OPOS_CODEPAGE of the first
+  // process that opens the store, the result and the name read back in UTF-8.
+  const std::tuple<const char*, std::string, const char*, LONG, std::string> cases[] = {
       {"ASCII, whatever the code page", "Scanner1", "932", ERROR_SUCCESS, "Scanner1"},
       {"UTF-8 under UTF-8", "\xC3\x84rger", "65001", ERROR_SUCCESS, "\xC3\x84rger"},
       {"Shift-JIS under 932", "\x83\x41", "932", ERROR_SUCCESS, "\xE3\x82\xA2"},  // ア
       {"Shift-JIS under UTF-8", "\x83\x41", "65001", ERROR_NO_UNICODE_TRANSLATION, ""},
       {"a name split at a trail byte 0x5C", "\x83", "932", ERROR_NO_UNICODE_TRANSLATION, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, kept, opener, result, utf8] : cases) {
+    SCOPED_TRACE(what);
     opossvc::testing::TempRegistry registry;
-    WriteFirstFormatStore(registry.store_path(), c.device);
+    WriteFirstFormatStore(registry.store_path(), kept);
     ASSERT_EQ(chmod(registry.root().c_str(), 0755), 0);
     ASSERT_EQ(chmod(registry.store_path().c_str(), 0644), 0);
-    if (geteuid() == 0 && c.result == ERROR_SUCCESS) {
+    if (geteuid() == 0 && result == ERROR_SUCCESS) {
       EXPECT_EQ(RunInChild([&](ChildChecks& checks) {
                   ScopedKey key;
                   checks.Expect(setgid(65534) == 0 && setuid(65534) == 0, "drop privileges");
@@ -264,19 +254,19 @@ TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes)
     }
     ScopedKey scanner;
     {
-      ScopedEnv codepage("OPOS_CODEPAGE", std::string(c.opener));
-      EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, kScanner, &scanner, KEY_READ), c.result);
+      ScopedEnv codepage("OPOS_CODEPAGE", std::string(opener));
+      EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, kScanner, &scanner, KEY_READ), result);
     }
-    if (c.result != ERROR_SUCCESS) {
+    if (result != ERROR_SUCCESS) {
       EXPECT_EQ(Sql(registry.store_path(), "PRAGMA user_version"), 1);
       EXPECT_EQ(Sql(registry.store_path(), "SELECT count(*) FROM reg_key"), 9);
       continue;
     }
     EXPECT_EQ(Sql(registry.store_path(), "PRAGMA user_version"), 2);
-    EXPECT_EQ(SubkeyNames(scanner.get()), std::vector<std::string>{c.utf8});
+    EXPECT_EQ(SubkeyNames(scanner.get()), std::vector<std::string>{utf8});
     ScopedKey device;
-    ASSERT_EQ(Open(scanner.get(), c.utf8.c_str(), &device), ERROR_SUCCESS);
-    EXPECT_EQ(ReadBytes(device.get(), "Port"), c.utf8) << "string data converts";
+    ASSERT_EQ(Open(scanner.get(), utf8.c_str(), &device), ERROR_SUCCESS);
+    EXPECT_EQ(ReadBytes(device.get(), "Port"), utf8) << "string data converts";
     EXPECT_EQ(ReadBytes(device.get(), "Raw"), "\x83\x5C") << "binary data does not";
     ScopedKey root;
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", &root), ERROR_SUCCESS);
@@ -292,23 +282,18 @@ TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes)
   }
 }
 
-// Mounts a small file system of its own on `folder`, seen by this process
-// alone; false where mounting is not allowed.
-bool MountSmallFileSystem(const std::string& folder, const char* size) {
-  std::filesystem::create_directory(folder);
-  return unshare(CLONE_NEWNS) == 0 &&
-         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-         mount("tmpfs", folder.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
-}
-
 // On a full disk a write fails whole and what was there stays readable.
 // Deleting frees space, so it must still work: the store keeps space in
 // reserve for it.
 TEST(RegistryStoreFile, AFullDiskFailsWritesWholeAndStillDeletes) {
   opossvc::testing::TempRegistry registry;
   std::string report = RunInChild([&](ChildChecks& checks) {
+    // A small file system of its own, seen by this process alone, where mounting is allowed.
     const std::string root = registry.root() + "/small";
-    if (!MountSmallFileSystem(root, "2m")) {
+    std::filesystem::create_directory(root);
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", root.c_str(), "tmpfs", 0, "size=2m") != 0) {
       checks.Expect(false, "skip");
       return;
     }
