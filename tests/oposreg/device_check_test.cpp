@@ -18,14 +18,12 @@
 namespace opossvc::oposreg {
 namespace {
 
-using testing::DeviceEntry;
-
 // A printer on a pseudo-terminal, mapped as COM1, with a logical name: every
 // step passes until a case breaks one.
 struct Bench {
   testing::TempRegistry registry;
   testing::Pty pty;
-  DeviceEntry entry;
+  testing::DeviceEntry entry;
   std::string name = "Front";
 
   void Write() {

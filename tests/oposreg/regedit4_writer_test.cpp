@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -19,13 +20,9 @@ namespace {
 
 using std::string_literals::operator""s;
 
-TEST(Regedit4Writer, ValueLines) {
-  struct Case {
-    const char* what;
-    RegValue value;
-    const char* line;  // null: refused, since the import would not give it back
-  };
-  const Case cases[] = {
+TEST(Regedit4Writer, ValueLinesAndSectionNames) {
+  // what, value, expected line (null: refused, since the import would not give it back)
+  const std::tuple<const char*, RegValue, const char*> cases[] = {
       {"default value", {"", REG_SZ, "S1.SO\0"s}, R"(@="S1.SO")"},
       {"quotes and backslashes escaped",
        {R"(a"b\c)", REG_SZ, "C:\\x \"y\"\0"s},
@@ -40,26 +37,24 @@ TEST(Regedit4Writer, ValueLines) {
       {"qword", {"q", REG_QWORD, "\x01\0\0\0\0\0\0\0"s}, R"("q"=hex(b):01,00,00,00,00,00,00,00)"},
       {"longer than an import reads", {"big", REG_SZ, std::string(4 << 20, 's')}, nullptr},
   };
-  for (const Case& c : cases) {
+  for (const auto& [what, value, expected] : cases) {
     std::string line, why;
-    EXPECT_EQ(FormatValueLine(c.value, &line, &why), c.line != nullptr) << c.what;
-    if (c.line != nullptr) {
-      EXPECT_EQ(line, c.line) << c.what;
+    EXPECT_EQ(FormatValueLine(value, &line, &why), expected != nullptr) << what;
+    if (expected != nullptr) {
+      EXPECT_EQ(line, expected) << what;
     } else {
-      EXPECT_FALSE(why.empty()) << c.what;
+      EXPECT_FALSE(why.empty()) << what;
     }
   }
-}
-
-// ImportRegistry matches the database root in this spelling only.
-TEST(Regedit4Writer, SectionNamesSpellTheDatabaseRootAsTheImporterWants) {
-  const std::pair<const char*, const char*> cases[] = {
+  // Section names spell the database root as ImportRegistry wants it, in this spelling only.
+  const std::pair<const char*, const char*> sections[] = {
       {"HKEY_LOCAL_MACHINE\\software\\oleforretail\\ServiceOPOS",
        "HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS"},
-      {"HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX", "HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX"},
+      {"HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX",
+       "HKEY_LOCAL_MACHINE\\Software\\OLEforRetailX"},
       {"HKEY_CURRENT_USER\\Software\\OLEforRetail", "HKEY_CURRENT_USER\\Software\\OLEforRetail"},
   };
-  for (const auto& [path, section] : cases) EXPECT_EQ(SectionName(path), section) << path;
+  for (const auto& [path, section] : sections) EXPECT_EQ(SectionName(path), section) << path;
 }
 
 struct DeepWalk {

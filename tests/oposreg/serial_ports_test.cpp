@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -27,40 +28,35 @@ TEST(SerialPorts, AssignComNames) {
   const SerialDevice usb_a{"/dev/serial/by-id/usb-A", "/dev/ttyUSB0", 0, {}};
   const SerialDevice usb_b{"/dev/serial/by-id/usb-B", "/dev/ttyUSB1", 0, {}};
   const SerialDevice acm{"/dev/ttyACM0", "/dev/ttyACM0", 0, {}};
-  struct Case {
-    const char* what;
-    std::vector<MapEntry> map;
-    std::vector<SerialDevice> devices;
-    const char* expected;
-  };
-  const Case cases[] = {
-      {"UARTs keep their unmapped numbers, others take the lowest free",
-       {},
-       {usb_a, uart1, acm},
-       "COM1=/dev/serial/by-id/usb-A new;COM2=/dev/ttyS1 new;COM3=/dev/ttyACM0 new;"},
-      {"a recorded adapter keeps its number wherever it is plugged in",
-       {{"/dev/serial/by-id/usb-B", 4}},
-       {usb_a, usb_b},
-       "COM1=/dev/serial/by-id/usb-A new;COM4=/dev/serial/by-id/usb-B;"},
-      {"an unplugged adapter's name is kept and not reused",
-       {{"/dev/serial/by-id/usb-A", 1}},
-       {usb_b},
-       "COM1=/dev/serial/by-id/usb-A absent;COM2=/dev/serial/by-id/usb-B new;"},
-      {"an entry by node or by relative name matches the device",
-       {{"ttyS0", 7}, {"/dev/ttyUSB0", 5}},
-       {uart0, usb_a},
-       "COM5=/dev/ttyUSB0;COM7=ttyS0;"},
-      {"an entry by a link that no longer names the device still matches it",
-       {{"/dev/serial/by-id/usb-A", 3}},
-       {{"/dev/serial/by-path/pci-usb-0:1", "/dev/ttyUSB0", 0, {"/dev/serial/by-id/usb-A"}}},
-       "COM3=/dev/serial/by-id/usb-A;"},
-      {"a UART whose number is taken gets the lowest free one",
-       {{"/dev/pts/3", 1}},
-       {uart0},
-       "COM1=/dev/pts/3 absent;COM2=/dev/ttyS0 new;"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Describe(AssignComNames(c.map, c.devices)), c.expected) << c.what;
+  const std::tuple<const char*, std::vector<MapEntry>, std::vector<SerialDevice>, const char*>
+      cases[] = {
+          {"UARTs keep their unmapped numbers, others take the lowest free",
+           {},
+           {usb_a, uart1, acm},
+           "COM1=/dev/serial/by-id/usb-A new;COM2=/dev/ttyS1 new;COM3=/dev/ttyACM0 new;"},
+          {"a recorded adapter keeps its number wherever it is plugged in",
+           {{"/dev/serial/by-id/usb-B", 4}},
+           {usb_a, usb_b},
+           "COM1=/dev/serial/by-id/usb-A new;COM4=/dev/serial/by-id/usb-B;"},
+          {"an unplugged adapter's name is kept and not reused",
+           {{"/dev/serial/by-id/usb-A", 1}},
+           {usb_b},
+           "COM1=/dev/serial/by-id/usb-A absent;COM2=/dev/serial/by-id/usb-B new;"},
+          {"an entry by node or by relative name matches the device",
+           {{"ttyS0", 7}, {"/dev/ttyUSB0", 5}},
+           {uart0, usb_a},
+           "COM5=/dev/ttyUSB0;COM7=ttyS0;"},
+          {"an entry by a link that no longer names the device still matches it",
+           {{"/dev/serial/by-id/usb-A", 3}},
+           {{"/dev/serial/by-path/pci-usb-0:1", "/dev/ttyUSB0", 0, {"/dev/serial/by-id/usb-A"}}},
+           "COM3=/dev/serial/by-id/usb-A;"},
+          {"a UART whose number is taken gets the lowest free one",
+           {{"/dev/pts/3", 1}},
+           {uart0},
+           "COM1=/dev/pts/3 absent;COM2=/dev/ttyS0 new;"},
+      };
+  for (const auto& [what, map, devices, expected] : cases) {
+    EXPECT_EQ(Describe(AssignComNames(map, devices)), expected) << what;
   }
 }
 

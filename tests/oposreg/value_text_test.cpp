@@ -1,6 +1,7 @@
 #include "tools/oposreg/value_text.h"
 
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -15,15 +16,8 @@ namespace {
 
 using std::string_literals::operator""s;
 
-TEST(ValueText, ParseTypedData) {
-  struct Case {
-    const char* type;
-    const char* data;
-    bool ok;
-    DWORD parsed_type;
-    std::string bytes;
-  };
-  const Case cases[] = {
+TEST(ValueText, ParseAndShowTypedData) {
+  const std::tuple<const char*, const char*, bool, DWORD, std::string> cases[] = {
       {"REG_SZ", "COM3", true, REG_SZ, "COM3\0"s},
       {"dword", "0x80000001", true, REG_DWORD, "\x01\0\0\x80"s},
       {"dword", "-1", true, REG_DWORD, "\xff\xff\xff\xff"s},
@@ -36,20 +30,18 @@ TEST(ValueText, ParseTypedData) {
       {"hex", "01,,02", false, 0, ""},
       {"REG_QWORD", "1", false, 0, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& [type, data, ok, parsed_type, bytes] : cases) {
     RegValue value;
     std::string error;
-    ASSERT_EQ(ParseTypedData(c.type, c.data, &value, &error), c.ok) << c.type << " " << c.data;
-    if (!c.ok) {
+    ASSERT_EQ(ParseTypedData(type, data, &value, &error), ok) << type << " " << data;
+    if (!ok) {
       EXPECT_FALSE(error.empty());
       continue;
     }
-    EXPECT_EQ(value.type, c.parsed_type) << c.data;
-    EXPECT_EQ(value.data, c.bytes) << c.data;
+    EXPECT_EQ(value.type, parsed_type) << data;
+    EXPECT_EQ(value.data, bytes) << data;
   }
-}
-
-TEST(ValueText, ShowsDataAsUsersReadIt) {
+  // Data as users read it.
   EXPECT_EQ(DataText({"", REG_SZ, "abc\0junk"s}), "abc");
   EXPECT_EQ(DataText({"", REG_DWORD, "\xff\xff\xff\xff"s}), "4294967295");
   EXPECT_EQ(DataText({"", REG_BINARY, "\x00\x0a"s}), "00,0a");
@@ -82,11 +74,7 @@ TEST(ValueText, JsonEscapesWhatNoStringMayHold) {
 // only its own options.
 TEST(CommandLineParsing, OptionsAnywhereAndEachCommandOnlyItsOwn) {
   enum Outcome { kRefused, kNotItsOption, kFits };
-  struct Case {
-    std::vector<const char*> argv;
-    Outcome outcome;
-  };
-  const Case cases[] = {
+  const std::pair<std::vector<const char*>, Outcome> cases[] = {
       {{"oposreg", "set", "HKLM\\K", "V", "dword", "-1", "--root", "/r"}, kFits},
       {{"oposreg", "tree", "--root"}, kRefused},
       {{"oposreg", "tree", "--frobnicate"}, kRefused},
@@ -100,15 +88,15 @@ TEST(CommandLineParsing, OptionsAnywhereAndEachCommandOnlyItsOwn) {
       {{"oposreg", "check", "--json", "Scanner", "S1"}, kFits},
       {{"oposreg", "get", "--dev", "/tmp", "HKLM\\K"}, kNotItsOption},
   };
-  for (const Case& c : cases) {
+  for (const auto& [argv, outcome] : cases) {
     Invocation invocation;
     std::string error;
-    const bool parsed = ParseCommandLine(static_cast<int>(c.argv.size()), c.argv.data(),
-                                         &invocation, &error);
-    ASSERT_EQ(parsed, c.outcome != kRefused) << c.argv[1] << " " << c.argv[2];
+    const bool parsed =
+        ParseCommandLine(static_cast<int>(argv.size()), argv.data(), &invocation, &error);
+    ASSERT_EQ(parsed, outcome != kRefused) << argv[1] << " " << argv[2];
     if (!parsed) continue;
-    EXPECT_EQ(OptionsFit(invocation, &error), c.outcome == kFits) << c.argv[1] << " " << c.argv[2];
-    if (c.argv.back() == std::string("/r")) {
+    EXPECT_EQ(OptionsFit(invocation, &error), outcome == kFits) << argv[1] << " " << argv[2];
+    if (argv.back() == std::string("/r")) {
       EXPECT_EQ(invocation.root, "/r");
       EXPECT_EQ(invocation.args, (std::vector<std::string>{"HKLM\\K", "V", "dword", "-1"}));
     }

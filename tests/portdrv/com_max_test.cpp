@@ -13,12 +13,11 @@ namespace {
 
 const char kSerialComm[] = "Hardware\\DeviceMap\\SerialComm";
 
-TEST(GetComMax, SerialCommValues) {
-  struct Case {
-    const char* what;
-    std::vector<std::pair<std::string, std::string>> values;  // device path -> data
-    int expected;
-  } cases[] = {
+// The highest COM number in the port map, each value read no further than its data; those listed
+// Enum\Root, of any kind of device, take precedence.
+TEST(GetComMax, SerialCommValuesOrEnumRoot) {
+  // The port map: device path -> data.
+  std::tuple<const char*, std::vector<std::pair<std::string, std::string>>, int> cases[] = {
       {"nothing listed", {}, 2},
       {"lower case", {{"/dev/ttyUSB0", "com12"}}, 12},
       {"digits then letters", {{"/dev/x", "COM7a"}, {"/dev/y", "COM3"}}, 7},
@@ -29,27 +28,22 @@ TEST(GetComMax, SerialCommValues) {
         {"/dev/ttyS0", "COM1"}},
        7},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, values, expected] : cases) {
+    SCOPED_TRACE(what);
     TempRegistry registry;
     registry.CreateKey(HKEY_LOCAL_MACHINE, kSerialComm);
-    for (const auto& [path, data] : c.values) {
+    for (const auto& [path, data] : values) {
       registry.SetString(HKEY_LOCAL_MACHINE, kSerialComm, path, data);
     }
-    EXPECT_EQ(GetComMax(), c.expected);
+    EXPECT_EQ(GetComMax(), expected);
   }
-}
-
-TEST(GetComMax, NumberEndsWithTheValueData) {
-  TempRegistry registry;
-  // Stored without its NUL: the digits after it must not be read.
-  registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", REG_SZ, "COM5");
-  registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/y", REG_DWORD,
-                    std::string("COM9", 4));
-  EXPECT_EQ(GetComMax(), 5);
-}
-
-TEST(GetComMax, EnumRootTakesPrecedence) {
+  {
+    TempRegistry registry;
+    // Stored without its NUL: the digits after it must not be read.
+    registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", REG_SZ, "COM5");
+    registry.SetValue(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/y", REG_DWORD, "COM9");
+    EXPECT_EQ(GetComMax(), 5);
+  }
   TempRegistry registry;
   registry.SetString(HKEY_LOCAL_MACHINE, kSerialComm, "/dev/x", "COM20");
   registry.SetString(HKEY_LOCAL_MACHINE, "Enum\\Root\\Ports\\0000", "PortName", "COM6");

@@ -79,74 +79,52 @@ TEST(LineMode, XonXoffLimitsSaturateTheirSixteenBits) {
 
 // Whether a flow-controlled record may go, and the power lines watched, in report order.
 TEST(LineMode, ReadyTestAndWatchedLines) {
-  struct Case {
-    LONG handShake, hydra;
-    bool none, cts, dsr, both;
-    const char* watched;
-  } cases[] = {
+  std::tuple<LONG, LONG, bool, bool, bool, bool, const char*> cases[] = {
       {0, 0, true, true, true, true, ""},     {1, 0, false, true, false, true, "C"},
       {2, 0, false, false, true, true, "D"},  {3, 0, true, true, true, true, "C"},
       {4, 0, true, true, true, true, ""},     {0, 1, true, true, true, true, "DC"},
       {1, 1, false, false, false, true, "C"}, {4, 1, false, false, false, true, "DC"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "HandShake " << c.handShake << " Hydra " << c.hydra);
-    EXPECT_EQ(std::tuple(DeviceReady(c.handShake, c.hydra, 0),
-                         DeviceReady(c.handShake, c.hydra, MS_CTS_ON),
-                         DeviceReady(c.handShake, c.hydra, MS_DSR_ON),
-                         DeviceReady(c.handShake, c.hydra, MS_CTS_ON | MS_DSR_ON)),
-              std::tuple(c.none, c.cts, c.dsr, c.both));
-    const WatchedLines lines = WatchedLinesFor(c.handShake, c.hydra);
+  for (const auto& [handShake, hydra, none, cts, dsr, both, expected_watched] : cases) {
+    SCOPED_TRACE(::testing::Message() << "HandShake " << handShake << " Hydra " << hydra);
+    EXPECT_EQ(std::tuple(DeviceReady(handShake, hydra, 0), DeviceReady(handShake, hydra, MS_CTS_ON),
+                         DeviceReady(handShake, hydra, MS_DSR_ON),
+                         DeviceReady(handShake, hydra, MS_CTS_ON | MS_DSR_ON)),
+              std::tuple(none, cts, dsr, both));
+    const WatchedLines lines = WatchedLinesFor(handShake, hydra);
     std::string watched;
     for (int i = 0; i < lines.count; ++i) watched += lines.lines[i] == Line::kCts ? 'C' : 'D';
-    EXPECT_EQ(watched, c.watched);
+    EXPECT_EQ(watched, expected_watched);
   }
 }
 
-// InputBuf 1024: LowWater 256, HighWater 768; the comparisons are strict.
+// InputBuf 1024: LowWater 256, HighWater 768; the comparisons are strict. In mode 3 RTS also
+// follows CTS.
 TEST(LineMode, InputFlowAtTheWaterMarks) {
-  const struct {
-    LONG handShake;
-    DWORD drop, raise;
-  } modes[] = {{1, CLRRTS, SETRTS}, {2, CLRDTR, SETDTR}};
-  for (const auto& mode : modes) {
-    const struct {
-      DWORD queued;
-      bool enabled;
-      DWORD change;
-      LONG inputFull;
-    } steps[] = {
-        {768, true, 0, 0}, {769, true, mode.drop, 1}, {769, true, 0, 1},
-        {256, true, 0, 1}, {255, false, 0, 1},        {255, true, mode.raise, 0},
+  const std::tuple<LONG, DWORD, DWORD> modes[] = {{1, CLRRTS, SETRTS}, {2, CLRDTR, SETDTR}};
+  for (const auto& [handShake, drop, raise] : modes) {
+    const std::tuple<DWORD, bool, DWORD, LONG> steps[] = {
+        {768, true, 0, 0}, {769, true, drop, 1}, {769, true, 0, 1},
+        {256, true, 0, 1}, {255, false, 0, 1},   {255, true, raise, 0},
     };
     InputFlowState state;
-    for (const auto& step : steps) {
-      EXPECT_EQ(InputFlowStep(mode.handShake, step.queued, 256, 768, step.enabled, true, &state),
-                step.change)
-          << mode.handShake << " " << step.queued;
-      EXPECT_EQ(state.inputFull, step.inputFull) << mode.handShake << " " << step.queued;
+    for (const auto& [queued, enabled, change, inputFull] : steps) {
+      EXPECT_EQ(InputFlowStep(handShake, queued, 256, 768, enabled, true, &state), change)
+          << handShake << " " << queued;
+      EXPECT_EQ(state.inputFull, inputFull) << handShake << " " << queued;
     }
   }
-}
-
-TEST(LineMode, RtsFollowsCtsInMode3) {
-  const struct {
-    DWORD queued;
-    bool enabled, cts;
-    DWORD change;
-  } steps[] = {
-      {0, true, true, 0},         // raised at open
-      {0, true, false, CLRRTS},   // CTS dropped
-      {0, true, false, 0},
-      {0, true, true, SETRTS},    // CTS back
-      {800, true, true, CLRRTS},  // input held back
-      {300, true, true, 0},
-      {100, true, true, SETRTS},
+  const std::tuple<DWORD, bool, bool, DWORD> mode3[] = {
+      {0, true, true, 0},                                  // raised at open
+      {0, true, false, CLRRTS},                            // CTS dropped
+      {0, true, false, 0},       {0, true, true, SETRTS},  // CTS back
+      {800, true, true, CLRRTS},                           // input held back
+      {300, true, true, 0},      {100, true, true, SETRTS},
   };
   InputFlowState state{0, 1};
-  for (const auto& step : steps) {
-    EXPECT_EQ(InputFlowStep(3, step.queued, 256, 768, step.enabled, step.cts, &state), step.change)
-        << step.queued << step.enabled << step.cts;
+  for (const auto& [queued, enabled, cts, change] : mode3) {
+    EXPECT_EQ(InputFlowStep(3, queued, 256, 768, enabled, cts, &state), change)
+        << queued << enabled << cts;
   }
 }
 

@@ -296,15 +296,13 @@ TEST(PortIo, PortCloseFromOutputDataComplete) {
 // the record cut off by the loss is not timed out but written once the device is back, the
 // watched lines coming on are reported, and input goes on.
 TEST(PortIo, UnpluggedDeviceIsToldOnceAndComesBackByItself) {
-  const struct {
-    DWORD handShake, hydra;
-    const char* power;  // the new states of the power reports, in order
-  } modes[] = {{0, 0, ""}, {1, 0, "01"}, {2, 0, "01"}, {3, 0, "01"}, {4, 0, ""}, {0, 1, "0011"}};
-  for (const auto& m : modes) {
-    SCOPED_TRACE(::testing::Message() << "mode " << m.handShake << " hydra " << m.hydra);
+  // HandShake, Hydra, the new states of the power reports in order
+  const std::tuple<DWORD, DWORD, const char*> modes[] = {
+      {0, 0, ""}, {1, 0, "01"}, {2, 0, "01"}, {3, 0, "01"}, {4, 0, ""}, {0, 1, "0011"}};
+  for (const auto& [handShake, hydra, reports] : modes) {
+    SCOPED_TRACE(::testing::Message() << "mode " << handShake << " hydra " << hydra);
     // 150 baud: the record's write waits long enough for the unplug to cut it off.
-    Rig rig({{"HandShake", m.handShake}, {"Hydra", m.hydra}, {"Baudrate", 0}},
-            MS_CTS_ON | MS_DSR_ON);
+    Rig rig({{"HandShake", handShake}, {"Hydra", hydra}, {"Baudrate", 0}}, MS_CTS_ON | MS_DSR_ON);
     RecordingSvc& a = rig.Open();
     RecordingSvc& b = rig.Open();
     rig.Settle(a);
@@ -326,7 +324,7 @@ TEST(PortIo, UnpluggedDeviceIsToldOnceAndComesBackByItself) {
       EXPECT_EQ(svc->Values(Notice::kError), std::vector<long>{OPOS_E_NOHARDWARE});
       std::string power;
       for (const Notice& n : svc->Notices(Notice::kPower)) power += n.b != 0 ? '1' : '0';
-      EXPECT_EQ(power, m.power);
+      EXPECT_EQ(power, reports);
     }
   }
 }

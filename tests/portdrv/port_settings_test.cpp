@@ -25,12 +25,8 @@ long Read(const PortSettings* open, PortSettings* out) {
 
 TEST(PortSettings, FirstOpenRefusals) {
   enum Change { kSet, kMissing, kAsString, kPortName };
-  struct Case {
-    Change change;
-    const char* what;  // the value's name, or the port name
-    DWORD data;
-    long expected;
-  } cases[] = {
+  // The change, to what (the value's name, or the port name), its data, the result.
+  std::tuple<Change, const char*, DWORD, long> cases[] = {
       {kSet, "InputBuf", 31, OPOSSVC_E_BAD_PORT},
       {kSet, "InputBuf", 32, 0},
       {kSet, "OutputBuf", 1, OPOSSVC_E_BAD_PORT},
@@ -47,52 +43,46 @@ TEST(PortSettings, FirstOpenRefusals) {
       {kPortName, "SERIALPORT01", 0, OPOSSVC_E_BAD_PORT},  // 12 characters
       {kPortName, "SERIALPORT1", 0, 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.change << " " << c.what << " " << c.data);
+  for (const auto& [change, what, data, expected] : cases) {
+    SCOPED_TRACE(::testing::Message() << change << " " << what << " " << data);
     TempRegistry registry;
     DeviceEntry entry;
-    if (c.change == kSet) entry.values[c.what] = c.data;
-    if (c.change == kMissing || c.change == kAsString) entry.values.erase(c.what);
-    if (c.change == kPortName) entry.port = c.what;
+    if (change == kSet) entry.values[what] = data;
+    if (change == kMissing || change == kAsString) entry.values.erase(what);
+    if (change == kPortName) entry.port = what;
     WriteDevice(registry, entry);
-    if (c.change == kAsString) registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, c.what, "6");
+    if (change == kAsString) registry.SetString(HKEY_LOCAL_MACHINE, kDeviceKey, what, "6");
     PortSettings s;
-    EXPECT_EQ(Read(nullptr, &s), c.expected);
+    EXPECT_EQ(Read(nullptr, &s), expected);
   }
 }
 
 TEST(PortSettings, ConfigurationKeyAndPauses) {
-  struct Case {
-    const char* what;
-    const char* primary;  // nullptr: no PrimaryConfig value
-    std::string configuration;
-    bool deviceIdle;
-    DWORD idle, input;
-    LONG simultaneous;
-  } cases[] = {
+  // A null PrimaryConfig: no such value.
+  std::tuple<const char*, const char*, std::string, bool, DWORD, DWORD, LONG> cases[] = {
       {"default configuration", nullptr, "VANTA1.6", false, 7, 3, 1},
       {"empty PrimaryConfig", "", "VANTA1.6", false, 7, 3, 1},
       {"named configuration", "Store2", "Store2", false, 7, 3, 1},
       {"configuration key wins over the device", nullptr, "VANTA1.6", true, 7, 3, 1},
       {"configuration not found: defaults", "Missing", "VANTA1.6", false, 10, 10, 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, primary, configuration, deviceIdle, idle, input, simultaneous] : cases) {
+    SCOPED_TRACE(what);
     TempRegistry registry;
     DeviceEntry entry;
-    if (c.deviceIdle) entry.values["IdleSleep"] = 99;
+    if (deviceIdle) entry.values["IdleSleep"] = 99;
     entry.values.erase("Timeout");
     WriteDevice(registry, entry);
     WriteConfig(registry, {{"IdleSleep", 7}, {"InputSleep", 3}, {"SimultaneousCom1234", 2}},
-                c.configuration);
-    if (c.primary != nullptr) {
+                configuration);
+    if (primary != nullptr) {
       registry.SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON",
-                         "PrimaryConfig", c.primary);
+                         "PrimaryConfig", primary);
     }
     PortSettings s;
     ASSERT_EQ(Read(nullptr, &s), 0);
     EXPECT_EQ(std::tuple(s.IdleSleep, s.InputSleep, s.SimultaneousCom1234, s.Timeout),
-              std::tuple(c.idle, c.input, c.simultaneous, 50u));
+              std::tuple(idle, input, simultaneous, 50u));
   }
 }
 

@@ -45,11 +45,9 @@ TEST_F(DeviceLookup, LogicalNameChainsEndAtADeviceOrNowhere) {
                  expect_found ? (std::string("POSPrinter\\") + row.found).c_str() : "");
     EXPECT_STREQ(info.FindDevice(row.asked, KC_POSPRINTER), row.found);
   }
-}
-
-// A long chain of logical names is followed a step per name: the device at
-// its end is found, and a loop back into it is noticed.
-TEST_F(DeviceLookup, LongChainsOfLogicalNamesEndAtTheirDeviceOrLoop) {
+  // A long chain is followed a step per name: the device at its end is found, and a loop back
+  // into it is noticed.
+  ClearDatabase();
   constexpr int kNames = 3000;
   const std::string cls = "ServiceOPOS\\POSPrinter";
   MakeKey(Device("POSPrinter", "Dev1"));
@@ -63,58 +61,46 @@ TEST_F(DeviceLookup, LongChainsOfLogicalNamesEndAtTheirDeviceOrLoop) {
 
 // The port and service-object names as the entry's values give them.
 TEST_F(DeviceLookup, PortAndServiceObjectNames) {
-  const struct {
-    const char* port;
-    const char* port_name;
-    DWORD number;
-    const char* default_value;  // null: absent
-    const char* so_name;        // null: absent
-    const char* service_object;
-  } cases[] = {
-      {"COM010", "COM010", 8, nullptr, nullptr, "S1"},  // numbers read as strtoul reads them
-      {"COM0x1F", "COM0x1F", 31, "", nullptr, "S1"},
-      {"COM99999999999", "COM99999999999", 0xFFFFFFFFu, "Svc.Default", nullptr, "Svc.Default"},
-      {"COM3", "COM3", 3, "Svc.Default", "Svc.Named", "Svc.Named"},
-      {"USB", "USB", 0, "Svc.Default", "", ""},  // SOName wins even empty
-  };
+  // The port, its name and number as read, the default value and SOName (null: absent), and the
+  // service object named.
+  const std::tuple<const char*, const char*, DWORD, const char*, const char*, const char*> cases[] =
+      {
+          {"COM010", "COM010", 8, nullptr, nullptr, "S1"},  // numbers read as strtoul reads them
+          {"COM0x1F", "COM0x1F", 31, "", nullptr, "S1"},
+          {"COM99999999999", "COM99999999999", 0xFFFFFFFFu, "Svc.Default", nullptr, "Svc.Default"},
+          {"COM3", "COM3", 3, "Svc.Default", "Svc.Named", "Svc.Named"},
+          {"USB", "USB", 0, "Svc.Default", "", ""},  // SOName wins even empty
+      };
   const std::string key = Device("Scanner", "S1");
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.port);
+  for (const auto& [port, port_name, number, default_value, so_name, service_object] : cases) {
+    SCOPED_TRACE(port);
     ClearDatabase();
-    MakeString(key, "Port", row.port);
-    if (row.default_value) MakeString(key, "", row.default_value);
-    if (row.so_name) MakeString(key, "SOName", row.so_name);
+    MakeString(key, "Port", port);
+    if (default_value) MakeString(key, "", default_value);
+    if (so_name) MakeString(key, "SOName", so_name);
     CRegistryInfo info;
-    EXPECT_STREQ(info.GetPortName("Scanner\\S1", 0), row.port_name);
-    EXPECT_EQ(info.GetPortNo("S1", KC_SCANNER), row.number);
-    EXPECT_STREQ(info.GetSOName("S1", KC_SCANNER), row.service_object);
+    EXPECT_STREQ(info.GetPortName("Scanner\\S1", 0), port_name);
+    EXPECT_EQ(info.GetPortNo("S1", KC_SCANNER), number);
+    EXPECT_STREQ(info.GetSOName("S1", KC_SCANNER), service_object);
   }
 }
 
-TEST_F(DeviceLookup, TheEntrysValuesAreRead) {
-  const std::string key = Device("POSPrinter", "Dev1");
-  const struct {
-    const char* name;
-    const char* data;
-    CString (CRegistryInfo::*get)(const char*, unsigned long);
-  } fields[] = {{"Service", "svc.so", &CRegistryInfo::GetSOFile},
-                {"Description", "A printer", &CRegistryInfo::GetSODesc},
-                {"Version", "1.2.3", &CRegistryInfo::GetSOVersion}};
-  for (const auto& field : fields) MakeString(key, field.name, field.data);
-  MakeValue(key, "Port", REG_DWORD, std::string("\1\0\0\0", 4));  // not a string: empty
-  CRegistryInfo info;
-  ASSERT_EQ(info.GetDeviceInfo("POSPrinter\\Dev1", 0), TRUE);
-  for (const auto& field : fields) EXPECT_STREQ((info.*field.get)(nullptr, 0), field.data);
-  EXPECT_STREQ(info.GetPortName(nullptr, 0), "");
-}
-
-// A found device is answered from the object; FindDevice does not replace it.
+// A found device is answered from the object, the entry's values as read
+// then; FindDevice does not replace it.
 TEST_F(DeviceLookup, AFoundDeviceIsAnsweredFromTheObject) {
   const std::string key = Device("POSPrinter", "Dev1");
+  const std::tuple<const char*, const char*, CString (CRegistryInfo::*)(const char*, unsigned long)>
+      fields[] = {{"Service", "svc.so", &CRegistryInfo::GetSOFile},
+                  {"Description", "A printer", &CRegistryInfo::GetSODesc},
+                  {"Version", "1.2.3", &CRegistryInfo::GetSOVersion}};
+  for (const auto& [name, data, get] : fields) MakeString(key, name, data);
+  MakeValue(key, "Port", REG_DWORD, std::string("\1\0\0\0", 4));  // not a string: empty
   MakeString(key, "DeviceName", "Before");
   MakeString(Device("POSPrinter", "Dev2"), "DeviceName", "Two");
   CRegistryInfo info;
   ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
+  for (const auto& [name, data, get] : fields) EXPECT_STREQ((info.*get)(nullptr, 0), data);
+  EXPECT_STREQ(info.GetPortName(nullptr, 0), "");
   MakeString(key, "DeviceName", "After");
   EXPECT_STREQ(info.GetDeviceName("dev1", KC_POSPRINTER), "Before");
   EXPECT_STREQ(info.FindDevice("dev2", KC_POSPRINTER), "Dev2");
@@ -133,18 +119,13 @@ TEST_F(DeviceLookup, EarlyFailuresKeepThePreviousDevice) {
   MakeString(Device("POSPrinter", "Dev1"), "DeviceName", "Printer");
   CRegistryInfo info;
   ASSERT_EQ(info.GetDeviceInfo("Dev1", KC_POSPRINTER), TRUE);
-  const struct {
-    const char* text;
-    unsigned long code;
-  } failures[] = {{"", KC_POSPRINTER},
-                  {"Dev1", 0},
-                  {"Dev1", 19},
-                  {"Scanner\\Dev1", KC_POSPRINTER},
-                  {"Dev1", KC_SCANNER},
-                  {"ServiceOPOS\\POSPrinter\\Dev1", 0}};
-  for (const auto& row : failures) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(info.GetDeviceInfo(row.text, row.code), FALSE);
+  const std::pair<const char*, unsigned long> failures[] = {
+      {"", KC_POSPRINTER},  {"Dev1", 0},
+      {"Dev1", 19},         {"Scanner\\Dev1", KC_POSPRINTER},
+      {"Dev1", KC_SCANNER}, {"ServiceOPOS\\POSPrinter\\Dev1", 0}};
+  for (const auto& [text, code] : failures) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(info.GetDeviceInfo(text, code), FALSE);
     EXPECT_EQ(info.m_dwDevKey, 0x140u);
     EXPECT_STREQ(info.m_strDeviceName, "Printer");
   }

@@ -2,6 +2,7 @@
 // the text forms acting on the keys they name.
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/registry/registry_fixture.h"
@@ -91,10 +92,7 @@ TEST_F(Enumeration, ResultNamesByKey) {
   MakeKey(Device("POSPrinter", "A") + "\\Settings");
   CRegistryInfo info("POSPrinter\\A", 0, FALSE);
   ASSERT_EQ(info.m_dwDevKey, 0x140u);
-  const struct {
-    unsigned long code;
-    Names names;
-  } cases[] = {
+  const std::pair<unsigned long, Names> cases[] = {
       {KC_OLEFORRETAIL, {"ServiceOPOS"}},
       {KC_SERVICEOPOS, {"Bogus", "CashDrawer", "Keylock", "POSPrinter", "POSPrinterr", "Scanner"}},
       {KC_POSPRINTER, {"POSPrinter\\A", "POSPrinter\\B", "POSPrinter\\" + long_name}},
@@ -102,8 +100,8 @@ TEST_F(Enumeration, ResultNamesByKey) {
       {0x180, {}},  // not the held device
       {0, {}},
   };
-  for (const auto& row : cases) {
-    EXPECT_EQ(ListAll(info, row.code), row.names) << std::hex << row.code;
+  for (const auto& [code, names] : cases) {
+    EXPECT_EQ(ListAll(info, code), names) << std::hex << code;
   }
 }
 
@@ -149,19 +147,19 @@ TEST_F(Enumeration, DeleteKeyByCode) {
   EXPECT_EQ(reader.DeleteKey(KC_SERVICEOPOS), FALSE);
   EXPECT_EQ(reader.DeleteKey("POSPrinter\\A"), FALSE);
   EXPECT_TRUE(Exists(Device("POSPrinter", "A")));
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.title);
+  for (const auto& [title, code, held, result, gone, kept] : cases) {
+    SCOPED_TRACE(title);
     ClearDatabase();
     SetUp();
     seed();
-    if (row.held == kForeignKey) MakeKey("Foreign");
-    for (const std::string& key : row.gone) EXPECT_TRUE(Exists(key)) << key;
+    if (held == kForeignKey) MakeKey("Foreign");
+    for (const std::string& key : gone) EXPECT_TRUE(Exists(key)) << key;
     CRegistryInfo writer(KC_OLEFORRETAIL, TRUE);
-    if (row.held == kDeviceA) writer.GetDeviceInfo("POSPrinter\\A", 0);
-    if (row.held == kSubKeyCfg) writer.Open("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
-    EXPECT_EQ(writer.DeleteKey(row.code), row.result);
-    for (const std::string& key : row.gone) EXPECT_FALSE(Exists(key)) << key;
-    for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << key;
+    if (held == kDeviceA) writer.GetDeviceInfo("POSPrinter\\A", 0);
+    if (held == kSubKeyCfg) writer.Open("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
+    EXPECT_EQ(writer.DeleteKey(code), result);
+    for (const std::string& key : gone) EXPECT_FALSE(Exists(key)) << key;
+    for (const std::string& key : kept) EXPECT_TRUE(Exists(key)) << key;
   }
 }
 
@@ -180,11 +178,8 @@ TEST_F(Enumeration, DeletingAClassClosesTheKeysBelowIt) {
 TEST_F(Enumeration, TextFormsActOnTheDeviceTheyName) {
   const std::string a = Device("POSPrinter", "A"), b = Device("POSPrinter", "B");
   CString text;
-  const struct {
-    const char* title;
-    std::function<bool(CRegistryInfo&)> act;  // true when it acted on B as asked
-    bool b_stays;
-  } cases[] = {
+  // What is done (true when it acted on B as asked), and whether B stays.
+  const std::tuple<const char*, std::function<bool(CRegistryInfo&)>, bool> cases[] = {
       {"GetString",
        [&](CRegistryInfo& r) { return r.GetString("POSPrinter\\b", "Who", text) && text == "B"; },
        true},
@@ -203,8 +198,8 @@ TEST_F(Enumeration, TextFormsActOnTheDeviceTheyName) {
        },
        true},
   };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.title);
+  for (const auto& [title, act, b_stays] : cases) {
+    SCOPED_TRACE(title);
     ClearDatabase();
     MakeString(a, "Who", "A");
     MakeString(b, "Who", "B");
@@ -212,8 +207,8 @@ TEST_F(Enumeration, TextFormsActOnTheDeviceTheyName) {
     MakeKey(b + "\\SubB");
     MakeString("ServiceOPOS\\POSPrinter", "Back", "B");
     CRegistryInfo info("POSPrinter\\A", 0, TRUE);
-    EXPECT_TRUE(row.act(info));
-    EXPECT_EQ(Exists(b), row.b_stays);
+    EXPECT_TRUE(act(info));
+    EXPECT_EQ(Exists(b), b_stays);
     EXPECT_EQ(ValueOf(a, "Who"), "A");
     EXPECT_TRUE(Exists(a + "\\SubA"));
     EXPECT_FALSE(Exists(Device("POSPrinter", "Back")) || Exists(Device("POSPrinter", "Nobody")));
@@ -227,25 +222,22 @@ TEST_F(Enumeration, ListedNamesDeleteExactlyWhatTheyName) {
   MakeKey("ServiceInfo\\Cfg\\VANTA1.6");
   MakeKey("ServiceInfo\\Cfg\\VANTA1.7");
   MakeKey("ServiceInfo\\Other");
-  const struct {
-    unsigned long code;
-    Names kept;
-  } cases[] = {
+  const std::pair<unsigned long, Names> cases[] = {
       {KC_CURRENT_DEVICE, {Device("POSPrinter", "A")}},
       {KC_SERVICEINFO_SUBKEY, {"ServiceInfo\\Cfg", "ServiceInfo\\Other"}},
       {KC_SERVICEINFO, {"ServiceInfo"}},
       {KC_POSPRINTER, {"ServiceOPOS\\POSPrinter", Device("Scanner", "C")}},
       {KC_ALL_DEVICES, {"ServiceOPOS\\POSPrinter", "ServiceOPOS\\Scanner"}},
   };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.code);
+  for (const auto& [code, kept] : cases) {
+    SCOPED_TRACE(code);
     CRegistryInfo info("POSPrinter\\A", 0, TRUE);
     info.Open("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
-    const Names listed = ListAll(info, row.code);
+    const Names listed = ListAll(info, code);
     EXPECT_FALSE(listed.empty());
     for (const std::string& name : listed) {
       EXPECT_EQ(info.DeleteKey(name.c_str()), TRUE) << name;
-      for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << name << " took " << key;
+      for (const std::string& key : kept) EXPECT_TRUE(Exists(key)) << name << " took " << key;
     }
     for (const std::string& name : listed) {
       const bool info_key = name.rfind("ServiceInfo\\", 0) == 0;
@@ -254,31 +246,16 @@ TEST_F(Enumeration, ListedNamesDeleteExactlyWhatTheyName) {
   }
 }
 
-TEST_F(Enumeration, PurgeRegKeyRemovesWholeTrees) {
-  MakeKey("Tree\\A\\B\\C");
-  MakeKey("Tree\\A\\B2");
-  MakeKey("Tree\\Z");
+// Whole trees are purged by DeleteKeyByCode's rows; here the names that
+// must purge nothing, the empty one above all (it would name the parent).
+TEST_F(Enumeration, PurgeRegKeyRefusesNamesOfNothing) {
   HKEY root = nullptr;
-  ASSERT_EQ(
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", 0, KEY_READ | KEY_WRITE, &root),
-      ERROR_SUCCESS);
-  const struct {
-    const char* name;
-    long result;
-    Names gone;
-    Names kept;
-  } cases[] = {
-      {"Tree\\A", ERROR_SUCCESS, {"Tree\\A"}, {"Tree\\Z"}},
-      {"Missing", ERROR_FILE_NOT_FOUND, {}, {"Tree"}},
-      {"", ERROR_INVALID_PARAMETER, {}, {"Tree"}},
-      {nullptr, ERROR_INVALID_PARAMETER, {}, {"Tree"}},
-  };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name ? row.name : "(null)");
-    EXPECT_EQ(PurgeRegKey(root, row.name), row.result);
-    for (const std::string& key : row.gone) EXPECT_FALSE(Exists(key)) << key;
-    for (const std::string& key : row.kept) EXPECT_TRUE(Exists(key)) << key;
-  }
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", 0, KEY_ALL_ACCESS, &root),
+            ERROR_SUCCESS);
+  EXPECT_EQ(PurgeRegKey(root, "Missing"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(PurgeRegKey(root, ""), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(PurgeRegKey(root, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(Exists(Device("Scanner", "C")));
   RegCloseKey(root);
 }
 

@@ -8,7 +8,7 @@ namespace {
 
 using KeyCodes = RegistryInfoTest;
 
-TEST_F(KeyCodes, EveryClassConvertsBothWays) {
+TEST_F(KeyCodes, EveryClassAndFixedCodeConvertsBothWays) {
   CRegistryInfo info;
   EXPECT_STREQ(info.ConvKey(1ul), "CashDrawer");
   EXPECT_STREQ(info.ConvKey(18ul), "RemoteOrderDisplay");
@@ -24,44 +24,28 @@ TEST_F(KeyCodes, EveryClassConvertsBothWays) {
   }
   for (unsigned long mixed : {0x14Aul, 0x400ul, 0ul}) EXPECT_EQ(info.ConvDevCls(mixed), 0u);
   EXPECT_EQ(info.ConvDevCls(0x100000140ul), 10u) << "only the low 32 bits count";
-}
-
-TEST_F(KeyCodes, FixedCodesTextsAndCodesNamingNothing) {
-  CRegistryInfo info;
-  const struct {
-    const char* text;
-    unsigned long code;
-  } texts[] = {{"allclasses", KC_SERVICEOPOS},
-               {"software\\oleforretail", KC_OLEFORRETAIL},
-               {"ServiceOPOS\\POSPrinter", 0},
-               {"ServiceInfo\\VANTA QUILLON", 0},  // no sub-key held
-               {"POSPrinter\\", 0},
-               {"", 0}};
-  for (const auto& row : texts) EXPECT_EQ(info.ConvKey(row.text), row.code) << row.text;
+  // The fixed codes' texts, and codes and texts that name nothing.
+  const std::pair<const char*, unsigned long> texts[] = {
+      {"allclasses", KC_SERVICEOPOS},
+      {"software\\oleforretail", KC_OLEFORRETAIL},
+      {"ServiceOPOS\\POSPrinter", 0},
+      {"ServiceInfo\\VANTA QUILLON", 0},  // no sub-key held
+      {"POSPrinter\\", 0},
+      {"", 0}};
+  for (const auto& [text, code] : texts) EXPECT_EQ(info.ConvKey(text), code) << text;
   EXPECT_EQ(info.ConvKey(static_cast<const char*>(nullptr)), 0u);
   for (unsigned long code : {0ul, 19ul, 0x3000ul, 0x400ul, 0x8000ul, 0x140ul}) {
     EXPECT_STREQ(info.ConvKey(code), "") << std::hex << code;
   }
 }
 
-TEST_F(KeyCodes, TextsDependOnTheHeldDeviceAndSubKey) {
-  const struct {
-    DWORD dev_key;
-    const char* device;
-    const char* id;
-    unsigned long code;
-    const char* text;
-  } cases[] = {
-      {0x140, "Dev1", "", KC_CURRENT_DEVICE, "POSPrinter\\Dev1"},
-      {0x140, "", "", 0x140, ""},  // "POSPrinter\" alone would name the class key
-  };
-  for (const auto& row : cases) {
-    CRegistryInfo info;
-    Access::HoldDevice(info, row.dev_key, row.device, row.id);
-    EXPECT_STREQ(info.ConvKey(row.code), row.text) << std::hex << row.dev_key << " " << row.code;
-  }
-
+// Texts depend on the held device and sub-key; device paths are looked up in the registry.
+TEST_F(KeyCodes, TextsOfTheHeldDeviceAndSubKeyAndDevicePaths) {
   CRegistryInfo info;
+  Access::HoldDevice(info, 0x140, "Dev1", "");
+  EXPECT_STREQ(info.ConvKey(KC_CURRENT_DEVICE), "POSPrinter\\Dev1");
+  Access::HoldDevice(info, 0x140, "", "");
+  EXPECT_STREQ(info.ConvKey(0x140ul), "") << "\"POSPrinter\\\" alone would name the class key";
   Access::HoldServiceInfo(info, "VANTA QUILLON");
   EXPECT_STREQ(info.ConvKey(KC_SERVICEINFO_SUBKEY), "ServiceInfo\\VANTA QUILLON");
   EXPECT_EQ(info.ConvKey("ServiceInfo\\vanta quillon"), KC_SERVICEINFO_SUBKEY);
@@ -69,21 +53,20 @@ TEST_F(KeyCodes, TextsDependOnTheHeldDeviceAndSubKey) {
   // The held device is recognised without the registry (no keys exist).
   Access::HoldDevice(info, 0x140, "Dev1", "POSPrinter\\Dev1");
   EXPECT_EQ(info.ConvKey("posprinter\\DEV1"), 0x140u);
-}
 
-TEST_F(KeyCodes, DevicePathsAreLookedUpWithoutChangingTheObject) {
+  // Device paths are looked up in the registry without changing the object.
   MakeKey(Device("POSPrinter", "Dev1"));
   MakeString("ServiceOPOS\\POSPrinter", "Front", "Dev1");
   MakeKey(Device("POSPrinter", "POSPrinterX"));
-  CRegistryInfo info(KC_SERVICEOPOS, FALSE);
-  const DWORD open_before = Access::OpenKeys(info);
-  EXPECT_EQ(info.ConvKey("POSPrinter\\Dev1"), 0x140u);
-  EXPECT_EQ(info.ConvKey("POSPrinter\\front"), 0x140u);
-  EXPECT_EQ(info.ConvKey("Scanner\\Dev1"), 0u);
-  EXPECT_EQ(info.ConvKey("POSPrinterX"), 0u);
-  EXPECT_EQ(info.m_dwDevKey, 0u);
-  EXPECT_STREQ(Access::Device(info), "");
-  EXPECT_EQ(Access::OpenKeys(info), open_before);
+  CRegistryInfo reader(KC_SERVICEOPOS, FALSE);
+  const DWORD open_before = Access::OpenKeys(reader);
+  EXPECT_EQ(reader.ConvKey("POSPrinter\\Dev1"), 0x140u);
+  EXPECT_EQ(reader.ConvKey("POSPrinter\\front"), 0x140u);
+  EXPECT_EQ(reader.ConvKey("Scanner\\Dev1"), 0u);
+  EXPECT_EQ(reader.ConvKey("POSPrinterX"), 0u);
+  EXPECT_EQ(reader.m_dwDevKey, 0u);
+  EXPECT_STREQ(Access::Device(reader), "");
+  EXPECT_EQ(Access::OpenKeys(reader), open_before);
 }
 
 }  // namespace

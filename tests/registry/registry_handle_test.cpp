@@ -6,7 +6,7 @@ namespace {
 
 using RegistryHandle = RegistryInfoTest;
 
-TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMade) {
+TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMadeAndWritten) {
   CRegistryInfo reader;
   EXPECT_EQ(reader.Open(KC_OLEFORRETAIL, FALSE), FALSE);
   EXPECT_FALSE(registry_.KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail"));
@@ -26,12 +26,9 @@ TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMade) {
   EXPECT_TRUE(Exists("ServiceOPOS\\POSPrinter"));
   EXPECT_EQ(writer.Open("Sub\\Deeper\\Dev", KC_POSPRINTER, TRUE), TRUE);
   EXPECT_TRUE(Exists(Device("POSPrinter", "Sub\\Deeper\\Dev")));
-}
 
-// A key held for reading is reused by a read open and reopened by a write
-// open; Close forgets the write rights.
-TEST_F(RegistryHandle, WriteRightsFollowTheCreateFlagUntilClose) {
-  MakeKey("ServiceOPOS");
+  // A key held for reading is reused by a read open and reopened by a write open; Close forgets
+  // the write rights.
   CRegistryInfo info(KC_SERVICEOPOS, FALSE);
   const HKEY first = Access::Handle(info, KC_SERVICEOPOS);
   ASSERT_NE(first, nullptr);
@@ -55,14 +52,12 @@ TEST_F(RegistryHandle, WriteRightsFollowTheCreateFlagUntilClose) {
 TEST_F(RegistryHandle, NamesTakeTheRegistrysLetterCase) {
   MakeKey(Device("POSPrinter", "Sub\\Dev1"));
   MakeKey("ServiceInfo\\VANTA QUILLON\\VANTA1.6");
-  const struct {
-    const char* text;
-    unsigned long code;
-  } devices[] = {{"SUB\\dev1", KC_POSPRINTER}, {"posprinter\\sub\\DEV1", 0}};
-  for (const auto& row : devices) {
+  const std::pair<const char*, unsigned long> devices[] = {{"SUB\\dev1", KC_POSPRINTER},
+                                                           {"posprinter\\sub\\DEV1", 0}};
+  for (const auto& [text, code] : devices) {
     for (int create : {FALSE, TRUE}) {
       CRegistryInfo info;
-      ASSERT_EQ(info.Open(row.text, row.code, create), TRUE) << row.text;
+      ASSERT_EQ(info.Open(text, code, create), TRUE) << text;
       EXPECT_STREQ(Access::Device(info), "Sub\\Dev1");
       EXPECT_STREQ(info.m_strDeviceID, "POSPrinter\\Sub\\Dev1");
     }

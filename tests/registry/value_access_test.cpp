@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include <tuple>
 
 #include "tests/registry/registry_fixture.h"
 
@@ -11,33 +12,15 @@ namespace {
 
 using std::string_literals::operator""s;
 
-std::string Text(const CByteArray& bytes) {
-  if (bytes.GetSize() == 0) return "";
-  return std::string(reinterpret_cast<const char*>(bytes.GetData()),
-                     static_cast<size_t>(bytes.GetSize()));
-}
-
 class ValueAccess : public RegistryInfoTest {
  protected:
   static constexpr const char* kKey = "ServiceInfo\\Cfg";
   void SetUp() override { MakeKey(kKey); }
-  HKEY OpenRaw() {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos(kKey).c_str(), 0, KEY_READ, &key),
-              ERROR_SUCCESS);
-    return key;
-  }
 };
 
 TEST_F(ValueAccess, ReadsByType) {
-  const struct {
-    const char* name;
-    DWORD type;
-    std::string bytes;
-    DWORD read_type;
-    const char* text;  // read as a string
-    DWORD number;      // read as a number
-  } cases[] = {
+  // The value stored, the type ReadValue gives, and what reads as a string or as a number.
+  const std::tuple<const char*, DWORD, std::string, DWORD, const char*, DWORD> cases[] = {
       {"sz", REG_SZ, "text\0"s, REG_SZ, "text", 0},
       {"sz without NUL", REG_SZ, "abc"s, REG_SZ, "abc", 0},
       {"sz with inner NUL", REG_SZ, "ab\0cd\0"s, REG_SZ, "ab", 0},
@@ -48,25 +31,29 @@ TEST_F(ValueAccess, ReadsByType) {
       {"binary", REG_BINARY, "\x01\x00\xFF"s, REG_BINARY, nullptr, 0},
       {"expand", REG_EXPAND_SZ, "%PATH%\0"s, 0, nullptr, 0},
   };
-  for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
+  for (const auto& [name, type, stored, read_type, as_text, as_number] : cases) {
+    MakeValue(kKey, name, type, stored);
+  }
 
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, FALSE);
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, row.name), row.read_type);
-    const bool sz = row.read_type == REG_SZ, dword = row.read_type == REG_DWORD,
-               binary = row.read_type == REG_BINARY;
+  for (const auto& [name, type, stored, read_type, as_text, as_number] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(info.ReadValue(KC_SERVICEINFO_SUBKEY, name), read_type);
+    const bool sz = read_type == REG_SZ, dword = read_type == REG_DWORD,
+               binary = read_type == REG_BINARY;
     // Each getter succeeds for its own type only, and empties its output.
     CString text = "stale";
     unsigned long number = 7;
     CByteArray bytes;
     bytes.SetSize(3);
-    EXPECT_EQ(info.GetString(KC_SERVICEINFO_SUBKEY, row.name, text), int{sz});
-    EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO_SUBKEY, row.name, number), int{dword});
-    EXPECT_EQ(info.GetBinary(KC_SERVICEINFO_SUBKEY, row.name, bytes), int{binary});
-    EXPECT_STREQ(text, sz ? row.text : "");
-    EXPECT_EQ(number, dword ? row.number : 0u);
-    EXPECT_EQ(Text(bytes), binary ? row.bytes : "");
+    EXPECT_EQ(info.GetString(KC_SERVICEINFO_SUBKEY, name, text), int{sz});
+    EXPECT_EQ(info.GetDWORD(KC_SERVICEINFO_SUBKEY, name, number), int{dword});
+    EXPECT_EQ(info.GetBinary(KC_SERVICEINFO_SUBKEY, name, bytes), int{binary});
+    EXPECT_STREQ(text, sz ? as_text : "");
+    EXPECT_EQ(number, dword ? as_number : 0u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.GetData()),
+                          static_cast<size_t>(bytes.GetSize())),
+              binary ? stored : "");
   }
 }
 
@@ -74,12 +61,9 @@ TEST_F(ValueAccess, WrittenBytes) {
   CRegistryInfo info("Cfg", KC_SERVICEINFO_SUBKEY, TRUE);
   unsigned char raw[] = {9, 8, 7};
   CByteArray empty;
-  const struct {
-    const char* name;
-    int result;
-    std::string stored;  // "<none>" when nothing may be written
-    DWORD type;
-  } cases[] = {
+  // The value, what the call returned, and what is stored (<none> when nothing may be) as what
+  // type.
+  const std::tuple<const char*, int, std::string, DWORD> cases[] = {
       {"text", info.SetString(KC_SERVICEINFO_SUBKEY, "text", "abc"), "abc\0"s, REG_SZ},
       {"null", info.SetString(KC_SERVICEINFO_SUBKEY, "null", nullptr), "\0"s, REG_SZ},
       {"dword", info.SetDWORD(KC_SERVICEINFO_SUBKEY, "dword", 0x01020304), "\4\3\2\1"s, REG_DWORD},
@@ -93,14 +77,14 @@ TEST_F(ValueAccess, WrittenBytes) {
       {"null data", info.SetValue(KC_SERVICEINFO_SUBKEY, "null data", REG_BINARY, nullptr, 4),
        "<none>", REG_NONE},
   };
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(row.result, int{row.stored != "<none>"});
+  for (const auto& [name, result, bytes, stored_type] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(result, int{bytes != "<none>"});
     DWORD type = REG_NONE;
-    auto stored = registry_.GetValue(HKEY_LOCAL_MACHINE, Opos(kKey), row.name, &type);
-    EXPECT_EQ(stored.value_or("<none>"), row.stored);
+    auto stored = registry_.GetValue(HKEY_LOCAL_MACHINE, Opos(kKey), name, &type);
+    EXPECT_EQ(stored.value_or("<none>"), bytes);
     if (stored) {
-      EXPECT_EQ(type, row.type);
+      EXPECT_EQ(type, stored_type);
     }
   }
   EXPECT_EQ(Access::Modified(info), TRUE);
@@ -149,24 +133,22 @@ TEST_F(ValueAccess, DeleteValueOneOrAll) {
 }
 
 TEST_F(ValueAccess, ReadRegValueSizes) {
-  const struct {
-    const char* name;
-    DWORD type;
-    std::string bytes;
-  } cases[] = {{"sz", REG_SZ, "abc\0"s}, {"big", REG_BINARY, std::string(100000, '\x5A')}};
-
-  for (const auto& row : cases) MakeValue(kKey, row.name, row.type, row.bytes);
-  HKEY key = OpenRaw();
-  for (const auto& row : cases) {
-    SCOPED_TRACE(row.name);
+  const std::tuple<const char*, DWORD, std::string> cases[] = {
+      {"sz", REG_SZ, "abc\0"s}, {"big", REG_BINARY, std::string(100000, '\x5A')}};
+  for (const auto& [name, type, bytes] : cases) MakeValue(kKey, name, type, bytes);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Opos(kKey).c_str(), 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  for (const auto& [name, stored_type, bytes] : cases) {
+    SCOPED_TRACE(name);
     unsigned long type = 0;
     unsigned long size = 12345;
     unsigned char* data = nullptr;
-    ASSERT_EQ(ReadRegValue(key, row.name, &type, data, &size), TRUE);
+    ASSERT_EQ(ReadRegValue(key, name, &type, data, &size), TRUE);
     ASSERT_NE(data, nullptr);
-    EXPECT_EQ(type, row.type);
-    ASSERT_EQ(size, row.bytes.size());
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), row.bytes);
+    EXPECT_EQ(type, stored_type);
+    ASSERT_EQ(size, bytes.size());
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), bytes);
     ::operator delete(data);
   }
   // Failures leave no pointer behind: a missing value, then a closed handle.

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -81,18 +80,6 @@ BOOL SetTimeouts(HANDLE port, DWORD interval, DWORD read_multiplier, DWORD read_
   return SetCommTimeouts(port, &timeouts);
 }
 
-ReadResult ReadPort(HANDLE port, DWORD size) {
-  ReadResult result;
-  std::string buffer(size, '\0');
-  DWORD read = 0;
-  SetLastError(0);
-  result.ok = ReadFile(port, buffer.data(), size, &read, nullptr);
-  result.error = GetLastError();
-  buffer.resize(read);
-  result.bytes = buffer;
-  return result;
-}
-
 WriteResult WritePort(HANDLE port, const std::string& bytes) {
   WriteResult result;
   SetLastError(0);
@@ -100,30 +87,6 @@ WriteResult WritePort(HANDLE port, const std::string& bytes) {
       WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &result.written, nullptr);
   result.error = GetLastError();
   return result;
-}
-
-::testing::AssertionResult Fails(BOOL result, DWORD error) {
-  const DWORD last = GetLastError();
-  if (result) return ::testing::AssertionFailure() << "succeeded";
-  if (last != error) return ::testing::AssertionFailure() << "failed with " << last;
-  return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult Fails(HANDLE result, DWORD error) {
-  const DWORD last = GetLastError();
-  if (result != INVALID_HANDLE_VALUE) {
-    CloseHandle(result);
-    return ::testing::AssertionFailure() << "opened";
-  }
-  SetLastError(last);
-  return Fails(FALSE, error);
-}
-
-std::string AllByteValues() {
-  std::string bytes;
-  for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
-  for (int i = 255; i >= 0; --i) bytes.push_back(static_cast<char>(i));
-  return bytes;
 }
 
 }  // namespace opossvc::testing

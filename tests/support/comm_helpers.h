@@ -43,13 +43,12 @@ HANDLE OpenPort(const char* name);
 BOOL SetTimeouts(HANDLE port, DWORD interval, DWORD read_multiplier, DWORD read_constant,
                  DWORD write_multiplier = 0, DWORD write_constant = 0);
 
-// ReadFile of up to `size` bytes; the bytes read, with the call's result and last error.
+// What a read of the port gave: the call's result and error, and the bytes read.
 struct ReadResult {
   BOOL ok = FALSE;
   DWORD error = 0;
   std::string bytes;
 };
-ReadResult ReadPort(HANDLE port, DWORD size);
 
 struct WriteResult {
   BOOL ok = FALSE;
@@ -57,14 +56,6 @@ struct WriteResult {
   DWORD written = 0;
 };
 WriteResult WritePort(HANDLE port, const std::string& bytes);
-
-// A call that failed with `error` as the last error: EXPECT_TRUE(Fails(Call(...), error)). A
-// handle that opened after all is closed.
-::testing::AssertionResult Fails(BOOL result, DWORD error);
-::testing::AssertionResult Fails(HANDLE result, DWORD error);
-
-// Every byte value once, then again in reverse.
-std::string AllByteValues();
 
 }  // namespace opossvc::testing
 

@@ -3,11 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
-
-#include "tests/support/patience.h"
 
 namespace opossvc::testing {
 namespace {
@@ -34,15 +30,6 @@ size_t ResidentBytes() {
   const int read = std::fscanf(statm, "%lu %lu", &size, &resident);
   std::fclose(statm);
   return read == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
-}
-
-bool Eventually(const std::function<bool()>& condition) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
 }
 
 }  // namespace opossvc::testing

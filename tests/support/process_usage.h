@@ -4,7 +4,6 @@
 #define OPOSSVC_TESTS_SUPPORT_PROCESS_USAGE_H_
 
 #include <cstddef>
-#include <functional>
 
 namespace opossvc::testing {
 
@@ -14,11 +13,8 @@ namespace opossvc::testing {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 inline constexpr bool kSanitized = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-inline constexpr bool kSanitized = true;
-#else
-inline constexpr bool kSanitized = false;
-#endif
+inline constexpr bool kSanitized =
+    __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
 #else
 inline constexpr bool kSanitized = false;
 #endif
@@ -26,10 +22,6 @@ inline constexpr bool kSanitized = false;
 int OpenDescriptors();
 int Threads();
 size_t ResidentBytes();
-
-// Waits until `condition` holds, testing it again and again: for counts that offer nothing to
-// wait on.
-bool Eventually(const std::function<bool()>& condition);
 
 }  // namespace opossvc::testing
 

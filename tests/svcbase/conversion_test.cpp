@@ -1,4 +1,5 @@
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -17,21 +18,8 @@ std::string Bytes(const CString& s) {
   return std::string(static_cast<const char*>(s), static_cast<size_t>(s.GetLength()));
 }
 
-// The text as an automation string of 8-bit characters widened one by one.
-BSTR Wide(const std::string& text) {
-  BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
-  for (size_t i = 0; i < text.size(); ++i) s[i] = static_cast<unsigned char>(text[i]);
-  return s;
-}
+const std::tuple<LONG, std::string, std::string, long> kDecodeCases[] = {
 
-struct DecodeCase {
-  LONG mode;
-  std::string text;
-  std::string bytes;
-  long error;
-};
-
-const DecodeCase kDecodeCases[] = {
     {1, "1;?0", "\x1B\xF0", 0},
     {1, "3A", std::string(1, '\0'), OPOSSVC_E_CONVERSION},
     {1, "12zz34", std::string("\x12\0\0", 3), OPOSSVC_E_CONVERSION},
@@ -53,27 +41,26 @@ const DecodeCase kDecodeCases[] = {
 
 TEST(ConversionTest, ToBinaryInBothFormsAndAllModes) {
   TestServiceObject so;
-  for (const DecodeCase& c : kDecodeCases) {
-    SCOPED_TRACE("mode " + std::to_string(c.mode) + " \"" + c.text + "\"");
-    so.m_lBinaryConversion = c.mode;
+  for (const auto& [mode, text, bytes, expected_error] : kDecodeCases) {
+    SCOPED_TRACE("mode " + std::to_string(mode) + " \"" + text + "\"");
+    so.m_lBinaryConversion = mode;
     long error = -7;
-    EXPECT_EQ(Bytes(so.ConvertToBinary(c.text.data(), static_cast<long>(c.text.size()), &error)),
-              c.bytes);
-    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(Bytes(so.ConvertToBinary(text.data(), static_cast<long>(text.size()), &error)),
+              bytes);
+    EXPECT_EQ(error, expected_error);
 
-    BSTR wide = Wide(c.text);
+    // The text as an automation string of 8-bit characters widened one by one.
+    BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
+    for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
     error = -7;
-    if (c.mode != 0) {  // mode 0 converts code pages, checked separately
-      EXPECT_EQ(Bytes(so.ConvertToBinary(&wide, &error)), c.bytes);
-      EXPECT_EQ(error, c.error);
+    if (mode != 0) {  // mode 0 converts code pages, checked separately
+      EXPECT_EQ(Bytes(so.ConvertToBinary(&wide, &error)), bytes);
+      EXPECT_EQ(error, expected_error);
     }
     SysFreeString(wide);
   }
-}
-
-TEST(ConversionTest, WideFormRejectsUnitsThatOnlyLookLikeDigits) {
-  // U+0131 and U+FF10 have low bytes in the accepted ranges.
-  TestServiceObject so;
+  // The wide form refuses units that only look like digits: U+0131 and U+FF10 have low bytes in
+  // the accepted ranges.
   const std::pair<LONG, std::basic_string<OLECHAR>> cases[] = {{1, OLESTR("\u0131") OLESTR("0")}, {2, OLESTR("00\uFF10")}};
   for (const auto& [mode, text] : cases) {
     BSTR s = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -87,7 +74,7 @@ TEST(ConversionTest, WideFormRejectsUnitsThatOnlyLookLikeDigits) {
 
 // Exact texts come from the decoding table, and the round trip of every
 // byte from the conversion fuzz target's seeds; here what gives nothing.
-TEST(ConversionTest, MissingOrBadArgumentsGiveEmptyResults) {
+TEST(ConversionTest, BadArgumentsGiveEmptyResultsAndModeZeroKeepsTheText) {
   TestServiceObject so;
   const std::pair<LONG, long> cases[] = {{1, 0}, {2, -5}, {3, 2}, {-1, 2}};  // mode, length
   for (const auto& [mode, length] : cases) {
@@ -102,27 +89,24 @@ TEST(ConversionTest, MissingOrBadArgumentsGiveEmptyResults) {
   EXPECT_EQ(error, 0);
   BSTR null_string = nullptr;
   EXPECT_EQ(so.ConvertToBinary(&null_string, &error).GetLength(), 0);
-}
 
-TEST(ConversionTest, NoConversionModeKeepsEveryCharacterOfTheText) {
-  // "Prüfung ✓ 価格": characters of one, two and three UTF-8 bytes.
-  const OLECHAR text[] = OLESTR("Pr\u00FCfung \u2713 \u4FA1\u683C");
-  BSTR s = SysAllocString(text);
-  TestServiceObject so;
+  // Mode 0 keeps every character of the text, "Prüfung ✓ 価格": characters of one, two and
+  // three UTF-8 bytes.
+  BSTR s = SysAllocString(OLESTR("Pr\u00FCfung \u2713 \u4FA1\u683C"));
   so.m_lBinaryConversion = 0;
-  struct Case {
-    unsigned page;
+  const struct {
+    unsigned code_page;
     std::string bytes;
-  } cases[] = {
-      {65001, "Pr\xC3\xBC" "fung \xE2\x9C\x93 \xE4\xBE\xA1\xE6\xA0\xBC"},
-      {1252, "Pr\xFC" "fung ? ??"},  // 1252 lacks the last three
+  } pages[] = {
+      {65001, "Pr\xC3\xBC\x66ung \xE2\x9C\x93 \xE4\xBE\xA1\xE6\xA0\xBC"},  // \x66: f
+      {1252, "Pr\xFC\x66ung ? ??"},  // 1252 lacks the last three
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.page);
-    ScopedCodePage page(c.page);
+  for (const auto& [code_page, bytes] : pages) {
+    SCOPED_TRACE(code_page);
+    ScopedCodePage page(code_page);
     if (!page.applied()) continue;  // the code page is the system's here
     long error = -1;
-    EXPECT_EQ(Bytes(so.ConvertToBinary(&s, &error)), c.bytes);
+    EXPECT_EQ(Bytes(so.ConvertToBinary(&s, &error)), bytes);
     EXPECT_EQ(error, 0);
   }
   SysFreeString(s);

@@ -119,16 +119,6 @@ TEST(DeliveryTest, RulesOverFlagCombinations) {
   }
 }
 
-TEST(DeliveryTest, StatusUpdatesAreNotQueuedWhileDisabled) {
-  TestServiceObject so;
-  for (long type : {5L, 1L, 2L, 3L, 4L}) EXPECT_EQ(so.QueueEvent(type, 1, 0, 0), 0u);
-  EXPECT_EQ(so.ProcessEvents(), 0u) << "not open: returns at once";
-  EXPECT_EQ(so.m_Event.GetSize(), 4);
-  so.m_bDeviceEnabled = 1;
-  so.QueueEvent(OPOS_EVENT_STATUSUPDATE, 1, 0, 0);
-  EXPECT_EQ(so.m_Event.GetSize(), 5);
-}
-
 TEST(DeliveryTest, AnswerOfOneRedeliversTheSameRecordOnceTheGatesAreOpen) {
   // The first answer of 1 also holds events: the repeat waits for the release.
   TestServiceObject so;
@@ -221,9 +211,18 @@ TEST(DeliveryTest, InfiniteIdleSleepStillDeliversAndEndsOnClosing) {
   }
 }
 
-// Clearing m_bOpened (here from the handler, on this thread) makes
-// ProcessEvents return the records taken and leave the rest queued.
-TEST(DeliveryTest, ClosingReturnsTheCountAndLeavesTheRestQueued) {
+// Status updates are not queued while disabled. ProcessEvents returns at
+// once while not open, and clearing m_bOpened (here from the handler, on this
+// thread) makes it return the records taken and leave the rest queued.
+TEST(DeliveryTest, StatusUpdatesWaitForTheDeviceAndClosingEndsProcessing) {
+  TestServiceObject disabled;
+  for (long type : {5L, 1L, 2L, 3L, 4L}) EXPECT_EQ(disabled.QueueEvent(type, 1, 0, 0), 0u);
+  EXPECT_EQ(disabled.ProcessEvents(), 0u) << "not open: returns at once";
+  EXPECT_EQ(disabled.m_Event.GetSize(), 4);
+  disabled.m_bDeviceEnabled = 1;
+  disabled.QueueEvent(OPOS_EVENT_STATUSUPDATE, 1, 0, 0);
+  EXPECT_EQ(disabled.m_Event.GetSize(), 5);
+
   TestServiceObject so;
   ReadyForEvents(so);
   so.answer = [&](const Event&) {

@@ -11,20 +11,14 @@
 
 namespace {
 
+using opossvc::test::Thrown;
 using opossvc::testing::RecordedCall;
 using opossvc::testing::RecordingControlObject;
 using opossvc::testing::ScopedCodePage;
 using opossvc::testing::Variant;
-using svcbase_test::Thrown;
 using svcbase_test::TestServiceObject;
 
 constexpr LONG kCompletion = -960726;
-
-std::vector<std::string> Members(const RecordingControlObject& co) {
-  std::vector<std::string> names;
-  for (const RecordedCall& call : co.Calls()) names.push_back(call.member);
-  return names;
-}
 
 // A BSTR's characters, and its bytes.
 std::basic_string<OLECHAR> Chars(BSTR s) {
@@ -72,25 +66,27 @@ const FiringCase kFiringCases[] = {
 // A vendor's control object also gets the completion DirectIO call, whether
 // or not it has the event method.
 TEST(EventFiringTest, EachOperationInvokesItsMethodAndTheVendorCompletion) {
-  for (const FiringCase& c : kFiringCases) {
+  for (const auto& [member, bit, fire, args] : kFiringCases) {
     for (int variant = 0; variant < 4; ++variant) {
       const LONG vendor = variant & 1;
       const bool has_member = variant < 2;
-      SCOPED_TRACE(std::string(c.member) + (vendor ? " vendor" : "") +
+      SCOPED_TRACE(std::string(member) + (vendor ? " vendor" : "") +
                    (has_member ? "" : " missing"));
       RecordingControlObject co;
-      if (!has_member) co.RemoveMember(c.member);
+      if (!has_member) co.RemoveMember(member);
       TestServiceObject so;
-      EXPECT_EQ(so.GetIDsOfEvents(&co), has_member ? 0x3Fu : 0x3Fu & ~c.bit);
+      EXPECT_EQ(so.GetIDsOfEvents(&co), has_member ? 0x3Fu : 0x3Fu & ~bit);
       so.m_bVendorCO = vendor;
-      EXPECT_EQ(c.fire(so), vendor ? -1 : 0) << "DirectIO left the data value alone";
+      EXPECT_EQ(fire(so), vendor ? -1 : 0) << "DirectIO left the data value alone";
       std::vector<std::string> want;
-      if (has_member) want.push_back(c.member);
+      if (has_member) want.push_back(member);
       if (vendor) want.push_back("DirectIO");
-      ASSERT_EQ(Members(co), want);
       std::vector<RecordedCall> calls = co.Calls();
-      for (size_t i = 0; has_member && i < c.args.size(); ++i) {
-        EXPECT_EQ(calls[0].I4(i), c.args[i]) << i;
+      std::vector<std::string> members;
+      for (const RecordedCall& call : calls) members.push_back(call.member);
+      ASSERT_EQ(members, want);
+      for (size_t i = 0; has_member && i < args.size(); ++i) {
+        EXPECT_EQ(calls[0].I4(i), args[i]) << i;
       }
       EXPECT_TRUE(!has_member || calls[0].flags == DISPATCH_METHOD);
       if (vendor) {
@@ -103,12 +99,12 @@ TEST(EventFiringTest, EachOperationInvokesItsMethodAndTheVendorCompletion) {
   }
 }
 
-TEST(EventFiringTest, TheVendorCompletionReturnsWhatDirectIOLeaves) {
+// The vendor completion returns the data value DirectIO leaves; a failing
+// invocation raises to the caller.
+TEST(EventFiringTest, VendorCompletionResultsAndFailures) {
   RecordingControlObject co;
   TestServiceObject so;
   so.GetIDsOfEvents(&co);
-
-  // The vendor completion returns the data value DirectIO leaves.
   co.SetOutput("DirectIO", 1, Variant::I4(77));
   co.SetOutput("DirectIO", 2, Variant::Text("replaced"));  // freed by the library
   so.m_bVendorCO = 1;
@@ -117,26 +113,23 @@ TEST(EventFiringTest, TheVendorCompletionReturnsWhatDirectIOLeaves) {
   co.SetResult("DirectIO", Variant::I4(55));
   EXPECT_EQ(so.DIO_FireEventCtrl(&data), 55);
   EXPECT_EQ(data, 77);
-}
 
-TEST(EventFiringTest, FailingInvocationRaisesToTheCaller) {
-  RecordingControlObject co;
-  co.FailMember("SOData", E_FAIL);
+  RecordingControlObject failing;
+  failing.FailMember("SOData", E_FAIL);
   // The completion's string, replaced by the object before it fails, is
   // still freed (the leak checker tells).
-  co.OnCall("DirectIO", [](const RecordedCall&, DISPPARAMS* params, VARIANT*) {
+  failing.OnCall("DirectIO", [](const RecordedCall&, DISPPARAMS* params, VARIANT*) {
     BSTR* string = params->rgvarg[0].pbstrVal;
     SysFreeString(*string);
     *string = AllocSysString("replaced");
     return E_FAIL;
   });
-  TestServiceObject so;
-  so.GetIDsOfEvents(&co);
-  EXPECT_NE(Thrown([&] { so.SOData(1); }), "none");
-  so.m_bVendorCO = 1;
-  long data = 3;
-  EXPECT_NE(Thrown([&] { so.DIO_FireEventCtrl(&data); }), "none");
-  EXPECT_NE(Thrown([&] { so.SOStatusUpdate(2001); }), "none") << "a failing completion too";
+  TestServiceObject raising;
+  raising.GetIDsOfEvents(&failing);
+  EXPECT_NE(Thrown([&] { raising.SOData(1); }), "none");
+  raising.m_bVendorCO = 1;
+  EXPECT_NE(Thrown([&] { raising.DIO_FireEventCtrl(&data); }), "none");
+  EXPECT_NE(Thrown([&] { raising.SOStatusUpdate(2001); }), "none") << "a failing completion too";
 }
 
 TEST(EventFiringTest, ControlObjectVersionAndDescription) {

@@ -1,5 +1,6 @@
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -32,26 +33,23 @@ void SeedDevice(TempRegistry& reg, const std::string& cls, const std::string& de
 
 TEST(OpenInitTest, PortForms) {
   constexpr LONG kBad = OPOSSVC_E_BAD_PORT;
-  const struct {
-    std::optional<std::string> port;  // nothing: no "Port" value
-    LONG extended;                    // 0: accepted
-    LONG port_number;
-  } cases[] = {
-      {"COM1", 0, 1},       {"COM11", kBad, 11},     {"COM0", kBad, 0},  {"com2", 0, 2},
-      {"\\\\.\\COM3", 0, 3},  {"LPT4", kBad, 4},       {"USB1000", 0, 1000},
-      {"USB1001", kBad, 1001}, {"KBD7", 0, 7},         {"ht3", 0, 3},      {"NETPRN", 0, 1},
-      {"net1", kBad, 0},    {"KEYBOARD", kBad, 0},   {"PRN1", kBad, 1},  {std::nullopt, kBad, 0},
+  // The "Port" value (none: no value), the extended result (0: accepted), the port number.
+  const std::tuple<std::optional<std::string>, LONG, LONG> cases[] = {
+      {"COM1", 0, 1},        {"COM11", kBad, 11}, {"COM0", kBad, 0},       {"com2", 0, 2},
+      {"\\\\.\\COM3", 0, 3}, {"LPT4", kBad, 4},   {"USB1000", 0, 1000},    {"USB1001", kBad, 1001},
+      {"KBD7", 0, 7},        {"ht3", 0, 3},       {"NETPRN", 0, 1},        {"net1", kBad, 0},
+      {"KEYBOARD", kBad, 0}, {"PRN1", kBad, 1},   {std::nullopt, kBad, 0},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.port ? "port \"" + *c.port + "\"" : "no port value");
+  for (const auto& [port, extended, port_number] : cases) {
+    SCOPED_TRACE(port ? "port \"" + *port + "\"" : "no port value");
     TempRegistry reg;
-    SeedDevice(reg, "POSPrinter", "Dev1", c.port);
+    SeedDevice(reg, "POSPrinter", "Dev1", port);
     TestServiceObject so;
     long rc = so.OpenInit("POSPrinter", "Dev1", nullptr, 0, FALSE);
-    EXPECT_EQ(rc, c.extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
+    EXPECT_EQ(rc, extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
     EXPECT_EQ(so.m_lResultCode, rc);
-    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
-    EXPECT_EQ(so.m_lPortNumber, c.port_number);
+    EXPECT_EQ(so.m_lResultCodeExtended, extended);
+    EXPECT_EQ(so.m_lPortNumber, port_number);
     EXPECT_EQ(so.m_bOpened, 0);
   }
 }
@@ -64,25 +62,22 @@ TEST(OpenInitTest, DeviceLookup) {
   SeedDevice(reg, "Scanner", "NoDesc", "COM2", "");
   ASSERT_EQ(reg.SetString(HKEY_LOCAL_MACHINE, kServiceOpos + "POSPrinter", "Front", "Dev1"),
             ERROR_SUCCESS);
-  const struct {
-    const char *cls, *dev;
-    LONG extended;
-    const char *id, *name, *desc;
-  } cases[] = {
-      {"POSPrinter", "Front", 0, "POSPrinter\\Dev1", "Dev1 name", "A printer"},
-      {"Scanner", "NoDesc", 0, "Scanner\\NoDesc", "NoDesc name", "NoDesc name"},
-      {"NoSuchClass", "Dev1", OPOSSVC_E_BAD_PORT, "", "", ""},
-      {nullptr, nullptr, OPOSSVC_E_BAD_PORT, "", "", ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.cls ? c.cls : "(null)") + "/" + (c.dev ? c.dev : "(null)"));
+  const std::tuple<const char*, const char*, LONG, const char*, const char*, const char*> cases[] =
+      {
+          {"POSPrinter", "Front", 0, "POSPrinter\\Dev1", "Dev1 name", "A printer"},
+          {"Scanner", "NoDesc", 0, "Scanner\\NoDesc", "NoDesc name", "NoDesc name"},
+          {"NoSuchClass", "Dev1", OPOSSVC_E_BAD_PORT, "", "", ""},
+          {nullptr, nullptr, OPOSSVC_E_BAD_PORT, "", "", ""},
+      };
+  for (const auto& [cls, dev, extended, id, device_name, description] : cases) {
+    SCOPED_TRACE(std::string(cls ? cls : "(null)") + "/" + (dev ? dev : "(null)"));
     TestServiceObject so;
     so.m_strDeviceName = "stale";
-    EXPECT_EQ(so.OpenInit(c.cls, c.dev, nullptr, 0, FALSE), c.extended ? OPOS_E_ILLEGAL : 0);
-    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
-    EXPECT_STREQ(so.m_strDeviceID, c.id);
-    EXPECT_STREQ(so.m_strDeviceName, c.name);
-    EXPECT_STREQ(so.m_strDeviceDescription, c.desc);
+    EXPECT_EQ(so.OpenInit(cls, dev, nullptr, 0, FALSE), extended ? OPOS_E_ILLEGAL : 0);
+    EXPECT_EQ(so.m_lResultCodeExtended, extended);
+    EXPECT_STREQ(so.m_strDeviceID, id);
+    EXPECT_STREQ(so.m_strDeviceName, device_name);
+    EXPECT_STREQ(so.m_strDeviceDescription, description);
   }
   // A failed lookup creates nothing.
   EXPECT_FALSE(reg.KeyExists(HKEY_LOCAL_MACHINE, kServiceOpos + "NoSuchClass"));
@@ -144,7 +139,8 @@ TEST(OpenInitTest, MakerSettings) {
 }
 
 // An object already open is refused and left as it was; a bad port stops
-// before the maker's settings are read.
+// before the maker's settings are read; a failing description read raises
+// without reporting success, before the event methods are looked up.
 TEST(OpenInitTest, FailuresStopBeforeTheLaterSteps) {
   TempRegistry reg;
   SeedDevice(reg, "POSPrinter", "Dev1", "COM99");
@@ -163,6 +159,17 @@ TEST(OpenInitTest, FailuresStopBeforeTheLaterSteps) {
   EXPECT_EQ(so.m_lResultCodeExtended, OPOSSVC_E_BAD_PORT);
   EXPECT_EQ(so.m_nPeekFirst, 0u);
   EXPECT_EQ(so.m_nPeekLast, 0u);
+
+  SeedDevice(reg, "Scanner", "S1", "COM2");
+  RecordingControlObject co;
+  co.FailMember("ControlObjectDescription", E_FAIL);
+  TestServiceObject raising;
+  EXPECT_NE(opossvc::test::Thrown([&] { raising.OpenInit("Scanner", "S1", &co, 0x1F, FALSE); }),
+            "none");
+  EXPECT_EQ(raising.m_lResultCode, OPOS_E_FAILURE);
+  EXPECT_EQ(raising.m_bOpened, 0);
+  EXPECT_EQ(raising.m_dwEventMask, 0u);
+  EXPECT_EQ(co.RefCount(), 1u);
 }
 
 TEST(OpenInitTest, NetworkNumbersPersistAcrossOpensUpTo255) {
@@ -186,11 +193,7 @@ TEST(OpenInitTest, NetworkNumbersPersistAcrossOpensUpTo255) {
 // A control object lacking a required method stops the open before the
 // device is read; "VANTA" in its description marks the maker's own.
 TEST(OpenInitTest, ControlObjectChecks) {
-  const struct {
-    const char *removed, *description;
-    unsigned long required;
-    LONG extended, vendor;
-  } cases[] = {
+  const std::tuple<const char*, const char*, unsigned long, LONG, LONG> cases[] = {
       {"SOOutputComplete", nullptr, 0x1F, OPOSSVC_E_NO_EVENT_METHOD, 0},
       {"SODirectIO", nullptr, 0x01, 0, 0},
       {nullptr, "VANTA scanner", 0x1F, 0, 1},
@@ -198,35 +201,21 @@ TEST(OpenInitTest, ControlObjectChecks) {
   };
   TempRegistry reg;
   SeedDevice(reg, "Scanner", "S1", "COM2");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.removed ? c.removed : c.description);
+  for (const auto& [removed, description, required, extended, vendor] : cases) {
+    SCOPED_TRACE(removed ? removed : description);
     RecordingControlObject co;
-    if (c.removed) co.RemoveMember(c.removed);
-    if (c.description) co.SetResult("ControlObjectDescription", Variant::Text(c.description));
+    if (removed) co.RemoveMember(removed);
+    if (description) co.SetResult("ControlObjectDescription", Variant::Text(description));
     TestServiceObject so;
     so.m_strDeviceName = "before";
-    EXPECT_EQ(so.OpenInit("Scanner", "S1", &co, c.required, FALSE),
-              c.extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
-    EXPECT_EQ(so.m_lResultCodeExtended, c.extended);
-    EXPECT_EQ(so.m_bVendorCO, c.vendor);
-    EXPECT_STREQ(so.m_strDeviceName, c.extended ? "before" : "S1 name");
+    EXPECT_EQ(so.OpenInit("Scanner", "S1", &co, required, FALSE),
+              extended ? OPOS_E_ILLEGAL : OPOS_SUCCESS);
+    EXPECT_EQ(so.m_lResultCodeExtended, extended);
+    EXPECT_EQ(so.m_bVendorCO, vendor);
+    EXPECT_STREQ(so.m_strDeviceName, extended ? "before" : "S1 name");
     EXPECT_EQ(so.m_bOpened, 0);
     EXPECT_EQ(co.RefCount(), 1u) << "no reference kept or dropped";
   }
-}
-
-TEST(OpenInitTest, FailingDescriptionReadRaisesWithoutReportingSuccess) {
-  TempRegistry reg;
-  SeedDevice(reg, "Scanner", "S1", "COM2");
-  RecordingControlObject co;
-  co.FailMember("ControlObjectDescription", E_FAIL);
-  TestServiceObject so;
-  EXPECT_NE(svcbase_test::Thrown([&] { so.OpenInit("Scanner", "S1", &co, 0x1F, FALSE); }),
-            "none");
-  EXPECT_EQ(so.m_lResultCode, OPOS_E_FAILURE);
-  EXPECT_EQ(so.m_bOpened, 0);
-  EXPECT_EQ(so.m_dwEventMask, 0u) << "stopped before the methods were looked up";
-  EXPECT_EQ(co.RefCount(), 1u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include <string>
+#include <tuple>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -27,36 +27,31 @@ void Queue(COposEvent& q, const std::vector<Rec>& recs) {
 }
 
 // Input errors (type 3, locus 3 in the third value) go to the head, the
-// latest first; everything else queues at the tail.
-TEST(OposEventTest, QueueOrderPutsInputDataErrorsAtTheHead) {
-  COposEvent q;
-  Queue(q, {{1, 1, 0, 0}, {3, 111, 1, 3}, {3, 111, 0, 1}, {2, 0, 0, 3}, {3, 111, 2, 3}});
-  EXPECT_EQ(q.GetSize(), 5);
-  EXPECT_THAT(Drain(q), ElementsAreArray<Rec>({{3, 111, 2, 3}, {3, 111, 1, 3}, {1, 1, 0, 0},
-                                                {3, 111, 0, 1}, {2, 0, 0, 3}}));
-}
-
-TEST(OposEventTest, RemovalsKeepTheOrderOfTheRest) {
+// latest first; everything else queues at the tail. Removals keep the order
+// of the rest.
+TEST(OposEventTest, InputDataErrorsGoToTheHeadAndRemovalsKeepTheOrder) {
+  COposEvent errors;
+  Queue(errors, {{1, 1, 0, 0}, {3, 111, 1, 3}, {3, 111, 0, 1}, {2, 0, 0, 3}, {3, 111, 2, 3}});
+  EXPECT_EQ(errors.GetSize(), 5);
+  EXPECT_THAT(Drain(errors),
+              ElementsAreArray<Rec>(
+                  {{3, 111, 2, 3}, {3, 111, 1, 3}, {1, 1, 0, 0}, {3, 111, 0, 1}, {2, 0, 0, 3}}));
   // Records of types 1 2 4 2 1, told apart by their first value 1..5.
-  const struct {
-    const char* name;
-    void (*op)(COposEvent&);
-    std::vector<ULONG_PTR> left;
-  } cases[] = {
+  const std::tuple<const char*, void (*)(COposEvent&), std::vector<ULONG_PTR>> cases[] = {
       {"RemoveAll(0) empties", [](COposEvent& q) { q.RemoveAll(0); }, {}},
       {"RemoveAll(2)", [](COposEvent& q) { q.RemoveAll(2); }, {1, 3, 5}},
       {"RemoveFirstID(2)", [](COposEvent& q) { q.RemoveFirstID(2); }, {1, 3, 4, 5}},
       {"RemoveFirstID(3), absent", [](COposEvent& q) { q.RemoveFirstID(3); }, {1, 2, 3, 4, 5}},
       {"RemoveAtZero", [](COposEvent& q) { q.RemoveAtZero(); }, {2, 3, 4, 5}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, op, kept] : cases) {
+    SCOPED_TRACE(name);
     COposEvent q;
     Queue(q, {{1, 1, 0, 0}, {2, 2, 0, 0}, {4, 3, 0, 0}, {2, 4, 0, 0}, {1, 5, 0, 0}});
-    c.op(q);
+    op(q);
     std::vector<ULONG_PTR> left;
     for (const Rec& r : Drain(q)) left.push_back(r.d1);
-    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(left, kept);
   }
 }
 

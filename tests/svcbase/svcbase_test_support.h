@@ -5,7 +5,6 @@
 #define OPOSSVC_TESTS_SVCBASE_SVCBASE_TEST_SUPPORT_H_
 
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include <opossvc/opossvc.h>  // all a service object needs, as in the README
@@ -54,8 +53,6 @@ inline void ReadyForEvents(CSvcBase& so) {
   so.m_bDeviceEnabled = 1;
   so.m_bDeliverEvents = 1;
 }
-
-using opossvc::test::Thrown;
 
 }  // namespace svcbase_test
 

@@ -1,5 +1,6 @@
 #include <functional>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -93,22 +94,19 @@ TEST(WaitsTest, ProcessMessagePassesByConfiguration) {
 TEST(WaitsTest, SleepAndWaitDispatchOnlyWhenConfigured) {
   HANDLE signalled = CreateEventA(nullptr, TRUE, TRUE, nullptr);
   HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  const struct {
-    DWORD first, last;
-    int discard;
-    size_t dispatched;
-  } cases[] = {{0, 0, 0, 0}, {kAppMessage, kAppMessage, 0, 3}, {0, 0, 1, 0}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first + c.discard);
+  const std::tuple<DWORD, DWORD, int, size_t> cases[] = {
+      {0, 0, 0, 0}, {kAppMessage, kAppMessage, 0, 3}, {0, 0, 1, 0}};
+  for (const auto& [first, last, discard, dispatched] : cases) {
+    SCOPED_TRACE(first + discard);
     RecordingServiceObject so;
-    so.Configure(c.first, c.last, 0, 10);
+    so.Configure(first, last, 0, 10);
     for (int i = 0; i < 3; ++i) so.Post(kAppMessage);
-    so.SleepWPM(30, 1, c.discard);
-    EXPECT_EQ(so.dispatched.size(), c.dispatched);
-    EXPECT_EQ(so.Waiting().size(), 3 - c.dispatched);
-    EXPECT_EQ(so.WaitForSingleObjectWPM(signalled, 250, 0, c.discard), WAIT_OBJECT_0);
-    EXPECT_EQ(so.WaitForSingleObjectWPM(never, 50, 0, c.discard), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(so.WaitForSingleObjectWPM(nullptr, 250, 0, c.discard), WAIT_FAILED)
+    so.SleepWPM(30, 1, discard);
+    EXPECT_EQ(so.dispatched.size(), dispatched);
+    EXPECT_EQ(so.Waiting().size(), 3 - dispatched);
+    EXPECT_EQ(so.WaitForSingleObjectWPM(signalled, 250, 0, discard), WAIT_OBJECT_0);
+    EXPECT_EQ(so.WaitForSingleObjectWPM(never, 50, 0, discard), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(so.WaitForSingleObjectWPM(nullptr, 250, 0, discard), WAIT_FAILED)
         << "a failed wait ends at once";
   }
   CloseHandle(signalled);

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -32,7 +33,6 @@ namespace {
 using opossvc::test_support::ChildChecks;
 using opossvc::test_support::ChildProcess;
 using opossvc::test_support::Pipe;
-using opossvc::test_support::RunInChild;
 
 const std::string kMakerKey = "SOFTWARE\\OLEforRetail\\ServiceInfo\\VANTA QUILLON";
 
@@ -79,33 +79,31 @@ class TraceTest : public ::testing::Test {
 TEST_F(TraceTest, SharedFileLocationComesFromTheConfigurationOrIsTheRootOfDriveC) {
   // PrimaryConfig is always set; when it names a sub-key, VANTA1.6 holds a
   // DebugTrace that must be ignored.
-  const struct {
-    const char* name;
-    std::string primary;
-    std::optional<std::string> debug_trace, opos_dir;  // in the configuration used
-    std::string file;                                  // below drive C:
-  } cases[] = {
-      {"no settings", "", {}, {}, "OPOSAPI.LOG"},
-      {"DebugTrace", "", "C:\\Temp\\my.log", "C:\\Ignored", "Temp/my.log"},
-      {"OposDir", "", {}, "C:\\Temp", "Temp/OPOSAPI.LOG"},
-      {"empty DebugTrace", "", "", "C:\\Temp", "Temp/OPOSAPI.LOG"},
-      {"PrimaryConfig", "Cfg2", "C:\\Temp\\cfg2.log", {}, "Temp/cfg2.log"},
-      {"OposDir as a POSIX path", "", {}, DriveC() + "/Temp", "Temp/OPOSAPI.LOG"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string configuration = c.primary.empty() ? "VANTA1.6" : c.primary;
-    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kMakerKey, "PrimaryConfig", c.primary),
+  // PrimaryConfig, DebugTrace and OposDir in the configuration used, the file below drive C:.
+  const std::tuple<const char*, std::string, std::optional<std::string>, std::optional<std::string>,
+                   std::string>
+      cases[] = {
+          {"no settings", "", {}, {}, "OPOSAPI.LOG"},
+          {"DebugTrace", "", "C:\\Temp\\my.log", "C:\\Ignored", "Temp/my.log"},
+          {"OposDir", "", {}, "C:\\Temp", "Temp/OPOSAPI.LOG"},
+          {"empty DebugTrace", "", "", "C:\\Temp", "Temp/OPOSAPI.LOG"},
+          {"PrimaryConfig", "Cfg2", "C:\\Temp\\cfg2.log", {}, "Temp/cfg2.log"},
+          {"OposDir as a POSIX path", "", {}, DriveC() + "/Temp", "Temp/OPOSAPI.LOG"},
+      };
+  for (const auto& [name, primary, debug_trace, opos_dir, file] : cases) {
+    SCOPED_TRACE(name);
+    const std::string configuration = primary.empty() ? "VANTA1.6" : primary;
+    ASSERT_EQ(registry_.SetString(HKEY_LOCAL_MACHINE, kMakerKey, "PrimaryConfig", primary),
               ERROR_SUCCESS);
-    if (!c.primary.empty()) SetConfig("DebugTrace", "C:\\Temp\\default.log");
-    if (c.debug_trace) SetConfig("DebugTrace", *c.debug_trace, configuration);
-    if (c.opos_dir) SetConfig("OposDir", *c.opos_dir, configuration);
+    if (!primary.empty()) SetConfig("DebugTrace", "C:\\Temp\\default.log");
+    if (debug_trace) SetConfig("DebugTrace", *debug_trace, configuration);
+    if (opos_dir) SetConfig("OposDir", *opos_dir, configuration);
     CStdioFile* trace = OpenTrace("");
     ASSERT_NE(trace, nullptr);
-    OnSetProp(trace, "S", c.name, 1L);
+    OnSetProp(trace, "S", name, 1L);
     CloseTrace(trace);
-    std::string path = DriveC() + "/" + c.file;
-    EXPECT_EQ(Contents(path), std::string("S.") + c.name + "=1 (0x00000001)\r\n");
+    std::string path = DriveC() + "/" + file;
+    EXPECT_EQ(Contents(path), std::string("S.") + name + "=1 (0x00000001)\r\n");
     std::filesystem::remove(path);
     ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, kMakerKey.c_str()), ERROR_SUCCESS);
   }
@@ -272,7 +270,7 @@ CY Currency(LONGLONG count) {
   return value;
 }
 
-TEST_F(TraceTest, PropertyRecords) {
+TEST_F(TraceTest, PropertyAndResultRecords) {
   // Members as a service object written for Windows declares them: a LONG
   // traces as a number, a BOOL as a boolean.
   struct {
@@ -305,6 +303,13 @@ TEST_F(TraceTest, PropertyRecords) {
             "S.P:\"a\"b\\c\"\r\n"
             "S.P:\"\"\r\n"
             "S\r\nT.Long:\"" + Repeated("\\x01", 300) + "\"\r\n");
+  // Result records name the result.
+  EXPECT_EQ(Traced([](CStdioFile* f) {
+              for (long code : {0L, 114L, 115L}) PutResultCode(f, "P", code, 10002);
+            }),
+            "<P.ResultCode:OPOS_SUCCESS\r\n<P.ResultCodeExtended:10002 (0x00002712)\r\n"
+            "<P.ResultCode:OPOS_E_EXTENDED\r\n<P.ResultCodeExtended:10002 (0x00002712)\r\n"
+            "<P.ResultCode:(Unknown)\r\n<P.ResultCodeExtended:10002 (0x00002712)\r\n");
 }
 
 TEST_F(TraceTest, MethodRecordsForEveryParameterType) {
@@ -354,15 +359,6 @@ TEST_F(TraceTest, MethodRecordsForEveryParameterType) {
   SysFreeString(long_text);
   SysFreeString(service);
   SysFreeString(two_lines);
-}
-
-TEST_F(TraceTest, ResultRecordsNameTheResult) {
-  EXPECT_EQ(Traced([](CStdioFile* f) {
-              for (long code : {0L, 114L, 115L}) PutResultCode(f, "P", code, 10002);
-            }),
-            "<P.ResultCode:OPOS_SUCCESS\r\n<P.ResultCodeExtended:10002 (0x00002712)\r\n"
-            "<P.ResultCode:OPOS_E_EXTENDED\r\n<P.ResultCodeExtended:10002 (0x00002712)\r\n"
-            "<P.ResultCode:(Unknown)\r\n<P.ResultCodeExtended:10002 (0x00002712)\r\n");
 }
 
 }  // namespace

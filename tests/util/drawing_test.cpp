@@ -1,7 +1,6 @@
 // COOnDraw at the sizes that decide the layout, and the drawing calls it
 // relies on.
-#include <cstdlib>
-#include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -51,38 +50,32 @@ class DrawingTest : public ::testing::Test {
 };
 
 TEST_F(DrawingTest, LayoutAtTheDecidingSizes) {
-  const struct {
-    CRect bounds;
-    bool icon;
-    POINT icon_at;
-  } cases[] = {
-      {CRect(0, 0, 32, 48), true, {0, 0}},
-      {CRect(0, 0, 100, 100), true, {34, 26}},
+  const std::tuple<CRect, bool, POINT> cases[] = {
+      {CRect(0, 0, 32, 48), true, {0, 0}},     {CRect(0, 0, 100, 100), true, {34, 26}},
       {CRect(10, 20, 43, 69), true, {10, 20}},  // 33 x 49: (53 - 32) / 2 truncates
-      {CRect(0, 0, 31, 48), false, {0, 0}},
-      {CRect(0, 0, 32, 47), false, {0, 0}},
+      {CRect(0, 0, 31, 48), false, {0, 0}},    {CRect(0, 0, 32, 47), false, {0, 0}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.bounds.right << "x" << c.bounds.bottom);
+  for (const auto& [bounds, icon, icon_at] : cases) {
+    SCOPED_TRACE(::testing::Message() << bounds.right << "x" << bounds.bottom);
     Surface surface(120, 120);
     CDC& dc = surface.dc();
-    COOnDraw(&dc, c.bounds, "Scanner", reinterpret_cast<HINSTANCE>(Module()), kIconId);
+    COOnDraw(&dc, bounds, "Scanner", reinterpret_cast<HINSTANCE>(Module()), kIconId);
     COLORREF face = GetSysColor(COLOR_BTNFACE);
     auto expect_pixel = [&](int x, int y, COLORREF color) {
       EXPECT_EQ(dc.GetPixel(x, y), color) << x << "," << y;
     };
     // The background fills the bounds and nothing else.
-    expect_pixel(c.bounds.right - 1, c.bounds.bottom - 1, face);
-    expect_pixel(c.bounds.right, c.bounds.bottom, kBackground);
-    const POINT p = c.icon_at;
-    if (c.icon) {
+    expect_pixel(bounds.right - 1, bounds.bottom - 1, face);
+    expect_pixel(bounds.right, bounds.bottom, kBackground);
+    const POINT p = icon_at;
+    if (icon) {
       expect_pixel(p.x + 1, p.y + 1, kIconColor);
       expect_pixel(p.x + 31, p.y + 31, kIconColor);
       expect_pixel(p.x, p.y, face);  // the transparent pixel
-      if (p.x + 32 < c.bounds.right) expect_pixel(p.x + 32, p.y + 1, face);
+      if (p.x + 32 < bounds.right) expect_pixel(p.x + 32, p.y + 1, face);
     } else {
-      for (int y = 0; y < c.bounds.bottom; ++y) {
-        for (int x = 0; x < c.bounds.right; ++x) ASSERT_EQ(dc.GetPixel(x, y), face) << x;
+      for (int y = 0; y < bounds.bottom; ++y) {
+        for (int x = 0; x < bounds.right; ++x) ASSERT_EQ(dc.GetPixel(x, y), face) << x;
       }
     }
     // The name along the bottom edge, centred, over the background.
@@ -90,7 +83,7 @@ TEST_F(DrawingTest, LayoutAtTheDecidingSizes) {
     ASSERT_EQ(drawn.size(), 1u);
     EXPECT_EQ(drawn[0].text, "Scanner");
     EXPECT_EQ(drawn[0].format, static_cast<UINT>(DT_SINGLELINE | DT_BOTTOM | DT_CENTER));
-    EXPECT_EQ(CRect(drawn[0].bounds), c.bounds);
+    EXPECT_EQ(CRect(drawn[0].bounds), bounds);
     EXPECT_EQ(drawn[0].background_mode, TRANSPARENT);
   }
 }

@@ -7,6 +7,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -78,17 +79,14 @@ TEST(EventLockTest, OthersWaitUntilEveryEntryIsLeftOrTheyAbort) {
 }
 
 TEST(EventLockTest, AbortObjectsComeBeforeTheLockAndBadOnesFail) {
-  const struct {
-    bool first_set, second_set;
-    long result;
-  } cases[] = {{false, false, 0}, {true, false, 1}, {true, true, 2}};
-  for (const auto& c : cases) {
-    Event first(c.first_set), second(c.second_set);
+  const std::tuple<bool, bool, long> cases[] = {
+      {false, false, 0}, {true, false, 1}, {true, true, 2}};
+  for (const auto& [first_set, second_set, result] : cases) {
+    Event first(first_set), second(second_set);
     void* lock = reinterpret_cast<void*>(1);
-    EXPECT_EQ(EnterEventCS(UniqueName("order").c_str(), lock, first.handle, second.handle),
-              c.result);
-    EXPECT_EQ(lock != nullptr, c.result == 0);
-    if (c.result == 0) {
+    EXPECT_EQ(EnterEventCS(UniqueName("order").c_str(), lock, first.handle, second.handle), result);
+    EXPECT_EQ(lock != nullptr, result == 0);
+    if (result == 0) {
       EXPECT_NE(LeaveEventCS(lock), 0);
     }
   }
@@ -119,7 +117,9 @@ void KillChildHolding(const std::string& name) {
   ASSERT_TRUE(taken.Reader().Receive());
 }  // the child is killed here
 
-TEST(EventLockTest, LockAbandonedByADeadProcessIsReportedAndFreed) {
+// A lock, or an abort mutex, abandoned by a dead process is reported; the lock is freed, the
+// abort mutex is the caller's.
+TEST(EventLockTest, AbandonedLocksAndAbortMutexesAreReported) {
   std::string name = UniqueName("abandoned");
   HANDLE holder = CreateMutexA(nullptr, FALSE, name.c_str());  // keeps the lock in being
   KillChildHolding(name);
@@ -130,15 +130,12 @@ TEST(EventLockTest, LockAbandonedByADeadProcessIsReportedAndFreed) {
   Entrant other(name);
   EXPECT_EQ(other.Result(), 0) << "released, not left owned";
   CloseHandle(holder);
-}
 
-TEST(EventLockTest, AbandonedAbortMutexIsReported) {
   std::string abort_name = UniqueName("abort-mutex");
   HANDLE abort = CreateMutexA(nullptr, FALSE, abort_name.c_str());
   KillChildHolding(abort_name);
-  Event never;
-  void* lock = reinterpret_cast<void*>(1);
-  EXPECT_EQ(EnterEventCS(UniqueName("lock").c_str(), lock, abort, never.handle), -127);
+  lock = reinterpret_cast<void*>(1);
+  EXPECT_EQ(EnterEventCS(UniqueName("lock").c_str(), lock, abort, event.handle), -127);
   EXPECT_EQ(lock, nullptr);
   EXPECT_TRUE(ReleaseMutex(abort)) << "the caller owns its abort mutex now";
   CloseHandle(abort);

@@ -1,12 +1,12 @@
 // Registry export files: byte lists, dword data, and ImportRegistry on
 // real-looking and malformed files.
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -37,16 +37,19 @@ Bytes BytesOf(BSTR binary) {
 }
 
 TEST(RegFileSyntaxTest, ByteListsRead) {
-  struct Case {
-    const char* text;
-    Bytes bytes;
-  } cases[] = {
-      {"01,02,ff", {0x01, 0x02, 0xFF}}, {"1,2", {0x01, 0x02}}, {"0a0b0c", {0x0A, 0x0B, 0x0C}},
-      {"123", {0x12, 0x03}},            {"AB,,  ,cD", {0xAB, 0xCD}}, {"zz,1g", {0x01}},
-      {"xyz;-", {}},                    {"ghijk", {}},           {"", {}},
+  std::pair<const char*, Bytes> cases[] = {
+      {"01,02,ff", {0x01, 0x02, 0xFF}},
+      {"1,2", {0x01, 0x02}},
+      {"0a0b0c", {0x0A, 0x0B, 0x0C}},
+      {"123", {0x12, 0x03}},
+      {"AB,,  ,cD", {0xAB, 0xCD}},
+      {"zz,1g", {0x01}},
+      {"xyz;-", {}},
+      {"ghijk", {}},
+      {"", {}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(BytesOf(ConvStrToBin(c.text)), c.bytes) << c.text;
+  for (const auto& [text, bytes] : cases) {
+    EXPECT_EQ(BytesOf(ConvStrToBin(text)), bytes) << text;
   }
   EXPECT_EQ(BytesOf(ConvStrToBin(nullptr)), Bytes{});
 }
@@ -217,29 +220,19 @@ TEST(RegImportTest, DwordData) {
 
 std::string DataFile(const char* name) { return std::string(OPOSSVC_TEST_SOURCE_DIR) + "/data/" + name; }
 
-std::vector<size_t> FailedLines(const opossvc::RegImportReport& report) {
-  std::vector<size_t> lines;
-  for (const auto& problem : report.problems) lines.push_back(problem.line);
-  return lines;
-}
-
 // What the registry editor of a 64-bit Windows writes today (UTF-16LE with a
 // byte-order mark and CRLF, the database below WOW6432Node, deletions, typed
 // hex data in UTF-16, the port map), with every option on, in two code
 // pages: a character that the code page lacks fails its line alone.
 TEST(RegImportTest, WindowsExportsWithEveryOption) {
   const std::string device = kServiceOpos + "\\Scanner\\VQScanner1";
-  const struct {
-    unsigned code_page;
-    std::string description;
-    std::vector<size_t> failed;
-  } cases[] = {
+  const std::tuple<unsigned, std::string, std::vector<size_t>> cases[] = {
       {65001, "Scanner \xe2\x80\x93 Z\xc3\xbcrich", {30}},
       {1252, "Scanner \x96 Z\xfcrich", {11, 30}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code_page);
-    opossvc::testing::ScopedCodePage code_page(c.code_page);
+  for (const auto& [page, description, failed] : cases) {
+    SCOPED_TRACE(page);
+    opossvc::testing::ScopedCodePage code_page(page);
     if (!code_page.applied()) continue;
     TempRegistry registry;
     registry.SetString(HKEY_LOCAL_MACHINE, kServiceOpos + "\\Scanner\\Old\\Sub", "x", "y");
@@ -247,14 +240,12 @@ TEST(RegImportTest, WindowsExportsWithEveryOption) {
     const opossvc::RegImportReport report = opossvc::ImportRegFile(
         DataFile("regedit5_utf16.reg").c_str(), opossvc::RegImportOptions::All());
     EXPECT_EQ(report.result, static_cast<unsigned>(kWritten | kFailed));
-    EXPECT_EQ(FailedLines(report), c.failed);
-    const struct {
-      const char* name;
-      DWORD type;
-      std::string data;
-    } values[] = {
+    std::vector<size_t> lines;
+    for (const auto& problem : report.problems) lines.push_back(problem.line);
+    EXPECT_EQ(lines, failed);
+    const std::tuple<const char*, DWORD, std::string> values[] = {
         {"", REG_SZ, Sz("VQ.Scanner.SO")},
-        {"Description", REG_SZ, Sz(c.description)},
+        {"Description", REG_SZ, Sz(description)},
         {"BaudRate", REG_DWORD, Dword(9600)},
         {"Path", REG_EXPAND_SZ, Sz("%OPOS%\\x")},
         {"Prefixes", REG_MULTI_SZ, "A\0B\0\0"s},
@@ -263,7 +254,8 @@ TEST(RegImportTest, WindowsExportsWithEveryOption) {
         {"Table", REG_BINARY, "\x01\x02\x03"},
         {"Obsolete", REG_SZ, kMissing},
     };
-    for (const auto& v : values) EXPECT_EQ(Value(registry, device, v.name, v.type), v.data) << v.name;
+    for (const auto& [name, type, data] : values)
+      EXPECT_EQ(Value(registry, device, name, type), data) << name;
     EXPECT_EQ(Value(registry, kServiceOpos + "\\Scanner", "Front", REG_SZ), Sz("VQScanner1"));
     EXPECT_EQ(Value(registry, kServiceOpos + "\\Biometrics\\Finger1", "Port", REG_SZ), Sz("COM4"));
     const std::string map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -35,7 +36,6 @@ using opossvc::testing::TempRegistry;
 
 const std::string kServiceOpos = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\";
 const std::string kPrinterClass = kServiceOpos + "POSPrinter";
-constexpr const char* kNull = nullptr;
 
 std::optional<std::string> Text(const TempRegistry& registry, const std::string& name) {
   std::optional<std::string> value =
@@ -47,25 +47,23 @@ std::optional<std::string> Text(const TempRegistry& registry, const std::string&
 // Logical names are followed; a device that does not exist is a failure and
 // is never created; empty or non-positive parts are not written.
 TEST(UpdateServiceInfoTest, WritesWhatIsGivenToTheDeviceFound) {
-  const struct {
-    const char* description;
-    long version;
-    std::optional<std::string> description_written, version_written;
-  } cases[] = {
-      {"Receipt printer", 2001002, "Receipt printer", "2.1.2"},
-      {"", 2147483647, std::nullopt, "2147.483.647"},
-      {"Negative", -5, "Negative", std::nullopt},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.version);
+  const std::tuple<const char*, long, std::optional<std::string>, std::optional<std::string>>
+      cases[] = {
+          {"Receipt printer", 2001002, "Receipt printer", "2.1.2"},
+          {"", 2147483647, std::nullopt, "2147.483.647"},
+          {"Negative", -5, "Negative", std::nullopt},
+      };
+  for (const auto& [description, version, description_written, version_written] : cases) {
+    SCOPED_TRACE(version);
     TempRegistry registry;
     ASSERT_EQ(registry.CreateKey(HKEY_LOCAL_MACHINE, kPrinterClass + "\\Printer1"), ERROR_SUCCESS);
     ASSERT_EQ(registry.SetString(HKEY_LOCAL_MACHINE, kPrinterClass, "Front", "Printer1"),
               ERROR_SUCCESS);
-    EXPECT_EQ(UpdateServiceInfo("POSPrinter\\Front", c.description, c.version), 1);
-    EXPECT_EQ(Text(registry, "Description"), c.description_written);
-    EXPECT_EQ(Text(registry, "Version"), c.version_written);
-    for (const char* device : {"POSPrinter\\Ghost", "Scanner\\Ghost", "Ghost", "", kNull}) {
+    EXPECT_EQ(UpdateServiceInfo("POSPrinter\\Front", description, version), 1);
+    EXPECT_EQ(Text(registry, "Description"), description_written);
+    EXPECT_EQ(Text(registry, "Version"), version_written);
+    for (const char* device :
+         {"POSPrinter\\Ghost", "Scanner\\Ghost", "Ghost", "", static_cast<const char*>(nullptr)}) {
       EXPECT_EQ(UpdateServiceInfo(device, "x", 1000000), 0) << (device ? device : "(null)");
     }
     EXPECT_FALSE(registry.KeyExists(HKEY_LOCAL_MACHINE, kPrinterClass + "\\Front"));
@@ -75,24 +73,21 @@ TEST(UpdateServiceInfoTest, WritesWhatIsGivenToTheDeviceFound) {
 }
 
 TEST(InstanceIdTest, GetHandsOutTheLowestFreeNumberAndResetFreesOne) {
-  const struct {
-    bool get;  // GetInstanceID, else ResetInstanceID of `id`
-    DWORD mask;
-    long id;  // the number handed out, or the one given back
-    DWORD mask_after;
-  } cases[] = {
+  // GetInstanceID (else ResetInstanceID of the number), the mask, the number handed out or given
+  // back, the mask after.
+  const std::tuple<bool, DWORD, long, DWORD> cases[] = {
       {true, 0x0000000B, 3, 0x0000000F},   {true, 0x7FFFFFFF, 32, 0xFFFFFFFF},
-      {true, 0xFFFFFFFF, 0, 0xFFFFFFFF},
-      {false, 0x0000000F, 3, 0x0000000B},  {false, 0xFFFFFFFF, 32, 0x7FFFFFFF},
-      {false, 0x0000000F, 0, 0x0000000F},  {false, 0x0000000F, 33, 0x0000000F},
+      {true, 0xFFFFFFFF, 0, 0xFFFFFFFF},   {false, 0x0000000F, 3, 0x0000000B},
+      {false, 0xFFFFFFFF, 32, 0x7FFFFFFF}, {false, 0x0000000F, 0, 0x0000000F},
+      {false, 0x0000000F, 33, 0x0000000F},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << (c.get ? "get " : "reset ") << c.mask << " " << c.id);
-    long mask = opossvc::Long32(c.mask);
-    long id = c.get ? -1 : c.id;
-    c.get ? GetInstanceID(mask, id) : ResetInstanceID(mask, id);
-    EXPECT_EQ(id, c.id);
-    EXPECT_EQ(mask, opossvc::Long32(c.mask_after));
+  for (const auto& [get, mask_before, number, mask_after] : cases) {
+    SCOPED_TRACE(::testing::Message() << (get ? "get " : "reset ") << mask_before << " " << number);
+    long mask = opossvc::Long32(mask_before);
+    long id = get ? -1 : number;
+    get ? GetInstanceID(mask, id) : ResetInstanceID(mask, id);
+    EXPECT_EQ(id, number);
+    EXPECT_EQ(mask, opossvc::Long32(mask_after));
   }
 }
 
@@ -131,22 +126,15 @@ TEST(InstanceIdTest, ProcessesSharingAMaskGetDistinctNumbers) {
   munmap(memory, sizeof(Shared));
 }
 
-// Drives for a test: C: in the private root, D: an existing folder, E:
-// mapped to a folder that does not exist, Q: unmapped.
-class DriveMapTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::filesystem::create_directories(registry_.root() + "/drive_c");
-    std::filesystem::create_directories(registry_.root() + "/d");
-  }
-
-  TempRegistry registry_;
-  ScopedEnv d_{"OPOS_DRIVE_D", registry_.root() + "/d"};
-  ScopedEnv e_{"OPOS_DRIVE_E", registry_.root() + "/missing"};
-  ScopedEnv q_{"OPOS_DRIVE_Q", std::nullopt};
-};
-
-TEST_F(DriveMapTest, ValidPaths) {
+// Drives: C: in the private root, D: an existing folder, E: mapped to a folder that does not
+// exist, Q: unmapped.
+TEST(DriveMapTest, ValidPaths) {
+  TempRegistry registry;
+  std::filesystem::create_directories(registry.root() + "/drive_c");
+  std::filesystem::create_directories(registry.root() + "/d");
+  ScopedEnv d("OPOS_DRIVE_D", registry.root() + "/d");
+  ScopedEnv e("OPOS_DRIVE_E", registry.root() + "/missing");
+  ScopedEnv q("OPOS_DRIVE_Q", std::nullopt);
   const std::pair<const char*, int> cases[] = {
       {"C:\\", 1},         {"C:\\OPOS\\Log", 1}, {"D:\\data", 1},        {"C:\\a b\\c.d", 1},
       {"C:", 0},           {"C:\\OPOS\\", 0},    {"C:\\\\OPOS", 0},      {"C:\\OPOS\\\\Log", 0},
@@ -159,8 +147,9 @@ TEST_F(DriveMapTest, ValidPaths) {
   EXPECT_NE(GetDriveTypeA("\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
 }
 
-// Unused sub-authorities do not count; a malformed SID is refused, not read.
-TEST(SecurityTest, SidsCompareByValue) {
+// Unused sub-authorities do not count; a malformed SID is refused, not read. Token groups follow
+// the size protocol, every SID inside the caller's buffer.
+TEST(SecurityTest, SidsCompareByValueAndTokenGroupsFollowTheSizeProtocol) {
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID admins = nullptr, admins_again = nullptr, users = nullptr;
   ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, 32, 544, 0, 0, 0, 0, 0, 0, &admins));
@@ -176,9 +165,8 @@ TEST(SecurityTest, SidsCompareByValue) {
   EXPECT_FALSE(EqualSid(admins, garbage));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_SID));
   for (PSID sid : {admins, admins_again, users}) EXPECT_EQ(FreeSid(sid), nullptr);
-}
 
-TEST(SecurityTest, TokenGroupsFollowTheSizeProtocol) {
+  // Token groups follow the size protocol.
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
   DWORD size = 0;

@@ -1,7 +1,6 @@
 // The rules of the comm layer that need no device: COM names, time-out arithmetic, DCB checks
 // and mode strings.
 #include <chrono>
-#include <string>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -17,16 +16,13 @@ namespace {
 using std::chrono::milliseconds;
 
 TEST(ComName, ParsesPlainAndDeviceForms) {
-  struct Case {
-    const char* name;
-    int number;
-  } cases[] = {
+  std::pair<const char*, int> cases[] = {
       {"COM1", 1},     {"com2", 2},    {"CoM10", 10}, {"\\\\.\\COM3", 3}, {"\\\\.\\com255", 255},
       {"//./COM4", 4}, {"COM0", 0},    {"COM256", 0}, {"COM01", 0},       {"COM", 0},
       {"COM1:", 0},    {"COMX", 0},    {"LPT1", 0},   {"C:\\COM1", 0},    {"COM1 ", 0},
       {"", 0},         {"\\\\.\\", 0}, {"COM-1", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(ParseComName(c.name), c.number) << c.name;
+  for (const auto& [name, number] : cases) EXPECT_EQ(ParseComName(name), number) << name;
 }
 
 COMMTIMEOUTS Timeouts(DWORD interval, DWORD multiplier, DWORD constant) {
@@ -71,11 +67,7 @@ DCB GoodDcb() {
 }
 
 TEST(CheckDcb, RefusesWhatNoPortTakes) {
-  struct Case {
-    const char* what;
-    void (*change)(DCB*);
-    bool accepted;
-  } cases[] = {
+  std::tuple<const char*, void (*)(DCB*), bool> cases[] = {
       {"plain 9600 8N1", [](DCB*) {}, true},
       {"non-standard rate", [](DCB* d) { d->BaudRate = 250000; }, true},
       {"rate 0", [](DCB* d) { d->BaudRate = 0; }, false},
@@ -90,10 +82,10 @@ TEST(CheckDcb, RefusesWhatNoPortTakes) {
        false},
       {"XON equal to XOFF", [](DCB* d) { d->XoffChar = d->XonChar; }, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& [what, change, accepted] : cases) {
     DCB dcb = GoodDcb();
-    c.change(&dcb);
-    EXPECT_EQ(CheckDcb(dcb) == 0, c.accepted) << c.what;
+    change(&dcb);
+    EXPECT_EQ(CheckDcb(dcb) == 0, accepted) << what;
   }
 }
 

@@ -2,7 +2,6 @@
 // output flow control. The driver reaches it through the comm seam; the Win32 calls do not.
 #include <opossvc/testing/virtual_port.h>
 
-#include <string>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -92,12 +91,7 @@ TEST_F(VirtualPortTest, InjectedErrorsSurfaceInClearCommError) {
 
 TEST_F(VirtualPortTest, OutputFlowControlHoldsWrites) {
   ASSERT_EQ(SetTimeouts(*port_, MAXDWORD, 0, 0, 0, 30), 0u);
-  struct Case {
-    const char* what;
-    void (*set)(DCB*);
-    void (*device)(VirtualPort&);
-    bool passes;
-  } cases[] = {
+  std::tuple<const char*, void (*)(DCB*), void (*)(VirtualPort&), bool> cases[] = {
       {"CTS flow, CTS off", [](DCB* d) { d->fOutxCtsFlow = 1; },
        [](VirtualPort& p) { p.SetCts(false); }, false},
       {"DSR flow, DSR off", [](DCB* d) { d->fOutxDsrFlow = 1; },
@@ -109,17 +103,17 @@ TEST_F(VirtualPortTest, OutputFlowControlHoldsWrites) {
       {"XOFF without XON/XOFF flow is data", [](DCB*) {}, [](VirtualPort& p) { p.Send("\x13"); },
        true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, set, device, passes] : cases) {
+    SCOPED_TRACE(what);
     DCB dcb = State();
     dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = 0;
-    c.set(&dcb);
+    set(&dcb);
     ASSERT_EQ(port_->SetState(dcb), 0u);
     ASSERT_EQ(port_->Escape(SETXON), 0u);
-    c.device(port());
+    device(port());
     WriteResult written = WritePort(*port_, "data");
     EXPECT_TRUE(written.ok);
-    EXPECT_EQ(written.written, c.passes ? 4u : 0u);
+    EXPECT_EQ(written.written, passes ? 4u : 0u);
     port().TakeWritten();
     port_->Purge(PURGE_RXCLEAR);
   }

@@ -40,10 +40,7 @@ TEST(Environment, DriveRootsAndMappedPaths) {
   ScopedEnv c("OPOS_DRIVE_C", std::nullopt);
   ScopedEnv q("OPOS_DRIVE_Q", std::nullopt);
   ScopedEnv z("OPOS_DRIVE_Z", std::nullopt);
-  const struct {
-    const char* windows;
-    const char* posix;
-  } paths[] = {
+  const std::pair<const char*, const char*> paths[] = {
       {"c:/OPOS/mixed\\seps", "/r/drive_c/OPOS/mixed/seps"},
       {"C:", "/r/drive_c"},
       {"C:\\dir\\", "/r/drive_c/dir/"},
@@ -60,7 +57,7 @@ TEST(Environment, DriveRootsAndMappedPaths) {
       {"\\\\.\\COM1", ""},
       {"\\\\server\\share\\f", ""},
   };
-  for (const auto& p : paths) EXPECT_EQ(MapPath(p.windows), p.posix) << p.windows;
+  for (const auto& [windows, posix] : paths) EXPECT_EQ(MapPath(windows), posix) << windows;
 
   // The settings are read at each call.
   ScopedEnv moved_c("OPOS_DRIVE_C", "/elsewhere");
@@ -102,17 +99,14 @@ TEST(Environment, APrivilegedProcessIgnoresItsCallersSettings) {
   const std::string program = folder + "/probe";
   std::filesystem::copy_file("/proc/self/exe", program);
   ASSERT_EQ(chown(program.c_str(), 0, 65534), 0);
-  struct {
-    mode_t mode;
-    const char* report;
-  } cases[] = {
+  std::pair<mode_t, const char*> cases[] = {
       {0755, "/evil|/evil/c|/evil/d|1252"},
       // Set-group-ID to another group: run by root, a privileged process.
       {02755, "/var/lib/opos|/var/lib/opos/drive_c||65001"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.mode);
-    ASSERT_EQ(chmod(program.c_str(), c.mode), 0);
+  for (const auto& [mode, expected] : cases) {
+    SCOPED_TRACE(mode);
+    ASSERT_EQ(chmod(program.c_str(), mode), 0);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     pid_t pid = fork();
@@ -135,7 +129,7 @@ TEST(Environment, APrivilegedProcessIgnoresItsCallersSettings) {
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(report, c.report);
+    EXPECT_EQ(report, expected);
   }
   std::filesystem::remove_all(folder);
 }

@@ -12,11 +12,7 @@ namespace {
 
 TEST(ErrnoMap, GivesTheWin32ErrorOfTheSameFailure) {
   constexpr DWORD kOtherwise = ERROR_OPEN_FAILED;
-  struct Row {
-    int error;
-    DWORD expected;
-  };
-  const Row rows[] = {
+  const std::pair<int, DWORD> rows[] = {
       {0, ERROR_SUCCESS},
       {ENOENT, ERROR_FILE_NOT_FOUND},
       {ENOTDIR, ERROR_PATH_NOT_FOUND},
@@ -29,8 +25,8 @@ TEST(ErrnoMap, GivesTheWin32ErrorOfTheSameFailure) {
       {EBADF, ERROR_INVALID_HANDLE},
       {EIO, kOtherwise},  // no Win32 error of its own: the caller's
   };
-  for (const Row& row : rows) {
-    EXPECT_EQ(Win32ErrorFromErrno(row.error, kOtherwise), row.expected) << "errno " << row.error;
+  for (const auto& [error, expected] : rows) {
+    EXPECT_EQ(Win32ErrorFromErrno(error, kOtherwise), expected) << "errno " << error;
   }
   EXPECT_EQ(Win32ErrorFromErrno(EIO), static_cast<DWORD>(ERROR_GEN_FAILURE));
 }

@@ -8,12 +8,14 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include <opossvc/testing/temp_registry.h>
 
 #include "tests/support/comm_helpers.h"
+#include "tests/support/last_error_expect.h"
 
 namespace opossvc::testing {
 namespace {
@@ -76,8 +78,8 @@ TEST_F(FilesTest, CreationDispositions) {
     }
   }
   // Truncating needs write access.
-  EXPECT_TRUE(
-      Fails(Open(Path("file1"), GENERIC_READ, 0, TRUNCATE_EXISTING), ERROR_INVALID_PARAMETER));
+  EXPECT_FAILS_WITH(Open(Path("file1"), GENERIC_READ, 0, TRUNCATE_EXISTING) != INVALID_HANDLE_VALUE,
+                    ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(FilesTest, ReadWriteSeekAndSize) {
@@ -123,19 +125,20 @@ TEST_F(FilesTest, ReadWriteSeekAndSize) {
 TEST_F(FilesTest, FoldersAndAttributes) {
   const std::string folder = Path("folder");
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  EXPECT_TRUE(Fails(CreateDirectoryA(folder.c_str(), nullptr), ERROR_ALREADY_EXISTS));
-  EXPECT_TRUE(
-      Fails(CreateDirectoryA(Path("no/such/folder").c_str(), nullptr), ERROR_PATH_NOT_FOUND));
+  EXPECT_FAILS_WITH(CreateDirectoryA(folder.c_str(), nullptr), ERROR_ALREADY_EXISTS);
+  EXPECT_FAILS_WITH(CreateDirectoryA(Path("no/such/folder").c_str(), nullptr),
+                    ERROR_PATH_NOT_FOUND);
   EXPECT_EQ(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_DIRECTORY,
             static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_TRUE(Fails(Open(folder, GENERIC_READ, 0, OPEN_EXISTING), ERROR_ACCESS_DENIED));
-  EXPECT_TRUE(Fails(DeleteFileA(folder.c_str()), ERROR_ACCESS_DENIED));
+  EXPECT_FAILS_WITH(Open(folder, GENERIC_READ, 0, OPEN_EXISTING) != INVALID_HANDLE_VALUE,
+                    ERROR_ACCESS_DENIED);
+  EXPECT_FAILS_WITH(DeleteFileA(folder.c_str()), ERROR_ACCESS_DENIED);
   const std::string file = folder + "/inside.txt";
   WriteText(file, "x");
   EXPECT_EQ(GetFileAttributesA(file.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
-  EXPECT_TRUE(Fails(RemoveDirectoryA(folder.c_str()), ERROR_DIR_NOT_EMPTY));
+  EXPECT_FAILS_WITH(RemoveDirectoryA(folder.c_str()), ERROR_DIR_NOT_EMPTY);
   EXPECT_TRUE(DeleteFileA(file.c_str()));
-  EXPECT_TRUE(Fails(DeleteFileA(file.c_str()), ERROR_FILE_NOT_FOUND));
+  EXPECT_FAILS_WITH(DeleteFileA(file.c_str()), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
 }
@@ -148,11 +151,7 @@ TEST_F(FilesTest, WhatIsMadeIsWritableByItsOwnerAlone) {
       return handle != INVALID_HANDLE_VALUE && CloseHandle(handle);
     };
   };
-  struct {
-    const char* what;
-    std::function<bool(const std::string&)> make;
-    mode_t mode;
-  } cases[] = {
+  std::tuple<const char*, std::function<bool(const std::string&)>, mode_t> cases[] = {
       {"CreateFileA", create(FILE_ATTRIBUTE_NORMAL), 0644},
       {"CreateFileA, read-only", create(FILE_ATTRIBUTE_READONLY), 0444},
       {"CreateDirectoryA",
@@ -161,29 +160,30 @@ TEST_F(FilesTest, WhatIsMadeIsWritableByItsOwnerAlone) {
   };
   const mode_t old_mask = umask(0);
   int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, make, mode] : cases) {
+    SCOPED_TRACE(what);
     const std::string path = Path("made" + std::to_string(n++));
-    ASSERT_TRUE(c.make(path));
+    ASSERT_TRUE(make(path));
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_EQ(st.st_mode & 07777, mode);
   }
   umask(old_mask);
 }
 
 TEST_F(FilesTest, FlagsAndBadArguments) {
   const std::string path = Path("temp");
-  EXPECT_TRUE(Fails(Open(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_OVERLAPPED),
-                    ERROR_INVALID_PARAMETER));
+  EXPECT_FAILS_WITH(
+      Open(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_FLAG_OVERLAPPED) != INVALID_HANDLE_VALUE,
+      ERROR_INVALID_PARAMETER);
   HANDLE handle = Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
   OVERLAPPED overlapped = {};
   DWORD done = 0;
-  EXPECT_TRUE(Fails(ReadFile(handle, &done, 1, &done, &overlapped), ERROR_INVALID_PARAMETER));
+  EXPECT_FAILS_WITH(ReadFile(handle, &done, 1, &done, &overlapped), ERROR_INVALID_PARAMETER);
   EXPECT_FALSE(WriteFile(handle, "x", 1, nullptr, nullptr));
-  EXPECT_TRUE(Fails(ReadFile(handle, nullptr, 1, &done, nullptr), ERROR_NOACCESS));
+  EXPECT_FAILS_WITH(ReadFile(handle, nullptr, 1, &done, nullptr), ERROR_NOACCESS);
   CloseHandle(handle);
-  EXPECT_TRUE(Fails(ReadFile(handle, &done, 1, &done, nullptr), ERROR_INVALID_HANDLE));
+  EXPECT_FAILS_WITH(ReadFile(handle, &done, 1, &done, nullptr), ERROR_INVALID_HANDLE);
   EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
 }
 

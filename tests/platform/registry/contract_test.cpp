@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <opossvc/testing/temp_registry.h>
@@ -30,12 +31,8 @@ class RegistryContract : public ::testing::Test {
 
 TEST_F(RegistryContract, PathsNameLengthsAndDispositions) {
   const std::string key255(255, 'k'), value16383(16383, 'v');
-  const struct {
-    std::string path;
-    bool create;  // else open
-    LONG result;
-    DWORD disposition;
-  } steps[] = {
+  // The path, created (else opened), the result and the disposition.
+  const std::tuple<std::string, bool, LONG, DWORD> steps[] = {
       {"One\\Two\\Three", true, ERROR_SUCCESS, REG_CREATED_NEW_KEY},
       {"one\\TWO\\three\\\\", true, ERROR_SUCCESS, REG_OPENED_EXISTING_KEY},  // trailing '\'s
       {"One\\\\Two", false, ERROR_SUCCESS, 0},  // a run of backslashes separates once
@@ -46,18 +43,18 @@ TEST_F(RegistryContract, PathsNameLengthsAndDispositions) {
       {key255, true, ERROR_SUCCESS, REG_CREATED_NEW_KEY},
       {key255 + "k", false, ERROR_FILE_NOT_FOUND, 0},
   };
-  for (const auto& step : steps) {
-    SCOPED_TRACE(step.path.substr(0, 20));
+  for (const auto& [path, create, result, expected_disposition] : steps) {
+    SCOPED_TRACE(path.substr(0, 20));
     HKEY key = reinterpret_cast<HKEY>(0x1234);
     DWORD disposition = 0;
-    EXPECT_EQ(step.create ? RegCreateKeyExA(base(), step.path.c_str(), 0, nullptr, 0,
-                                            KEY_ALL_ACCESS, nullptr, &key, &disposition)
-                          : RegOpenKeyExA(base(), step.path.c_str(), 0, KEY_READ, &key),
-              step.result);
-    if (step.result == ERROR_SUCCESS) {
-      EXPECT_EQ(disposition, step.disposition);
+    EXPECT_EQ(create ? RegCreateKeyExA(base(), path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                       &key, &disposition)
+                     : RegOpenKeyExA(base(), path.c_str(), 0, KEY_READ, &key),
+              result);
+    if (result == ERROR_SUCCESS) {
+      EXPECT_EQ(disposition, expected_disposition);
       RegCloseKey(key);
-    } else if (!step.create) {
+    } else if (!create) {
       EXPECT_EQ(key, nullptr) << "a failed open gives null";
     }
   }
@@ -114,14 +111,8 @@ TEST_F(RegistryContract, ListingLetterCase) {
 }
 
 TEST_F(RegistryContract, QueryValueBuffers) {
-  struct {
-    const char* what;
-    DWORD type;
-    std::string stored;
-    DWORD buffer;
-    LONG result;
-    std::string written;  // at the start of a buffer filled with 0xBD
-  } cases[] = {
+  // What is written lands at the start of a buffer filled with 0xBD.
+  std::tuple<const char*, DWORD, std::string, DWORD, LONG, std::string> cases[] = {
       {"string fits", REG_SZ, "abc\0"s, 4, ERROR_SUCCESS, "abc\0"s},
       {"string one short", REG_SZ, "abc\0"s, 3, ERROR_MORE_DATA, "\xBD"},
       {"unterminated, exact", REG_SZ, "abc", 3, ERROR_SUCCESS, "abc\xBD"},
@@ -130,19 +121,19 @@ TEST_F(RegistryContract, QueryValueBuffers) {
       {"binary gets no NUL", REG_BINARY, "abc", 9, ERROR_SUCCESS, "abc\xBD"},
       {"any type number", 0x12345, "zz", 2, ERROR_SUCCESS, "zz"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_EQ(SetBytes(base(), "v", c.type, c.stored), ERROR_SUCCESS);
+  for (const auto& [what, stored_type, stored, buffer_size, result, written] : cases) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(SetBytes(base(), "v", stored_type, stored), ERROR_SUCCESS);
     DWORD type = 0, size = 0;
     EXPECT_EQ(RegQueryValueExA(base(), "v", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, c.stored.size()) << "no buffer: the size alone";
-    std::vector<BYTE> buffer(c.buffer + 8, 0xBD);
-    size = c.buffer;
+    EXPECT_EQ(size, stored.size()) << "no buffer: the size alone";
+    std::vector<BYTE> buffer(buffer_size + 8, 0xBD);
+    size = buffer_size;
     type = 0;
-    EXPECT_EQ(RegQueryValueExA(base(), "v", nullptr, &type, buffer.data(), &size), c.result);
-    EXPECT_EQ(size, c.stored.size()) << "the stored size, whatever fits";
-    EXPECT_EQ(type, c.type);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.written.size()), c.written);
+    EXPECT_EQ(RegQueryValueExA(base(), "v", nullptr, &type, buffer.data(), &size), result);
+    EXPECT_EQ(size, stored.size()) << "the stored size, whatever fits";
+    EXPECT_EQ(type, stored_type);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + written.size()), written);
   }
   // A size that leaves out the NUL right after the text: it is counted in.
   for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY}) {
@@ -173,12 +164,11 @@ TEST_F(RegistryContract, QueryValueBuffers) {
   EXPECT_EQ(ReadBytes(base(), ""), "") << "null and \"\" both name the default value";
 }
 
-TEST_F(RegistryContract, EnumerationBuffers) {
-  HKEY raw = nullptr;
-  char klass[] = "Shelf";
-  ASSERT_EQ(RegCreateKeyExA(base(), "Name5", 0, klass, 0, KEY_READ, nullptr, &raw, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(raw);
+// Listing and RegQueryInfoKey: what each buffer gets, and the maxima as
+// Windows gives them (names in characters, data as stored: strings in UTF-16).
+TEST_F(RegistryContract, EnumerationAndInfoBuffers) {
+  ScopedKey shelf, other;
+  ASSERT_EQ(Create(base(), "Name5", &shelf, nullptr, KEY_ALL_ACCESS, "Shelf"), ERROR_SUCCESS);
   ASSERT_EQ(SetText(base(), "Name5", "foobar"), ERROR_SUCCESS);  // 7 data bytes
   struct {
     const char* what;
@@ -220,9 +210,33 @@ TEST_F(RegistryContract, EnumerationBuffers) {
             ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(RegEnumValueA(base(), 1, name, &count, nullptr, nullptr, nullptr, nullptr),
             ERROR_NO_MORE_ITEMS);
+
+  ASSERT_EQ(Create(shelf.get(), "ChildName", &other, nullptr, KEY_READ, "LongerClass"),
+            ERROR_SUCCESS);
+  ASSERT_EQ(Create(shelf.get(), "B", &other), ERROR_SUCCESS);
+  ASSERT_EQ(SetText(shelf.get(), "ValueName", "12345678"), ERROR_SUCCESS);
+  ASSERT_EQ(SetBytes(shelf.get(), "V", REG_BINARY, "ab"), ERROR_SUCCESS);
+  char class_name[16];
+  DWORD class_count = sizeof class_name;
+  DWORD subkeys = 0, max_subkey = 0, max_class = 0, values = 0, max_name = 0, max_data = 0;
+  FILETIME written{};
+  ASSERT_EQ(RegQueryInfoKeyA(shelf.get(), class_name, &class_count, nullptr, &subkeys, &max_subkey,
+                             &max_class, &values, &max_name, &max_data, nullptr, &written),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(class_name, "Shelf");
+  EXPECT_EQ(
+      (std::vector<DWORD>{class_count, subkeys, max_subkey, max_class, values, max_name, max_data}),
+      (std::vector<DWORD>{5, 2, 9, 11, 2, 9, 18}));
+  EXPECT_NE(written.dwHighDateTime, 0u);
+  class_count = 5;  // no room for the NUL: what fits, terminated
+  EXPECT_EQ(RegQueryInfoKeyA(shelf.get(), class_name, &class_count, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(class_count, 4u);
+  EXPECT_STREQ(class_name, "Shel");
 }
 
-TEST_F(RegistryContract, Deletion) {
+TEST_F(RegistryContract, DeletionAndDeletedKeys) {
   for (const char* path : {"Tree\\A\\A1", "Tree\\A\\A2\\Deep", "Tree\\B", "Other"}) {
     ScopedKey key;
     ASSERT_EQ(Create(base(), path, &key), ERROR_SUCCESS);
@@ -230,11 +244,7 @@ TEST_F(RegistryContract, Deletion) {
   }
   ScopedKey tree;
   ASSERT_EQ(Open(base(), "Tree", &tree), ERROR_SUCCESS);
-  struct {
-    const char* what;
-    std::function<LONG()> call;
-    LONG result;
-  } steps[] = {
+  std::tuple<const char*, std::function<LONG()>, LONG> steps[] = {
       {"key with subkeys", [&] { return RegDeleteKeyA(base(), "Tree\\A"); }, ERROR_ACCESS_DENIED},
       {"missing key", [&] { return RegDeleteKeyA(base(), "Tree\\Z"); }, ERROR_FILE_NOT_FOUND},
       {"null subkey", [&] { return RegDeleteKeyA(base(), nullptr); }, ERROR_INVALID_PARAMETER},
@@ -243,7 +253,7 @@ TEST_F(RegistryContract, Deletion) {
       {"missing tree", [&] { return RegDeleteTreeA(tree.get(), "A"); }, ERROR_FILE_NOT_FOUND},
       {"missing value", [&] { return RegDeleteValueA(tree.get(), "w"); }, ERROR_FILE_NOT_FOUND},
   };
-  for (const auto& step : steps) EXPECT_EQ(step.call(), step.result) << step.what;
+  for (const auto& [what, call, result] : steps) EXPECT_EQ(call(), result) << what;
   EXPECT_EQ(SubkeyNames(tree.get()), Names{"B"});
 
   for (const char* no_subkey : {static_cast<const char*>(nullptr), ""}) {
@@ -257,11 +267,9 @@ TEST_F(RegistryContract, Deletion) {
   }
   EXPECT_EQ(RegDeleteKeyA(tree.get(), ""), ERROR_SUCCESS) << "\"\" deletes the key itself";
   EXPECT_EQ(SubkeyNames(base()), Names{"Other"});
-}
 
-// The key may be deleted alone or with its tree; a key made later under the
-// same name is another key.
-TEST_F(RegistryContract, EveryCallOnADeletedKeyAnswersKeyDeleted) {
+  // Every call on a deleted key answers ERROR_KEY_DELETED, whether the key went alone or with its
+  // tree; a key made later under the same name is another key.
   for (bool alone : {true, false}) {
     SCOPED_TRACE(alone ? "alone" : "with its tree");
     ScopedKey stale;
@@ -300,67 +308,27 @@ TEST_F(RegistryContract, EveryCallOnADeletedKeyAnswersKeyDeleted) {
 
 TEST_F(RegistryContract, HandleRightsAreEnforced) {
   ASSERT_EQ(SetText(base(), "v", "x"), ERROR_SUCCESS);
-  struct {
-    REGSAM access;
-    bool query, set, enumerate;
-  } cases[] = {
+  std::tuple<REGSAM, bool, bool, bool> cases[] = {
       {KEY_READ, true, false, true},         {KEY_WRITE, false, true, false},
       {KEY_QUERY_VALUE, true, false, false}, {GENERIC_READ, true, false, true},
       {MAXIMUM_ALLOWED, true, true, true},   {0, false, false, false},
   };
   auto expect = [](bool allowed) { return allowed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED; };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.access);
+  for (const auto& [access, query, set, enumerate] : cases) {
+    SCOPED_TRACE(access);
     ScopedKey key;
-    ASSERT_EQ(Open(base(), "", &key, c.access), ERROR_SUCCESS);
+    ASSERT_EQ(Open(base(), "", &key, access), ERROR_SUCCESS);
     char name[8];
     DWORD count = sizeof name;
-    EXPECT_EQ(RegQueryValueExA(key.get(), "v", nullptr, nullptr, nullptr, nullptr),
-              expect(c.query));
-    EXPECT_EQ(SetText(key.get(), "w", "y"), expect(c.set));
+    EXPECT_EQ(RegQueryValueExA(key.get(), "v", nullptr, nullptr, nullptr, nullptr), expect(query));
+    EXPECT_EQ(SetText(key.get(), "w", "y"), expect(set));
     EXPECT_EQ(RegEnumKeyExA(key.get(), 0, name, &count, nullptr, nullptr, nullptr, nullptr),
-              c.enumerate ? ERROR_NO_MORE_ITEMS : ERROR_ACCESS_DENIED);
+              enumerate ? ERROR_NO_MORE_ITEMS : ERROR_ACCESS_DENIED);
     ScopedKey below;
     EXPECT_EQ(Create(key.get(), "Sub", &below, nullptr, KEY_READ), ERROR_SUCCESS)
         << "working below a handle needs no right on it";
     RegDeleteKeyA(base(), "Sub");
   }
-}
-
-TEST_F(RegistryContract, QueryInfoKey) {
-  HKEY raw = nullptr;
-  char klass[] = "Klass", child_class[] = "LongerClass";
-  ASSERT_EQ(RegCreateKeyExA(base(), "Info", 0, klass, 0, KEY_ALL_ACCESS, nullptr, &raw, nullptr),
-            ERROR_SUCCESS);
-  ScopedKey info, other;
-  *info.out() = raw;
-  ASSERT_EQ(RegCreateKeyExA(raw, "ChildName", 0, child_class, 0, KEY_READ, nullptr, other.out(),
-                            nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(Create(info.get(), "B", &other), ERROR_SUCCESS);
-  ASSERT_EQ(SetText(info.get(), "ValueName", "12345678"), ERROR_SUCCESS);
-  ASSERT_EQ(SetBytes(info.get(), "V", REG_BINARY, "ab"), ERROR_SUCCESS);
-
-  char class_name[16];
-  DWORD class_count = sizeof class_name;
-  DWORD subkeys = 0, max_subkey = 0, max_class = 0, values = 0, max_name = 0, max_data = 0;
-  FILETIME written{};
-  ASSERT_EQ(RegQueryInfoKeyA(info.get(), class_name, &class_count, nullptr, &subkeys, &max_subkey,
-                             &max_class, &values, &max_name, &max_data, nullptr, &written),
-            ERROR_SUCCESS);
-  EXPECT_STREQ(class_name, "Klass");
-  // The maxima as Windows gives them: names in characters, data as stored
-  // (strings in UTF-16).
-  EXPECT_EQ((std::vector<DWORD>{class_count, subkeys, max_subkey, max_class, values, max_name,
-                                max_data}),
-            (std::vector<DWORD>{5, 2, 9, 11, 2, 9, 18}));
-  EXPECT_NE(written.dwHighDateTime, 0u);
-  class_count = 5;  // no room for the NUL: what fits, terminated
-  EXPECT_EQ(RegQueryInfoKeyA(info.get(), class_name, &class_count, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            ERROR_MORE_DATA);
-  EXPECT_EQ(class_count, 4u);
-  EXPECT_STREQ(class_name, "Klas");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <opossvc/testing/temp_registry.h>
@@ -42,13 +43,6 @@ class RegistryEnumeration : public ::testing::Test {
 // from the changed list, never continue from where the previous answer was
 // found.
 TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
-  struct Change {
-    const char* what;
-    bool values;  // list values, else subkeys
-    std::function<LONG(HKEY)> make;
-    DWORD index;           // asked after listing indexes 0 and 1
-    const char* expected;  // "": the list has ended
-  };
   // A second store object, and with it a second connection, on the same
   // file: OPOS_ROOT names another folder for a moment, then this one again.
   auto other_connection = [](std::function<LONG(HKEY)> make) {
@@ -74,15 +68,17 @@ TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
   auto remove_value = [](const char* name) {
     return [name](HKEY key) { return RegDeleteValueA(key, name); };
   };
-  const Change changes[] = {
+  // What changes, whether values are listed (else subkeys), the change, the index asked after
+  // listing 0 and 1, and the name expected there ("": the list has ended).
+  const std::tuple<const char*, bool, std::function<LONG(HKEY)>, DWORD, const char*> changes[] = {
       {"key sorting first", false, create("A"), 2, "D"},
       {"first key deleted", false, remove("B"), 2, ""},
       {"first key deleted, asked again", false, remove("B"), 1, "F"},
       {"key sorting first, other connection", false, other_connection(create("A")), 2, "D"},
       {"first value deleted, other connection", true, other_connection(remove_value("b")), 1, "f"},
   };
-  for (const Change& change : changes) {
-    SCOPED_TRACE(change.what);
+  for (const auto& [what, values, make, index, expected] : changes) {
+    SCOPED_TRACE(what);
     ASSERT_EQ(RegDeleteTreeA(base(), nullptr), ERROR_SUCCESS);
     for (const char* name : {"B", "D", "F"}) {
       ScopedKey key;
@@ -92,11 +88,11 @@ TEST_F(RegistryEnumeration, NextIndexAfterAChangeNamesTheChangedList) {
     ScopedKey other;  // lists through another handle than the change is made with
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Listing", &other), ERROR_SUCCESS);
     LONG result = ERROR_SUCCESS;
-    EXPECT_EQ(NameAt(other.get(), 0, &result, change.values), change.values ? "b" : "B");
-    EXPECT_EQ(NameAt(other.get(), 1, &result, change.values), change.values ? "d" : "D");
-    ASSERT_EQ(change.make(base()), ERROR_SUCCESS);
-    EXPECT_EQ(NameAt(other.get(), change.index, &result, change.values), change.expected);
-    EXPECT_EQ(result, *change.expected ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(NameAt(other.get(), 0, &result, values), values ? "b" : "B");
+    EXPECT_EQ(NameAt(other.get(), 1, &result, values), values ? "d" : "D");
+    ASSERT_EQ(make(base()), ERROR_SUCCESS);
+    EXPECT_EQ(NameAt(other.get(), index, &result, values), expected);
+    EXPECT_EQ(result, *expected ? ERROR_SUCCESS : ERROR_NO_MORE_ITEMS);
   }
 }
 

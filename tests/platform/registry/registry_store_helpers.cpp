@@ -2,9 +2,10 @@
 
 namespace opossvc::registry_test {
 
-LONG Create(HKEY parent, const char* path, ScopedKey* key, DWORD* disposition, REGSAM access) {
-  return RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                         key->out(), disposition);
+LONG Create(HKEY parent, const char* path, ScopedKey* key, DWORD* disposition, REGSAM access,
+            const char* klass) {
+  return RegCreateKeyExA(parent, path, 0, const_cast<char*>(klass), REG_OPTION_NON_VOLATILE, access,
+                         nullptr, key->out(), disposition);
 }
 
 LONG Open(HKEY parent, const char* path, ScopedKey* key, REGSAM access) {

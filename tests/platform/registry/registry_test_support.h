@@ -2,7 +2,6 @@
 #ifndef OPOSSVC_TESTS_PLATFORM_REGISTRY_REGISTRY_TEST_SUPPORT_H_
 #define OPOSSVC_TESTS_PLATFORM_REGISTRY_REGISTRY_TEST_SUPPORT_H_
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,7 +38,7 @@ class ScopedKey {
 };
 
 LONG Create(HKEY parent, const char* path, ScopedKey* key, DWORD* disposition = nullptr,
-            REGSAM access = KEY_ALL_ACCESS);
+            REGSAM access = KEY_ALL_ACCESS, const char* klass = nullptr);
 LONG Open(HKEY parent, const char* path, ScopedKey* key, REGSAM access = KEY_ALL_ACCESS);
 LONG SetBytes(HKEY key, const char* name, DWORD type, std::string_view bytes);  // exactly these
 LONG SetText(HKEY key, const char* name, std::string_view text);  // REG_SZ with its NUL

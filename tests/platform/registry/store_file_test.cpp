@@ -15,11 +15,13 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <opossvc/testing/temp_registry.h>
 
 #include "tests/platform/registry/registry_test_support.h"
+#include "tests/support/process_usage.h"
 
 namespace opossvc::registry_test {
 namespace {
@@ -120,31 +122,27 @@ TEST(RegistryStoreFile, TheFixedKeysNeedNoFileAndStay) {
 TEST(RegistryStoreFile, TheFirstWriteMakesTheFolderAPrivateStoreAndASnapshot) {
   opossvc::testing::TempRegistry registry;
   WriteFile(registry.root() + "/plain", "not a folder");
-  struct {
-    const char* what;
-    std::string root;
-    LONG create;
-  } cases[] = {
+  std::tuple<const char*, std::string, LONG> cases[] = {
       {"folder below an existing one", registry.root() + "/made", ERROR_SUCCESS},
       {"parent folder missing", registry.root() + "/absent/store", ERROR_PATH_NOT_FOUND},
       {"root names a file", registry.root() + "/plain", ERROR_PATH_NOT_FOUND},
   };
   mode_t old_mask = umask(077);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    ScopedEnv root("OPOS_ROOT", c.root);
+  for (const auto& [what, folder, create] : cases) {
+    SCOPED_TRACE(what);
+    ScopedEnv root("OPOS_ROOT", folder);
     ScopedKey key;
-    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", &key), c.create);
-    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), c.create);
+    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", &key), create);
+    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), create);
     EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", &key),
-              c.create == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
-    if (c.create != ERROR_SUCCESS) continue;
-    EXPECT_EQ(ModeOf(c.root), 0755u);
+              create == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
+    if (create != ERROR_SUCCESS) continue;
+    EXPECT_EQ(ModeOf(folder), 0755u);
     for (const char* file :
          {"/registry.db", "/registry.db-wal", "/registry.db-shm", "/registry.db-publish"}) {
-      EXPECT_EQ(ModeOf(c.root + file), 0600u) << file;
+      EXPECT_EQ(ModeOf(folder + file), 0600u) << file;
     }
-    EXPECT_EQ(ModeOf(c.root + "/registry.db-snapshot"), 0644u);
+    EXPECT_EQ(ModeOf(folder + "/registry.db-snapshot"), 0644u);
   }
   umask(old_mask);
   EXPECT_FALSE(std::filesystem::exists(registry.root() + "/absent"));
@@ -161,13 +159,7 @@ TEST(RegistryStoreFile, LinksAreFollowedOnlyInAFolderThatOthersMayNotWrite) {
     ASSERT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "real"), ERROR_SUCCESS);
   }
   WriteFile(victim, "precious");
-  struct {
-    const char* what;
-    mode_t folder;
-    const char* name;
-    std::string target;
-    LONG result;
-  } cases[] = {
+  std::tuple<const char*, mode_t, const char*, std::string, LONG> cases[] = {
       {"the store, where its owner alone writes", 0755, "registry.db", real + "/registry.db",
        ERROR_SUCCESS},
       {"the store, where all may write", 01777, "registry.db", registry.root() + "/made",
@@ -178,29 +170,25 @@ TEST(RegistryStoreFile, LinksAreFollowedOnlyInAFolderThatOthersMayNotWrite) {
        ERROR_CANT_ACCESS_FILE},
   };
   int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, mode, name, target, result] : cases) {
+    SCOPED_TRACE(what);
     const std::string folder = registry.root() + "/case" + std::to_string(n++);
     std::filesystem::create_directory(folder);
-    ASSERT_EQ(chmod(folder.c_str(), c.folder), 0);
-    ASSERT_EQ(symlink(c.target.c_str(), (folder + "/" + c.name).c_str()), 0);
-    const std::string before = FileBytes(c.target);
+    ASSERT_EQ(chmod(folder.c_str(), mode), 0);
+    ASSERT_EQ(symlink(target.c_str(), (folder + "/" + name).c_str()), 0);
+    const std::string before = FileBytes(target);
     ScopedEnv root("OPOS_ROOT", folder);
     EXPECT_EQ(RegQueryValueExA(HKEY_LOCAL_MACHINE, "v", nullptr, nullptr, nullptr, nullptr),
-              c.result);
-    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "w", "x"), c.result);
-    if (c.result != ERROR_SUCCESS) {
-      EXPECT_TRUE(FileBytes(c.target) == before) << "the link's target was written";
+              result);
+    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "w", "x"), result);
+    if (result != ERROR_SUCCESS) {
+      EXPECT_TRUE(FileBytes(target) == before) << "the link's target was written";
     }
   }
 }
 
 TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
-  struct {
-    const char* what;
-    std::function<void(const std::string& file)> spoil;
-    LONG error;
-  } cases[] = {
+  std::tuple<const char*, std::function<void(const std::string& file)>, LONG> cases[] = {
       {"text", [](const std::string& file) { WriteFile(file, std::string(8192, 't')); },
        ERROR_BADDB},
       {"another program's database",
@@ -222,15 +210,15 @@ TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
        },
        ERROR_REGISTRY_CORRUPT},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, spoil, error] : cases) {
+    SCOPED_TRACE(what);
     opossvc::testing::TempRegistry registry;
-    c.spoil(registry.store_path());
+    spoil(registry.store_path());
     const std::string before = FileBytes(registry.store_path());
     ScopedKey key;
-    EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\K1", &key), c.error);
-    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", &key), c.error);
-    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), c.error);
+    EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\K1", &key), error);
+    EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", &key), error);
+    EXPECT_EQ(SetText(HKEY_LOCAL_MACHINE, "v", "x"), error);
     EXPECT_EQ(FileBytes(registry.store_path()), before) << "the file was changed";
   }
 }
@@ -240,26 +228,22 @@ TEST(RegistryStoreFile, AFileThatIsNoSoundStoreIsReportedAndLeftAsItIs) {
 // text decodes in it; otherwise the file stays as it was.
 TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes) {
   constexpr char kScanner[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner";
-  const struct {
-    const char* what;
-    std::string device;  // name and "Port" data as the first format kept them
-    const char* opener;  // OPOS_CODEPAGE of the first process that opens it
-    LONG result;
-    std::string utf8;  // the name read back in UTF-8
-  } cases[] = {
+  // The device's name and "Port" data as the first format kept them, OPOS_CODEPAGE of the first
+  // process that opens the store, the result and the name read back in UTF-8.
+  const std::tuple<const char*, std::string, const char*, LONG, std::string> cases[] = {
       {"ASCII, whatever the code page", "Scanner1", "932", ERROR_SUCCESS, "Scanner1"},
       {"UTF-8 under UTF-8", "\xC3\x84rger", "65001", ERROR_SUCCESS, "\xC3\x84rger"},
       {"Shift-JIS under 932", "\x83\x41", "932", ERROR_SUCCESS, "\xE3\x82\xA2"},  // ア
       {"Shift-JIS under UTF-8", "\x83\x41", "65001", ERROR_NO_UNICODE_TRANSLATION, ""},
       {"a name split at a trail byte 0x5C", "\x83", "932", ERROR_NO_UNICODE_TRANSLATION, ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, kept, opener, result, utf8] : cases) {
+    SCOPED_TRACE(what);
     opossvc::testing::TempRegistry registry;
-    WriteFirstFormatStore(registry.store_path(), c.device);
+    WriteFirstFormatStore(registry.store_path(), kept);
     ASSERT_EQ(chmod(registry.root().c_str(), 0755), 0);
     ASSERT_EQ(chmod(registry.store_path().c_str(), 0644), 0);
-    if (geteuid() == 0 && c.result == ERROR_SUCCESS) {
+    if (geteuid() == 0 && result == ERROR_SUCCESS) {
       EXPECT_EQ(RunInChild([&](ChildChecks& checks) {
                   ScopedKey key;
                   checks.Expect(setgid(65534) == 0 && setuid(65534) == 0, "drop privileges");
@@ -270,19 +254,19 @@ TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes)
     }
     ScopedKey scanner;
     {
-      ScopedEnv codepage("OPOS_CODEPAGE", std::string(c.opener));
-      EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, kScanner, &scanner, KEY_READ), c.result);
+      ScopedEnv codepage("OPOS_CODEPAGE", std::string(opener));
+      EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, kScanner, &scanner, KEY_READ), result);
     }
-    if (c.result != ERROR_SUCCESS) {
+    if (result != ERROR_SUCCESS) {
       EXPECT_EQ(Sql(registry.store_path(), "PRAGMA user_version"), 1);
       EXPECT_EQ(Sql(registry.store_path(), "SELECT count(*) FROM reg_key"), 9);
       continue;
     }
     EXPECT_EQ(Sql(registry.store_path(), "PRAGMA user_version"), 2);
-    EXPECT_EQ(SubkeyNames(scanner.get()), std::vector<std::string>{c.utf8});
+    EXPECT_EQ(SubkeyNames(scanner.get()), std::vector<std::string>{utf8});
     ScopedKey device;
-    ASSERT_EQ(Open(scanner.get(), c.utf8.c_str(), &device), ERROR_SUCCESS);
-    EXPECT_EQ(ReadBytes(device.get(), "Port"), c.utf8) << "string data converts";
+    ASSERT_EQ(Open(scanner.get(), utf8.c_str(), &device), ERROR_SUCCESS);
+    EXPECT_EQ(ReadBytes(device.get(), "Port"), utf8) << "string data converts";
     EXPECT_EQ(ReadBytes(device.get(), "Raw"), "\x83\x5C") << "binary data does not";
     ScopedKey root;
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail", &root), ERROR_SUCCESS);
@@ -298,23 +282,18 @@ TEST(RegistryStoreFile, AStoreOfTheFirstFormatIsMigratedOnlyWhereItsTextDecodes)
   }
 }
 
-// Mounts a small file system of its own on `folder`, seen by this process
-// alone; false where mounting is not allowed.
-bool MountSmallFileSystem(const std::string& folder, const char* size) {
-  std::filesystem::create_directory(folder);
-  return unshare(CLONE_NEWNS) == 0 &&
-         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-         mount("tmpfs", folder.c_str(), "tmpfs", 0, (std::string("size=") + size).c_str()) == 0;
-}
-
 // On a full disk a write fails whole and what was there stays readable.
 // Deleting frees space, so it must still work: the store keeps space in
 // reserve for it.
 TEST(RegistryStoreFile, AFullDiskFailsWritesWholeAndStillDeletes) {
   opossvc::testing::TempRegistry registry;
   std::string report = RunInChild([&](ChildChecks& checks) {
+    // A small file system of its own, seen by this process alone, where mounting is allowed.
     const std::string root = registry.root() + "/small";
-    if (!MountSmallFileSystem(root, "2m")) {
+    std::filesystem::create_directory(root);
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", root.c_str(), "tmpfs", 0, "size=2m") != 0) {
       checks.Expect(false, "skip");
       return;
     }
@@ -348,16 +327,8 @@ TEST(RegistryStoreFile, AFullDiskFailsWritesWholeAndStillDeletes) {
 
 // More than SQLite holds in one value: refused as too long, not taken for a
 // damaged store. The bytes are never touched, so they need no memory.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kThreadSanitizer = true;
-#elif defined(__has_feature)
-constexpr bool kThreadSanitizer = __has_feature(thread_sanitizer);
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-
 TEST(RegistryStoreFile, AValueLongerThanTheStoreTakesIsRefusedAsSuch) {
-  if (kThreadSanitizer) GTEST_SKIP() << "the sanitizer would shadow 3 GiB of value";
+  if (opossvc::testing::kSanitized) GTEST_SKIP() << "a sanitizer would shadow 3 GiB of value";
   opossvc::testing::TempRegistry registry;
   ScopedKey key;
   ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Huge", &key), ERROR_SUCCESS);
