@@ -359,6 +359,12 @@ RegistryStore::~RegistryStore() = default;
 bool RegistryStore::StillNamesItsFile() {
   MutexLock lock(mu_);
   if (!have_identity_) return true;
+  // The calling thread's write group or read snapshot stays on this store
+  // to its end, whatever happens to the file meanwhile.
+  if ((group_open_ && !group_lost_ && group_owner_ == std::this_thread::get_id()) ||
+      (held_ && pthread_equal(holder_, pthread_self()))) {
+    return true;
+  }
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) return false;
   return st.st_dev == device_ && st.st_ino == inode_;

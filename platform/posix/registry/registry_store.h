@@ -190,7 +190,8 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   class Call;
   enum class Mode { kClosed, kEmpty, kReadWrite, kSnapshot, kReadOnly, kImmutable };
 
-  // Whether the file it has open is still the one at its path.
+  // Whether the file it has open is still the one at its path; always, for
+  // the thread whose write group or read snapshot it holds.
   bool StillNamesItsFile() OPOSSVC_EXCLUDES(mu_);
   void CloseConnection() OPOSSVC_REQUIRES(mu_);
 

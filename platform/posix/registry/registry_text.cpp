@@ -70,6 +70,13 @@ bool IsStringType(DWORD type) {
 
 std::string StoredData(DWORD type, std::string_view caller_data) {
   if (!IsStringType(type)) return std::string(caller_data);
+  // ASCII text, the common case, is each byte and a zero byte in a code
+  // page that keeps ASCII.
+  if (IsAscii(caller_data) && KeepsAscii(CallerCodePage())) {
+    std::string bytes(caller_data.size() * 2, '\0');
+    for (size_t i = 0; i < caller_data.size(); ++i) bytes[2 * i] = caller_data[i];
+    return bytes;
+  }
   return Utf16LeBytes(CallerToUtf16(caller_data));
 }
 
