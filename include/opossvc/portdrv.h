@@ -127,12 +127,12 @@ class SerialPort;
 // entries, else HKLM\Hardware\DeviceMap\SerialComm), at least 2.
 OPOSSVC_API int GetComMax();
 
-class OPOSSVC_API CPortdrv {
+class OPOSSVC_CLASS_API CPortdrv {
  public:
-  CPortdrv();
+  OPOSSVC_MEMBER_API CPortdrv();
   // Closes the port if its owner left it open, and waits for the driver's
   // threads to end. Never destroy the driver from one of its notifications.
-  ~CPortdrv();
+  OPOSSVC_MEMBER_API ~CPortdrv();
   CPortdrv(const CPortdrv&) = delete;
   CPortdrv& operator=(const CPortdrv&) = delete;
 
@@ -141,13 +141,13 @@ class OPOSSVC_API CPortdrv {
   // the input thread reads and delivers at once (first open only); `variant`
   // non-zero turns mode 1 into 3 and 2 into 4; `reserved` is not used. A
   // failed open changes nothing.
-  long PortOpen(const char* deviceName, CSvcBase* svc, long readSize, int variant,
-                int reserved);
+  OPOSSVC_MEMBER_API long PortOpen(const char* deviceName, CSvcBase* svc, long readSize,
+                                   int variant, int reserved);
   // Removes one open of `svc`; the last one drops the queued output of every
   // client, stops the threads, drops DTR and RTS and closes the device.
-  long PortClose(CSvcBase* svc);
+  OPOSSVC_MEMBER_API long PortClose(CSvcBase* svc);
   // Raises (non-zero) or drops the device's control lines of the mode.
-  long PortEnabled(int enable);
+  OPOSSVC_MEMBER_API long PortEnabled(int enable);
 
   // Queues the bytes of a byte-holding automation string (its byte length)
   // or `length` bytes at `data` (a null `*data` is an empty record). With
@@ -157,24 +157,25 @@ class OPOSSVC_API CPortdrv {
   // and may time out with PortError(errorCode); without, flow control is off
   // for it and the records queued before it lose theirs. `svc` receives the
   // record's notifications (none when null). Does not wait for the port.
-  long PortOutputData(BSTR* data, long errorCode, CSvcBase* svc, int immediate, int handshake,
-                      long outputId);
-  long PortOutputData(const char* data, unsigned long length, long errorCode, CSvcBase* svc,
-                      int immediate, int handshake, long outputId);
+  OPOSSVC_MEMBER_API long PortOutputData(BSTR* data, long errorCode, CSvcBase* svc, int immediate,
+                                         int handshake, long outputId);
+  OPOSSVC_MEMBER_API long PortOutputData(const char* data, unsigned long length, long errorCode,
+                                         CSvcBase* svc, int immediate, int handshake,
+                                         long outputId);
   // Drops every queued record of `svc` and, when `svc` owned the record
   // written last, what the port still holds of it. Waits for a record being
   // written to finish or time out.
-  long ClearOutputBuffer(CSvcBase* svc);
+  OPOSSVC_MEMBER_API long ClearOutputBuffer(CSvcBase* svc);
   // Discards what the port has received and not yet delivered.
-  long ClearCommInputBuffer();
+  OPOSSVC_MEMBER_API long ClearCommInputBuffer();
   // The state of CTS (line 1) or DSR (line 2), 1 on or 0 off, as read now;
   // the input thread reports only later changes of it. 0 for another line,
   // a closed port or a modem status that cannot be read.
-  int GetPowerState(long line);
+  OPOSSVC_MEMBER_API int GetPowerState(long line);
 
   // Bodies of the driver's threads, run by their entry routines only.
-  void PortInputProc();
-  void PortOutputProc();
+  OPOSSVC_MEMBER_API void PortInputProc();
+  OPOSSVC_MEMBER_API void PortOutputProc();
 
  private:
   // kDrained: done, and the queue was left empty.
@@ -232,8 +233,8 @@ class OPOSSVC_API CPortdrv {
 
   // --- Output (output_thread.cpp) ---
   bool PrepareHandshake() OPOSSVC_EXCLUDES(PortLock);
-  long QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, int immediate,
-                   int handshake, long outputId) OPOSSVC_EXCLUDES(QueueLock);
+  long QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, int immediate, int handshake,
+                   long outputId) OPOSSVC_EXCLUDES(QueueLock);
   long ClearNoImmOutputBuffer(CSvcBase* svc) OPOSSVC_REQUIRES(QueueLock);
   void RemoveArrayAt(int index) OPOSSVC_REQUIRES(QueueLock);
   void EnableHandshake() OPOSSVC_REQUIRES(PortLock);
@@ -242,9 +243,8 @@ class OPOSSVC_API CPortdrv {
   PassResult OutputPass(DWORD session) OPOSSVC_EXCLUDES(QueueLock);
   PassResult WriteFront(DWORD session, OutputNotice* notice) OPOSSVC_REQUIRES(QueueLock);
   // The bytes written; *lost when the device has gone away.
-  OPOSSVC_INTERNAL DWORD WriteChunk(opossvc::detail::SerialPort* port, const char* data,
-                                    DWORD size, bool* lost)
-      OPOSSVC_EXCLUDES(PortLock);
+  OPOSSVC_INTERNAL DWORD WriteChunk(opossvc::detail::SerialPort* port, const char* data, DWORD size,
+                                    bool* lost) OPOSSVC_EXCLUDES(PortLock);
   // The ready test of the mode on the modem lines read now; ready when they
   // cannot be read.
   bool DeviceReadyLocked() OPOSSVC_REQUIRES(PortLock);

@@ -133,6 +133,15 @@ TEST_F(StdioFileTest, OpenFailuresNameTheirCause) {
   EXPECT_FALSE(std::filesystem::exists(PathOf("x.txt")));
 }
 
+// Another process's truncating open of args[0], which is held deny-write.
+OPOSSVC_CHILD_ROLE(TruncatingOpenRefused) {
+  CStdioFile other;
+  CFileException error;
+  checks.Expect(!other.Open(args[0].c_str(), kCreate | kWrite | CFile::shareDenyNone, &error),
+                "opened");
+  checks.ExpectCode(error.m_cause, CFileException::sharingViolation, "cause");
+}
+
 TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndProcessesAndRefusedOpensDoNotTruncate) {
   const struct {
     UINT first;
@@ -163,14 +172,7 @@ TEST_F(StdioFileTest, ShareModesHoldBetweenOpensAndProcessesAndRefusedOpensDoNot
   CStdioFile exclusive(path.c_str(), kRead | CFile::shareDenyWrite);
   CStdioFile truncating;
   EXPECT_FALSE(truncating.Open(path.c_str(), kCreate | kWrite));
-  EXPECT_EQ(opossvc::test_support::RunInChild([&](opossvc::test_support::ChildChecks& checks) {
-              CStdioFile other;
-              CFileException error;
-              const UINT flags = kCreate | kWrite | CFile::shareDenyNone;
-              checks.Expect(!other.Open(path.c_str(), flags, &error), "opened");
-              checks.ExpectCode(error.m_cause, CFileException::sharingViolation, "cause");
-            }),
-            "");
+  EXPECT_EQ(opossvc::test_support::ChildProcess("TruncatingOpenRefused", {path}).Wait(), "");
   EXPECT_EQ(Contents("shared.txt"), "contents");
   // Closing the first open admits the second again.
   exclusive.Close();

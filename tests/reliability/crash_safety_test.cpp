@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -136,26 +137,32 @@ std::string RecordValue(uint32_t n) { return std::to_string(n) + ":" + std::stri
 const std::string kPrefix = "Crash.Rec:\"";
 std::string Record(uint32_t n) { return kPrefix + RecordValue(n) + "\""; }
 
+// Appends records from args[1] on to the trace file args[0] until killed, with a byte on the pipe
+// args[2] after each.
+OPOSSVC_CHILD_ROLE(TraceWriter) {
+  Pipe acks(args[2]);
+  CStdioFile* trace = OpenTrace(args[0].c_str());
+  if (trace == nullptr) _exit(6);
+  for (auto n = static_cast<uint32_t>(std::stoul(args[1]));; ++n) {
+    const std::string value = RecordValue(n);
+    OnGetProp(trace, "Crash", "Rec", value.c_str(), 0);
+    acks.Send();
+  }
+}
+
 TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
   constexpr int kKills = 50;
   TempRegistry registry;
-  const std::string path = registry.root() + "/crash.log";
+  const std::string path =
+      ::testing::TempDir() + "opossvc-crash-" + std::to_string(getpid()) + ".log";
+  std::remove(path.c_str());
   std::mt19937 random(1206);
   std::vector<uint32_t> acknowledged;
   std::set<uint32_t> in_flight;  // records under way at a kill
   uint32_t next = 0;
   for (int round = 0; round < kKills; ++round) {
     Pipe acks;  // a byte after each record
-    ChildProcess child([&acks, &path, first = next](ChildChecks&) {
-      acks.Writer();
-      CStdioFile* trace = OpenTrace(path.c_str());
-      if (trace == nullptr) _exit(6);
-      for (uint32_t n = first;; ++n) {
-        const std::string value = RecordValue(n);
-        OnGetProp(trace, "Crash", "Rec", value.c_str(), 0);
-        acks.Send();
-      }
-    });
+    ChildProcess child("TraceWriter", {path, std::to_string(next), acks.WriteEnd()});
     acks.Reader();
     for (int wanted = std::uniform_int_distribution<int>(1, 8)(random); wanted > 0; --wanted) {
       ASSERT_TRUE(acks.Receive(kPatience)) << "trace writer died by itself in round " << round
@@ -180,6 +187,8 @@ TEST(CrashSafety, TraceFileHasNoTornRecordsAcrossKills) {
   };
   std::ifstream in(path, std::ios::binary);
   const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  std::remove(path.c_str());
   std::vector<uint32_t> records;
   for (size_t start = 0; start < file.size();) {
     const size_t end = file.find("\r\n", start);

@@ -22,13 +22,14 @@ bool ChildChecks::Expect(bool ok, const std::string& what) {
 ChildProcess::ChildProcess(const std::function<void(ChildChecks&)>& body) {
   int fds[2];
   if (pipe(fds) != 0) return;
-  pid_ = fork();
-  if (pid_ < 0) {
+  const pid_t pid = fork();
+  process_ = pid;
+  if (pid < 0) {
     close(fds[0]);
     close(fds[1]);
     return;
   }
-  if (pid_ == 0) {
+  if (pid == 0) {
     close(fds[0]);
     ChildChecks checks(fds[1]);
     try {
@@ -42,15 +43,22 @@ ChildProcess::ChildProcess(const std::function<void(ChildChecks&)>& body) {
   report_fd_ = fds[0];
 }
 
+ChildProcess::ChildProcess(const char* role, std::vector<std::string> args)
+    : ChildProcess([found = FindChildRole(role), &role, &args](ChildChecks& checks) {
+        if (checks.Expect(found != nullptr, std::string("no child role ") + role)) {
+          found(checks, args);
+        }
+      }) {}
+
 ChildProcess::~ChildProcess() { Kill(); }
 
 void ChildProcess::Kill() {
-  if (report_fd_ >= 0) kill(pid_, SIGKILL);
+  if (report_fd_ >= 0) kill(static_cast<pid_t>(process_), SIGKILL);
   Wait();
 }
 
 std::string ChildProcess::Wait() {
-  if (report_fd_ < 0) return pid_ < 0 ? "fork failed\n" : "";
+  if (report_fd_ < 0) return process_ < 0 ? "fork failed\n" : "";
   std::string report;
   char buffer[512];
   for (ssize_t n; (n = read(report_fd_, buffer, sizeof buffer)) != 0;) {
@@ -60,7 +68,7 @@ std::string ChildProcess::Wait() {
   close(report_fd_);
   report_fd_ = -1;
   int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(static_cast<pid_t>(process_), &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFSIGNALED(status)) report += "child died of signal " + std::to_string(WTERMSIG(status));
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0) report += "child exited non-zero";
@@ -70,6 +78,8 @@ std::string ChildProcess::Wait() {
 Pipe::Pipe() {
   if (pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
 }
+
+Pipe::Pipe(const std::string& write_end) { fds_[1] = std::stoi(write_end); }
 
 Pipe::~Pipe() {
   for (int fd : fds_) {
@@ -88,6 +98,8 @@ Pipe& Pipe::Writer() {
   fds_[0] = -1;
   return *this;
 }
+
+std::string Pipe::WriteEnd() const { return std::to_string(fds_[1]); }
 
 bool Pipe::Send() {
   char c = 'x';

@@ -16,10 +16,10 @@
 #include <opossvc/win32/sync.h>
 
 #include "tests/support/child_process.h"
+#include "tests/support/patience.h"
 
 namespace {
 
-using opossvc::test_support::ChildChecks;
 using opossvc::test_support::ChildProcess;
 using opossvc::test_support::Pipe;
 using std::chrono::milliseconds;
@@ -105,16 +105,19 @@ TEST(EventLockTest, AbortObjectsComeBeforeTheLockAndBadOnesFail) {
   EXPECT_NE(LeaveEventCS(lock), 0) << "the handle stayed open for its owner";
 }
 
+// Takes the named mutex args[0], says so on the pipe args[1] and waits to be killed.
+OPOSSVC_CHILD_ROLE(MutexHolder) {
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, args[0].c_str());
+  if (!checks.Expect(WaitForSingleObject(mutex, INFINITE) == WAIT_OBJECT_0, "take")) return;
+  Pipe(args[1]).Send();
+  for (;;) Sleep(INFINITE);
+}
+
 // A child process takes the named mutex `name` and is killed holding it.
 void KillChildHolding(const std::string& name) {
   Pipe taken;
-  ChildProcess child([&](ChildChecks& checks) {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
-    if (!checks.Expect(WaitForSingleObject(mutex, INFINITE) == WAIT_OBJECT_0, "take")) return;
-    taken.Writer().Send();
-    for (;;) pause();
-  });
-  ASSERT_TRUE(taken.Reader().Receive());
+  ChildProcess child("MutexHolder", {name, taken.WriteEnd()});
+  ASSERT_TRUE(taken.Reader().Receive(opossvc::testing::kPatience));
 }  // the child is killed here
 
 // A lock, or an abort mutex, abandoned by a dead process is reported; the lock is freed, the
