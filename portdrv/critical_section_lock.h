@@ -24,16 +24,18 @@ class OPOSSVC_SCOPED_CAPABILITY CriticalSectionLock {
 
 // As CriticalSectionLock, counting the caller in `waiters` while it waits,
 // so that a thread that takes the lock over and over can let it in: that one
-// waits on `waiters` until it is 0.
+// sets `yielding`, sees `waiters` above 0 and waits for `entered`, which the
+// last waiter in sets. (Both sides store before they load, so one of them
+// sees the other: the wake-up is never lost.)
 class OPOSSVC_SCOPED_CAPABILITY CountedCriticalSectionLock {
  public:
-  CountedCriticalSectionLock(CRITICAL_SECTION* cs, std::atomic<LONG>* waiters)
+  CountedCriticalSectionLock(CRITICAL_SECTION* cs, std::atomic<LONG>* waiters,
+                             const std::atomic<LONG>* yielding, HANDLE entered)
       OPOSSVC_ACQUIRE(*cs)
       : cs_(cs) {
     waiters->fetch_add(1);
     EnterCriticalSection(cs_);
-    // The last waiter in lets a thread that stood back for the waiters go on.
-    if (waiters->fetch_sub(1) == 1) waiters->notify_all();
+    if (waiters->fetch_sub(1) == 1 && yielding->load() != 0) SetEvent(entered);
   }
   ~CountedCriticalSectionLock() OPOSSVC_RELEASE() { LeaveCriticalSection(cs_); }
   CountedCriticalSectionLock(const CountedCriticalSectionLock&) = delete;

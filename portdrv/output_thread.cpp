@@ -70,7 +70,7 @@ long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, i
                            int handshake, long outputId) {
   bool wake = false;
   {
-    CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters);
+    CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters, &QueueYielding, QueueEntered);
     if (QueueOpen == 0) return OPOSSVC_E_NOT_CLIENT;
     OutputRecord record;
     record.svc = svc;
@@ -101,7 +101,7 @@ long CPortdrv::QueueRecord(std::string&& bytes, long errorCode, CSvcBase* svc, i
 long CPortdrv::ClearOutputBuffer(CSvcBase* svc) {
   if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
   if (svc == nullptr) return OPOSSVC_E_NO_SERVICE;
-  CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters);
+  CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters, &QueueYielding, QueueEntered);
   const long result = ClearNoImmOutputBuffer(svc);
   if (svc == CurrentSvc) {
     CriticalSectionLock port(&PortLock);
@@ -139,12 +139,14 @@ bool CPortdrv::OutputStopped(DWORD session) const {
          Session.load(std::memory_order_relaxed) != session;
 }
 
-void CPortdrv::YieldToQueueWaiters(DWORD session) const {
+void CPortdrv::YieldToQueueWaiters(DWORD session) {
   // Each waiter is about to take the lock, which this thread does not hold,
   // so the wait ends without a stop of its own.
-  for (LONG waiters = QueueWaiters.load(); waiters != 0; waiters = QueueWaiters.load()) {
-    if (OutputStopped(session)) return;
-    QueueWaiters.wait(waiters);
+  while (QueueWaiters.load() != 0 && !OutputStopped(session)) {
+    ResetEvent(QueueEntered);
+    QueueYielding.store(1);
+    if (QueueWaiters.load() != 0) WaitForSingleObject(QueueEntered, INFINITE);
+    QueueYielding.store(0);
   }
 }
 

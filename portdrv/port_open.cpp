@@ -101,6 +101,7 @@ CPortdrv::CPortdrv()
       QueueOpen(0),
       OutputWaiting(0),
       QueueWaiters(0),
+      QueueYielding(0),
       Closing(0),
       DeviceGone(0),
       ReopenPause(0),
@@ -108,6 +109,7 @@ CPortdrv::CPortdrv()
       StopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       OutputWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
       ClosedEvent(CreateEventA(nullptr, TRUE, TRUE, nullptr)),
+      QueueEntered(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
       InputThread(nullptr),
       OutputThread(nullptr) {
   InitializeCriticalSection(&QueueLock);
@@ -133,7 +135,7 @@ CPortdrv::~CPortdrv() {
   }
   JoinThreads(&retired);
 
-  for (HANDLE event : {StopEvent, OutputWake, ClosedEvent}) {
+  for (HANDLE event : {StopEvent, OutputWake, ClosedEvent, QueueEntered}) {
     if (event != nullptr) CloseHandle(event);
   }
   DeleteCriticalSection(&PortLock);
@@ -174,7 +176,8 @@ long CPortdrv::OpenLocked(const char* deviceName, CSvcBase* svc, long readSize, 
     return 0;
   }
 
-  if (readSize <= 0 || StopEvent == nullptr || OutputWake == nullptr || ClosedEvent == nullptr) {
+  if (readSize <= 0 || StopEvent == nullptr || OutputWake == nullptr || ClosedEvent == nullptr ||
+      QueueEntered == nullptr) {
     return OPOSSVC_E_PORT_CALL;
   }
   try {
@@ -419,7 +422,8 @@ long CPortdrv::PortClose(CSvcBase* svc) {
     CriticalSectionLock open(&OpenLock);
     if (PortOpened.load() == 0) return OPOSSVC_E_NOT_CLIENT;
     {
-      opossvc::detail::CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters);
+      opossvc::detail::CountedCriticalSectionLock queue(&QueueLock, &QueueWaiters, &QueueYielding,
+                                                          QueueEntered);
       if (Queue->HasRecordOf(svc)) return OPOSSVC_E_OUTPUT_PENDING;
       if (!ClientArray->RemoveFirst(svc)) return OPOSSVC_E_NOT_CLIENT;
       if (CurrentSvc == svc && !ClientArray->Contains(svc)) CurrentSvc = nullptr;

@@ -249,7 +249,7 @@ class OPOSSVC_CLASS_API CPortdrv {
   // cannot be read.
   bool DeviceReadyLocked() OPOSSVC_REQUIRES(PortLock);
   bool OutputStopped(DWORD session) const;
-  void YieldToQueueWaiters(DWORD session) const;
+  void YieldToQueueWaiters(DWORD session);
   // Waits up to ms (at least 1) for the event; true when it was set.
   bool Pause(HANDLE event, DWORD ms);
 
@@ -349,6 +349,9 @@ class OPOSSVC_CLASS_API CPortdrv {
   // takes the lock for its next pass, so that a record that keeps timing out
   // cannot starve PortOutputData and ClearOutputBuffer.
   std::atomic<LONG> QueueWaiters;
+  // 1 while the output thread waits for QueueWaiters to reach 0: the caller
+  // that brings it there then sets QueueEntered.
+  std::atomic<LONG> QueueYielding;
   // Set from the start to the end of a last PortClose, with the ids of the
   // threads it waits for.
   LONG Closing OPOSSVC_GUARDED_BY(OpenLock);
@@ -366,6 +369,7 @@ class OPOSSVC_CLASS_API CPortdrv {
   HANDLE StopEvent;    // manual reset: set when the session ends
   HANDLE OutputWake;   // auto reset: a record for the waiting thread, or the session ends
   HANDLE ClosedEvent;  // manual reset: clear while a last PortClose runs
+  HANDLE QueueEntered;  // auto reset: the last caller waiting for QueueLock got it
   CWinThread* InputThread OPOSSVC_GUARDED_BY(OpenLock);
   CWinThread* OutputThread OPOSSVC_GUARDED_BY(OpenLock);
   // Threads that ended their own session from a notification, still
