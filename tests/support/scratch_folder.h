@@ -23,6 +23,7 @@ class ScratchFolder {
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
+  std::string Path() const { return path_.string(); }
   std::string PathOf(const std::string& name) const { return (path_ / name).string(); }
 
  private:
