@@ -25,26 +25,21 @@ using opossvc::test_support::ChildChecks;
 using opossvc::test_support::ChildProcess;
 using opossvc::test_support::Pipe;
 
-class TraceAccessTest : public ::testing::Test {
- protected:
-  std::string At(const std::string& name) const { return files_.PathOf(name); }
-  static std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  opossvc::test_support::ScratchFolder files_;
-};
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Whoever may read a trace file can take every lock a reader can on it:
 // none of them keeps the trace out. Tracing needs write access only: a
 // user who may not read the file (the reader, as nobody) still appends.
-TEST_F(TraceAccessTest, NoReaderOfTheFileKeepsTheTraceOut) {
-  const std::string path = At("read_locked.log");
-  const std::string write_only = At("write_only.log");
+TEST(TraceAccessTest, NoReaderOfTheFileKeepsTheTraceOut) {
+  opossvc::test_support::ScratchFolder files;
+  const std::string path = files.PathOf("read_locked.log");
+  const std::string write_only = files.PathOf("write_only.log");
   std::ofstream(path, std::ios::binary) << "earlier\r\n";
   std::ofstream(write_only, std::ios::binary) << "earlier\r\n";
-  ASSERT_EQ(chmod(At("").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(files.PathOf("").c_str(), 0755), 0);
   ASSERT_EQ(chmod(path.c_str(), 0644), 0);
   ASSERT_EQ(chmod(write_only.c_str(), 0222), 0);
   const passwd* nobody = getpwnam("nobody");
@@ -83,9 +78,10 @@ TEST_F(TraceAccessTest, NoReaderOfTheFileKeepsTheTraceOut) {
 
 // A trace path ending in a symbolic link is refused: a privileged service
 // object's trace cannot be turned onto another file.
-TEST_F(TraceAccessTest, ALinkNeverLeadsTheTraceElsewhere) {
-  const std::string target = At("target.log");
-  const std::string link = At("link.log");
+TEST(TraceAccessTest, ALinkNeverLeadsTheTraceElsewhere) {
+  opossvc::test_support::ScratchFolder files;
+  const std::string target = files.PathOf("target.log");
+  const std::string link = files.PathOf("link.log");
   for (const bool target_exists : {true, false}) {
     SCOPED_TRACE(target_exists ? "to a file" : "dangling");
     std::filesystem::remove(target);
