@@ -4,10 +4,15 @@
 // while readers never keep the trace out.
 #include "platform/internal/append_file.h"
 
+#include "platform/internal/mutex.h"
+
 namespace opossvc::detail {
 namespace {
 
-// Appends through a handle of its own, which outlives the caller's.
+// Appends through a handle of its own, which outlives the caller's. One
+// record is written at a time: an append-only handle's writes do not all
+// seek and write as one step (Wine's do not), and the threads of the shared
+// trace would overwrite each other's records.
 class HandleAppender final : public FileAppender {
  public:
   explicit HandleAppender(HANDLE handle) : handle_(handle) {}
@@ -16,6 +21,7 @@ class HandleAppender final : public FileAppender {
   HandleAppender& operator=(const HandleAppender&) = delete;
 
   DWORD Append(const void* data, size_t size) override {
+    MutexLock lock(mutex_);
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
       const DWORD piece = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
@@ -29,6 +35,7 @@ class HandleAppender final : public FileAppender {
   }
 
  private:
+  Mutex mutex_;  // held for each whole record
   HANDLE handle_;
 };
 

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,11 @@ class ChildProcess {
   std::intptr_t process_ = -1;  // the pid on POSIX, the process handle on Windows
   int report_fd_ = -1;
 };
+
+// Starts a child that takes the named mutex `name` and holds it until the
+// returned child is destroyed, which kills it; null (and a test failure)
+// when it could not take the mutex.
+std::unique_ptr<ChildProcess> StartMutexHolder(const std::string& name);
 
 inline std::string RunInChild(const std::function<void(ChildChecks&)>& body) {
   return ChildProcess(body).Wait();

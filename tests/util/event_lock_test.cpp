@@ -22,6 +22,7 @@ namespace {
 
 using opossvc::test_support::ChildProcess;
 using opossvc::test_support::Pipe;
+using opossvc::test_support::StartMutexHolder;
 using std::chrono::milliseconds;
 
 std::string UniqueName(const char* what) {
@@ -105,27 +106,12 @@ TEST(EventLockTest, AbortObjectsComeBeforeTheLockAndBadOnesFail) {
   EXPECT_NE(LeaveEventCS(lock), 0) << "the handle stayed open for its owner";
 }
 
-// Takes the named mutex args[0], says so on the pipe args[1] and waits to be killed.
-OPOSSVC_CHILD_ROLE(MutexHolder) {
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, args[0].c_str());
-  if (!checks.Expect(WaitForSingleObject(mutex, INFINITE) == WAIT_OBJECT_0, "take")) return;
-  Pipe(args[1]).Send();
-  for (;;) Sleep(INFINITE);
-}
-
-// A child process takes the named mutex `name` and is killed holding it.
-void KillChildHolding(const std::string& name) {
-  Pipe taken;
-  ChildProcess child("MutexHolder", {name, taken.WriteEnd()});
-  ASSERT_TRUE(taken.Reader().Receive(opossvc::testing::kPatience));
-}  // the child is killed here
-
 // A lock, or an abort mutex, abandoned by a dead process is reported; the lock is freed, the
 // abort mutex is the caller's.
 TEST(EventLockTest, AbandonedLocksAndAbortMutexesAreReported) {
   std::string name = UniqueName("abandoned");
   HANDLE holder = CreateMutexA(nullptr, FALSE, name.c_str());  // keeps the lock in being
-  KillChildHolding(name);
+  ASSERT_NE(StartMutexHolder(name), nullptr);  // and killed at once
   Event event;
   void* lock = reinterpret_cast<void*>(1);
   EXPECT_EQ(EnterEventCS(name.c_str(), lock, event.handle, event.handle), -128);
@@ -136,7 +122,7 @@ TEST(EventLockTest, AbandonedLocksAndAbortMutexesAreReported) {
 
   std::string abort_name = UniqueName("abort-mutex");
   HANDLE abort = CreateMutexA(nullptr, FALSE, abort_name.c_str());
-  KillChildHolding(abort_name);
+  ASSERT_NE(StartMutexHolder(abort_name), nullptr);
   lock = reinterpret_cast<void*>(1);
   EXPECT_EQ(EnterEventCS(UniqueName("lock").c_str(), lock, abort, event.handle), -127);
   EXPECT_EQ(lock, nullptr);
