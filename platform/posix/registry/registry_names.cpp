@@ -5,7 +5,6 @@
 #include <opossvc/win32/errors.h>
 
 #include "platform/posix/text/ansi_codepage.h"
-#include "platform/posix/text/icu_converter.h"
 #include "platform/posix/text/ordinal_case.h"
 #include "platform/posix/registry/registry_text.h"
 
@@ -39,9 +38,6 @@ RegistryName MakeAsciiName(std::string_view name) {
   made.length = name.size();
   return made;
 }
-
-// Whether caller text means the same characters byte for byte.
-bool PlainAscii(std::string_view text) { return IsAscii(text) && KeepsAscii(CallerCodePage()); }
 
 }  // namespace
 

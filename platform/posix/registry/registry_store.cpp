@@ -361,10 +361,7 @@ bool RegistryStore::StillNamesItsFile() {
   if (!have_identity_) return true;
   // The calling thread's write group or read snapshot stays on this store
   // to its end, whatever happens to the file meanwhile.
-  if ((group_open_ && !group_lost_ && group_owner_ == std::this_thread::get_id()) ||
-      (held_ && pthread_equal(holder_, pthread_self()))) {
-    return true;
-  }
+  if (OwnsGroup() || HoldsSnapshot()) return true;
   struct stat st {};
   if (stat(file_.c_str(), &st) != 0) return false;
   return st.st_dev == device_ && st.st_ino == inode_;
@@ -428,9 +425,8 @@ void RegistryStore::AwaitOthers() {
 }
 
 void RegistryStore::AwaitTurn(bool begin) {
-  const pthread_t self = pthread_self();
   for (;;) {
-    if (held_ && !pthread_equal(holder_, self)) {
+    if (held_ && !HoldsSnapshot()) {
       ++waiting_;
       while (held_) mu_.Wait(turn_);
       if (--waiting_ == 0) turn_.notify_all();
@@ -454,7 +450,7 @@ void RegistryStore::EndRead() {
 
 void RegistryStore::EndReadSnapshot() {
   MutexLock lock(mu_);
-  if (!held_ || !pthread_equal(holder_, pthread_self())) return;
+  if (!HoldsSnapshot()) return;
   EndRead();
   held_ = false;
   turn_.notify_all();
@@ -1086,7 +1082,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
       if (one_row && sqlite3_get_autocommit(connection_->db())) group_lost_ = true;
       return insert.Error(result);
     }
-    if (InOwnGroup()) {
+    if (grouped) {
       AddTouched(current);
     } else if (LONG error = Touch(current)) {
       return error;
@@ -1094,7 +1090,7 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
     const KeyId parent = current;
     current = sqlite3_last_insert_rowid(connection_->db());
     made = last;
-    if (InOwnGroup()) RememberChild(ChildKey(parent, name.key), current, name.text);
+    if (grouped) RememberChild(ChildKey(parent, name.key), current, name.text);
   }
   if (!one_row) {
     if (LONG error = transaction.Commit()) return error;
@@ -1141,9 +1137,16 @@ LONG RegistryStore::UpsertValue(KeyId id, const RegistryName& name, DWORD type,
   return result == SQLITE_DONE ? ERROR_SUCCESS : upsert.Error(result);
 }
 
+bool RegistryStore::HoldsSnapshot() const {
+  return held_ && pthread_equal(holder_, pthread_self());
+}
+
+bool RegistryStore::OwnsGroup() const {
+  return group_open_ && !group_lost_ && group_owner_ == std::this_thread::get_id();
+}
+
 bool RegistryStore::InOwnGroup() {
-  return group_open_ && !group_lost_ && group_owner_ == std::this_thread::get_id() &&
-         !sqlite3_get_autocommit(connection_->db());
+  return OwnsGroup() && !sqlite3_get_autocommit(connection_->db());
 }
 
 LONG RegistryStore::DeleteValueOnce(KeyId id, const RegistryName& name) {

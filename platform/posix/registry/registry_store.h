@@ -54,8 +54,9 @@
 // Write groups (registry_write_group.h): BeginGroup opens one transaction
 // that the calling thread's writes join (a value as one statement, any
 // other write as a savepoint, so a failed write is undone alone) until
-// EndGroup; the keys that the group changed take the time of its commit. Other threads' calls wait for the
-// group to end: they would otherwise read or write inside it.
+// EndGroup; the keys that the group changed take the time of its commit.
+// Other threads' calls wait for the group to end: they would otherwise read
+// or write inside it.
 //
 // Thread safety: each store has one connection, guarded by its own mutex
 // and used by one call at a time. A thread inside a read snapshot scope
@@ -251,7 +252,11 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // the key is gone.
   LONG UpsertValue(KeyId id, const RegistryName& name, DWORD type, std::string_view data)
       OPOSSVC_REQUIRES(mu_);
-  // Whether the calling thread's write group is open on the connection.
+  // Whether the calling thread holds the read snapshot.
+  bool HoldsSnapshot() const OPOSSVC_REQUIRES(mu_);
+  // Whether the calling thread holds the open write group; InOwnGroup: and
+  // its transaction is still open on the connection.
+  bool OwnsGroup() const OPOSSVC_REQUIRES(mu_);
   bool InOwnGroup() OPOSSVC_REQUIRES(mu_);
   // Whether the key is one that cannot be deleted (registry_schema.h).
   LONG IsFixed(KeyId id, bool* fixed) OPOSSVC_REQUIRES(mu_);

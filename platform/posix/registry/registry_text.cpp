@@ -19,6 +19,8 @@ thread_local CodePageScopes code_page_scopes;
 
 }  // namespace
 
+bool PlainAscii(std::string_view text) { return IsAscii(text) && KeepsAscii(CallerCodePage()); }
+
 UINT CallerCodePage() {
   CodePageScopes& scopes = code_page_scopes;
   if (scopes.depth == 0) return ActiveCodePage();
@@ -42,7 +44,7 @@ std::string Utf16ToCaller(std::u16string_view text) { return Utf16ToAnsi(text, C
 // ASCII is the same text in UTF-8 and in the code pages that keep it, so
 // most names need no conversion at all.
 std::string StoredText(std::string_view caller_text) {
-  if (IsAscii(caller_text) && KeepsAscii(CallerCodePage())) return std::string(caller_text);
+  if (PlainAscii(caller_text)) return std::string(caller_text);
   return Utf16ToAnsi(CallerToUtf16(caller_text), kUtf8CodePage);
 }
 
@@ -70,9 +72,8 @@ bool IsStringType(DWORD type) {
 
 std::string StoredData(DWORD type, std::string_view caller_data) {
   if (!IsStringType(type)) return std::string(caller_data);
-  // ASCII text, the common case, is each byte and a zero byte in a code
-  // page that keeps ASCII.
-  if (IsAscii(caller_data) && KeepsAscii(CallerCodePage())) {
+  // Plain ASCII text, the common case, is each byte and a zero byte.
+  if (PlainAscii(caller_data)) {
     std::string bytes(caller_data.size() * 2, '\0');
     for (size_t i = 0; i < caller_data.size(); ++i) bytes[2 * i] = caller_data[i];
     return bytes;

@@ -35,6 +35,10 @@ class CallerCodePageScope {
   CallerCodePageScope& operator=(const CallerCodePageScope&) = delete;
 };
 
+// Whether caller text means the same characters byte for byte: ASCII in a
+// code page that keeps ASCII.
+bool PlainAscii(std::string_view text);
+
 // Caller text (CallerCodePage) and UTF-16.
 std::u16string CallerToUtf16(std::string_view text);
 std::string Utf16ToCaller(std::u16string_view text);
