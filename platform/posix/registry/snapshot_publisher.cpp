@@ -38,6 +38,7 @@ SnapshotPublisher::~SnapshotPublisher() {
 void SnapshotPublisher::Request() {
   {
     MutexLock lock(mu_);
+    durable_current_ = false;
     // A request already there has woken the thread, or will be seen by it.
     if (requested_ && running_) return;
     requested_ = true;
@@ -63,6 +64,9 @@ LONG SnapshotPublisher::Publish(bool durable, bool always) {
     MutexLock lock(mu_);
     while (publishing_) mu_.Wait(changed_);
     if (!always && !requested_) return ERROR_SUCCESS;
+    // Flushing each key of a batch publishes once. Another process's commit
+    // since then makes the snapshot older than the store's files.
+    if (durable && durable_current_ && SnapshotCurrent(store_)) return ERROR_SUCCESS;
     publishing_ = true;
     requested_ = false;  // this copy holds every commit so far
   }
@@ -77,6 +81,7 @@ LONG SnapshotPublisher::Copy(bool durable) {
     MutexLock lock(mu_);
     publishing_ = false;
     if (error != ERROR_SUCCESS) requested_ = true;  // tried again after the rest
+    durable_current_ = durable && !requested_;
     rested_ = end + std::max<Clock::duration>(kRestPerCopy * (end - start), kShortestRest);
   }
   changed_.notify_all();

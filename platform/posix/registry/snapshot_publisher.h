@@ -65,6 +65,9 @@ class SnapshotPublisher {
   std::condition_variable changed_;                   // any of the fields below changed
   bool requested_ OPOSSVC_GUARDED_BY(mu_) = false;    // a commit since the last copy began
   bool publishing_ OPOSSVC_GUARDED_BY(mu_) = false;   // a copy is being made, by any thread
+  // The last copy was durable and no commit was asked for since it began: a
+  // durable publication would write the same bytes again.
+  bool durable_current_ OPOSSVC_GUARDED_BY(mu_) = false;
   Clock::time_point rested_ OPOSSVC_GUARDED_BY(mu_);  // when the thread may copy again
   bool stopping_ OPOSSVC_GUARDED_BY(mu_) = false;
   bool running_ OPOSSVC_GUARDED_BY(mu_) = false;  // thread_ is this process's
