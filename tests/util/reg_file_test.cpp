@@ -83,6 +83,23 @@ std::string Value(const TempRegistry& registry, const std::string& key, const st
 
 std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
 
+// The value names of a key in the order it lists them.
+std::vector<std::string> ValueNames(const std::string& key) {
+  std::vector<std::string> names;
+  HKEY handle = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) {
+    return names;
+  }
+  char name[256];
+  for (DWORD i = 0, size = sizeof name;
+       RegEnumValueA(handle, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       ++i, size = sizeof name) {
+    names.emplace_back(name, size);
+  }
+  RegCloseKey(handle);
+  return names;
+}
+
 std::string Dword(DWORD value) {
   std::string bytes;
   for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xFF);
@@ -100,6 +117,7 @@ TEST(RegImportTest, ImportsADeviceSetUp) {
       "\"FrontScanner\"=\"VQScanner1\"\r\n"
       "\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\Scanner\\VQScanner1]\r\n"
+      "\"Port\"=\"COM9\"\r\n"
       "@=\"VQ.Scanner.SO\"\r\n"
       "\"Description\"=\"C:\\\\OPOS \\\"Model 1\\\"\"\r\n"
       "\"Port\" = \"COM1\"\r\n"
@@ -113,8 +131,12 @@ TEST(RegImportTest, ImportsADeviceSetUp) {
       "\"DebugTrace\"=\"C:\\\\Temp\\\\trace.log\"\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OLEforRetail]\r\n"
       "\"RootValue\"=\"r\"\r\n";
-  EXPECT_EQ(ImportRegistry(WriteFile(file).c_str()), kWritten);
   const std::string scanner = kServiceOpos + "\\Scanner\\VQScanner1";
+  ASSERT_EQ(registry.SetString(HKEY_LOCAL_MACHINE, scanner, "Older", "o"), ERROR_SUCCESS);
+  EXPECT_EQ(ImportRegistry(WriteFile(file).c_str()), kWritten);
+  // Values list in the order they were first made; rewriting one keeps its place.
+  EXPECT_EQ(ValueNames(scanner), (std::vector<std::string>{"Older", "Port", "", "Description",
+                                                           "Prefix", "Flags"}));
   EXPECT_EQ(Value(registry, kServiceOpos + "\\Scanner", "FrontScanner", REG_SZ), Sz("VQScanner1"));
   EXPECT_EQ(Value(registry, scanner, "", REG_SZ), Sz("VQ.Scanner.SO"));
   EXPECT_EQ(Value(registry, scanner, "Description", REG_SZ), Sz("C:\\OPOS \"Model 1\""));

@@ -60,6 +60,8 @@ enum Sql : size_t {
   kValueAt,
   kValueFrom,
   kSetValue,
+  kSetValueAt,
+  kLastValuePlace,
   kDeleteValue,
   kBegin,
   kCommit,
@@ -106,6 +108,9 @@ constexpr const char* kSqlText[] = {
     "INSERT INTO reg_value(key_id, seq, name, upper, type, data) VALUES(?1, "
     "(SELECT coalesce(max(seq), 0) + 1 FROM reg_value WHERE key_id = ?1), ?2, ?3, ?4, ?5) "
     "ON CONFLICT(key_id, upper) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "INSERT INTO reg_value(key_id, seq, name, upper, type, data) VALUES(?1, ?6, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key_id, upper) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "SELECT coalesce(max(seq), 0) FROM reg_value WHERE key_id = ?1",
     "DELETE FROM reg_value WHERE key_id = ?1 AND upper = ?2",
     "BEGIN IMMEDIATE",
     "COMMIT",
@@ -748,6 +753,7 @@ void RegistryStore::RememberChild(std::string key, KeyId child, std::string_view
 void RegistryStore::ForgetGroupKeys() {
   group_children_.clear();
   group_alive_.clear();
+  group_next_place_.clear();
 }
 
 LONG RegistryStore::Resolve(KeyId from, const KeyPath& path, KeyId* id,
@@ -1126,15 +1132,41 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
 LONG RegistryStore::UpsertValue(KeyId id, const RegistryName& name, DWORD type,
                                 std::string_view data) {
   if (LONG error = Alive(id)) return error;
-  Statement upsert(*connection_, kSetValue, kSqlText[kSetValue]);
+  // The group knows each key's next place after the first value it writes
+  // there, and spares every later write the search for the last one. A place
+  // not taken (the value existed) leaves a gap, which orders nothing wrong.
+  int64_t place = 0;
+  const bool grouped = InOwnGroup();
+  if (grouped) {
+    auto it = group_next_place_.find(id);
+    if (it == group_next_place_.end()) {
+      int64_t last = 0;
+      if (LONG error = LastValuePlace(id, &last)) return error;
+      it = group_next_place_.emplace(id, last + 1).first;
+    }
+    place = it->second++;
+  }
+  const Sql slot = grouped ? kSetValueAt : kSetValue;
+  Statement upsert(*connection_, slot, kSqlText[slot]);
   if (upsert.status() != ERROR_SUCCESS) return upsert.status();
   upsert.Bind(1, id);
   upsert.Bind(2, name.text);
   upsert.BindBlob(3, name.key);
   upsert.Bind(4, static_cast<int64_t>(type));
   upsert.BindBlob(5, data);
+  if (grouped) upsert.Bind(6, place);
   int result = upsert.Step();
   return result == SQLITE_DONE ? ERROR_SUCCESS : upsert.Error(result);
+}
+
+LONG RegistryStore::LastValuePlace(KeyId id, int64_t* place) {
+  Statement query(*connection_, kLastValuePlace, kSqlText[kLastValuePlace]);
+  if (query.status() != ERROR_SUCCESS) return query.status();
+  query.Bind(1, id);
+  int result = query.Step();
+  if (result != SQLITE_ROW) return query.Error(result);
+  *place = query.Int(0);
+  return ERROR_SUCCESS;
 }
 
 bool RegistryStore::HoldsSnapshot() const {

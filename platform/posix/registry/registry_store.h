@@ -81,6 +81,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -252,6 +253,8 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   // the key is gone.
   LONG UpsertValue(KeyId id, const RegistryName& name, DWORD type, std::string_view data)
       OPOSSVC_REQUIRES(mu_);
+  // The highest place (seq) among a key's values; 0 for none.
+  LONG LastValuePlace(KeyId id, int64_t* place) OPOSSVC_REQUIRES(mu_);
   // Whether the calling thread holds the read snapshot.
   bool HoldsSnapshot() const OPOSSVC_REQUIRES(mu_);
   // Whether the calling thread holds the open write group; InOwnGroup: and
@@ -310,6 +313,9 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   };
   std::map<std::string, GroupChild, std::less<>> group_children_ OPOSSVC_GUARDED_BY(mu_);
   std::unordered_set<KeyId> group_alive_ OPOSSVC_GUARDED_BY(mu_);
+  // The place (seq) that the next new value of a key takes, for the keys
+  // the group wrote values to.
+  std::unordered_map<KeyId, int64_t> group_next_place_ OPOSSVC_GUARDED_BY(mu_);
   std::condition_variable group_ended_;
 
   // Asked by each commit of the read-write connection; its lock is taken
