@@ -194,11 +194,16 @@ int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int crea
   }
   slot = key;
   m_dwOpenKeys |= c;
+  // A device or sub-key name of one level whose key this call made is
+  // spelt as the registry holds it already.
+  const bool made_as_asked =
+      created == REG_CREATED_NEW_KEY &&
+      (IsDeviceCode(c) ? m_strDevice : m_strServiceInfo).Find('\\') < 0;
   if (device_change) m_strOpenDevKey = std::move(name);
   if (class_change) m_dwOpenClass = c & KC_CLASS_MASK;
   if (subkey_change) m_strOpenInfoKey = std::move(name);
 
-  if (IsDeviceCode(c) || c == KC_SERVICEINFO_SUBKEY) CorrectCase(c);
+  if ((IsDeviceCode(c) || c == KC_SERVICEINFO_SUBKEY) && !made_as_asked) CorrectCase(c);
   if (disposition != nullptr) *disposition = created;
   return TRUE;
 }
