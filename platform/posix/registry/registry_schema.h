@@ -20,6 +20,8 @@ namespace opossvc::detail {
 class SqliteConnection;
 
 using KeyId = int64_t;
+// No key has it: the parent of the roots.
+inline constexpr KeyId kNoKey = 0;
 
 // The predefined roots, in the order of their HKEY values 0x80000000 + n.
 inline constexpr KeyId kFirstRootId = 1;

@@ -721,6 +721,7 @@ LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* chi
   if (grouped) {
     key = ChildKey(parent, name.key);
     if (auto it = group_children_.find(key); it != group_children_.end()) {
+      if (it->second.id == kNoKey) return ERROR_FILE_NOT_FOUND;
       *child = it->second.id;
       if (stored != nullptr) *stored = it->second.name;
       return ERROR_SUCCESS;
@@ -733,7 +734,11 @@ LONG RegistryStore::FindChild(KeyId parent, const RegistryName& name, KeyId* chi
   find.Bind(1, parent);
   find.BindBlob(2, name.key);
   int result = find.Step();
-  if (result == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+  if (result == SQLITE_DONE) {
+    // Asked again when the key is created next.
+    if (grouped) RememberChild(std::move(key), kNoKey, {});
+    return ERROR_FILE_NOT_FOUND;
+  }
   if (result != SQLITE_ROW) return find.Error(result);
   *child = find.Int(0);
   if (stored != nullptr) stored->assign(find.Text(1));
@@ -746,8 +751,8 @@ void RegistryStore::AddTouched(KeyId id) {
 }
 
 void RegistryStore::RememberChild(std::string key, KeyId child, std::string_view name) {
-  group_children_.emplace(std::move(key), GroupChild{child, std::string(name)});
-  group_alive_.insert(child);
+  group_children_.insert_or_assign(std::move(key), GroupChild{child, std::string(name)});
+  if (child != kNoKey) group_alive_.insert(child);
 }
 
 void RegistryStore::ForgetGroupKeys() {
@@ -1061,45 +1066,50 @@ LONG RegistryStore::Create(KeyId from, const KeyPath& path, std::string_view cla
   }
   const bool one_row = grouped && missing <= 1;
   Transaction transaction(*connection_);
-  if (!one_row) {
-    if (LONG error = transaction.Begin()) return error;
-    if (LONG error = Alive(from)) return error;
-  }
   KeyId current = from;
   bool made = false;
-  int64_t now = Now();
-  for (size_t i = 0; i < path.names.size(); ++i) {
-    const RegistryName& name = path.names[i];
-    {
-      LONG error = FindChild(current, name, &current, nullptr);
-      if (error == ERROR_SUCCESS) continue;
-      if (error != ERROR_FILE_NOT_FOUND) return error;
+  auto insert_missing = [&]() OPOSSVC_REQUIRES(mu_) -> LONG {
+    if (!one_row) {
+      if (LONG error = transaction.Begin()) return error;
+      if (LONG error = Alive(from)) return error;
     }
-    bool last = i + 1 == path.names.size();
-    Statement insert(*connection_, kInsertKey, kSqlText[kInsertKey]);
-    if (insert.status() != ERROR_SUCCESS) return insert.status();
-    insert.Bind(1, current);
-    insert.Bind(2, name.text);
-    insert.BindBlob(3, name.key);
-    insert.Bind(4, last ? class_name : std::string_view());
-    insert.Bind(5, now);
-    int result = insert.Step();
-    if (result != SQLITE_DONE) {
-      if (one_row && sqlite3_get_autocommit(connection_->db())) group_lost_ = true;
-      return insert.Error(result);
+    int64_t now = Now();
+    for (size_t i = 0; i < path.names.size(); ++i) {
+      const RegistryName& name = path.names[i];
+      {
+        LONG error = FindChild(current, name, &current, nullptr);
+        if (error == ERROR_SUCCESS) continue;
+        if (error != ERROR_FILE_NOT_FOUND) return error;
+      }
+      bool last = i + 1 == path.names.size();
+      Statement insert(*connection_, kInsertKey, kSqlText[kInsertKey]);
+      if (insert.status() != ERROR_SUCCESS) return insert.status();
+      insert.Bind(1, current);
+      insert.Bind(2, name.text);
+      insert.BindBlob(3, name.key);
+      insert.Bind(4, last ? class_name : std::string_view());
+      insert.Bind(5, now);
+      int result = insert.Step();
+      if (result != SQLITE_DONE) {
+        if (one_row && sqlite3_get_autocommit(connection_->db())) group_lost_ = true;
+        return insert.Error(result);
+      }
+      if (grouped) {
+        AddTouched(current);
+      } else if (LONG error = Touch(current)) {
+        return error;
+      }
+      const KeyId parent = current;
+      current = sqlite3_last_insert_rowid(connection_->db());
+      made = last;
+      if (grouped) RememberChild(ChildKey(parent, name.key), current, name.text);
     }
-    if (grouped) {
-      AddTouched(current);
-    } else if (LONG error = Touch(current)) {
-      return error;
-    }
-    const KeyId parent = current;
-    current = sqlite3_last_insert_rowid(connection_->db());
-    made = last;
-    if (grouped) RememberChild(ChildKey(parent, name.key), current, name.text);
-  }
-  if (!one_row) {
-    if (LONG error = transaction.Commit()) return error;
+    return one_row ? ERROR_SUCCESS : transaction.Commit();
+  };
+  if (LONG error = insert_missing()) {
+    // The savepoint given up takes back the keys that the group learnt of.
+    if (grouped && !one_row) ForgetGroupKeys();
+    return error;
   }
   *id = current;
   *created = made;

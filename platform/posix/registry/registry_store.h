@@ -305,8 +305,8 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   std::vector<KeyId> group_touched_ OPOSSVC_GUARDED_BY(mu_);
   // Inside the group no other connection changes the store, so the keys it
   // found or made stay as they were until it deletes keys: their ids by
-  // parent id and upper-case name (with the name as stored), and the ids
-  // known to be alive.
+  // parent id and upper-case name (with the name as stored; kNoKey for a
+  // name found missing), and the ids known to be alive.
   struct GroupChild {
     KeyId id;
     std::string name;
