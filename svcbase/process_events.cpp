@@ -3,6 +3,7 @@
 
 #include <opossvc/svcbase.h>
 
+#include "platform/internal/yielding_wakeups.h"
 #include "svcbase/delivery_flags.h"
 #include "svcbase/direct_io_string.h"
 #include "svcbase/idle_pause.h"
@@ -112,6 +113,9 @@ UINT CSvcBase::ProcessEvents() {
 
   UINT count = 0;
   if (!is_open()) return 0;
+  // Woken by QueueEvent, this thread waits for the queueing thread to block
+  // before it sends, so that the window's thread is woken on this processor.
+  opossvc::detail::YieldingWakeups yielding;
   for (;;) {
     sleep_while([&] { return is_open() && is_held(); });
     if (!is_open()) return count;
