@@ -89,6 +89,13 @@ LONG CopyStore(SqliteConnection& source, int fd) {
   return ERROR_SUCCESS;
 }
 
+// Makes the names in `folder` durable.
+LONG SyncFolder(const std::string& folder) {
+  Descriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!directory.valid() || fsync(directory.get()) != 0) return Win32ErrorFromErrno(errno);
+  return ERROR_SUCCESS;
+}
+
 bool Newer(const struct stat& a, const struct stat& b) {
   if (a.st_mtim.tv_sec != b.st_mtim.tv_sec) return a.st_mtim.tv_sec > b.st_mtim.tv_sec;
   return a.st_mtim.tv_nsec > b.st_mtim.tv_nsec;
@@ -130,11 +137,14 @@ LONG PublishSnapshot(const std::string& store, bool durable) {
   if (rename(pending.path.c_str(), SnapshotFile(store).c_str()) != 0)
     return Win32ErrorFromErrno(errno);
   pending.path.clear();
-  if (durable) {
-    Descriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory.valid() || fsync(directory.get()) != 0) return Win32ErrorFromErrno(errno);
-  }
-  return ERROR_SUCCESS;
+  return durable ? SyncFolder(folder) : ERROR_SUCCESS;
+}
+
+LONG SyncSnapshot(const std::string& store) {
+  Descriptor file(open(SnapshotFile(store).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return errno == ENOENT ? ERROR_SUCCESS : Win32ErrorFromErrno(errno);
+  if (fdatasync(file.get()) != 0) return Win32ErrorFromErrno(errno);
+  return SyncFolder(FolderOf(store));
 }
 
 bool SnapshotCurrent(const std::string& store) {

@@ -27,6 +27,10 @@ namespace opossvc::detail {
 // readers read the store itself as far as its modes let them).
 LONG PublishSnapshot(const std::string& store, bool durable);
 
+// Makes the snapshot in place and its name durable, as a durable
+// PublishSnapshot would have made them; ERROR_SUCCESS when there is none.
+LONG SyncSnapshot(const std::string& store);
+
 // Whether the snapshot may hold the store's last commit: it exists and is
 // no older than the store file and its log. A writer that ends between a
 // commit and its publication leaves the snapshot older than the log.

@@ -38,7 +38,8 @@ SnapshotPublisher::~SnapshotPublisher() {
 void SnapshotPublisher::Request() {
   {
     MutexLock lock(mu_);
-    durable_current_ = false;
+    current_ = false;
+    durable_ = false;
     // A request already there has woken the thread, or will be seen by it.
     if (requested_ && running_) return;
     requested_ = true;
@@ -60,17 +61,22 @@ void SnapshotPublisher::Request() {
 }
 
 LONG SnapshotPublisher::Publish(bool durable, bool always) {
+  bool sync_only = false;
   {
     MutexLock lock(mu_);
     while (publishing_) mu_.Wait(changed_);
     if (!always && !requested_) return ERROR_SUCCESS;
-    // Flushing each key of a batch publishes once. Another process's commit
-    // since then makes the snapshot older than the store's files.
-    if (durable && durable_current_ && SnapshotCurrent(store_)) return ERROR_SUCCESS;
+    // The copy in place may hold every commit already (the thread made it
+    // meanwhile, or an earlier flush of a batch did); another process's
+    // commit since makes it older than the store's files.
+    if (durable && current_ && SnapshotCurrent(store_)) {
+      if (durable_) return ERROR_SUCCESS;
+      sync_only = true;
+    }
     publishing_ = true;
     requested_ = false;  // this copy holds every commit so far
   }
-  return Copy(durable);
+  return sync_only ? Sync() : Copy(durable);
 }
 
 LONG SnapshotPublisher::Copy(bool durable) {
@@ -79,13 +85,28 @@ LONG SnapshotPublisher::Copy(bool durable) {
   const Clock::time_point end = Clock::now();
   {
     MutexLock lock(mu_);
-    publishing_ = false;
-    if (error != ERROR_SUCCESS) requested_ = true;  // tried again after the rest
-    durable_current_ = durable && !requested_;
+    Published(error, durable);
     rested_ = end + std::max<Clock::duration>(kRestPerCopy * (end - start), kShortestRest);
   }
   changed_.notify_all();
   return error;
+}
+
+LONG SnapshotPublisher::Sync() {
+  LONG error = SyncSnapshot(store_);
+  {
+    MutexLock lock(mu_);
+    Published(error, true);
+  }
+  changed_.notify_all();
+  return error;
+}
+
+void SnapshotPublisher::Published(LONG error, bool durable) {
+  publishing_ = false;
+  if (error != ERROR_SUCCESS) requested_ = true;  // tried again after the rest
+  current_ = !requested_;
+  durable_ = current_ && durable;
 }
 
 void* SnapshotPublisher::ThreadMain(void* self) {

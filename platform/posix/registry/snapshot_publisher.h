@@ -59,15 +59,20 @@ class SnapshotPublisher {
   LONG Publish(bool durable, bool always) OPOSSVC_EXCLUDES(mu_);
   // Makes the copy; the caller has set publishing_.
   LONG Copy(bool durable) OPOSSVC_EXCLUDES(mu_);
+  // Makes the current copy durable; the caller has set publishing_.
+  LONG Sync() OPOSSVC_EXCLUDES(mu_);
+  // After a copy or sync: publishing_ is over.
+  void Published(LONG error, bool durable) OPOSSVC_REQUIRES(mu_);
 
   const std::string store_;
   Mutex mu_;
   std::condition_variable changed_;                   // any of the fields below changed
   bool requested_ OPOSSVC_GUARDED_BY(mu_) = false;    // a commit since the last copy began
   bool publishing_ OPOSSVC_GUARDED_BY(mu_) = false;   // a copy is being made, by any thread
-  // The last copy was durable and no commit was asked for since it began: a
-  // durable publication would write the same bytes again.
-  bool durable_current_ OPOSSVC_GUARDED_BY(mu_) = false;
+  // The last copy holds every commit asked for (no request came since it
+  // began), and durable_: it is on disk too. A flush then needs no copy.
+  bool current_ OPOSSVC_GUARDED_BY(mu_) = false;
+  bool durable_ OPOSSVC_GUARDED_BY(mu_) = false;
   Clock::time_point rested_ OPOSSVC_GUARDED_BY(mu_);  // when the thread may copy again
   bool stopping_ OPOSSVC_GUARDED_BY(mu_) = false;
   bool running_ OPOSSVC_GUARDED_BY(mu_) = false;  // thread_ is this process's
