@@ -13,11 +13,11 @@ namespace opossvc::detail {
 RegistryName MakeName(std::u16string_view name) {
   RegistryName made;
   made.text = Utf16ToAnsi(name, kUtf8CodePage);
-  made.key.reserve(name.size() * 2);
+  char* key = made.key.Resize(name.size() * 2);
   for (char16_t unit : name) {
     const char16_t upper = UpperCaseUnit(unit);
-    made.key.push_back(static_cast<char>(upper >> 8));
-    made.key.push_back(static_cast<char>(upper & 0xFF));
+    *key++ = static_cast<char>(upper >> 8);
+    *key++ = static_cast<char>(upper & 0xFF);
   }
   made.length = name.size();
   return made;
@@ -30,10 +30,10 @@ namespace {
 RegistryName MakeAsciiName(std::string_view name) {
   RegistryName made;
   made.text.assign(name);
-  made.key.assign(name.size() * 2, '\0');
-  for (size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    made.key[2 * i + 1] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  char* key = made.key.Resize(name.size() * 2);
+  for (const char c : name) {
+    *key++ = '\0';
+    *key++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   }
   made.length = name.size();
   return made;

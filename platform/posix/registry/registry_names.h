@@ -17,8 +17,10 @@
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_NAMES_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_NAMES_H_
 
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <opossvc/win32/types.h>
@@ -28,9 +30,50 @@ namespace opossvc::detail {
 inline constexpr size_t kMaxKeyNameLength = 255;
 inline constexpr size_t kMaxValueNameLength = 16383;
 
+// A name's key bytes: inside the object for names of up to 32 units, as
+// nearly every name is, so that the names a registry call makes allocate
+// nothing; on the heap beyond.
+class NameKey {
+ public:
+  NameKey() = default;
+  NameKey(const NameKey& other) { std::memcpy(Resize(other.size_), other.data(), other.size_); }
+  NameKey(NameKey&& other) noexcept : size_(other.size_), heap_(std::move(other.heap_)) {
+    if (size_ <= kInline) std::memcpy(inline_, other.inline_, size_);
+  }
+  NameKey& operator=(const NameKey& other) {
+    if (this != &other) std::memcpy(Resize(other.size_), other.data(), other.size_);
+    return *this;
+  }
+  NameKey& operator=(NameKey&& other) noexcept {
+    size_ = other.size_;
+    heap_ = std::move(other.heap_);
+    if (size_ <= kInline) std::memcpy(inline_, other.inline_, size_);
+    return *this;
+  }
+
+  // Room for `size` bytes, which the caller writes.
+  char* Resize(size_t size) {
+    size_ = size;
+    if (size <= kInline) return inline_;
+    heap_.resize(size);
+    return heap_.data();
+  }
+
+  std::string_view view() const { return std::string_view(data(), size_); }
+  operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor)
+
+ private:
+  static constexpr size_t kInline = 64;
+  const char* data() const { return size_ <= kInline ? inline_ : heap_.data(); }
+
+  size_t size_ = 0;
+  char inline_[kInline];
+  std::string heap_;  // the bytes when there are more than kInline
+};
+
 struct RegistryName {
   std::string text;   // as written, UTF-8
-  std::string key;    // upper-cased, UTF-16BE: what names are compared and ordered by
+  NameKey key;        // upper-cased, UTF-16BE: what names are compared and ordered by
   size_t length = 0;  // UTF-16 code units
 };
 
