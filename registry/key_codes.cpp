@@ -62,6 +62,22 @@ const char* ClassName(DWORD index) {
   return (index >= 1 && index <= KC_CLASS_COUNT) ? kClassNames[index] : nullptr;
 }
 
+const char* FixedKeyPath(DWORD code) {
+  if (IsClassCode(code)) return ClassName(code);
+  switch (code) {
+    case KC_ALL_DEVICES:
+      return kAllDevicesName;
+    case KC_OLEFORRETAIL:
+      return kRootPath;
+    case KC_SERVICEOPOS:
+      return kServiceOposName;
+    case KC_SERVICEINFO:
+      return kServiceInfoName;
+    default:
+      return nullptr;
+  }
+}
+
 DWORD ClassIndex(const char* name) {
   if (name == nullptr) return 0;
   for (DWORD i = 1; i <= KC_CLASS_COUNT; ++i) {
@@ -111,6 +127,7 @@ bool SameName(const char* a, const char* b) {
 }  // namespace opossvc::detail
 
 using opossvc::detail::ClassName;
+using opossvc::detail::FixedKeyPath;
 using opossvc::detail::IsClassCode;
 using opossvc::detail::IsDeviceCode;
 using opossvc::detail::JoinPath;
@@ -120,19 +137,9 @@ using opossvc::detail::StartsWithName;
 CString CRegistryInfo::ConvKey(unsigned long code) const {
   DWORD c = static_cast<DWORD>(code);
   if (c == KC_CURRENT_DEVICE) c = m_dwDevKey;
-  if (IsClassCode(c)) {
-    const char* name = ClassName(c);
-    return name != nullptr ? CString(name) : CString();
-  }
+  if (const char* fixed = FixedKeyPath(c)) return CString(fixed);
+  if (IsClassCode(c)) return CString();  // an index without a class
   switch (c) {
-    case KC_ALL_DEVICES:
-      return CString(opossvc::detail::kAllDevicesName);
-    case KC_OLEFORRETAIL:
-      return CString(opossvc::detail::kRootPath);
-    case KC_SERVICEOPOS:
-      return CString(opossvc::detail::kServiceOposName);
-    case KC_SERVICEINFO:
-      return CString(opossvc::detail::kServiceInfoName);
     case KC_SERVICEINFO_SUBKEY:
       if (m_strServiceInfo.IsEmpty()) return CString();
       return JoinPath(opossvc::detail::kServiceInfoName, m_strServiceInfo);
