@@ -5,8 +5,8 @@
 // its lifetime; statements are named by a small integer slot that the user
 // of the connection assigns. A Statement resets its prepared statement when
 // it goes out of scope, so that no statement keeps a read transaction open
-// between registry calls. Neither class is thread-safe: the owner serialises
-// every use of a connection.
+// between registry calls, and clears the text and bytes bound to it. Neither
+// class is thread-safe: the owner serialises every use of a connection.
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_SQLITE_CONNECTION_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_SQLITE_CONNECTION_H_
 
@@ -73,6 +73,10 @@ class Statement {
   bool owned_ = false;  // finalized with this object
   LONG status_;
   int bind_result_ = SQLITE_OK;  // the first failed Bind's result
+  // Whether text or bytes were bound: their pointers are cleared with the
+  // reset, so that none outlives the data it points to. Numbers stay: every
+  // use binds all its parameters again.
+  bool bound_bytes_ = false;
 };
 
 class SqliteConnection {
