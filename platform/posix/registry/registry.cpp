@@ -232,9 +232,7 @@ LONG QueryStoredKeyNames(HKEY key_handle, const std::vector<std::string>& names,
   KeyPath path;
   path.names.reserve(names.size());
   for (const std::string& name : names) {
-    RegistryName made;
-    if (LONG error = MakeKeyName(name, &made)) return error;
-    path.names.push_back(std::move(made));
+    if (LONG error = MakeKeyName(name, &path.names.Add())) return error;
   }
   if (LONG error = key.store->StoredNames(key.id, path, stored)) return error;
   for (std::string& name : *stored) name = CallerText(name);

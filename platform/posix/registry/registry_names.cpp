@@ -26,17 +26,16 @@ RegistryName MakeName(std::u16string_view name) {
 namespace {
 
 // A name of ASCII caller text in a code page that keeps ASCII: the same
-// name as MakeName makes from its UTF-16 text, without converting.
-RegistryName MakeAsciiName(std::string_view name) {
-  RegistryName made;
-  made.text.assign(name);
-  char* key = made.key.Resize(name.size() * 2);
+// name as MakeName makes from its UTF-16 text, without converting. Every
+// field of *made is set.
+void MakeAsciiName(std::string_view name, RegistryName* made) {
+  made->text.assign(name);
+  char* key = made->key.Resize(name.size() * 2);
   for (const char c : name) {
     *key++ = '\0';
     *key++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
   }
-  made.length = name.size();
-  return made;
+  made->length = name.size();
 }
 
 }  // namespace
@@ -50,7 +49,7 @@ LONG ParseKeyPath(const char* path, KeyPath* out) {
     for (std::string_view rest = bytes; !rest.empty();) {
       const size_t end = rest.find('\\');
       const std::string_view name = rest.substr(0, end);
-      if (!name.empty()) out->names.push_back(MakeAsciiName(name));
+      if (!name.empty()) MakeAsciiName(name, &out->names.Add());
       if (end == std::string_view::npos) break;
       rest.remove_prefix(end + 1);
     }
@@ -79,7 +78,7 @@ LONG CheckKeyNameLengths(const KeyPath& path) {
 LONG MakeKeyName(std::string_view name, RegistryName* out) {
   if (PlainAscii(name)) {
     if (name.empty() || name.find('\\') != std::string_view::npos) return ERROR_FILE_NOT_FOUND;
-    *out = MakeAsciiName(name);
+    MakeAsciiName(name, out);
     return ERROR_SUCCESS;
   }
   const std::u16string text = CallerToUtf16(name);
@@ -90,8 +89,10 @@ LONG MakeKeyName(std::string_view name, RegistryName* out) {
 
 RegistryName MakeValueName(const char* name) {
   if (name == nullptr || *name == '\0') return RegistryName{};
-  if (PlainAscii(name)) return MakeAsciiName(name);
-  return MakeName(CallerToUtf16(name));
+  if (!PlainAscii(name)) return MakeName(CallerToUtf16(name));
+  RegistryName made;
+  MakeAsciiName(name, &made);
+  return made;
 }
 
 }  // namespace opossvc::detail

@@ -77,9 +77,54 @@ struct RegistryName {
   size_t length = 0;  // UTF-16 code units
 };
 
+// The names of a key path, in one run: inside the object for paths of up to
+// two names, as nearly every path a call names is, on the heap beyond.
+class NameList {
+ public:
+  NameList() = default;
+  NameList(const NameList&) = delete;
+  NameList& operator=(const NameList&) = delete;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const RegistryName& operator[](size_t i) const { return data()[i]; }
+  const RegistryName* begin() const { return data(); }
+  const RegistryName* end() const { return data() + size_; }
+
+  void reserve(size_t count) {
+    if (count > kInline) Spill(count);
+  }
+  void push_back(RegistryName name) { Add() = std::move(name); }
+  // A new last name, to be filled in (it may hold an earlier name's bytes).
+  RegistryName& Add() {
+    if (size_ == kInline && heap_.empty()) Spill(2 * kInline);
+    if (heap_.empty()) return inline_[size_++];
+    ++size_;
+    return heap_.emplace_back();
+  }
+  void clear() {
+    size_ = 0;
+    heap_.clear();
+  }
+
+ private:
+  static constexpr size_t kInline = 2;
+  const RegistryName* data() const { return heap_.empty() ? inline_ : heap_.data(); }
+  // Moves the names to the heap, with room for `count`.
+  void Spill(size_t count) {
+    heap_.reserve(count);
+    if (!heap_.empty()) return;
+    for (size_t i = 0; i < size_; ++i) heap_.push_back(std::move(inline_[i]));
+  }
+
+  RegistryName inline_[kInline];
+  std::vector<RegistryName> heap_;  // all the names, once there are more than kInline
+  size_t size_ = 0;
+};
+
 // A subkey path split into names; empty for a null or empty path.
 struct KeyPath {
-  std::vector<RegistryName> names;
+  NameList names;
   bool empty() const { return names.empty(); }
 };
 
