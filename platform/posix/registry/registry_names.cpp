@@ -1,6 +1,9 @@
 #include "platform/posix/registry/registry_names.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 
 #include <opossvc/win32/errors.h>
 
@@ -25,17 +28,41 @@ RegistryName MakeName(std::u16string_view name) {
 
 namespace {
 
+// Four ASCII bytes as they lie in memory, upper-cased, as the eight bytes of
+// their UTF-16BE units (each byte after a zero byte), four at a time.
+uint64_t UpperAsciiUnits(uint32_t four) {
+  // A byte from 'a' gets its top bit from the first sum, one past 'z' from
+  // the second: the lower-case letters are those where just one did.
+  const uint32_t from_a = four + 0x1F1F1F1Fu;  // 0x80 - 'a' in each byte
+  const uint32_t past_z = four + 0x05050505u;  // 0x80 - ('z' + 1)
+  const uint32_t lower = (from_a ^ past_z) & 0x80808080u;
+  const uint64_t upper = four - (lower >> 2);  // 'a' - 'A' is 0x20
+  uint64_t units = (upper | upper << 16) & 0x0000FFFF0000FFFFull;
+  units = (units | units << 8) & 0x00FF00FF00FF00FFull;
+  static_assert(std::endian::native == std::endian::little);
+  return units << 8;  // the zero byte first
+}
+
 // A name of ASCII caller text in a code page that keeps ASCII: the same
 // name as MakeName makes from its UTF-16 text, without converting. Every
 // field of *made is set.
 void MakeAsciiName(std::string_view name, RegistryName* made) {
   made->text.assign(name);
-  char* key = made->key.Resize(name.size() * 2);
-  for (const char c : name) {
-    *key++ = '\0';
-    *key++ = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  const size_t size = name.size();
+  char* key = made->key.Resize(size * 2);
+  size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    uint32_t four;
+    std::memcpy(&four, name.data() + i, 4);
+    const uint64_t units = UpperAsciiUnits(four);
+    std::memcpy(key + 2 * i, &units, 8);
   }
-  made->length = name.size();
+  for (; i < size; ++i) {
+    const char c = name[i];
+    key[2 * i] = '\0';
+    key[2 * i + 1] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  made->length = size;
 }
 
 }  // namespace
