@@ -50,11 +50,13 @@ std::basic_string<WCHAR> Wide(const char* text) {
 
 CString JoinPath(const char* parent, const CString& child) {
   const int length = static_cast<int>(std::strlen(parent));
+  const int child_length = child.GetLength();
   CString path;
-  path.Preallocate(length + 1 + child.GetLength());
-  path.Append(parent, length);
-  path.AppendChar('\\');
-  path.Append(child);
+  char* out = path.GetBuffer(length + 1 + child_length);
+  std::memcpy(out, parent, static_cast<size_t>(length));
+  out[length] = '\\';
+  std::memcpy(out + length + 1, child.GetString(), static_cast<size_t>(child_length));
+  path.ReleaseBuffer(length + 1 + child_length);
   return path;
 }
 
