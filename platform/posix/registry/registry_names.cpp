@@ -116,9 +116,10 @@ LONG MakeKeyName(std::string_view name, RegistryName* out) {
 
 RegistryName MakeValueName(const char* name) {
   if (name == nullptr || *name == '\0') return RegistryName{};
-  if (!PlainAscii(name)) return MakeName(CallerToUtf16(name));
+  const std::string_view text(name);
+  if (!PlainAscii(text)) return MakeName(CallerToUtf16(text));
   RegistryName made;
-  MakeAsciiName(name, &made);
+  MakeAsciiName(text, &made);
   return made;
 }
 
