@@ -160,16 +160,14 @@ SqliteConnection::~SqliteConnection() {
   sqlite3_close(db_);
 }
 
-sqlite3_stmt* SqliteConnection::Prepared(size_t slot, const char* sql, LONG* error) {
+sqlite3_stmt* SqliteConnection::Prepare(size_t slot, const char* sql, LONG* error) {
   if (slot >= statements_.size()) statements_.resize(slot + 1, nullptr);
-  if (statements_[slot] == nullptr) {
-    int result = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statements_[slot],
-                                    nullptr);
-    if (result != SQLITE_OK) {
-      *error = ErrorFor(result);
-      statements_[slot] = nullptr;
-      return nullptr;
-    }
+  int result =
+      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statements_[slot], nullptr);
+  if (result != SQLITE_OK) {
+    *error = ErrorFor(result);
+    statements_[slot] = nullptr;
+    return nullptr;
   }
   return statements_[slot];
 }

@@ -92,7 +92,10 @@ class SqliteConnection {
 
   // The statement of `slot`, prepared from `sql` on first use. On failure
   // *error is set and the result is null.
-  sqlite3_stmt* Prepared(size_t slot, const char* sql, LONG* error);
+  sqlite3_stmt* Prepared(size_t slot, const char* sql, LONG* error) {
+    if (slot < statements_.size() && statements_[slot] != nullptr) return statements_[slot];
+    return Prepare(slot, sql, error);
+  }
 
   // Runs SQL without results (one or more statements).
   LONG Execute(const char* sql);
@@ -105,6 +108,7 @@ class SqliteConnection {
 
  private:
   explicit SqliteConnection(sqlite3* db) : db_(db) {}
+  sqlite3_stmt* Prepare(size_t slot, const char* sql, LONG* error);
 
   sqlite3* db_;
   std::vector<sqlite3_stmt*> statements_;
