@@ -18,6 +18,8 @@ namespace {
 
 constexpr REGSAM kReadAccess = KEY_READ;
 constexpr REGSAM kWriteAccess = KEY_READ | KEY_WRITE;
+constexpr DWORD kEveryLevel = KC_DEVICE_MASK | KC_CLASS_MASK | KC_SERVICEOPOS |
+                              KC_SERVICEINFO_SUBKEY | KC_SERVICEINFO | KC_OLEFORRETAIL;
 
 }  // namespace
 
@@ -46,7 +48,8 @@ CRegistryInfo::CRegistryInfo(const char* text, unsigned long code, int create) :
   }
 }
 
-CRegistryInfo::~CRegistryInfo() { Close(FALSE); }
+// Close(FALSE) without its reset of the fields, which go with the object.
+CRegistryInfo::~CRegistryInfo() { CloseLevels(kEveryLevel); }
 
 void CRegistryInfo::Init(int keepOpen) {
   if (!keepOpen) {
@@ -279,7 +282,6 @@ void CRegistryInfo::Close(int flush) {
       if (key != nullptr) RegFlushKey(key);
     }
   }
-  CloseLevels(KC_DEVICE_MASK | KC_CLASS_MASK | KC_SERVICEOPOS | KC_SERVICEINFO_SUBKEY |
-              KC_SERVICEINFO | KC_OLEFORRETAIL);
+  CloseLevels(kEveryLevel);
   Init(FALSE);
 }

@@ -94,18 +94,19 @@ std::string StoredData(DWORD type, std::string_view caller_data) {
   return Utf16LeBytes(CallerToUtf16(caller_data));
 }
 
-std::string CallerData(DWORD type, std::string_view stored_data) {
-  if (!IsStringType(type)) return std::string(stored_data);
+std::string CallerData(DWORD type, std::string stored_data) {
+  if (!IsStringType(type)) return stored_data;
   // ASCII text, the common case, is its low bytes in a code page that keeps
-  // ASCII.
+  // ASCII: taken in place.
   bool ascii = stored_data.size() % 2 == 0;
   for (size_t i = 0; ascii && i < stored_data.size(); i += 2) {
     ascii = static_cast<unsigned char>(stored_data[i]) < 0x80 && stored_data[i + 1] == '\0';
   }
   if (ascii && CallerKeepsAscii()) {
-    std::string text(stored_data.size() / 2, '\0');
-    for (size_t i = 0; i < text.size(); ++i) text[i] = stored_data[2 * i];
-    return text;
+    const size_t size = stored_data.size() / 2;
+    for (size_t i = 0; i < size; ++i) stored_data[i] = stored_data[2 * i];
+    stored_data.resize(size);
+    return stored_data;
   }
   return Utf16ToCaller(FromUtf16LeBytes(stored_data));
 }
