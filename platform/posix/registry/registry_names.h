@@ -39,15 +39,18 @@ class NameKey {
   NameKey(const NameKey& other) { std::memcpy(Resize(other.size_), other.data(), other.size_); }
   NameKey(NameKey&& other) noexcept : size_(other.size_), heap_(std::move(other.heap_)) {
     if (size_ <= kInline) std::memcpy(inline_, other.inline_, size_);
+    other.size_ = 0;
   }
   NameKey& operator=(const NameKey& other) {
     if (this != &other) std::memcpy(Resize(other.size_), other.data(), other.size_);
     return *this;
   }
   NameKey& operator=(NameKey&& other) noexcept {
+    if (this == &other) return *this;
     size_ = other.size_;
     heap_ = std::move(other.heap_);
     if (size_ <= kInline) std::memcpy(inline_, other.inline_, size_);
+    other.size_ = 0;
     return *this;
   }
 
