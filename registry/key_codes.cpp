@@ -50,16 +50,34 @@ std::basic_string<WCHAR> Wide(const char* text) {
 
 CString JoinPath(const char* parent, const CString& child) {
   const int length = static_cast<int>(std::strlen(parent));
+  const int child_length = child.GetLength();
   CString path;
-  path.Preallocate(length + 1 + child.GetLength());
-  path.Append(parent, length);
-  path.AppendChar('\\');
-  path.Append(child);
+  char* out = path.GetBuffer(length + 1 + child_length);
+  std::memcpy(out, parent, static_cast<size_t>(length));
+  out[length] = '\\';
+  std::memcpy(out + length + 1, child.GetString(), static_cast<size_t>(child_length));
+  path.ReleaseBuffer(length + 1 + child_length);
   return path;
 }
 
 const char* ClassName(DWORD index) {
   return (index >= 1 && index <= KC_CLASS_COUNT) ? kClassNames[index] : nullptr;
+}
+
+const char* FixedKeyPath(DWORD code) {
+  if (IsClassCode(code)) return ClassName(code);
+  switch (code) {
+    case KC_ALL_DEVICES:
+      return kAllDevicesName;
+    case KC_OLEFORRETAIL:
+      return kRootPath;
+    case KC_SERVICEOPOS:
+      return kServiceOposName;
+    case KC_SERVICEINFO:
+      return kServiceInfoName;
+    default:
+      return nullptr;
+  }
 }
 
 DWORD ClassIndex(const char* name) {
@@ -111,6 +129,7 @@ bool SameName(const char* a, const char* b) {
 }  // namespace opossvc::detail
 
 using opossvc::detail::ClassName;
+using opossvc::detail::FixedKeyPath;
 using opossvc::detail::IsClassCode;
 using opossvc::detail::IsDeviceCode;
 using opossvc::detail::JoinPath;
@@ -120,19 +139,9 @@ using opossvc::detail::StartsWithName;
 CString CRegistryInfo::ConvKey(unsigned long code) const {
   DWORD c = static_cast<DWORD>(code);
   if (c == KC_CURRENT_DEVICE) c = m_dwDevKey;
-  if (IsClassCode(c)) {
-    const char* name = ClassName(c);
-    return name != nullptr ? CString(name) : CString();
-  }
+  if (const char* fixed = FixedKeyPath(c)) return CString(fixed);
+  if (IsClassCode(c)) return CString();  // an index without a class
   switch (c) {
-    case KC_ALL_DEVICES:
-      return CString(opossvc::detail::kAllDevicesName);
-    case KC_OLEFORRETAIL:
-      return CString(opossvc::detail::kRootPath);
-    case KC_SERVICEOPOS:
-      return CString(opossvc::detail::kServiceOposName);
-    case KC_SERVICEINFO:
-      return CString(opossvc::detail::kServiceInfoName);
     case KC_SERVICEINFO_SUBKEY:
       if (m_strServiceInfo.IsEmpty()) return CString();
       return JoinPath(opossvc::detail::kServiceInfoName, m_strServiceInfo);

@@ -26,6 +26,10 @@ inline constexpr DWORD kValueNameBuffer = 3 * 16383 + 1;
 // The class key name of a class index 1..18; null for any other value.
 const char* ClassName(DWORD index);
 
+// The key path of a code that names a fixed key: a class index, the root,
+// ServiceOPOS, ServiceInfo or AllDevices; null for any other code.
+const char* FixedKeyPath(DWORD code);
+
 // The class index of a class key name (letter case ignored); 0 for none.
 DWORD ClassIndex(const char* name);
 

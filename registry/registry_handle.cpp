@@ -2,6 +2,7 @@
 // and Close.
 #include <opossvc/registry.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/internal/stored_key_names.h"
 #include "registry/key_table.h"
 
+using opossvc::detail::FixedKeyPath;
 using opossvc::detail::IsDeviceCode;
 using opossvc::detail::SameName;
 
@@ -16,6 +18,8 @@ namespace {
 
 constexpr REGSAM kReadAccess = KEY_READ;
 constexpr REGSAM kWriteAccess = KEY_READ | KEY_WRITE;
+constexpr DWORD kEveryLevel = KC_DEVICE_MASK | KC_CLASS_MASK | KC_SERVICEOPOS |
+                              KC_SERVICEINFO_SUBKEY | KC_SERVICEINFO | KC_OLEFORRETAIL;
 
 }  // namespace
 
@@ -44,7 +48,8 @@ CRegistryInfo::CRegistryInfo(const char* text, unsigned long code, int create) :
   }
 }
 
-CRegistryInfo::~CRegistryInfo() { Close(FALSE); }
+// Close(FALSE) without its reset of the fields, which go with the object.
+CRegistryInfo::~CRegistryInfo() { CloseLevels(kEveryLevel); }
 
 void CRegistryInfo::Init(int keepOpen) {
   if (!keepOpen) {
@@ -178,18 +183,21 @@ int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int crea
     }
   }
 
-  if (!by_path) name = ConvKey(c);
-  if (name.IsEmpty()) return FALSE;
+  // A fixed key's path needs no string of its own.
+  const char* fixed = by_path ? nullptr : FixedKeyPath(c);
+  if (!by_path && fixed == nullptr) name = ConvKey(c);
+  const char* path = fixed != nullptr ? fixed : name.GetString();
+  if (*path == '\0') return FALSE;
   // Without the create flag the key is only opened: creating it and deleting
   // it again would leave it behind on a crash, and could delete a key that
   // another process created in between.
   HKEY key = nullptr;
   if (create) {
-    if (RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr,
+    if (RegCreateKeyExA(parent, path, 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr,
                         &key, &created) != ERROR_SUCCESS) {
       return FALSE;
     }
-  } else if (RegOpenKeyExA(parent, name, 0, kReadAccess, &key) != ERROR_SUCCESS) {
+  } else if (RegOpenKeyExA(parent, path, 0, kReadAccess, &key) != ERROR_SUCCESS) {
     return FALSE;
   }
   slot = key;
@@ -219,22 +227,28 @@ void CRegistryInfo::CorrectCase(DWORD code) {
 
   // Take every name of the path as the registry spells it. Every one must
   // be found: a partial result would name another key.
+  // The separator is found character-wise (a trail byte of a double-byte
+  // character may equal the backslash); a text without that byte is one name.
   std::vector<std::string> names;
-  for (int start = 0;;) {
-    const int end = held.Find('\\', start);
-    const CString name = end < 0 ? held.Mid(start) : held.Mid(start, end - start);
-    names.emplace_back(name.GetString());
-    if (end < 0) break;
-    start = end + 1;
+  if (std::strchr(held, '\\') == nullptr) {
+    names.emplace_back(held.GetString(), static_cast<size_t>(held.GetLength()));
+  } else {
+    for (int start = 0;;) {
+      const int end = held.Find('\\', start);
+      const int length = end < 0 ? held.GetLength() - start : end - start;
+      names.emplace_back(held.GetString() + start, static_cast<size_t>(length));
+      if (end < 0) break;
+      start = end + 1;
+    }
   }
   std::vector<std::string> stored;
   if (opossvc::detail::GetStoredKeyNames(current, names, &stored) != ERROR_SUCCESS) return;
-  CString corrected;
+  std::string corrected;
   for (size_t i = 0; i < stored.size(); ++i) {
-    if (i > 0) corrected += "\\";
-    corrected += stored[i].c_str();
+    if (i > 0) corrected += '\\';
+    corrected += stored[i];
   }
-  held = corrected;
+  held.SetString(corrected.data(), static_cast<int>(corrected.size()));
 }
 
 void CRegistryInfo::CloseLevels(DWORD levels) {
@@ -273,7 +287,6 @@ void CRegistryInfo::Close(int flush) {
       if (key != nullptr) RegFlushKey(key);
     }
   }
-  CloseLevels(KC_DEVICE_MASK | KC_CLASS_MASK | KC_SERVICEOPOS | KC_SERVICEINFO_SUBKEY |
-              KC_SERVICEINFO | KC_OLEFORRETAIL);
+  CloseLevels(kEveryLevel);
   Init(FALSE);
 }

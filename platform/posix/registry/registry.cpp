@@ -107,8 +107,9 @@ LONG OpenKeyEx(HKEY parent_key, LPCSTR sub_key, REGSAM desired, PHKEY result) {
   if (LONG error = ResolveKey(parent_key, &parent)) return error;
   KeyPath path;
   if (LONG error = ParseKeyPath(sub_key, &path)) return error;
-  OpenKey key{parent.store, 0, 0};
-  if (LONG error = parent.store->Open(parent.id, path, &key.id)) return error;
+  KeyId id = 0;
+  if (LONG error = parent.store->Open(parent.id, path, &id)) return error;
+  OpenKey key{std::move(parent.store), id, 0};
   if (LONG error = GrantRights(*key.store, desired, &key.access)) return error;
   return InsertKey(std::move(key), result);
 }
@@ -150,7 +151,7 @@ LONG QueryValueEx(HKEY key_handle, LPCSTR value_name, LPDWORD type, LPBYTE data,
   if (LONG error = key.store->QueryValue(key.id, MakeValueName(value_name), &value_type, &stored)) {
     return error;
   }
-  const std::string value = CallerData(value_type, stored);
+  const std::string value = CallerData(value_type, std::move(stored));
   if (type != nullptr) *type = value_type;
   if (data != nullptr) {
     if (*data_size < Size(value)) {
@@ -210,7 +211,7 @@ LONG EnumValue(HKEY key_handle, DWORD index, LPSTR name, LPDWORD name_size, LPDW
   if (LONG error = key.store->Value(key.id, index, &entry)) return error;
   if (type != nullptr) *type = entry.type;
   const std::string entry_name = CallerText(entry.name);
-  const std::string value = CallerData(entry.type, entry.data);
+  const std::string value = CallerData(entry.type, std::move(entry.data));
   // A name or data buffer too small: only the type and the data size are
   // told, the name count stays as it was.
   if (Size(entry_name) >= *name_size || (data != nullptr && *data_size < Size(value))) {
@@ -232,9 +233,7 @@ LONG QueryStoredKeyNames(HKEY key_handle, const std::vector<std::string>& names,
   KeyPath path;
   path.names.reserve(names.size());
   for (const std::string& name : names) {
-    RegistryName made;
-    if (LONG error = MakeKeyName(name, &made)) return error;
-    path.names.push_back(std::move(made));
+    if (LONG error = MakeKeyName(name, &path.names.Add())) return error;
   }
   if (LONG error = key.store->StoredNames(key.id, path, stored)) return error;
   for (std::string& name : *stored) name = CallerText(name);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <opossvc/thread_annotations.h>
 #include <opossvc/win32/errors.h>
@@ -46,7 +48,15 @@ class KeyTable {
       value = value + 4 < value ? kFirstHandle : value + 4;
     }
     next_ = value + 4;
-    keys_.emplace(value, std::move(key));
+    if (spare_.empty()) {
+      keys_.emplace(value, std::move(key));
+    } else {
+      Node node = std::move(spare_.back());
+      spare_.pop_back();
+      node.key() = value;
+      node.mapped() = std::move(key);
+      keys_.insert(std::move(node));
+    }
     *out = reinterpret_cast<HKEY>(value);
     return ERROR_SUCCESS;
   }
@@ -64,13 +74,22 @@ class KeyTable {
     MutexLock lock(mu_);
     auto it = keys_.find(reinterpret_cast<uintptr_t>(key));
     if (it == keys_.end()) return false;
-    removed = std::move(it->second);
-    keys_.erase(it);
+    Node node = keys_.extract(it);
+    removed = std::move(node.mapped());
+    if (spare_.size() < kSpareNodes) spare_.push_back(std::move(node));
     return true;
   }
 
  private:
-  KeyTable() { pthread_atfork(&PrepareFork, &AfterFork, &AfterFork); }
+  using Node = std::unordered_map<uintptr_t, OpenKey>::node_type;
+  // Nodes of closed handles kept for the next opens, so that a key opened
+  // and closed again and again costs no allocation.
+  static constexpr size_t kSpareNodes = 16;
+
+  KeyTable() {
+    spare_.reserve(kSpareNodes);
+    pthread_atfork(&PrepareFork, &AfterFork, &AfterFork);
+  }
 
   // A child must not inherit the table locked by another thread.
   static void PrepareFork() OPOSSVC_NO_THREAD_SAFETY_ANALYSIS { Get().mu_.Lock(); }
@@ -79,6 +98,7 @@ class KeyTable {
   Mutex mu_;
   uintptr_t next_ OPOSSVC_GUARDED_BY(mu_) = kFirstHandle;
   std::unordered_map<uintptr_t, OpenKey> keys_ OPOSSVC_GUARDED_BY(mu_);
+  std::vector<Node> spare_ OPOSSVC_GUARDED_BY(mu_);  // each holds an empty OpenKey
 };
 
 }  // namespace

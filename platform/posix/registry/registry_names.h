@@ -17,8 +17,10 @@
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_NAMES_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_REGISTRY_NAMES_H_
 
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <opossvc/win32/types.h>
@@ -28,15 +30,104 @@ namespace opossvc::detail {
 inline constexpr size_t kMaxKeyNameLength = 255;
 inline constexpr size_t kMaxValueNameLength = 16383;
 
+// A name's key bytes: inside the object for names of up to 32 units, as
+// nearly every name is, so that the names a registry call makes allocate
+// nothing; on the heap beyond.
+class NameKey {
+ public:
+  NameKey() = default;
+  NameKey(const NameKey& other) { std::memcpy(Resize(other.size_), other.data(), other.size_); }
+  NameKey(NameKey&& other) noexcept : size_(other.size_), heap_(std::move(other.heap_)) {
+    if (size_ <= kInline) std::memcpy(inline_, other.inline_, size_);
+    other.size_ = 0;
+  }
+  NameKey& operator=(const NameKey& other) {
+    if (this != &other) std::memcpy(Resize(other.size_), other.data(), other.size_);
+    return *this;
+  }
+  NameKey& operator=(NameKey&& other) noexcept {
+    if (this == &other) return *this;
+    size_ = other.size_;
+    heap_ = std::move(other.heap_);
+    if (size_ <= kInline) std::memcpy(inline_, other.inline_, size_);
+    other.size_ = 0;
+    return *this;
+  }
+
+  // Room for `size` bytes, which the caller writes.
+  char* Resize(size_t size) {
+    size_ = size;
+    if (size <= kInline) return inline_;
+    heap_.resize(size);
+    return heap_.data();
+  }
+
+  std::string_view view() const { return std::string_view(data(), size_); }
+  operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor)
+
+ private:
+  static constexpr size_t kInline = 64;
+  const char* data() const { return size_ <= kInline ? inline_ : heap_.data(); }
+
+  size_t size_ = 0;
+  char inline_[kInline];
+  std::string heap_;  // the bytes when there are more than kInline
+};
+
 struct RegistryName {
   std::string text;   // as written, UTF-8
-  std::string key;    // upper-cased, UTF-16BE: what names are compared and ordered by
+  NameKey key;        // upper-cased, UTF-16BE: what names are compared and ordered by
   size_t length = 0;  // UTF-16 code units
+};
+
+// The names of a key path, in one run: inside the object for paths of up to
+// two names, as nearly every path a call names is, on the heap beyond.
+class NameList {
+ public:
+  NameList() = default;
+  NameList(const NameList&) = delete;
+  NameList& operator=(const NameList&) = delete;
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const RegistryName& operator[](size_t i) const { return data()[i]; }
+  const RegistryName* begin() const { return data(); }
+  const RegistryName* end() const { return data() + size_; }
+
+  void reserve(size_t count) {
+    if (count > kInline) Spill(count);
+  }
+  void push_back(RegistryName name) { Add() = std::move(name); }
+  // A new last name, to be filled in (it may hold an earlier name's bytes).
+  RegistryName& Add() {
+    if (size_ == kInline && heap_.empty()) Spill(2 * kInline);
+    if (heap_.empty()) return inline_[size_++];
+    ++size_;
+    return heap_.emplace_back();
+  }
+  void clear() {
+    size_ = 0;
+    heap_.clear();
+  }
+
+ private:
+  static constexpr size_t kInline = 2;
+  const RegistryName* data() const { return heap_.empty() ? inline_ : heap_.data(); }
+  // Moves the names to the heap, with room for `count`.
+  void Spill(size_t count) {
+    heap_.reserve(count);
+    if (!heap_.empty()) return;
+    for (size_t i = 0; i < size_; ++i) heap_.push_back(std::move(inline_[i]));
+  }
+
+  RegistryName inline_[kInline];
+  std::vector<RegistryName> heap_;  // all the names, once there are more than kInline
+  size_t size_ = 0;
 };
 
 // A subkey path split into names; empty for a null or empty path.
 struct KeyPath {
-  std::vector<RegistryName> names;
+  NameList names;
   bool empty() const { return names.empty(); }
 };
 

@@ -33,9 +33,12 @@ RegistryReadSnapshot::RegistryReadSnapshot() {
 RegistryReadSnapshot::~RegistryReadSnapshot() {
   if (--scopes.depth > 0) return;
   scopes.code_page.reset();
-  std::vector<std::shared_ptr<RegistryStore>> stores = std::move(scopes.stores);
-  scopes.stores.clear();
+  std::vector<std::shared_ptr<RegistryStore>> stores;
+  stores.swap(scopes.stores);
   for (const std::shared_ptr<RegistryStore>& store : stores) store->EndReadSnapshot();
+  // The next scope of the thread reuses the list's room.
+  stores.clear();
+  if (scopes.stores.empty()) scopes.stores.swap(stores);
 }
 
 bool InReadSnapshot() { return scopes.depth > 0; }

@@ -810,12 +810,12 @@ LONG RegistryStore::IsFixed(KeyId id, bool* fixed) {
     *fixed = true;
     return ERROR_SUCCESS;
   }
-  const std::string software = MakeName(kSoftwareName).key;
+  const RegistryName software = MakeName(kSoftwareName);
   Statement query(*connection_, kFixedKey, kSqlText[kFixedKey]);
   if (query.status() != ERROR_SUCCESS) return query.status();
   query.Bind(1, id);
   query.Bind(2, kLocalMachineId);
-  query.BindBlob(3, software);
+  query.BindBlob(3, software.key);
   int result = query.Step();
   if (result != SQLITE_ROW && result != SQLITE_DONE) return query.Error(result);
   *fixed = result == SQLITE_ROW;

@@ -8,27 +8,41 @@ namespace opossvc::detail {
 namespace {
 
 // The thread's code page scopes: how deep it is in them, and the code page
-// once read.
+// once read, with whether it keeps ASCII.
 struct CodePageScopes {
   int depth = 0;
   bool known = false;
   UINT codepage = 0;
+  bool keeps_ascii = false;
 };
 
 thread_local CodePageScopes code_page_scopes;
 
-}  // namespace
-
-bool PlainAscii(std::string_view text) { return IsAscii(text) && KeepsAscii(CallerCodePage()); }
-
-UINT CallerCodePage() {
+// The scopes with the code page known; null outside every scope.
+const CodePageScopes* KnownScopes() {
   CodePageScopes& scopes = code_page_scopes;
-  if (scopes.depth == 0) return ActiveCodePage();
+  if (scopes.depth == 0) return nullptr;
   if (!scopes.known) {
     scopes.codepage = ActiveCodePage();
+    scopes.keeps_ascii = KeepsAscii(scopes.codepage);
     scopes.known = true;
   }
-  return scopes.codepage;
+  return &scopes;
+}
+
+// Whether CallerCodePage keeps ASCII.
+bool CallerKeepsAscii() {
+  const CodePageScopes* scopes = KnownScopes();
+  return scopes != nullptr ? scopes->keeps_ascii : KeepsAscii(ActiveCodePage());
+}
+
+}  // namespace
+
+bool PlainAscii(std::string_view text) { return IsAscii(text) && CallerKeepsAscii(); }
+
+UINT CallerCodePage() {
+  const CodePageScopes* scopes = KnownScopes();
+  return scopes != nullptr ? scopes->codepage : ActiveCodePage();
 }
 
 CallerCodePageScope::CallerCodePageScope() { ++code_page_scopes.depth; }
@@ -49,8 +63,7 @@ std::string StoredText(std::string_view caller_text) {
 }
 
 std::string CallerText(std::string_view stored_text) {
-  const UINT codepage = CallerCodePage();
-  if (codepage == kUtf8CodePage || (IsAscii(stored_text) && KeepsAscii(codepage))) {
+  if (CallerCodePage() == kUtf8CodePage || PlainAscii(stored_text)) {
     return std::string(stored_text);
   }
   return Utf16ToCaller(AnsiToUtf16(stored_text, kUtf8CodePage));
@@ -81,18 +94,19 @@ std::string StoredData(DWORD type, std::string_view caller_data) {
   return Utf16LeBytes(CallerToUtf16(caller_data));
 }
 
-std::string CallerData(DWORD type, std::string_view stored_data) {
-  if (!IsStringType(type)) return std::string(stored_data);
+std::string CallerData(DWORD type, std::string stored_data) {
+  if (!IsStringType(type)) return stored_data;
   // ASCII text, the common case, is its low bytes in a code page that keeps
-  // ASCII.
+  // ASCII: taken in place.
   bool ascii = stored_data.size() % 2 == 0;
   for (size_t i = 0; ascii && i < stored_data.size(); i += 2) {
     ascii = static_cast<unsigned char>(stored_data[i]) < 0x80 && stored_data[i + 1] == '\0';
   }
-  if (ascii && KeepsAscii(CallerCodePage())) {
-    std::string text(stored_data.size() / 2, '\0');
-    for (size_t i = 0; i < text.size(); ++i) text[i] = stored_data[2 * i];
-    return text;
+  if (ascii && CallerKeepsAscii()) {
+    const size_t size = stored_data.size() / 2;
+    for (size_t i = 0; i < size; ++i) stored_data[i] = stored_data[2 * i];
+    stored_data.resize(size);
+    return stored_data;
   }
   return Utf16ToCaller(FromUtf16LeBytes(stored_data));
 }

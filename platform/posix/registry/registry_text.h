@@ -54,7 +54,7 @@ bool IsStringType(DWORD type);
 
 // Value data as the store keeps it, and as a caller reads it.
 std::string StoredData(DWORD type, std::string_view caller_data);
-std::string CallerData(DWORD type, std::string_view stored_data);
+std::string CallerData(DWORD type, std::string stored_data);
 
 // UTF-16 text as the bytes of UTF-16LE, and back (an odd last byte is
 // dropped).

@@ -83,7 +83,7 @@ Statement::~Statement() {
     return;
   }
   sqlite3_reset(statement_);
-  sqlite3_clear_bindings(statement_);
+  if (bound_bytes_) sqlite3_clear_bindings(statement_);
 }
 
 void Statement::Bind(int index, int64_t value) {
@@ -97,12 +97,14 @@ const char kEmpty[1] = {0};
 }  // namespace
 
 void Statement::Bind(int index, std::string_view text) {
+  bound_bytes_ = true;
   const int result = sqlite3_bind_text64(statement_, index, text.empty() ? kEmpty : text.data(),
                                          text.size(), SQLITE_STATIC, SQLITE_UTF8);
   if (bind_result_ == SQLITE_OK) bind_result_ = result;
 }
 
 void Statement::BindBlob(int index, std::string_view bytes) {
+  bound_bytes_ = true;
   const int result = sqlite3_bind_blob64(statement_, index, bytes.empty() ? kEmpty : bytes.data(),
                                          bytes.size(), SQLITE_STATIC);
   if (bind_result_ == SQLITE_OK) bind_result_ = result;
@@ -116,7 +118,8 @@ int Statement::Step() {
 void Statement::Reset() {
   if (statement_ == nullptr) return;
   sqlite3_reset(statement_);
-  sqlite3_clear_bindings(statement_);
+  if (bound_bytes_) sqlite3_clear_bindings(statement_);
+  bound_bytes_ = false;
   bind_result_ = SQLITE_OK;
 }
 
@@ -157,16 +160,14 @@ SqliteConnection::~SqliteConnection() {
   sqlite3_close(db_);
 }
 
-sqlite3_stmt* SqliteConnection::Prepared(size_t slot, const char* sql, LONG* error) {
+sqlite3_stmt* SqliteConnection::Prepare(size_t slot, const char* sql, LONG* error) {
   if (slot >= statements_.size()) statements_.resize(slot + 1, nullptr);
-  if (statements_[slot] == nullptr) {
-    int result = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statements_[slot],
-                                    nullptr);
-    if (result != SQLITE_OK) {
-      *error = ErrorFor(result);
-      statements_[slot] = nullptr;
-      return nullptr;
-    }
+  int result =
+      sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statements_[slot], nullptr);
+  if (result != SQLITE_OK) {
+    *error = ErrorFor(result);
+    statements_[slot] = nullptr;
+    return nullptr;
   }
   return statements_[slot];
 }

@@ -5,8 +5,8 @@
 // its lifetime; statements are named by a small integer slot that the user
 // of the connection assigns. A Statement resets its prepared statement when
 // it goes out of scope, so that no statement keeps a read transaction open
-// between registry calls. Neither class is thread-safe: the owner serialises
-// every use of a connection.
+// between registry calls, and clears the text and bytes bound to it. Neither
+// class is thread-safe: the owner serialises every use of a connection.
 #ifndef OPOSSVC_PLATFORM_POSIX_REGISTRY_SQLITE_CONNECTION_H_
 #define OPOSSVC_PLATFORM_POSIX_REGISTRY_SQLITE_CONNECTION_H_
 
@@ -73,6 +73,10 @@ class Statement {
   bool owned_ = false;  // finalized with this object
   LONG status_;
   int bind_result_ = SQLITE_OK;  // the first failed Bind's result
+  // Whether text or bytes were bound: their pointers are cleared with the
+  // reset, so that none outlives the data it points to. Numbers stay: every
+  // use binds all its parameters again.
+  bool bound_bytes_ = false;
 };
 
 class SqliteConnection {
@@ -88,7 +92,10 @@ class SqliteConnection {
 
   // The statement of `slot`, prepared from `sql` on first use. On failure
   // *error is set and the result is null.
-  sqlite3_stmt* Prepared(size_t slot, const char* sql, LONG* error);
+  sqlite3_stmt* Prepared(size_t slot, const char* sql, LONG* error) {
+    if (slot < statements_.size() && statements_[slot] != nullptr) return statements_[slot];
+    return Prepare(slot, sql, error);
+  }
 
   // Runs SQL without results (one or more statements).
   LONG Execute(const char* sql);
@@ -101,6 +108,7 @@ class SqliteConnection {
 
  private:
   explicit SqliteConnection(sqlite3* db) : db_(db) {}
+  sqlite3_stmt* Prepare(size_t slot, const char* sql, LONG* error);
 
   sqlite3* db_;
   std::vector<sqlite3_stmt*> statements_;
