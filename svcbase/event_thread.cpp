@@ -56,6 +56,7 @@ bool EventThread::Start(CSvcBase& so) {
 UINT EventThread::Stop() {
   if (thread_ == nullptr) return 0;
   detail::StoreFlag(so_->m_bOpened, LONG{0});
+  so_->m_Event.WakeWaiter();
   UINT taken = 0;
   if (InSendMessage() && !HasEnded(thread_->m_hThread)) {
     stopping_ = true;

@@ -71,6 +71,14 @@ bool COposEvent::WaitForQueueing(DWORD ms) {
   return queued;
 }
 
+void COposEvent::WakeWaiter() {
+  {
+    std::lock_guard<std::mutex> lock(m_wake_lock);
+    m_queued = true;  // the waiter then finds no record and tests the open flag
+  }
+  m_wake.notify_one();
+}
+
 void COposEvent::RemoveAll(long lEventType) {
   ScopedCriticalSection lock(m_cs);
   if (lEventType == 0) {

@@ -11,7 +11,6 @@
 using opossvc::detail::FreeDirectIOString;
 using opossvc::detail::IdlePause;
 using opossvc::detail::kLongestPause;
-using opossvc::detail::kShortestPause;
 using opossvc::detail::LoadFlag;
 
 namespace {
@@ -36,10 +35,11 @@ UINT CSvcBase::QueueEvent(long lEventType, long lData1, long lData2, LONG_PTR lD
 // while the handler answers 1. The record has left the queue before the wait,
 // so producers are never blocked by a held event.
 //
-// Waits. An empty queue is waited on until QueueEvent signals a record. The
-// flags are plain members that nothing signals, so a wait for them re-tests
-// them after each pause that m_dwIdleSleep asks for. Every pause is cut at
-// kLongestPause to re-test m_bOpened, the only sign of a close.
+// Waits. An empty queue is waited on until QueueEvent signals a record or
+// EventThread::Stop a close. The flags are plain members that nothing
+// signals, so a wait for them re-tests them after each pause that
+// m_dwIdleSleep asks for. Every pause is cut at kLongestPause to re-test
+// m_bOpened, which a service object may also clear by itself.
 UINT CSvcBase::ProcessEvents() {
   // Each predicate reads the flags afresh; they change under our feet.
   auto is_open = [this] { return LoadFlag(m_bOpened) != 0; };
@@ -49,12 +49,10 @@ UINT CSvcBase::ProcessEvents() {
   auto sleep_while = [&](auto&& blocked) {
     while (blocked()) Sleep(std::min(IdlePause(idle_sleep()), kLongestPause));
   };
-  // With nothing queued only the open flag can change what happens next, so
-  // it is tested at the pause m_dwIdleSleep asks for, but never more often
-  // than kShortestPause: an open object without events costs no CPU.
-  auto wait_for_record = [&] {
-    m_Event.WaitForQueueing(std::clamp(idle_sleep(), kShortestPause, kLongestPause));
-  };
+  // With nothing queued only a close can change what happens next: Stop
+  // wakes the wait, and a cleared m_bOpened alone is seen within
+  // kLongestPause, so that an open object without events costs no CPU.
+  auto wait_for_record = [&] { m_Event.WaitForQueueing(kLongestPause); };
   // Between repeats of a record whose handler answered 1: m_dwIdleSleep as
   // it stands (0 yields, as the handler asked for the repeat), cut short
   // when the object closes.

@@ -28,11 +28,12 @@
 // open to close: Start after OpenInit, Stop on close.
 //
 // Waiting. While the queue is empty the event thread blocks until QueueEvent
-// adds a record. While events are held or a record waits for the delivery
-// flags, it tests them again every m_dwIdleSleep ms; 0 means 10 ms
-// (re-testing without a pause would keep a core busy). Clearing m_bOpened
-// ends the event thread within 10 ms, or within m_dwIdleSleep ms when that
-// is longer, but never later than 50 ms (INFINITE included).
+// adds a record or EventThread::Stop closes the object. While events are
+// held or a record waits for the delivery flags, it tests them again every
+// m_dwIdleSleep ms; 0 means 10 ms (re-testing without a pause would keep a
+// core busy). Clearing m_bOpened by itself, without Stop, ends the event
+// thread within 50 ms (INFINITE included), and within m_dwIdleSleep ms (0:
+// 10 ms) while a record waits for the flags.
 //
 // Delivery rules, tested before each send (the record has left the queue):
 //   every type   waits while m_bFreezeEvents or m_bHoldEvents is set;
@@ -121,6 +122,9 @@ class OPOSSVC_API COposEvent {
   // queue is empty.
   int GetFirstData(ULONG_PTR* pEventType, ULONG_PTR* pData1, ULONG_PTR* pData2,
                    ULONG_PTR* pData3, int bRemove);
+  // Ends the event thread's wait for a record without adding one, so that
+  // it tests m_bOpened at once (EventThread::Stop, after clearing it).
+  void WakeWaiter();
 
  private:
   friend class CSvcBase;  // ProcessEvents waits for QueueEvent
