@@ -160,10 +160,25 @@ int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int crea
   const bool class_change = (c & KC_CLASS_MASK) && m_dwOpenClass != (c & KC_CLASS_MASK);
   const bool subkey_change = (c & KC_SERVICEINFO_SUBKEY) && !SameName(name, m_strOpenInfoKey);
   const bool shares = (c & m_dwOpenKeys) != 0;
+  const bool held = shares && !device_change && !class_change && !subkey_change;
 
-  if (shares && !device_change && !class_change && !subkey_change && !create) {
+  if (held && !create) {
     if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
     return TRUE;
+  }
+  // A held level of a fixed path, asked for with the create flag: the new
+  // handle is opened from the held one, with no path to look up. A held key
+  // that is gone (or that cannot be reopened so) is made again from its
+  // path below.
+  if (held && !by_path) {
+    HKEY reopened = nullptr;
+    if (RegCreateKeyExA(slot, "", 0, nullptr, REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr,
+                        &reopened, nullptr) == ERROR_SUCCESS) {
+      RegCloseKey(slot);
+      slot = reopened;
+      if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
+      return TRUE;
+    }
   }
   // A different key of this level, or the same one asked for with the
   // create flag (to gain write access), replaces the held one.

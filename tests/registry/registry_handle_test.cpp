@@ -47,6 +47,13 @@ TEST_F(RegistryHandle, TheCreateFlagDecidesWhetherKeysAreMadeAndWritten) {
   ASSERT_EQ(info.Open(KC_SERVICEOPOS, FALSE), TRUE);
   EXPECT_EQ(info.SetDWORD(KC_SERVICEOPOS, "n", 2), FALSE);
   EXPECT_EQ(ValueOf("ServiceOPOS", "n"), std::string("\1\0\0\0", 4));
+
+  // Keys held for writing that another handle deleted are made again by the next write open.
+  CRegistryInfo holder(KC_POSPRINTER, TRUE);
+  ClearDatabase();
+  ASSERT_EQ(holder.Open(KC_POSPRINTER, TRUE), TRUE);
+  EXPECT_EQ(holder.SetDWORD(KC_POSPRINTER, "n", 3), TRUE);
+  EXPECT_EQ(ValueOf("ServiceOPOS\\POSPrinter", "n"), std::string("\3\0\0\0", 4));
 }
 
 TEST_F(RegistryHandle, NamesTakeTheRegistrysLetterCase) {
