@@ -39,8 +39,9 @@ uint64_t UpperAsciiUnits(uint32_t four) {
   const uint64_t upper = four - (lower >> 2);  // 'a' - 'A' is 0x20
   uint64_t units = (upper | upper << 16) & 0x0000FFFF0000FFFFull;
   units = (units | units << 8) & 0x00FF00FF00FF00FFull;
-  static_assert(std::endian::native == std::endian::little);
-  return units << 8;  // the zero byte first
+  // The zero byte of each unit first in memory: below its letter's byte on a
+  // little-endian machine, above it on a big-endian one.
+  return std::endian::native == std::endian::little ? units << 8 : units;
 }
 
 // A name of ASCII caller text in a code page that keeps ASCII: the same
