@@ -2,7 +2,6 @@
 // and Close.
 #include <opossvc/registry.h>
 
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -217,16 +216,16 @@ int CRegistryInfo::OpenKey(HKEY parent, unsigned long code, HKEY& slot, int crea
   }
   slot = key;
   m_dwOpenKeys |= c;
-  // A device or sub-key name of one level whose key this call made is
-  // spelt as the registry holds it already.
-  const bool made_as_asked =
-      created == REG_CREATED_NEW_KEY &&
-      (IsDeviceCode(c) ? m_strDevice : m_strServiceInfo).Find('\\') < 0;
   if (device_change) m_strOpenDevKey = std::move(name);
   if (class_change) m_dwOpenClass = c & KC_CLASS_MASK;
   if (subkey_change) m_strOpenInfoKey = std::move(name);
 
-  if ((IsDeviceCode(c) || c == KC_SERVICEINFO_SUBKEY) && !made_as_asked) CorrectCase(c);
+  if (IsDeviceCode(c) || c == KC_SERVICEINFO_SUBKEY) {
+    // A name of one level whose key this call made is spelt as the registry
+    // holds it already.
+    const CString& held = IsDeviceCode(c) ? m_strDevice : m_strServiceInfo;
+    if (created != REG_CREATED_NEW_KEY || held.Find('\\') >= 0) CorrectCase(c);
+  }
   if (disposition != nullptr) *disposition = created;
   return TRUE;
 }
@@ -242,19 +241,15 @@ void CRegistryInfo::CorrectCase(DWORD code) {
 
   // Take every name of the path as the registry spells it. Every one must
   // be found: a partial result would name another key.
-  // The separator is found character-wise (a trail byte of a double-byte
-  // character may equal the backslash); a text without that byte is one name.
+  // The separator is found character-wise: a trail byte of a double-byte
+  // character may equal the backslash.
   std::vector<std::string> names;
-  if (std::strchr(held, '\\') == nullptr) {
-    names.emplace_back(held.GetString(), static_cast<size_t>(held.GetLength()));
-  } else {
-    for (int start = 0;;) {
-      const int end = held.Find('\\', start);
-      const int length = end < 0 ? held.GetLength() - start : end - start;
-      names.emplace_back(held.GetString() + start, static_cast<size_t>(length));
-      if (end < 0) break;
-      start = end + 1;
-    }
+  for (int start = 0;;) {
+    const int end = held.Find('\\', start);
+    const int length = end < 0 ? held.GetLength() - start : end - start;
+    names.emplace_back(held.GetString() + start, static_cast<size_t>(length));
+    if (end < 0) break;
+    start = end + 1;
   }
   std::vector<std::string> stored;
   if (opossvc::detail::GetStoredKeyNames(current, names, &stored) != ERROR_SUCCESS) return;

@@ -28,7 +28,6 @@ class YieldingWakeups {
 
  private:
   bool changed_ = false;  // the setting is the scope's, and goes back at its end
-  int previous_ = 0;      // the setting before the scope, where the platform keeps one
 };
 
 }  // namespace opossvc::detail

@@ -15,13 +15,13 @@ YieldingWakeups::YieldingWakeups() {
     return;
   }
   changed_ = pthread_setschedparam(pthread_self(), SCHED_BATCH, &parameters) == 0;
-  previous_ = policy;
 }
 
+// Only SCHED_OTHER is ever changed.
 YieldingWakeups::~YieldingWakeups() {
   if (!changed_) return;
   sched_param parameters{};
-  pthread_setschedparam(pthread_self(), previous_, &parameters);
+  pthread_setschedparam(pthread_self(), SCHED_OTHER, &parameters);
 }
 
 }  // namespace opossvc::detail

@@ -1124,7 +1124,7 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
   // or undone by SQLite alone, and the key's time is set once, at the
   // group's commit.
   if (InOwnGroup()) {
-    LONG error = UpsertValue(id, name, type, data);
+    LONG error = UpsertValue(id, name, type, data, /*in_group=*/true);
     if (error == ERROR_SUCCESS) {
       AddTouched(id);
     } else if (sqlite3_get_autocommit(connection_->db())) {
@@ -1134,20 +1134,19 @@ LONG RegistryStore::SetValue(KeyId id, const RegistryName& name, DWORD type,
   }
   Transaction transaction(*connection_);
   if (LONG error = transaction.Begin()) return error;
-  if (LONG error = UpsertValue(id, name, type, data)) return error;
+  if (LONG error = UpsertValue(id, name, type, data, /*in_group=*/false)) return error;
   if (LONG error = Touch(id)) return error;
   return transaction.Commit();
 }
 
 LONG RegistryStore::UpsertValue(KeyId id, const RegistryName& name, DWORD type,
-                                std::string_view data) {
+                                std::string_view data, bool in_group) {
   if (LONG error = Alive(id)) return error;
   // The group knows each key's next place after the first value it writes
   // there, and spares every later write the search for the last one. A place
   // not taken (the value existed) leaves a gap, which orders nothing wrong.
   int64_t place = 0;
-  const bool grouped = InOwnGroup();
-  if (grouped) {
+  if (in_group) {
     auto it = group_next_place_.find(id);
     if (it == group_next_place_.end()) {
       int64_t last = 0;
@@ -1156,7 +1155,7 @@ LONG RegistryStore::UpsertValue(KeyId id, const RegistryName& name, DWORD type,
     }
     place = it->second++;
   }
-  const Sql slot = grouped ? kSetValueAt : kSetValue;
+  const Sql slot = in_group ? kSetValueAt : kSetValue;
   Statement upsert(*connection_, slot, kSqlText[slot]);
   if (upsert.status() != ERROR_SUCCESS) return upsert.status();
   upsert.Bind(1, id);
@@ -1164,7 +1163,7 @@ LONG RegistryStore::UpsertValue(KeyId id, const RegistryName& name, DWORD type,
   upsert.BindBlob(3, name.key);
   upsert.Bind(4, static_cast<int64_t>(type));
   upsert.BindBlob(5, data);
-  if (grouped) upsert.Bind(6, place);
+  if (in_group) upsert.Bind(6, place);
   int result = upsert.Step();
   return result == SQLITE_DONE ? ERROR_SUCCESS : upsert.Error(result);
 }

@@ -250,9 +250,9 @@ class RegistryStore : public std::enable_shared_from_this<RegistryStore> {
   LONG Touch(KeyId id) OPOSSVC_REQUIRES(mu_);
   LONG Touch(KeyId id, int64_t when) OPOSSVC_REQUIRES(mu_);
   // Sets a value of a live key, changing one row; ERROR_KEY_DELETED when
-  // the key is gone.
-  LONG UpsertValue(KeyId id, const RegistryName& name, DWORD type, std::string_view data)
-      OPOSSVC_REQUIRES(mu_);
+  // the key is gone. `in_group`: the calling thread's write group is open.
+  LONG UpsertValue(KeyId id, const RegistryName& name, DWORD type, std::string_view data,
+                   bool in_group) OPOSSVC_REQUIRES(mu_);
   // The highest place (seq) among a key's values; 0 for none.
   LONG LastValuePlace(KeyId id, int64_t* place) OPOSSVC_REQUIRES(mu_);
   // Whether the calling thread holds the read snapshot.
